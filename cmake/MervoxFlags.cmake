@@ -1,0 +1,21 @@
+# Compiler settings every mervox target gets through mervox_flags.
+#
+# Output samples must be bit-identical on every compiler and target: no
+# fused multiply-add (contraction changes rounding), no fast-math, and on
+# 32-bit x86 SSE2 arithmetic instead of x87's extended precision.
+add_library(mervox_flags INTERFACE)
+target_compile_options(mervox_flags INTERFACE
+  $<$<COMPILE_LANG_AND_ID:CXX,GNU,Clang,AppleClang>:-Wall -Wextra -ffp-contract=off -fno-fast-math>
+  $<$<COMPILE_LANG_AND_ID:C,GNU,Clang,AppleClang>:-Wall -Wextra -ffp-contract=off -fno-fast-math>
+  $<$<CXX_COMPILER_ID:MSVC>:/W4 /fp:precise>)
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(i.86|x86|X86|AMD64|x86_64)$"
+   AND NOT MSVC)
+  target_compile_options(mervox_flags INTERFACE -msse2 -mfpmath=sse)
+endif()
+
+if(MERVOX_SANITIZE)
+  target_compile_options(mervox_flags INTERFACE -fsanitize=address,undefined -fno-sanitize-recover=all
+                                                -fno-omit-frame-pointer)
+  target_link_options(mervox_flags INTERFACE -fsanitize=address,undefined)
+endif()

@@ -1,0 +1,76 @@
+#include "excitation/excitation.h"
+
+#include "dimensions.h"
+#include "tables/tables.h"
+
+namespace mervox {
+namespace {
+
+// 64 entries: 5.3 kbit/s tracks 2 and 3 can name positions 60..63, which
+// land here harmlessly and never reach the excitation.
+constexpr int kPulseVectorLength = 64;
+
+// 6.3 kbit/s: Np pulses (6 in even, 5 in odd subframes) on the grid
+// grid, grid + 2, ..., named by an enumerative code. Sign bits go from the
+// most significant (lowest position) down; a set bit is a negative pulse.
+void PlaceMultipulse(float v[], const SubframeParams& sub, int subframe, float g)
+{
+    const int pulses = (subframe % 2 == 0) ? 6 : 5;
+    int32_t code = sub.pulsePositions;
+    int row = 6 - pulses;
+    int placed = 0;
+    for (int j = 0; j < 30 && placed < pulses; ++j) {
+        const int32_t rest = code - PulseCombinationTable[row][j];
+        if (rest >= 0) {
+            code = rest;
+            continue;
+        }
+        ++row;
+        ++placed;
+        const bool negative = (sub.pulseSigns >> (pulses - placed)) & 1;
+        v[sub.grid + 2 * j] = negative ? -g : g;
+    }
+}
+
+// 5.3 kbit/s: one pulse on each of four interleaved tracks, position from
+// three bits of the code each; a set sign bit is a positive pulse.
+void PlaceAlgebraic(float v[], const SubframeParams& sub, float g)
+{
+    for (int track = 0; track < 4; ++track) {
+        const int m = (sub.pulsePositions >> (3 * track)) & 7;
+        const bool positive = (sub.pulseSigns >> track) & 1;
+        v[sub.grid + 2 * track + 8 * m] = positive ? g : -g;
+    }
+}
+
+}  // namespace
+
+void AddPitchComb(float v[60], int lag, float g)
+{
+    for (int n = lag; n < kSubframeLength; ++n)
+        v[n] = static_cast<float>(v[n] + static_cast<double>(g) * v[n - lag]);
+}
+
+void DecodeFixedCodebook(float* x, const FrameParams& params, int rate, int subframe)
+{
+    const SubframeParams& sub = params.sub[subframe];
+    const int openLoopLag = params.openLoopLag[subframe / 2];
+    const float g = FixedGainTable[sub.ampIndex];
+    float v[kPulseVectorLength] = {};
+
+    if (rate == kRate63) {
+        PlaceMultipulse(v, sub, subframe, g);
+        if (sub.trainFlag)
+            AddPitchComb(v, openLoopLag, 1.0f);
+    } else {
+        PlaceAlgebraic(v, sub, g);
+        const int lag = openLoopLag + sub.lagOffset - 1 + SharpeningLagTable[sub.gainIndex];
+        if (lag < 58)
+            AddPitchComb(v, lag, SharpeningGainTable[sub.gainIndex]);
+    }
+
+    for (int n = 0; n < kSubframeLength; ++n)
+        x[n] = static_cast<float>(static_cast<double>(x[n]) + v[n]);
+}
+
+}  // namespace mervox

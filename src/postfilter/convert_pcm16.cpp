@@ -1,0 +1,20 @@
+#include "postfilter/postfilter.h"
+
+#include "dimensions.h"
+
+namespace mervox {
+
+void ConvertToPcm16(int16_t output[240], const float input[240])
+{
+    for (int i = 0; i < kFrameLength; ++i) {
+        const double v = input[i];
+        if (v >= 0.0)
+            output[i] = v > 32766.5 ? 32767 : static_cast<int16_t>(v + 0.5);
+        else if (v < 0.0)
+            output[i] = v < -32767.5 ? -32768 : static_cast<int16_t>(v - 0.5);
+        else
+            output[i] = 0;  // NaN: no meaningful sample; never convert it
+    }
+}
+
+}  // namespace mervox
