@@ -46,6 +46,32 @@ float RmsOfRecentExcitation(const float* excitation)
     return static_cast<float>(std::sqrt(static_cast<double>(meanSquare)));
 }
 
+// True when none of v[0..n-1] is infinite or NaN. Summed in double, where
+// even n = 265 floats of the largest magnitude cannot overflow, so the sum is
+// finite exactly when every term is.
+bool AllFinite(const float* v, int n)
+{
+    double sum = 0.0;
+    for (int i = 0; i < n; ++i)
+        sum += v[i];
+    return std::isfinite(sum);
+}
+
+// Random bytes are legal frames, and a run of pitch gains above one (or an
+// unstable filter) can grow the signal past the float range. Once a history
+// holds an infinity or a NaN, every later sample is derived from it and the
+// decoder would never produce speech again. Such a state is worth nothing,
+// so it is dropped exactly as INITdec drops it: the next frames decode as
+// the start of a new stream, the fastest and most predictable way back to
+// speech. Streams that stay finite never reach the reset, so their output is
+// unchanged.
+bool HistoryIsFinite(const DecoderState& s)
+{
+    return AllFinite(s.excitation, kHistoryLength) && AllFinite(s.synthesisMemory, kLpcOrder)
+        && AllFinite(s.postfilterMemory, kLpcOrder) && std::isfinite(s.postfilterTilt)
+        && std::isfinite(s.concealGain);
+}
+
 }  // namespace
 
 DecoderState::DecoderState()
@@ -103,6 +129,9 @@ void DecoderState::DecodeFrame(int16_t output[240], const uint8_t frame[24], int
     std::memmove(synthesisMemory, synthesisMemory + kFrameLength, kLpcOrder * sizeof(float));
     std::memmove(postfilterMemory, postfilterMemory + kFrameLength, kLpcOrder * sizeof(float));
     std::memcpy(prevLsp, curLsp, sizeof prevLsp);
+
+    if (!HistoryIsFinite(*this))
+        Reset();
 }
 
 }  // namespace mervox
