@@ -15,7 +15,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(i.86|x86|X8
 endif()
 
 if(MERVOX_SANITIZE)
-  target_compile_options(mervox_flags INTERFACE -fsanitize=address,undefined -fno-sanitize-recover=all
+  target_compile_options(mervox_flags INTERFACE -fsanitize=address,undefined,float-cast-overflow -fno-sanitize-recover=all
                                                 -fno-omit-frame-pointer)
   target_link_options(mervox_flags INTERFACE -fsanitize=address,undefined)
 endif()

@@ -29,6 +29,10 @@ run_config gcc-O2 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ -DC
 run_config clang-O3 -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang
 run_config gcc-O0-sanitize -DCMAKE_BUILD_TYPE=Debug -DMERVOX_SANITIZE=ON -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc
 
+# libFuzzer targets under ASan/UBSan, about a minute each (FUZZ_SECONDS).
+echo "=== fuzz ==="
+fuzz/run.sh || failures+=("fuzz")
+
 if [ ${#failures[@]} -gt 0 ]; then
   echo "FAILED: ${failures[*]}"
   exit 1

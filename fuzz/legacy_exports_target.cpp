@@ -1,0 +1,89 @@
+// Input: frames back to back, each 20 or 24 bytes by bit 0 of its first byte
+// (a corpus stream file is a valid input; types 2 and 3 reach the decoder as
+// the faulty frames they are for it). Actions are taken from the END of the
+// input, one byte per frame while they last: low nibble 1 = pass a lost
+// frame instead, 2 = call INITdec (selector from the high nibble) before the
+// frame; anything else, or no byte left, decodes the frame.
+//
+// Every call goes to the exported functions and, identically, to a private
+// mervox::Channel. Both must return the same count and write the same 240
+// samples (their output buffers start with different fill patterns, so an
+// unwritten sample shows), and the private decoder's histories must stay
+// finite after every frame.
+#include <cmath>
+#include <cstring>
+
+#include "check.h"
+#include "interface/channel.h"
+#include "mervox.h"
+#include "targets.h"
+
+namespace mervox::fuzz {
+namespace {
+
+bool AllFinite(const float* v, int n)
+{
+    for (int i = 0; i < n; ++i)
+        if (!std::isfinite(v[i]))
+            return false;
+    return true;
+}
+
+bool StateIsFinite(const DecoderState& s)
+{
+    return AllFinite(s.excitation, kExcitationLength) && AllFinite(s.synthesisMemory, kFilterMemoryLength)
+        && AllFinite(s.postfilterMemory, kFilterMemoryLength) && AllFinite(s.prevLsp, 10)
+        && std::isfinite(s.postfilterTilt) && std::isfinite(s.concealGain);
+}
+
+void DecodeBoth(Channel& mirror, const uint8_t* frame)
+{
+    int16_t exported[kFrameLength];
+    int16_t mirrored[kFrameLength];
+    std::memset(exported, 0x55, sizeof exported);
+    std::memset(mirrored, 0xaa, sizeof mirrored);
+    const int16_t a = DecSoundFrame(frame, exported);
+    const int16_t b = DecodeChannelFrame(mirror, frame, mirrored);
+    Require(a == b, "DecSoundFrame and the channel return different counts");
+    Require(a == (frame ? FrameBytes(frame[0]) / 2 : 1), "wrong count returned");
+    Require(std::memcmp(exported, mirrored, sizeof exported) == 0, "outputs differ or are not fully written");
+    Require(StateIsFinite(mirror.state), "decoder history holds inf or NaN after a frame");
+}
+
+}  // namespace
+
+int RunLegacyExports(const uint8_t* data, size_t size)
+{
+    // Every input starts a new stream, so that it decodes the same however
+    // many inputs the process has seen before.
+    Channel mirror;
+    INITdec(1);
+    ResetChannel(mirror, 1);
+
+    size_t front = 0;
+    size_t back = size;
+
+    while (front < back) {
+        const uint8_t action = (back - front > 1) ? data[--back] : 0;
+        if ((action & 0x0f) == 1) {
+            DecodeBoth(mirror, nullptr);
+            continue;
+        }
+        if ((action & 0x0f) == 2) {
+            const int32_t s = action >> 4;
+            Require(INITdec(s) == 0, "INITdec returns nonzero");
+            ResetChannel(mirror, s);
+        }
+        // A frame cut short by the end of the input is completed with zeros;
+        // the decoder reads exactly FrameBytes bytes.
+        uint8_t frame[24] = {};
+        const size_t length = FrameBytes(data[front]);
+        const size_t available = back - front < length ? back - front : length;
+        std::memcpy(frame, data + front, available);
+        front += available;
+        DecodeBoth(mirror, frame);
+    }
+    return 0;
+}
+
+}  // namespace mervox::fuzz
