@@ -1,29 +1,29 @@
 #include "stream_decoder.h"
 
-#include <memory>
-
-#include "interface/channel.h"
+#include "mervox.hpp"
 
 namespace mervox::capture {
 
 bool DecodeStream(const RtpStream& stream, const PcmSink& sink)
 {
-    // A channel holds the whole decoder state: too big for the stack.
-    auto channel = std::make_unique<Channel>();
-    ResetChannel(*channel, 1);
-    int16_t pcm[kFrameLength];
+    Decoder decoder(1);  // as INITdec(1): 6.3 kbit/s until a frame says otherwise
+    FramePcm pcm;
     for (const TimelineEntry& e : stream.timeline.entries) {
         if (e.lostFrames > 0) {
             for (uint32_t k = 0; k < e.lostFrames; ++k) {
-                DecodeChannelFrame(*channel, nullptr, pcm);
-                if (!sink(pcm, kFrameLength))
+                decoder.Conceal(pcm);
+                if (!sink(pcm.data(), pcm.size()))
                     return false;
             }
             continue;
         }
-        const uint8_t* frame = IsSpeech(e.type) ? stream.packets[e.packet].payload.data() + e.offset : nullptr;
-        DecodeChannelFrame(*channel, frame, pcm);
-        if (!sink(pcm, kFrameLength))
+        if (IsSpeech(e.type)) {
+            const std::vector<uint8_t>& payload = stream.packets[e.packet].payload;
+            decoder.Decode(FrameView(payload.data() + e.offset, kFrameBytes[static_cast<int>(e.type)]), pcm);
+        } else {
+            decoder.Conceal(pcm);
+        }
+        if (!sink(pcm.data(), pcm.size()))
             return false;
     }
     return true;
@@ -32,7 +32,7 @@ bool DecodeStream(const RtpStream& stream, const PcmSink& sink)
 std::vector<int16_t> DecodeStreamToPcm(const RtpStream& stream)
 {
     std::vector<int16_t> pcm;
-    pcm.reserve(stream.timeline.stats.TimelineFrames() * kFrameLength);
+    pcm.reserve(stream.timeline.stats.TimelineFrames() * kFrameSamples);
     DecodeStream(stream, [&](const int16_t* samples, size_t count) {
         pcm.insert(pcm.end(), samples, samples + count);
         return true;

@@ -23,5 +23,6 @@ struct Subcommand {
 
 Subcommand AddDecodeCommand(CLI::App& parent);
 Subcommand AddInfoCommand(CLI::App& parent);
+Subcommand AddPcapCommand(CLI::App& parent);
 
 }  // namespace mervox::cli

@@ -24,6 +24,7 @@ int main(int argc, char** argv)
     const std::vector<Subcommand> commands = {
         AddDecodeCommand(app),
         AddInfoCommand(app),
+        AddPcapCommand(app),
     };
 
     try {
