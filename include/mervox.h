@@ -6,6 +6,7 @@
 #ifndef MERVOX_H
 #define MERVOX_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #if defined(_WIN32) && (defined(__i386__) || defined(_M_IX86))
@@ -39,6 +40,68 @@ MERVOX_API int16_t MERVOX_STDCALL DecSoundFrame(const uint8_t* frame, int16_t* o
  * rateSelector count: 0 assumes 5.3 kbit/s, anything else 6.3 kbit/s, for
  * frames lost before the first frame arrives. Returns 0. */
 MERVOX_API int32_t MERVOX_STDCALL INITdec(int32_t rateSelector);
+
+
+/* ------------------------------------------------------------------------
+ * Decoder objects: any number of independent decoders, one per stream.
+ *
+ * Each mervox_decoder holds its own state and shares nothing with other
+ * decoders or with the legacy functions above, so a host may run one per
+ * call, channel or file, on any threads (one call at a time per decoder).
+ * Decoding allocates nothing; only mervox_decoder_create does. Every
+ * function accepts NULL pointers and reports them as MERVOX_BAD_ARG.
+ * Results are those of DecSoundFrame/INITdec, sample for sample.
+ * ---------------------------------------------------------------------- */
+
+#define MERVOX_FRAME_SAMPLES 240 /* samples per 30 ms frame at 8000 Hz */
+#define MERVOX_SAMPLE_RATE 8000
+#define MERVOX_MAX_FRAME_BYTES 24
+
+/* Error codes: zero or positive values are results, negative ones errors. */
+#define MERVOX_OK 0
+#define MERVOX_BAD_ARG (-1)        /* NULL decoder or output, or bad size */
+#define MERVOX_INVALID_FRAME (-4)  /* fewer bytes than the frame's type announces */
+#define MERVOX_ALLOC_FAIL (-7)     /* out of memory in mervox_decoder_create */
+
+typedef struct mervox_decoder mervox_decoder;
+
+/* "MAJOR.MINOR.PATCH" of the library actually loaded. */
+MERVOX_API const char* mervox_version_string(void);
+
+/* Short English text for an error code (never NULL). */
+MERVOX_API const char* mervox_strerror(int error);
+
+/* A new decoder, reset as by mervox_decoder_reset(rate_selector). Returns
+ * NULL on failure; *error (if error is not NULL) receives MERVOX_OK or
+ * MERVOX_ALLOC_FAIL. */
+MERVOX_API mervox_decoder* mervox_decoder_create(int32_t rate_selector, int* error);
+
+/* Starts a new stream. rate_selector as for INITdec: only its low 16 bits
+ * count; 0 assumes 5.3 kbit/s for frames lost before the first frame,
+ * anything else 6.3 kbit/s. Returns MERVOX_OK or MERVOX_BAD_ARG. */
+MERVOX_API int mervox_decoder_reset(mervox_decoder* decoder, int32_t rate_selector);
+
+/* Decodes one frame of `size` readable bytes into pcm[240]. Bit 0 of the
+ * first byte selects the length read: 24 bytes (clear, 6.3 kbit/s) or 20
+ * (set, 5.3 kbit/s); extra bytes are ignored. A NULL frame is a lost frame,
+ * as for DecSoundFrame. Silence-descriptor and untransmitted frames (types
+ * 2 and 3) carry no speech: pass them to mervox_conceal instead.
+ * Returns 12 or 10 (16-bit words of the frame, as DecSoundFrame), 1 for a
+ * lost frame, MERVOX_BAD_ARG or MERVOX_INVALID_FRAME (decoder untouched,
+ * pcm untouched). */
+MERVOX_API int mervox_decode(mervox_decoder* decoder, const uint8_t* frame, size_t size, int16_t* pcm);
+
+/* Conceals one lost frame into pcm[240]. Returns 1 or MERVOX_BAD_ARG. */
+MERVOX_API int mervox_conceal(mervox_decoder* decoder, int16_t* pcm);
+
+/* Releases the decoder; NULL is ignored. */
+MERVOX_API void mervox_decoder_destroy(mervox_decoder* decoder);
+
+/* Inspects a frame without decoding it: the number of impossible codes its
+ * unpacking finds (0 = a well-formed frame; a decoder conceals frames with
+ * any), or MERVOX_BAD_ARG / MERVOX_INVALID_FRAME as for mervox_decode.
+ * Types 2 and 3 count one fault for their type. */
+MERVOX_API int mervox_frame_faults(const uint8_t* frame, size_t size);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# README quick start, first command: installs what is missing, builds the
+# library and the mervox tool, and decodes the bundled speech sample to a
+# WAV file.
+#
+#   scripts/demo.sh            install what is missing, build, decode
+#   MERVOX_SKIP_INSTALL=1 ...  do not call apt-get
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+
+[ "${MERVOX_SKIP_INSTALL:-0}" = 1 ] || scripts/install-deps.sh
+
+echo "Building (build/demo) ..."
+cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DMERVOX_BUILD_TESTS=OFF >build-demo.log 2>&1 \
+  && cmake --build build/demo -j"$jobs" >>build-demo.log 2>&1 \
+  || { tail -n 40 build-demo.log; echo "Build failed; full log in build-demo.log" >&2; exit 1; }
+
+mkdir -p out
+sample=samples/speech-a-10s.63.bit
+wav=out/speech-a-10s.wav
+build/demo/tools/mervox/mervox decode "$sample" -o "$wav"
+build/demo/tools/mervox/mervox info "$sample" | sed -n '3p'
+echo "Decoded $sample to $(pwd)/$wav"
+echo "The mervox tool is build/demo/tools/mervox/mervox (try: mervox --help)."

@@ -1,0 +1,101 @@
+// Decoder objects for hosts that decode many streams: each one is a Channel
+// of its own, allocated once at creation.
+#include <cstring>
+#include <new>
+
+#include "bitstream/bitstream.h"
+
+#include "interface/channel.h"
+#include "mervox.h"
+
+#ifndef MERVOX_VERSION_STRING
+#error "MERVOX_VERSION_STRING must be defined by the build"
+#endif
+
+struct mervox_decoder {
+    mervox::Channel channel;
+};
+
+namespace {
+
+// Whether `size` bytes cover the length that bit 0 of the first byte
+// announces (24 or 20), which is what the decoder copies.
+bool FrameIsComplete(const uint8_t* frame, size_t size)
+{
+    return size >= 1 && size >= static_cast<size_t>(mervox::FrameBytes(frame[0]));
+}
+
+}  // namespace
+
+extern "C" {
+
+MERVOX_API const char* mervox_version_string(void)
+{
+    return MERVOX_VERSION_STRING;
+}
+
+MERVOX_API const char* mervox_strerror(int error)
+{
+    switch (error) {
+    case MERVOX_OK: return "success";
+    case MERVOX_BAD_ARG: return "invalid argument";
+    case MERVOX_INVALID_FRAME: return "frame shorter than its type announces";
+    case MERVOX_ALLOC_FAIL: return "out of memory";
+    default: return error > 0 ? "success" : "unknown error";
+    }
+}
+
+MERVOX_API mervox_decoder* mervox_decoder_create(int32_t rate_selector, int* error)
+{
+    mervox_decoder* decoder = new (std::nothrow) mervox_decoder;
+    if (error)
+        *error = decoder ? MERVOX_OK : MERVOX_ALLOC_FAIL;
+    if (decoder)
+        mervox::ResetChannel(decoder->channel, rate_selector);
+    return decoder;
+}
+
+MERVOX_API int mervox_decoder_reset(mervox_decoder* decoder, int32_t rate_selector)
+{
+    if (!decoder)
+        return MERVOX_BAD_ARG;
+    mervox::ResetChannel(decoder->channel, rate_selector);
+    return MERVOX_OK;
+}
+
+MERVOX_API int mervox_decode(mervox_decoder* decoder, const uint8_t* frame, size_t size, int16_t* pcm)
+{
+    if (!decoder || !pcm)
+        return MERVOX_BAD_ARG;
+    if (frame && !FrameIsComplete(frame, size))
+        return MERVOX_INVALID_FRAME;
+    return mervox::DecodeChannelFrame(decoder->channel, frame, pcm);
+}
+
+MERVOX_API int mervox_conceal(mervox_decoder* decoder, int16_t* pcm)
+{
+    if (!decoder || !pcm)
+        return MERVOX_BAD_ARG;
+    return mervox::DecodeChannelFrame(decoder->channel, nullptr, pcm);
+}
+
+MERVOX_API void mervox_decoder_destroy(mervox_decoder* decoder)
+{
+    delete decoder;
+}
+
+MERVOX_API int mervox_frame_faults(const uint8_t* frame, size_t size)
+{
+    if (!frame)
+        return MERVOX_BAD_ARG;
+    if (!FrameIsComplete(frame, size))
+        return MERVOX_INVALID_FRAME;
+    // The same private 24-byte copy the decoder unpacks from.
+    uint8_t copy[24] = {};
+    std::memcpy(copy, frame, mervox::FrameBytes(frame[0]));
+    mervox::FrameParams params;
+    mervox::UnpackFrame(params, copy, frame[0] & 1, 0);
+    return params.badFrame;
+}
+
+}

@@ -1,0 +1,150 @@
+#include "capture_builder.h"
+
+#include <arpa/inet.h>
+
+#include "test_support.h"
+
+namespace mervox::capture::test {
+namespace {
+
+void Put16(Bytes& b, uint16_t v)
+{
+    b.push_back(static_cast<uint8_t>(v >> 8));
+    b.push_back(static_cast<uint8_t>(v));
+}
+
+void Put32(Bytes& b, uint32_t v)
+{
+    Put16(b, static_cast<uint16_t>(v >> 16));
+    Put16(b, static_cast<uint16_t>(v));
+}
+
+void PutLe32(Bytes& b, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+Bytes Udp(uint16_t sourcePort, uint16_t destinationPort, const Bytes& payload)
+{
+    Bytes b;
+    Put16(b, sourcePort);
+    Put16(b, destinationPort);
+    Put16(b, static_cast<uint16_t>(8 + payload.size()));
+    Put16(b, 0);  // no checksum
+    b.insert(b.end(), payload.begin(), payload.end());
+    return b;
+}
+
+void PutAddress(Bytes& b, int family, const std::string& text)
+{
+    uint8_t raw[16] = {};
+    inet_pton(family, text.c_str(), raw);
+    b.insert(b.end(), raw, raw + (family == AF_INET ? 4 : 16));
+}
+
+}  // namespace
+
+Bytes RtpBytes(const Rtp& h, const Bytes& payload)
+{
+    Bytes b;
+    b.push_back(static_cast<uint8_t>(0x80 | (h.padding ? 0x20 : 0) | (h.extension.empty() ? 0 : 0x10) |
+                                     (h.csrcs.size() & 0x0f)));
+    b.push_back(static_cast<uint8_t>((h.marker ? 0x80 : 0) | (h.payloadType & 0x7f)));
+    Put16(b, h.sequence);
+    Put32(b, h.timestamp);
+    Put32(b, h.ssrc);
+    for (uint32_t c : h.csrcs)
+        Put32(b, c);
+    if (!h.extension.empty()) {
+        Put16(b, 0xbede);
+        Put16(b, static_cast<uint16_t>(h.extension.size() / 4));
+        b.insert(b.end(), h.extension.begin(), h.extension.end());
+    }
+    b.insert(b.end(), payload.begin(), payload.end());
+    if (h.padding) {
+        b.insert(b.end(), h.padding - 1u, 0);
+        b.push_back(h.padding);
+    }
+    return b;
+}
+
+Bytes Ipv4Udp(const std::string& source, uint16_t sourcePort, const std::string& destination,
+              uint16_t destinationPort, const Bytes& payload)
+{
+    const Bytes udp = Udp(sourcePort, destinationPort, payload);
+    Bytes b = {0x45, 0};
+    Put16(b, static_cast<uint16_t>(20 + udp.size()));
+    Put32(b, 0x00004000);  // identification 0, don't fragment
+    b.push_back(64);       // TTL
+    b.push_back(17);       // UDP
+    Put16(b, 0);           // checksum (not checked)
+    PutAddress(b, AF_INET, source);
+    PutAddress(b, AF_INET, destination);
+    b.insert(b.end(), udp.begin(), udp.end());
+    return b;
+}
+
+Bytes Ipv6Udp(const std::string& source, uint16_t sourcePort, const std::string& destination,
+              uint16_t destinationPort, const Bytes& payload, bool hopByHop)
+{
+    Bytes next = Udp(sourcePort, destinationPort, payload);
+    if (hopByHop) {
+        Bytes options = {17, 0, 1, 4, 0, 0, 0, 0};  // next: UDP; 8 bytes; PadN
+        options.insert(options.end(), next.begin(), next.end());
+        next = options;
+    }
+    Bytes b;
+    Put32(b, 0x60000000);
+    Put16(b, static_cast<uint16_t>(next.size()));
+    b.push_back(hopByHop ? 0 : 17);
+    b.push_back(64);
+    PutAddress(b, AF_INET6, source);
+    PutAddress(b, AF_INET6, destination);
+    b.insert(b.end(), next.begin(), next.end());
+    return b;
+}
+
+Bytes Ethernet(const Bytes& ip, uint16_t vlan)
+{
+    Bytes b = {0, 0x11, 0x22, 0x33, 0x44, 0x55, 0, 0x66, 0x77, 0x88, 0x99, 0xaa};
+    if (vlan) {
+        Put16(b, 0x8100);
+        Put16(b, vlan);
+    }
+    Put16(b, (ip.at(0) >> 4) == 6 ? 0x86dd : 0x0800);
+    b.insert(b.end(), ip.begin(), ip.end());
+    return b;
+}
+
+PcapWriter::PcapWriter(int linkType)
+{
+    PutLe32(bytes_, 0xa1b2c3d4);
+    PutLe32(bytes_, 0x00040002);  // version 2.4
+    PutLe32(bytes_, 0);           // time zone
+    PutLe32(bytes_, 0);           // accuracy
+    PutLe32(bytes_, 65535);       // snap length
+    PutLe32(bytes_, static_cast<uint32_t>(linkType));
+}
+
+void PcapWriter::Add(const Bytes& packet, uint32_t originalLength)
+{
+    ++records_;
+    PutLe32(bytes_, 1700000000 + records_ / 33);
+    PutLe32(bytes_, (records_ % 33) * 30000);
+    PutLe32(bytes_, static_cast<uint32_t>(packet.size()));
+    PutLe32(bytes_, originalLength ? originalLength : static_cast<uint32_t>(packet.size()));
+    bytes_.insert(bytes_.end(), packet.begin(), packet.end());
+}
+
+std::vector<Bytes> StreamFrames(const std::string& corpusFile)
+{
+    const Bytes stream = mervox::test::ReadFileBytes(mervox::test::DataPath("corpus/" + corpusFile));
+    std::vector<Bytes> frames;
+    for (const auto& f : mervox::test::SplitStream(stream))
+        frames.emplace_back(stream.begin() + static_cast<long>(f.offset),
+                            stream.begin() + static_cast<long>(f.offset + f.length));
+    return frames;
+}
+
+}  // namespace mervox::capture::test

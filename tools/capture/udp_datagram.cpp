@@ -1,0 +1,146 @@
+#include "udp_datagram.h"
+
+#include <arpa/inet.h>
+
+#include <cstring>
+
+namespace mervox::capture {
+namespace {
+
+constexpr uint8_t kProtoUdp = 17;
+
+// UDP header inside an IP payload of `available` bytes (the IP header's own
+// length field already applied).
+UdpResult Udp(ByteView segment, UdpDatagram& out)
+{
+    if (!segment.Has(0, 8))
+        return UdpResult::kTruncated;
+    out.source.port = segment.U16(0);
+    out.destination.port = segment.U16(2);
+    const uint16_t length = segment.U16(4);
+    if (length < 8)
+        return UdpResult::kMalformed;
+    if (length > segment.size)
+        return UdpResult::kTruncated;
+    out.payload = ByteView{segment.data + 8, static_cast<size_t>(length) - 8};
+    return UdpResult::kUdp;
+}
+
+UdpResult Ipv4(ByteView ip, UdpDatagram& out)
+{
+    if (!ip.Has(0, 20))
+        return UdpResult::kTruncated;
+    const size_t headerLength = (ip.U8(0) & 0x0f) * 4u;
+    const size_t totalLength = ip.U16(2);
+    if (headerLength < 20 || totalLength < headerLength)
+        return UdpResult::kMalformed;
+    if (!ip.Has(0, headerLength))
+        return UdpResult::kTruncated;
+    const uint16_t fragment = ip.U16(6);
+    const bool moreFragments = (fragment & 0x2000) != 0;
+    const bool laterPiece = (fragment & 0x1fff) != 0;
+    if (ip.U8(9) != kProtoUdp)
+        return UdpResult::kNotUdp;
+    if (moreFragments || laterPiece)
+        return UdpResult::kFragment;
+    out.source.ipVersion = out.destination.ipVersion = 4;
+    out.source.address = {};
+    out.destination.address = {};
+    std::memcpy(out.source.address.data(), ip.data + 12, 4);
+    std::memcpy(out.destination.address.data(), ip.data + 16, 4);
+    // Ethernet pads short frames: the IP length, not the capture, ends the packet.
+    if (totalLength > ip.size)
+        return UdpResult::kTruncated;
+    return Udp(ip.Prefix(totalLength).From(headerLength), out);
+}
+
+UdpResult Ipv6(ByteView ip, UdpDatagram& out)
+{
+    if (!ip.Has(0, 40))
+        return UdpResult::kTruncated;
+    const size_t payloadLength = ip.U16(4);
+    out.source.ipVersion = out.destination.ipVersion = 6;
+    std::memcpy(out.source.address.data(), ip.data + 8, 16);
+    std::memcpy(out.destination.address.data(), ip.data + 24, 16);
+    if (payloadLength == 0)  // jumbogram or garbage: neither carries RTP here
+        return UdpResult::kMalformed;
+    if (40 + payloadLength > ip.size)
+        return UdpResult::kTruncated;
+    ByteView rest = ip.Prefix(40 + payloadLength).From(40);
+    uint8_t next = ip.U8(6);
+    // Extension headers come before the transport; each names the next one.
+    for (int hops = 0; hops < 16; ++hops) {
+        switch (next) {
+        case kProtoUdp:
+            return Udp(rest, out);
+        case 0:   // hop-by-hop options
+        case 43:  // routing
+        case 60:  // destination options
+        {
+            if (!rest.Has(0, 2))
+                return UdpResult::kTruncated;
+            const size_t length = (rest.U8(1) + 1u) * 8u;
+            if (!rest.Has(0, length))
+                return UdpResult::kTruncated;
+            next = rest.U8(0);
+            rest = rest.From(length);
+            break;
+        }
+        case 51: {  // authentication header: length in 4-byte units, minus 2
+            if (!rest.Has(0, 2))
+                return UdpResult::kTruncated;
+            const size_t length = (rest.U8(1) + 2u) * 4u;
+            if (!rest.Has(0, length))
+                return UdpResult::kTruncated;
+            next = rest.U8(0);
+            rest = rest.From(length);
+            break;
+        }
+        case 44: {  // fragment: only an unfragmented ("atomic") one can be read
+            if (!rest.Has(0, 8))
+                return UdpResult::kTruncated;
+            const uint16_t offsetAndFlag = rest.U16(2);
+            if ((offsetAndFlag & 0xfff9) != 0)
+                return UdpResult::kFragment;
+            next = rest.U8(0);
+            rest = rest.From(8);
+            break;
+        }
+        default:
+            return UdpResult::kNotUdp;
+        }
+    }
+    return UdpResult::kMalformed;
+}
+
+}  // namespace
+
+UdpResult ParseUdp(ByteView ip, UdpDatagram& out)
+{
+    if (!ip.Has(0, 1))
+        return UdpResult::kTruncated;
+    switch (ip.U8(0) >> 4) {
+    case 4:
+        return Ipv4(ip, out);
+    case 6:
+        return Ipv6(ip, out);
+    default:
+        return UdpResult::kMalformed;
+    }
+}
+
+std::string AddressText(const Endpoint& e)
+{
+    char text[INET6_ADDRSTRLEN] = {};
+    inet_ntop(e.ipVersion == 6 ? AF_INET6 : AF_INET, e.address.data(), text, sizeof text);
+    return text;
+}
+
+std::string EndpointText(const Endpoint& e)
+{
+    const std::string address = AddressText(e);
+    const std::string port = std::to_string(e.port);
+    return e.ipVersion == 6 ? "[" + address + "]:" + port : address + ":" + port;
+}
+
+}  // namespace mervox::capture

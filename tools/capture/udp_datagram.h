@@ -1,0 +1,53 @@
+// Pulls the UDP datagram out of an IPv4 or IPv6 packet.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "byte_view.h"
+
+namespace mervox::capture {
+
+// An IP address (IPv4 in the first 4 bytes) and a UDP port.
+struct Endpoint {
+    int ipVersion = 4;
+    std::array<uint8_t, 16> address{};
+    uint16_t port = 0;
+
+    bool operator==(const Endpoint& o) const
+    {
+        return ipVersion == o.ipVersion && address == o.address && port == o.port;
+    }
+    bool operator<(const Endpoint& o) const
+    {
+        if (ipVersion != o.ipVersion)
+            return ipVersion < o.ipVersion;
+        if (address != o.address)
+            return address < o.address;
+        return port < o.port;
+    }
+};
+
+// "192.0.2.1" or "2001:db8::1" (the address only).
+std::string AddressText(const Endpoint& e);
+// "192.0.2.1:5004" or "[2001:db8::1]:5004".
+std::string EndpointText(const Endpoint& e);
+
+enum class UdpResult {
+    kUdp,        // `payload` is the UDP payload
+    kNotUdp,     // another transport (TCP, ICMP, ESP, ...)
+    kFragment,   // a piece of a fragmented datagram: not reassembled
+    kTruncated,  // the capture cut the packet short
+    kMalformed,  // impossible header fields
+};
+
+struct UdpDatagram {
+    Endpoint source;
+    Endpoint destination;
+    ByteView payload;
+};
+
+UdpResult ParseUdp(ByteView ip, UdpDatagram& out);
+
+}  // namespace mervox::capture

@@ -1,0 +1,135 @@
+// mervox decode IN [-o OUT]: a stream file to WAV or raw PCM.
+#include <CLI/CLI.hpp>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "console.h"
+#include "exit_codes.h"
+#include "input_file.h"
+#include "loss.h"
+#include "mervox.hpp"
+#include "pcm_output.h"
+#include "stream_reader.h"
+
+namespace mervox::cli {
+namespace {
+
+struct DecodeOptions {
+    std::string input;
+    std::string output;
+    std::string format;
+    std::string lossMask;
+    double dropRate = 0.0;
+    uint64_t seed = 1;
+};
+
+// IN with its extension replaced by .wav (the same directory).
+std::string DefaultOutputPath(const std::string& input)
+{
+    if (input == "-")
+        return "-";
+    const size_t slash = input.find_last_of('/');
+    const size_t dot = input.find_last_of('.');
+    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    return (hasExtension ? input.substr(0, dot) : input) + ".wav";
+}
+
+int RunDecode(const DecodeOptions& options, const GlobalOptions& global)
+{
+    Console console(global.quiet);
+    const std::string output = options.output.empty() ? DefaultOutputPath(options.input) : options.output;
+    const std::optional<PcmFormat> format =
+        options.format.empty() ? PcmFormatFromPath(output) : PcmFormatFromName(options.format);
+    if (!format) {
+        console.Error(options.format.empty()
+                          ? output + ": unknown output extension (use .wav, .raw or .pcm, or --format)"
+                          : "unknown --format '" + options.format + "' (use wav or raw)");
+        return kExitUsage;
+    }
+
+    const std::string inputName = DisplayName(options.input);
+    std::vector<uint8_t> stream;
+    std::string error;
+    if (!ReadInput(options.input, &stream, &error)) {
+        console.Error(error);
+        return kExitBadInput;
+    }
+    if (stream.empty()) {
+        console.Error(inputName + ": byte 0: empty input, no frames");
+        return kExitBadInput;
+    }
+    const StreamSplit split = SplitStream(stream.data(), stream.size());
+    if (split.truncated) {
+        const std::string where = inputName + ": byte " + std::to_string(split.truncatedOffset) +
+                                  ": truncated last frame (" + std::to_string(split.truncatedLength) + " of " +
+                                  std::to_string(split.truncatedExpected) + " bytes)";
+        if (split.frames.empty()) {
+            console.Error(where + ", no whole frame");
+            return kExitBadInput;
+        }
+        console.Warning(where + "; decoding the " + std::to_string(split.frames.size()) + " whole frames before it");
+    }
+
+    std::vector<uint8_t> mask;
+    if (!options.lossMask.empty()) {
+        if (!ReadInput(options.lossMask, &mask, &error)) {
+            console.Error(error);
+            return kExitBadInput;
+        }
+        if (mask.size() != split.frames.size())
+            console.Warning(DisplayName(options.lossMask) + ": " + std::to_string(mask.size()) + " mask bytes for " +
+                            std::to_string(split.frames.size()) + " frames");
+    }
+    const std::vector<uint8_t> lost = BuildLossPlan(split.frames.size(), mask, options.dropRate, options.seed);
+
+    std::unique_ptr<PcmOutput> out = PcmOutput::Open(output, *format, kSampleRate, &error);
+    if (!out) {
+        console.Error(error);
+        return kExitOutputError;
+    }
+
+    Decoder decoder(1);
+    FramePcm pcm;
+    for (size_t k = 0; k < split.frames.size(); ++k) {
+        const StreamFrame& frame = split.frames[k];
+        if (frame.speech() && !lost[k])
+            decoder.Decode(FrameView(stream.data() + frame.offset, frame.length()), pcm);
+        else
+            decoder.Conceal(pcm);
+        if (!out->Write(pcm.data(), pcm.size())) {
+            console.EndProgress();
+            console.Error(out->error());
+            return kExitOutputError;
+        }
+        console.Progress("decoding " + inputName, k + 1, split.frames.size());
+    }
+    console.EndProgress();
+    if (!out->Commit()) {
+        console.Error(out->error());
+        return kExitOutputError;
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+Subcommand AddDecodeCommand(CLI::App& parent)
+{
+    auto options = std::make_shared<DecodeOptions>();
+    CLI::App* app = parent.add_subcommand("decode", "Decode a stream file to WAV or raw 16-bit PCM");
+    app->add_option("IN", options->input, "Stream file (frames back to back), '-' for stdin")->required();
+    app->add_option("-o,--output", options->output,
+                    "Output file: .wav, or .raw/.pcm for raw s16le; '-' for stdout (WAV). "
+                    "Default: IN with the extension .wav");
+    app->add_option("-f,--format", options->format, "Output format regardless of extension: wav or raw");
+    app->add_option("--loss", options->lossMask, "Loss mask: one byte per frame, nonzero = decode as lost");
+    app->add_option("--drop-rate", options->dropRate, "Also lose each frame with probability P")
+        ->check(CLI::Range(0.0, 1.0));
+    app->add_option("--seed", options->seed, "Seed of the random losses (default 1)");
+    return {app, [options](const GlobalOptions& global) { return RunDecode(*options, global); }};
+}
+
+}  // namespace mervox::cli

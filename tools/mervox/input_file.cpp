@@ -1,0 +1,38 @@
+#include "input_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace mervox::cli {
+
+std::string DisplayName(const std::string& path)
+{
+    return path == "-" ? "<stdin>" : path;
+}
+
+bool ReadInput(const std::string& path, std::vector<uint8_t>* bytes, std::string* error)
+{
+    bytes->clear();
+    std::FILE* in = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+    if (!in) {
+        *error = DisplayName(path) + ": cannot open: " + std::strerror(errno);
+        return false;
+    }
+    unsigned char chunk[65536];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0)
+        bytes->insert(bytes->end(), chunk, chunk + n);
+    const bool failed = std::ferror(in);
+    const int readErrno = errno;
+    if (in != stdin)
+        std::fclose(in);
+    if (failed) {
+        *error = DisplayName(path) + ": byte " + std::to_string(bytes->size()) +
+                 ": read failed: " + std::strerror(readErrno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace mervox::cli

@@ -1,0 +1,17 @@
+// Reading a whole input file (or standard input, "-") into memory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace mervox::cli {
+
+// Name to show in messages: the path, or "<stdin>" for "-".
+std::string DisplayName(const std::string& path);
+
+// Reads everything; on failure returns false and sets *error to one line
+// naming the file.
+bool ReadInput(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
+
+}  // namespace mervox::cli
