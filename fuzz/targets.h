@@ -12,4 +12,13 @@ namespace mervox::fuzz {
 // The exported DecSoundFrame/INITdec pair, mirrored on a private decoder.
 int RunLegacyExports(const uint8_t* data, size_t size);
 
+// Decoder objects of the C API (include/mervox.h), several side by side.
+int RunDecoderApi(const uint8_t* data, size_t size);
+
+// The command-line tool's stream-file splitter (tools/mervox/stream_reader.h).
+int RunStreamReader(const uint8_t* data, size_t size);
+
+// The capture reader of `mervox pcap` (tools/capture/capture.h).
+int RunCaptureReader(const uint8_t* data, size_t size);
+
 }  // namespace mervox::fuzz
