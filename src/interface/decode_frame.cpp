@@ -46,25 +46,28 @@ float RmsOfRecentExcitation(const float* excitation)
     return static_cast<float>(std::sqrt(static_cast<double>(meanSquare)));
 }
 
-// True when none of v[0..n-1] is infinite or NaN. Summed in double, where
-// even n = 265 floats of the largest magnitude cannot overflow, so the sum is
-// finite exactly when every term is.
 bool AllFinite(const float* v, int n)
 {
-    double sum = 0.0;
     for (int i = 0; i < n; ++i)
-        sum += v[i];
-    return std::isfinite(sum);
+        if (!std::isfinite(v[i]))
+            return false;
+    return true;
 }
 
-// Random bytes are legal frames, and a run of pitch gains above one (or an
-// unstable filter) can grow the signal past the float range. Once a history
-// holds an infinity or a NaN, every later sample is derived from it and the
-// decoder would never produce speech again. Such a state is worth nothing,
-// so it is dropped exactly as INITdec drops it: the next frames decode as
-// the start of a new stream, the fastest and most predictable way back to
-// speech. Streams that stay finite never reach the reset, so their output is
-// unchanged.
+// Almost any bytes unpack to a legal frame, and a run of pitch gains above
+// one (or an unstable filter) can grow the signal past the float range. Once
+// a history holds an infinity or a NaN, every later sample derives from it
+// and the decoder would never produce speech again. Such a state is worth
+// nothing, so the whole of it is dropped exactly as INITdec drops it: valid
+// frames that follow decode as the start of a new stream, which is the
+// quickest way back to speech and the one behaviour a host already knows.
+// (Clearing only the non-finite arrays would keep, say, an excitation near
+// the float limit driving freshly cleared filters into saturation.) Streams
+// that stay finite never get here, so their output is unchanged.
+//
+// Checked after the shift: the kept excitation holds every sample of this
+// frame, and the filters are recursive, so a non-finite value anywhere in
+// the frame reaches their last outputs (0 times infinity is NaN too).
 bool HistoryIsFinite(const DecoderState& s)
 {
     return AllFinite(s.excitation, kHistoryLength) && AllFinite(s.synthesisMemory, kLpcOrder)
