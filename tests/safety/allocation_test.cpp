@@ -76,6 +76,30 @@ TEST(Allocation, NoneWhileDecodingSpeechWithLosses)
     EXPECT_EQ(AllocationsWhileDecoding(stream, mask), 0);
 }
 
+TEST(Allocation, NoneWhileDecodingWithDecoderObjects)
+{
+    const std::vector<uint8_t> stream = ReadFileBytes(DataPath("corpus/speech-a.63-vad.bit"));
+    mervox_decoder* a = mervox_decoder_create(1, nullptr);
+    mervox_decoder* b = mervox_decoder_create(0, nullptr);
+    ASSERT_TRUE(a && b);
+    const std::vector<StreamFrame> frames = SplitStream(stream);
+    int16_t pcm[240];
+    const long before = allocations.load();
+    for (const StreamFrame& f : frames) {
+        for (mervox_decoder* d : {a, b}) {
+            if (f.speech)
+                mervox_decode(d, stream.data() + f.offset, f.length, pcm);
+            else
+                mervox_conceal(d, pcm);
+        }
+    }
+    mervox_decoder_reset(a, 1);
+    const long during = allocations.load() - before;
+    mervox_decoder_destroy(a);
+    mervox_decoder_destroy(b);
+    EXPECT_EQ(during, 0);
+}
+
 TEST(Allocation, NoneWhileDecodingSilenceDescriptorsOrOverflowingFrames)
 {
     EXPECT_EQ(AllocationsWhileDecoding(ReadFileBytes(DataPath("corpus/speech-a.63-vad.bit")), {}), 0);
