@@ -187,7 +187,12 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
             console.Error(name + ": cannot open: " + std::strerror(errno));
             return kExitBadInput;
         }
+        const bool empty = std::fgetc(probe) == EOF;
         std::fclose(probe);
+        if (empty) {
+            console.Error(name + ": empty file, not a capture");
+            return kExitBadInput;
+        }
     }
 
     capture::CaptureOptions captureOptions;
