@@ -103,9 +103,10 @@ nlohmann::json StreamJson(const RtpStream& s, const std::string& output)
         {"lost_frames", t.lostFrames},
         {"rate_switches", t.rateSwitches},
         {"overlapping_frames", t.overlapping},
-        {"shortened_gaps", t.longGaps},
+        {"timestamp_jumps", t.timestampJumps},
         {"cut_short_payloads", t.cutShortPayloads},
         {"duration_seconds", t.DurationSeconds()},
+        {"first_packet_time", s.firstArrival},
         {"output", output},
     };
 }
@@ -154,9 +155,9 @@ void PrintText(const std::string& name, const CaptureReport& r, const std::vecto
                     static_cast<unsigned long long>(t.speechFrames), static_cast<unsigned long long>(t.silenceFrames));
         std::printf("  lost frames:    %llu\n", static_cast<unsigned long long>(t.lostFrames));
         std::printf("  rate switches:  %llu\n", static_cast<unsigned long long>(t.rateSwitches));
-        if (t.overlapping || t.longGaps || t.cutShortPayloads)
-            std::printf("  anomalies:      %llu overlapping frames, %llu shortened gaps, %llu cut-short payloads\n",
-                        static_cast<unsigned long long>(t.overlapping), static_cast<unsigned long long>(t.longGaps),
+        if (t.overlapping || t.timestampJumps || t.cutShortPayloads)
+            std::printf("  anomalies:      %llu overlapping frames, %llu timestamp jumps, %llu cut-short payloads\n",
+                        static_cast<unsigned long long>(t.overlapping), static_cast<unsigned long long>(t.timestampJumps),
                         static_cast<unsigned long long>(t.cutShortPayloads));
         std::printf("  duration:       %.2f s\n", t.DurationSeconds());
         std::printf("  output:         %s\n", outputs[i].c_str());
@@ -203,7 +204,7 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
         return kExitBadInput;
     }
     if (report.status == CaptureStatus::kTruncated)
-        console.Warning(name + ": capture cut short after " + std::to_string(report.counters.records) +
+        console.Warning(name + ": capture cut short or damaged after " + std::to_string(report.counters.records) +
                         " records (" + report.message + "); using what was read");
 
     const std::string prefix = options.prefix.empty() ? DefaultPrefix(options.input) : options.prefix;
