@@ -40,7 +40,7 @@ struct TimelineStats {
     uint64_t cutShortPayloads = 0;
     uint64_t rateSwitches = 0; // speech frame at another rate than the speech frame before it
     uint64_t TimelineFrames() const { return frames + lostFrames; }
-    double DurationSeconds() const { return static_cast<double>(TimelineFrames()) * 0.03; }
+    double DurationSeconds() const { return static_cast<double>(TimelineFrames() * 30) / 1000.0; }
 };
 
 struct Timeline {

@@ -81,12 +81,12 @@ std::vector<std::pair<std::string, uint64_t>> Skipped(const CaptureCounters& c)
     return nonzero;
 }
 
-nlohmann::json EndpointJson(const capture::Endpoint& e)
+nlohmann::ordered_json EndpointJson(const capture::Endpoint& e)
 {
     return {{"address", capture::AddressText(e)}, {"port", e.port}};
 }
 
-nlohmann::json StreamJson(const RtpStream& s, const std::string& output)
+nlohmann::ordered_json StreamJson(const RtpStream& s, const std::string& output)
 {
     const capture::TimelineStats& t = s.timeline.stats;
     return {
@@ -113,17 +113,17 @@ nlohmann::json StreamJson(const RtpStream& s, const std::string& output)
 
 void PrintJson(const std::string& name, const CaptureReport& r, const std::vector<std::string>& outputs)
 {
-    nlohmann::json j;
+    nlohmann::ordered_json j;
     j["capture"] = name;
     j["truncated"] = r.status == CaptureStatus::kTruncated;
     if (!r.message.empty())
         j["message"] = r.message;
     j["link_type"] = r.linkType;
     j["records"] = r.counters.records;
-    j["skipped"] = nlohmann::json::object();
+    j["skipped"] = nlohmann::ordered_json::object();
     for (const auto& [reason, count] : Skipped(r.counters))
         j["skipped"][reason] = count;
-    j["streams"] = nlohmann::json::array();
+    j["streams"] = nlohmann::ordered_json::array();
     for (size_t i = 0; i < r.streams.size(); ++i)
         j["streams"].push_back(StreamJson(r.streams[i], outputs[i]));
     std::printf("%s\n", j.dump(2).c_str());
