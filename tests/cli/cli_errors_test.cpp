@@ -111,6 +111,9 @@ TEST(CliOutputErrors, FailuresLeaveNoFileBehindAndKeepAnOldOne)
     run = RunCli("decode '" + kStream + "' -o -", "", "", "/dev/full");
     EXPECT_EQ(run.status, 3);
     ExpectOneErrorLine(run, "<stdout>: write failed");
+    run = RunCli("info '" + kStream + "'", "", "", "/dev/full");
+    EXPECT_EQ(run.status, 3);
+    ExpectOneErrorLine(run, "<stdout>: write failed");
 }
 
 TEST(CliUsage, HelpVersionAndBadCommandLines)
