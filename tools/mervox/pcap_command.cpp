@@ -222,7 +222,9 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
             why += "; " + report.message;
         if (report.counters.otherPayloadType > 0)
             why += "; " + std::to_string(report.counters.otherPayloadType) +
-                   " RTP packets of other payload types (a dynamic mapping needs --payload-type N)";
+                   (report.counters.otherPayloadType == 1 ? " RTP packet of another payload type"
+                                                          : " RTP packets of other payload types") +
+                   " (a dynamic mapping needs --payload-type N)";
         console.Error(why);
         return kExitBadInput;
     }
