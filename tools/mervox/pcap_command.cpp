@@ -165,14 +165,20 @@ void PrintText(const std::string& name, const CaptureReport& r, const std::vecto
 }
 
 // Decodes one stream into its WAV file; empty on success, else the error.
-std::string WriteStream(const RtpStream& stream, const std::string& path)
+std::string WriteStream(const RtpStream& stream, const std::string& path, Console& console)
 {
     std::string error;
     std::unique_ptr<PcmOutput> out = PcmOutput::Open(path, PcmFormat::kWav, kSampleRate, &error);
     if (!out)
         return error;
-    const bool written = capture::DecodeStream(
-        stream, [&](const int16_t* samples, size_t count) { return out->Write(samples, count); });
+    const std::string label = "decoding " + capture::SsrcText(stream.ssrc);
+    const size_t total = stream.timeline.stats.TimelineFrames();
+    size_t done = 0;
+    const bool written = capture::DecodeStream(stream, [&](const int16_t* samples, size_t count) {
+        console.Progress(label, ++done, total);
+        return out->Write(samples, count);
+    });
+    console.EndProgress();
     if (!written || !out->Commit())
         return out->error();
     return "";
@@ -229,7 +235,7 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
         return kExitBadInput;
     }
     for (size_t i = 0; i < report.streams.size(); ++i) {
-        const std::string error = WriteStream(report.streams[i], outputs[i]);
+        const std::string error = WriteStream(report.streams[i], outputs[i], console);
         if (!error.empty()) {
             console.Error(error);
             return kExitOutputError;
