@@ -167,6 +167,13 @@ TEST_F(PcapCommand, RejectsWhatIsNotACapture)
     r = Mervox("pcap '" + dir_ + "/missing.pcap'");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("cannot open"), std::string::npos) << r.err;
+    r = Mervox("pcap '" + Write("empty.pcap", {}) + "'");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("empty file"), std::string::npos) << r.err;
+    r = Mervox("pcap '" + dir_ + "'");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("cannot read"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
 }
 
 TEST_F(PcapCommand, SaysSoWhenThereIsNoG7231Stream)

@@ -195,7 +195,13 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
             return kExitBadInput;
         }
         const bool empty = std::fgetc(probe) == EOF;
+        const bool failed = std::ferror(probe) != 0;
+        const int readErrno = errno;
         std::fclose(probe);
+        if (failed) {
+            console.Error(name + ": cannot read: " + std::strerror(readErrno));
+            return kExitBadInput;
+        }
         if (empty) {
             console.Error(name + ": empty file, not a capture");
             return kExitBadInput;
