@@ -116,6 +116,15 @@ TEST_F(PcapCommand, DecodesBothCallsOfTheCorpusCapture)
     EXPECT_NE(r.out.find("lost frames:    66"), std::string::npos) << r.out;
 }
 
+TEST_F(PcapCommand, ReportThatCannotBeWrittenFails)
+{
+    const std::string command = std::string(MERVOX_CLI_PATH) + " pcap '" + kCall + "' -o '" + dir_ +
+                                "/full' >/dev/full 2>/dev/null";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+}
+
 TEST_F(PcapCommand, JsonReport)
 {
     const CommandResult r = Mervox("pcap --json '" + kCall + "' -o '" + dir_ + "/c'");

@@ -225,7 +225,7 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
         PrintJson(name, report, outputs);
     else if (!global.quiet)
         PrintText(name, report, outputs);
-    std::fflush(stdout);
+    const bool reportWritten = std::fflush(stdout) == 0 && !std::ferror(stdout);
 
     if (report.streams.empty()) {
         std::string why = name + ": no G.723.1 RTP stream (payload type " + std::to_string(options.payloadType) +
@@ -246,6 +246,10 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
             console.Error(error);
             return kExitOutputError;
         }
+    }
+    if (!reportWritten) {
+        console.Error("<stdout>: cannot write the report: " + std::string(std::strerror(errno)));
+        return kExitOutputError;
     }
     return kExitOk;
 }
