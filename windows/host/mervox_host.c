@@ -28,6 +28,9 @@
 enum { kExitUsage = 2, kExitFile = 3, kExitDll = 4, kExitContract = 5 };
 enum { kFrameSamples = 240 };
 
+/* Frame length in bytes by frame type (the two lowest bits of byte 0). */
+static const size_t kFrameBytes[4] = {24, 20, 4, 1};
+
 typedef struct {
     const char* dllPath;
     const char* maskPath;
@@ -102,10 +105,9 @@ static int ParseOptions(int argc, char** argv, Options* options)
 /* Frames in the stream; a truncated last frame is left out. */
 static size_t CountFrames(const Buffer* stream)
 {
-    static const size_t kLength[4] = {24, 20, 4, 1};
     size_t frames = 0;
     for (size_t offset = 0; offset < stream->size; ++frames) {
-        size_t length = kLength[stream->bytes[offset] & 3];
+        size_t length = kFrameBytes[stream->bytes[offset] & 3];
         if (offset + length > stream->size)
             break;
         offset += length;
@@ -146,7 +148,6 @@ static int32_t CallINITdec(const LegacyDll* dll, const Options* options, int32_t
 static int DecodeStream(const LegacyDll* dll, const Options* options, const Buffer* stream, const Buffer* mask,
                         int16_t* pcm)
 {
-    static const size_t kLength[4] = {24, 20, 4, 1};
     uint8_t* pristine = (uint8_t*)malloc(stream->size ? stream->size : 1);
     if (!pristine)
         return 0;
@@ -163,7 +164,7 @@ static int DecodeStream(const LegacyDll* dll, const Options* options, const Buff
     for (size_t k = 0; ok && k < frames; ++k) {
         const uint8_t* frame = stream->bytes + offset;
         const int type = frame[0] & 3;
-        offset += kLength[type];
+        offset += kFrameBytes[type];
         const int lost = type >= 2 || (k < mask->size && mask->bytes[k] != 0);
         const int16_t expected = lost ? 1 : (frame[0] & 1) ? 10 : 12;
         const int16_t words = CallDecSoundFrame(dll, options, lost ? NULL : frame, pcm + kFrameSamples * k);
