@@ -54,12 +54,15 @@ static int ReadWholeFile(const char* path, Buffer* buffer)
     buffer->bytes = NULL;
     buffer->size = 0;
     size_t capacity = 0;
+    int ok = 1;
     for (;;) {
         if (buffer->size == capacity) {
             capacity = capacity ? 2 * capacity : 65536;
             uint8_t* grown = (uint8_t*)realloc(buffer->bytes, capacity);
-            if (!grown)
+            if (!grown) {
+                ok = 0;
                 break;
+            }
             buffer->bytes = grown;
         }
         size_t got = fread(buffer->bytes + buffer->size, 1, capacity - buffer->size, f);
@@ -67,7 +70,7 @@ static int ReadWholeFile(const char* path, Buffer* buffer)
         if (got == 0)
             break;
     }
-    int ok = !ferror(f);
+    ok = ok && !ferror(f);
     fclose(f);
     return ok;
 }
@@ -92,11 +95,13 @@ static int ParseOptions(int argc, char** argv, Options* options)
             options->reload = 1;
         else if (a[0] == '-' && a[1] == '-')
             return 0;
-        else if (positional == 0 && ++positional)
+        else if (positional == 0) {
             options->streamPath = a;
-        else if (positional == 1 && ++positional)
+            positional = 1;
+        } else if (positional == 1) {
             options->outputPath = a;
-        else
+            positional = 2;
+        } else
             return 0;
     }
     return positional == 2;
@@ -231,5 +236,9 @@ int main(int argc, char** argv)
         return kExitFile;
     }
     printf("%lu frames, %lu samples\n", (unsigned long)frames, (unsigned long)samples);
+    free(again);
+    free(pcm);
+    free(mask.bytes);
+    free(stream.bytes);
     return 0;
 }
