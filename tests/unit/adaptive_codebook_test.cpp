@@ -42,18 +42,6 @@ TEST(AdaptiveCodebook, TapRowChosenByRateAndOpenLoopLag)
     }
 }
 
-TEST(AdaptiveCodebook, GainRowZeroGivesNothing)
-{
-    for (int rate : {kRate63, kRate53}) {
-        History h;
-        for (int i = 0; i < kExcitationLength; ++i)
-            h.data[i] = 1000.0f * std::sin(0.3 * i);
-        DecodeAdaptiveCodebook(h.x, 40, 1, 0, rate);
-        for (int n = 0; n < 60; ++n)
-            EXPECT_EQ(h.x[n], 0.0f) << n;
-    }
-}
-
 TEST(AdaptiveCodebook, ShortLagRepeatsThroughTheSubframe)
 {
     // L = 17: x[-7] reappears at 10, 27 and 44 (the last sample the filter
@@ -70,16 +58,6 @@ TEST(AdaptiveCodebook, ShortLagRepeatsThroughTheSubframe)
                     expected = g[j];
         EXPECT_EQ(h.x[n], expected) << n;
     }
-}
-
-TEST(AdaptiveCodebook, LongestLagReachesBack145)
-{
-    History h;
-    h.x[-145] = 1.0f;
-    DecodeAdaptiveCodebook(h.x, 142, 2, 169, kRate63);
-    EXPECT_EQ(h.x[0], PitchTapTable170[169][0]);
-    for (int n = 1; n < 60; ++n)
-        EXPECT_EQ(h.x[n], 0.0f) << n;
 }
 
 TEST(AdaptiveCodebook, EachPartialSumIsRoundedToFloat)

@@ -128,31 +128,5 @@ TEST(Algebraic, SharpeningLagLimit)
     }
 }
 
-TEST(Algebraic, PulsesAddToTheAdaptiveContribution)
-{
-    float x[60];
-    for (int n = 0; n < 60; ++n)
-        x[n] = 0.1f * n;
-    DecodeFixedCodebook(x, Params(0, 60, 0, 0, 15), kRate53, 0);
-    for (int n = 0; n < 60; ++n) {
-        const float pulse = (n <= 6 && n % 2 == 0) ? g : 0.0f;
-        EXPECT_EQ(x[n], static_cast<float>(static_cast<double>(0.1f * n) + pulse)) << n;
-    }
-}
-
-TEST(AddPitchComb, RepeatsUpwardWithCompoundedGain)
-{
-    float v[60] = {};
-    v[3] = 1.0f;
-    AddPitchComb(v, 20, 0.5f);
-    EXPECT_EQ(v[23], 0.5f);
-    EXPECT_EQ(v[43], 0.25f);
-    float w[60] = {};
-    w[0] = 1.0f;
-    AddPitchComb(w, 60, 1.0f);
-    for (int n = 1; n < 60; ++n)
-        EXPECT_EQ(w[n], 0.0f);
-}
-
 }  // namespace
 }  // namespace mervox

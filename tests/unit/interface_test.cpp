@@ -13,96 +13,90 @@
 namespace mervox {
 namespace {
 
-struct Stream {
-    std::vector<uint8_t> bytes;
-    size_t frameBytes;
-    const uint8_t* frame(size_t k) const { return bytes.data() + k * frameBytes; }
-};
-
-const Stream& Stream63()
-{
-    static const Stream s{test::ReadFileBytes(test::DataPath("corpus/speech-a.63.bit")), 24};
-    return s;
-}
-
-const Stream& Stream53()
-{
-    static const Stream s{test::ReadFileBytes(test::DataPath("corpus/speech-a.53.bit")), 20};
-    return s;
-}
-
 using Pcm = std::vector<int16_t>;
 
-Pcm Decode(Channel& channel, const Stream& s, size_t first, size_t count)
+// Frame k of the corpus stream of one rate (both streams are plain speech).
+const uint8_t* CorpusFrame(int rate, size_t k)
+{
+    static const std::vector<uint8_t> streams[2] = {
+        test::ReadFileBytes(test::DataPath("corpus/speech-a.63.bit")),
+        test::ReadFileBytes(test::DataPath("corpus/speech-a.53.bit")),
+    };
+    return streams[rate].data() + k * (rate == kRate63 ? 24 : 20);
+}
+
+Pcm Decode(Channel& channel, int rate, size_t first, size_t count)
 {
     Pcm pcm(240 * count);
     for (size_t k = 0; k < count; ++k)
-        DecodeChannelFrame(channel, s.frame(first + k), pcm.data() + 240 * k);
+        DecodeChannelFrame(channel, CorpusFrame(rate, first + k), pcm.data() + 240 * k);
     return pcm;
 }
 
 TEST(ExportedInterface, ReturnValuesAndCallerBuffers)
 {
     INITdec(1);
-    int16_t out[240];
-    std::fill(out, out + 240, int16_t{0x7777});
-    EXPECT_EQ(DecSoundFrame(nullptr, out), 1);
-    for (int16_t sample : out)
-        ASSERT_EQ(sample, 0);  // lost frame after reset: silence, all 240 written
+    Pcm out(240, 0x7777);
+    EXPECT_EQ(DecSoundFrame(nullptr, out.data()), 1);
+    EXPECT_EQ(out, Pcm(240, 0));  // a loss right after the reset is silent
 
-    uint8_t frame[24];
     for (int type = 0; type < 4; ++type) {
-        std::memcpy(frame, (type & 1 ? Stream53() : Stream63()).frame(300), 24);
+        // Exactly as many bytes as bit 0 announces: a sanitizer build catches
+        // any read beyond them.
+        const int rate = type & 1;
+        std::vector<uint8_t> frame(CorpusFrame(rate, 300), CorpusFrame(rate, 301));
         frame[0] = static_cast<uint8_t>((frame[0] & ~3) | type);
-        uint8_t copy[24];
-        std::memcpy(copy, frame, 24);
-        EXPECT_EQ(DecSoundFrame(frame, out), type & 1 ? 10 : 12) << type;
-        EXPECT_EQ(std::memcmp(frame, copy, 24), 0) << type;
+        const std::vector<uint8_t> copy = frame;
+        EXPECT_EQ(DecSoundFrame(frame.data(), out.data()), rate ? 10 : 12) << type;
+        EXPECT_EQ(frame, copy) << type;
     }
 }
 
 TEST(ExportedInterface, ResetSelectorOnlyMattersForEarlyLosses)
 {
-    Pcm a(240 * 20), b(240 * 20);
-    for (auto [selector, pcm] : {std::pair{0, &a}, std::pair{1, &b}}) {
+    Pcm pcm[2] = {Pcm(240 * 20), Pcm(240 * 20)};
+    for (int selector : {0, 1}) {
         INITdec(selector);
         for (size_t k = 0; k < 20; ++k)
-            DecSoundFrame(Stream53().frame(200 + k), pcm->data() + 240 * k);
+            DecSoundFrame(CorpusFrame(kRate53, 200 + k), pcm[selector].data() + 240 * k);
     }
-    EXPECT_EQ(a, b);
+    EXPECT_EQ(pcm[0], pcm[1]);
 }
 
 TEST(Channel, RateRememberedForLostFrames)
 {
     Channel ch;
     int16_t out[240];
-    ResetChannel(ch, 0);
-    EXPECT_EQ(ch.currentRate, kRate53);
     ResetChannel(ch, 0x10000);  // only the low 16 bits count
     EXPECT_EQ(ch.currentRate, kRate53);
     ResetChannel(ch, 2);
     EXPECT_EQ(ch.currentRate, kRate63);
-    EXPECT_EQ(DecodeChannelFrame(ch, Stream53().frame(10), out), 10);
+    DecodeChannelFrame(ch, CorpusFrame(kRate53, 10), out);
     EXPECT_EQ(DecodeChannelFrame(ch, nullptr, out), 1);
     EXPECT_EQ(ch.currentRate, kRate53);
-    DecodeChannelFrame(ch, Stream63().frame(11), out);
+    DecodeChannelFrame(ch, CorpusFrame(kRate63, 11), out);
     DecodeChannelFrame(ch, nullptr, out);
     EXPECT_EQ(ch.currentRate, kRate63);
+    uint8_t type3[20];
+    std::memcpy(type3, CorpusFrame(kRate53, 12), 20);
+    type3[0] |= 3;  // bit 0 alone decides the rate
+    DecodeChannelFrame(ch, type3, out);
+    EXPECT_EQ(ch.currentRate, kRate53);
 }
 
 TEST(Channel, FreshAndResetChannelsDecodeAlike)
 {
     Channel fresh, used;
-    Decode(used, Stream63(), 500, 10);
+    Decode(used, kRate63, 500, 10);
     ResetChannel(used, 1);
-    EXPECT_EQ(Decode(fresh, Stream53(), 100, 40), Decode(used, Stream53(), 100, 40));
+    EXPECT_EQ(Decode(fresh, kRate53, 100, 40), Decode(used, kRate53, 100, 40));
 }
 
 TEST(Channel, ShortFrameIgnoresBufferTail)
 {
     Channel zeros, ones;
     std::memset(ones.frameBuffer, 0xff, sizeof ones.frameBuffer);
-    EXPECT_EQ(Decode(zeros, Stream53(), 1000, 20), Decode(ones, Stream53(), 1000, 20));
+    EXPECT_EQ(Decode(zeros, kRate53, 1000, 20), Decode(ones, kRate53, 1000, 20));
 }
 
 TEST(Channel, LossesAfterResetKeepTheMeanEnvelopeAndSilence)
@@ -111,13 +105,11 @@ TEST(Channel, LossesAfterResetKeepTheMeanEnvelopeAndSilence)
     int16_t out[240];
     for (int k = 0; k < 4; ++k) {
         DecodeChannelFrame(ch, nullptr, out);
-        for (int i = 0; i < 10; ++i)
-            ASSERT_EQ(ch.state.prevLsp[i], LspMeanTable[i]) << k;
-        for (int16_t sample : out)
-            ASSERT_EQ(sample, 0) << k;
+        EXPECT_EQ(std::memcmp(ch.state.prevLsp, LspMeanTable, sizeof LspMeanTable), 0) << k;
+        EXPECT_EQ(Pcm(out, out + 240), Pcm(240, 0)) << k;
     }
     EXPECT_EQ(ch.state.erasureCount, 3);
-    DecodeChannelFrame(ch, Stream63().frame(700), out);
+    DecodeChannelFrame(ch, CorpusFrame(kRate63, 700), out);
     EXPECT_EQ(ch.state.erasureCount, 0);
 }
 
@@ -126,25 +118,25 @@ TEST(Channel, FaultyFrameIsConcealedLikeALostOne)
     // First lag code 124 is a fault; second lag code 0 is the lag 18 that a
     // lost frame unpacks to, so both must give the same samples and state.
     uint8_t faulty[24];
-    std::memcpy(faulty, Stream63().frame(820), 24);
-    auto put = [&](int first, int width, unsigned value) {
-        for (int k = 0; k < width; ++k) {
-            const int bit = first + k;
-            faulty[bit / 8] = static_cast<uint8_t>((faulty[bit / 8] & ~(1u << bit % 8)) | ((value >> k) & 1u) << bit % 8);
+    std::memcpy(faulty, CorpusFrame(kRate63, 820), 24);
+    auto setLagCode = [&](int first, unsigned code) {
+        for (int k = 0; k < 7; ++k) {
+            uint8_t& byte = faulty[(first + k) / 8];
+            const unsigned bit = 1u << (first + k) % 8;
+            byte = static_cast<uint8_t>((code >> k) & 1u ? byte | bit : byte & ~bit);
         }
     };
-    put(26, 7, 124);
-    put(35, 7, 0);
-
+    setLagCode(26, 124);
+    setLagCode(35, 0);
     Channel a, b;
-    Decode(a, Stream63(), 800, 20);
-    Decode(b, Stream63(), 800, 20);
-    int16_t outA[240], outB[240];
-    EXPECT_EQ(DecodeChannelFrame(a, faulty, outA), 12);
-    DecodeChannelFrame(b, nullptr, outB);
+    Decode(a, kRate63, 800, 20);
+    Decode(b, kRate63, 800, 20);
+    Pcm outA(240), outB(240);
+    EXPECT_EQ(DecodeChannelFrame(a, faulty, outA.data()), 12);
+    DecodeChannelFrame(b, nullptr, outB.data());
     EXPECT_EQ(a.state.erasureCount, 1);
-    EXPECT_EQ(std::memcmp(outA, outB, sizeof outA), 0);
-    EXPECT_EQ(Decode(a, Stream63(), 821, 3), Decode(b, Stream63(), 821, 3));
+    EXPECT_EQ(outA, outB);
+    EXPECT_EQ(Decode(a, kRate63, 821, 3), Decode(b, kRate63, 821, 3));
 }
 
 }  // namespace

@@ -29,6 +29,8 @@ TEST(PitchGains, WorkedValues)
     ExpectParams(ComputePitchGains(-40, 200.0f, 200.0f, 200.0f), -40, 0.176107109f, 0.823892891f);
     ExpectParams(ComputePitchGains(40, 200.0f, 150.0f, 200.0f), 40, 0.142469391f, 0.888697982f);
     ExpectParams(ComputePitchGains(40, 200.0f, 300.0f, 200.0f), 40, 0.164572179f, 0.769928336f);
+    // The gain multiplies g by the square root before it is rounded.
+    ExpectParams(ComputePitchGains(40, 100.0f, 77.0f, 200.0f), 40, 0.0770657957f, 0.936472118f);
     // R^2 == E0 E1 / 4 is too weak: the lag stays but does nothing.
     ExpectParams(ComputePitchGains(-57, 400.0f, 100.0f, 100.0f), -57, 0.0f, 1.0f);
     EXPECT_GT(ComputePitchGains(-57, 400.0f, 100.5f, 100.0f).gain, 0.0f);

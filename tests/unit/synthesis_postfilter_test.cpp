@@ -38,17 +38,6 @@ TEST(SynthesisFilter, HistoryOrderAndSubframeSets)
         EXPECT_EQ(f.speech()[n], excitation[n]) << n;
 }
 
-TEST(SynthesisFilter, ExcitationIsAddedLast)
-{
-    Filters f;
-    float excitation[240] = {1.0f};
-    f.synthesis[9] = 1e20f;
-    f.synthesis[8] = -1e20f;
-    f.lpc[0] = f.lpc[1] = 1.0f;
-    SynthesisFilter(f.synthesis, excitation, f.lpc);
-    EXPECT_EQ(f.speech()[0], 1.0f);
-}
-
 TEST(FormantPostfilter, WorkedNumbersAcrossSubframes)
 {
     Filters f;
