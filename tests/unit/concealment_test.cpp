@@ -77,6 +77,15 @@ TEST(ClassifyLostFrame, TiesAndVoicingThreshold)
     EXPECT_EQ(negative.Classify(40), 0);
 }
 
+TEST(RegenerateExcitation, NoiseIsScaledBy2ToTheMinus15)
+{
+    float h[kExcitationLength] = {}, e[240];
+    int16_t seed = 0;
+    RegenerateExcitation(h + kHistoryLength, e, 0, 1.0f, 1, seed);
+    EXPECT_EQ(e[0], 259.0f / 32768.0f);
+    EXPECT_EQ(e[1], 4126.0f / 32768.0f);
+}
+
 TEST(ConcealmentRun, VoicedGainFadesAndFallsSilent)
 {
     DecoderState state;
@@ -105,13 +114,15 @@ TEST(ConcealmentRun, UnvoicedNoiseAtTheRmsOfTheLast120Samples)
     DecoderState state;
     for (int i = 0; i < 124; ++i)
         state.excitation[i] = 30000.0f;  // beyond the window and its lags 15..21
-    state.excitation[145] = 100.0f;  // 119 apart: no correlation at lags 15..21
-    state.excitation[264] = -200.0f;
+    state.excitation[145] = 2.0f;  // 119 apart: no correlation at lags 15..21
+    state.excitation[264] = -36.0f;
+    for (int i = kHistoryLength; i < kExcitationLength; ++i)
+        state.excitation[i] = 777.0f;  // stale current-frame samples
     const uint8_t zeros[24] = {};
     int16_t out[240];
     state.DecodeFrame(out, zeros, kRate53, 1);
     EXPECT_EQ(state.concealLag, 0);
-    const float rms = static_cast<float>(std::sqrt(static_cast<float>(50000.0 / 120.0)));
+    const float rms = 3.29140282f;  // sqrt of 1300 / 120 rounded to float first (3.29140306 unrounded)
     EXPECT_EQ(state.concealGain, rms);
     int16_t seed = 0;  // one noise sample per output sample
     for (int i = 0; i < 240; ++i)

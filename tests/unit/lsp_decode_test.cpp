@@ -42,14 +42,18 @@ TEST(DecodeLsp, PredictionKeepsAFractionOfTheDeviation)
     DecodeLsp(lsp, LspMeanTable, kNoIndex, 1);
     EXPECT_EQ(std::memcmp(lsp, LspMeanTable, sizeof lsp), 0);
 
-    float prev[10];
-    for (int i = 0; i < 10; ++i)
-        prev[i] = LspMeanTable[i] + 7.3f - 1.7f * i;
+    // Formed in double and rounded once: float arithmetic differs for some
+    // of these deviations.
     const int32_t indices[3] = {17, 99, 200};  // ignored on a bad frame
-    for (int bad : {0, 1}) {
-        DecodeLsp(lsp, prev, bad ? indices : kNoIndex, bad);
+    for (float deviation = -9.0f; deviation < 9.0f; deviation += 0.37f) {
+        float prev[10];
         for (int i = 0; i < 10; ++i)
-            EXPECT_EQ(lsp[i], Predicted(prev[i], i, bad ? kBad : kGood)) << bad << " " << i;
+            prev[i] = LspMeanTable[i] + deviation * (1.0f + 0.1f * i);
+        for (int bad : {0, 1}) {
+            DecodeLsp(lsp, prev, bad ? indices : kNoIndex, bad);
+            for (int i = 0; i < 10; ++i)
+                ASSERT_EQ(lsp[i], Predicted(prev[i], i, bad ? kBad : kGood)) << deviation << " " << bad << " " << i;
+        }
     }
 }
 

@@ -67,6 +67,17 @@ TEST(FormantPostfilter, SilentSubframeQuartersTheTilt)
         EXPECT_EQ(f.out()[n], 0.0f) << n;
 }
 
+TEST(FormantPostfilter, TapKWeightedBy0135ToTheKPlusOne)
+{
+    for (int k = 0; k < 6; ++k) {
+        Filters f;
+        f.lpc[k] = 1.0f;
+        f.postfilter[9 - k] = 1000.0f;  // output k + 1 samples back
+        f.Postfilter();
+        EXPECT_FLOAT_EQ(f.out()[0], static_cast<float>(1000.0 * std::pow(0.135, k + 1))) << k;
+    }
+}
+
 TEST(FormantPostfilter, ReadsSixOutputsAndOneInputOfHistory)
 {
     Filters base;
