@@ -79,6 +79,12 @@ void RegisterStageBenchmarks(std::vector<FrameInputs>& frames63, std::vector<Fra
         FormantPostfilter(in.postfiltered + kLpcOrder, in.synthesis + kLpcOrder, in.lpc, tilt);
         benchmark::DoNotOptimize(tilt);
     });
+    // Both filters as the decoder runs them: overlapped.
+    RegisterStage("SynthesizeAndPostfilter", frames63, [](FrameInputs& in) {
+        float tilt = in.before.postfilterTilt;
+        SynthesizeAndPostfilter(in.synthesis, in.postfiltered, in.pfExcitation, in.lpc, tilt);
+        benchmark::DoNotOptimize(tilt);
+    });
     RegisterStage("ConvertPcm16", frames63, [](FrameInputs& in) {
         int16_t pcm[kFrameLength];
         ConvertToPcm16(pcm, in.postfiltered + kLpcOrder);
