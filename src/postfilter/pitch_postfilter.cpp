@@ -9,15 +9,26 @@ namespace {
 
 constexpr int kMaxCentreLag = 142;
 constexpr int kSearchHalfWidth = 3;
+constexpr int kLags = 2 * kSearchHalfWidth + 1;           // candidate lags per direction
+constexpr int kSegment = kSubframeLength + kLags - 1;    // samples the candidates reach together
 constexpr double kMaxGainFactor = 0.21375;
 
-// Sum over the subframe of a[n] * b[n], in double.
-double Dot(const float* a, const float* b)
+// The correlations of the subframe x[0..59] with seven lagged segments at
+// once: r[k] = x[0]*seg[k] + x[1]*seg[1 + k] + ... + x[59]*seg[59 + k].
+// Each r[k] is summed over n in order, as a correlation computed alone
+// would be; computing the seven side by side only lets the processor run
+// the seven sums in parallel.
+void CorrelateLags(const double x[kSubframeLength], const double seg[kSegment], double r[kLags])
 {
-    double sum = 0.0;
-    for (int n = 0; n < kSubframeLength; ++n)
-        sum += static_cast<double>(a[n]) * b[n];
-    return sum;
+    double sum[kLags] = {};
+    for (int n = 0; n < kSubframeLength; ++n) {
+        // Unrolled, so that the seven sums stay in registers.
+#pragma GCC unroll 7
+        for (int k = 0; k < kLags; ++k)
+            sum[k] += x[n] * seg[n + k];
+    }
+    for (int k = 0; k < kLags; ++k)
+        r[k] = sum[k];
 }
 
 struct LagCandidate {
@@ -25,15 +36,16 @@ struct LagCandidate {
     float correlation = 0.0f;
 };
 
-// Best positively correlated lag of [first, last]; ties keep the smaller lag.
-// direction -1 searches x[n - j], +1 searches x[n + j].
-LagCandidate SearchLags(const float* x, int first, int last, int direction)
+// Best positively correlated lag of first..last, where r(j) is the
+// correlation at lag j; ties keep the smaller lag.
+template <class Correlation>
+LagCandidate BestLag(int first, int last, Correlation r)
 {
     LagCandidate best;
     for (int j = first; j <= last; ++j) {
-        const double r = Dot(x, x + direction * j);
-        if (r > best.correlation) {
-            best.correlation = static_cast<float>(r);
+        const double c = r(j);
+        if (c > best.correlation) {
+            best.correlation = static_cast<float>(c);
             best.lag = j;
         }
     }
@@ -56,21 +68,45 @@ PitchPostfilterParams ComputePitchPostfilter(const float* x, int openLoopLag, in
     const int centre = openLoopLag > kMaxCentreLag ? kMaxCentreLag : openLoopLag;
     const int first = centre - kSearchHalfWidth;
     const int last = centre + kSearchHalfWidth;
-
-    const LagCandidate backward = SearchLags(x, first, last, -1);
     // A forward lag must keep the lagged segment inside the current frame.
-    const int lastForward = kFrameLength - kSubframeLength * (subframe + 1);
-    const LagCandidate forward = SearchLags(x, first, last < lastForward ? last : lastForward, +1);
+    const int frameEnd = kFrameLength - kSubframeLength * subframe;  // x[frameEnd] is past the frame
+    const int lastForward = frameEnd - kSubframeLength;
 
-    const float e0 = static_cast<float>(Dot(x, x));
+    // The samples in double (exactly): the subframe, the segment that the
+    // backward lags pair with it (back[m] = x[m - last], so lag j pairs x[n]
+    // with back[n + last - j]) and the one the forward lags pair with it
+    // (fwd[m] = x[m + first], lag j pairs x[n] with fwd[n + j - first]; zero
+    // past the frame's end, where no allowed forward lag reaches).
+    double cur[kSubframeLength], back[kSegment], fwd[kSegment];
+    for (int n = 0; n < kSubframeLength; ++n)
+        cur[n] = x[n];
+    for (int m = 0; m < kSegment; ++m)
+        back[m] = x[m - last];
+    for (int m = 0; m < kSegment; ++m)
+        fwd[m] = m + first < frameEnd ? x[m + first] : 0.0;
+
+    double backCorrelation[kLags], fwdCorrelation[kLags];
+    CorrelateLags(cur, back, backCorrelation);
+    CorrelateLags(cur, fwd, fwdCorrelation);
+    const LagCandidate backward = BestLag(first, last, [&](int j) { return backCorrelation[last - j]; });
+    const LagCandidate forward = BestLag(first, last < lastForward ? last : lastForward,
+                                         [&](int j) { return fwdCorrelation[j - first]; });
+
+    // The subframe's energy and those of the two chosen lagged segments
+    // (side by side; a missing lag's sum is not used).
+    const double* lb = back + (backward.lag ? last - backward.lag : 0);
+    const double* lf = fwd + (forward.lag ? forward.lag - first : 0);
+    double s0 = 0.0, sb = 0.0, sf = 0.0;
+    for (int n = 0; n < kSubframeLength; ++n) {
+        s0 += cur[n] * cur[n];
+        sb += lb[n] * lb[n];
+        sf += lf[n] * lf[n];
+    }
+    const float e0 = static_cast<float>(s0);
     if (backward.lag == 0 && forward.lag == 0)
         return {0, 0.0f, 1.0f};
-
-    float eb = 0.0f, ef = 0.0f;
-    if (backward.lag)
-        eb = static_cast<float>(Dot(x - backward.lag, x - backward.lag));
-    if (forward.lag)
-        ef = static_cast<float>(Dot(x + forward.lag, x + forward.lag));
+    const float eb = backward.lag ? static_cast<float>(sb) : 0.0f;
+    const float ef = forward.lag ? static_cast<float>(sf) : 0.0f;
 
     if (forward.lag == 0)
         return ComputePitchGains(-backward.lag, e0, backward.correlation, eb);
