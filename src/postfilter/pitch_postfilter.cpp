@@ -13,22 +13,38 @@ constexpr int kLags = 2 * kSearchHalfWidth + 1;           // candidate lags per 
 constexpr int kSegment = kSubframeLength + kLags - 1;    // samples the candidates reach together
 constexpr double kMaxGainFactor = 0.21375;
 
-// The correlations of the subframe x[0..59] with seven lagged segments at
-// once: r[k] = x[0]*seg[k] + x[1]*seg[1 + k] + ... + x[59]*seg[59 + k].
-// Each r[k] is summed over n in order, as a correlation computed alone
-// would be; computing the seven side by side only lets the processor run
-// the seven sums in parallel.
-void CorrelateLags(const double x[kSubframeLength], const double seg[kSegment], double r[kLags])
+// Everything the lag search needs, in one pass over the subframe x[0..59]:
+// the correlations with the segments of the seven backward and the seven
+// forward candidate lags, back[k] = x[0]*seg[k] + x[1]*seg[1 + k] + ...
+// + x[59]*seg[59 + k] (seg the backward or the forward segment), and the
+// subframe's energy x[0]^2 + ... + x[59]^2. Each sum is accumulated over n
+// in order, as a correlation computed alone would be; computing them side
+// by side only lets the processor run the fifteen sums in parallel. Without
+// forward candidates (withForward false) fwd is neither read nor written.
+struct SearchSums {
+    double back[kLags];
+    double fwd[kLags];
+    double energy;
+};
+
+template <bool withForward>
+SearchSums SumForSearch(const double x[kSubframeLength], const double backSeg[kSegment], const double fwdSeg[kSegment])
 {
-    double sum[kLags] = {};
+    SearchSums s = {};
     for (int n = 0; n < kSubframeLength; ++n) {
-        // Unrolled, so that the seven sums stay in registers.
+        const double xn = x[n];
+        s.energy += xn * xn;
+        // Unrolled, so that the sums stay in registers.
 #pragma GCC unroll 7
         for (int k = 0; k < kLags; ++k)
-            sum[k] += x[n] * seg[n + k];
+            s.back[k] += xn * backSeg[n + k];
+        if (withForward) {
+#pragma GCC unroll 7
+            for (int k = 0; k < kLags; ++k)
+                s.fwd[k] += xn * fwdSeg[n + k];
+        }
     }
-    for (int k = 0; k < kLags; ++k)
-        r[k] = sum[k];
+    return s;
 }
 
 struct LagCandidate {
@@ -73,38 +89,43 @@ PitchPostfilterParams ComputePitchPostfilter(const float* x, int openLoopLag, in
     const int lastForward = frameEnd - kSubframeLength;
 
     // The samples in double (exactly): the subframe, the segment that the
-    // backward lags pair with it (back[m] = x[m - last], so lag j pairs x[n]
-    // with back[n + last - j]) and the one the forward lags pair with it
-    // (fwd[m] = x[m + first], lag j pairs x[n] with fwd[n + j - first]; zero
-    // past the frame's end, where no allowed forward lag reaches).
-    double cur[kSubframeLength], back[kSegment], fwd[kSegment];
+    // backward lags pair with it (backSeg[m] = x[m - last], so lag j pairs
+    // x[n] with backSeg[n + last - j]) and the one the forward lags pair with
+    // it (fwdSeg[m] = x[m + first], lag j pairs x[n] with fwdSeg[n + j - first];
+    // only up to the frame's end, which no allowed forward lag passes).
+    const bool withForward = first <= lastForward;
+    double cur[kSubframeLength], backSeg[kSegment], fwdSeg[kSegment];
     for (int n = 0; n < kSubframeLength; ++n)
         cur[n] = x[n];
     for (int m = 0; m < kSegment; ++m)
-        back[m] = x[m - last];
-    for (int m = 0; m < kSegment; ++m)
-        fwd[m] = m + first < frameEnd ? x[m + first] : 0.0;
+        backSeg[m] = x[m - last];
+    if (withForward) {
+        const int available = frameEnd - first < kSegment ? frameEnd - first : kSegment;
+        for (int m = 0; m < available; ++m)
+            fwdSeg[m] = x[m + first];
+        for (int m = available; m < kSegment; ++m)
+            fwdSeg[m] = 0.0;
+    }
 
-    double backCorrelation[kLags], fwdCorrelation[kLags];
-    CorrelateLags(cur, back, backCorrelation);
-    CorrelateLags(cur, fwd, fwdCorrelation);
-    const LagCandidate backward = BestLag(first, last, [&](int j) { return backCorrelation[last - j]; });
-    const LagCandidate forward = BestLag(first, last < lastForward ? last : lastForward,
-                                         [&](int j) { return fwdCorrelation[j - first]; });
+    const SearchSums sums = withForward ? SumForSearch<true>(cur, backSeg, fwdSeg)
+                                        : SumForSearch<false>(cur, backSeg, fwdSeg);
+    const LagCandidate backward = BestLag(first, last, [&](int j) { return sums.back[last - j]; });
+    const LagCandidate forward =
+        withForward ? BestLag(first, last < lastForward ? last : lastForward, [&](int j) { return sums.fwd[j - first]; })
+                    : LagCandidate{};
+    const float e0 = static_cast<float>(sums.energy);
+    if (backward.lag == 0 && forward.lag == 0)
+        return {0, 0.0f, 1.0f};
 
-    // The subframe's energy and those of the two chosen lagged segments
-    // (side by side; a missing lag's sum is not used).
-    const double* lb = back + (backward.lag ? last - backward.lag : 0);
-    const double* lf = fwd + (forward.lag ? forward.lag - first : 0);
-    double s0 = 0.0, sb = 0.0, sf = 0.0;
+    // Energies of the chosen lagged segments, side by side (a missing lag's
+    // sum runs over the start of its segment and is not used).
+    const double* lb = backSeg + (backward.lag ? last - backward.lag : 0);
+    const double* lf = withForward ? fwdSeg + (forward.lag ? forward.lag - first : 0) : backSeg;
+    double sb = 0.0, sf = 0.0;
     for (int n = 0; n < kSubframeLength; ++n) {
-        s0 += cur[n] * cur[n];
         sb += lb[n] * lb[n];
         sf += lf[n] * lf[n];
     }
-    const float e0 = static_cast<float>(s0);
-    if (backward.lag == 0 && forward.lag == 0)
-        return {0, 0.0f, 1.0f};
     const float eb = backward.lag ? static_cast<float>(sb) : 0.0f;
     const float ef = forward.lag ? static_cast<float>(sf) : 0.0f;
 
