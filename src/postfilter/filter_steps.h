@@ -34,8 +34,24 @@ inline float FormantStep(const float* y, const float* x, const FormantSubframe& 
     return static_cast<float>(sum + 1.03125 * (x[0] - static_cast<double>(f.t) * x[-1]));
 }
 
-// Weights from the subframe's LPC set, and the tilt update from its 60
-// synthesized samples x[0..59] (updates the smoothed tilt).
-FormantSubframe PrepareFormantSubframe(const float* x, const float a[kLpcOrder], float& tilt);
+// The sums the postfilter's tilt is derived from, over one subframe of
+// synthesized speech x[0..59]: energy x[0]^2 + ... + x[59]^2 and
+// correlation x[0]*x[1] + ... + x[58]*x[59], each summed in that order.
+struct TiltSums {
+    double energy = 0.0;
+    double correlation = 0.0;
+};
+
+// Adds sample x[n] of the subframe (n = 0..59, in order) to the sums.
+inline void AddToTiltSums(TiltSums& sums, const float* x, int n)
+{
+    sums.energy += static_cast<double>(x[n]) * x[n];
+    if (n > 0)
+        sums.correlation += static_cast<double>(x[n - 1]) * x[n];
+}
+
+// Weights from the subframe's LPC set, and the tilt update from the sums
+// of its synthesized speech (updates the smoothed tilt).
+FormantSubframe PrepareFormantSubframe(const TiltSums& sums, const float a[kLpcOrder], float& tilt);
 
 }  // namespace mervox

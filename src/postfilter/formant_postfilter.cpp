@@ -10,28 +10,21 @@ constexpr double kTiltSmoothing = 0.75;   // weight of the new ratio
 constexpr double kTiltStrength = 0.21875; // 7/32
 
 // Smoothed first-order autocorrelation ratio of the subframe's speech.
-float UpdateTilt(const float* x, float tilt)
+float UpdateTilt(const TiltSums& sums, float tilt)
 {
-    // Two independent sums, each in its own order, in one pass.
-    double energy = static_cast<double>(x[0]) * x[0];
-    double correlation = 0.0;
-    for (int n = 0; n < kSubframeLength - 1; ++n) {
-        energy += static_cast<double>(x[n + 1]) * x[n + 1];
-        correlation += static_cast<double>(x[n]) * x[n + 1];
-    }
-    const float e = static_cast<float>(energy);
-    const float ratio = (e == 0.0f) ? 0.0f : static_cast<float>(correlation / e);
+    const float e = static_cast<float>(sums.energy);
+    const float ratio = (e == 0.0f) ? 0.0f : static_cast<float>(sums.correlation / e);
     return static_cast<float>(tilt + kTiltSmoothing * (static_cast<double>(ratio) - tilt));
 }
 
 }  // namespace
 
-FormantSubframe PrepareFormantSubframe(const float* x, const float a[kLpcOrder], float& tilt)
+FormantSubframe PrepareFormantSubframe(const TiltSums& sums, const float a[kLpcOrder], float& tilt)
 {
     FormantSubframe f;
     for (int k = 0; k < 6; ++k)
         f.w[k] = static_cast<float>(static_cast<double>(FormantWeightTable[k + 1]) * a[k]);
-    tilt = UpdateTilt(x, tilt);
+    tilt = UpdateTilt(sums, tilt);
     f.t = static_cast<float>(kTiltStrength * tilt);
     return f;
 }
@@ -41,7 +34,10 @@ void FormantPostfilter(float* out, const float* speech, const float lpc[40], flo
     for (int s = 0; s < kSubframes; ++s) {
         const float* x = speech + kSubframeLength * s;
         float* y = out + kSubframeLength * s;
-        const FormantSubframe f = PrepareFormantSubframe(x, lpc + kLpcOrder * s, tilt);
+        TiltSums sums;
+        for (int n = 0; n < kSubframeLength; ++n)
+            AddToTiltSums(sums, x, n);
+        const FormantSubframe f = PrepareFormantSubframe(sums, lpc + kLpcOrder * s, tilt);
         for (int n = 0; n < kSubframeLength; ++n)
             y[n] = FormantStep(y + n, x + n, f);
     }

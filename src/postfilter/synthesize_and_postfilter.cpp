@@ -20,24 +20,29 @@ void SynthesizeAndPostfilter(float synthesis[250], float postfiltered[250], cons
     float* x = synthesis + kLpcOrder;
     float* y = postfiltered + kLpcOrder;
 
-    for (int n = 0; n < kSubframeLength; ++n)
-        x[n] = SynthesisStep(x + n, lpc, excitation[n]);
-
-    for (int s = 1; s < kSubframes; ++s) {
-        const int cur = kSubframeLength * s;        // subframe being synthesized
-        const int prev = cur - kSubframeLength;     // subframe being postfiltered
+    // Pass s synthesizes subframe s (s < 4) and postfilters subframe s - 1
+    // (s > 0). The tilt sums of a subframe are gathered as its samples are
+    // synthesized, so the postfilter can start on it at once in the next pass.
+    TiltSums synthesized;
+    for (int s = 0; s <= kSubframes; ++s) {
+        const bool synthesize = s < kSubframes;
+        const bool postfilter = s > 0;
+        const int cur = kSubframeLength * s;      // first sample being synthesized
+        const int prev = cur - kSubframeLength;   // first sample being postfiltered
         const float* a = lpc + kLpcOrder * s;
-        const FormantSubframe f = PrepareFormantSubframe(x + prev, lpc + kLpcOrder * (s - 1), tilt);
+        FormantSubframe f = {};
+        if (postfilter)
+            f = PrepareFormantSubframe(synthesized, a - kLpcOrder, tilt);
+        synthesized = TiltSums();
         for (int n = 0; n < kSubframeLength; ++n) {
-            x[cur + n] = SynthesisStep(x + cur + n, a, excitation[cur + n]);
-            y[prev + n] = FormantStep(y + prev + n, x + prev + n, f);
+            if (synthesize) {
+                x[cur + n] = SynthesisStep(x + cur + n, a, excitation[cur + n]);
+                AddToTiltSums(synthesized, x + cur, n);
+            }
+            if (postfilter)
+                y[prev + n] = FormantStep(y + prev + n, x + prev + n, f);
         }
     }
-
-    const int last = kFrameLength - kSubframeLength;
-    const FormantSubframe f = PrepareFormantSubframe(x + last, lpc + kLpcOrder * (kSubframes - 1), tilt);
-    for (int n = 0; n < kSubframeLength; ++n)
-        y[last + n] = FormantStep(y + last + n, x + last + n, f);
 }
 
 }  // namespace mervox
