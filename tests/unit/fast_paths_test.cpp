@@ -1,0 +1,178 @@
+// The restructured stages (several lags per pass, independent samples
+// computed into a buffer, the two recursions overlapped) against their
+// straightforward forms, bit for bit, on random and periodic signals that
+// reach every lag, subframe and branch. The corpus tests cover real
+// streams; these cover the inputs the corpus happens not to contain.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "dimensions.h"
+#include "excitation/excitation.h"
+#include "postfilter/postfilter.h"
+#include "tables/tables.h"
+
+namespace mervox {
+namespace {
+
+// Speech-like excitation: pulses every `period` samples plus noise, with a
+// random level; period 0 gives noise alone.
+void FillExcitation(float* v, int count, int period, std::mt19937& rng)
+{
+    std::normal_distribution<float> noise(0.0f, 1.0f);
+    std::uniform_real_distribution<float> level(1.0f, 3000.0f);
+    const float amp = level(rng);
+    for (int i = 0; i < count; ++i)
+        v[i] = amp * (0.2f * noise(rng) + ((period && i % period == 0) ? 4.0f : 0.0f));
+}
+
+// ---- pitch postfilter: one lag at a time, as first written ----
+
+double Dot(const float* a, const float* b)
+{
+    double sum = 0.0;
+    for (int n = 0; n < kSubframeLength; ++n)
+        sum += static_cast<double>(a[n]) * b[n];
+    return sum;
+}
+
+struct Candidate {
+    int lag = 0;
+    float correlation = 0.0f;
+};
+
+Candidate Search(const float* x, int first, int last, int direction)
+{
+    Candidate best;
+    for (int j = first; j <= last; ++j) {
+        const double r = Dot(x, x + direction * j);
+        if (r > best.correlation) {
+            best.correlation = static_cast<float>(r);
+            best.lag = j;
+        }
+    }
+    return best;
+}
+
+PitchPostfilterParams ReferencePitchPostfilter(const float* x, int openLoopLag, int subframe)
+{
+    const int centre = openLoopLag > 142 ? 142 : openLoopLag;
+    const int lastForward = kFrameLength - kSubframeLength * (subframe + 1);
+    const Candidate b = Search(x, centre - 3, centre + 3, -1);
+    const Candidate f = Search(x, centre - 3, centre + 3 < lastForward ? centre + 3 : lastForward, +1);
+    const float e0 = static_cast<float>(Dot(x, x));
+    if (b.lag == 0 && f.lag == 0)
+        return {0, 0.0f, 1.0f};
+    const float eb = b.lag ? static_cast<float>(Dot(x - b.lag, x - b.lag)) : 0.0f;
+    const float ef = f.lag ? static_cast<float>(Dot(x + f.lag, x + f.lag)) : 0.0f;
+    if (f.lag == 0)
+        return ComputePitchGains(-b.lag, e0, b.correlation, eb);
+    if (b.lag == 0)
+        return ComputePitchGains(f.lag, e0, f.correlation, ef);
+    const double rf = f.correlation, rb = b.correlation;
+    if (rf * rf * eb >= rb * rb * ef)
+        return ComputePitchGains(f.lag, e0, f.correlation, ef);
+    return ComputePitchGains(-b.lag, e0, b.correlation, eb);
+}
+
+TEST(FastPaths, PitchPostfilterMatchesOneLagAtATime)
+{
+    std::mt19937 rng(20261207);
+    std::uniform_int_distribution<int> lagDist(18, 147);  // above 142 is held at 142
+    std::uniform_int_distribution<int> periodDist(0, 150);
+    float excitation[kExcitationLength];
+    int chosen[3] = {};  // backward, none, forward
+    for (int trial = 0; trial < 400; ++trial) {
+        const int lag = lagDist(rng);
+        // Mostly periodic at about the searched lag, so that lags are found.
+        const int period = trial % 4 == 0 ? periodDist(rng) : lag + trial % 7 - 3;
+        FillExcitation(excitation, kExcitationLength, period, rng);
+        if (trial % 50 == 0)
+            std::memset(excitation + kHistoryLength, 0, kSubframeLength * sizeof(float));  // silent subframe 0
+        for (int sf = 0; sf < kSubframes; ++sf) {
+            const float* x = excitation + kHistoryLength + kSubframeLength * sf;
+            const PitchPostfilterParams want = ReferencePitchPostfilter(x, lag, sf);
+            const PitchPostfilterParams got = ComputePitchPostfilter(x, lag, sf);
+            ASSERT_EQ(got.lag, want.lag) << "trial " << trial << " subframe " << sf;
+            ASSERT_EQ(std::memcmp(&got.gain, &want.gain, sizeof(float)), 0) << "trial " << trial;
+            ASSERT_EQ(std::memcmp(&got.scale, &want.scale, sizeof(float)), 0) << "trial " << trial;
+            ++chosen[(got.lag > 0) - (got.lag < 0) + 1];
+        }
+    }
+    // The trials must have exercised both directions and the neutral case.
+    EXPECT_GT(chosen[0], 100);
+    EXPECT_GE(chosen[1], 8);  // at least the silent subframes
+    EXPECT_GT(chosen[2], 100);
+}
+
+// ---- adaptive codebook: in place, downward, as first written ----
+
+void ReferenceAdaptiveCodebook(float* x, int openLoopLag, int lagOffset, int gainIndex, int rate)
+{
+    const int lag = openLoopLag + lagOffset - 1;
+    ExtendResidual(x, lag);
+    const float* g = (rate == kRate53 || openLoopLag >= 58) ? PitchTapTable170[gainIndex] : PitchTapTable85[gainIndex];
+    for (int n = kSubframeLength - 1; n >= 0; --n) {
+        const float* s = x + n - lag - 2;
+        float sum = static_cast<float>(static_cast<double>(g[0]) * s[0]);
+        for (int k = 1; k < 5; ++k)
+            sum = static_cast<float>(sum + static_cast<double>(g[k]) * s[k]);
+        x[n] = sum;
+    }
+}
+
+TEST(FastPaths, AdaptiveCodebookMatchesInPlaceFilter)
+{
+    std::mt19937 rng(7);
+    float history[kHistoryLength + kSubframeLength];
+    for (int rate : {kRate63, kRate53}) {
+        for (int openLoopLag = 18; openLoopLag <= 141; ++openLoopLag) {
+            for (int offset = 0; offset <= 3; ++offset) {
+                FillExcitation(history, kHistoryLength, openLoopLag, rng);
+                const int rows = (rate == kRate53 || openLoopLag >= 58) ? 170 : 85;
+                const int gainIndex = static_cast<int>(rng() % rows);
+                float want[kHistoryLength + kSubframeLength], got[kHistoryLength + kSubframeLength];
+                std::memcpy(want, history, sizeof history);
+                std::memcpy(got, history, sizeof history);
+                ReferenceAdaptiveCodebook(want + kHistoryLength, openLoopLag, offset, gainIndex, rate);
+                DecodeAdaptiveCodebook(got + kHistoryLength, openLoopLag, offset, gainIndex, rate);
+                ASSERT_EQ(std::memcmp(got, want, sizeof got), 0)
+                    << "rate " << rate << " lag " << openLoopLag << " offset " << offset;
+            }
+        }
+    }
+}
+
+// ---- synthesis and formant postfilter: overlapped vs one after the other ----
+
+TEST(FastPaths, OverlappedFiltersMatchSeparateFilters)
+{
+    std::mt19937 rng(99);
+    std::uniform_real_distribution<float> coefficient(-0.3f, 0.3f);
+    for (int trial = 0; trial < 200; ++trial) {
+        float excitation[kFrameLength], lpc[40];
+        FillExcitation(excitation, kFrameLength, trial % 80, rng);
+        if (trial % 10 == 0)
+            std::memset(excitation + 60, 0, 60 * sizeof(float));  // a silent subframe: ratio 0
+        for (float& a : lpc)
+            a = coefficient(rng) * 0.5f;
+        float synthesisA[250], synthesisB[250], postA[250], postB[250];
+        FillExcitation(synthesisA, kLpcOrder, 0, rng);
+        FillExcitation(postA, kLpcOrder, 0, rng);
+        std::memcpy(synthesisB, synthesisA, sizeof synthesisA);
+        std::memcpy(postB, postA, sizeof postA);
+        float tiltA = trial * 0.004f - 0.4f, tiltB = tiltA;
+
+        SynthesisFilter(synthesisA, excitation, lpc);
+        FormantPostfilter(postA + kLpcOrder, synthesisA + kLpcOrder, lpc, tiltA);
+        SynthesizeAndPostfilter(synthesisB, postB, excitation, lpc, tiltB);
+
+        ASSERT_EQ(std::memcmp(synthesisA + kLpcOrder, synthesisB + kLpcOrder, 240 * sizeof(float)), 0) << trial;
+        ASSERT_EQ(std::memcmp(postA + kLpcOrder, postB + kLpcOrder, 240 * sizeof(float)), 0) << trial;
+        ASSERT_EQ(std::memcmp(&tiltA, &tiltB, sizeof(float)), 0) << trial;
+    }
+}
+
+}  // namespace
+}  // namespace mervox
