@@ -2,36 +2,80 @@
 // the filters run one after the other and by their overlapped form
 // (SynthesizeAndPostfilter). Each step fixes its rounding points and the
 // order of its double-precision sum: that order is part of the output.
+//
+// The recursions keep their last outputs in a RecentOutputs window, in
+// registers, instead of reading them back from the buffer they have just
+// been stored in: the read-back would sit on the serial chain of every
+// sample.
 #pragma once
 
 #include "dimensions.h"
 
 namespace mervox {
 
-// Weights and tilt factor of the formant postfilter for one subframe.
-struct FormantSubframe {
-    float w[6];  // 0.135^(k+1) * a[k]
-    float t;     // tilt compensation factor
+// The last kTaps outputs of a recursion, most recent first, as doubles
+// (exact copies of the stored floats).
+template <int kTaps>
+struct RecentOutputs {
+    double v[kTaps];
+
+    // From the buffer: y[-1] (most recent) .. y[-kTaps].
+    void Load(const float* y)
+    {
+#pragma GCC unroll 10
+        for (int k = 0; k < kTaps; ++k)
+            v[k] = y[-1 - k];
+    }
+
+    void Push(float out)
+    {
+#pragma GCC unroll 10
+        for (int k = kTaps - 1; k > 0; --k)
+            v[k] = v[k - 1];
+        v[0] = out;
+    }
 };
+
+// A subframe's LPC set as doubles (exactly).
+struct SynthesisCoefficients {
+    double a[kLpcOrder];
+};
+
+inline SynthesisCoefficients MakeSynthesisCoefficients(const float a[kLpcOrder])
+{
+    SynthesisCoefficients c;
+#pragma GCC unroll 10
+    for (int k = 0; k < kLpcOrder; ++k)
+        c.a[k] = a[k];
+    return c;
+}
 
 // One synthesized sample: a[0]*y[-1] + ... + a[9]*y[-10] + e, the products
 // from the most recent sample back, the excitation last.
-inline float SynthesisStep(const float* y, const float a[kLpcOrder], float e)
+inline float SynthesisStep(const RecentOutputs<kLpcOrder>& y, const SynthesisCoefficients& c, float e)
 {
-    double sum = static_cast<double>(a[0]) * y[-1];
+    double sum = c.a[0] * y.v[0];
+#pragma GCC unroll 10
     for (int k = 1; k < kLpcOrder; ++k)
-        sum += static_cast<double>(a[k]) * y[-1 - k];
+        sum += c.a[k] * y.v[k];
     return static_cast<float>(sum + e);
 }
 
+// Weights and tilt factor of the formant postfilter for one subframe.
+struct FormantSubframe {
+    double w[6];  // 0.135^(k+1) * a[k], rounded to single precision
+    double t;     // tilt compensation factor, rounded to single precision
+};
+
 // One postfiltered sample: w[0]*y[-1] + ... + w[5]*y[-6], then the
 // tilt-compensated input 33/32 * (x[0] - t*x[-1]).
-inline float FormantStep(const float* y, const float* x, const FormantSubframe& f)
+inline float FormantStep(const RecentOutputs<6>& y, const float* x, const FormantSubframe& f)
 {
-    double sum = static_cast<double>(f.w[0]) * y[-1];
+    double sum = f.w[0] * y.v[0];
+#pragma GCC unroll 6
     for (int k = 1; k < 6; ++k)
-        sum += static_cast<double>(f.w[k]) * y[-1 - k];
-    return static_cast<float>(sum + 1.03125 * (x[0] - static_cast<double>(f.t) * x[-1]));
+        sum += f.w[k] * y.v[k];
+    return static_cast<float>(sum + 1.03125 * (x[0] - f.t * x[-1]));
 }
 
 // The sums the postfilter's tilt is derived from, over one subframe of

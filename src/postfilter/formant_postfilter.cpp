@@ -38,8 +38,12 @@ void FormantPostfilter(float* out, const float* speech, const float lpc[40], flo
         for (int n = 0; n < kSubframeLength; ++n)
             AddToTiltSums(sums, x, n);
         const FormantSubframe f = PrepareFormantSubframe(sums, lpc + kLpcOrder * s, tilt);
-        for (int n = 0; n < kSubframeLength; ++n)
-            y[n] = FormantStep(y + n, x + n, f);
+        RecentOutputs<6> recent;
+        recent.Load(y);
+        for (int n = 0; n < kSubframeLength; ++n) {
+            y[n] = FormantStep(recent, x + n, f);
+            recent.Push(y[n]);
+        }
     }
 }
 

@@ -19,29 +19,42 @@ void SynthesizeAndPostfilter(float synthesis[250], float postfiltered[250], cons
 {
     float* x = synthesis + kLpcOrder;
     float* y = postfiltered + kLpcOrder;
+    RecentOutputs<kLpcOrder> recentX;
+    RecentOutputs<6> recentY;
+    recentX.Load(x);
+    recentY.Load(y);
 
     // Pass s synthesizes subframe s (s < 4) and postfilters subframe s - 1
     // (s > 0). The tilt sums of a subframe are gathered as its samples are
-    // synthesized, so the postfilter can start on it at once in the next pass.
-    TiltSums synthesized;
-    for (int s = 0; s <= kSubframes; ++s) {
-        const bool synthesize = s < kSubframes;
-        const bool postfilter = s > 0;
+    // synthesized, so the postfilter can start on it in the next pass.
+    TiltSums sums;
+    SynthesisCoefficients c = MakeSynthesisCoefficients(lpc);
+    for (int n = 0; n < kSubframeLength; ++n) {
+        x[n] = SynthesisStep(recentX, c, excitation[n]);
+        recentX.Push(x[n]);
+        AddToTiltSums(sums, x, n);
+    }
+
+    for (int s = 1; s < kSubframes; ++s) {
         const int cur = kSubframeLength * s;      // first sample being synthesized
         const int prev = cur - kSubframeLength;   // first sample being postfiltered
-        const float* a = lpc + kLpcOrder * s;
-        FormantSubframe f = {};
-        if (postfilter)
-            f = PrepareFormantSubframe(synthesized, a - kLpcOrder, tilt);
-        synthesized = TiltSums();
+        const FormantSubframe f = PrepareFormantSubframe(sums, lpc + kLpcOrder * (s - 1), tilt);
+        c = MakeSynthesisCoefficients(lpc + kLpcOrder * s);
+        sums = TiltSums();
         for (int n = 0; n < kSubframeLength; ++n) {
-            if (synthesize) {
-                x[cur + n] = SynthesisStep(x + cur + n, a, excitation[cur + n]);
-                AddToTiltSums(synthesized, x + cur, n);
-            }
-            if (postfilter)
-                y[prev + n] = FormantStep(y + prev + n, x + prev + n, f);
+            x[cur + n] = SynthesisStep(recentX, c, excitation[cur + n]);
+            recentX.Push(x[cur + n]);
+            AddToTiltSums(sums, x + cur, n);
+            y[prev + n] = FormantStep(recentY, x + prev + n, f);
+            recentY.Push(y[prev + n]);
         }
+    }
+
+    const int last = kFrameLength - kSubframeLength;
+    const FormantSubframe f = PrepareFormantSubframe(sums, lpc + kLpcOrder * (kSubframes - 1), tilt);
+    for (int n = 0; n < kSubframeLength; ++n) {
+        y[last + n] = FormantStep(recentY, x + last + n, f);
+        recentY.Push(y[last + n]);
     }
 }
 
