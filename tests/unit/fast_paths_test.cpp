@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 
+#include "concealment/concealment.h"
 #include "dimensions.h"
 #include "excitation/excitation.h"
 #include "postfilter/postfilter.h"
@@ -172,6 +173,53 @@ TEST(FastPaths, OverlappedFiltersMatchSeparateFilters)
         ASSERT_EQ(std::memcmp(postA + kLpcOrder, postB + kLpcOrder, 240 * sizeof(float)), 0) << trial;
         ASSERT_EQ(std::memcmp(&tiltA, &tiltB, sizeof(float)), 0) << trial;
     }
+}
+
+// ---- voicing decision of a lost frame: one lag at a time, as first written ----
+
+double WindowDot(const float* a, const float* b)
+{
+    double sum = 0.0;
+    for (int j = 0; j < 120; ++j)
+        sum += static_cast<double>(a[j]) * b[j];
+    return sum;
+}
+
+int32_t ReferenceClassify(const float* window, int32_t lagEstimate)
+{
+    const int centre = lagEstimate > 142 ? 142 : lagEstimate;
+    float best = 0.0f;
+    int lag = 0;
+    for (int i = centre - 3; i <= centre + 3; ++i) {
+        const double r = WindowDot(window, window - i);
+        if (r > best) {
+            best = static_cast<float>(r);
+            lag = i;
+        }
+    }
+    if (lag == 0)
+        return 0;
+    const float e0 = static_cast<float>(WindowDot(window, window));
+    const float e1 = static_cast<float>(WindowDot(window - lag, window - lag));
+    return static_cast<double>(e0) * e1 < 5.0 * best * best ? lag : 0;
+}
+
+TEST(FastPaths, LostFrameVoicingMatchesOneLagAtATime)
+{
+    std::mt19937 rng(31);
+    std::uniform_int_distribution<int> lagDist(18, 147);
+    float history[kHistoryLength];
+    int voiced = 0;
+    for (int trial = 0; trial < 600; ++trial) {
+        const int lag = lagDist(rng);
+        FillExcitation(history, kHistoryLength, trial % 3 == 0 ? 0 : lag + trial % 9 - 4, rng);
+        const float* window = history + kHistoryLength - 120;
+        const int32_t want = ReferenceClassify(window, lag);
+        ASSERT_EQ(ClassifyLostFrame(window, lag), want) << "trial " << trial << " lag " << lag;
+        voiced += want != 0;
+    }
+    EXPECT_GT(voiced, 100);
+    EXPECT_LT(voiced, 550);
 }
 
 }  // namespace
