@@ -40,9 +40,10 @@ int main(int argc, char** argv)
         LoadCorpusStream("5.3+loss", "speech-a.53", true),
         LoadCorpusStream("mixed+loss", "speech-a.mixed", true),
     };
-    // A couple of dozen frames: varied inputs that still fit the cache as
-    // the decoder's own state does.
-    constexpr int kFrames = 24;
+    // Enough frames that branches on the data are as unpredictable as in a
+    // real stream (a few dozen frames, repeated, are learnt by the branch
+    // predictor and flatter the data-dependent stages).
+    constexpr int kFrames = 256;
     static std::vector<FrameInputs> frames63 = CaptureGoodFrames(streams[0], kFrames);
     static std::vector<FrameInputs> frames53 = CaptureGoodFrames(streams[1], kFrames);
     static std::vector<FrameInputs> firstLost = CaptureFirstLostFrames(streams[3], kFrames);
