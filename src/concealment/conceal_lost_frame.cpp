@@ -1,6 +1,7 @@
 #include "concealment/concealment.h"
 
 #include "dimensions.h"
+#include "loop_hints.h"
 
 namespace mervox {
 namespace {
@@ -26,7 +27,7 @@ void CorrelateLags(const float* window, int first, double r[kLags])
     for (int j = 0; j < kWindow; ++j) {
         const double w = window[j];
         // Unrolled, so that the sums stay in registers.
-#pragma GCC unroll 7
+        MERVOX_UNROLL(7)
         for (int k = 0; k < kLags; ++k)
             sum[k] += w * lagged[j - k];
     }

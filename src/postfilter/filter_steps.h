@@ -10,6 +10,7 @@
 #pragma once
 
 #include "dimensions.h"
+#include "loop_hints.h"
 
 namespace mervox {
 
@@ -22,14 +23,14 @@ struct RecentOutputs {
     // From the buffer: y[-1] (most recent) .. y[-kTaps].
     void Load(const float* y)
     {
-#pragma GCC unroll 10
+        MERVOX_UNROLL(10)
         for (int k = 0; k < kTaps; ++k)
             v[k] = y[-1 - k];
     }
 
     void Push(float out)
     {
-#pragma GCC unroll 10
+        MERVOX_UNROLL(10)
         for (int k = kTaps - 1; k > 0; --k)
             v[k] = v[k - 1];
         v[0] = out;
@@ -44,7 +45,7 @@ struct SynthesisCoefficients {
 inline SynthesisCoefficients MakeSynthesisCoefficients(const float a[kLpcOrder])
 {
     SynthesisCoefficients c;
-#pragma GCC unroll 10
+    MERVOX_UNROLL(10)
     for (int k = 0; k < kLpcOrder; ++k)
         c.a[k] = a[k];
     return c;
@@ -55,7 +56,7 @@ inline SynthesisCoefficients MakeSynthesisCoefficients(const float a[kLpcOrder])
 inline float SynthesisStep(const RecentOutputs<kLpcOrder>& y, const SynthesisCoefficients& c, float e)
 {
     double sum = c.a[0] * y.v[0];
-#pragma GCC unroll 10
+    MERVOX_UNROLL(10)
     for (int k = 1; k < kLpcOrder; ++k)
         sum += c.a[k] * y.v[k];
     return static_cast<float>(sum + e);
@@ -72,7 +73,7 @@ struct FormantSubframe {
 inline float FormantStep(const RecentOutputs<6>& y, const float* x, const FormantSubframe& f)
 {
     double sum = f.w[0] * y.v[0];
-#pragma GCC unroll 6
+    MERVOX_UNROLL(6)
     for (int k = 1; k < 6; ++k)
         sum += f.w[k] * y.v[k];
     return static_cast<float>(sum + 1.03125 * (x[0] - f.t * x[-1]));

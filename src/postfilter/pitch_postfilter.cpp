@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "dimensions.h"
+#include "loop_hints.h"
 
 namespace mervox {
 namespace {
@@ -35,11 +36,11 @@ SearchSums SumForSearch(const double x[kSubframeLength], const double backSeg[kS
         const double xn = x[n];
         s.energy += xn * xn;
         // Unrolled, so that the sums stay in registers.
-#pragma GCC unroll 7
+        MERVOX_UNROLL(7)
         for (int k = 0; k < kLags; ++k)
             s.back[k] += xn * backSeg[n + k];
         if (withForward) {
-#pragma GCC unroll 7
+            MERVOX_UNROLL(7)
             for (int k = 0; k < kLags; ++k)
                 s.fwd[k] += xn * fwdSeg[n + k];
         }
