@@ -9,6 +9,8 @@
 // sample.
 #pragma once
 
+#include <utility>
+
 #include "dimensions.h"
 #include "loop_hints.h"
 
@@ -28,12 +30,21 @@ struct RecentOutputs {
             v[k] = y[-1 - k];
     }
 
+    // Shifts every output one place older and makes `out` the most recent.
+    // Spelled out as single assignments rather than a loop, which a compiler
+    // may turn into a memory move and so keep the window out of registers.
     void Push(float out)
     {
-        MERVOX_UNROLL(10)
-        for (int k = kTaps - 1; k > 0; --k)
-            v[k] = v[k - 1];
+        ShiftOlder(std::make_integer_sequence<int, kTaps - 1>());
         v[0] = out;
+    }
+
+private:
+    // v[kTaps - 1] = v[kTaps - 2], then v[kTaps - 2] = v[kTaps - 3], ...
+    template <int... k>
+    void ShiftOlder(std::integer_sequence<int, k...>)
+    {
+        ((v[kTaps - 1 - k] = v[kTaps - 2 - k]), ...);
     }
 };
 
