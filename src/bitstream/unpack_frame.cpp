@@ -34,6 +34,7 @@ private:
     uint8_t bytes_[kMaxFrameBytes + 2] = {};  // two more for the last field's window
     int position_;
 };
+
 constexpr int kLagCodeLimit = 124;  // codes 124..127 name no lag
 constexpr int kMinLag = 18;
 

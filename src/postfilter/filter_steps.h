@@ -16,6 +16,8 @@
 
 namespace mervox {
 
+constexpr int kFormantOrder = 6;  // taps of the formant postfilter
+
 // The last kTaps outputs of a recursion, most recent first, as doubles
 // (exact copies of the stored floats).
 template <int kTaps>
@@ -75,17 +77,17 @@ inline float SynthesisStep(const RecentOutputs<kLpcOrder>& y, const SynthesisCoe
 
 // Weights and tilt factor of the formant postfilter for one subframe.
 struct FormantSubframe {
-    double w[6];  // 0.135^(k+1) * a[k], rounded to single precision
+    double w[kFormantOrder];  // 0.135^(k+1) * a[k], rounded to single precision
     double t;     // tilt compensation factor, rounded to single precision
 };
 
 // One postfiltered sample: w[0]*y[-1] + ... + w[5]*y[-6], then the
 // tilt-compensated input 33/32 * (x[0] - t*x[-1]).
-inline float FormantStep(const RecentOutputs<6>& y, const float* x, const FormantSubframe& f)
+inline float FormantStep(const RecentOutputs<kFormantOrder>& y, const float* x, const FormantSubframe& f)
 {
     double sum = f.w[0] * y.v[0];
     MERVOX_UNROLL(6)
-    for (int k = 1; k < 6; ++k)
+    for (int k = 1; k < kFormantOrder; ++k)
         sum += f.w[k] * y.v[k];
     return static_cast<float>(sum + 1.03125 * (x[0] - f.t * x[-1]));
 }

@@ -22,7 +22,7 @@ float UpdateTilt(const TiltSums& sums, float tilt)
 FormantSubframe PrepareFormantSubframe(const TiltSums& sums, const float a[kLpcOrder], float& tilt)
 {
     FormantSubframe f;
-    for (int k = 0; k < 6; ++k)
+    for (int k = 0; k < kFormantOrder; ++k)
         f.w[k] = static_cast<float>(static_cast<double>(FormantWeightTable[k + 1]) * a[k]);
     tilt = UpdateTilt(sums, tilt);
     f.t = static_cast<float>(kTiltStrength * tilt);
@@ -38,7 +38,7 @@ void FormantPostfilter(float* out, const float* speech, const float lpc[40], flo
         for (int n = 0; n < kSubframeLength; ++n)
             AddToTiltSums(sums, x, n);
         const FormantSubframe f = PrepareFormantSubframe(sums, lpc + kLpcOrder * s, tilt);
-        RecentOutputs<6> recent;
+        RecentOutputs<kFormantOrder> recent;
         recent.Load(y);
         for (int n = 0; n < kSubframeLength; ++n) {
             y[n] = FormantStep(recent, x + n, f);

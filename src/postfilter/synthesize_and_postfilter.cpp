@@ -20,7 +20,7 @@ void SynthesizeAndPostfilter(float synthesis[250], float postfiltered[250], cons
     float* x = synthesis + kLpcOrder;
     float* y = postfiltered + kLpcOrder;
     RecentOutputs<kLpcOrder> recentX;
-    RecentOutputs<6> recentY;
+    RecentOutputs<kFormantOrder> recentY;
     recentX.Load(x);
     recentY.Load(y);
 
