@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 
+#include "bitstream/bitstream.h"
 #include "concealment/concealment.h"
 #include "dimensions.h"
 #include "excitation/excitation.h"
@@ -220,6 +221,82 @@ TEST(FastPaths, LostFrameVoicingMatchesOneLagAtATime)
     }
     EXPECT_GT(voiced, 100);
     EXPECT_LT(voiced, 550);
+}
+
+// ---- unpacking: fields read bit by bit from the expanded frame, as first written ----
+
+void ReferenceUnpack(FrameParams& p, const uint8_t* frame, int rate, int erasureFlag)
+{
+    p.badFrame = erasureFlag;
+    const int type = frame[0] & 3;
+    const int length = (type & 1) ? 20 : 24;
+    if (type > 1)
+        p.badFrame += 1;
+    uint8_t bits[192] = {};
+    for (int i = 0; i < length * 8; ++i)
+        bits[i] = (frame[i >> 3] >> (i & 7)) & 1;
+    BitCursor c{bits, 2};
+    p.lspIndex[2] = ReadBits(c, 8);
+    p.lspIndex[1] = ReadBits(c, 8);
+    p.lspIndex[0] = ReadBits(c, 8);
+    auto lag = [&] {
+        const int code = ReadBits(c, 7);
+        p.badFrame += code >= 124;
+        return code >= 124 ? code : code + 18;
+    };
+    p.openLoopLag[0] = lag();
+    p.sub[1].lagOffset = ReadBits(c, 2);
+    p.openLoopLag[1] = lag();
+    p.sub[3].lagOffset = ReadBits(c, 2);
+    p.sub[0].lagOffset = p.sub[2].lagOffset = 1;
+    for (int i = 0; i < 4; ++i) {
+        int word = ReadBits(c, 12), rows = 170;
+        p.sub[i].trainFlag = 0;
+        if (rate == kRate63 && p.openLoopLag[i / 2] < 58) {
+            p.sub[i].trainFlag = word >> 11;
+            word &= 0x7ff;
+            rows = 85;
+        }
+        p.sub[i].gainIndex = word / 24;
+        p.sub[i].ampIndex = word % 24;
+        p.badFrame += p.sub[i].gainIndex == rows;
+    }
+    for (int i = 0; i < 4; ++i)
+        p.sub[i].grid = ReadBits(c, 1);
+    if (rate == kRate63) {
+        ReadBits(c, 1);
+        const int combined = ReadBits(c, 13);
+        const int high[4] = {combined / 810, (combined / 90) % 9, (combined % 90) / 9, combined % 9};
+        for (int i = 0; i < 4; ++i)
+            p.sub[i].pulsePositions = (high[i] << (i % 2 ? 14 : 16)) + ReadBits(c, i % 2 ? 14 : 16);
+        for (int i = 0; i < 4; ++i)
+            p.sub[i].pulseSigns = ReadBits(c, i % 2 ? 5 : 6);
+    } else {
+        for (int i = 0; i < 4; ++i)
+            p.sub[i].pulsePositions = ReadBits(c, 12);
+        for (int i = 0; i < 4; ++i)
+            p.sub[i].pulseSigns = ReadBits(c, 4);
+    }
+}
+
+TEST(FastPaths, UnpackingMatchesBitByBitReading)
+{
+    // Random bytes: every frame type, both layouts whatever the type says,
+    // impossible lag and gain codes, and bytes past a 20-byte frame that
+    // must be ignored.
+    std::mt19937 rng(5);
+    for (int trial = 0; trial < 4000; ++trial) {
+        uint8_t frame[24];
+        for (uint8_t& b : frame)
+            b = static_cast<uint8_t>(rng());
+        const int rate = trial % 3 == 2 ? (frame[0] & 1) ^ 1 : frame[0] & 1;
+        const int erasure = trial % 5 == 0;
+        FrameParams want = {}, got = {};
+        ReferenceUnpack(want, frame, rate, erasure);
+        const int length = UnpackFrame(got, frame, rate, erasure);
+        ASSERT_EQ(length, (frame[0] & 1) ? 20 : 24);
+        ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << "trial " << trial;
+    }
 }
 
 }  // namespace
