@@ -41,15 +41,14 @@ MERVOX_API int16_t MERVOX_STDCALL DecSoundFrame(const uint8_t* frame, int16_t* o
  * frames lost before the first frame arrives. Returns 0. */
 MERVOX_API int32_t MERVOX_STDCALL INITdec(int32_t rateSelector);
 
-
 /* ------------------------------------------------------------------------
  * Decoder objects: any number of independent decoders, one per stream.
  *
  * Each mervox_decoder holds its own state and shares nothing with other
  * decoders or with the legacy functions above, so a host may run one per
  * call, channel or file, on any threads (one call at a time per decoder).
- * Decoding allocates nothing; only mervox_decoder_create does. Every
- * function accepts NULL pointers and reports them as MERVOX_BAD_ARG.
+ * Decoding allocates nothing; only mervox_decoder_create does. A NULL
+ * decoder or output is reported as MERVOX_BAD_ARG, never dereferenced.
  * Results are those of DecSoundFrame/INITdec, sample for sample.
  * ---------------------------------------------------------------------- */
 
@@ -59,7 +58,7 @@ MERVOX_API int32_t MERVOX_STDCALL INITdec(int32_t rateSelector);
 
 /* Error codes: zero or positive values are results, negative ones errors. */
 #define MERVOX_OK 0
-#define MERVOX_BAD_ARG (-1)        /* NULL decoder or output, or bad size */
+#define MERVOX_BAD_ARG (-1)        /* NULL decoder or output */
 #define MERVOX_INVALID_FRAME (-4)  /* fewer bytes than the frame's type announces */
 #define MERVOX_ALLOC_FAIL (-7)     /* out of memory in mervox_decoder_create */
 

@@ -19,7 +19,9 @@ cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DMERVOX_BUILD_TESTS=OFF >bu
 mkdir -p out
 sample=samples/speech-a-10s.63.bit
 wav=out/speech-a-10s.wav
-build/demo/tools/mervox/mervox decode "$sample" -o "$wav"
-build/demo/tools/mervox/mervox info "$sample" | sed -n '3p'
-echo "Decoded $sample to $(pwd)/$wav"
-echo "The mervox tool is build/demo/tools/mervox/mervox (try: mervox --help)."
+mervox=build/demo/tools/mervox/mervox
+"$mervox" decode "$sample" -o "$wav"
+length=$("$mervox" info "$sample" | sed -n 's/^frames: *\([0-9]*\) (\(.*\))$/\1 frames, \2/p')
+echo "Decoded $sample ($length) to:"
+echo "  $(pwd)/$wav"
+echo "The mervox command is $mervox (try: $mervox --help)."

@@ -25,7 +25,7 @@ run_config() {
 }
 
 mkdir -p build
-run_config gcc-O2 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc
+run_config gcc-O2 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DMERVOX_WINDOWS_TESTS=ON
 run_config clang-O3 -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang
 run_config gcc-O0-sanitize -DCMAKE_BUILD_TYPE=Debug -DMERVOX_SANITIZE=ON -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc
 

@@ -24,7 +24,8 @@ struct FrameParams {
 };
 
 // Bits of a frame are read least significant first from an expanded array
-// holding one bit per entry.
+// holding one bit per entry. (UnpackFrame reads the same fields straight
+// from the frame bytes.)
 struct BitCursor {
     const uint8_t* bits;
     int position;

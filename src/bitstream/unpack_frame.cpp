@@ -5,13 +5,42 @@
 namespace mervox {
 namespace {
 
-constexpr int kMaxFrameBits = 192;
+constexpr int kMaxFrameBytes = 24;
+
+// The frame's fields, read in order like ReadBits reads them from the
+// expanded bits, but straight from the bytes: bit i of the frame is bit
+// i % 8 of byte i / 8, and a field's first bit is its least significant, so
+// an n-bit field (n <= 16) at bit p is bits p % 8 .. p % 8 + n - 1 of the
+// three bytes from p / 8 on, taken as a little-endian number. Bytes past the
+// frame's length read as zero.
+class FrameReader {
+public:
+    FrameReader(const uint8_t* frame, int length, int position) : position_(position)
+    {
+        for (int i = 0; i < length; ++i)
+            bytes_[i] = frame[i];
+    }
+
+    int Read(int n)
+    {
+        const uint8_t* b = bytes_ + (position_ >> 3);
+        const uint32_t window = b[0] | (b[1] << 8) | (static_cast<uint32_t>(b[2]) << 16);
+        const int value = static_cast<int>((window >> (position_ & 7)) & ((1u << n) - 1));
+        position_ += n;
+        return value;
+    }
+
+private:
+    uint8_t bytes_[kMaxFrameBytes + 2] = {};  // two more for the last field's window
+    int position_;
+};
+
 constexpr int kLagCodeLimit = 124;  // codes 124..127 name no lag
 constexpr int kMinLag = 18;
 
-int ReadOpenLoopLag(BitCursor& cursor, FrameParams& params)
+int ReadOpenLoopLag(FrameReader& reader, FrameParams& params)
 {
-    int code = ReadBits(cursor, 7);
+    int code = reader.Read(7);
     if (code >= kLagCodeLimit) {
         params.badFrame += 1;
         return code;
@@ -19,10 +48,10 @@ int ReadOpenLoopLag(BitCursor& cursor, FrameParams& params)
     return code + kMinLag;
 }
 
-void ReadGainWord(BitCursor& cursor, FrameParams& params, int subframe, int rate)
+void ReadGainWord(FrameReader& reader, FrameParams& params, int subframe, int rate)
 {
     SubframeParams& sub = params.sub[subframe];
-    int word = ReadBits(cursor, 12);
+    int word = reader.Read(12);
     int rows = 170;
     sub.trainFlag = 0;
     if (rate == kRate63 && params.openLoopLag[subframe / 2] < 58) {
@@ -36,25 +65,25 @@ void ReadGainWord(BitCursor& cursor, FrameParams& params, int subframe, int rate
         params.badFrame += 1;
 }
 
-void ReadMultipulseFields(BitCursor& cursor, FrameParams& params)
+void ReadMultipulseFields(FrameReader& reader, FrameParams& params)
 {
-    ReadBits(cursor, 1);  // reserved bit 96
-    int combined = ReadBits(cursor, 13);
+    reader.Read(1);  // reserved bit 96
+    int combined = reader.Read(13);
     const int high[4] = {combined / 810, (combined / 90) % 9, (combined % 90) / 9, combined % 9};
     for (int i = 0; i < 4; ++i) {
         int lowBits = (i % 2 == 0) ? 16 : 14;
-        params.sub[i].pulsePositions = (high[i] << lowBits) + ReadBits(cursor, lowBits);
+        params.sub[i].pulsePositions = (high[i] << lowBits) + reader.Read(lowBits);
     }
     for (int i = 0; i < 4; ++i)
-        params.sub[i].pulseSigns = ReadBits(cursor, (i % 2 == 0) ? 6 : 5);
+        params.sub[i].pulseSigns = reader.Read((i % 2 == 0) ? 6 : 5);
 }
 
-void ReadAlgebraicFields(BitCursor& cursor, FrameParams& params)
+void ReadAlgebraicFields(FrameReader& reader, FrameParams& params)
 {
     for (int i = 0; i < 4; ++i)
-        params.sub[i].pulsePositions = ReadBits(cursor, 12);
+        params.sub[i].pulsePositions = reader.Read(12);
     for (int i = 0; i < 4; ++i)
-        params.sub[i].pulseSigns = ReadBits(cursor, 4);
+        params.sub[i].pulseSigns = reader.Read(4);
 }
 
 }  // namespace
@@ -80,31 +109,27 @@ int UnpackFrame(FrameParams& params, const uint8_t* frame, int rate, int erasure
     if (type > 1)
         params.badFrame += 1;
 
-    uint8_t bits[kMaxFrameBits] = {};
-    for (int i = 0; i < length * 8; ++i)
-        bits[i] = (frame[i >> 3] >> (i & 7)) & 1;
+    FrameReader reader(frame, length, 2);
+    params.lspIndex[2] = reader.Read(8);
+    params.lspIndex[1] = reader.Read(8);
+    params.lspIndex[0] = reader.Read(8);
 
-    BitCursor cursor{bits, 2};
-    params.lspIndex[2] = ReadBits(cursor, 8);
-    params.lspIndex[1] = ReadBits(cursor, 8);
-    params.lspIndex[0] = ReadBits(cursor, 8);
-
-    params.openLoopLag[0] = ReadOpenLoopLag(cursor, params);
-    params.sub[1].lagOffset = ReadBits(cursor, 2);
-    params.openLoopLag[1] = ReadOpenLoopLag(cursor, params);
-    params.sub[3].lagOffset = ReadBits(cursor, 2);
+    params.openLoopLag[0] = ReadOpenLoopLag(reader, params);
+    params.sub[1].lagOffset = reader.Read(2);
+    params.openLoopLag[1] = ReadOpenLoopLag(reader, params);
+    params.sub[3].lagOffset = reader.Read(2);
     params.sub[0].lagOffset = 1;
     params.sub[2].lagOffset = 1;
 
     for (int i = 0; i < 4; ++i)
-        ReadGainWord(cursor, params, i, rate);
+        ReadGainWord(reader, params, i, rate);
     for (int i = 0; i < 4; ++i)
-        params.sub[i].grid = ReadBits(cursor, 1);
+        params.sub[i].grid = reader.Read(1);
 
     if (rate == kRate63)
-        ReadMultipulseFields(cursor, params);
+        ReadMultipulseFields(reader, params);
     else
-        ReadAlgebraicFields(cursor, params);
+        ReadAlgebraicFields(reader, params);
     return length;
 }
 

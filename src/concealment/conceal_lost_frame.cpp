@@ -1,6 +1,7 @@
 #include "concealment/concealment.h"
 
 #include "dimensions.h"
+#include "loop_hints.h"
 
 namespace mervox {
 namespace {
@@ -12,12 +13,26 @@ constexpr double kVoicingFactor = 5.0;  // voiced when R^2 / (E0 E1) > 1/5
 constexpr int kLastAudibleErasure = 2;
 constexpr double kNoiseScale = 1.0 / 32768.0;
 
-double Dot(const float* a, const float* b)
+constexpr int kLags = 2 * kSearchHalfWidth + 1;
+
+// The correlations of the window with the window `first + k` samples
+// earlier, k = 0..6, in one pass: r[k] = window[0]*window[-first-k] + ...
+// + window[119]*window[119-first-k]. Each is summed over j in order, as a
+// correlation computed alone would be; side by side the processor runs the
+// seven sums in parallel.
+void CorrelateLags(const float* window, int first, double r[kLags])
 {
-    double sum = 0.0;
-    for (int j = 0; j < kWindow; ++j)
-        sum += static_cast<double>(a[j]) * b[j];
-    return sum;
+    double sum[kLags] = {};
+    const float* lagged = window - first;
+    for (int j = 0; j < kWindow; ++j) {
+        const double w = window[j];
+        // Unrolled, so that the sums stay in registers.
+        MERVOX_UNROLL(7)
+        for (int k = 0; k < kLags; ++k)
+            sum[k] += w * lagged[j - k];
+    }
+    for (int k = 0; k < kLags; ++k)
+        r[k] = sum[k];
 }
 
 }  // namespace
@@ -25,19 +40,28 @@ double Dot(const float* a, const float* b)
 int32_t ClassifyLostFrame(const float* window, int32_t lagEstimate)
 {
     const int centre = lagEstimate > kMaxCentreLag ? kMaxCentreLag : lagEstimate;
+    const int first = centre - kSearchHalfWidth;
+    double r[kLags];
+    CorrelateLags(window, first, r);
     float best = 0.0f;
     int lag = 0;
-    for (int i = centre - kSearchHalfWidth; i <= centre + kSearchHalfWidth; ++i) {
-        const double r = Dot(window, window - i);
-        if (r > best) {
-            best = static_cast<float>(r);
-            lag = i;
+    for (int k = 0; k < kLags; ++k) {
+        if (r[k] > best) {
+            best = static_cast<float>(r[k]);
+            lag = first + k;
         }
     }
     if (lag == 0)
         return 0;
-    const float e0 = static_cast<float>(Dot(window, window));
-    const float e1 = static_cast<float>(Dot(window - lag, window - lag));
+    // The two energies side by side, each summed in order.
+    const float* lagged = window - lag;
+    double s0 = 0.0, s1 = 0.0;
+    for (int j = 0; j < kWindow; ++j) {
+        s0 += static_cast<double>(window[j]) * window[j];
+        s1 += static_cast<double>(lagged[j]) * lagged[j];
+    }
+    const float e0 = static_cast<float>(s0);
+    const float e1 = static_cast<float>(s1);
     return static_cast<double>(e0) * e1 < kVoicingFactor * best * best ? lag : 0;
 }
 

@@ -1,5 +1,7 @@
 #include "excitation/excitation.h"
 
+#include <cstring>
+
 #include "dimensions.h"
 #include "tables/tables.h"
 
@@ -19,18 +21,23 @@ void DecodeAdaptiveCodebook(float* x, int openLoopLag, int lagOffset, int gainIn
     const float* g = (rate == kRate53 || openLoopLag >= 58) ? PitchTapTable170[gainIndex]
                                                             : PitchTapTable85[gainIndex];
 
-    // Downward, so that every sample read (newest x[n - lag + 2], lag >= 17)
-    // still holds its value from before this filter. Each partial sum is
-    // stored as a float: the filter was specified in single precision.
-    for (int n = kSubframeLength - 1; n >= 0; --n) {
+    // Every sample reads only samples from before this filter: the newest
+    // it reads, x[n - lag + 2], lies at least 15 samples back (lag >= 17).
+    // So the samples are independent of each other and are computed into a
+    // separate buffer, then stored. Each partial sum is stored as a float:
+    // the filter was specified in single precision.
+    const double g0 = g[0], g1 = g[1], g2 = g[2], g3 = g[3], g4 = g[4];
+    float out[kSubframeLength];
+    for (int n = 0; n < kSubframeLength; ++n) {
         const float* s = x + n - lag - 2;
-        float sum = static_cast<float>(static_cast<double>(g[0]) * s[0]);
-        sum = static_cast<float>(sum + static_cast<double>(g[1]) * s[1]);
-        sum = static_cast<float>(sum + static_cast<double>(g[2]) * s[2]);
-        sum = static_cast<float>(sum + static_cast<double>(g[3]) * s[3]);
-        sum = static_cast<float>(sum + static_cast<double>(g[4]) * s[4]);
-        x[n] = sum;
+        float sum = static_cast<float>(g0 * s[0]);
+        sum = static_cast<float>(sum + g1 * s[1]);
+        sum = static_cast<float>(sum + g2 * s[2]);
+        sum = static_cast<float>(sum + g3 * s[3]);
+        sum = static_cast<float>(sum + g4 * s[4]);
+        out[n] = sum;
     }
+    std::memcpy(x, out, sizeof out);
 }
 
 }  // namespace mervox

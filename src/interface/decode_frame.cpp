@@ -124,8 +124,7 @@ void DecoderState::DecodeFrame(int16_t output[240], const uint8_t frame[24], int
         RegenerateExcitation(frameExcitation, pfExcitation, concealLag, concealGain, erasureCount, noiseSeed);
     }
 
-    SynthesisFilter(synthesisMemory, pfExcitation, lpc);
-    FormantPostfilter(postfilterMemory + kLpcOrder, synthesisMemory + kLpcOrder, lpc, postfilterTilt);
+    SynthesizeAndPostfilter(synthesisMemory, postfilterMemory, pfExcitation, lpc, postfilterTilt);
     ConvertToPcm16(output, postfilterMemory + kLpcOrder);
 
     std::memmove(excitation, excitation + kFrameLength, kHistoryLength * sizeof(float));

@@ -1,7 +1,5 @@
 #include "lsp/lsp.h"
 
-#include <cmath>
-
 #include "tables/tables.h"
 
 namespace mervox {
@@ -16,9 +14,8 @@ float NegatedCosine(float v)
     int k = 0;
     float f = 0.0f;
     if (v >= 0.0f) {
-        k = static_cast<int>(std::floor(v));
-        if (k > 510)
-            k = 510;
+        // For v >= 0, truncation is the floor (without a library call).
+        k = v < 511.0f ? static_cast<int>(v) : 510;
         f = static_cast<float>(static_cast<double>(v) - k);
     }
     const double c0 = CosineTable[k];

@@ -3,21 +3,49 @@
 #include <cmath>
 
 #include "dimensions.h"
+#include "loop_hints.h"
 
 namespace mervox {
 namespace {
 
 constexpr int kMaxCentreLag = 142;
 constexpr int kSearchHalfWidth = 3;
+constexpr int kLags = 2 * kSearchHalfWidth + 1;           // candidate lags per direction
+constexpr int kSegment = kSubframeLength + kLags - 1;    // samples the candidates reach together
 constexpr double kMaxGainFactor = 0.21375;
 
-// Sum over the subframe of a[n] * b[n], in double.
-double Dot(const float* a, const float* b)
+// Everything the lag search needs, in one pass over the subframe x[0..59]:
+// the correlations with the segments of the seven backward and the seven
+// forward candidate lags, back[k] = x[0]*seg[k] + x[1]*seg[1 + k] + ...
+// + x[59]*seg[59 + k] (seg the backward or the forward segment), and the
+// subframe's energy x[0]^2 + ... + x[59]^2. Each sum is accumulated over n
+// in order, as a correlation computed alone would be; computing them side
+// by side only lets the processor run the fifteen sums in parallel. Without
+// forward candidates (withForward false) fwd is neither read nor written.
+struct SearchSums {
+    double back[kLags];
+    double fwd[kLags];
+    double energy;
+};
+
+template <bool withForward>
+SearchSums SumForSearch(const double x[kSubframeLength], const double backSeg[kSegment], const double fwdSeg[kSegment])
 {
-    double sum = 0.0;
-    for (int n = 0; n < kSubframeLength; ++n)
-        sum += static_cast<double>(a[n]) * b[n];
-    return sum;
+    SearchSums s = {};
+    for (int n = 0; n < kSubframeLength; ++n) {
+        const double xn = x[n];
+        s.energy += xn * xn;
+        // Unrolled, so that the sums stay in registers.
+        MERVOX_UNROLL(7)
+        for (int k = 0; k < kLags; ++k)
+            s.back[k] += xn * backSeg[n + k];
+        if (withForward) {
+            MERVOX_UNROLL(7)
+            for (int k = 0; k < kLags; ++k)
+                s.fwd[k] += xn * fwdSeg[n + k];
+        }
+    }
+    return s;
 }
 
 struct LagCandidate {
@@ -25,15 +53,16 @@ struct LagCandidate {
     float correlation = 0.0f;
 };
 
-// Best positively correlated lag of [first, last]; ties keep the smaller lag.
-// direction -1 searches x[n - j], +1 searches x[n + j].
-LagCandidate SearchLags(const float* x, int first, int last, int direction)
+// Best positively correlated lag of first..last, where r(j) is the
+// correlation at lag j; ties keep the smaller lag.
+template <class Correlation>
+LagCandidate BestLag(int first, int last, Correlation r)
 {
     LagCandidate best;
     for (int j = first; j <= last; ++j) {
-        const double r = Dot(x, x + direction * j);
-        if (r > best.correlation) {
-            best.correlation = static_cast<float>(r);
+        const double c = r(j);
+        if (c > best.correlation) {
+            best.correlation = static_cast<float>(c);
             best.lag = j;
         }
     }
@@ -56,21 +85,50 @@ PitchPostfilterParams ComputePitchPostfilter(const float* x, int openLoopLag, in
     const int centre = openLoopLag > kMaxCentreLag ? kMaxCentreLag : openLoopLag;
     const int first = centre - kSearchHalfWidth;
     const int last = centre + kSearchHalfWidth;
-
-    const LagCandidate backward = SearchLags(x, first, last, -1);
     // A forward lag must keep the lagged segment inside the current frame.
-    const int lastForward = kFrameLength - kSubframeLength * (subframe + 1);
-    const LagCandidate forward = SearchLags(x, first, last < lastForward ? last : lastForward, +1);
+    const int frameEnd = kFrameLength - kSubframeLength * subframe;  // x[frameEnd] is past the frame
+    const int lastForward = frameEnd - kSubframeLength;
 
-    const float e0 = static_cast<float>(Dot(x, x));
+    // The samples in double (exactly): the subframe, the segment that the
+    // backward lags pair with it (backSeg[m] = x[m - last], so lag j pairs
+    // x[n] with backSeg[n + last - j]) and the one the forward lags pair with
+    // it (fwdSeg[m] = x[m + first], lag j pairs x[n] with fwdSeg[n + j - first];
+    // only up to the frame's end, which no allowed forward lag passes).
+    const bool withForward = first <= lastForward;
+    double cur[kSubframeLength], backSeg[kSegment], fwdSeg[kSegment];
+    for (int n = 0; n < kSubframeLength; ++n)
+        cur[n] = x[n];
+    for (int m = 0; m < kSegment; ++m)
+        backSeg[m] = x[m - last];
+    if (withForward) {
+        const int available = frameEnd - first < kSegment ? frameEnd - first : kSegment;
+        for (int m = 0; m < available; ++m)
+            fwdSeg[m] = x[m + first];
+        for (int m = available; m < kSegment; ++m)
+            fwdSeg[m] = 0.0;
+    }
+
+    const SearchSums sums = withForward ? SumForSearch<true>(cur, backSeg, fwdSeg)
+                                        : SumForSearch<false>(cur, backSeg, fwdSeg);
+    const LagCandidate backward = BestLag(first, last, [&](int j) { return sums.back[last - j]; });
+    const LagCandidate forward =
+        withForward ? BestLag(first, last < lastForward ? last : lastForward, [&](int j) { return sums.fwd[j - first]; })
+                    : LagCandidate{};
+    const float e0 = static_cast<float>(sums.energy);
     if (backward.lag == 0 && forward.lag == 0)
         return {0, 0.0f, 1.0f};
 
-    float eb = 0.0f, ef = 0.0f;
-    if (backward.lag)
-        eb = static_cast<float>(Dot(x - backward.lag, x - backward.lag));
-    if (forward.lag)
-        ef = static_cast<float>(Dot(x + forward.lag, x + forward.lag));
+    // Energies of the chosen lagged segments, side by side (a missing lag's
+    // sum runs over the start of its segment and is not used).
+    const double* lb = backSeg + (backward.lag ? last - backward.lag : 0);
+    const double* lf = withForward ? fwdSeg + (forward.lag ? forward.lag - first : 0) : backSeg;
+    double sb = 0.0, sf = 0.0;
+    for (int n = 0; n < kSubframeLength; ++n) {
+        sb += lb[n] * lb[n];
+        sf += lf[n] * lf[n];
+    }
+    const float eb = backward.lag ? static_cast<float>(sb) : 0.0f;
+    const float ef = forward.lag ? static_cast<float>(sf) : 0.0f;
 
     if (forward.lag == 0)
         return ComputePitchGains(-backward.lag, e0, backward.correlation, eb);

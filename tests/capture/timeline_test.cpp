@@ -123,18 +123,31 @@ TEST(Timeline, SilenceWithoutPacketsBecomesLostFrames)
     const std::vector<StreamPacket> p = {Packet(1, 0), Packet(2, 240 * 101)};
     const Timeline t = BuildTimeline(p);
     EXPECT_EQ(t.stats.lostFrames, 100u);
-    EXPECT_EQ(t.stats.longGaps, 0u);
+    EXPECT_EQ(t.stats.timestampJumps, 0u);
     ASSERT_EQ(t.entries.size(), 3u);
     EXPECT_EQ(t.entries[1].lostFrames, 100u);
 }
 
-TEST(Timeline, HugeTimestampJumpIsShortened)
+TEST(Timeline, HugeTimestampJumpForwardIsShortened)
 {
     const std::vector<StreamPacket> p = {Packet(1, 0), Packet(2, 0x7fff0000u), Packet(3, 0x7fff00f0u)};
     const Timeline t = BuildTimeline(p);
-    EXPECT_EQ(t.stats.longGaps, 1u);
+    EXPECT_EQ(t.stats.timestampJumps, 1u);
     EXPECT_EQ(t.stats.lostFrames, static_cast<uint64_t>(kMaxGapFrames));
     EXPECT_EQ(t.stats.frames, 3u);
+}
+
+TEST(Timeline, ClockRestartedFarBackContinuesTheCall)
+{
+    // The sender's clock restarts 10 minutes back at packet 3 and runs on
+    // from there: the call goes on, with its own gap (packet 5) kept.
+    const uint32_t back = 10000000u - 240 * 8000;
+    const std::vector<StreamPacket> p = {Packet(1, 10000000), Packet(2, 10000240), Packet(3, back, "01"),
+                                         Packet(4, back + 480), Packet(6, back + 960)};
+    const Timeline t = BuildTimeline(p);
+    EXPECT_EQ(Layout(p, t), "a1a2a3b3a4-a6");
+    EXPECT_EQ(t.stats.timestampJumps, 1u);
+    EXPECT_EQ(t.stats.overlapping, 0u);
 }
 
 TEST(Timeline, FramesOverlappingEarlierOnesAreDropped)

@@ -37,11 +37,12 @@ std::vector<StreamFrame> SplitStream(const std::vector<uint8_t>& stream)
     return frames;
 }
 
-std::vector<int16_t> DecodeWithLegacyApi(const std::vector<uint8_t>& stream, const std::vector<uint8_t>& lossMask)
+std::vector<int16_t> DecodeWithLegacyApi(const std::vector<uint8_t>& stream, const std::vector<uint8_t>& lossMask,
+                                         int32_t init)
 {
     const std::vector<StreamFrame> frames = SplitStream(stream);
     std::vector<int16_t> pcm(frames.size() * 240);
-    INITdec(1);
+    INITdec(init);
     for (size_t k = 0; k < frames.size(); ++k) {
         const bool lost = !frames[k].speech || (k < lossMask.size() && lossMask[k] != 0);
         DecSoundFrame(lost ? nullptr : stream.data() + frames[k].offset, pcm.data() + 240 * k);

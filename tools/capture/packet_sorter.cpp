@@ -76,7 +76,6 @@ void SortPacket(PacketSorter& sorter, ByteView data, size_t originalLength, doub
     StreamPacket p;
     p.sequence = rtp.sequence;
     p.timestamp = rtp.timestamp;
-    p.arrivalTime = time;
     p.payload.assign(rtp.payload.data, rtp.payload.data + rtp.payload.size);
     p.payloadCutShort = !SplitFrames(ByteView{p.payload.data(), p.payload.size()}, p.frames);
     sorter.streams[found->second].packets.push_back(std::move(p));

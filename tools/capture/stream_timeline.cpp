@@ -56,6 +56,7 @@ Timeline BuildTimeline(const std::vector<StreamPacket>& packets)
     bool started = false;
     int64_t previousTimestamp = 0;  // extended timestamp of the previous packet
     int64_t next = 0;               // extended timestamp where the next frame belongs
+    int64_t shift = 0;              // added to timestamps after a jump back
     int lastRate = -1;
     for (uint32_t index : order) {
         const StreamPacket& p = packets[index];
@@ -67,12 +68,20 @@ Timeline BuildTimeline(const std::vector<StreamPacket>& packets)
             timestamp = previousTimestamp +
                         static_cast<int32_t>(p.timestamp - static_cast<uint32_t>(previousTimestamp));
         previousTimestamp = timestamp;
+        timestamp += shift;
         if (!started && !p.frames.empty()) {
             started = true;
             next = timestamp;
         }
         for (size_t k = 0; k < p.frames.size(); ++k) {
-            const int64_t at = timestamp + kTicksPerFrame * static_cast<int64_t>(k);
+            int64_t at = timestamp + kTicksPerFrame * static_cast<int64_t>(k);
+            if (at < next - kMaxGapFrames * kTicksPerFrame) {
+                // The clock went far back: carry on from here, this frame next.
+                ++t.stats.timestampJumps;
+                shift += next - at;
+                timestamp += next - at;
+                at = next;
+            }
             // Whole frames between where we are and this frame, to the nearest frame.
             const int64_t offset = at - next + kTicksPerFrame / 2;
             const int64_t gap = offset >= 0 ? offset / kTicksPerFrame : -1;
@@ -83,7 +92,7 @@ Timeline BuildTimeline(const std::vector<StreamPacket>& packets)
             if (gap > 0) {
                 const int64_t run = std::min(gap, kMaxGapFrames);
                 if (gap > kMaxGapFrames)
-                    ++t.stats.longGaps;
+                    ++t.stats.timestampJumps;
                 t.entries.push_back({0, 0, FrameType::kUntransmitted, static_cast<uint32_t>(run)});
                 t.stats.lostFrames += static_cast<uint64_t>(run);
             }

@@ -14,7 +14,6 @@ namespace mervox::capture {
 struct StreamPacket {
     uint16_t sequence = 0;
     uint32_t timestamp = 0;
-    double arrivalTime = 0;  // capture time, seconds since the epoch
     bool payloadCutShort = false;  // last frame incomplete (the others are kept)
     std::vector<uint8_t> payload;
     std::vector<FrameSlice> frames;
@@ -37,11 +36,11 @@ struct TimelineStats {
     uint64_t silenceFrames = 0;  // silence-descriptor and untransmitted frames (concealed)
     uint64_t lostFrames = 0;   // missing from the timeline (concealed)
     uint64_t overlapping = 0;  // frames whose time was already taken: dropped
-    uint64_t longGaps = 0;     // gaps shortened to kMaxGapFrames
+    uint64_t timestampJumps = 0;  // jumps beyond kMaxGapFrames either way (see BuildTimeline)
     uint64_t cutShortPayloads = 0;
     uint64_t rateSwitches = 0; // speech frame at another rate than the speech frame before it
     uint64_t TimelineFrames() const { return frames + lostFrames; }
-    double DurationSeconds() const { return static_cast<double>(TimelineFrames()) * 0.03; }
+    double DurationSeconds() const { return static_cast<double>(TimelineFrames() * 30) / 1000.0; }
 };
 
 struct Timeline {
@@ -51,8 +50,10 @@ struct Timeline {
 
 // RTP timestamp units (8 kHz samples) per 30 ms frame.
 constexpr int64_t kTicksPerFrame = 240;
-// A longer silence between two packets (60 s) is shortened to this, so a
-// damaged timestamp cannot turn into hours of output.
+// Timestamp jumps beyond this many frames (60 s) are taken as a damaged or
+// restarted clock rather than real time: a jump forward gives this many
+// lost frames, not hours of them; a jump back goes on right after the
+// frame before instead of dropping the rest of the call as overlapping.
 constexpr int64_t kMaxGapFrames = 2000;
 
 // Extended sequence numbers (no wrap at 65536) of packets in arrival order:

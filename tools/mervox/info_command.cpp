@@ -2,7 +2,9 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -117,7 +119,11 @@ int RunInfo(const InfoOptions& options, const GlobalOptions& global)
         PrintJson(name, summary);
     else
         PrintText(name, summary);
-    return std::fflush(stdout) == 0 ? kExitOk : kExitOutputError;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        console.Error(std::string("<stdout>: write failed: ") + std::strerror(errno));
+        return kExitOutputError;
+    }
+    return kExitOk;
 }
 
 }  // namespace

@@ -81,12 +81,12 @@ std::vector<std::pair<std::string, uint64_t>> Skipped(const CaptureCounters& c)
     return nonzero;
 }
 
-nlohmann::json EndpointJson(const capture::Endpoint& e)
+nlohmann::ordered_json EndpointJson(const capture::Endpoint& e)
 {
     return {{"address", capture::AddressText(e)}, {"port", e.port}};
 }
 
-nlohmann::json StreamJson(const RtpStream& s, const std::string& output)
+nlohmann::ordered_json StreamJson(const RtpStream& s, const std::string& output)
 {
     const capture::TimelineStats& t = s.timeline.stats;
     return {
@@ -103,26 +103,27 @@ nlohmann::json StreamJson(const RtpStream& s, const std::string& output)
         {"lost_frames", t.lostFrames},
         {"rate_switches", t.rateSwitches},
         {"overlapping_frames", t.overlapping},
-        {"shortened_gaps", t.longGaps},
+        {"timestamp_jumps", t.timestampJumps},
         {"cut_short_payloads", t.cutShortPayloads},
         {"duration_seconds", t.DurationSeconds()},
+        {"first_packet_time", s.firstArrival},
         {"output", output},
     };
 }
 
 void PrintJson(const std::string& name, const CaptureReport& r, const std::vector<std::string>& outputs)
 {
-    nlohmann::json j;
+    nlohmann::ordered_json j;
     j["capture"] = name;
     j["truncated"] = r.status == CaptureStatus::kTruncated;
     if (!r.message.empty())
         j["message"] = r.message;
     j["link_type"] = r.linkType;
     j["records"] = r.counters.records;
-    j["skipped"] = nlohmann::json::object();
+    j["skipped"] = nlohmann::ordered_json::object();
     for (const auto& [reason, count] : Skipped(r.counters))
         j["skipped"][reason] = count;
-    j["streams"] = nlohmann::json::array();
+    j["streams"] = nlohmann::ordered_json::array();
     for (size_t i = 0; i < r.streams.size(); ++i)
         j["streams"].push_back(StreamJson(r.streams[i], outputs[i]));
     std::printf("%s\n", j.dump(2).c_str());
@@ -154,9 +155,9 @@ void PrintText(const std::string& name, const CaptureReport& r, const std::vecto
                     static_cast<unsigned long long>(t.speechFrames), static_cast<unsigned long long>(t.silenceFrames));
         std::printf("  lost frames:    %llu\n", static_cast<unsigned long long>(t.lostFrames));
         std::printf("  rate switches:  %llu\n", static_cast<unsigned long long>(t.rateSwitches));
-        if (t.overlapping || t.longGaps || t.cutShortPayloads)
-            std::printf("  anomalies:      %llu overlapping frames, %llu shortened gaps, %llu cut-short payloads\n",
-                        static_cast<unsigned long long>(t.overlapping), static_cast<unsigned long long>(t.longGaps),
+        if (t.overlapping || t.timestampJumps || t.cutShortPayloads)
+            std::printf("  anomalies:      %llu overlapping frames, %llu timestamp jumps, %llu cut-short payloads\n",
+                        static_cast<unsigned long long>(t.overlapping), static_cast<unsigned long long>(t.timestampJumps),
                         static_cast<unsigned long long>(t.cutShortPayloads));
         std::printf("  duration:       %.2f s\n", t.DurationSeconds());
         std::printf("  output:         %s\n", outputs[i].c_str());
@@ -164,14 +165,20 @@ void PrintText(const std::string& name, const CaptureReport& r, const std::vecto
 }
 
 // Decodes one stream into its WAV file; empty on success, else the error.
-std::string WriteStream(const RtpStream& stream, const std::string& path)
+std::string WriteStream(const RtpStream& stream, const std::string& path, Console& console)
 {
     std::string error;
     std::unique_ptr<PcmOutput> out = PcmOutput::Open(path, PcmFormat::kWav, kSampleRate, &error);
     if (!out)
         return error;
-    const bool written = capture::DecodeStream(
-        stream, [&](const int16_t* samples, size_t count) { return out->Write(samples, count); });
+    const std::string label = "decoding " + capture::SsrcText(stream.ssrc);
+    const size_t total = stream.timeline.stats.TimelineFrames();
+    size_t done = 0;
+    const bool written = capture::DecodeStream(stream, [&](const int16_t* samples, size_t count) {
+        console.Progress(label, ++done, total);
+        return out->Write(samples, count);
+    });
+    console.EndProgress();
     if (!written || !out->Commit())
         return out->error();
     return "";
@@ -187,7 +194,18 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
             console.Error(name + ": cannot open: " + std::strerror(errno));
             return kExitBadInput;
         }
+        const bool empty = std::fgetc(probe) == EOF;
+        const bool failed = std::ferror(probe) != 0;
+        const int readErrno = errno;
         std::fclose(probe);
+        if (failed) {
+            console.Error(name + ": cannot read: " + std::strerror(readErrno));
+            return kExitBadInput;
+        }
+        if (empty) {
+            console.Error(name + ": empty file, not a capture");
+            return kExitBadInput;
+        }
     }
 
     capture::CaptureOptions captureOptions;
@@ -198,7 +216,7 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
         return kExitBadInput;
     }
     if (report.status == CaptureStatus::kTruncated)
-        console.Warning(name + ": capture cut short after " + std::to_string(report.counters.records) +
+        console.Warning(name + ": capture cut short or damaged after " + std::to_string(report.counters.records) +
                         " records (" + report.message + "); using what was read");
 
     const std::string prefix = options.prefix.empty() ? DefaultPrefix(options.input) : options.prefix;
@@ -207,7 +225,7 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
         PrintJson(name, report, outputs);
     else if (!global.quiet)
         PrintText(name, report, outputs);
-    std::fflush(stdout);
+    const bool reportWritten = std::fflush(stdout) == 0 && !std::ferror(stdout);
 
     if (report.streams.empty()) {
         std::string why = name + ": no G.723.1 RTP stream (payload type " + std::to_string(options.payloadType) +
@@ -216,16 +234,22 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
             why += "; " + report.message;
         if (report.counters.otherPayloadType > 0)
             why += "; " + std::to_string(report.counters.otherPayloadType) +
-                   " RTP packets of other payload types (a dynamic mapping needs --payload-type N)";
+                   (report.counters.otherPayloadType == 1 ? " RTP packet of another payload type"
+                                                          : " RTP packets of other payload types") +
+                   " (a dynamic mapping needs --payload-type N)";
         console.Error(why);
         return kExitBadInput;
     }
     for (size_t i = 0; i < report.streams.size(); ++i) {
-        const std::string error = WriteStream(report.streams[i], outputs[i]);
+        const std::string error = WriteStream(report.streams[i], outputs[i], console);
         if (!error.empty()) {
             console.Error(error);
             return kExitOutputError;
         }
+    }
+    if (!reportWritten) {
+        console.Error("<stdout>: cannot write the report: " + std::string(std::strerror(errno)));
+        return kExitOutputError;
     }
     return kExitOk;
 }

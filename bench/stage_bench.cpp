@@ -1,0 +1,106 @@
+// One benchmark per decoder stage, each timing one frame's worth of the
+// stage on real inputs captured from the corpus (frame_inputs.h), so that a
+// regression points at its stage.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "benchmarks.h"
+#include "concealment/concealment.h"
+#include "excitation/excitation.h"
+#include "lsp/lsp.h"
+#include "postfilter/postfilter.h"
+
+namespace mervox::bench {
+namespace {
+
+// Registers "Stage/<name>", running fn on the next captured frame each
+// iteration.
+template <class Fn>
+void RegisterStage(const std::string& name, std::vector<FrameInputs>& frames, Fn fn)
+{
+    benchmark::RegisterBenchmark(("Stage/" + name).c_str(), [&frames, fn](benchmark::State& state) {
+        size_t f = 0;
+        for (auto _ : state) {
+            fn(frames[f]);
+            benchmark::ClobberMemory();
+            f = f + 1 < frames.size() ? f + 1 : 0;
+        }
+    });
+}
+
+void RegisterRateStages(const std::string& rate, std::vector<FrameInputs>& frames)
+{
+    RegisterStage("Unpack/" + rate, frames, [](FrameInputs& in) {
+        FrameParams params;
+        UnpackFrame(params, in.frame, in.rate, 0);
+        benchmark::DoNotOptimize(params);
+    });
+    RegisterStage("AdaptiveCodebook/" + rate, frames, [](FrameInputs& in) {
+        for (int i = 0; i < kSubframes; ++i)
+            DecodeAdaptiveCodebook(in.scratch + kHistoryLength + kSubframeLength * i, in.params.openLoopLag[i / 2],
+                                   in.params.sub[i].lagOffset, in.params.sub[i].gainIndex, in.rate);
+    });
+    RegisterStage("FixedCodebook/" + rate, frames, [](FrameInputs& in) {
+        for (int i = 0; i < kSubframes; ++i)
+            DecodeFixedCodebook(in.scratch + kHistoryLength + kSubframeLength * i, in.params, in.rate, i);
+    });
+    RegisterStage("PitchPostfilter/" + rate, frames, [](FrameInputs& in) {
+        for (int i = 0; i < kSubframes; ++i) {
+            const PitchPostfilterParams p =
+                ComputePitchPostfilter(in.excitation + kHistoryLength + kSubframeLength * i, in.params.openLoopLag[i / 2], i);
+            benchmark::DoNotOptimize(p);
+        }
+    });
+}
+
+}  // namespace
+
+void RegisterStageBenchmarks(std::vector<FrameInputs>& frames63, std::vector<FrameInputs>& frames53,
+                             std::vector<FrameInputs>& firstLost)
+{
+    RegisterRateStages("6.3", frames63);
+    RegisterRateStages("5.3", frames53);
+
+    // Rate-independent stages, on the 6.3 kbit/s frames.
+    RegisterStage("LspDecode", frames63, [](FrameInputs& in) {
+        float lsp[kLpcOrder];
+        DecodeLsp(lsp, in.before.prevLsp, in.params.lspIndex, 0);
+        benchmark::DoNotOptimize(lsp);
+    });
+    RegisterStage("LspInterpolate", frames63, [](FrameInputs& in) {
+        float lpc[4 * kLpcOrder];
+        InterpolateLsp(lpc, in.curLsp, in.before.prevLsp);
+        benchmark::DoNotOptimize(lpc);
+    });
+    RegisterStage("Synthesis", frames63, [](FrameInputs& in) { SynthesisFilter(in.synthesis, in.pfExcitation, in.lpc); });
+    RegisterStage("FormantPostfilter", frames63, [](FrameInputs& in) {
+        float tilt = in.before.postfilterTilt;
+        FormantPostfilter(in.postfiltered + kLpcOrder, in.synthesis + kLpcOrder, in.lpc, tilt);
+        benchmark::DoNotOptimize(tilt);
+    });
+    // Both filters as the decoder runs them: overlapped.
+    RegisterStage("SynthesizeAndPostfilter", frames63, [](FrameInputs& in) {
+        float tilt = in.before.postfilterTilt;
+        SynthesizeAndPostfilter(in.synthesis, in.postfiltered, in.pfExcitation, in.lpc, tilt);
+        benchmark::DoNotOptimize(tilt);
+    });
+    RegisterStage("ConvertPcm16", frames63, [](FrameInputs& in) {
+        int16_t pcm[kFrameLength];
+        ConvertToPcm16(pcm, in.postfiltered + kLpcOrder);
+        benchmark::DoNotOptimize(pcm);
+    });
+
+    // The first frame of a loss run: voicing decision and the concealment
+    // excitation (voiced gain, or a typical noise level when unvoiced).
+    RegisterStage("Conceal", firstLost, [](FrameInputs& in) {
+        const float* window = in.before.excitation + kHistoryLength - 120;
+        const int32_t lag = ClassifyLostFrame(window, in.params.openLoopLag[1]);
+        float pf[kFrameLength];
+        int16_t seed = in.before.noiseSeed;
+        RegenerateExcitation(in.scratch + kHistoryLength, pf, lag, lag ? 0.875f : 100.0f, 1, seed);
+        benchmark::DoNotOptimize(pf);
+    });
+}
+
+}  // namespace mervox::bench

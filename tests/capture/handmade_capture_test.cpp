@@ -1,0 +1,335 @@
+// Whole captures built in the test: link types, IPv6, multi-frame payloads
+// with every frame type, wraps, a late first packet, garbage, truncation,
+// and the datagrams a reader must skip.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "capture.h"
+#include "capture_builder.h"
+#include "link_layer.h"
+#include "stream_decoder.h"
+#include "test_support.h"
+
+namespace mervox::capture {
+namespace {
+
+using test::Bytes;
+
+CaptureReport Read(const test::PcapWriter& w, int payloadType = 4)
+{
+    CaptureOptions options;
+    options.payloadType = payloadType;
+    return ReadCaptureBytes(w.bytes().data(), w.bytes().size(), options);
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts)
+{
+    Bytes all;
+    for (const Bytes& p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+// A short call: `count` packets of one real 6.3 kbit/s frame each.
+std::vector<Bytes> CallPackets(size_t count, uint16_t firstSequence, uint32_t firstTimestamp, uint32_t ssrc = 0xabcdef01,
+                               int payloadType = 4)
+{
+    static const std::vector<Bytes> frames = test::StreamFrames("speech-a.63.bit");
+    std::vector<Bytes> packets;
+    for (size_t k = 0; k < count; ++k) {
+        test::Rtp h;
+        h.sequence = static_cast<uint16_t>(firstSequence + k);
+        h.timestamp = firstTimestamp + static_cast<uint32_t>(240 * k);
+        h.ssrc = ssrc;
+        h.payloadType = payloadType;
+        packets.push_back(test::RtpBytes(h, frames[k]));
+    }
+    return packets;
+}
+
+Bytes Ipv4(const Bytes& rtp, uint16_t sourcePort = 5004, uint16_t destinationPort = 6004)
+{
+    return test::Ipv4Udp("192.0.2.10", sourcePort, "192.0.2.20", destinationPort, rtp);
+}
+
+TEST(HandmadeCapture, Ipv6CallWithALostPacketDecodesLikeItsStreamFile)
+{
+    const std::vector<Bytes> frames = test::StreamFrames("speech-a.53.bit");
+    test::PcapWriter w;
+    Bytes stream;
+    std::vector<uint8_t> mask;
+    for (uint16_t k = 0; k < 30; ++k) {
+        stream.insert(stream.end(), frames[k].begin(), frames[k].end());
+        mask.push_back(k == 7);
+        if (k == 7)
+            continue;  // never arrives
+        test::Rtp h;
+        h.sequence = static_cast<uint16_t>(1000 + k);
+        h.timestamp = 240u * k;
+        w.Add(test::Ethernet(test::Ipv6Udp("2001:db8::a", 7078, "2001:db8::b", 9078, test::RtpBytes(h, frames[k]), k % 2)));
+    }
+    const CaptureReport r = Read(w);
+    ASSERT_EQ(r.status, CaptureStatus::kOk);
+    ASSERT_EQ(r.streams.size(), 1u);
+    const RtpStream& s = r.streams[0];
+    EXPECT_EQ(EndpointText(s.source), "[2001:db8::a]:7078");
+    EXPECT_EQ(EndpointText(s.destination), "[2001:db8::b]:9078");
+    EXPECT_EQ(s.timeline.stats.packets, 29u);
+    EXPECT_EQ(s.timeline.stats.lostFrames, 1u);
+    EXPECT_EQ(DecodeStreamToPcm(s), mervox::test::DecodeWithLegacyApi(stream, mask));
+}
+
+TEST(HandmadeCapture, EveryLinkTypeGivesTheSameStream)
+{
+    const std::vector<Bytes> packets = CallPackets(5, 1, 0);
+    const Bytes sll = {0, 0, 0, 1, 0, 6, 1, 2, 3, 4, 5, 6, 0, 0, 0x08, 0x00};
+    const Bytes sll2 = {0x08, 0x00, 0, 0, 0, 0, 0, 1, 0, 1, 0, 6, 1, 2, 3, 4, 5, 6, 0, 0};
+    const Bytes null = {2, 0, 0, 0};
+    const Bytes loop = {0, 0, 0, 2};
+    struct Case {
+        int link;
+        Bytes header;
+        uint16_t vlan;
+    };
+    const Case cases[] = {{kLinkEthernet, {}, 0}, {kLinkEthernet, {}, 100}, {kLinkLinuxSll, sll, 0},
+                          {kLinkLinuxSll2, sll2, 0}, {kLinkRaw, {}, 0},      {kLinkNull, null, 0},
+                          {kLinkLoop, loop, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.link);
+        test::PcapWriter w(c.link);
+        for (const Bytes& p : packets)
+            w.Add(c.link == kLinkEthernet ? test::Ethernet(Ipv4(p), c.vlan) : Concat({c.header, Ipv4(p)}));
+        const CaptureReport r = Read(w);
+        // libpcap reports the file's 101 as its own DLT_RAW.
+        EXPECT_EQ(r.linkType, c.link == kLinkRaw ? kLinkRawBsd : c.link);
+        ASSERT_EQ(r.streams.size(), 1u);
+        EXPECT_EQ(r.streams[0].ssrc, 0xabcdef01u);
+        EXPECT_EQ(r.streams[0].timeline.stats.frames, 5u);
+        EXPECT_EQ(EndpointText(r.streams[0].source), "192.0.2.10:5004");
+    }
+}
+
+TEST(HandmadeCapture, UnsupportedLinkTypeIsReported)
+{
+    test::PcapWriter w(105);  // 802.11
+    for (const Bytes& p : CallPackets(3, 1, 0))
+        w.Add(p);
+    const CaptureReport r = Read(w);
+    EXPECT_EQ(r.status, CaptureStatus::kOk);
+    EXPECT_TRUE(r.streams.empty());
+    EXPECT_EQ(r.counters.unsupportedLink, 3u);
+    EXPECT_NE(r.message.find("105"), std::string::npos) << r.message;
+}
+
+// Mixed payloads, both wraps and a late first packet in one call: the
+// decode must equal the stream file holding the same frames in order.
+TEST(HandmadeCapture, MixedMultiFramePayloadsAcrossBothWraps)
+{
+    const std::vector<Bytes> rate63 = test::StreamFrames("speech-a.63.bit");
+    const std::vector<Bytes> rate53 = test::StreamFrames("speech-a.53.bit");
+    const Bytes sid = {0x02, 0x11, 0x22, 0x33};
+    const Bytes untransmitted = {0x03};
+    // Frames per packet, by type: 0 = 6.3, 1 = 5.3, 2 = SID, 3 = untransmitted.
+    const std::vector<std::string> layout = {"0", "01", "1", "12", "3", "33", "0", "10", "0", "1",
+                                             "2", "0",  "00", "1", "01", "1", "0", "3", "1", "0"};
+    Bytes stream;
+    std::vector<Bytes> packets;
+    uint32_t timestamp = 0xffffffffu - 240 * 6 + 1;  // wraps after 6 frames
+    uint16_t sequence = 65530;                       // wraps after 6 packets
+    size_t used = 0;
+    for (const std::string& types : layout) {
+        Bytes payload;
+        for (char t : types) {
+            const Bytes& f = t == '0' ? rate63[used] : t == '1' ? rate53[used] : t == '2' ? sid : untransmitted;
+            ++used;
+            payload.insert(payload.end(), f.begin(), f.end());
+        }
+        stream.insert(stream.end(), payload.begin(), payload.end());
+        test::Rtp h;
+        h.sequence = sequence++;
+        h.timestamp = timestamp;
+        timestamp += static_cast<uint32_t>(240 * types.size());
+        packets.push_back(test::RtpBytes(h, payload));
+    }
+    // Arrival: the second packet first, then the first; one more swap later.
+    std::swap(packets[0], packets[1]);
+    std::swap(packets[9], packets[10]);
+    test::PcapWriter w;
+    for (const Bytes& p : packets)
+        w.Add(test::Ethernet(Ipv4(p)));
+
+    const CaptureReport r = Read(w);
+    ASSERT_EQ(r.streams.size(), 1u);
+    const TimelineStats& t = r.streams[0].timeline.stats;
+    EXPECT_EQ(t.frames, used);
+    EXPECT_EQ(t.lostFrames, 0u);
+    EXPECT_EQ(t.reordered, 2u);
+    EXPECT_EQ(t.silenceFrames, 6u);
+    const std::vector<int16_t> pcm = DecodeStreamToPcm(r.streams[0]);
+    EXPECT_EQ(pcm.size(), used * 240);
+    EXPECT_EQ(pcm, mervox::test::DecodeWithLegacyApi(stream));
+}
+
+TEST(HandmadeCapture, SkipsAndCountsWhatIsNotTheCall)
+{
+    const std::vector<Bytes> call = CallPackets(6, 40, 4000);
+    test::PcapWriter w;
+    auto add = [&](const Bytes& ip) { w.Add(test::Ethernet(ip)); };
+    add(Ipv4(call[0]));
+    add(test::Ipv4Udp("192.0.2.10", 53, "192.0.2.20", 53, {0x12, 0x34, 0x01, 0x00}));  // DNS-like, too short
+    add(Ipv4(Bytes(40, 0x00)));  // version 0
+    add(Ipv4(call[1]));
+    test::Rtp events;  // telephone events on the call's own SSRC
+    events.ssrc = 0xabcdef01;
+    events.payloadType = 101;
+    events.sequence = 42;
+    add(Ipv4(test::RtpBytes(events, {1, 2, 3, 4})));
+    Bytes csrcOverrun = call[2];
+    csrcOverrun[0] |= 0x0f;  // 15 CSRCs claimed
+    add(Ipv4(csrcOverrun));
+    Bytes paddingOverrun = call[3];
+    paddingOverrun[0] |= 0x20;
+    paddingOverrun.back() = 200;
+    add(Ipv4(paddingOverrun));
+    Bytes fragment = Ipv4(call[4]);
+    fragment[6] = 0x20;
+    add(fragment);
+    Bytes tcp = Ipv4(call[4]);
+    tcp[9] = 6;
+    add(tcp);
+    Bytes arp = test::Ethernet(Ipv4(call[4]));
+    arp[12] = 0x08;
+    arp[13] = 0x06;
+    w.Add(arp);
+    // Cut by the capture's snap length: 30 bytes of a longer packet.
+    const Bytes whole = test::Ethernet(Ipv4(call[4]));
+    w.Add(Bytes(whole.begin(), whole.begin() + 30), static_cast<uint32_t>(whole.size()));
+    add(Ipv4(call[5]));
+
+    const CaptureReport r = Read(w);
+    ASSERT_EQ(r.status, CaptureStatus::kOk);
+    const CaptureCounters& c = r.counters;
+    EXPECT_EQ(c.records, 12u);
+    EXPECT_EQ(c.notRtp, 2u);
+    EXPECT_EQ(c.otherPayloadType, 1u);
+    EXPECT_EQ(c.malformedRtp, 2u);
+    EXPECT_EQ(c.fragments, 1u);
+    EXPECT_EQ(c.notUdp, 1u);
+    EXPECT_EQ(c.notIp, 1u);
+    EXPECT_EQ(c.cutShort, 1u);
+    EXPECT_EQ(c.streamPackets, 3u);
+    ASSERT_EQ(r.streams.size(), 1u);
+    EXPECT_EQ(r.streams[0].timeline.stats.packets, 3u);
+    EXPECT_EQ(r.streams[0].timeline.stats.lostFrames, 3u);  // packets 42..44 skipped above
+}
+
+TEST(HandmadeCapture, StreamsAreSeparatedBySsrcAndAddresses)
+{
+    test::PcapWriter w;
+    const std::vector<Bytes> a = CallPackets(4, 1, 0, 0x1111);
+    const std::vector<Bytes> b = CallPackets(4, 500, 9999, 0x2222);
+    for (size_t k = 0; k < 4; ++k) {
+        w.Add(test::Ethernet(Ipv4(b[k], 5004, 6004)));
+        w.Add(test::Ethernet(Ipv4(a[k], 5004, 6004)));
+        w.Add(test::Ethernet(Ipv4(a[k], 5006, 6006)));  // same SSRC, other ports
+    }
+    const CaptureReport r = Read(w);
+    ASSERT_EQ(r.streams.size(), 3u);
+    // In order of their first packet.
+    EXPECT_EQ(r.streams[0].ssrc, 0x2222u);
+    EXPECT_EQ(r.streams[1].ssrc, 0x1111u);
+    EXPECT_EQ(r.streams[1].source.port, 5004);
+    EXPECT_EQ(r.streams[2].ssrc, 0x1111u);
+    EXPECT_EQ(r.streams[2].source.port, 5006);
+    for (const RtpStream& s : r.streams) {
+        EXPECT_EQ(s.timeline.stats.packets, 4u);
+        EXPECT_EQ(s.timeline.stats.duplicates, 0u);
+    }
+}
+
+TEST(HandmadeCapture, DynamicPayloadTypeIsFoundOnlyWhenAsked)
+{
+    test::PcapWriter w;
+    for (const Bytes& p : CallPackets(4, 1, 0, 0x3333, 96))
+        w.Add(test::Ethernet(Ipv4(p)));
+    const CaptureReport standard = Read(w);
+    EXPECT_TRUE(standard.streams.empty());
+    EXPECT_EQ(standard.counters.otherPayloadType, 4u);
+    const CaptureReport dynamic = Read(w, 96);
+    ASSERT_EQ(dynamic.streams.size(), 1u);
+    EXPECT_EQ(dynamic.streams[0].payloadType, 96);
+    EXPECT_EQ(dynamic.streams[0].timeline.stats.frames, 4u);
+}
+
+TEST(HandmadeCapture, GarbageIsNotACapture)
+{
+    std::mt19937 random(7);
+    Bytes noise(5000);
+    for (uint8_t& b : noise)
+        b = static_cast<uint8_t>(random());
+    const std::string text = "this is a text file, not a capture\n";
+    const Bytes pcapngMagicThenNoise = Concat({{0x0a, 0x0d, 0x0d, 0x0a, 0xff, 0xff, 0xff, 0x7f}, noise});
+    const std::vector<Bytes> inputs = {noise, Bytes(text.begin(), text.end()), {0xd4, 0xc3}, pcapngMagicThenNoise};
+    for (const Bytes& in : inputs) {
+        const CaptureReport r = ReadCaptureBytes(in.data(), in.size());
+        EXPECT_EQ(r.status, CaptureStatus::kNotACapture) << in.size();
+        EXPECT_FALSE(r.message.empty());
+        EXPECT_TRUE(r.streams.empty());
+    }
+    EXPECT_EQ(ReadCaptureBytes(nullptr, 0).status, CaptureStatus::kNotACapture);
+    EXPECT_EQ(ReadCaptureFile("/nonexistent/capture.pcap").status, CaptureStatus::kNotACapture);
+}
+
+TEST(HandmadeCapture, HeaderOnlyCaptureIsEmptyNotAnError)
+{
+    const test::PcapWriter w;
+    const CaptureReport r = Read(w);
+    EXPECT_EQ(r.status, CaptureStatus::kOk);
+    EXPECT_EQ(r.counters.records, 0u);
+    EXPECT_TRUE(r.streams.empty());
+}
+
+TEST(HandmadeCapture, TruncatedClassicPcapKeepsTheRecordsBeforeTheCut)
+{
+    test::PcapWriter w;
+    for (const Bytes& p : CallPackets(10, 1, 0))
+        w.Add(test::Ethernet(Ipv4(p)));
+    const size_t recordBytes = (w.bytes().size() - 24) / 10;
+    for (size_t cut : {size_t{10}, recordBytes - 1, recordBytes / 2}) {
+        SCOPED_TRACE(cut);
+        Bytes bytes = w.bytes();
+        bytes.resize(24 + 6 * recordBytes + cut);  // inside the seventh record
+        const CaptureReport r = ReadCaptureBytes(bytes.data(), bytes.size());
+        EXPECT_EQ(r.status, CaptureStatus::kTruncated);
+        EXPECT_FALSE(r.message.empty());
+        ASSERT_EQ(r.streams.size(), 1u);
+        EXPECT_EQ(r.streams[0].timeline.stats.frames, 6u);
+    }
+}
+
+// Random damage to a valid capture must never crash or hang the reader,
+// and what it reports must stay consistent.
+TEST(HandmadeCapture, DamagedCapturesAreReadSafely)
+{
+    test::PcapWriter w;
+    for (const Bytes& p : CallPackets(40, 65500, 0xfffff000u))
+        w.Add(test::Ethernet(Ipv4(p)));
+    std::mt19937 random(11);
+    for (int trial = 0; trial < 300; ++trial) {
+        Bytes bytes = w.bytes();
+        for (int k = 0; k < 8; ++k)
+            bytes[24 + random() % (bytes.size() - 24)] = static_cast<uint8_t>(random());
+        const CaptureReport r = ReadCaptureBytes(bytes.data(), bytes.size());
+        for (const RtpStream& s : r.streams) {
+            const TimelineStats& t = s.timeline.stats;
+            ASSERT_EQ(t.packets, s.packets.size());
+            ASSERT_LE(t.frames, 40u * 24);
+            ASSERT_EQ(DecodeStreamToPcm(s).size(), t.TimelineFrames() * 240);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace mervox::capture

@@ -1,0 +1,242 @@
+// `mervox pcap` as a user runs it: the real binary on the corpus capture and
+// on broken inputs, checking files, reports and exit codes.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "capture_builder.h"
+#include "test_support.h"
+
+namespace mervox::capture {
+namespace {
+
+struct CommandResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class PcapCommand : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = ::testing::TempDir() + "mervox-pcap-" + info->name();
+        ASSERT_EQ(std::system(("rm -rf '" + dir_ + "' && mkdir -p '" + dir_ + "'").c_str()), 0);
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+    CommandResult Mervox(const std::string& arguments) const
+    {
+        const std::string out = dir_ + "/stdout", err = dir_ + "/stderr";
+        const std::string command = std::string(MERVOX_CLI_PATH) + " " + arguments + " >'" + out + "' 2>'" + err + "'";
+        const int status = std::system(command.c_str());
+        CommandResult r;
+        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = Slurp(out);
+        r.err = Slurp(err);
+        return r;
+    }
+
+    std::string Write(const std::string& name, const test::Bytes& bytes) const
+    {
+        const std::string path = dir_ + "/" + name;
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+
+    std::string dir_;
+};
+
+// Samples of a 16-bit mono 8 kHz WAV file (the "data" chunk).
+std::vector<int16_t> WavSamples(const std::string& path)
+{
+    const std::vector<uint8_t> b = mervox::test::ReadFileBytes(path);
+    auto le32 = [&](size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24; };
+    if (b.size() < 12 || std::string(b.begin(), b.begin() + 4) != "RIFF" || std::string(b.begin() + 8, b.begin() + 12) != "WAVE") {
+        ADD_FAILURE() << path << " is not a WAV file";
+        return {};
+    }
+    size_t at = 12;
+    while (at + 8 <= b.size()) {
+        const std::string id(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + 4));
+        const size_t size = le32(at + 4);
+        if (id == "fmt ") {
+            EXPECT_EQ(b[at + 8] | b[at + 9] << 8, 1);      // PCM
+            EXPECT_EQ(b[at + 10] | b[at + 11] << 8, 1);    // mono
+            EXPECT_EQ(le32(at + 12), 8000u);               // sample rate
+            EXPECT_EQ(b[at + 22] | b[at + 23] << 8, 16);   // bits
+        }
+        if (id == "data") {
+            std::vector<int16_t> samples(std::min(size, b.size() - at - 8) / 2);
+            for (size_t i = 0; i < samples.size(); ++i)
+                samples[i] = static_cast<int16_t>(b[at + 8 + 2 * i] | b[at + 9 + 2 * i] << 8);
+            return samples;
+        }
+        at += 8 + size + (size & 1);
+    }
+    ADD_FAILURE() << path << " has no data chunk";
+    return {};
+}
+
+std::string DigestOf(const std::vector<int16_t>& samples)
+{
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(mervox::test::Fnv1a64(samples)));
+    return hex;
+}
+
+const std::string kCall = mervox::test::DataPath("corpus/call-a.pcapng");
+
+TEST_F(PcapCommand, DecodesBothCallsOfTheCorpusCapture)
+{
+    const CommandResult r = Mervox("pcap '" + kCall + "' -o '" + dir_ + "/call'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    // Digests as in tests/data/corpus/expected-digests.txt.
+    EXPECT_EQ(DigestOf(WavSamples(dir_ + "/call-0x11223344.wav")), "940a3468db599e8b");
+    EXPECT_EQ(DigestOf(WavSamples(dir_ + "/call-0x55667788.wav")), "225576ec47b25607");
+    EXPECT_NE(r.out.find("127.0.0.1:30000 -> 127.0.0.1:40000"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("3791 (19 duplicates, 42 reordered)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("lost frames:    66"), std::string::npos) << r.out;
+}
+
+TEST_F(PcapCommand, ReportThatCannotBeWrittenFails)
+{
+    const std::string command = std::string(MERVOX_CLI_PATH) + " pcap '" + kCall + "' -o '" + dir_ +
+                                "/full' >/dev/full 2>/dev/null";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+}
+
+TEST_F(PcapCommand, JsonReport)
+{
+    const CommandResult r = Mervox("pcap --json '" + kCall + "' -o '" + dir_ + "/c'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["records"], 5757);
+    EXPECT_EQ(j["truncated"], false);
+    EXPECT_EQ(j["skipped"]["udp_not_rtp"], 40);
+    ASSERT_EQ(j["streams"].size(), 2u);
+    const nlohmann::json& a = j["streams"][0];
+    EXPECT_EQ(a["ssrc"], "0x11223344");
+    EXPECT_EQ(a["source"]["address"], "127.0.0.1");
+    EXPECT_EQ(a["source"]["port"], 30000);
+    EXPECT_EQ(a["destination"]["port"], 40000);
+    EXPECT_EQ(a["payload_type"], 4);
+    EXPECT_EQ(a["packets"], 3791);
+    EXPECT_EQ(a["duplicates"], 19);
+    EXPECT_EQ(a["reordered"], 42);
+    EXPECT_EQ(a["frames"], 3772);
+    EXPECT_EQ(a["lost_frames"], 134);
+    EXPECT_EQ(a["rate_switches"], 0);
+    EXPECT_NEAR(a["duration_seconds"].get<double>(), 117.18, 1e-9);
+    EXPECT_EQ(a["output"], dir_ + "/c-0x11223344.wav");
+    const nlohmann::json& b = j["streams"][1];
+    EXPECT_EQ(b["ssrc"], "0x55667788");
+    EXPECT_EQ(b["packets"], 1926);
+    EXPECT_EQ(b["duplicates"], 6);
+    EXPECT_EQ(b["lost_frames"], 66);
+    EXPECT_EQ(b["frames"], 3840);
+    EXPECT_EQ(WavSamples(b["output"]).size(), 3906u * 240);
+}
+
+TEST_F(PcapCommand, DefaultPrefixIsTheCaptureName)
+{
+    const std::string copy = Write("meeting.pcapng", mervox::test::ReadFileBytes(kCall));
+    const CommandResult r = Mervox("-q pcap '" + copy + "'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "");  // --quiet
+    EXPECT_EQ(WavSamples(dir_ + "/meeting-0x55667788.wav").size(), 3906u * 240);
+}
+
+TEST_F(PcapCommand, RejectsWhatIsNotACapture)
+{
+    const std::string text = "not a capture at all\n";
+    const std::string path = Write("notes.pcap", test::Bytes(text.begin(), text.end()));
+    CommandResult r = Mervox("pcap '" + path + "' -o '" + dir_ + "/x'");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("not a pcap or pcapng capture"), std::string::npos) << r.err;
+    r = Mervox("pcap '" + dir_ + "/missing.pcap'");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("cannot open"), std::string::npos) << r.err;
+    r = Mervox("pcap '" + Write("empty.pcap", {}) + "'");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("empty file"), std::string::npos) << r.err;
+    r = Mervox("pcap '" + dir_ + "'");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("cannot read"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(PcapCommand, SaysSoWhenThereIsNoG7231Stream)
+{
+    test::PcapWriter w;
+    test::Rtp h;
+    h.payloadType = 0;  // G.711
+    w.Add(test::Ethernet(test::Ipv4Udp("10.0.0.1", 4000, "10.0.0.2", 4002, test::RtpBytes(h, test::Bytes(160, 0xff)))));
+    w.Add(test::Ethernet(test::Ipv4Udp("10.0.0.1", 53, "10.0.0.2", 53, {1, 2, 3})));
+    const CommandResult r = Mervox("pcap --json '" + Write("g711.pcap", w.bytes()) + "' -o '" + dir_ + "/x'");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("no G.723.1 RTP stream"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--payload-type"), std::string::npos) << r.err;
+    EXPECT_EQ(nlohmann::json::parse(r.out)["streams"].size(), 0u);
+}
+
+TEST_F(PcapCommand, DynamicPayloadType)
+{
+    const std::vector<test::Bytes> frames = test::StreamFrames("speech-a.63.bit");
+    test::PcapWriter w;
+    test::Bytes stream;
+    for (uint16_t k = 0; k < 20; ++k) {
+        test::Rtp h;
+        h.payloadType = 97;
+        h.ssrc = 0xcafe;
+        h.sequence = k;
+        h.timestamp = 240u * k;
+        w.Add(test::Ethernet(test::Ipv4Udp("10.0.0.1", 4000, "10.0.0.2", 4002, test::RtpBytes(h, frames[k]))));
+        stream.insert(stream.end(), frames[k].begin(), frames[k].end());
+    }
+    const std::string capture = Write("dyn.pcap", w.bytes());
+    EXPECT_EQ(Mervox("pcap '" + capture + "' -o '" + dir_ + "/d'").exitCode, 1);
+    const CommandResult r = Mervox("pcap --payload-type 97 '" + capture + "' -o '" + dir_ + "/d'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(WavSamples(dir_ + "/d-0x0000cafe.wav"), mervox::test::DecodeWithLegacyApi(stream));
+    EXPECT_EQ(Mervox("pcap --payload-type 128 '" + capture + "'").exitCode, 2);
+}
+
+TEST_F(PcapCommand, TruncatedCaptureWarnsAndDecodesWhatWasRead)
+{
+    std::vector<uint8_t> bytes = mervox::test::ReadFileBytes(kCall);
+    bytes.resize(bytes.size() / 3 + 5);
+    const CommandResult r = Mervox("pcap --json '" + Write("cut.pcapng", bytes) + "' -o '" + dir_ + "/cut'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("warning"), std::string::npos);
+    EXPECT_NE(r.err.find("cut short"), std::string::npos) << r.err;
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["truncated"], true);
+    ASSERT_EQ(j["streams"].size(), 2u);
+    const uint64_t frames = j["streams"][0]["frames"].get<uint64_t>() + j["streams"][0]["lost_frames"].get<uint64_t>();
+    EXPECT_GT(frames, 500u);
+    EXPECT_LT(frames, 3906u);
+    EXPECT_EQ(WavSamples(dir_ + "/cut-0x11223344.wav").size(), frames * 240);
+}
+
+}  // namespace
+}  // namespace mervox::capture

@@ -1,0 +1,143 @@
+// Every way `mervox` can fail: a one-line error naming the file (and byte
+// offset where there is one), the documented exit status, and no output
+// file that looks complete.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "cli_test_support.h"
+#include "test_support.h"
+
+namespace mervox::test {
+namespace {
+
+const std::string kStream = DataPath("corpus/speech-a.63.bit");
+
+void ExpectOneErrorLine(const CliRun& run, const std::string& mentions)
+{
+    EXPECT_EQ(CountLines(run.err), 1u) << run.err;
+    EXPECT_EQ(run.err.rfind("mervox: error: ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find(mentions), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+}
+
+TEST(CliInputErrors, MissingUnreadableAndEmptyInputs)
+{
+    const std::string dir = ScratchDir();
+    const std::string out = dir + "/out.wav";
+
+    CliRun run = RunCli("decode '" + dir + "/absent.bit' -o '" + out + "'");
+    EXPECT_EQ(run.status, 1);
+    ExpectOneErrorLine(run, dir + "/absent.bit: cannot open");
+
+    std::filesystem::create_directory(dir + "/folder.bit");
+    run = RunCli("decode '" + dir + "/folder.bit' -o '" + out + "'");
+    EXPECT_EQ(run.status, 1);
+    ExpectOneErrorLine(run, dir + "/folder.bit: byte 0: read failed");
+
+    WriteFileBytes(dir + "/empty.bit", {});
+    run = RunCli("decode '" + dir + "/empty.bit' -o '" + out + "'");
+    EXPECT_EQ(run.status, 1);
+    ExpectOneErrorLine(run, dir + "/empty.bit: byte 0: empty input");
+    run = RunCli("info '" + dir + "/empty.bit'");
+    EXPECT_EQ(run.status, 1);
+    ExpectOneErrorLine(run, "empty.bit: byte 0");
+
+    // Ten bytes of a 24-byte frame: no whole frame at all.
+    WriteFileBytes(dir + "/stub.bit", std::vector<uint8_t>(10, 0));
+    run = RunCli("decode '" + dir + "/stub.bit' -o '" + out + "'");
+    EXPECT_EQ(run.status, 1);
+    ExpectOneErrorLine(run, "stub.bit: byte 0: truncated last frame (10 of 24 bytes)");
+
+    run = RunCli("decode '" + kStream + "' --loss '" + dir + "/absent.loss' -o '" + out + "'");
+    EXPECT_EQ(run.status, 1);
+    ExpectOneErrorLine(run, dir + "/absent.loss: cannot open");
+
+    EXPECT_FALSE(FileExists(out));
+}
+
+TEST(CliInputErrors, TruncatedLastFrameWarnsAndDecodesTheWholeFrames)
+{
+    const std::string dir = ScratchDir();
+    std::vector<uint8_t> stream = ReadFileBytes(kStream);
+    stream.resize(100 * 24 + 7);
+    WriteFileBytes(dir + "/cut.bit", stream);
+
+    CliRun run = RunCli("decode '" + dir + "/cut.bit' -o '" + dir + "/cut.wav'");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "mervox: warning: " + dir +
+                           "/cut.bit: byte 2400: truncated last frame (7 of 24 bytes); decoding the 100 whole "
+                           "frames before it\n");
+    const WavFile wav = ParseWav(ReadFileBytes(dir + "/cut.wav"));
+    EXPECT_EQ(wav.samples.size(), 100u * 240);
+    stream.resize(100 * 24);
+    EXPECT_TRUE(wav.samples == DecodeWithLegacyApi(stream));
+
+    run = RunCli("--quiet decode '" + dir + "/cut.bit' -o '" + dir + "/quiet.wav'");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    run = RunCli("decode '" + dir + "/cut.bit' -o '" + dir + "/quiet.wav' -q");
+    EXPECT_EQ(run.err, "");
+}
+
+TEST(CliOutputErrors, FailuresLeaveNoFileBehindAndKeepAnOldOne)
+{
+    const std::string dir = ScratchDir();
+    const std::string out = dir + "/out.wav";
+    WriteFileBytes(out, {'o', 'l', 'd'});
+
+    CliRun run = RunCli("decode '" + kStream + "' -o '" + dir + "/out.mp3'");
+    EXPECT_EQ(run.status, 2);
+    ExpectOneErrorLine(run, dir + "/out.mp3: unknown output extension");
+
+    run = RunCli("decode '" + kStream + "' -o '" + dir + "/missing/out.wav'");
+    EXPECT_EQ(run.status, 3);
+    ExpectOneErrorLine(run, dir + "/missing/out.wav: cannot create");
+
+    WriteFileBytes(dir + "/empty.bit", {});
+    run = RunCli("decode '" + dir + "/empty.bit' -o '" + out + "'");
+    EXPECT_EQ(run.status, 1);
+
+    // The file system refuses the output half way (file size limit; the
+    // signal ignored, so writes fail with EFBIG instead).
+    run = RunCli("decode '" + kStream + "' -o '" + out + "'", "", "trap '' XFSZ; ulimit -f 64;");
+    EXPECT_EQ(run.status, 3);
+    ExpectOneErrorLine(run, out + ": write failed");
+
+    EXPECT_EQ(ReadFileBytes(out), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(ListDir(dir), (std::vector<std::string>{"empty.bit", "out.wav"}));
+
+    run = RunCli("decode '" + kStream + "' -o -", "", "", "/dev/full");
+    EXPECT_EQ(run.status, 3);
+    ExpectOneErrorLine(run, "<stdout>: write failed");
+    run = RunCli("info '" + kStream + "'", "", "", "/dev/full");
+    EXPECT_EQ(run.status, 3);
+    ExpectOneErrorLine(run, "<stdout>: write failed");
+}
+
+TEST(CliUsage, HelpVersionAndBadCommandLines)
+{
+    CliRun run = RunCli("--help");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("decode"), std::string::npos);
+    EXPECT_NE(run.out.find("info"), std::string::npos);
+    run = RunCli("decode --help");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("--drop-rate"), std::string::npos);
+
+    run = RunCli("--version");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "mervox " MERVOX_EXPECTED_VERSION "\n");
+
+    for (const std::string& args : std::vector<std::string>{"", "transcode x.bit", "decode", "decode '" + kStream + "' --bogus",
+                                   "decode '" + kStream + "' --drop-rate 1.5",
+                                   "decode '" + kStream + "' -o x.wav --format mp3"}) {
+        run = RunCli(args);
+        EXPECT_EQ(run.status, 2) << "mervox " << args;
+        EXPECT_NE(run.err, "") << "mervox " << args;
+    }
+}
+
+}  // namespace
+}  // namespace mervox::test

@@ -1,0 +1,303 @@
+// The restructured stages (several lags per pass, independent samples
+// computed into a buffer, the two recursions overlapped) against their
+// straightforward forms, bit for bit, on random and periodic signals that
+// reach every lag, subframe and branch. The corpus tests cover real
+// streams; these cover the inputs the corpus happens not to contain.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "bitstream/bitstream.h"
+#include "concealment/concealment.h"
+#include "dimensions.h"
+#include "excitation/excitation.h"
+#include "postfilter/postfilter.h"
+#include "tables/tables.h"
+
+namespace mervox {
+namespace {
+
+// Speech-like excitation: pulses every `period` samples plus noise, with a
+// random level; period 0 gives noise alone.
+void FillExcitation(float* v, int count, int period, std::mt19937& rng)
+{
+    std::normal_distribution<float> noise(0.0f, 1.0f);
+    std::uniform_real_distribution<float> level(1.0f, 3000.0f);
+    const float amp = level(rng);
+    for (int i = 0; i < count; ++i)
+        v[i] = amp * (0.2f * noise(rng) + ((period && i % period == 0) ? 4.0f : 0.0f));
+}
+
+// ---- pitch postfilter: one lag at a time, as first written ----
+
+double Dot(const float* a, const float* b)
+{
+    double sum = 0.0;
+    for (int n = 0; n < kSubframeLength; ++n)
+        sum += static_cast<double>(a[n]) * b[n];
+    return sum;
+}
+
+struct Candidate {
+    int lag = 0;
+    float correlation = 0.0f;
+};
+
+Candidate Search(const float* x, int first, int last, int direction)
+{
+    Candidate best;
+    for (int j = first; j <= last; ++j) {
+        const double r = Dot(x, x + direction * j);
+        if (r > best.correlation) {
+            best.correlation = static_cast<float>(r);
+            best.lag = j;
+        }
+    }
+    return best;
+}
+
+PitchPostfilterParams ReferencePitchPostfilter(const float* x, int openLoopLag, int subframe)
+{
+    const int centre = openLoopLag > 142 ? 142 : openLoopLag;
+    const int lastForward = kFrameLength - kSubframeLength * (subframe + 1);
+    const Candidate b = Search(x, centre - 3, centre + 3, -1);
+    const Candidate f = Search(x, centre - 3, centre + 3 < lastForward ? centre + 3 : lastForward, +1);
+    const float e0 = static_cast<float>(Dot(x, x));
+    if (b.lag == 0 && f.lag == 0)
+        return {0, 0.0f, 1.0f};
+    const float eb = b.lag ? static_cast<float>(Dot(x - b.lag, x - b.lag)) : 0.0f;
+    const float ef = f.lag ? static_cast<float>(Dot(x + f.lag, x + f.lag)) : 0.0f;
+    if (f.lag == 0)
+        return ComputePitchGains(-b.lag, e0, b.correlation, eb);
+    if (b.lag == 0)
+        return ComputePitchGains(f.lag, e0, f.correlation, ef);
+    const double rf = f.correlation, rb = b.correlation;
+    if (rf * rf * eb >= rb * rb * ef)
+        return ComputePitchGains(f.lag, e0, f.correlation, ef);
+    return ComputePitchGains(-b.lag, e0, b.correlation, eb);
+}
+
+TEST(FastPaths, PitchPostfilterMatchesOneLagAtATime)
+{
+    std::mt19937 rng(20261207);
+    std::uniform_int_distribution<int> lagDist(18, 147);  // above 142 is held at 142
+    std::uniform_int_distribution<int> periodDist(0, 150);
+    float excitation[kExcitationLength];
+    int chosen[3] = {};  // backward, none, forward
+    for (int trial = 0; trial < 400; ++trial) {
+        const int lag = lagDist(rng);
+        // Mostly periodic at about the searched lag, so that lags are found.
+        const int period = trial % 4 == 0 ? periodDist(rng) : lag + trial % 7 - 3;
+        FillExcitation(excitation, kExcitationLength, period, rng);
+        if (trial % 50 == 0)
+            std::memset(excitation + kHistoryLength, 0, kSubframeLength * sizeof(float));  // silent subframe 0
+        for (int sf = 0; sf < kSubframes; ++sf) {
+            const float* x = excitation + kHistoryLength + kSubframeLength * sf;
+            const PitchPostfilterParams want = ReferencePitchPostfilter(x, lag, sf);
+            const PitchPostfilterParams got = ComputePitchPostfilter(x, lag, sf);
+            ASSERT_EQ(got.lag, want.lag) << "trial " << trial << " subframe " << sf;
+            ASSERT_EQ(std::memcmp(&got.gain, &want.gain, sizeof(float)), 0) << "trial " << trial;
+            ASSERT_EQ(std::memcmp(&got.scale, &want.scale, sizeof(float)), 0) << "trial " << trial;
+            ++chosen[(got.lag > 0) - (got.lag < 0) + 1];
+        }
+    }
+    // The trials must have exercised both directions and the neutral case.
+    EXPECT_GT(chosen[0], 100);
+    EXPECT_GE(chosen[1], 8);  // at least the silent subframes
+    EXPECT_GT(chosen[2], 100);
+}
+
+// ---- adaptive codebook: in place, downward, as first written ----
+
+void ReferenceAdaptiveCodebook(float* x, int openLoopLag, int lagOffset, int gainIndex, int rate)
+{
+    const int lag = openLoopLag + lagOffset - 1;
+    ExtendResidual(x, lag);
+    const float* g = (rate == kRate53 || openLoopLag >= 58) ? PitchTapTable170[gainIndex] : PitchTapTable85[gainIndex];
+    for (int n = kSubframeLength - 1; n >= 0; --n) {
+        const float* s = x + n - lag - 2;
+        float sum = static_cast<float>(static_cast<double>(g[0]) * s[0]);
+        for (int k = 1; k < 5; ++k)
+            sum = static_cast<float>(sum + static_cast<double>(g[k]) * s[k]);
+        x[n] = sum;
+    }
+}
+
+TEST(FastPaths, AdaptiveCodebookMatchesInPlaceFilter)
+{
+    std::mt19937 rng(7);
+    float history[kHistoryLength + kSubframeLength];
+    for (int rate : {kRate63, kRate53}) {
+        for (int openLoopLag = 18; openLoopLag <= 141; ++openLoopLag) {
+            for (int offset = 0; offset <= 3; ++offset) {
+                FillExcitation(history, kHistoryLength, openLoopLag, rng);
+                const int rows = (rate == kRate53 || openLoopLag >= 58) ? 170 : 85;
+                const int gainIndex = static_cast<int>(rng() % rows);
+                float want[kHistoryLength + kSubframeLength], got[kHistoryLength + kSubframeLength];
+                std::memcpy(want, history, sizeof history);
+                std::memcpy(got, history, sizeof history);
+                ReferenceAdaptiveCodebook(want + kHistoryLength, openLoopLag, offset, gainIndex, rate);
+                DecodeAdaptiveCodebook(got + kHistoryLength, openLoopLag, offset, gainIndex, rate);
+                ASSERT_EQ(std::memcmp(got, want, sizeof got), 0)
+                    << "rate " << rate << " lag " << openLoopLag << " offset " << offset;
+            }
+        }
+    }
+}
+
+// ---- synthesis and formant postfilter: overlapped vs one after the other ----
+
+TEST(FastPaths, OverlappedFiltersMatchSeparateFilters)
+{
+    std::mt19937 rng(99);
+    std::uniform_real_distribution<float> coefficient(-0.3f, 0.3f);
+    for (int trial = 0; trial < 200; ++trial) {
+        float excitation[kFrameLength], lpc[40];
+        FillExcitation(excitation, kFrameLength, trial % 80, rng);
+        if (trial % 10 == 0)
+            std::memset(excitation + 60, 0, 60 * sizeof(float));  // a silent subframe: ratio 0
+        for (float& a : lpc)
+            a = coefficient(rng) * 0.5f;
+        float synthesisA[250], synthesisB[250], postA[250], postB[250];
+        FillExcitation(synthesisA, kLpcOrder, 0, rng);
+        FillExcitation(postA, kLpcOrder, 0, rng);
+        std::memcpy(synthesisB, synthesisA, sizeof synthesisA);
+        std::memcpy(postB, postA, sizeof postA);
+        float tiltA = trial * 0.004f - 0.4f, tiltB = tiltA;
+
+        SynthesisFilter(synthesisA, excitation, lpc);
+        FormantPostfilter(postA + kLpcOrder, synthesisA + kLpcOrder, lpc, tiltA);
+        SynthesizeAndPostfilter(synthesisB, postB, excitation, lpc, tiltB);
+
+        ASSERT_EQ(std::memcmp(synthesisA + kLpcOrder, synthesisB + kLpcOrder, 240 * sizeof(float)), 0) << trial;
+        ASSERT_EQ(std::memcmp(postA + kLpcOrder, postB + kLpcOrder, 240 * sizeof(float)), 0) << trial;
+        ASSERT_EQ(std::memcmp(&tiltA, &tiltB, sizeof(float)), 0) << trial;
+    }
+}
+
+// ---- voicing decision of a lost frame: one lag at a time, as first written ----
+
+double WindowDot(const float* a, const float* b)
+{
+    double sum = 0.0;
+    for (int j = 0; j < 120; ++j)
+        sum += static_cast<double>(a[j]) * b[j];
+    return sum;
+}
+
+int32_t ReferenceClassify(const float* window, int32_t lagEstimate)
+{
+    const int centre = lagEstimate > 142 ? 142 : lagEstimate;
+    float best = 0.0f;
+    int lag = 0;
+    for (int i = centre - 3; i <= centre + 3; ++i) {
+        const double r = WindowDot(window, window - i);
+        if (r > best) {
+            best = static_cast<float>(r);
+            lag = i;
+        }
+    }
+    if (lag == 0)
+        return 0;
+    const float e0 = static_cast<float>(WindowDot(window, window));
+    const float e1 = static_cast<float>(WindowDot(window - lag, window - lag));
+    return static_cast<double>(e0) * e1 < 5.0 * best * best ? lag : 0;
+}
+
+TEST(FastPaths, LostFrameVoicingMatchesOneLagAtATime)
+{
+    std::mt19937 rng(31);
+    std::uniform_int_distribution<int> lagDist(18, 147);
+    float history[kHistoryLength];
+    int voiced = 0;
+    for (int trial = 0; trial < 600; ++trial) {
+        const int lag = lagDist(rng);
+        FillExcitation(history, kHistoryLength, trial % 3 == 0 ? 0 : lag + trial % 9 - 4, rng);
+        const float* window = history + kHistoryLength - 120;
+        const int32_t want = ReferenceClassify(window, lag);
+        ASSERT_EQ(ClassifyLostFrame(window, lag), want) << "trial " << trial << " lag " << lag;
+        voiced += want != 0;
+    }
+    EXPECT_GT(voiced, 100);
+    EXPECT_LT(voiced, 550);
+}
+
+// ---- unpacking: fields read bit by bit from the expanded frame, as first written ----
+
+void ReferenceUnpack(FrameParams& p, const uint8_t* frame, int rate, int erasureFlag)
+{
+    p.badFrame = erasureFlag;
+    const int type = frame[0] & 3;
+    const int length = (type & 1) ? 20 : 24;
+    if (type > 1)
+        p.badFrame += 1;
+    uint8_t bits[192] = {};
+    for (int i = 0; i < length * 8; ++i)
+        bits[i] = (frame[i >> 3] >> (i & 7)) & 1;
+    BitCursor c{bits, 2};
+    p.lspIndex[2] = ReadBits(c, 8);
+    p.lspIndex[1] = ReadBits(c, 8);
+    p.lspIndex[0] = ReadBits(c, 8);
+    auto lag = [&] {
+        const int code = ReadBits(c, 7);
+        p.badFrame += code >= 124;
+        return code >= 124 ? code : code + 18;
+    };
+    p.openLoopLag[0] = lag();
+    p.sub[1].lagOffset = ReadBits(c, 2);
+    p.openLoopLag[1] = lag();
+    p.sub[3].lagOffset = ReadBits(c, 2);
+    p.sub[0].lagOffset = p.sub[2].lagOffset = 1;
+    for (int i = 0; i < 4; ++i) {
+        int word = ReadBits(c, 12), rows = 170;
+        p.sub[i].trainFlag = 0;
+        if (rate == kRate63 && p.openLoopLag[i / 2] < 58) {
+            p.sub[i].trainFlag = word >> 11;
+            word &= 0x7ff;
+            rows = 85;
+        }
+        p.sub[i].gainIndex = word / 24;
+        p.sub[i].ampIndex = word % 24;
+        p.badFrame += p.sub[i].gainIndex == rows;
+    }
+    for (int i = 0; i < 4; ++i)
+        p.sub[i].grid = ReadBits(c, 1);
+    if (rate == kRate63) {
+        ReadBits(c, 1);
+        const int combined = ReadBits(c, 13);
+        const int high[4] = {combined / 810, (combined / 90) % 9, (combined % 90) / 9, combined % 9};
+        for (int i = 0; i < 4; ++i)
+            p.sub[i].pulsePositions = (high[i] << (i % 2 ? 14 : 16)) + ReadBits(c, i % 2 ? 14 : 16);
+        for (int i = 0; i < 4; ++i)
+            p.sub[i].pulseSigns = ReadBits(c, i % 2 ? 5 : 6);
+    } else {
+        for (int i = 0; i < 4; ++i)
+            p.sub[i].pulsePositions = ReadBits(c, 12);
+        for (int i = 0; i < 4; ++i)
+            p.sub[i].pulseSigns = ReadBits(c, 4);
+    }
+}
+
+TEST(FastPaths, UnpackingMatchesBitByBitReading)
+{
+    // Random bytes: every frame type, both layouts whatever the type says,
+    // impossible lag and gain codes, and bytes past a 20-byte frame that
+    // must be ignored.
+    std::mt19937 rng(5);
+    for (int trial = 0; trial < 4000; ++trial) {
+        uint8_t frame[24];
+        for (uint8_t& b : frame)
+            b = static_cast<uint8_t>(rng());
+        const int rate = trial % 3 == 2 ? (frame[0] & 1) ^ 1 : frame[0] & 1;
+        const int erasure = trial % 5 == 0;
+        FrameParams want = {}, got = {};
+        ReferenceUnpack(want, frame, rate, erasure);
+        const int length = UnpackFrame(got, frame, rate, erasure);
+        ASSERT_EQ(length, (frame[0] & 1) ? 20 : 24);
+        ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << "trial " << trial;
+    }
+}
+
+}  // namespace
+}  // namespace mervox
