@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (AddressSanitizer, UndefinedBehavior-
 # Sanitizer, leak detection) into build/fuzz and runs each for a bounded time,
-# starting from its committed seeds (fuzz/corpus/<target>) after replaying its
-# regression inputs (fuzz/regressions/<target>). Fails on any crash, leak,
+# starting from its committed seeds (fuzz/corpus/<target>) and regression
+# inputs (fuzz/regressions/<target>). Fails on any crash, leak,
 # timeout or sanitizer report; the offending input is left in
 # build/fuzz/artifacts/.
 #
@@ -44,13 +44,11 @@ for t in "${targets[@]}"; do
   log=$out/$t.log
   echo "--- fuzz $t: ${seconds}s"
   ok=1
-  if [ -d "fuzz/regressions/$t" ] && [ -n "$(ls -A "fuzz/regressions/$t")" ]; then
-    "$exe" "${common[@]}" "fuzz/regressions/$t"/* >"$log" 2>&1 || ok=0
-  fi
-  if [ $ok = 1 ]; then
-    "$exe" "${common[@]}" -max_total_time="$seconds" -print_final_stats=1 \
-      "$work" "fuzz/corpus/$t" >>"$log" 2>&1 || ok=0
-  fi
+  # libFuzzer first runs every input of the corpus directories, so a
+  # regression input that breaks again fails the run at once.
+  dirs=("$work" "fuzz/corpus/$t")
+  [ -d "fuzz/regressions/$t" ] && dirs+=("fuzz/regressions/$t")
+  "$exe" "${common[@]}" -max_total_time="$seconds" -print_final_stats=1 "${dirs[@]}" >"$log" 2>&1 || ok=0
   if [ $ok = 1 ]; then
     grep -E "^stat::number_of_executed_units|^Done" "$log" | tail -n 1
   else
