@@ -127,14 +127,15 @@ int RunLegacyExports(const uint8_t* data, size_t size)
             Require(INITdec(s) == 0, "INITdec returns nonzero");
             ResetChannel(mirror, s);
         }
-        // A frame cut short by the end of the input is completed with zeros;
-        // the decoder reads exactly FrameBytes bytes.
-        uint8_t frame[24] = {};
+        // Exactly the bytes the frame announces, on the heap so that ASan
+        // sees any read beyond them; a frame cut short by the end of the
+        // input is completed with zeros.
         const size_t length = FrameBytes(data[front]);
         const size_t available = back - front < length ? back - front : length;
-        std::memcpy(frame, data + front, available);
+        std::vector<uint8_t> frame(length);
+        std::memcpy(frame.data(), data + front, available);
         front += available;
-        DecodeBoth(mirror, frame);
+        DecodeBoth(mirror, frame.data());
     }
     if (size % 4 == 0)
         CheckRecovery();
