@@ -1,25 +1,31 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing mervox need.
 # Runs apt-get only when something is missing; needs root (or sudo) then.
+#
+#   scripts/install-deps.sh          everything the tests need
+#   scripts/install-deps.sh build    only what the library and the mervox command need
 set -euo pipefail
 
 packages=(
-  # build and library tests
-  build-essential cmake pkg-config libgtest-dev libgmock-dev
-  # command-line tool
+  # library and command-line tool
+  build-essential cmake pkg-config
   libsndfile1-dev libcli11-dev libpcap-dev nlohmann-json3-dev
-  # second compiler, sanitizers and fuzzing, memory checks, benchmarks
-  clang libclang-rt-14-dev valgrind libbenchmark-dev
-  # 32-bit Windows DLL and its tests under Wine
-  g++-mingw-w64-i686 wine wine32:i386
 )
+if [ "${1:-all}" != build ]; then
+  packages+=(
+    # tests, second compiler, sanitizers and fuzzing, memory checks, benchmarks
+    libgtest-dev libgmock-dev clang libclang-rt-14-dev valgrind libbenchmark-dev
+    # 32-bit Windows DLL and its tests under Wine
+    g++-mingw-w64-i686 wine wine32:i386
+  )
+fi
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
 # wine32 is an i386 package.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [[ " ${packages[*]} " == *" wine32:i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   as_root dpkg --add-architecture i386
   as_root apt-get update -qq
 fi
