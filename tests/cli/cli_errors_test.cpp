@@ -116,6 +116,28 @@ TEST(CliOutputErrors, FailuresLeaveNoFileBehindAndKeepAnOldOne)
     ExpectOneErrorLine(run, "<stdout>: write failed");
 }
 
+TEST(CliOutputErrors, OutputThatIsTheInputIsRefusedAndTheInputKept)
+{
+    const std::string dir = ScratchDir();
+    const std::vector<uint8_t> stream = ReadFileBytes(kStream);
+    // IN named .wav: the default output is IN itself.
+    WriteFileBytes(dir + "/call.wav", stream);
+    CliRun run = RunCli("decode '" + dir + "/call.wav'");
+    EXPECT_EQ(run.status, 2);
+    ExpectOneErrorLine(run, "would overwrite the input");
+    EXPECT_TRUE(ReadFileBytes(dir + "/call.wav") == stream);
+
+    // The same file by another spelling, and the loss mask as the output.
+    run = RunCli("decode '" + dir + "/call.wav' -f raw -o '" + dir + "/./call.wav'");
+    EXPECT_EQ(run.status, 2);
+    WriteFileBytes(dir + "/mask.raw", std::vector<uint8_t>(10, 1));
+    run = RunCli("decode '" + kStream + "' --loss '" + dir + "/mask.raw' -o '" + dir + "/mask.raw'");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(ReadFileBytes(dir + "/call.wav") == stream);
+    EXPECT_EQ(ReadFileBytes(dir + "/mask.raw"), std::vector<uint8_t>(10, 1));
+    EXPECT_EQ(ListDir(dir), (std::vector<std::string>{"call.wav", "mask.raw"}));
+}
+
 TEST(CliUsage, HelpVersionAndBadCommandLines)
 {
     CliRun run = RunCli("--help");

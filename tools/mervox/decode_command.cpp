@@ -50,6 +50,15 @@ int RunDecode(const DecodeOptions& options, const GlobalOptions& global)
         return kExitUsage;
     }
 
+    // The output replaces its file only at the end, so decoding into the
+    // input (say `mervox decode call.wav`) would destroy it.
+    for (const std::string& source : {options.input, options.lossMask}) {
+        if (SameFile(source, output)) {
+            console.Error(output + ": output would overwrite the input " + source);
+            return kExitUsage;
+        }
+    }
+
     const std::string inputName = DisplayName(options.input);
     std::vector<uint8_t> stream;
     std::string error;

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/stat.h>
+
 namespace mervox::cli {
 
 std::string DisplayName(const std::string& path)
@@ -33,6 +35,14 @@ bool ReadInput(const std::string& path, std::vector<uint8_t>* bytes, std::string
         return false;
     }
     return true;
+}
+
+bool SameFile(const std::string& a, const std::string& b)
+{
+    if (a == "-" || b == "-")
+        return false;
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 }  // namespace mervox::cli

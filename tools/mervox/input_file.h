@@ -14,4 +14,8 @@ std::string DisplayName(const std::string& path);
 // naming the file.
 bool ReadInput(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
 
+// Whether both paths name one existing file (links and other spellings
+// included); "-" is never the same file as anything.
+bool SameFile(const std::string& a, const std::string& b);
+
 }  // namespace mervox::cli
