@@ -1,6 +1,9 @@
 // mervox decode IN [-o OUT]: a stream file to WAV or raw PCM.
 #include <CLI/CLI.hpp>
 
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +38,22 @@ std::string DefaultOutputPath(const std::string& input)
     const size_t dot = input.find_last_of('.');
     const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
     return (hasExtension ? input.substr(0, dot) : input) + ".wav";
+}
+
+// Option checks on the text, before CLI11 converts it: its conversion
+// wraps "-5" and saturates 2^64 into seeds silently, and its range check
+// lets "nan" through.
+std::string SeedText(const std::string& text)
+{
+    uint64_t value = 0;
+    const char* end = text.data() + text.size();
+    const std::from_chars_result r = std::from_chars(text.data(), end, value);
+    return r.ec == std::errc() && r.ptr == end ? "" : "seed must be a whole number from 0 to 2^64-1";
+}
+
+std::string NotNan(const std::string& text)
+{
+    return std::isnan(std::strtod(text.c_str(), nullptr)) ? "not a number" : "";
 }
 
 int RunDecode(const DecodeOptions& options, const GlobalOptions& global)
@@ -136,8 +155,9 @@ Subcommand AddDecodeCommand(CLI::App& parent)
     app->add_option("-f,--format", options->format, "Output format regardless of extension: wav or raw");
     app->add_option("--loss", options->lossMask, "Loss mask: one byte per frame, nonzero = decode as lost");
     app->add_option("--drop-rate", options->dropRate, "Also lose each frame with probability P")
-        ->check(CLI::Range(0.0, 1.0));
-    app->add_option("--seed", options->seed, "Seed of the random losses (default 1)");
+        ->check(CLI::Range(0.0, 1.0))
+        ->check(NotNan);
+    app->add_option("--seed", options->seed, "Seed of the random losses (default 1)")->check(SeedText);
     return {app, [options](const GlobalOptions& global) { return RunDecode(*options, global); }};
 }
 
