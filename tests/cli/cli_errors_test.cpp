@@ -154,9 +154,9 @@ TEST(CliUsage, HelpVersionAndBadCommandLines)
 
     for (const std::string& args : std::vector<std::string>{"", "transcode x.bit", "decode", "decode '" + kStream + "' --bogus",
                                    "decode '" + kStream + "' --drop-rate 1.5",
-                                   "decode '" + kStream + "' --drop-rate nan",
-                                   "decode '" + kStream + "' --seed -5",
-                                   "decode '" + kStream + "' --seed 18446744073709551616",
+                                   "decode '" + kStream + "' --drop-rate nan -o -",
+                                   "decode '" + kStream + "' --seed -5 -o -",
+                                   "decode '" + kStream + "' --seed 18446744073709551616 -o -",
                                    "decode '" + kStream + "' -o x.wav --format mp3"}) {
         run = RunCli(args);
         EXPECT_EQ(run.status, 2) << "mervox " << args;
