@@ -34,10 +34,7 @@ std::string DefaultOutputPath(const std::string& input)
 {
     if (input == "-")
         return "-";
-    const size_t slash = input.find_last_of('/');
-    const size_t dot = input.find_last_of('.');
-    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-    return (hasExtension ? input.substr(0, dot) : input) + ".wav";
+    return PathWithoutExtension(input) + ".wav";
 }
 
 // Option checks on the text, before CLI11 converts it: its conversion

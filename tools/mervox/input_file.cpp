@@ -37,6 +37,15 @@ bool ReadInput(const std::string& path, std::vector<uint8_t>* bytes, std::string
     return true;
 }
 
+std::string PathWithoutExtension(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = path.find_last_of('.');
+    const bool hasExtension = dot != std::string::npos && dot > nameStart;
+    return hasExtension ? path.substr(0, dot) : path;
+}
+
 bool SameFile(const std::string& a, const std::string& b)
 {
     if (a == "-" || b == "-")

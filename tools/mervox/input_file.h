@@ -14,6 +14,10 @@ std::string DisplayName(const std::string& path);
 // naming the file.
 bool ReadInput(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
 
+// The path without the extension of its last component ("dir/call.bit" ->
+// "dir/call"); a leading dot (".call") is a name, not an extension.
+std::string PathWithoutExtension(const std::string& path);
+
 // Whether both paths name one existing file (links and other spellings
 // included); "-" is never the same file as anything.
 bool SameFile(const std::string& a, const std::string& b);

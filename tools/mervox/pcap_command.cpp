@@ -40,10 +40,7 @@ std::string DefaultPrefix(const std::string& input)
 {
     if (input == "-")
         return "capture";
-    const size_t slash = input.find_last_of('/');
-    const size_t dot = input.find_last_of('.');
-    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-    return hasExtension ? input.substr(0, dot) : input;
+    return PathWithoutExtension(input);
 }
 
 // PREFIX-0xSSRC.wav; a second stream with the same SSRC (other addresses)
