@@ -1,7 +1,10 @@
 // PcmOutput: format by extension, nothing visible before Commit, nothing
 // left behind without it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
 
 #include "cli_test_support.h"
 #include "pcm_output.h"
@@ -56,6 +59,47 @@ TEST(PcmOutput, ReplacesTheTargetOnlyAtCommit)
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+}
+
+TEST(PcmOutput, PipesAndLinksAreWrittenThroughNotReplaced)
+{
+    const std::string dir = test::ScratchDir();
+    const int16_t samples[] = {0x0102, -2};
+    const std::vector<uint8_t> expected = {0x02, 0x01, 0xfe, 0xff};
+    std::string error;
+
+    // A named pipe: the reader gets the samples and the pipe stays a pipe.
+    // The read end is opened first (without waiting for a writer), so the
+    // output's open does not block and the bytes wait in the pipe.
+    const std::string pipe = dir + "/pipe.raw";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const int readEnd = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(readEnd, 0);
+    ASSERT_EQ(fcntl(readEnd, F_SETFL, 0), 0);
+    {
+        auto out = PcmOutput::Open(pipe, PcmFormat::kRaw, 8000, &error);
+        ASSERT_TRUE(out) << error;
+        EXPECT_TRUE(out->Write(samples, 2) && out->Commit()) << out->error();
+    }
+    std::vector<uint8_t> received(16);
+    const ssize_t got = read(readEnd, received.data(), received.size());  // 0 if no writer ever came
+    close(readEnd);
+    received.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    EXPECT_EQ(received, expected);
+    struct stat st;
+    ASSERT_EQ(lstat(pipe.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+    // A symbolic link: the file it points to gets the samples, the link stays.
+    test::WriteFileBytes(dir + "/real.raw", {'o', 'l', 'd'});
+    ASSERT_EQ(symlink("real.raw", (dir + "/link.raw").c_str()), 0);
+    auto out = PcmOutput::Open(dir + "/link.raw", PcmFormat::kRaw, 8000, &error);
+    ASSERT_TRUE(out) << error;
+    ASSERT_TRUE(out->Write(samples, 2) && out->Commit()) << out->error();
+    ASSERT_EQ(lstat((dir + "/link.raw").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(test::ReadFileBytes(dir + "/real.raw"), expected);
+    EXPECT_EQ(test::ListDir(dir), (std::vector<std::string>{"link.raw", "pipe.raw", "real.raw"}));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "pcm_output.h"
 
+#include <fcntl.h>
+#include <limits.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -90,14 +92,50 @@ mode_t DefaultFileMode()
     return 0666 & ~mask;
 }
 
+// An existing path that is not a regular file (a pipe, a device such as
+// /dev/null): it cannot be replaced by renaming a temporary file onto it,
+// which would put a regular file in its place.
+bool IsSpecialFile(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
+// Where a file output finally goes: the file a symbolic link points to (the
+// rename must replace that file, not the link), else the path itself.
+std::string FinalPath(const std::string& path)
+{
+    struct stat st;
+    char resolved[PATH_MAX];
+    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && realpath(path.c_str(), resolved))
+        return resolved;
+    return path;
+}
+
+bool WriteAll(int fd, const unsigned char* bytes, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = write(fd, bytes, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
 }  // namespace
 
 struct PcmOutput::Impl {
     SNDFILE* file = nullptr;
     SF_VIRTUAL_IO io = MemoryFileIo();
-    MemoryFile memory;       // stdout only
+    MemoryFile memory;       // stdout and special files only
     bool toStdout = false;
-    std::string temporaryPath;  // files only: where the data goes until Commit
+    int directFd = -1;          // special files: written at Commit
+    std::string temporaryPath;  // regular files only: where the data goes until Commit
+    std::string finalPath;      // regular files only: what the temporary file replaces
 };
 
 std::optional<PcmFormat> PcmFormatFromPath(const std::string& path)
@@ -140,10 +178,24 @@ std::unique_ptr<PcmOutput> PcmOutput::Open(const std::string& path, PcmFormat fo
             *error = "<stdout>: cannot start output: " + std::string(sf_strerror(nullptr));
             return nullptr;
         }
+    } else if (IsSpecialFile(path)) {
+        impl->directFd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (impl->directFd < 0) {
+            *error = path + ": cannot open output: " + std::strerror(errno);
+            return nullptr;
+        }
+        impl->file = sf_open_virtual(&impl->io, SFM_WRITE, &info, &impl->memory);
+        if (!impl->file) {
+            *error = path + ": cannot start output: " + std::string(sf_strerror(nullptr));
+            close(impl->directFd);
+            return nullptr;
+        }
     } else {
-        const size_t slash = path.find_last_of('/');
-        const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-        const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+        impl->finalPath = FinalPath(path);
+        const std::string& target = impl->finalPath;
+        const size_t slash = target.find_last_of('/');
+        const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+        const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
         std::string name = (slash == std::string::npos ? "./" : dir) + "." + base + ".XXXXXX";
         std::vector<char> templ(name.begin(), name.end());
         templ.push_back('\0');
@@ -177,6 +229,9 @@ void PcmOutput::Discard()
     if (impl_->file)
         sf_close(impl_->file);
     impl_->file = nullptr;
+    if (impl_->directFd >= 0)
+        close(impl_->directFd);
+    impl_->directFd = -1;
     if (!impl_->temporaryPath.empty())
         unlink(impl_->temporaryPath.c_str());
 }
@@ -205,7 +260,7 @@ bool PcmOutput::Commit()
             error_ = path_ + ": output already finished";
         return false;
     }
-    if (!impl_->toStdout)
+    if (!impl_->temporaryPath.empty())
         sf_write_sync(impl_->file);  // on disk before it gets its final name
     const int closeError = sf_close(impl_->file);
     impl_->file = nullptr;
@@ -224,7 +279,20 @@ bool PcmOutput::Commit()
         }
         return true;
     }
-    if (std::rename(impl_->temporaryPath.c_str(), path_.c_str()) != 0) {
+    if (impl_->directFd >= 0) {
+        const std::vector<unsigned char>& bytes = impl_->memory.bytes;
+        const bool written = WriteAll(impl_->directFd, bytes.data(), bytes.size());
+        const int writeErrno = errno;
+        const bool closed = close(impl_->directFd) == 0;
+        impl_->directFd = -1;
+        finished_ = true;
+        if (!written || !closed) {
+            error_ = path_ + ": write failed: " + std::strerror(written ? errno : writeErrno);
+            return false;
+        }
+        return true;
+    }
+    if (std::rename(impl_->temporaryPath.c_str(), impl_->finalPath.c_str()) != 0) {
         error_ = path_ + ": cannot move output into place: " + std::strerror(errno);
         Discard();
         return false;

@@ -2,8 +2,10 @@
 //
 // A file is written under a temporary name in its own directory and renamed
 // into place only by Commit(), so a failed or interrupted run never leaves
-// a complete-looking file behind. Standard output ("-") is assembled in
-// memory (a WAV header needs the final length) and written at Commit().
+// a complete-looking file behind (through a symbolic link, the file it
+// points to is replaced). Standard output ("-") and existing paths that are
+// not regular files (a pipe, /dev/null) are assembled in memory (a WAV
+// header needs the final length) and written to at Commit().
 //
 //   std::string error;
 //   auto out = PcmOutput::Open("call.wav", PcmFormat::kWav, 8000, &error);
