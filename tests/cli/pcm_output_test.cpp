@@ -59,6 +59,13 @@ TEST(PcmOutput, ReplacesTheTargetOnlyAtCommit)
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+
+    // Replacing a file keeps its permissions.
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    out = PcmOutput::Open(path, PcmFormat::kRaw, 8000, &error);
+    ASSERT_TRUE(out && out->Write(samples, 6) && out->Commit());
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
 TEST(PcmOutput, PipesAndLinksAreWrittenThroughNotReplaced)

@@ -205,7 +205,9 @@ std::unique_ptr<PcmOutput> PcmOutput::Open(const std::string& path, PcmFormat fo
             return nullptr;
         }
         impl->temporaryPath = templ.data();
-        fchmod(fd, DefaultFileMode());
+        // A replaced file keeps its permissions (a private file stays private).
+        struct stat existing;
+        fchmod(fd, stat(target.c_str(), &existing) == 0 ? existing.st_mode & 07777 : DefaultFileMode());
         impl->file = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
         if (!impl->file) {
             *error = path + ": cannot start output: " + sf_strerror(nullptr);
