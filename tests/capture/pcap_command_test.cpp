@@ -157,6 +157,17 @@ TEST_F(PcapCommand, JsonReport)
     EXPECT_EQ(WavSamples(b["output"]).size(), 3906u * 240);
 }
 
+TEST_F(PcapCommand, JsonReportOfAFileNameThatIsNotUtf8)
+{
+    const std::string copy = Write("caf\xe9.pcapng", mervox::test::ReadFileBytes(kCall));
+    const CommandResult r = Mervox("pcap --json '" + copy + "'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["capture"], dir_ + "/caf\xef\xbf\xbd.pcapng");  // U+FFFD in place of the byte
+    ASSERT_EQ(j["streams"].size(), 2u);
+    EXPECT_EQ(WavSamples(dir_ + "/caf\xe9-0x11223344.wav").size(), 3906u * 240);
+}
+
 TEST_F(PcapCommand, DefaultPrefixIsTheCaptureName)
 {
     const std::string copy = Write("meeting.pcapng", mervox::test::ReadFileBytes(kCall));

@@ -57,6 +57,18 @@ TEST(CliInfo, JsonDescribesACraftedStream)
     EXPECT_EQ(j["truncated"]["expected_bytes"], 24);
 }
 
+TEST(CliInfo, JsonOfAFileNameThatIsNotUtf8)
+{
+    // Latin-1 "café.bit": legal on Linux, invalid UTF-8 for JSON.
+    const std::string dir = ScratchDir();
+    WriteFileBytes(dir + "/caf\xe9.bit", CraftedStream());
+    const CliRun run = RunCli("info --json '" + dir + "/caf\xe9.bit'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const nlohmann::json j = nlohmann::json::parse(run.out);
+    EXPECT_EQ(j["file"], dir + "/caf\xef\xbf\xbd.bit");  // U+FFFD in place of the byte
+    EXPECT_EQ(j["frames"], 7);
+}
+
 TEST(CliInfo, CorpusStreamAsJsonAndText)
 {
     const std::string in = DataPath("corpus/speech-a.63-vad.bit");

@@ -74,7 +74,8 @@ void PrintJson(const std::string& name, const StreamSummary& s)
                           {"expected_bytes", s.split.truncatedExpected}};
     else
         j["truncated"] = nullptr;
-    std::printf("%s\n", j.dump(2).c_str());
+    // File names need not be UTF-8; dump() would throw on them.
+    std::printf("%s\n", j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
 }
 
 void PrintText(const std::string& name, const StreamSummary& s)

@@ -123,7 +123,8 @@ void PrintJson(const std::string& name, const CaptureReport& r, const std::vecto
     j["streams"] = nlohmann::ordered_json::array();
     for (size_t i = 0; i < r.streams.size(); ++i)
         j["streams"].push_back(StreamJson(r.streams[i], outputs[i]));
-    std::printf("%s\n", j.dump(2).c_str());
+    // File names need not be UTF-8; dump() would throw on them.
+    std::printf("%s\n", j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
 }
 
 void PrintText(const std::string& name, const CaptureReport& r, const std::vector<std::string>& outputs)
