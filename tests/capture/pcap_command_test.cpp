@@ -175,6 +175,11 @@ TEST_F(PcapCommand, DefaultPrefixIsTheCaptureName)
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "");  // --quiet
     EXPECT_EQ(WavSamples(dir_ + "/meeting-0x55667788.wav").size(), 3906u * 240);
+
+    // From stdin the files are named after "capture", in the working directory.
+    const std::string fromStdin = "cd '" + dir_ + "' && " + MERVOX_CLI_PATH + " -q pcap - < '" + kCall + "'";
+    ASSERT_EQ(std::system(fromStdin.c_str()), 0);
+    EXPECT_EQ(WavSamples(dir_ + "/capture-0x55667788.wav").size(), 3906u * 240);
 }
 
 TEST_F(PcapCommand, RejectsWhatIsNotACapture)

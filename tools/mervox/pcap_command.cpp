@@ -261,7 +261,8 @@ Subcommand AddPcapCommand(CLI::App& parent)
         "pcap", "Decode every G.723.1 RTP stream of a pcap or pcapng capture to PREFIX-0xSSRC.wav");
     app->add_option("CAPTURE", options->input, "Capture file (pcap or pcapng), '-' for stdin")->required();
     app->add_option("-o,--output", options->prefix,
-                    "Prefix of the WAV files: PREFIX-0xSSRC.wav. Default: CAPTURE without its extension");
+                    "Prefix of the WAV files: PREFIX-0xSSRC.wav. Default: CAPTURE without its extension "
+                    "('capture' when reading stdin)");
     app->add_flag("--json", options->json, "Print the per-stream report as JSON");
     app->add_option("--payload-type", options->payloadType,
                     "RTP payload type carrying G.723.1 (default 4; for dynamic mappings)")
