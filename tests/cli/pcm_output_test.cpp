@@ -68,6 +68,25 @@ TEST(PcmOutput, ReplacesTheTargetOnlyAtCommit)
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
+TEST(PcmOutput, WavRefusesMoreSamplesThanItsSizesCanCount)
+{
+    // 4 GiB of samples cannot be written in a test; a count past the limit
+    // is refused before any sample is read, so a short buffer serves.
+    const std::string dir = test::ScratchDir();
+    const int16_t samples[240] = {};
+    const uint64_t limit = PcmOutput::MaxSamples(PcmFormat::kWav);
+    EXPECT_EQ(limit * 2 + 36, 0xffffffffu - 1);  // the largest even data size a RIFF size can count
+    EXPECT_EQ(PcmOutput::MaxSamples(PcmFormat::kRaw), UINT64_MAX);
+    std::string error;
+    auto out = PcmOutput::Open(dir + "/long.wav", PcmFormat::kWav, 8000, &error);
+    ASSERT_TRUE(out) << error;
+    ASSERT_TRUE(out->Write(samples, 240));
+    EXPECT_FALSE(out->Write(samples, static_cast<size_t>(limit - 239)));
+    EXPECT_NE(out->error().find("beyond what a WAV file can hold"), std::string::npos) << out->error();
+    EXPECT_FALSE(out->Commit());
+    EXPECT_EQ(test::ListDir(dir), std::vector<std::string>{});
+}
+
 TEST(PcmOutput, PipesAndLinksAreWrittenThroughNotReplaced)
 {
     const std::string dir = test::ScratchDir();

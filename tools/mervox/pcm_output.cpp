@@ -133,6 +133,7 @@ struct PcmOutput::Impl {
     SF_VIRTUAL_IO io = MemoryFileIo();
     MemoryFile memory;       // stdout and special files only
     bool toStdout = false;
+    uint64_t maxSamples = 0;
     int directFd = -1;          // special files: written at Commit
     std::string temporaryPath;  // regular files only: where the data goes until Commit
     std::string finalPath;      // regular files only: what the temporary file replaces
@@ -166,6 +167,7 @@ std::unique_ptr<PcmOutput> PcmOutput::Open(const std::string& path, PcmFormat fo
                                            std::string* error)
 {
     auto impl = std::make_unique<Impl>();
+    impl->maxSamples = MaxSamples(format);
     SF_INFO info = {};
     info.samplerate = sampleRate;
     info.channels = 1;
@@ -244,6 +246,13 @@ bool PcmOutput::Write(const int16_t* samples, size_t count)
         error_ = path_ + ": output already finished";
         return false;
     }
+    if (count > impl_->maxSamples - samplesWritten_) {
+        // libsndfile would wrap the sizes in the header and report success.
+        error_ = path_ + ": more than " + std::to_string(impl_->maxSamples) +
+                 " samples (about 74 hours), beyond what a WAV file can hold; use raw output (-f raw)";
+        Discard();
+        return false;
+    }
     const sf_count_t written = sf_write_short(impl_->file, samples, static_cast<sf_count_t>(count));
     if (written != static_cast<sf_count_t>(count)) {
         error_ = path_ + ": write failed after " + std::to_string(samplesWritten_ * 2 + written * 2) +
@@ -253,6 +262,11 @@ bool PcmOutput::Write(const int16_t* samples, size_t count)
     }
     samplesWritten_ += count;
     return true;
+}
+
+uint64_t PcmOutput::MaxSamples(PcmFormat format)
+{
+    return format == PcmFormat::kWav ? (0xffffffffu - 36) / 2 : UINT64_MAX;
 }
 
 bool PcmOutput::Commit()

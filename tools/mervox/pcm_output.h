@@ -42,8 +42,14 @@ public:
     PcmOutput(const PcmOutput&) = delete;
     PcmOutput& operator=(const PcmOutput&) = delete;
 
-    // Appends samples; false (see error()) when writing failed.
+    // Appends samples; false (see error()) when writing failed, or when the
+    // output would pass MaxSamples(format) (nothing is read then).
     bool Write(const int16_t* samples, size_t count);
+
+    // The most samples an output of this format can hold: a WAV file's sizes
+    // are 32-bit (its RIFF size counts the data and 36 header bytes); raw
+    // output has no limit of its own.
+    static uint64_t MaxSamples(PcmFormat format);
 
     // Completes the file and moves it into place (or flushes it to stdout).
     // False (see error()) on failure, after which nothing is left behind.
