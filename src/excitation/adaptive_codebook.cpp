@@ -25,7 +25,7 @@ void DecodeAdaptiveCodebook(float* x, int openLoopLag, int lagOffset, int gainIn
     // it reads, x[n - lag + 2], lies at least 15 samples back (lag >= 17).
     // So the samples are independent of each other and are computed into a
     // separate buffer, then stored. Each partial sum is stored as a float:
-    // the filter was specified in single precision.
+    // the filter works in single precision.
     const double g0 = g[0], g1 = g[1], g2 = g[2], g3 = g[3], g4 = g[4];
     float out[kSubframeLength];
     for (int n = 0; n < kSubframeLength; ++n) {
