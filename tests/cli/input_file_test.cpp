@@ -32,6 +32,7 @@ TEST(InputFile, SameFileFollowsLinksAndOtherSpellings)
     EXPECT_FALSE(SameFile(dir + "/a.bit", dir + "/b.bit"));  // equal bytes, other file
     EXPECT_FALSE(SameFile(dir + "/a.bit", dir + "/absent.wav"));
     EXPECT_FALSE(SameFile("-", "-"));
+    EXPECT_FALSE(SameFile("/dev/null", "/dev/null"));  // a device is read and written, not replaced
 }
 
 }  // namespace

@@ -18,8 +18,9 @@ bool ReadInput(const std::string& path, std::vector<uint8_t>* bytes, std::string
 // "dir/call"); a leading dot (".call") is a name, not an extension.
 std::string PathWithoutExtension(const std::string& path);
 
-// Whether both paths name one existing file (links and other spellings
-// included); "-" is never the same file as anything.
+// Whether both paths name one existing regular file (links and other
+// spellings included); "-", pipes and devices (a terminal that is both
+// /dev/stdin and /dev/stdout) never count.
 bool SameFile(const std::string& a, const std::string& b);
 
 }  // namespace mervox::cli
