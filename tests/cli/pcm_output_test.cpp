@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 #include "cli_test_support.h"
 #include "pcm_output.h"
 #include "test_support.h"
