@@ -78,19 +78,13 @@ int RunDecode(const DecodeOptions& options, const GlobalOptions& global)
     const std::string inputName = DisplayName(options.input);
     std::vector<uint8_t> stream;
     std::string error;
-    if (!ReadInput(options.input, &stream, &error)) {
+    if (!ReadStreamInput(options.input, &stream, &error)) {
         console.Error(error);
-        return kExitBadInput;
-    }
-    if (stream.empty()) {
-        console.Error(inputName + ": byte 0: empty input, no frames");
         return kExitBadInput;
     }
     const StreamSplit split = SplitStream(stream.data(), stream.size());
     if (split.truncated) {
-        const std::string where = inputName + ": byte " + std::to_string(split.truncatedOffset) +
-                                  ": truncated last frame (" + std::to_string(split.truncatedLength) + " of " +
-                                  std::to_string(split.truncatedExpected) + " bytes)";
+        const std::string where = DescribeTruncation(inputName, split);
         if (split.frames.empty()) {
             console.Error(where + ", no whole frame");
             return kExitBadInput;

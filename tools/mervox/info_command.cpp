@@ -103,19 +103,13 @@ int RunInfo(const InfoOptions& options, const GlobalOptions& global)
     const std::string name = DisplayName(options.input);
     std::vector<uint8_t> stream;
     std::string error;
-    if (!ReadInput(options.input, &stream, &error)) {
+    if (!ReadStreamInput(options.input, &stream, &error)) {
         console.Error(error);
-        return kExitBadInput;
-    }
-    if (stream.empty()) {
-        console.Error(name + ": byte 0: empty input, no frames");
         return kExitBadInput;
     }
     const StreamSummary summary = Summarize(stream);
     if (summary.split.truncated)
-        console.Warning(name + ": byte " + std::to_string(summary.split.truncatedOffset) + ": truncated last frame (" +
-                        std::to_string(summary.split.truncatedLength) + " of " +
-                        std::to_string(summary.split.truncatedExpected) + " bytes)");
+        console.Warning(DescribeTruncation(name, summary.split));
     if (options.json)
         PrintJson(name, summary);
     else

@@ -37,6 +37,17 @@ bool ReadInput(const std::string& path, std::vector<uint8_t>* bytes, std::string
     return true;
 }
 
+bool ReadStreamInput(const std::string& path, std::vector<uint8_t>* bytes, std::string* error)
+{
+    if (!ReadInput(path, bytes, error))
+        return false;
+    if (bytes->empty()) {
+        *error = DisplayName(path) + ": byte 0: empty input, no frames";
+        return false;
+    }
+    return true;
+}
+
 std::string PathWithoutExtension(const std::string& path)
 {
     const size_t slash = path.find_last_of('/');

@@ -14,6 +14,10 @@ std::string DisplayName(const std::string& path);
 // naming the file.
 bool ReadInput(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
 
+// ReadInput for a stream file, which must hold at least one byte: an empty
+// one fails with "NAME: byte 0: empty input, no frames".
+bool ReadStreamInput(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
+
 // The path without the extension of its last component ("dir/call.bit" ->
 // "dir/call"); a leading dot (".call") is a name, not an extension.
 std::string PathWithoutExtension(const std::string& path);

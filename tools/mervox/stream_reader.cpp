@@ -32,4 +32,10 @@ StreamSplit SplitStream(const uint8_t* data, size_t size)
     return split;
 }
 
+std::string DescribeTruncation(const std::string& name, const StreamSplit& split)
+{
+    return name + ": byte " + std::to_string(split.truncatedOffset) + ": truncated last frame (" +
+           std::to_string(split.truncatedLength) + " of " + std::to_string(split.truncatedExpected) + " bytes)";
+}
+
 }  // namespace mervox::cli

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace mervox::cli {
@@ -43,5 +44,9 @@ struct StreamSplit {
 };
 
 StreamSplit SplitStream(const uint8_t* data, size_t size);
+
+// "NAME: byte OFFSET: truncated last frame (PRESENT of EXPECTED bytes)" for a
+// split that ends inside a frame.
+std::string DescribeTruncation(const std::string& name, const StreamSplit& split);
 
 }  // namespace mervox::cli
