@@ -56,6 +56,17 @@ MERVOX_API int32_t MERVOX_STDCALL INITdec(int32_t rateSelector);
 #define MERVOX_SAMPLE_RATE 8000
 #define MERVOX_MAX_FRAME_BYTES 24
 
+/* Frame types: the two lowest bits of a frame's first byte. */
+#define MERVOX_FRAME_6300 0          /* 24 bytes, 6.3 kbit/s speech */
+#define MERVOX_FRAME_5300 1          /* 20 bytes, 5.3 kbit/s speech */
+#define MERVOX_FRAME_SID 2           /* 4 bytes, silence descriptor: no speech */
+#define MERVOX_FRAME_UNTRANSMITTED 3 /* 1 byte, nothing sent: no speech */
+
+/* Rate selectors for INITdec, mervox_decoder_create and _reset: the rate
+ * assumed for frames lost before the first frame arrives. */
+#define MERVOX_RATE_SELECT_5300 0
+#define MERVOX_RATE_SELECT_6300 1
+
 /* Error codes: zero or positive values are results, negative ones errors. */
 #define MERVOX_OK 0
 #define MERVOX_BAD_ARG (-1)        /* NULL decoder or output */
@@ -66,6 +77,11 @@ typedef struct mervox_decoder mervox_decoder;
 
 /* "MAJOR.MINOR.PATCH" of the library actually loaded. */
 MERVOX_API const char* mervox_version_string(void);
+
+/* Bytes of a frame whose first byte is first_byte, by its type bits:
+ * 24, 20, 4 or 1. Streams, RTP payloads and captures hold frames back to
+ * back; this is how they are split. */
+MERVOX_API size_t mervox_frame_bytes(uint8_t first_byte);
 
 /* Short English text for an error code (never NULL). */
 MERVOX_API const char* mervox_strerror(int error);

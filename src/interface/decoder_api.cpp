@@ -34,6 +34,12 @@ MERVOX_API const char* mervox_version_string(void)
     return MERVOX_VERSION_STRING;
 }
 
+MERVOX_API size_t mervox_frame_bytes(uint8_t first_byte)
+{
+    static const size_t kBytesByType[4] = {24, 20, 4, 1};
+    return kBytesByType[first_byte & 3];
+}
+
 MERVOX_API const char* mervox_strerror(int error)
 {
     switch (error) {

@@ -240,6 +240,18 @@ TEST(DecoderObjects, UsableFromC)
     EXPECT_EQ(got, want);
 }
 
+// Every first byte: the length follows the two type bits alone.
+TEST(FrameBytes, FollowTheTypeBits)
+{
+    for (int b = 0; b < 256; ++b)
+        ASSERT_EQ(mervox_frame_bytes(static_cast<uint8_t>(b)), mervox_frame_bytes(static_cast<uint8_t>(b & 3)))
+            << "first byte " << b;
+    EXPECT_EQ(mervox_frame_bytes(0xfc | MERVOX_FRAME_6300), 24u);
+    EXPECT_EQ(mervox_frame_bytes(0xfc | MERVOX_FRAME_5300), 20u);
+    EXPECT_EQ(mervox_frame_bytes(0xfc | MERVOX_FRAME_SID), 4u);
+    EXPECT_EQ(mervox_frame_bytes(0xfc | MERVOX_FRAME_UNTRANSMITTED), 1u);
+}
+
 // Faults are the impossible codes the unpacking finds: a lag code of 124..127
 // in either half frame, or the one gain code past the table.
 TEST(FrameFaults, CountsImpossibleCodes)
