@@ -15,6 +15,8 @@ if [ "${1:-all}" != build ]; then
   packages+=(
     # tests, second compiler, sanitizers and fuzzing, memory checks, benchmarks
     libgtest-dev libgmock-dev clang libclang-rt-14-dev valgrind libbenchmark-dev
+    # Debian packages of mervox and their test (lintian, the manual page)
+    lintian man-db
     # 32-bit Windows DLL and its tests under Wine
     g++-mingw-w64-i686 wine wine32:i386
   )

@@ -55,6 +55,15 @@ else
   failed=$((failed + 1))
 fi
 
+# Debian packages: build, install with apt-get, use from the system paths, purge.
+echo "=== packages ==="
+if tests/packages/package_test.sh build/package; then
+  passed=$((passed + 1))
+else
+  failures+=("packages")
+  failed=$((failed + 1))
+fi
+
 if [ ${#failures[@]} -gt 0 ]; then
   echo "FAILED: ${failures[*]}"
 fi
