@@ -5,6 +5,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "mervox.h"
+
 namespace mervox::bench {
 namespace {
 
@@ -26,16 +28,17 @@ CorpusStream LoadCorpusStream(const std::string& label, const std::string& stem,
     CorpusStream s{label, ReadFileOrExit(base + ".bit"), {}};
     const std::vector<uint8_t> mask = withLoss ? ReadFileOrExit(base + ".loss") : std::vector<uint8_t>{};
 
-    static const size_t kLength[4] = {24, 20, 4, 1};
     size_t offset = 0;
     while (offset < s.bytes.size()) {
         const int type = s.bytes[offset] & 3;
-        if (offset + kLength[type] > s.bytes.size())
+        const size_t length = mervox_frame_bytes(s.bytes[offset]);
+        if (offset + length > s.bytes.size())
             break;
         const size_t k = s.frameOffset.size();
-        const bool lost = type >= 2 || (k < mask.size() && mask[k] != 0);
+        const bool speech = type == MERVOX_FRAME_6300 || type == MERVOX_FRAME_5300;
+        const bool lost = !speech || (k < mask.size() && mask[k] != 0);
         s.frameOffset.push_back(lost ? -1 : static_cast<long>(offset));
-        offset += kLength[type];
+        offset += length;
     }
     return s;
 }

@@ -7,17 +7,18 @@
 
 int mervox_test_decode_from_c(const uint8_t* stream, size_t size, int16_t* pcm, size_t maxFrames)
 {
-    static const size_t kLength[4] = {24, 20, 4, 1};
     size_t offset = 0, frames = 0;
     int error = 0;
-    mervox_decoder* decoder = mervox_decoder_create(1, &error);
+    mervox_decoder* decoder = mervox_decoder_create(MERVOX_RATE_SELECT_6300, &error);
     if (!decoder)
         return error;
-    while (frames < maxFrames && offset < size && offset + kLength[stream[offset] & 3] <= size) {
-        const size_t length = kLength[stream[offset] & 3];
+    while (frames < maxFrames && offset < size && offset + mervox_frame_bytes(stream[offset]) <= size) {
+        const size_t length = mervox_frame_bytes(stream[offset]);
+        const int type = stream[offset] & 3;
+        const int speech = type == MERVOX_FRAME_6300 || type == MERVOX_FRAME_5300;
         int16_t* out = pcm + MERVOX_FRAME_SAMPLES * frames;
-        const int r = length >= 20 ? mervox_decode(decoder, stream + offset, size - offset, out)
-                                   : mervox_conceal(decoder, out);
+        const int r = speech ? mervox_decode(decoder, stream + offset, size - offset, out)
+                             : mervox_conceal(decoder, out);
         if (r < 0) {
             mervox_decoder_destroy(decoder);
             return r;

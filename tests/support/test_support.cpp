@@ -23,15 +23,14 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path)
 
 std::vector<StreamFrame> SplitStream(const std::vector<uint8_t>& stream)
 {
-    static const size_t kLength[4] = {24, 20, 4, 1};
     std::vector<StreamFrame> frames;
     size_t offset = 0;
     while (offset < stream.size()) {
         const int type = stream[offset] & 3;
-        const size_t length = kLength[type];
+        const size_t length = mervox_frame_bytes(stream[offset]);
         if (offset + length > stream.size())
             break;
-        frames.push_back({offset, length, type < 2});
+        frames.push_back({offset, length, type == MERVOX_FRAME_6300 || type == MERVOX_FRAME_5300});
         offset += length;
     }
     return frames;
@@ -41,11 +40,11 @@ std::vector<int16_t> DecodeWithLegacyApi(const std::vector<uint8_t>& stream, con
                                          int32_t init)
 {
     const std::vector<StreamFrame> frames = SplitStream(stream);
-    std::vector<int16_t> pcm(frames.size() * 240);
+    std::vector<int16_t> pcm(frames.size() * MERVOX_FRAME_SAMPLES);
     INITdec(init);
     for (size_t k = 0; k < frames.size(); ++k) {
         const bool lost = !frames[k].speech || (k < lossMask.size() && lossMask[k] != 0);
-        DecSoundFrame(lost ? nullptr : stream.data() + frames[k].offset, pcm.data() + 240 * k);
+        DecSoundFrame(lost ? nullptr : stream.data() + frames[k].offset, pcm.data() + MERVOX_FRAME_SAMPLES * k);
     }
     return pcm;
 }

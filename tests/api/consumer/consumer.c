@@ -7,7 +7,6 @@
 
 int main(int argc, char** argv)
 {
-    static const size_t kLength[4] = {24, 20, 4, 1};
     static unsigned char stream[1 << 20];
     FILE* in;
     size_t size, offset = 0, frames = 0;
@@ -20,12 +19,14 @@ int main(int argc, char** argv)
         return 2;
     size = fread(stream, 1, sizeof stream, in);
     fclose(in);
-    decoder = mervox_decoder_create(1, &error);
+    decoder = mervox_decoder_create(MERVOX_RATE_SELECT_6300, &error);
     if (!decoder || error != MERVOX_OK)
         return 3;
-    while (offset < size && offset + kLength[stream[offset] & 3] <= size) {
-        const size_t length = kLength[stream[offset] & 3];
-        const int r = length >= 20 ? mervox_decode(decoder, stream + offset, length, pcm) : mervox_conceal(decoder, pcm);
+    while (offset < size && offset + mervox_frame_bytes(stream[offset]) <= size) {
+        const size_t length = mervox_frame_bytes(stream[offset]);
+        const int type = stream[offset] & 3;
+        const int speech = type == MERVOX_FRAME_6300 || type == MERVOX_FRAME_5300;
+        const int r = speech ? mervox_decode(decoder, stream + offset, length, pcm) : mervox_conceal(decoder, pcm);
         if (r < 0)
             return 4;
         for (i = 0; i < MERVOX_FRAME_SAMPLES; ++i) {

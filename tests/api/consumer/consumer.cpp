@@ -13,17 +13,18 @@ int main(int argc, char** argv)
         return 2;
     std::ifstream in(argv[1], std::ios::binary);
     const std::vector<uint8_t> stream((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    static const size_t kLength[4] = {24, 20, 4, 1};
     mervox::Decoder decoder;
     mervox::FramePcm pcm;
     unsigned long long hash = 0xcbf29ce484222325ull;
     size_t frames = 0;
     for (size_t offset = 0; offset < stream.size();) {
-        const size_t length = kLength[stream[offset] & 3];
+        const size_t length = mervox_frame_bytes(stream[offset]);
         if (offset + length > stream.size())
             break;
-        const int r = length >= 20 ? decoder.Decode(mervox::FrameView(stream.data() + offset, length), pcm)
-                                   : decoder.Conceal(pcm);
+        const int type = stream[offset] & 3;
+        const bool speech = type == MERVOX_FRAME_6300 || type == MERVOX_FRAME_5300;
+        const int r = speech ? decoder.Decode(mervox::FrameView(stream.data() + offset, length), pcm)
+                             : decoder.Conceal(pcm);
         if (r < 0)
             return 4;
         for (int16_t s : pcm) {
