@@ -8,6 +8,7 @@
 #include "interface/channel.h"
 #include "lsp/lsp.h"
 #include "postfilter/postfilter.h"
+#include "reference.h"
 
 namespace mervox::bench {
 namespace {
@@ -18,7 +19,7 @@ bool IsGoodFrame(const CorpusStream& stream, size_t k)
     const uint8_t* f = stream.Frame(k);
     if (!f)
         return false;
-    uint8_t buffer[24] = {};
+    uint8_t buffer[kMaxFrameBytes] = {};
     std::memcpy(buffer, f, FrameBytes(f[0]));
     FrameParams params;
     UnpackFrame(params, buffer, f[0] & 1, 0);
@@ -36,22 +37,11 @@ void DecodeStageByStage(FrameInputs& in, int16_t pcm[kFrameLength])
 
     std::memcpy(in.excitation, s.excitation, sizeof in.excitation);
     std::memcpy(in.scratch, s.excitation, sizeof in.scratch);
-    for (int i = 0; i < kSubframes; ++i) {
-        float* x = in.excitation + kHistoryLength + kSubframeLength * i;
-        DecodeAdaptiveCodebook(x, in.params.openLoopLag[i / 2], in.params.sub[i].lagOffset,
-                               in.params.sub[i].gainIndex, in.rate);
-        DecodeFixedCodebook(x, in.params, in.rate, i);
-    }
-    for (int i = 0; i < kSubframes; ++i) {
-        const float* x = in.excitation + kHistoryLength + kSubframeLength * i;
-        const PitchPostfilterParams p = ComputePitchPostfilter(x, in.params.openLoopLag[i / 2], i);
-        for (int n = 0; n < kSubframeLength; ++n)
-            in.pfExcitation[kSubframeLength * i + n] =
-                static_cast<float>(static_cast<double>(x[n]) * p.scale + static_cast<double>(x[n + p.lag]) * p.gain);
-    }
+    DecodeExcitation(in.excitation + kHistoryLength, in.params, in.rate);
+    PitchPostfilter(in.pfExcitation, in.excitation + kHistoryLength, in.params.openLoopLag);
 
     std::memcpy(in.synthesis, s.synthesisMemory, sizeof in.synthesis);
-    SynthesisFilter(in.synthesis, in.pfExcitation, in.lpc);
+    reference::SynthesisFilter(in.synthesis, in.pfExcitation, in.lpc);
     // The tilt factors of the four subframes, for the floor benchmark: the
     // formant postfilter's tilt update, repeated here; checked against the
     // postfilter's own final tilt below.
@@ -72,7 +62,7 @@ void DecodeStageByStage(FrameInputs& in, int16_t pcm[kFrameLength])
     }
     std::memcpy(in.postfiltered, s.postfilterMemory, sizeof in.postfiltered);
     float tiltOut = s.postfilterTilt;
-    FormantPostfilter(in.postfiltered + kLpcOrder, in.synthesis + kLpcOrder, in.lpc, tiltOut);
+    reference::FormantPostfilter(in.postfiltered + kLpcOrder, in.synthesis + kLpcOrder, in.lpc, tiltOut);
     if (tiltOut != tilts[kSubframes - 1]) {
         std::fprintf(stderr, "mervox_bench: tilt factors do not match the formant postfilter\n");
         std::exit(3);

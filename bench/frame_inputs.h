@@ -8,14 +8,14 @@
 
 #include "bitstream/bitstream.h"
 #include "corpus_streams.h"
-#include "dimensions.h"
+#include "codec_facts.h"
 #include "interface/decoder_state.h"
 
 namespace mervox::bench {
 
 struct FrameInputs {
     int rate = kRate63;
-    uint8_t frame[24] = {};
+    uint8_t frame[kMaxFrameBytes] = {};
     DecoderState before;  // the decoder as the frame arrives
 
     // Good frames only: the decoding of the frame, stage by stage.

@@ -10,6 +10,7 @@
 #include "excitation/excitation.h"
 #include "lsp/lsp.h"
 #include "postfilter/postfilter.h"
+#include "reference.h"
 
 namespace mervox::bench {
 namespace {
@@ -69,14 +70,15 @@ void RegisterStageBenchmarks(std::vector<FrameInputs>& frames63, std::vector<Fra
         benchmark::DoNotOptimize(lsp);
     });
     RegisterStage("LspInterpolate", frames63, [](FrameInputs& in) {
-        float lpc[4 * kLpcOrder];
+        float lpc[kLpcSetsLength];
         InterpolateLsp(lpc, in.curLsp, in.before.prevLsp);
         benchmark::DoNotOptimize(lpc);
     });
-    RegisterStage("Synthesis", frames63, [](FrameInputs& in) { SynthesisFilter(in.synthesis, in.pfExcitation, in.lpc); });
+    RegisterStage("Synthesis", frames63,
+                  [](FrameInputs& in) { reference::SynthesisFilter(in.synthesis, in.pfExcitation, in.lpc); });
     RegisterStage("FormantPostfilter", frames63, [](FrameInputs& in) {
         float tilt = in.before.postfilterTilt;
-        FormantPostfilter(in.postfiltered + kLpcOrder, in.synthesis + kLpcOrder, in.lpc, tilt);
+        reference::FormantPostfilter(in.postfiltered + kLpcOrder, in.synthesis + kLpcOrder, in.lpc, tilt);
         benchmark::DoNotOptimize(tilt);
     });
     // Both filters as the decoder runs them: overlapped.
@@ -91,14 +93,14 @@ void RegisterStageBenchmarks(std::vector<FrameInputs>& frames63, std::vector<Fra
         benchmark::DoNotOptimize(pcm);
     });
 
-    // The first frame of a loss run: voicing decision and the concealment
-    // excitation (voiced gain, or a typical noise level when unvoiced).
+    // The first frame of a loss run: voicing decision, gain and the
+    // concealment excitation.
     RegisterStage("Conceal", firstLost, [](FrameInputs& in) {
-        const float* window = in.before.excitation + kHistoryLength - 120;
-        const int32_t lag = ClassifyLostFrame(window, in.params.openLoopLag[1]);
         float pf[kFrameLength];
+        int32_t lag = 0;
+        float gain = 0.0f;
         int16_t seed = in.before.noiseSeed;
-        RegenerateExcitation(in.scratch + kHistoryLength, pf, lag, lag ? 0.875f : 100.0f, 1, seed);
+        ConcealLostFrame(in.scratch, pf, in.params.openLoopLag[1], 1, lag, gain, seed);
         benchmark::DoNotOptimize(pf);
     });
 }

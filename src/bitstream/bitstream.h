@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "codec_facts.h"
+
 namespace mervox {
 
 struct SubframeParams {
@@ -19,24 +21,13 @@ struct SubframeParams {
 struct FrameParams {
     int32_t badFrame;        // erasure flag plus one per fault found; nonzero = conceal
     int32_t lspIndex[3];     // band codebook rows: [0] LSP 0-2, [1] LSP 3-5, [2] LSP 6-9
-    int32_t openLoopLag[2];  // per half frame; a faulty code (124..127) is kept raw
-    SubframeParams sub[4];
+    int32_t openLoopLag[kHalfFrames];  // per half frame; a faulty code (124..127) is kept raw
+    SubframeParams sub[kSubframes];
 };
-
-// Bits of a frame are read least significant first from an expanded array
-// holding one bit per entry. (UnpackFrame reads the same fields straight
-// from the frame bytes.)
-struct BitCursor {
-    const uint8_t* bits;
-    int position;
-};
-
-// Returns the next n bits (n <= 16) as an unsigned value, first bit least
-// significant, and advances the cursor.
-int ReadBits(BitCursor& cursor, int n);
 
 // Fills params from the frame bytes (24 readable bytes for a rate-0 or type-0
-// frame, 20 for a rate-1 frame). rate selects the field layout and gain-word
+// frame, 20 for a rate-1 frame). Bit i of the frame is bit i % 8 of byte
+// i / 8, and a field's first bit is its least significant. rate selects the field layout and gain-word
 // decoding; erasureFlag is 1 for a lost frame (then frame is 24 zero bytes).
 // Returns the frame length in bytes.
 int UnpackFrame(FrameParams& params, const uint8_t* frame, int rate, int erasureFlag);

@@ -1,16 +1,13 @@
 #include "bitstream/bitstream.h"
 
-#include "dimensions.h"
+#include "codec_facts.h"
 
 namespace mervox {
 namespace {
 
-constexpr int kMaxFrameBytes = 24;
-
-// The frame's fields, read in order like ReadBits reads them from the
-// expanded bits, but straight from the bytes: bit i of the frame is bit
-// i % 8 of byte i / 8, and a field's first bit is its least significant, so
-// an n-bit field (n <= 16) at bit p is bits p % 8 .. p % 8 + n - 1 of the
+// The frame's fields, read in order straight from the bytes: bit i of the
+// frame is bit i % 8 of byte i / 8, and a field's first bit is its least
+// significant, so an n-bit field (n <= 16) at bit p is bits p % 8 .. p % 8 + n - 1 of the
 // three bytes from p / 8 on, taken as a little-endian number. Bytes past the
 // frame's length read as zero.
 class FrameReader {
@@ -35,9 +32,6 @@ private:
     int position_;
 };
 
-constexpr int kLagCodeLimit = 124;  // codes 124..127 name no lag
-constexpr int kMinLag = 18;
-
 int ReadOpenLoopLag(FrameReader& reader, FrameParams& params)
 {
     int code = reader.Read(7);
@@ -52,15 +46,15 @@ void ReadGainWord(FrameReader& reader, FrameParams& params, int subframe, int ra
 {
     SubframeParams& sub = params.sub[subframe];
     int word = reader.Read(12);
-    int rows = 170;
+    int rows = kPitchTapRowsLong;
     sub.trainFlag = 0;
-    if (rate == kRate63 && params.openLoopLag[subframe / 2] < 58) {
+    if (rate == kRate63 && params.openLoopLag[subframe / 2] < kShortLagLimit) {
         sub.trainFlag = word >> 11;
         word &= 0x7ff;
-        rows = 85;
+        rows = kPitchTapRowsShort;
     }
-    sub.gainIndex = word / 24;
-    sub.ampIndex = word % 24;
+    sub.gainIndex = word / kFixedGains;
+    sub.ampIndex = word % kFixedGains;
     if (sub.gainIndex == rows)
         params.badFrame += 1;
 }
@@ -88,15 +82,6 @@ void ReadAlgebraicFields(FrameReader& reader, FrameParams& params)
 
 }  // namespace
 
-int ReadBits(BitCursor& cursor, int n)
-{
-    int value = 0;
-    for (int i = 0; i < n; ++i)
-        value |= cursor.bits[cursor.position + i] << i;
-    cursor.position += n;
-    return value;
-}
-
 int UnpackFrame(FrameParams& params, const uint8_t* frame, int rate, int erasureFlag)
 {
     params.badFrame = erasureFlag;
@@ -105,7 +90,7 @@ int UnpackFrame(FrameParams& params, const uint8_t* frame, int rate, int erasure
     // are read with the layout of their rate, from bit 0 of the type, and
     // concealed.
     const int type = frame[0] & 3;
-    const int length = (type & 1) ? 20 : 24;
+    const int length = kFrameBytesByType[type & 1];
     if (type > 1)
         params.badFrame += 1;
 
@@ -121,9 +106,9 @@ int UnpackFrame(FrameParams& params, const uint8_t* frame, int rate, int erasure
     params.sub[0].lagOffset = 1;
     params.sub[2].lagOffset = 1;
 
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < kSubframes; ++i)
         ReadGainWord(reader, params, i, rate);
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < kSubframes; ++i)
         params.sub[i].grid = reader.Read(1);
 
     if (rate == kRate63)

@@ -1,19 +1,15 @@
+// The voicing decision on the first bad frame of a loss run.
 #include "concealment/concealment.h"
 
-#include "dimensions.h"
+#include "codec_facts.h"
 #include "loop_hints.h"
 
 namespace mervox {
 namespace {
 
-constexpr int kWindow = 120;
-constexpr int kMaxCentreLag = 142;
-constexpr int kSearchHalfWidth = 3;
 constexpr double kVoicingFactor = 5.0;  // voiced when R^2 / (E0 E1) > 1/5
-constexpr int kLastAudibleErasure = 2;
-constexpr double kNoiseScale = 1.0 / 32768.0;
-
-constexpr int kLags = 2 * kSearchHalfWidth + 1;
+constexpr int kWindow = kAnalysisWindow;
+constexpr int kLags = kSearchLags;
 
 // The correlations of the window with the window `first + k` samples
 // earlier, k = 0..6, in one pass: r[k] = window[0]*window[-first-k] + ...
@@ -63,39 +59,6 @@ int32_t ClassifyLostFrame(const float* window, int32_t lagEstimate)
     const float e0 = static_cast<float>(s0);
     const float e1 = static_cast<float>(s1);
     return static_cast<double>(e0) * e1 < kVoicingFactor * best * best ? lag : 0;
-}
-
-int16_t NextRandom(int16_t& seed)
-{
-    const uint16_t next = static_cast<uint16_t>(static_cast<uint32_t>(static_cast<uint16_t>(seed)) * 521u + 259u);
-    seed = static_cast<int16_t>(next);
-    return seed;
-}
-
-void RegenerateExcitation(float* current, float excitation[240], int32_t lag, float gain,
-                          int32_t erasureCount, int16_t& seed)
-{
-    if (erasureCount > kLastAudibleErasure) {
-        for (int i = 0; i < kFrameLength; ++i)
-            current[i] = excitation[i] = 0.0f;
-        return;
-    }
-    if (lag != 0) {
-        // Upward copy: past i >= lag it reads what it wrote, repeating the
-        // last pitch period.
-        for (int i = 0; i < kFrameLength; ++i)
-            current[i] = current[i - lag];
-        for (int i = 0; i < kFrameLength; ++i) {
-            current[i] = static_cast<float>(static_cast<double>(current[i]) * gain);
-            excitation[i] = current[i];
-        }
-        return;
-    }
-    const float g = static_cast<float>(gain * kNoiseScale);
-    for (int i = 0; i < kFrameLength; ++i) {
-        current[i] = 0.0f;
-        excitation[i] = static_cast<float>(NextRandom(seed) * static_cast<double>(g));
-    }
 }
 
 }  // namespace mervox

@@ -1,6 +1,6 @@
 #include "excitation/excitation.h"
 
-#include "dimensions.h"
+#include "codec_facts.h"
 #include "tables/tables.h"
 
 namespace mervox {
@@ -15,11 +15,11 @@ constexpr int kPulseVectorLength = 64;
 // most significant (lowest position) down; a set bit is a negative pulse.
 void PlaceMultipulse(float v[], const SubframeParams& sub, int subframe, float g)
 {
-    const int pulses = (subframe % 2 == 0) ? 6 : 5;
+    const int pulses = (subframe % 2 == 0) ? kMaxPulses : kMaxPulses - 1;
     int32_t code = sub.pulsePositions;
-    int row = 6 - pulses;
+    int row = kMaxPulses - pulses;
     int placed = 0;
-    for (int j = 0; j < 30 && placed < pulses; ++j) {
+    for (int j = 0; j < kMultipulsePositions && placed < pulses; ++j) {
         const int32_t rest = code - PulseCombinationTable[row][j];
         if (rest >= 0) {
             code = rest;
@@ -45,7 +45,7 @@ void PlaceAlgebraic(float v[], const SubframeParams& sub, float g)
 
 }  // namespace
 
-void AddPitchComb(float v[60], int lag, float g)
+void AddPitchComb(float v[kSubframeLength], int lag, float g)
 {
     for (int n = lag; n < kSubframeLength; ++n)
         v[n] = static_cast<float>(v[n] + static_cast<double>(g) * v[n - lag]);
@@ -65,7 +65,7 @@ void DecodeFixedCodebook(float* x, const FrameParams& params, int rate, int subf
     } else {
         PlaceAlgebraic(v, sub, g);
         const int lag = openLoopLag + sub.lagOffset - 1 + SharpeningLagTable[sub.gainIndex];
-        if (lag < 58)
+        if (lag < kShortLagLimit)
             AddPitchComb(v, lag, SharpeningGainTable[sub.gainIndex]);
     }
 

@@ -10,13 +10,14 @@ namespace mervox {
 
 struct Channel {
     DecoderState state;
-    uint8_t frameBuffer[24] = {};
+    uint8_t frameBuffer[kMaxFrameBytes] = {};
     int16_t outputBuffer[kFrameLength] = {};
     int32_t currentRate = kRate63;
 };
 
-// Bytes a frame occupies, from bit 0 of its first byte.
-inline int FrameBytes(uint8_t firstByte) { return (firstByte & 1) ? 20 : 24; }
+// Bytes the decoder copies for a frame: 24 or 20, from bit 0 of its first
+// byte (types 2 and 3 are read as the speech frame of their rate).
+inline int FrameBytes(uint8_t firstByte) { return kFrameBytesByType[firstByte & 1]; }
 
 // Decodes `frame` (or conceals a lost one when it is null) into output[240];
 // returns 12 or 10 (16-bit words of the frame) or 1 for a lost frame.

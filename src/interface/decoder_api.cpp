@@ -36,8 +36,7 @@ MERVOX_API const char* mervox_version_string(void)
 
 MERVOX_API size_t mervox_frame_bytes(uint8_t first_byte)
 {
-    static const size_t kBytesByType[4] = {24, 20, 4, 1};
-    return kBytesByType[first_byte & 3];
+    return mervox::kFrameBytesByType[first_byte & 3];
 }
 
 MERVOX_API const char* mervox_strerror(int error)
@@ -97,7 +96,7 @@ MERVOX_API int mervox_frame_faults(const uint8_t* frame, size_t size)
     if (!FrameIsComplete(frame, size))
         return MERVOX_INVALID_FRAME;
     // The same private 24-byte copy the decoder unpacks from.
-    uint8_t copy[24] = {};
+    uint8_t copy[mervox::kMaxFrameBytes] = {};
     std::memcpy(copy, frame, mervox::FrameBytes(frame[0]));
     mervox::FrameParams params;
     mervox::UnpackFrame(params, copy, frame[0] & 1, 0);

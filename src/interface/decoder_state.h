@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "dimensions.h"
+#include "codec_facts.h"
 
 namespace mervox {
 
@@ -15,22 +15,28 @@ namespace mervox {
 class DecoderState {
 public:
     // Clears everything, so that a host that never resets decodes from
-    // silence rather than from undefined memory.
+    // silence rather than from undefined memory. (decoder_state.cpp)
     DecoderState();
 
-    // Back to the start of a stream.
+    // Back to the start of a stream. (decoder_state.cpp)
     void Reset();
 
     // Decodes (badFlag 0) or conceals (badFlag 1, frame all zero) one frame
     // into 240 samples. frame is the decoder's private copy: 24 bytes.
-    void DecodeFrame(int16_t output[240], const uint8_t frame[24], int rate, int badFlag);
+    // (decode_frame.cpp)
+    void DecodeFrame(int16_t output[kFrameLength], const uint8_t frame[kMaxFrameBytes], int rate, int badFlag);
+
+    // The end of every frame: each history moves on by one frame and curLsp
+    // becomes prevLsp; a state that has left the float range is then reset.
+    // (decoder_state.cpp)
+    void AdvanceFrame(const float curLsp[kLpcOrder]);
 
     int32_t erasureCount;   // consecutive bad frames up to this one, 0..3
     float postfilterTilt;   // smoothed tilt of the formant postfilter
     int16_t noiseSeed;      // concealment noise generator
     int32_t concealLag;     // repetition lag of the current loss run; 0 = unvoiced
     float concealGain;      // gain of the concealment excitation
-    float prevLsp[10];
+    float prevLsp[kLpcOrder];
     float excitation[kExcitationLength];
     float synthesisMemory[kFilterMemoryLength];
     float postfilterMemory[kFilterMemoryLength];

@@ -14,7 +14,7 @@ constexpr double kSpacingSlack = 0.03125;
 
 // Pushes neighbours apart to at least d; true when every pair ends at least
 // d - slack apart.
-bool SpreadPass(float lsp[10], double d)
+bool SpreadPass(float lsp[kLpcOrder], double d)
 {
     if (lsp[0] < kLowestLsp)
         lsp[0] = kLowestLsp;
@@ -37,7 +37,7 @@ bool SpreadPass(float lsp[10], double d)
 
 }  // namespace
 
-void DecodeLsp(float lsp[10], const float prevLsp[10], const int32_t lspIndex[3], int32_t badFrame)
+void DecodeLsp(float lsp[kLpcOrder], const float prevLsp[kLpcOrder], const int32_t lspIndex[3], int32_t badFrame)
 {
     const double k = badFrame ? 0.71875 : 0.375;
     const double d = badFrame ? 4.0 : 2.0;

@@ -6,18 +6,20 @@
 
 #include <cstdint>
 
+#include "codec_facts.h"
+
 namespace mervox {
 
 // Decodes the frame's LSP vector: prediction from prevLsp towards the mean,
 // plus the band residuals on a good frame, then spacing. A nonzero badFrame
 // selects the bad-frame constants and ignores the indices.
-void DecodeLsp(float lsp[10], const float prevLsp[10], const int32_t lspIndex[3], int32_t badFrame);
+void DecodeLsp(float lsp[kLpcOrder], const float prevLsp[kLpcOrder], const int32_t lspIndex[3], int32_t badFrame);
 
 // Four LPC sets (lpc[10*s .. 10*s+9] for subframe s) from the previous and
 // current LSP vectors.
-void InterpolateLsp(float lpc[40], const float curLsp[10], const float prevLsp[10]);
+void InterpolateLsp(float lpc[kLpcSetsLength], const float curLsp[kLpcOrder], const float prevLsp[kLpcOrder]);
 
 // Converts an LSP vector into its LPC set, in place.
-void LspToLpc(float v[10]);
+void LspToLpc(float v[kLpcOrder]);
 
 }  // namespace mervox

@@ -42,7 +42,7 @@ void HalfPolynomial(float p[6], const float c[10], int first)
 
 }  // namespace
 
-void LspToLpc(float v[10])
+void LspToLpc(float v[kLpcOrder])
 {
     float c[10];
     for (int i = 0; i < 10; ++i)
@@ -58,12 +58,12 @@ void LspToLpc(float v[10])
     }
 }
 
-void InterpolateLsp(float lpc[40], const float curLsp[10], const float prevLsp[10])
+void InterpolateLsp(float lpc[kLpcSetsLength], const float curLsp[kLpcOrder], const float prevLsp[kLpcOrder])
 {
-    for (int s = 0; s < 4; ++s) {
+    for (int s = 0; s < kSubframes; ++s) {
         const double w = LspInterpolationWeights[s];
-        float* set = lpc + 10 * s;
-        for (int i = 0; i < 10; ++i)
+        float* set = lpc + kLpcOrder * s;
+        for (int i = 0; i < kLpcOrder; ++i)
             set[i] = static_cast<float>((static_cast<double>(curLsp[i]) - prevLsp[i]) * w + prevLsp[i]);
         LspToLpc(set);
     }

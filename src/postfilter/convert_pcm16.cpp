@@ -1,10 +1,10 @@
 #include "postfilter/postfilter.h"
 
-#include "dimensions.h"
+#include "codec_facts.h"
 
 namespace mervox {
 
-void ConvertToPcm16(int16_t output[240], const float input[240])
+void ConvertToPcm16(int16_t output[kFrameLength], const float input[kFrameLength])
 {
     for (int i = 0; i < kFrameLength; ++i) {
         const double v = input[i];

@@ -11,12 +11,10 @@
 
 #include <utility>
 
-#include "dimensions.h"
+#include "codec_facts.h"
 #include "loop_hints.h"
 
 namespace mervox {
-
-constexpr int kFormantOrder = 6;  // taps of the formant postfilter
 
 // The last kTaps outputs of a recursion, most recent first, as doubles
 // (exact copies of the stored floats).

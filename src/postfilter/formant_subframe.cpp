@@ -1,6 +1,7 @@
-#include "dimensions.h"
+// The formant postfilter's coefficients for one subframe: its weights and
+// the smoothed tilt.
+#include "codec_facts.h"
 #include "postfilter/filter_steps.h"
-#include "postfilter/postfilter.h"
 #include "tables/tables.h"
 
 namespace mervox {
@@ -27,24 +28,6 @@ FormantSubframe PrepareFormantSubframe(const TiltSums& sums, const float a[kLpcO
     tilt = UpdateTilt(sums, tilt);
     f.t = static_cast<float>(kTiltStrength * tilt);
     return f;
-}
-
-void FormantPostfilter(float* out, const float* speech, const float lpc[40], float& tilt)
-{
-    for (int s = 0; s < kSubframes; ++s) {
-        const float* x = speech + kSubframeLength * s;
-        float* y = out + kSubframeLength * s;
-        TiltSums sums;
-        for (int n = 0; n < kSubframeLength; ++n)
-            AddToTiltSums(sums, x, n);
-        const FormantSubframe f = PrepareFormantSubframe(sums, lpc + kLpcOrder * s, tilt);
-        RecentOutputs<kFormantOrder> recent;
-        recent.Load(y);
-        for (int n = 0; n < kSubframeLength; ++n) {
-            y[n] = FormantStep(recent, x + n, f);
-            recent.Push(y[n]);
-        }
-    }
 }
 
 }  // namespace mervox

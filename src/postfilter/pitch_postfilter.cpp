@@ -2,15 +2,13 @@
 
 #include <cmath>
 
-#include "dimensions.h"
+#include "codec_facts.h"
 #include "loop_hints.h"
 
 namespace mervox {
 namespace {
 
-constexpr int kMaxCentreLag = 142;
-constexpr int kSearchHalfWidth = 3;
-constexpr int kLags = 2 * kSearchHalfWidth + 1;           // candidate lags per direction
+constexpr int kLags = kSearchLags;                        // candidate lags per direction
 constexpr int kSegment = kSubframeLength + kLags - 1;    // samples the candidates reach together
 constexpr double kMaxGainFactor = 0.21375;
 
@@ -139,6 +137,23 @@ PitchPostfilterParams ComputePitchPostfilter(const float* x, int openLoopLag, in
     if (rf * rf * eb >= rb * rb * ef)
         return ComputePitchGains(forward.lag, e0, forward.correlation, ef);
     return ComputePitchGains(-backward.lag, e0, backward.correlation, eb);
+}
+
+void ApplyPitchPostfilter(float out[kSubframeLength], const float* x, const PitchPostfilterParams& p)
+{
+    for (int n = 0; n < kSubframeLength; ++n)
+        out[n] = static_cast<float>(static_cast<double>(x[n]) * p.scale + static_cast<double>(x[n + p.lag]) * p.gain);
+}
+
+void PitchPostfilter(float pfExcitation[kFrameLength], const float* x, const int32_t openLoopLag[kHalfFrames])
+{
+    // Forward lags reach into later subframes, so the search runs on the
+    // finished, unfiltered excitation of the whole frame.
+    for (int i = 0; i < kSubframes; ++i) {
+        const float* subframe = x + kSubframeLength * i;
+        ApplyPitchPostfilter(pfExcitation + kSubframeLength * i, subframe,
+                             ComputePitchPostfilter(subframe, openLoopLag[i / 2], i));
+    }
 }
 
 }  // namespace mervox

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "codec_facts.h"
+
 namespace mervox {
 
 struct PitchPostfilterParams {
@@ -15,25 +17,27 @@ struct PitchPostfilterParams {
 // excitation sample (x[-145] .. the frame's last sample are readable).
 PitchPostfilterParams ComputePitchPostfilter(const float* x, int openLoopLag, int subframe);
 
+// The pitch postfilter of a good frame: for each subframe, the lag, gain
+// and scale chosen on the frame's finished excitation x[0..239] (x[-145..-1]
+// the history), applied: pfExcitation[n] = x[n] * scale + x[n + lag] * gain.
+void PitchPostfilter(float pfExcitation[kFrameLength], const float* x, const int32_t openLoopLag[kHalfFrames]);
+
+// Applies p to the subframe x[0..59], writing out[0..59].
+void ApplyPitchPostfilter(float out[kSubframeLength], const float* x, const PitchPostfilterParams& p);
+
 // Gain and scale for a chosen lag from the subframe energy e0, the
 // correlation r at the lag and the lagged segment's energy e1.
 PitchPostfilterParams ComputePitchGains(int lag, float e0, float r, float e1);
 
-// All-pole synthesis of the frame: writes memory[10..249] from memory[0..9]
-// (the previous frame's last outputs), the excitation and the four LPC sets.
-void SynthesisFilter(float memory[250], const float excitation[240], const float lpc[40]);
-
-// Formant postfilter with tilt compensation: out[0..239] from speech[0..239]
-// (out[-6..-1] and speech[-1] are the previous samples); updates tilt.
-void FormantPostfilter(float* out, const float* speech, const float lpc[40], float& tilt);
-
-// SynthesisFilter(synthesis, excitation, lpc) followed by
-// FormantPostfilter(postfiltered + 10, synthesis + 10, lpc, tilt), with the
-// same result, in less time: the two recursions are overlapped.
-void SynthesizeAndPostfilter(float synthesis[250], float postfiltered[250], const float excitation[240],
-                             const float lpc[40], float& tilt);
+// The all-pole synthesis filter and the formant postfilter with tilt
+// compensation, overlapped (see synthesize_and_postfilter.cpp). Writes
+// synthesis[10..249] from synthesis[0..9] (the previous frame's last
+// outputs), the excitation and the four LPC sets, and postfiltered[10..249]
+// from the synthesized speech and postfiltered[4..9]; updates tilt.
+void SynthesizeAndPostfilter(float synthesis[kFilterMemoryLength], float postfiltered[kFilterMemoryLength],
+                             const float excitation[kFrameLength], const float lpc[kLpcSetsLength], float& tilt);
 
 // Rounds to nearest (halves away from zero) and saturates to 16 bits.
-void ConvertToPcm16(int16_t output[240], const float input[240]);
+void ConvertToPcm16(int16_t output[kFrameLength], const float input[kFrameLength]);
 
 }  // namespace mervox

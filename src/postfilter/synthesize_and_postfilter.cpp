@@ -8,14 +8,14 @@
 // same loop as the synthesis of subframe s + 1, and the processor then
 // works on both chains at once. Every sample is computed by the same step
 // as in the separate filters, so the output is identical.
-#include "dimensions.h"
+#include "codec_facts.h"
 #include "postfilter/filter_steps.h"
 #include "postfilter/postfilter.h"
 
 namespace mervox {
 
-void SynthesizeAndPostfilter(float synthesis[250], float postfiltered[250], const float excitation[240],
-                             const float lpc[40], float& tilt)
+void SynthesizeAndPostfilter(float synthesis[kFilterMemoryLength], float postfiltered[kFilterMemoryLength],
+                             const float excitation[kFrameLength], const float lpc[kLpcSetsLength], float& tilt)
 {
     float* x = synthesis + kLpcOrder;
     float* y = postfiltered + kLpcOrder;

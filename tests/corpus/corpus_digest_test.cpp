@@ -100,8 +100,8 @@ TEST_P(CorpusDigest, DecodesToRecordedOutput)
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, CorpusDigest, ::testing::ValuesIn(ReadExpectedDigests()),
-                         [](const ::testing::TestParamInfo<Expected>& info) {
-                             std::string n = info.param.name;
+                         [](const ::testing::TestParamInfo<Expected>& param) {
+                             std::string n = param.param.name;
                              for (char& c : n)
                                  if (!isalnum(static_cast<unsigned char>(c)))
                                      c = '_';

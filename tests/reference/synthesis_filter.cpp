@@ -1,10 +1,11 @@
-#include "dimensions.h"
+#include "codec_facts.h"
 #include "postfilter/filter_steps.h"
-#include "postfilter/postfilter.h"
+#include "reference.h"
 
-namespace mervox {
+namespace mervox::reference {
 
-void SynthesisFilter(float memory[250], const float excitation[240], const float lpc[40])
+void SynthesisFilter(float memory[kFilterMemoryLength], const float excitation[kFrameLength],
+                     const float lpc[kLpcSetsLength])
 {
     float* y = memory + kLpcOrder;
     RecentOutputs<kLpcOrder> recent;
@@ -18,4 +19,4 @@ void SynthesisFilter(float memory[250], const float excitation[240], const float
     }
 }
 
-}  // namespace mervox
+}  // namespace mervox::reference

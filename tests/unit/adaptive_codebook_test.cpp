@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "dimensions.h"
+#include "codec_facts.h"
 #include "excitation/excitation.h"
 #include "tables/tables.h"
 

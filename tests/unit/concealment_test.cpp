@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "concealment/concealment.h"
-#include "dimensions.h"
+#include "codec_facts.h"
 #include "interface/decoder_state.h"
 
 namespace mervox {

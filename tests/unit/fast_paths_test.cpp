@@ -10,9 +10,10 @@
 
 #include "bitstream/bitstream.h"
 #include "concealment/concealment.h"
-#include "dimensions.h"
+#include "codec_facts.h"
 #include "excitation/excitation.h"
 #include "postfilter/postfilter.h"
+#include "reference.h"
 #include "tables/tables.h"
 
 namespace mervox {
@@ -153,21 +154,22 @@ TEST(FastPaths, OverlappedFiltersMatchSeparateFilters)
     std::mt19937 rng(99);
     std::uniform_real_distribution<float> coefficient(-0.3f, 0.3f);
     for (int trial = 0; trial < 200; ++trial) {
-        float excitation[kFrameLength], lpc[40];
+        float excitation[kFrameLength], lpc[kLpcSetsLength];
         FillExcitation(excitation, kFrameLength, trial % 80, rng);
         if (trial % 10 == 0)
             std::memset(excitation + 60, 0, 60 * sizeof(float));  // a silent subframe: ratio 0
         for (float& a : lpc)
             a = coefficient(rng) * 0.5f;
-        float synthesisA[250], synthesisB[250], postA[250], postB[250];
+        float synthesisA[kFilterMemoryLength], synthesisB[kFilterMemoryLength], postA[kFilterMemoryLength],
+            postB[kFilterMemoryLength];
         FillExcitation(synthesisA, kLpcOrder, 0, rng);
         FillExcitation(postA, kLpcOrder, 0, rng);
         std::memcpy(synthesisB, synthesisA, sizeof synthesisA);
         std::memcpy(postB, postA, sizeof postA);
-        float tiltA = trial * 0.004f - 0.4f, tiltB = tiltA;
+        float tiltA = static_cast<float>(trial) * 0.004f - 0.4f, tiltB = tiltA;
 
-        SynthesisFilter(synthesisA, excitation, lpc);
-        FormantPostfilter(postA + kLpcOrder, synthesisA + kLpcOrder, lpc, tiltA);
+        reference::SynthesisFilter(synthesisA, excitation, lpc);
+        reference::FormantPostfilter(postA + kLpcOrder, synthesisA + kLpcOrder, lpc, tiltA);
         SynthesizeAndPostfilter(synthesisB, postB, excitation, lpc, tiltB);
 
         ASSERT_EQ(std::memcmp(synthesisA + kLpcOrder, synthesisB + kLpcOrder, 240 * sizeof(float)), 0) << trial;
@@ -223,78 +225,58 @@ TEST(FastPaths, LostFrameVoicingMatchesOneLagAtATime)
     EXPECT_LT(voiced, 550);
 }
 
-// ---- unpacking: fields read bit by bit from the expanded frame, as first written ----
+// ---- unpacking: fields packed into a frame come back ----
 
-void ReferenceUnpack(FrameParams& p, const uint8_t* frame, int rate, int erasureFlag)
+// Random fields of a good frame: every value each field can carry.
+FrameParams RandomFields(int rate, std::mt19937& rng)
 {
-    p.badFrame = erasureFlag;
-    const int type = frame[0] & 3;
-    const int length = (type & 1) ? 20 : 24;
-    if (type > 1)
-        p.badFrame += 1;
-    uint8_t bits[192] = {};
-    for (int i = 0; i < length * 8; ++i)
-        bits[i] = (frame[i >> 3] >> (i & 7)) & 1;
-    BitCursor c{bits, 2};
-    p.lspIndex[2] = ReadBits(c, 8);
-    p.lspIndex[1] = ReadBits(c, 8);
-    p.lspIndex[0] = ReadBits(c, 8);
-    auto lag = [&] {
-        const int code = ReadBits(c, 7);
-        p.badFrame += code >= 124;
-        return code >= 124 ? code : code + 18;
-    };
-    p.openLoopLag[0] = lag();
-    p.sub[1].lagOffset = ReadBits(c, 2);
-    p.openLoopLag[1] = lag();
-    p.sub[3].lagOffset = ReadBits(c, 2);
-    p.sub[0].lagOffset = p.sub[2].lagOffset = 1;
-    for (int i = 0; i < 4; ++i) {
-        int word = ReadBits(c, 12), rows = 170;
-        p.sub[i].trainFlag = 0;
-        if (rate == kRate63 && p.openLoopLag[i / 2] < 58) {
-            p.sub[i].trainFlag = word >> 11;
-            word &= 0x7ff;
-            rows = 85;
+    auto draw = [&rng](int32_t count) { return static_cast<int32_t>(rng() % static_cast<uint32_t>(count)); };
+    FrameParams p = {};
+    for (int32_t& index : p.lspIndex)
+        index = draw(kLspBandRows);
+    for (int32_t& lag : p.openLoopLag)
+        lag = kMinLag + draw(kLagCodeLimit);
+    for (int i = 0; i < kSubframes; ++i) {
+        SubframeParams& sub = p.sub[i];
+        const bool shortLag = rate == kRate63 && p.openLoopLag[i / 2] < kShortLagLimit;
+        sub.lagOffset = i % 2 == 0 ? 1 : draw(4);
+        sub.gainIndex = draw(shortLag ? kPitchTapRowsShort : kPitchTapRowsLong);
+        sub.trainFlag = shortLag ? draw(2) : 0;
+        sub.ampIndex = draw(kFixedGains);
+        sub.grid = draw(2);
+        if (rate == kRate63) {
+            sub.pulseSigns = draw(i % 2 == 0 ? 64 : 32);
+            sub.pulsePositions = draw(i % 2 == 0 ? 65536 : 16384);
+        } else {
+            sub.pulseSigns = draw(16);
+            sub.pulsePositions = draw(4096);
         }
-        p.sub[i].gainIndex = word / 24;
-        p.sub[i].ampIndex = word % 24;
-        p.badFrame += p.sub[i].gainIndex == rows;
     }
-    for (int i = 0; i < 4; ++i)
-        p.sub[i].grid = ReadBits(c, 1);
     if (rate == kRate63) {
-        ReadBits(c, 1);
-        const int combined = ReadBits(c, 13);
-        const int high[4] = {combined / 810, (combined / 90) % 9, (combined % 90) / 9, combined % 9};
-        for (int i = 0; i < 4; ++i)
-            p.sub[i].pulsePositions = (high[i] << (i % 2 ? 14 : 16)) + ReadBits(c, i % 2 ? 14 : 16);
-        for (int i = 0; i < 4; ++i)
-            p.sub[i].pulseSigns = ReadBits(c, i % 2 ? 5 : 6);
-    } else {
-        for (int i = 0; i < 4; ++i)
-            p.sub[i].pulsePositions = ReadBits(c, 12);
-        for (int i = 0; i < 4; ++i)
-            p.sub[i].pulseSigns = ReadBits(c, 4);
+        // The high parts of the position codes: digits of one 13-bit number.
+        const int32_t combined = draw(8192);
+        const int32_t high[kSubframes] = {combined / 810, (combined / 90) % 9, (combined % 90) / 9, combined % 9};
+        for (int i = 0; i < kSubframes; ++i)
+            p.sub[i].pulsePositions += high[i] << (i % 2 == 0 ? 16 : 14);
     }
+    return p;
 }
 
-TEST(FastPaths, UnpackingMatchesBitByBitReading)
+TEST(FastPaths, UnpackingReturnsThePackedFields)
 {
-    // Random bytes: every frame type, both layouts whatever the type says,
-    // impossible lag and gain codes, and bytes past a 20-byte frame that
-    // must be ignored.
+    // Each field at its extremes and between, both rates; the bytes past a
+    // 20-byte frame hold noise that must be ignored.
     std::mt19937 rng(5);
     for (int trial = 0; trial < 4000; ++trial) {
-        uint8_t frame[24];
+        const int rate = trial % 2 == 0 ? kRate63 : kRate53;
+        uint8_t frame[kMaxFrameBytes];
         for (uint8_t& b : frame)
             b = static_cast<uint8_t>(rng());
-        const int rate = trial % 3 == 2 ? (frame[0] & 1) ^ 1 : frame[0] & 1;
-        const int erasure = trial % 5 == 0;
-        FrameParams want = {}, got = {};
-        ReferenceUnpack(want, frame, rate, erasure);
-        const int length = UnpackFrame(got, frame, rate, erasure);
-        ASSERT_EQ(length, (frame[0] & 1) ? 20 : 24);
+        const FrameParams want = RandomFields(rate, rng);
+        reference::PackFrame(frame, want, rate);
+        FrameParams got;
+        std::memset(&got, 0x5a, sizeof got);  // every field must be written
+        ASSERT_EQ(UnpackFrame(got, frame, rate, 0), rate == kRate63 ? 24 : 20);
         ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << "trial " << trial;
     }
 }

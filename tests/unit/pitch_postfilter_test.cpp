@@ -2,7 +2,7 @@
 // and the gain and scale of the chosen lag.
 #include <gtest/gtest.h>
 
-#include "dimensions.h"
+#include "codec_facts.h"
 #include "postfilter/postfilter.h"
 
 namespace mervox {

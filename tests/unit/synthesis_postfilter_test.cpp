@@ -1,19 +1,24 @@
 // LPC synthesis and formant postfilter: coefficient sets per subframe,
-// history across the frame boundary, tilt smoothing and the worked numbers.
+// history across the frame boundary, tilt smoothing and the worked numbers,
+// on the filters run one after the other (the library's overlapped form is
+// checked against them in fast_paths_test.cpp).
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "dimensions.h"
-#include "postfilter/postfilter.h"
+#include "codec_facts.h"
+#include "reference.h"
 
 namespace mervox {
 namespace {
 
+using reference::FormantPostfilter;
+using reference::SynthesisFilter;
+
 struct Filters {
     float synthesis[kFilterMemoryLength] = {};
     float postfilter[kFilterMemoryLength] = {};
-    float lpc[40] = {};
+    float lpc[kLpcSetsLength] = {};
     float tilt = 0.0f;
     float* speech() { return synthesis + kLpcOrder; }
     float* out() { return postfilter + kLpcOrder; }
@@ -83,12 +88,12 @@ TEST(FormantPostfilter, ReadsSixOutputsAndOneInputOfHistory)
     Filters base;
     base.tilt = 0.8f;
     for (int k = 0; k < 10; ++k) {
-        base.postfilter[k] = 3000.0f * (k + 1);
+        base.postfilter[k] = 3000.0f * static_cast<float>(k + 1);
         base.synthesis[k] = 500.0f;
     }
     for (int s = 0; s < 4; ++s)
         for (int k = 0; k < 10; ++k)
-            base.lpc[10 * s + k] = (k % 2 ? -1.0f : 1.0f) * (1.5f + 0.1f * k);
+            base.lpc[10 * s + k] = (k % 2 ? -1.0f : 1.0f) * (1.5f + 0.1f * static_cast<float>(k));
 
     Filters ref = base;
     ref.Postfilter();

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "bitstream/bitstream.h"
-#include "dimensions.h"
+#include "codec_facts.h"
 
 namespace mervox {
 namespace {

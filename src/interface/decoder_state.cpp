@@ -1,0 +1,72 @@
+// DecoderState's set-up, reset and end of frame.
+#include "interface/decoder_state.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "tables/tables.h"
+
+namespace mervox {
+namespace {
+
+bool AllFinite(const float* v, int n)
+{
+    for (int i = 0; i < n; ++i)
+        if (!std::isfinite(v[i]))
+            return false;
+    return true;
+}
+
+// Almost any bytes unpack to a legal frame, and a run of pitch gains above
+// one (or an unstable filter) can grow the signal past the float range. Once
+// a history holds an infinity or a NaN, every later sample derives from it
+// and the decoder would never produce speech again. Such a state is worth
+// nothing, so the whole of it is dropped exactly as INITdec drops it: valid
+// frames that follow decode as the start of a new stream, which is the
+// quickest way back to speech and the one behaviour a host already knows.
+// (Clearing only the non-finite arrays would keep, say, an excitation near
+// the float limit driving freshly cleared filters into saturation.) Streams
+// that stay finite never get here, so their output is unchanged.
+//
+// Checked after the shift: the kept excitation holds every sample of this
+// frame, and the filters are recursive, so a non-finite value anywhere in
+// the frame reaches their last outputs (0 times infinity is NaN too).
+bool HistoryIsFinite(const DecoderState& s)
+{
+    return AllFinite(s.excitation, kHistoryLength) && AllFinite(s.synthesisMemory, kLpcOrder)
+        && AllFinite(s.postfilterMemory, kLpcOrder) && std::isfinite(s.postfilterTilt)
+        && std::isfinite(s.concealGain);
+}
+
+}  // namespace
+
+DecoderState::DecoderState()
+{
+    Reset();
+}
+
+void DecoderState::Reset()
+{
+    erasureCount = 0;
+    postfilterTilt = 0.0f;
+    noiseSeed = 0;
+    concealLag = 0;
+    concealGain = 0.0f;
+    std::memcpy(prevLsp, LspMeanTable, sizeof prevLsp);
+    std::memset(excitation, 0, sizeof excitation);
+    std::memset(synthesisMemory, 0, sizeof synthesisMemory);
+    std::memset(postfilterMemory, 0, sizeof postfilterMemory);
+}
+
+void DecoderState::AdvanceFrame(const float curLsp[kLpcOrder])
+{
+    std::memmove(excitation, excitation + kFrameLength, kHistoryLength * sizeof(float));
+    std::memmove(synthesisMemory, synthesisMemory + kFrameLength, kLpcOrder * sizeof(float));
+    std::memmove(postfilterMemory, postfilterMemory + kFrameLength, kLpcOrder * sizeof(float));
+    std::memcpy(prevLsp, curLsp, sizeof prevLsp);
+
+    if (!HistoryIsFinite(*this))
+        Reset();
+}
+
+}  // namespace mervox

@@ -1,0 +1,29 @@
+// Straightforward forms of stages that the library computes in a faster,
+// restructured way, for the tests that compare the two bit for bit and for
+// the benchmarks; and the inverse of the unpacking. Not part of the library.
+#pragma once
+
+#include <cstdint>
+
+#include "bitstream/bitstream.h"
+#include "codec_facts.h"
+
+namespace mervox::reference {
+
+// All-pole synthesis of the frame: writes memory[10..249] from memory[0..9]
+// (the previous frame's last outputs), the excitation and the four LPC sets.
+void SynthesisFilter(float memory[kFilterMemoryLength], const float excitation[kFrameLength],
+                     const float lpc[kLpcSetsLength]);
+
+// Formant postfilter with tilt compensation: out[0..239] from speech[0..239]
+// (out[-6..-1] and speech[-1] are the previous samples); updates tilt.
+void FormantPostfilter(float* out, const float* speech, const float lpc[kLpcSetsLength], float& tilt);
+
+// Writes the fields of params into a frame of type `rate` (0: 24 bytes,
+// 1: 20 bytes; the other bytes of frame are left as they are): the inverse
+// of UnpackFrame for a good frame. Fields must hold values a frame can carry
+// (lags 18..141, gain indices below the row count, a train flag only at
+// 6.3 kbit/s below lag 58, sub[0] and sub[2] with lag offset 1).
+void PackFrame(uint8_t frame[kMaxFrameBytes], const FrameParams& params, int rate);
+
+}  // namespace mervox::reference
