@@ -8,26 +8,24 @@ namespace mervox {
 namespace {
 
 constexpr double kVoicingFactor = 5.0;  // voiced when R^2 / (E0 E1) > 1/5
-constexpr int kWindow = kAnalysisWindow;
-constexpr int kLags = kSearchLags;
 
 // The correlations of the window with the window `first + k` samples
 // earlier, k = 0..6, in one pass: r[k] = window[0]*window[-first-k] + ...
 // + window[119]*window[119-first-k]. Each is summed over j in order, as a
 // correlation computed alone would be; side by side the processor runs the
 // seven sums in parallel.
-void CorrelateLags(const float* window, int first, double r[kLags])
+void CorrelateLags(const float* window, int first, double r[kSearchLags])
 {
-    double sum[kLags] = {};
+    double sum[kSearchLags] = {};
     const float* lagged = window - first;
-    for (int j = 0; j < kWindow; ++j) {
+    for (int j = 0; j < kAnalysisWindow; ++j) {
         const double w = window[j];
         // Unrolled, so that the sums stay in registers.
         MERVOX_UNROLL(7)
-        for (int k = 0; k < kLags; ++k)
+        for (int k = 0; k < kSearchLags; ++k)
             sum[k] += w * lagged[j - k];
     }
-    for (int k = 0; k < kLags; ++k)
+    for (int k = 0; k < kSearchLags; ++k)
         r[k] = sum[k];
 }
 
@@ -37,11 +35,11 @@ int32_t ClassifyLostFrame(const float* window, int32_t lagEstimate)
 {
     const int centre = lagEstimate > kMaxCentreLag ? kMaxCentreLag : lagEstimate;
     const int first = centre - kSearchHalfWidth;
-    double r[kLags];
+    double r[kSearchLags];
     CorrelateLags(window, first, r);
     float best = 0.0f;
     int lag = 0;
-    for (int k = 0; k < kLags; ++k) {
+    for (int k = 0; k < kSearchLags; ++k) {
         if (r[k] > best) {
             best = static_cast<float>(r[k]);
             lag = first + k;
@@ -52,7 +50,7 @@ int32_t ClassifyLostFrame(const float* window, int32_t lagEstimate)
     // The two energies side by side, each summed in order.
     const float* lagged = window - lag;
     double s0 = 0.0, s1 = 0.0;
-    for (int j = 0; j < kWindow; ++j) {
+    for (int j = 0; j < kAnalysisWindow; ++j) {
         s0 += static_cast<double>(window[j]) * window[j];
         s1 += static_cast<double>(lagged[j]) * lagged[j];
     }

@@ -10,17 +10,16 @@ namespace {
 constexpr int32_t kMaxErasureCount = 3;
 constexpr float kVoicedConcealGain = 0.875f;
 constexpr double kConcealAttenuation = 0.75;  // per further bad frame of the run
-constexpr int kRmsWindow = kAnalysisWindow;   // the last 120 past excitation samples
 
-// Root mean square of the last kRmsWindow past samples: the gain of an
+// Root mean square of the last 120 past samples: the gain of an
 // unvoiced loss run.
 float RmsOfRecentExcitation(const float excitation[kExcitationLength])
 {
-    const float* recent = excitation + kHistoryLength - kRmsWindow;
+    const float* recent = excitation + kHistoryLength - kAnalysisWindow;
     double energy = 0.0;
-    for (int j = 0; j < kRmsWindow; ++j)
+    for (int j = 0; j < kAnalysisWindow; ++j)
         energy += static_cast<double>(recent[j]) * recent[j];
-    const float meanSquare = static_cast<float>(energy * (1.0 / kRmsWindow));
+    const float meanSquare = static_cast<float>(energy * (1.0 / kAnalysisWindow));
     return static_cast<float>(std::sqrt(static_cast<double>(meanSquare)));
 }
 

@@ -8,8 +8,7 @@
 namespace mervox {
 namespace {
 
-constexpr int kLags = kSearchLags;                        // candidate lags per direction
-constexpr int kSegment = kSubframeLength + kLags - 1;    // samples the candidates reach together
+constexpr int kSegment = kSubframeLength + kSearchLags - 1;  // samples the candidates reach together
 constexpr double kMaxGainFactor = 0.21375;
 
 // Everything the lag search needs, in one pass over the subframe x[0..59]:
@@ -21,8 +20,8 @@ constexpr double kMaxGainFactor = 0.21375;
 // by side only lets the processor run the fifteen sums in parallel. Without
 // forward candidates (withForward false) fwd is neither read nor written.
 struct SearchSums {
-    double back[kLags];
-    double fwd[kLags];
+    double back[kSearchLags];
+    double fwd[kSearchLags];
     double energy;
 };
 
@@ -35,11 +34,11 @@ SearchSums SumForSearch(const double x[kSubframeLength], const double backSeg[kS
         s.energy += xn * xn;
         // Unrolled, so that the sums stay in registers.
         MERVOX_UNROLL(7)
-        for (int k = 0; k < kLags; ++k)
+        for (int k = 0; k < kSearchLags; ++k)
             s.back[k] += xn * backSeg[n + k];
         if (withForward) {
             MERVOX_UNROLL(7)
-            for (int k = 0; k < kLags; ++k)
+            for (int k = 0; k < kSearchLags; ++k)
                 s.fwd[k] += xn * fwdSeg[n + k];
         }
     }

@@ -13,14 +13,14 @@ struct PitchPostfilterParams {
     float scale;  // weight of x[n]
 };
 
-// Chooses the postfilter of subframe `subframe`, x pointing at its first
-// excitation sample (x[-145] .. the frame's last sample are readable).
-PitchPostfilterParams ComputePitchPostfilter(const float* x, int openLoopLag, int subframe);
-
 // The pitch postfilter of a good frame: for each subframe, the lag, gain
 // and scale chosen on the frame's finished excitation x[0..239] (x[-145..-1]
 // the history), applied: pfExcitation[n] = x[n] * scale + x[n + lag] * gain.
 void PitchPostfilter(float pfExcitation[kFrameLength], const float* x, const int32_t openLoopLag[kHalfFrames]);
+
+// Chooses the postfilter of subframe `subframe`, x pointing at its first
+// excitation sample (x[-145] .. the frame's last sample are readable).
+PitchPostfilterParams ComputePitchPostfilter(const float* x, int openLoopLag, int subframe);
 
 // Applies p to the subframe x[0..59], writing out[0..59].
 void ApplyPitchPostfilter(float out[kSubframeLength], const float* x, const PitchPostfilterParams& p);

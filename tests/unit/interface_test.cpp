@@ -22,7 +22,7 @@ const uint8_t* CorpusFrame(int rate, size_t k)
         test::ReadFileBytes(test::DataPath("corpus/speech-a.63.bit")),
         test::ReadFileBytes(test::DataPath("corpus/speech-a.53.bit")),
     };
-    return streams[rate].data() + k * (rate == kRate63 ? 24 : 20);
+    return streams[rate].data() + k * mervox_frame_bytes(static_cast<uint8_t>(rate));
 }
 
 Pcm Decode(Channel& channel, int rate, size_t first, size_t count)
