@@ -1,6 +1,6 @@
 // Single steps of the synthesis filter and the formant postfilter, shared by
-// the filters run one after the other and by their overlapped form
-// (SynthesizeAndPostfilter). Each step fixes its rounding points and the
+// their overlapped form (SynthesizeAndPostfilter) and by the filters run one
+// after the other that the tests compare it with (tests/reference). Each step fixes its rounding points and the
 // order of its double-precision sum: that order is part of the output.
 //
 // The recursions keep their last outputs in a RecentOutputs window, in

@@ -7,7 +7,8 @@
 // the synthesized speech (all of it, for its tilt), so it can run in the
 // same loop as the synthesis of subframe s + 1, and the processor then
 // works on both chains at once. Every sample is computed by the same step
-// as in the separate filters, so the output is identical.
+// as in the separate filters (kept for the tests in tests/reference), so
+// the output is identical.
 #include "codec_facts.h"
 #include "postfilter/filter_steps.h"
 #include "postfilter/postfilter.h"
