@@ -1,0 +1,313 @@
+#!/usr/bin/python3
+"""The codec plugin inside Wireshark's own tools, headless.
+
+  wireshark_tools_test.py plugins PLUGIN TSHARK
+      tshark -G plugins lists the staged plugin as a codec plugin, and the
+      module exports Wireshark's four plugin symbols and nothing of mervox.
+  wireshark_tools_test.py sharkd PLUGIN SHARKD MERVOX CAPTURE
+      sharkd decodes every G.723.1 RTP stream of CAPTURE through the plugin
+      to the samples `mervox decode` gives for the same payloads in the same
+      order.
+
+Wireshark ignores WIRESHARK_PLUGIN_DIR and per-user plugin folders when run
+as root, so as root the tools run as user and group 65534 (setpriv) on a
+world-readable copy of the plugin and the capture. Exit status 77 means the
+test was skipped (1 instead when CI=true).
+"""
+import base64
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+SKIP = 77
+WAV_HEADER_BYTES = 44
+
+
+def fail(message):
+    print("FAIL: " + message, file=sys.stderr)
+    sys.exit(1)
+
+
+def skip(message):
+    if os.environ.get("CI") == "true":
+        fail(message + " (not skipped: CI=true)")
+    print("SKIPPED: " + message)
+    sys.exit(SKIP)
+
+
+class Stage:
+    """DIR/4.0/codecs/PLUGIN and other files, readable by everyone."""
+
+    def __init__(self, plugin):
+        self.root = os.geteuid() == 0
+        self.dir = tempfile.mkdtemp(prefix="mervox-wireshark-", dir="/tmp" if self.root else None)
+        codecs = os.path.join(self.dir, "4.0", "codecs")
+        os.makedirs(codecs)
+        self.plugin = self.add(plugin, codecs)
+        for folder in (self.dir, os.path.join(self.dir, "4.0"), codecs):
+            os.chmod(folder, 0o755)
+        self.runner = []
+        if self.root:
+            setpriv = shutil.which("setpriv")
+            if not setpriv:
+                skip("running as root, and setpriv (Debian package util-linux) is missing to run "
+                     "Wireshark's tools as another user; as root they ignore WIRESHARK_PLUGIN_DIR")
+            self.runner = [setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--"]
+
+    def add(self, path, folder=None):
+        target = os.path.join(folder or self.dir, os.path.basename(path))
+        shutil.copyfile(path, target)
+        os.chmod(target, 0o644)
+        return target
+
+    def run(self, command, stdin=None):
+        env = {
+            "PATH": "/usr/bin:/bin",
+            "HOME": "/nonexistent",  # no personal plugins or preferences
+            "LANG": "C.UTF-8",
+            "WIRESHARK_PLUGIN_DIR": self.dir,
+        }
+        # A sanitizer build of the plugin needs the runtime loaded first.
+        for name in ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS"):
+            if name in os.environ:
+                env[name] = os.environ[name]
+        return subprocess.run(self.runner + command, input=stdin, capture_output=True, env=env,
+                              cwd=self.dir, timeout=600)
+
+    def remove(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def check_tool(path, package):
+    if not path or not os.access(path, os.X_OK):
+        skip("%s not found (Debian package %s)" % (path or "tool", package))
+
+
+def exported_symbols(module):
+    nm = shutil.which("nm")
+    if not nm:
+        fail("nm (binutils) not found")
+    out = subprocess.run([nm, "-D", "--defined-only", module], capture_output=True, text=True, check=True)
+    return sorted(line.split()[-1] for line in out.stdout.splitlines() if line.strip())
+
+
+def test_plugins(plugin, tshark, version):
+    check_tool(tshark, "tshark")
+    symbols = exported_symbols(plugin)
+    want = ["plugin_register", "plugin_version", "plugin_want_major", "plugin_want_minor"]
+    # A sanitizer build also exports the sanitizer runtime's hooks.
+    if [s for s in symbols if s.startswith("plugin_") or s.startswith("mervox")] != want:
+        fail("the module should export exactly %s, exports %s" % (want, symbols))
+    needed = subprocess.run(["readelf", "-d", plugin], capture_output=True, text=True, check=True).stdout
+    if "libmervox" in needed:
+        fail("the module needs libmervox at run time; it should link mervox statically:\n" + needed)
+
+    stage = Stage(plugin)
+    try:
+        result = stage.run([tshark, "-G", "plugins"])
+        output = result.stdout.decode(errors="replace")
+        errors = result.stderr.decode(errors="replace")
+        if result.returncode != 0:
+            fail("tshark -G plugins exited with %d:\n%s" % (result.returncode, errors))
+        rows = [[field.strip() for field in line.split("\t")] for line in output.splitlines()]
+        ours = [row for row in rows if len(row) == 4 and row[3] == stage.plugin]
+        if len(ours) != 1:
+            fail("tshark -G plugins does not list %s:\n%s%s" % (stage.plugin, output, errors))
+        name, plugin_version, kind, _ = ours[0]
+        if (name, plugin_version, kind) != (os.path.basename(plugin), version, "codec"):
+            fail("listed as %s" % ours[0])
+        print("tshark -G plugins: " + "  ".join(ours[0]))
+    finally:
+        stage.remove()
+
+
+# --- The capture, read independently of Wireshark: RTP payloads per stream,
+# --- in the order of the records in the file.
+
+def link_payload(linktype, frame):
+    """The IP packet inside a captured frame, or None."""
+    if linktype == 1:  # Ethernet, with VLAN tags
+        offset, ethertype = 14, struct.unpack_from("!H", frame, 12)[0]
+        while ethertype in (0x8100, 0x88A8):
+            ethertype = struct.unpack_from("!H", frame, offset + 2)[0]
+            offset += 4
+        return frame[offset:] if ethertype in (0x0800, 0x86DD) else None
+    if linktype in (0, 108):  # BSD loopback
+        return frame[4:]
+    if linktype in (101, 228, 229):  # raw IP
+        return frame
+    fail("the capture's link type %d is not read by this test" % linktype)
+
+
+def udp_datagram(packet):
+    """(source address, source port, destination address, destination port, payload) or None."""
+    version = packet[0] >> 4
+    if version == 4:
+        header = (packet[0] & 15) * 4
+        total = struct.unpack_from("!H", packet, 2)[0]
+        if packet[9] != 17 or struct.unpack_from("!H", packet, 6)[0] & 0x3FFF:
+            return None
+        src, dst = ".".join(map(str, packet[12:16])), ".".join(map(str, packet[16:20]))
+        packet = packet[header:total]
+    elif version == 6:
+        if packet[6] != 17:
+            return None
+        import ipaddress
+        src = str(ipaddress.IPv6Address(bytes(packet[8:24])))
+        dst = str(ipaddress.IPv6Address(bytes(packet[24:40])))
+        packet = packet[40:40 + struct.unpack_from("!H", packet, 4)[0]]
+    else:
+        return None
+    sport, dport, length = struct.unpack_from("!HHH", packet, 0)
+    return src, sport, dst, dport, packet[8:length]
+
+
+def rtp_g723(datagram):
+    """(ssrc, sequence, payload) of an RTP packet of payload type 4, or None."""
+    if len(datagram) < 12 or datagram[0] >> 6 != 2 or datagram[1] & 0x7F != 4:
+        return None
+    sequence, _, ssrc = struct.unpack_from("!HII", datagram, 2)
+    offset = 12 + 4 * (datagram[0] & 15)
+    if datagram[0] & 0x10:
+        offset += 4 + 4 * struct.unpack_from("!H", datagram, offset + 2)[0]
+    end = len(datagram) - (datagram[-1] if datagram[0] & 0x20 else 0)
+    return ssrc, sequence, datagram[offset:end]
+
+
+def read_pcapng(path):
+    """(link type, frame bytes) of every packet, in file order."""
+    data = open(path, "rb").read()
+    if data[:4] != b"\x0a\x0d\x0d\x0a":
+        fail(path + " is not a pcapng capture")
+    order = "<" if data[8:12] == b"\x4d\x3c\x2b\x1a" else ">"
+    interfaces, offset = [], 0
+    while offset + 12 <= len(data):
+        kind, length = struct.unpack_from(order + "II", data, offset)
+        body = data[offset + 8:offset + length - 4]
+        if kind == 1:
+            interfaces.append(struct.unpack_from(order + "H", body, 0)[0])
+        elif kind == 6:
+            interface, _, _, captured = struct.unpack_from(order + "IIII", body, 0)
+            yield interfaces[interface], body[20:20 + captured]
+        offset += length
+
+
+def capture_streams(path):
+    """{(saddr, sport, daddr, dport, ssrc): [(sequence, payload), ...]} in capture order."""
+    streams = {}
+    for linktype, frame in read_pcapng(path):
+        packet = link_payload(linktype, frame)
+        datagram = packet and udp_datagram(packet)
+        rtp = datagram and rtp_g723(datagram[4])
+        if rtp:
+            streams.setdefault(datagram[:4] + (rtp[0],), []).append((rtp[1], rtp[2]))
+    return streams
+
+
+def frame_lengths_ok(payload, mervox_frame_bytes=(24, 20, 4, 1)):
+    offset = 0
+    while offset < len(payload):
+        offset += mervox_frame_bytes[payload[offset] & 3]
+    return offset == len(payload)
+
+
+def mervox_decode(mervox, frames, work):
+    stream, raw = os.path.join(work, "payloads.bit"), os.path.join(work, "payloads.raw")
+    with open(stream, "wb") as f:
+        f.write(frames)
+    result = subprocess.run([mervox, "decode", stream, "-f", "raw", "-o", raw, "-q"], capture_output=True, text=True)
+    if result.returncode != 0:
+        fail("mervox decode failed: " + result.stderr)
+    return open(raw, "rb").read()
+
+
+def test_sharkd(plugin, sharkd, mervox, capture):
+    check_tool(sharkd, "tshark")
+    streams = capture_streams(capture)
+    if len(streams) != 2:
+        fail("expected the corpus capture's two G.723.1 streams, found %d" % len(streams))
+
+    stage = Stage(plugin)
+    try:
+        staged_capture = stage.add(capture)
+        requests = [
+            {"method": "setconf", "params": {"name": "rtp.heuristic_rtp", "value": "TRUE"}},
+            {"method": "load", "params": {"file": staged_capture}},
+            {"method": "tap", "params": {"tap0": "rtp-streams"}},
+        ]
+        tokens = []
+        for (saddr, sport, daddr, dport, ssrc) in streams:
+            tokens.append("rtp:%s_%d_%s_%d_0x%08X" % (saddr, sport, daddr, dport, ssrc))
+            requests.append({"method": "download", "params": {"token": tokens[-1]}})
+        lines = "".join(json.dumps(dict(jsonrpc="2.0", id=k + 1, **r)) + "\n" for k, r in enumerate(requests))
+        result = stage.run([sharkd, "-"], stdin=lines.encode())
+        replies = {}
+        for line in result.stdout.decode(errors="replace").splitlines():
+            if line.startswith("{"):
+                reply = json.loads(line)
+                replies[reply.get("id")] = reply
+        for k, request in enumerate(requests):
+            reply = replies.get(k + 1)
+            if not reply or "result" not in reply:
+                fail("sharkd gave no result for %s: %s\nstderr: %s"
+                     % (request, reply, result.stderr.decode(errors="replace")[-2000:]))
+
+        tapped = replies[3]["result"]["taps"][0]["streams"]
+        print("sharkd rtp-streams: " + ", ".join("0x%08X %s %d packets" % (s["ssrc"], s["payload"], s["pkts"])
+                                                 for s in tapped))
+        if sorted(s["ssrc"] for s in tapped) != sorted(key[4] for key in streams):
+            fail("sharkd's RTP streams are not the capture's G.723.1 streams")
+
+        for k, (key, packets) in enumerate(streams.items()):
+            download = replies[4 + k]["result"]
+            wav = base64.b64decode(download.get("data", ""))
+            if wav[:4] != b"RIFF" or wav[8:16] != b"WAVEfmt ":
+                fail("%s: not a WAV file: %r" % (tokens[k], wav[:16]))
+            channels, rate = struct.unpack_from("<HI", wav, 22)
+            if (channels, rate) != (1, 8000):
+                fail("%s: %d channels at %d Hz, not 1 at 8000" % (tokens[k], channels, rate))
+            got = wav[WAV_HEADER_BYTES:]
+
+            # Wireshark hands the payloads over in capture order: the order
+            # of the records in the file, late and repeated packets where
+            # they arrived, and nothing for missing ones.
+            if not all(frame_lengths_ok(payload) for _, payload in packets):
+                fail("a payload of %s does not split into whole frames" % tokens[k])
+            frames = b"".join(payload for _, payload in packets)
+            want = mervox_decode(mervox, frames, stage.dir)
+            sequences = [sequence for sequence, _ in packets]
+            late = sum(1 for a, b in zip(sequences, sequences[1:]) if (b - a) & 0xFFFF > 0x8000)
+            repeated = len(sequences) - len(set(sequences))
+            print("%s: %d packets (%d arrived late, %d repeated), %d samples from sharkd, %d from mervox decode"
+                  % (tokens[k], len(packets), late, repeated, len(got) // 2, len(want) // 2))
+            # The capture has late and repeated packets, so this comparison
+            # tells capture order from sequence order.
+            in_sequence = [payload for _, payload in sorted(packets, key=lambda p: (p[0] - sequences[0]) & 0xFFFF)]
+            if mervox_decode(mervox, b"".join(in_sequence), stage.dir) == want:
+                fail("%s: decoding in sequence order gives the same samples; the test cannot see the order"
+                     % tokens[k])
+            if got != want:
+                first = next((i for i in range(0, min(len(got), len(want)), 2) if got[i:i + 2] != want[i:i + 2]),
+                             min(len(got), len(want)))
+                fail("%s: sharkd's samples differ from mervox decode of the payloads in capture order, "
+                     "first at sample %d" % (tokens[k], first // 2))
+    finally:
+        stage.remove()
+
+
+def main(argv):
+    if len(argv) >= 4 and argv[1] == "plugins":
+        test_plugins(argv[2], argv[3], argv[4] if len(argv) > 4 else "")
+    elif len(argv) == 6 and argv[1] == "sharkd":
+        test_sharkd(*argv[2:])
+    else:
+        fail("usage: %s plugins PLUGIN TSHARK VERSION | sharkd PLUGIN SHARKD MERVOX CAPTURE" % argv[0])
+    print("OK")
+
+
+if __name__ == "__main__":
+    main(sys.argv)
