@@ -6,6 +6,7 @@
 #   scripts/install-deps.sh build    only what the library and the mervox command need
 set -euo pipefail
 
+lean_packages=()
 packages=(
   # library and command-line tool
   build-essential cmake pkg-config
@@ -20,6 +21,12 @@ if [ "${1:-all}" != build ]; then
     # 32-bit Windows DLL and its tests under Wine
     g++-mingw-w64-i686 wine wine32:i386
   )
+  # Large development packages, installed without their recommendations
+  # (which pull in a desktop).
+  lean_packages+=(
+    # Wireshark codec plugin; tshark and sharkd (package tshark) run its tests
+    wireshark-dev libwireshark-dev libwsutil-dev tshark python3
+  )
 fi
 
 as_root() {
@@ -32,12 +39,24 @@ if [[ " ${packages[*]} " == *" wine32:i386 "* ]] && ! dpkg --print-foreign-archi
   as_root apt-get update -qq
 fi
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
+missing_of() {
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
+  done
+}
+mapfile -t missing < <(missing_of "${packages[@]}")
+mapfile -t missing_lean < <(missing_of "${lean_packages[@]}")
+if [ $((${#missing[@]} + ${#missing_lean[@]})) -gt 0 ]; then
+  as_root apt-get update -qq
+fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
-  as_root apt-get update -qq
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+fi
+if [ ${#missing_lean[@]} -gt 0 ]; then
+  echo "Installing (without recommended packages): ${missing_lean[*]}"
+  # tshark asks whether non-root users may capture packets: no (the tests
+  # read captures only).
+  echo "wireshark-common wireshark-common/install-setuid boolean false" | as_root debconf-set-selections
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing_lean[@]}"
 fi
