@@ -78,9 +78,9 @@ class Stage:
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
-def check_tool(path, package):
+def check_tool(path, name):
     if not path or not os.access(path, os.X_OK):
-        skip("%s not found (Debian package %s)" % (path or "tool", package))
+        skip("%s not found (Debian package tshark)" % name)
 
 
 def exported_symbols(module):
@@ -220,76 +220,138 @@ def mervox_decode(mervox, frames, work):
     return open(raw, "rb").read()
 
 
-def test_sharkd(plugin, sharkd, mervox, capture):
-    check_tool(sharkd, "tshark")
+def token_of(key):
+    saddr, sport, daddr, dport, ssrc = key
+    return "rtp:%s_%d_%s_%d_0x%08X" % (saddr, sport, daddr, dport, ssrc)
+
+
+def sharkd_downloads(stage, sharkd, capture, keys, heuristic):
+    """sharkd's RTP streams of the capture, and the samples of each stream in keys."""
+    requests = [{"method": "load", "params": {"file": capture}},
+                {"method": "tap", "params": {"tap0": "rtp-streams"}}]
+    if heuristic:
+        requests.insert(0, {"method": "setconf", "params": {"name": "rtp.heuristic_rtp", "value": "TRUE"}})
+    first_download = len(requests)
+    requests += [{"method": "download", "params": {"token": token_of(key)}} for key in keys]
+    # Request k has the id k + 1 (sharkd does not answer id 0).
+    lines = "".join(json.dumps(dict(jsonrpc="2.0", id=k + 1, **r)) + "\n" for k, r in enumerate(requests))
+    result = stage.run([sharkd, "-"], stdin=lines.encode())
+    replies = {}
+    for line in result.stdout.decode(errors="replace").splitlines():
+        if line.startswith("{"):
+            reply = json.loads(line)
+            replies[reply.get("id", 0) - 1] = reply.get("result")
+    for k, request in enumerate(requests):
+        if not replies.get(k):
+            fail("sharkd gave no result for %s\nstderr: %s" % (request, result.stderr.decode(errors="replace")[-2000:]))
+
+    tapped = replies[first_download - 1]["taps"][0]["streams"]
+    print("sharkd rtp-streams: " + ", ".join("0x%08X %s %d packets" % (s["ssrc"], s["payload"], s["pkts"])
+                                             for s in tapped))
+    samples = {}
+    for k, key in enumerate(keys):
+        wav = base64.b64decode(replies[first_download + k].get("data", ""))
+        if wav[:4] != b"RIFF" or wav[8:16] != b"WAVEfmt ":
+            fail("%s: not a WAV file: %r" % (token_of(key), wav[:16]))
+        channels, rate = struct.unpack_from("<HI", wav, 22)
+        if (channels, rate) != (1, 8000):
+            fail("%s: %d channels at %d Hz, not 1 at 8000" % (token_of(key), channels, rate))
+        samples[key] = wav[WAV_HEADER_BYTES:]
+    return tapped, samples
+
+
+def compare(token, got, want):
+    print("%s: %d samples from sharkd, %d from mervox decode" % (token, len(got) // 2, len(want) // 2))
+    if got != want:
+        first = next((i for i in range(0, min(len(got), len(want)), 2) if got[i:i + 2] != want[i:i + 2]),
+                     min(len(got), len(want)))
+        fail("%s: sharkd's samples differ from mervox decode of the same payloads in capture order, "
+             "first at sample %d" % (token, first // 2))
+
+
+def test_corpus_capture(stage, sharkd, mervox, capture):
+    """Both streams of the corpus capture (found by RTP's heuristic)."""
     streams = capture_streams(capture)
     if len(streams) != 2:
         fail("expected the corpus capture's two G.723.1 streams, found %d" % len(streams))
+    tapped, samples = sharkd_downloads(stage, sharkd, stage.add(capture), list(streams), heuristic=True)
+    if sorted((s["ssrc"], s["payload"]) for s in tapped) != sorted((key[4], "g723") for key in streams):
+        fail("sharkd's RTP streams are not the capture's G.723.1 streams")
 
+    for key, packets in streams.items():
+        # Wireshark hands the payloads over in capture order: the order of
+        # the records in the file, late and repeated packets where they
+        # arrived, and nothing for missing ones.
+        if not all(frame_lengths_ok(payload) for _, payload in packets):
+            fail("a payload of %s does not split into whole frames" % token_of(key))
+        want = mervox_decode(mervox, b"".join(payload for _, payload in packets), stage.dir)
+        sequences = [sequence for sequence, _ in packets]
+        late = sum(1 for a, b in zip(sequences, sequences[1:]) if (b - a) & 0xFFFF > 0x8000)
+        repeated = len(sequences) - len(set(sequences))
+        print("%s: %d packets, %d arrived late, %d repeated" % (token_of(key), len(packets), late, repeated))
+        # Late and repeated packets make this comparison tell capture order
+        # from sequence order.
+        in_sequence = [payload for _, payload in sorted(packets, key=lambda p: (p[0] - sequences[0]) & 0xFFFF)]
+        if mervox_decode(mervox, b"".join(in_sequence), stage.dir) == want:
+            fail("%s: decoding in sequence order gives the same samples; the test cannot see the order"
+                 % token_of(key))
+        compare(token_of(key), samples[key], want)
+
+
+def ethernet_udp(src, dst, sport, dport, payload):
+    udp = struct.pack("!HHHH", sport, dport, 8 + len(payload), 0) + payload
+    ip = struct.pack("!BBHHHBBH4s4s", 0x45, 0, 20 + len(udp), 0, 0, 64, 17, 0,
+                     bytes(map(int, src.split("."))), bytes(map(int, dst.split("."))))
+    return b"\x00" * 12 + b"\x08\x00" + ip + udp
+
+
+def test_dynamic_payload_type(stage, sharkd, mervox, stream_file):
+    """A call whose SDP maps payload type 96 to G723: the player looks the
+    codec up by that name. Packets of 1 to 3 frames of a stream with
+    silence frames."""
+    stream = open(stream_file, "rb").read()
+    sdp = ("v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
+           "m=audio 40000 RTP/AVP 96\r\na=rtpmap:96 G723/8000\r\n")
+    invite = ("INVITE sip:b@127.0.0.2 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:5060;branch=z9hG4bK1\r\n"
+              "From: <sip:a@127.0.0.1>;tag=1\r\nTo: <sip:b@127.0.0.2>\r\nCall-ID: 1@127.0.0.1\r\n"
+              "CSeq: 1 INVITE\r\nContact: <sip:a@127.0.0.1>\r\nContent-Type: application/sdp\r\n"
+              "Content-Length: %d\r\n\r\n%s" % (len(sdp), sdp))
+    records = [ethernet_udp("127.0.0.1", "127.0.0.2", 5060, 5060, invite.encode())]
+    key = ("127.0.0.2", 50000, "127.0.0.1", 40000, 0xABCD0001)
+    offset, sequence, timestamp, sent = 0, 0, 0, b""
+    while offset < len(stream) and sequence < 400:
+        payload = b""
+        for _ in range(sequence % 3 + 1):
+            if offset < len(stream):
+                length = (24, 20, 4, 1)[stream[offset] & 3]
+                payload += stream[offset:offset + length]
+                offset += length
+        rtp = struct.pack("!BBHII", 0x80, 96, sequence, timestamp, key[4]) + payload
+        records.append(ethernet_udp(key[0], key[2], key[1], key[3], rtp))
+        sent += payload
+        sequence, timestamp = sequence + 1, timestamp + 240 * (sequence % 3 + 1)
+    if not frame_lengths_ok(sent) or not any(sent[i] & 2 for i in range(len(sent))):
+        fail("the hand-made call should hold whole frames, silence frames among them")
+    capture = os.path.join(stage.dir, "dynamic.pcap")
+    with open(capture, "wb") as f:
+        f.write(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 1))
+        for k, frame in enumerate(records):
+            f.write(struct.pack("<IIII", 1000 + k // 30, (k % 30) * 30000, len(frame), len(frame)) + frame)
+    os.chmod(capture, 0o644)
+
+    tapped, samples = sharkd_downloads(stage, sharkd, capture, [key], heuristic=False)
+    if [(s["ssrc"], s["payload"]) for s in tapped] != [(key[4], "G723")]:
+        fail("sharkd should see one stream of payload G723 from the SDP")
+    compare(token_of(key), samples[key], mervox_decode(mervox, sent, stage.dir))
+
+
+def test_sharkd(plugin, sharkd, mervox, capture):
+    check_tool(sharkd, "sharkd")
     stage = Stage(plugin)
     try:
-        staged_capture = stage.add(capture)
-        requests = [
-            {"method": "setconf", "params": {"name": "rtp.heuristic_rtp", "value": "TRUE"}},
-            {"method": "load", "params": {"file": staged_capture}},
-            {"method": "tap", "params": {"tap0": "rtp-streams"}},
-        ]
-        tokens = []
-        for (saddr, sport, daddr, dport, ssrc) in streams:
-            tokens.append("rtp:%s_%d_%s_%d_0x%08X" % (saddr, sport, daddr, dport, ssrc))
-            requests.append({"method": "download", "params": {"token": tokens[-1]}})
-        lines = "".join(json.dumps(dict(jsonrpc="2.0", id=k + 1, **r)) + "\n" for k, r in enumerate(requests))
-        result = stage.run([sharkd, "-"], stdin=lines.encode())
-        replies = {}
-        for line in result.stdout.decode(errors="replace").splitlines():
-            if line.startswith("{"):
-                reply = json.loads(line)
-                replies[reply.get("id")] = reply
-        for k, request in enumerate(requests):
-            reply = replies.get(k + 1)
-            if not reply or "result" not in reply:
-                fail("sharkd gave no result for %s: %s\nstderr: %s"
-                     % (request, reply, result.stderr.decode(errors="replace")[-2000:]))
-
-        tapped = replies[3]["result"]["taps"][0]["streams"]
-        print("sharkd rtp-streams: " + ", ".join("0x%08X %s %d packets" % (s["ssrc"], s["payload"], s["pkts"])
-                                                 for s in tapped))
-        if sorted(s["ssrc"] for s in tapped) != sorted(key[4] for key in streams):
-            fail("sharkd's RTP streams are not the capture's G.723.1 streams")
-
-        for k, (key, packets) in enumerate(streams.items()):
-            download = replies[4 + k]["result"]
-            wav = base64.b64decode(download.get("data", ""))
-            if wav[:4] != b"RIFF" or wav[8:16] != b"WAVEfmt ":
-                fail("%s: not a WAV file: %r" % (tokens[k], wav[:16]))
-            channels, rate = struct.unpack_from("<HI", wav, 22)
-            if (channels, rate) != (1, 8000):
-                fail("%s: %d channels at %d Hz, not 1 at 8000" % (tokens[k], channels, rate))
-            got = wav[WAV_HEADER_BYTES:]
-
-            # Wireshark hands the payloads over in capture order: the order
-            # of the records in the file, late and repeated packets where
-            # they arrived, and nothing for missing ones.
-            if not all(frame_lengths_ok(payload) for _, payload in packets):
-                fail("a payload of %s does not split into whole frames" % tokens[k])
-            frames = b"".join(payload for _, payload in packets)
-            want = mervox_decode(mervox, frames, stage.dir)
-            sequences = [sequence for sequence, _ in packets]
-            late = sum(1 for a, b in zip(sequences, sequences[1:]) if (b - a) & 0xFFFF > 0x8000)
-            repeated = len(sequences) - len(set(sequences))
-            print("%s: %d packets (%d arrived late, %d repeated), %d samples from sharkd, %d from mervox decode"
-                  % (tokens[k], len(packets), late, repeated, len(got) // 2, len(want) // 2))
-            # The capture has late and repeated packets, so this comparison
-            # tells capture order from sequence order.
-            in_sequence = [payload for _, payload in sorted(packets, key=lambda p: (p[0] - sequences[0]) & 0xFFFF)]
-            if mervox_decode(mervox, b"".join(in_sequence), stage.dir) == want:
-                fail("%s: decoding in sequence order gives the same samples; the test cannot see the order"
-                     % tokens[k])
-            if got != want:
-                first = next((i for i in range(0, min(len(got), len(want)), 2) if got[i:i + 2] != want[i:i + 2]),
-                             min(len(got), len(want)))
-                fail("%s: sharkd's samples differ from mervox decode of the payloads in capture order, "
-                     "first at sample %d" % (tokens[k], first // 2))
+        test_corpus_capture(stage, sharkd, mervox, capture)
+        test_dynamic_payload_type(stage, sharkd, mervox,
+                                  os.path.join(os.path.dirname(capture), "speech-a.63-vad.bit"))
     finally:
         stage.remove()
 
