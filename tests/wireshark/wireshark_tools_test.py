@@ -7,7 +7,9 @@
   wireshark_tools_test.py sharkd PLUGIN SHARKD MERVOX CAPTURE
       sharkd decodes every G.723.1 RTP stream of CAPTURE through the plugin
       to the samples `mervox decode` gives for the same payloads in the same
-      order.
+      order; so does a hand-made call on a dynamic payload type named G723.
+  wireshark_tools_test.py sharkd-installed CAPTURE WORKDIR
+      The same with the installed plugin, /usr/bin/sharkd and /usr/bin/mervox.
 
 Wireshark ignores WIRESHARK_PLUGIN_DIR and per-user plugin folders when run
 as root, so as root the tools run as user and group 65534 (setpriv) on a
@@ -40,17 +42,24 @@ def skip(message):
 
 
 class Stage:
-    """DIR/4.0/codecs/PLUGIN and other files, readable by everyone."""
+    """DIR/4.0/codecs/PLUGIN and other files, readable by everyone. Without a
+    plugin, the installed one is tested: nothing staged, the tools run as
+    they are, and DIR is the given work folder."""
 
-    def __init__(self, plugin):
+    def __init__(self, plugin, workdir=None):
         self.root = os.geteuid() == 0
-        self.dir = tempfile.mkdtemp(prefix="mervox-wireshark-", dir="/tmp" if self.root else None)
+        self.plugin = plugin
+        self.runner = []
+        if not plugin:
+            os.makedirs(workdir, exist_ok=True)
+            self.dir, self.keep = workdir, True
+            return
+        self.dir, self.keep = tempfile.mkdtemp(prefix="mervox-wireshark-", dir="/tmp" if self.root else None), False
         codecs = os.path.join(self.dir, "4.0", "codecs")
         os.makedirs(codecs)
         self.plugin = self.add(plugin, codecs)
         for folder in (self.dir, os.path.join(self.dir, "4.0"), codecs):
             os.chmod(folder, 0o755)
-        self.runner = []
         if self.root:
             setpriv = shutil.which("setpriv")
             if not setpriv:
@@ -69,13 +78,15 @@ class Stage:
             "PATH": "/usr/bin:/bin",
             "HOME": "/nonexistent",  # no personal plugins or preferences
             "LANG": "C.UTF-8",
-            "WIRESHARK_PLUGIN_DIR": self.dir,
         }
+        if self.plugin:
+            env["WIRESHARK_PLUGIN_DIR"] = self.dir
         return subprocess.run(self.runner + command, input=stdin, capture_output=True, env=env,
                               cwd=self.dir, timeout=600)
 
     def remove(self):
-        shutil.rmtree(self.dir, ignore_errors=True)
+        if not self.keep:
+            shutil.rmtree(self.dir, ignore_errors=True)
 
 
 def check_tool(path, name):
@@ -345,9 +356,11 @@ def test_dynamic_payload_type(stage, sharkd, mervox, stream_file):
     compare(token_of(key), samples[key], mervox_decode(mervox, sent, stage.dir))
 
 
-def test_sharkd(plugin, sharkd, mervox, capture):
+def test_sharkd(plugin, sharkd, mervox, capture, workdir=None):
     check_tool(sharkd, "sharkd")
-    stage = Stage(plugin)
+    if not mervox or not os.access(mervox, os.X_OK):
+        fail("the mervox command was not found")
+    stage = Stage(plugin, workdir)
     try:
         test_corpus_capture(stage, sharkd, mervox, capture)
         test_dynamic_payload_type(stage, sharkd, mervox,
@@ -361,8 +374,13 @@ def main(argv):
         test_plugins(argv[2], argv[3], argv[4] if len(argv) > 4 else "")
     elif len(argv) == 6 and argv[1] == "sharkd":
         test_sharkd(*argv[2:])
+    elif len(argv) == 4 and argv[1] == "sharkd-installed":
+        # The installed plugin, sharkd and mervox command (package test).
+        test_sharkd(None, shutil.which("sharkd", path="/usr/bin:/bin"), shutil.which("mervox", path="/usr/bin:/bin"),
+                    argv[2], argv[3])
     else:
-        fail("usage: %s plugins PLUGIN TSHARK VERSION | sharkd PLUGIN SHARKD MERVOX CAPTURE" % argv[0])
+        fail("usage: %s plugins PLUGIN TSHARK VERSION | sharkd PLUGIN SHARKD MERVOX CAPTURE"
+             " | sharkd-installed CAPTURE WORKDIR" % argv[0])
     print("OK")
 
 
