@@ -1,15 +1,17 @@
 #!/usr/bin/python3
 """The codec plugin inside Wireshark's own tools, headless.
 
-  wireshark_tools_test.py plugins PLUGIN TSHARK
+  wireshark_tools_test.py plugins PLUGIN TSHARK VERSION
       tshark -G plugins lists the staged plugin as a codec plugin, and the
       module exports Wireshark's four plugin symbols and nothing of mervox.
-  wireshark_tools_test.py sharkd PLUGIN SHARKD MERVOX CAPTURE
+  wireshark_tools_test.py sharkd PLUGIN SHARKD MERVOX LIBMERVOX CAPTURE
       sharkd decodes every G.723.1 RTP stream of CAPTURE through the plugin
       to the samples `mervox decode` gives for the same payloads in the same
       order; so does a hand-made call on a dynamic payload type named G723.
+      Frames are split by mervox_frame_bytes of the shared library LIBMERVOX.
   wireshark_tools_test.py sharkd-installed CAPTURE WORKDIR
-      The same with the installed plugin, /usr/bin/sharkd and /usr/bin/mervox.
+      The same with the installed plugin, /usr/bin/sharkd, /usr/bin/mervox and
+      libmervox.so.0.
 
 Wireshark ignores WIRESHARK_PLUGIN_DIR and per-user plugin folders when run
 as root, so as root the tools run as user and group 65534 (setpriv) on a
@@ -17,6 +19,7 @@ world-readable copy of the plugin and the capture. Exit status 77 means the
 test was skipped (1 instead when CI=true).
 """
 import base64
+import ctypes
 import json
 import os
 import shutil
@@ -134,42 +137,21 @@ def test_plugins(plugin, tshark, version):
 # --- The capture, read independently of Wireshark: RTP payloads per stream,
 # --- in the order of the records in the file.
 
-def link_payload(linktype, frame):
-    """The IP packet inside a captured frame, or None."""
-    if linktype == 1:  # Ethernet, with VLAN tags
-        offset, ethertype = 14, struct.unpack_from("!H", frame, 12)[0]
-        while ethertype in (0x8100, 0x88A8):
-            ethertype = struct.unpack_from("!H", frame, offset + 2)[0]
-            offset += 4
-        return frame[offset:] if ethertype in (0x0800, 0x86DD) else None
-    if linktype in (0, 108):  # BSD loopback
-        return frame[4:]
-    if linktype in (101, 228, 229):  # raw IP
-        return frame
-    fail("the capture's link type %d is not read by this test" % linktype)
-
-
-def udp_datagram(packet):
-    """(source address, source port, destination address, destination port, payload) or None."""
-    version = packet[0] >> 4
-    if version == 4:
-        header = (packet[0] & 15) * 4
-        total = struct.unpack_from("!H", packet, 2)[0]
-        if packet[9] != 17 or struct.unpack_from("!H", packet, 6)[0] & 0x3FFF:
-            return None
-        src, dst = ".".join(map(str, packet[12:16])), ".".join(map(str, packet[16:20]))
-        packet = packet[header:total]
-    elif version == 6:
-        if packet[6] != 17:
-            return None
-        import ipaddress
-        src = str(ipaddress.IPv6Address(bytes(packet[8:24])))
-        dst = str(ipaddress.IPv6Address(bytes(packet[24:40])))
-        packet = packet[40:40 + struct.unpack_from("!H", packet, 4)[0]]
-    else:
+def udp_over_ethernet(linktype, frame):
+    """(source address, source port, destination address, destination port,
+    payload) of a UDP datagram over IPv4 on Ethernet (as in the corpus
+    capture), or None."""
+    if linktype != 1:
+        fail("the capture's link type %d is not read by this test" % linktype)
+    if struct.unpack_from("!H", frame, 12)[0] != 0x0800:
         return None
-    sport, dport, length = struct.unpack_from("!HHH", packet, 0)
-    return src, sport, dst, dport, packet[8:length]
+    packet = frame[14:]
+    header = (packet[0] & 15) * 4
+    if packet[9] != 17 or struct.unpack_from("!H", packet, 6)[0] & 0x3FFF:
+        return None
+    src, dst = ".".join(map(str, packet[12:16])), ".".join(map(str, packet[16:20]))
+    sport, dport, length = struct.unpack_from("!HHH", packet, header)
+    return src, sport, dst, dport, packet[header + 8:header + length]
 
 
 def rtp_g723(datagram):
@@ -206,18 +188,28 @@ def capture_streams(path):
     """{(saddr, sport, daddr, dport, ssrc): [(sequence, payload), ...]} in capture order."""
     streams = {}
     for linktype, frame in read_pcapng(path):
-        packet = link_payload(linktype, frame)
-        datagram = packet and udp_datagram(packet)
+        datagram = udp_over_ethernet(linktype, frame)
         rtp = datagram and rtp_g723(datagram[4])
         if rtp:
             streams.setdefault(datagram[:4] + (rtp[0],), []).append((rtp[1], rtp[2]))
     return streams
 
 
-def frame_lengths_ok(payload, mervox_frame_bytes=(24, 20, 4, 1)):
+class Library:
+    """mervox_frame_bytes of the library (shared build, or the installed one)."""
+    frame_bytes = None
+
+    @classmethod
+    def load(cls, path):
+        function = ctypes.CDLL(path).mervox_frame_bytes
+        function.argtypes, function.restype = [ctypes.c_uint8], ctypes.c_size_t
+        cls.frame_bytes = function
+
+
+def frame_lengths_ok(payload):
     offset = 0
     while offset < len(payload):
-        offset += mervox_frame_bytes[payload[offset] & 3]
+        offset += Library.frame_bytes(payload[offset])
     return offset == len(payload)
 
 
@@ -329,20 +321,22 @@ def test_dynamic_payload_type(stage, sharkd, mervox, stream_file):
               "Content-Length: %d\r\n\r\n%s" % (len(sdp), sdp))
     records = [ethernet_udp("127.0.0.1", "127.0.0.2", 5060, 5060, invite.encode())]
     key = ("127.0.0.2", 50000, "127.0.0.1", 40000, 0xABCD0001)
-    offset, sequence, timestamp, sent = 0, 0, 0, b""
+    offset, sequence, timestamp, sent, silence = 0, 0, 0, b"", set()
     while offset < len(stream) and sequence < 400:
         payload = b""
         for _ in range(sequence % 3 + 1):
             if offset < len(stream):
-                length = (24, 20, 4, 1)[stream[offset] & 3]
+                length = Library.frame_bytes(stream[offset])
                 payload += stream[offset:offset + length]
+                if length < 20:
+                    silence.add(length)
                 offset += length
         rtp = struct.pack("!BBHII", 0x80, 96, sequence, timestamp, key[4]) + payload
         records.append(ethernet_udp(key[0], key[2], key[1], key[3], rtp))
         sent += payload
         sequence, timestamp = sequence + 1, timestamp + 240 * (sequence % 3 + 1)
-    if not frame_lengths_ok(sent) or not any(sent[i] & 2 for i in range(len(sent))):
-        fail("the hand-made call should hold whole frames, silence frames among them")
+    if not frame_lengths_ok(sent) or len(silence) != 2:
+        fail("the hand-made call should hold whole frames, SID and untransmitted ones among them")
     capture = os.path.join(stage.dir, "dynamic.pcap")
     with open(capture, "wb") as f:
         f.write(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 1))
@@ -372,14 +366,17 @@ def test_sharkd(plugin, sharkd, mervox, capture, workdir=None):
 def main(argv):
     if len(argv) >= 4 and argv[1] == "plugins":
         test_plugins(argv[2], argv[3], argv[4] if len(argv) > 4 else "")
-    elif len(argv) == 6 and argv[1] == "sharkd":
-        test_sharkd(*argv[2:])
+    elif len(argv) == 7 and argv[1] == "sharkd":
+        plugin, sharkd, mervox, library, capture = argv[2:]
+        Library.load(library)
+        test_sharkd(plugin, sharkd, mervox, capture)
     elif len(argv) == 4 and argv[1] == "sharkd-installed":
-        # The installed plugin, sharkd and mervox command (package test).
+        # The installed plugin, sharkd, mervox command and library (package test).
+        Library.load("libmervox.so.0")
         test_sharkd(None, shutil.which("sharkd", path="/usr/bin:/bin"), shutil.which("mervox", path="/usr/bin:/bin"),
                     argv[2], argv[3])
     else:
-        fail("usage: %s plugins PLUGIN TSHARK VERSION | sharkd PLUGIN SHARKD MERVOX CAPTURE"
+        fail("usage: %s plugins PLUGIN TSHARK VERSION | sharkd PLUGIN SHARKD MERVOX LIBMERVOX CAPTURE"
              " | sharkd-installed CAPTURE WORKDIR" % argv[0])
     print("OK")
 
