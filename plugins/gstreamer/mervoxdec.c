@@ -1,0 +1,344 @@
+/* mervoxdec: turns audio/G723 buffers (one or more frames back to back, as
+ * rtpg723depay or mervoxparse hand them over) into 16-bit PCM at 8 kHz, 240
+ * samples for every 30 ms frame. Time that is missing from the input (GAP
+ * events, DISCONT buffers whose timestamp jumps) is filled with concealed
+ * frames, so the output keeps the stream's timeline. */
+#include "mervoxdec.h"
+
+#include <gst/audio/audio.h>
+
+#include "mervox.h"
+
+GST_DEBUG_CATEGORY_STATIC(mervox_dec_debug);
+#define GST_CAT_DEFAULT mervox_dec_debug
+
+#define FRAME_DURATION (30 * GST_MSECOND)
+#define FRAME_PCM_BYTES (MERVOX_FRAME_SAMPLES * sizeof(gint16))
+/* A gap longer than 60 s is a sender that stopped or restarted its clock,
+ * not lost speech: it is concealed with 60 s of frames, as mervox pcap does,
+ * instead of hours of them. */
+#define MAX_GAP_FRAMES 2000
+/* The rate assumed for frames lost before the first frame arrives. */
+#define RATE_SELECTOR MERVOX_RATE_SELECT_6300
+#define DEFAULT_PLC TRUE
+
+struct _GstMervoxDec {
+    GstAudioDecoder parent;
+
+    mervox_decoder* decoder;
+    GstCaps* input_caps;   /* caps of the current stream: other caps start a new one */
+    GstClockTime next_pts; /* where the audio produced so far ends; NONE if unknown */
+};
+
+enum { PROP_0, PROP_PLC };
+
+static GstStaticPadTemplate sink_template =
+    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS,
+                            GST_STATIC_CAPS("audio/G723, rate = (int) 8000, channels = (int) 1"));
+
+static GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
+    "src", GST_PAD_SRC, GST_PAD_ALWAYS,
+    GST_STATIC_CAPS("audio/x-raw, format = (string) " GST_AUDIO_NE(S16) ", layout = (string) interleaved, "
+                    "rate = (int) 8000, channels = (int) 1"));
+
+G_DEFINE_TYPE(GstMervoxDec, gst_mervox_dec, GST_TYPE_AUDIO_DECODER);
+GST_ELEMENT_REGISTER_DEFINE(mervoxdec, "mervoxdec", GST_RANK_PRIMARY, GST_TYPE_MERVOX_DEC);
+
+/* Starts a new stream: fresh decoder state, no timeline yet. */
+static void start_stream(GstMervoxDec* self)
+{
+    if (self->decoder)
+        mervox_decoder_reset(self->decoder, RATE_SELECTOR);
+    self->next_pts = GST_CLOCK_TIME_NONE;
+}
+
+/* Whole frames in `duration`, to the nearest frame, at most MAX_GAP_FRAMES. */
+static guint frames_in(GstClockTime duration)
+{
+    const guint64 frames = (duration + FRAME_DURATION / 2) / FRAME_DURATION;
+    return (guint)MIN(frames, (guint64)MAX_GAP_FRAMES);
+}
+
+static gboolean gst_mervox_dec_start(GstAudioDecoder* dec)
+{
+    GstMervoxDec* self = GST_MERVOX_DEC(dec);
+    int error = MERVOX_OK;
+    self->decoder = mervox_decoder_create(RATE_SELECTOR, &error);
+    if (!self->decoder) {
+        GST_ELEMENT_ERROR(self, LIBRARY, INIT, ("Could not create a G.723.1 decoder."), ("%s", mervox_strerror(error)));
+        return FALSE;
+    }
+    start_stream(self);
+    /* Set here: the base class clears it when it starts. */
+    gst_audio_decoder_set_plc_aware(dec, TRUE);
+    return TRUE;
+}
+
+static gboolean gst_mervox_dec_stop(GstAudioDecoder* dec)
+{
+    GstMervoxDec* self = GST_MERVOX_DEC(dec);
+    mervox_decoder_destroy(self->decoder);
+    self->decoder = NULL;
+    gst_caps_replace(&self->input_caps, NULL);
+    return TRUE;
+}
+
+static gboolean gst_mervox_dec_set_format(GstAudioDecoder* dec, GstCaps* caps)
+{
+    GstMervoxDec* self = GST_MERVOX_DEC(dec);
+    if (self->input_caps && !gst_caps_is_equal(self->input_caps, caps)) {
+        GST_DEBUG_OBJECT(self, "new caps %" GST_PTR_FORMAT ": new stream", (void*)caps);
+        start_stream(self);
+    }
+    gst_caps_replace(&self->input_caps, caps);
+
+    GstAudioInfo info;
+    gst_audio_info_init(&info);
+    gst_audio_info_set_format(&info, GST_AUDIO_FORMAT_S16, MERVOX_SAMPLE_RATE, 1, NULL);
+    return gst_audio_decoder_set_output_format(dec, &info);
+}
+
+static gboolean gst_mervox_dec_sink_event(GstAudioDecoder* dec, GstEvent* event)
+{
+    if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START) {
+        GST_DEBUG_OBJECT(dec, "stream start: new stream");
+        start_stream(GST_MERVOX_DEC(dec));
+    }
+    return GST_AUDIO_DECODER_CLASS(gst_mervox_dec_parent_class)->sink_event(dec, event);
+}
+
+/* A DISCONT buffer only marks lost input; the decoder state carries the
+ * concealment across it. A flush starts over. */
+static void gst_mervox_dec_flush(GstAudioDecoder* dec, gboolean hard)
+{
+    if (hard)
+        start_stream(GST_MERVOX_DEC(dec));
+}
+
+/* A buffer of `frames` concealed frames (NULL if none or on failure). */
+static GstBuffer* conceal_frames(GstMervoxDec* self, guint frames)
+{
+    if (frames == 0)
+        return NULL;
+    GstBuffer* out = gst_audio_decoder_allocate_output_buffer(GST_AUDIO_DECODER(self), frames * FRAME_PCM_BYTES);
+    GstMapInfo map;
+    if (!out || !gst_buffer_map(out, &map, GST_MAP_WRITE)) {
+        gst_clear_buffer(&out);
+        return NULL;
+    }
+    for (guint k = 0; k < frames; ++k)
+        mervox_conceal(self->decoder, (gint16*)(void*)(map.data + k * FRAME_PCM_BYTES));
+    gst_buffer_unmap(out, &map);
+    return out;
+}
+
+/* What decoding one buffer of frames found wrong with it. */
+typedef struct {
+    guint frames;           /* frames, a truncated one at the end included */
+    guint faulty;           /* speech frames with impossible codes (concealed by the decoder) */
+    gsize truncated_bytes;  /* bytes of a truncated last frame (concealed), 0 if none */
+    gsize truncated_length; /* the length its type announces */
+} FrameReport;
+
+/* Frames back to back, each as long as its first byte's type bits say. */
+static FrameReport count_frames(const guint8* data, gsize size)
+{
+    FrameReport report = {0, 0, 0, 0};
+    gsize at = 0;
+    while (at < size) {
+        const gsize length = mervox_frame_bytes(data[at]);
+        report.frames++;
+        if (length > size - at) {
+            report.truncated_bytes = size - at;
+            report.truncated_length = length;
+            break;
+        }
+        at += length;
+    }
+    return report;
+}
+
+/* Decodes every frame of `data` into `pcm`; silence-descriptor and
+ * untransmitted frames and a truncated last frame are concealed. */
+static void decode_frames(GstMervoxDec* self, const guint8* data, gsize size, gint16* pcm, FrameReport* report)
+{
+    gsize at = 0;
+    for (guint k = 0; k < report->frames; ++k, pcm += MERVOX_FRAME_SAMPLES) {
+        const gsize length = mervox_frame_bytes(data[at]);
+        const guint type = data[at] & 3u;
+        if (length <= size - at && (type == MERVOX_FRAME_6300 || type == MERVOX_FRAME_5300)) {
+            if (mervox_frame_faults(data + at, length) > 0)
+                report->faulty++;
+            mervox_decode(self->decoder, data + at, length, pcm);
+        } else {
+            mervox_conceal(self->decoder, pcm);
+        }
+        at += length;
+    }
+}
+
+/* The decoded frames of a buffer of G.723.1 data, or NULL if it holds none. */
+static GstFlowReturn decode_buffer(GstMervoxDec* self, GstBuffer* in, GstBuffer** out, guint* frames)
+{
+    GstMapInfo in_map;
+    *out = NULL;
+    *frames = 0;
+    if (!gst_buffer_map(in, &in_map, GST_MAP_READ)) {
+        GST_ELEMENT_ERROR(self, RESOURCE, READ, (NULL), ("could not map the input buffer"));
+        return GST_FLOW_ERROR;
+    }
+    FrameReport report = count_frames(in_map.data, in_map.size);
+    GstFlowReturn ret = GST_FLOW_OK;
+    if (report.frames > 0) {
+        *out = gst_audio_decoder_allocate_output_buffer(GST_AUDIO_DECODER(self), report.frames * FRAME_PCM_BYTES);
+        GstMapInfo out_map;
+        if (!*out || !gst_buffer_map(*out, &out_map, GST_MAP_WRITE)) {
+            gst_clear_buffer(out);
+            gst_buffer_unmap(in, &in_map);
+            GST_ELEMENT_ERROR(self, RESOURCE, WRITE, (NULL), ("could not allocate an output buffer"));
+            return GST_FLOW_ERROR;
+        }
+        decode_frames(self, in_map.data, in_map.size, (gint16*)(void*)out_map.data, &report);
+        gst_buffer_unmap(*out, &out_map);
+        *frames = report.frames;
+    }
+    gst_buffer_unmap(in, &in_map);
+
+    if (report.truncated_bytes > 0) {
+        GST_AUDIO_DECODER_ERROR(self, 1, STREAM, DECODE, ("Truncated G.723.1 frame, concealed."),
+                                ("buffer of %" G_GSIZE_FORMAT " bytes ends in %" G_GSIZE_FORMAT
+                                 " of the %" G_GSIZE_FORMAT " bytes of frame %u",
+                                 in_map.size, report.truncated_bytes, report.truncated_length, report.frames),
+                                ret);
+    } else if (report.faulty > 0) {
+        GST_AUDIO_DECODER_ERROR(self, 1, STREAM, DECODE, ("Damaged G.723.1 frame, concealed."),
+                                ("%u of the %u frames in a buffer of %" G_GSIZE_FORMAT " bytes hold impossible codes",
+                                 report.faulty, report.frames, in_map.size),
+                                ret);
+    }
+    if (ret != GST_FLOW_OK)
+        gst_clear_buffer(out);
+    return ret;
+}
+
+static GstFlowReturn gst_mervox_dec_handle_frame(GstAudioDecoder* dec, GstBuffer* in)
+{
+    GstMervoxDec* self = GST_MERVOX_DEC(dec);
+    if (!in)
+        return GST_FLOW_OK; /* draining: nothing is held back */
+
+    const GstClockTime pts = GST_BUFFER_PTS(in);
+    const gboolean gap = gst_buffer_get_size(in) == 0;
+    const gboolean known = GST_CLOCK_TIME_IS_VALID(pts) && GST_CLOCK_TIME_IS_VALID(self->next_pts);
+    GstFlowReturn ret;
+
+    /* Time lost before this buffer: concealed first, at its own place on the
+     * timeline (after what was produced so far). */
+    if (known && (gap || GST_BUFFER_IS_DISCONT(in)) && gst_audio_decoder_get_plc(dec) &&
+        pts > self->next_pts) {
+        const guint missing = frames_in(pts - self->next_pts);
+        GST_DEBUG_OBJECT(self, "%" GST_TIME_FORMAT " missing before %" GST_TIME_FORMAT ": %u lost frames",
+                         GST_TIME_ARGS(pts - self->next_pts), GST_TIME_ARGS(pts), missing);
+        GstBuffer* concealed = conceal_frames(self, missing);
+        if (concealed) {
+            ret = gst_audio_decoder_finish_subframe(dec, concealed);
+            if (ret != GST_FLOW_OK)
+                return ret;
+        }
+        self->next_pts = pts;
+    }
+
+    GstBuffer* out = NULL;
+    guint frames = 0;
+    if (gap) {
+        /* The base class's stand-in for a GAP: conceal the part of it that
+         * was not produced already. */
+        const GstClockTime duration = GST_BUFFER_DURATION(in);
+        if (GST_CLOCK_TIME_IS_VALID(duration)) {
+            GstClockTime span = duration;
+            if (known && pts < self->next_pts)
+                span = pts + duration > self->next_pts ? pts + duration - self->next_pts : 0;
+            frames = frames_in(span);
+        }
+        GST_DEBUG_OBJECT(self, "gap of %" GST_TIME_FORMAT " at %" GST_TIME_FORMAT ": %u lost frames",
+                         GST_TIME_ARGS(duration), GST_TIME_ARGS(pts), frames);
+        out = conceal_frames(self, frames);
+        if (frames > 0 && !out) {
+            GST_ELEMENT_ERROR(self, RESOURCE, WRITE, (NULL), ("could not allocate an output buffer"));
+            return GST_FLOW_ERROR;
+        }
+    } else {
+        ret = decode_buffer(self, in, &out, &frames);
+        if (ret != GST_FLOW_OK)
+            return ret;
+    }
+
+    if (GST_CLOCK_TIME_IS_VALID(pts) && !(known && gap && pts < self->next_pts))
+        self->next_pts = pts + frames * FRAME_DURATION;
+    else if (GST_CLOCK_TIME_IS_VALID(self->next_pts))
+        self->next_pts += frames * FRAME_DURATION;
+    return gst_audio_decoder_finish_frame(dec, out, 1);
+}
+
+static void gst_mervox_dec_set_property(GObject* object, guint id, const GValue* value, GParamSpec* pspec)
+{
+    switch (id) {
+    case PROP_PLC:
+        gst_audio_decoder_set_plc(GST_AUDIO_DECODER(object), g_value_get_boolean(value));
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+        break;
+    }
+}
+
+static void gst_mervox_dec_get_property(GObject* object, guint id, GValue* value, GParamSpec* pspec)
+{
+    switch (id) {
+    case PROP_PLC:
+        g_value_set_boolean(value, gst_audio_decoder_get_plc(GST_AUDIO_DECODER(object)));
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+        break;
+    }
+}
+
+static void gst_mervox_dec_class_init(GstMervoxDecClass* klass)
+{
+    GObjectClass* object_class = G_OBJECT_CLASS(klass);
+    GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
+    GstAudioDecoderClass* decoder_class = GST_AUDIO_DECODER_CLASS(klass);
+
+    object_class->set_property = gst_mervox_dec_set_property;
+    object_class->get_property = gst_mervox_dec_get_property;
+    /* The base class's "plc", on by default here: lost packets become
+     * concealed speech rather than holes in the audio. */
+    g_object_class_install_property(
+        object_class, PROP_PLC,
+        g_param_spec_boolean("plc", "Packet loss concealment",
+                             "Conceal lost time (GAP events, timestamp jumps) with lost frames", DEFAULT_PLC,
+                             G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS));
+
+    gst_element_class_add_static_pad_template(element_class, &sink_template);
+    gst_element_class_add_static_pad_template(element_class, &src_template);
+    gst_element_class_set_static_metadata(element_class, "G.723.1 audio decoder", "Codec/Decoder/Audio",
+                                          "Decodes G.723.1 speech (6.3 and 5.3 kbit/s) with mervox", "mervox");
+
+    decoder_class->start = GST_DEBUG_FUNCPTR(gst_mervox_dec_start);
+    decoder_class->stop = GST_DEBUG_FUNCPTR(gst_mervox_dec_stop);
+    decoder_class->set_format = GST_DEBUG_FUNCPTR(gst_mervox_dec_set_format);
+    decoder_class->sink_event = GST_DEBUG_FUNCPTR(gst_mervox_dec_sink_event);
+    decoder_class->flush = GST_DEBUG_FUNCPTR(gst_mervox_dec_flush);
+    decoder_class->handle_frame = GST_DEBUG_FUNCPTR(gst_mervox_dec_handle_frame);
+
+    GST_DEBUG_CATEGORY_INIT(mervox_dec_debug, "mervoxdec", 0, "G.723.1 decoder");
+}
+
+static void gst_mervox_dec_init(GstMervoxDec* self)
+{
+    GstAudioDecoder* dec = GST_AUDIO_DECODER(self);
+    gst_audio_decoder_set_plc(dec, DEFAULT_PLC);
+    gst_audio_decoder_set_needs_format(dec, TRUE);
+    self->next_pts = GST_CLOCK_TIME_NONE;
+}
