@@ -132,6 +132,18 @@ static GstBuffer* conceal_frames(GstMervoxDec* self, guint frames)
     return out;
 }
 
+/* A malformed buffer: counted against max-errors as GStreamer's decoders
+ * do (an error once there are too many), posted as a warning until then. */
+static GstFlowReturn report_malformed(GstMervoxDec* self, const gchar* text, gchar* debug)
+{
+    GstFlowReturn ret;
+    GST_AUDIO_DECODER_ERROR(self, 1, STREAM, DECODE, ("%s", text), ("%s", debug), ret);
+    if (ret == GST_FLOW_OK)
+        GST_ELEMENT_WARNING(self, STREAM, DECODE, ("%s", text), ("%s", debug));
+    g_free(debug);
+    return ret;
+}
+
 /* What decoding one buffer of frames found wrong with it. */
 typedef struct {
     guint frames;           /* frames, a truncated one at the end included */
@@ -205,16 +217,16 @@ static GstFlowReturn decode_buffer(GstMervoxDec* self, GstBuffer* in, GstBuffer*
     gst_buffer_unmap(in, &in_map);
 
     if (report.truncated_bytes > 0) {
-        GST_AUDIO_DECODER_ERROR(self, 1, STREAM, DECODE, ("Truncated G.723.1 frame, concealed."),
-                                ("buffer of %" G_GSIZE_FORMAT " bytes ends in %" G_GSIZE_FORMAT
-                                 " of the %" G_GSIZE_FORMAT " bytes of frame %u",
-                                 in_map.size, report.truncated_bytes, report.truncated_length, report.frames),
-                                ret);
+        ret = report_malformed(self, "Truncated G.723.1 frame, concealed.",
+                               g_strdup_printf("buffer of %" G_GSIZE_FORMAT " bytes ends in %" G_GSIZE_FORMAT
+                                               " of the %" G_GSIZE_FORMAT " bytes of frame %u",
+                                               in_map.size, report.truncated_bytes, report.truncated_length,
+                                               report.frames));
     } else if (report.faulty > 0) {
-        GST_AUDIO_DECODER_ERROR(self, 1, STREAM, DECODE, ("Damaged G.723.1 frame, concealed."),
-                                ("%u of the %u frames in a buffer of %" G_GSIZE_FORMAT " bytes hold impossible codes",
-                                 report.faulty, report.frames, in_map.size),
-                                ret);
+        ret = report_malformed(self, "Damaged G.723.1 frame, concealed.",
+                               g_strdup_printf("%u of the %u frames in a buffer of %" G_GSIZE_FORMAT
+                                               " bytes hold impossible codes",
+                                               report.faulty, report.frames, in_map.size));
     }
     if (ret != GST_FLOW_OK)
         gst_clear_buffer(out);
@@ -228,37 +240,18 @@ static GstFlowReturn gst_mervox_dec_handle_frame(GstAudioDecoder* dec, GstBuffer
         return GST_FLOW_OK; /* draining: nothing is held back */
 
     const GstClockTime pts = GST_BUFFER_PTS(in);
-    const gboolean gap = gst_buffer_get_size(in) == 0;
-    const gboolean known = GST_CLOCK_TIME_IS_VALID(pts) && GST_CLOCK_TIME_IS_VALID(self->next_pts);
-    GstFlowReturn ret;
-
-    /* Time lost before this buffer: concealed first, at its own place on the
-     * timeline (after what was produced so far). */
-    if (known && (gap || GST_BUFFER_IS_DISCONT(in)) && gst_audio_decoder_get_plc(dec) &&
-        pts > self->next_pts) {
-        const guint missing = frames_in(pts - self->next_pts);
-        GST_DEBUG_OBJECT(self, "%" GST_TIME_FORMAT " missing before %" GST_TIME_FORMAT ": %u lost frames",
-                         GST_TIME_ARGS(pts - self->next_pts), GST_TIME_ARGS(pts), missing);
-        GstBuffer* concealed = conceal_frames(self, missing);
-        if (concealed) {
-            ret = gst_audio_decoder_finish_subframe(dec, concealed);
-            if (ret != GST_FLOW_OK)
-                return ret;
-        }
-        self->next_pts = pts;
-    }
-
     GstBuffer* out = NULL;
     guint frames = 0;
-    if (gap) {
-        /* The base class's stand-in for a GAP: conceal the part of it that
-         * was not produced already. */
+    if (gst_buffer_get_size(in) == 0) {
+        /* The base class's stand-in for a GAP event: conceal the part of it
+         * that was not produced already. */
         const GstClockTime duration = GST_BUFFER_DURATION(in);
         if (GST_CLOCK_TIME_IS_VALID(duration)) {
-            GstClockTime span = duration;
-            if (known && pts < self->next_pts)
-                span = pts + duration > self->next_pts ? pts + duration - self->next_pts : 0;
-            frames = frames_in(span);
+            GstClockTime end = GST_CLOCK_TIME_IS_VALID(pts) ? pts + duration : GST_CLOCK_TIME_NONE;
+            if (GST_CLOCK_TIME_IS_VALID(end) && GST_CLOCK_TIME_IS_VALID(self->next_pts) && pts < self->next_pts)
+                frames = end > self->next_pts ? frames_in(end - self->next_pts) : 0;
+            else
+                frames = frames_in(duration);
         }
         GST_DEBUG_OBJECT(self, "gap of %" GST_TIME_FORMAT " at %" GST_TIME_FORMAT ": %u lost frames",
                          GST_TIME_ARGS(duration), GST_TIME_ARGS(pts), frames);
@@ -267,17 +260,46 @@ static GstFlowReturn gst_mervox_dec_handle_frame(GstAudioDecoder* dec, GstBuffer
             GST_ELEMENT_ERROR(self, RESOURCE, WRITE, (NULL), ("could not allocate an output buffer"));
             return GST_FLOW_ERROR;
         }
+        if (GST_CLOCK_TIME_IS_VALID(self->next_pts) && (!GST_CLOCK_TIME_IS_VALID(pts) || pts < self->next_pts))
+            self->next_pts += frames * FRAME_DURATION;
+        else if (GST_CLOCK_TIME_IS_VALID(pts))
+            self->next_pts = pts + frames * FRAME_DURATION;
     } else {
-        ret = decode_buffer(self, in, &out, &frames);
+        const GstFlowReturn ret = decode_buffer(self, in, &out, &frames);
         if (ret != GST_FLOW_OK)
             return ret;
+        if (GST_CLOCK_TIME_IS_VALID(pts))
+            self->next_pts = pts + frames * FRAME_DURATION;
+        else if (GST_CLOCK_TIME_IS_VALID(self->next_pts))
+            self->next_pts += frames * FRAME_DURATION;
     }
-
-    if (GST_CLOCK_TIME_IS_VALID(pts) && !(known && gap && pts < self->next_pts))
-        self->next_pts = pts + frames * FRAME_DURATION;
-    else if (GST_CLOCK_TIME_IS_VALID(self->next_pts))
-        self->next_pts += frames * FRAME_DURATION;
     return gst_audio_decoder_finish_frame(dec, out, 1);
+}
+
+/* Time missing before a DISCONT buffer or a GAP event (a jump of at least
+ * half a frame past the audio produced so far) becomes a GAP event of its
+ * own, sent ahead of it. The base class turns it into concealment stamped
+ * at the missing time; concealing it with the buffer's own frames would
+ * place it after the jump. */
+static GstPadProbeReturn fill_skipped_time(GstPad* pad, GstPadProbeInfo* info, gpointer user_data)
+{
+    GstMervoxDec* self = GST_MERVOX_DEC(user_data);
+    GstClockTime start = GST_CLOCK_TIME_NONE;
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+        GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        if (GST_BUFFER_IS_DISCONT(buffer))
+            start = GST_BUFFER_PTS(buffer);
+    } else if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_GAP) {
+        gst_event_parse_gap(GST_PAD_PROBE_INFO_EVENT(info), &start, NULL);
+    }
+    if (!GST_CLOCK_TIME_IS_VALID(start) || !GST_CLOCK_TIME_IS_VALID(self->next_pts) ||
+        start < self->next_pts + FRAME_DURATION / 2 || !gst_audio_decoder_get_plc(GST_AUDIO_DECODER(self)))
+        return GST_PAD_PROBE_OK;
+
+    GST_DEBUG_OBJECT(self, "%" GST_TIME_FORMAT " missing before %" GST_TIME_FORMAT,
+                     GST_TIME_ARGS(start - self->next_pts), GST_TIME_ARGS(start));
+    gst_pad_send_event(pad, gst_event_new_gap(self->next_pts, start - self->next_pts));
+    return GST_PAD_PROBE_OK;
 }
 
 static void gst_mervox_dec_set_property(GObject* object, guint id, const GValue* value, GParamSpec* pspec)
@@ -341,4 +363,6 @@ static void gst_mervox_dec_init(GstMervoxDec* self)
     gst_audio_decoder_set_plc(dec, DEFAULT_PLC);
     gst_audio_decoder_set_needs_format(dec, TRUE);
     self->next_pts = GST_CLOCK_TIME_NONE;
+    gst_pad_add_probe(dec->sinkpad, GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
+                      fill_skipped_time, self, NULL);
 }

@@ -1,0 +1,554 @@
+// mervoxdec in a GstHarness: buffers of corpus frames go in as a depayloader
+// hands them over, and every output buffer's size, timestamps and samples
+// are compared with the library's own decoder fed the same frames.
+#include <gst/audio/audio.h>
+#include <gst/check/gstharness.h>
+#include <gst/gst.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "mervox.h"
+#include "test_support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Pcm = std::vector<int16_t>;
+using mervox::test::StreamFrame;
+
+constexpr GstClockTime kFrame = 30 * GST_MSECOND;
+constexpr size_t kFramePcmBytes = MERVOX_FRAME_SAMPLES * sizeof(int16_t);
+constexpr const char* kG723Caps = "audio/G723, rate=(int)8000, channels=(int)1";
+
+// A corpus stream and its frames.
+struct Stream {
+    Bytes bytes;
+    std::vector<StreamFrame> frames;
+
+    // Frames [first, first + count) back to back, as one RTP payload.
+    Bytes Payload(size_t first, size_t count) const
+    {
+        const size_t begin = frames.at(first).offset;
+        const StreamFrame& last = frames.at(first + count - 1);
+        return Bytes(bytes.begin() + static_cast<long>(begin),
+                     bytes.begin() + static_cast<long>(last.offset + last.length));
+    }
+};
+
+const Stream& Corpus(const std::string& name)
+{
+    static std::map<std::string, Stream> streams;
+    auto found = streams.find(name);
+    if (found == streams.end()) {
+        Stream s;
+        s.bytes = mervox::test::ReadFileBytes(mervox::test::DataPath("corpus/" + name));
+        s.frames = mervox::test::SplitStream(s.bytes);
+        found = streams.emplace(name, std::move(s)).first;
+    }
+    return found->second;
+}
+
+// What the element must produce: the library's decoder object, fed frame by
+// frame as a host does (types 2 and 3 and missing frames concealed).
+class Reference {
+public:
+    Reference() : decoder_(mervox_decoder_create(MERVOX_RATE_SELECT_6300, nullptr)) {}
+    ~Reference() { mervox_decoder_destroy(decoder_); }
+    Reference(const Reference&) = delete;
+    Reference& operator=(const Reference&) = delete;
+
+    void Frames(const Stream& s, size_t first, size_t count)
+    {
+        for (size_t k = first; k < first + count; ++k) {
+            const StreamFrame& f = s.frames.at(k);
+            if (f.speech)
+                Decode(s.bytes.data() + f.offset, f.length);
+            else
+                Conceal(1);
+        }
+    }
+    void Decode(const uint8_t* frame, size_t size)
+    {
+        int16_t out[MERVOX_FRAME_SAMPLES];
+        ASSERT_GT(mervox_decode(decoder_, frame, size, out), 1);
+        pcm.insert(pcm.end(), out, out + MERVOX_FRAME_SAMPLES);
+    }
+    void Conceal(int frames)
+    {
+        int16_t out[MERVOX_FRAME_SAMPLES];
+        for (int k = 0; k < frames; ++k) {
+            mervox_conceal(decoder_, out);
+            pcm.insert(pcm.end(), out, out + MERVOX_FRAME_SAMPLES);
+        }
+    }
+
+    Pcm pcm;
+
+private:
+    mervox_decoder* decoder_;
+};
+
+struct Output {
+    GstClockTime pts;
+    GstClockTime duration;
+    size_t frames;
+};
+
+class MervoxDecTest : public ::testing::Test {
+protected:
+    void SetUp() override { Start(); }
+    void TearDown() override { Stop(); }
+
+    void Start()
+    {
+        h_ = gst_harness_new("mervoxdec");
+        ASSERT_NE(h_, nullptr) << "mervoxdec not found (GST_PLUGIN_PATH)";
+        bus_ = gst_bus_new();
+        gst_element_set_bus(h_->element, bus_);
+        gst_harness_set_src_caps_str(h_, kG723Caps);
+    }
+    void Stop()
+    {
+        if (h_)
+            gst_harness_teardown(h_);
+        if (bus_)
+            gst_object_unref(bus_);
+        h_ = nullptr;
+        bus_ = nullptr;
+    }
+
+    GstFlowReturn Push(const Bytes& data, GstClockTime pts, bool discont = false)
+    {
+        GstBuffer* buffer = gst_buffer_new_memdup(data.data(), data.size());
+        GST_BUFFER_PTS(buffer) = pts;
+        GST_BUFFER_DURATION(buffer) = kFrame * Frames(data);
+        if (discont)
+            GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);
+        return gst_harness_push(h_, buffer);
+    }
+    // Pushes `count` frames of `s` starting at `first`, `per` to a buffer,
+    // timestamped as frame slots from `slot` on; returns the next slot.
+    size_t PushFrames(const Stream& s, size_t first, size_t count, size_t per, size_t slot, bool discont = false)
+    {
+        for (size_t k = 0; k < count; k += per, slot += per) {
+            const size_t n = std::min(per, count - k);
+            EXPECT_EQ(Push(s.Payload(first + k, n), slot * kFrame, discont && k == 0), GST_FLOW_OK);
+        }
+        return slot;
+    }
+    void Gap(GstClockTime pts, GstClockTime duration)
+    {
+        ASSERT_TRUE(gst_harness_push_event(h_, gst_event_new_gap(pts, duration)));
+    }
+
+    // Every buffer the element has pushed since the last call; its samples
+    // are appended to pcm_.
+    std::vector<Output> Pull()
+    {
+        std::vector<Output> outputs;
+        while (GstBuffer* b = gst_harness_try_pull(h_)) {
+            GstMapInfo map;
+            EXPECT_TRUE(gst_buffer_map(b, &map, GST_MAP_READ));
+            EXPECT_EQ(map.size % kFramePcmBytes, 0u) << "not whole frames";
+            const auto* samples = reinterpret_cast<const int16_t*>(map.data);
+            pcm_.insert(pcm_.end(), samples, samples + map.size / sizeof(int16_t));
+            outputs.push_back({GST_BUFFER_PTS(b), GST_BUFFER_DURATION(b), map.size / kFramePcmBytes});
+            gst_buffer_unmap(b, &map);
+            gst_buffer_unref(b);
+        }
+        return outputs;
+    }
+
+    // Collects the warnings and errors posted since the last call into
+    // warnings_ and errors_ ("message | debug").
+    void Messages()
+    {
+        warnings_.clear();
+        errors_.clear();
+        while (GstMessage* m = gst_bus_pop(bus_)) {
+            GError* error = nullptr;
+            gchar* debug = nullptr;
+            if (GST_MESSAGE_TYPE(m) == GST_MESSAGE_WARNING || GST_MESSAGE_TYPE(m) == GST_MESSAGE_ERROR) {
+                const bool warning = GST_MESSAGE_TYPE(m) == GST_MESSAGE_WARNING;
+                if (warning)
+                    gst_message_parse_warning(m, &error, &debug);
+                else
+                    gst_message_parse_error(m, &error, &debug);
+                (warning ? warnings_ : errors_).push_back(std::string(error->message) + " | " + (debug ? debug : ""));
+                g_error_free(error);
+                g_free(debug);
+            }
+            gst_message_unref(m);
+        }
+    }
+
+    static size_t Frames(const Bytes& payload)
+    {
+        size_t frames = 0;
+        for (size_t at = 0; at < payload.size(); at += mervox_frame_bytes(payload[at]))
+            ++frames;
+        return frames;
+    }
+
+    // Output buffers must tile the timeline from `start` without holes.
+    static void ExpectContiguous(const std::vector<Output>& outputs, GstClockTime start)
+    {
+        GstClockTime at = start;
+        for (const Output& o : outputs) {
+            EXPECT_EQ(o.pts, at) << "buffer at " << o.pts / GST_MSECOND << " ms";
+            EXPECT_EQ(o.duration, o.frames * kFrame);
+            at = o.pts + o.frames * kFrame;
+        }
+    }
+
+    GstHarness* h_ = nullptr;
+    GstBus* bus_ = nullptr;
+    Pcm pcm_;
+    std::vector<std::string> warnings_;
+    std::vector<std::string> errors_;
+};
+
+TEST(MervoxDecPlugin, ComesFromThisBuildWithConcealmentOn)
+{
+    GstElementFactory* factory = gst_element_factory_find("mervoxdec");
+    ASSERT_NE(factory, nullptr);
+    GstPlugin* plugin = gst_plugin_feature_get_plugin(GST_PLUGIN_FEATURE(factory));
+    ASSERT_NE(plugin, nullptr);
+    EXPECT_STREQ(gst_plugin_get_filename(plugin), MERVOX_GST_PLUGIN_FILE)
+        << "a mervox plugin from elsewhere was loaded: the test environment is not private";
+    gst_object_unref(plugin);
+
+    GstElement* element = gst_element_factory_create(factory, nullptr);
+    gboolean plc = FALSE;
+    g_object_get(element, "plc", &plc, nullptr);
+    EXPECT_TRUE(plc);
+    gst_object_unref(element);
+    gst_object_unref(factory);
+}
+
+TEST_F(MervoxDecTest, SingleFramesOfBothRatesDecodeLikeTheLibrary)
+{
+    for (const char* name : {"speech-a.63.bit", "speech-a.53.bit"}) {
+        SCOPED_TRACE(name);
+        Stop();
+        Start();
+        pcm_.clear();
+        const Stream& s = Corpus(name);
+        PushFrames(s, 0, 200, 1, 0);
+        const std::vector<Output> outputs = Pull();
+        ASSERT_EQ(outputs.size(), 200u);
+        for (const Output& o : outputs)
+            EXPECT_EQ(o.frames, 1u);
+        ExpectContiguous(outputs, 0);
+
+        Reference ref;
+        ref.Frames(s, 0, 200);
+        EXPECT_EQ(pcm_, ref.pcm);
+    }
+
+    GstCaps* caps = gst_pad_get_current_caps(h_->sinkpad);
+    ASSERT_NE(caps, nullptr);
+    GstCaps* want = gst_caps_from_string("audio/x-raw, format=(string)" GST_AUDIO_NE(S16)
+                                         ", layout=(string)interleaved, rate=(int)8000, channels=(int)1");
+    EXPECT_TRUE(gst_caps_is_equal(caps, want)) << gst_caps_to_string(caps);
+    gst_caps_unref(want);
+    gst_caps_unref(caps);
+}
+
+TEST_F(MervoxDecTest, BuffersOfSeveralFramesAreSplitByTheirTypeBits)
+{
+    // The mixed stream switches between 24- and 20-byte frames.
+    const Stream& s = Corpus("speech-a.mixed.bit");
+    size_t frame = 0, slot = 0;
+    std::vector<size_t> sizes;
+    for (size_t per : {2u, 3u, 1u, 4u, 2u, 2u, 3u}) {
+        for (int repeat = 0; repeat < 20; ++repeat) {
+            slot = PushFrames(s, frame, per, per, slot);
+            frame += per;
+            sizes.push_back(per);
+        }
+    }
+    const std::vector<Output> outputs = Pull();
+    ASSERT_EQ(outputs.size(), sizes.size());
+    for (size_t k = 0; k < outputs.size(); ++k)
+        EXPECT_EQ(outputs[k].frames, sizes[k]) << "buffer " << k;
+    ExpectContiguous(outputs, 0);
+
+    Reference ref;
+    ref.Frames(s, 0, frame);
+    EXPECT_EQ(pcm_, ref.pcm);
+}
+
+TEST_F(MervoxDecTest, SilenceDescriptorAndUntransmittedFramesAreConcealed)
+{
+    // Two frames to a buffer through a stretch of the VAD stream that holds
+    // both kinds of non-speech frames.
+    const Stream& s = Corpus("speech-a.63-vad.bit");
+    const size_t count = 600;
+    int types[4] = {0, 0, 0, 0};
+    for (size_t k = 0; k < count; ++k)
+        types[s.bytes[s.frames[k].offset] & 3]++;
+    ASSERT_GT(types[MERVOX_FRAME_SID], 0);
+    ASSERT_GT(types[MERVOX_FRAME_UNTRANSMITTED], 0);
+
+    PushFrames(s, 0, count, 2, 0);
+    const std::vector<Output> outputs = Pull();
+    ExpectContiguous(outputs, 0);
+    Reference ref;
+    ref.Frames(s, 0, count);
+    EXPECT_EQ(pcm_, ref.pcm);
+    Messages();
+    EXPECT_TRUE(warnings_.empty());
+}
+
+TEST_F(MervoxDecTest, GapEventsAreConcealedInWholeFrames)
+{
+    const Stream& s = Corpus("speech-a.63.bit");
+    Reference ref;
+    // 90 ms lost: 3 frames; then 70 ms lost: 2 frames (to the nearest frame).
+    PushFrames(s, 0, 10, 1, 0);
+    ref.Frames(s, 0, 10);
+    Gap(10 * kFrame, 3 * kFrame);
+    ref.Conceal(3);
+    PushFrames(s, 13, 10, 1, 13, true);
+    ref.Frames(s, 13, 10);
+    Gap(23 * kFrame, 70 * GST_MSECOND);
+    ref.Conceal(2);
+    PushFrames(s, 25, 10, 1, 25, true);
+    ref.Frames(s, 25, 10);
+
+    const std::vector<Output> outputs = Pull();
+    ExpectContiguous(outputs, 0);
+    size_t frames = 0;
+    for (const Output& o : outputs)
+        frames += o.frames;
+    EXPECT_EQ(frames, 35u);
+    EXPECT_EQ(pcm_, ref.pcm);
+}
+
+TEST_F(MervoxDecTest, WithoutConcealmentAGapPassesThrough)
+{
+    g_object_set(h_->element, "plc", FALSE, nullptr);
+    const Stream& s = Corpus("speech-a.63.bit");
+    PushFrames(s, 0, 5, 1, 0);
+    Gap(5 * kFrame, 3 * kFrame);
+    PushFrames(s, 8, 5, 1, 8, true);
+    size_t frames = 0;
+    for (const Output& o : Pull())
+        frames += o.frames;
+    EXPECT_EQ(frames, 10u);
+
+    bool gapForwarded = false;
+    while (GstEvent* e = gst_harness_try_pull_event(h_)) {
+        gapForwarded = gapForwarded || GST_EVENT_TYPE(e) == GST_EVENT_GAP;
+        gst_event_unref(e);
+    }
+    EXPECT_TRUE(gapForwarded);
+}
+
+TEST_F(MervoxDecTest, DiscontBufferAfterATimestampJumpIsPrecededByConcealment)
+{
+    const Stream& s = Corpus("speech-a.53.bit");
+    Reference ref;
+    PushFrames(s, 0, 10, 2, 0);
+    ref.Frames(s, 0, 10);
+    // Packets of frames 10-13 never came: the next one is DISCONT at frame 14.
+    PushFrames(s, 14, 10, 2, 14, true);
+    ref.Conceal(4);
+    ref.Frames(s, 14, 10);
+    // A DISCONT without a jump conceals nothing.
+    PushFrames(s, 24, 4, 2, 24, true);
+    ref.Frames(s, 24, 4);
+    // A jump of 100 ms is taken as 3 frames.
+    ASSERT_EQ(Push(s.Payload(31, 2), 28 * kFrame + 100 * GST_MSECOND, true), GST_FLOW_OK);
+    ref.Conceal(3);
+    ref.Frames(s, 31, 2);
+
+    const std::vector<Output> outputs = Pull();
+    ASSERT_GE(outputs.size(), 6u);
+    ExpectContiguous(std::vector<Output>(outputs.begin(), outputs.end() - 1), 0);
+    // The concealment sits at the time of the missing frames, before the
+    // buffer that revealed them.
+    EXPECT_EQ(outputs[5].pts, 10 * kFrame);
+    EXPECT_EQ(outputs[5].frames, 4u);
+    EXPECT_EQ(outputs[6].pts, 14 * kFrame);
+    EXPECT_EQ(outputs.back().pts, 28 * kFrame + 100 * GST_MSECOND);
+    EXPECT_EQ(pcm_, ref.pcm);
+}
+
+// Each way a new stream begins gives the output of a fresh decoder.
+TEST_F(MervoxDecTest, FlushStreamStartAndNewCapsStartOver)
+{
+    const Stream& s = Corpus("speech-a.63.bit");
+    const std::vector<std::string> kinds = {"flush", "stream-start", "caps"};
+    for (const std::string& kind : kinds) {
+        SCOPED_TRACE(kind);
+        Stop();
+        Start();
+        pcm_.clear();
+        PushFrames(s, 0, 20, 1, 0);
+        Pull();
+        pcm_.clear();
+        GstSegment segment;
+        gst_segment_init(&segment, GST_FORMAT_TIME);
+        if (kind == "flush") {
+            ASSERT_TRUE(gst_harness_push_event(h_, gst_event_new_flush_start()));
+            ASSERT_TRUE(gst_harness_push_event(h_, gst_event_new_flush_stop(TRUE)));
+            ASSERT_TRUE(gst_harness_push_event(h_, gst_event_new_segment(&segment)));
+        } else if (kind == "stream-start") {
+            ASSERT_TRUE(gst_harness_push_event(h_, gst_event_new_stream_start("second")));
+            ASSERT_TRUE(gst_harness_push_event(h_, gst_event_new_segment(&segment)));
+        } else {
+            gst_harness_set_src_caps_str(h_, "audio/G723, rate=(int)8000, channels=(int)1, payload=(int)4");
+        }
+        PushFrames(s, 20, 30, 1, 0);
+        const std::vector<Output> outputs = Pull();
+        ExpectContiguous(outputs, 0);
+
+        Reference fresh;
+        fresh.Frames(s, 20, 30);
+        EXPECT_EQ(pcm_, fresh.pcm);
+        Reference continued;
+        continued.Frames(s, 0, 50);
+        EXPECT_NE(pcm_, Pcm(continued.pcm.begin() + 20 * MERVOX_FRAME_SAMPLES, continued.pcm.end()))
+            << "the state before the reset must matter for this test to mean anything";
+    }
+}
+
+TEST_F(MervoxDecTest, TruncatedFrameIsConcealedWithAWarning)
+{
+    const Stream& s = Corpus("speech-a.63.bit");
+    Reference ref;
+    PushFrames(s, 0, 4, 2, 0);
+    ref.Frames(s, 0, 4);
+    // Two whole frames and 10 bytes of a third.
+    Bytes cut = s.Payload(4, 3);
+    cut.resize(cut.size() - 14);
+    ASSERT_EQ(Push(cut, 4 * kFrame), GST_FLOW_OK);
+    ref.Frames(s, 4, 2);
+    ref.Conceal(1);
+    PushFrames(s, 7, 6, 2, 7);
+    ref.Frames(s, 7, 6);
+
+    const std::vector<Output> outputs = Pull();
+    ExpectContiguous(outputs, 0);
+    ASSERT_EQ(outputs.size(), 6u);
+    EXPECT_EQ(outputs[2].frames, 3u);
+    EXPECT_EQ(pcm_, ref.pcm);
+    Messages();
+    ASSERT_EQ(warnings_.size(), 1u);
+    EXPECT_NE(warnings_[0].find("Truncated"), std::string::npos) << warnings_[0];
+    EXPECT_NE(warnings_[0].find("10 of the 24 bytes"), std::string::npos) << warnings_[0];
+}
+
+TEST_F(MervoxDecTest, GarbageIsDecodedFrameByFrameWithoutStopping)
+{
+    // Pseudo-random bytes in buffers of 1 to 60 bytes: every frame they hold
+    // is decoded or concealed as the library would, none is dropped.
+    uint32_t x = 12345;
+    auto next = [&x]() { return x = x * 1103515245u + 12345u, static_cast<uint8_t>(x >> 16); };
+    Reference ref;
+    GstClockTime pts = 0;
+    size_t truncated = 0;
+    for (int b = 0; b < 300; ++b) {
+        Bytes data(1 + next() % 60);
+        for (uint8_t& byte : data)
+            byte = next();
+        size_t at = 0;
+        for (; at < data.size(); at += mervox_frame_bytes(data[at])) {
+            const size_t length = mervox_frame_bytes(data[at]);
+            const int type = data[at] & 3;
+            if (length <= data.size() - at && (type == MERVOX_FRAME_6300 || type == MERVOX_FRAME_5300))
+                ref.Decode(data.data() + at, length);
+            else
+                ref.Conceal(1);
+        }
+        truncated += at > data.size();
+        ASSERT_EQ(Push(data, pts), GST_FLOW_OK) << "buffer " << b;
+        pts += Frames(data) * kFrame;
+    }
+    ExpectContiguous(Pull(), 0);
+    EXPECT_EQ(pcm_, ref.pcm);
+    EXPECT_GT(truncated, 0u);
+    Messages();
+    EXPECT_GE(warnings_.size(), truncated);
+    EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(MervoxDecTest, DamagedFrameIsReportedAndConcealedByTheDecoder)
+{
+    // A 6.3 kbit/s frame whose unpacking finds impossible codes.
+    uint32_t x = 7;
+    Bytes damaged(24);
+    for (int tries = 0; tries < 10000 && mervox_frame_faults(damaged.data(), damaged.size()) <= 0; ++tries) {
+        for (uint8_t& byte : damaged)
+            byte = static_cast<uint8_t>((x = x * 1664525u + 1013904223u) >> 24);
+        damaged[0] &= 0xfc;
+    }
+    ASSERT_GT(mervox_frame_faults(damaged.data(), damaged.size()), 0);
+
+    const Stream& s = Corpus("speech-a.63.bit");
+    Reference ref;
+    PushFrames(s, 0, 5, 1, 0);
+    ref.Frames(s, 0, 5);
+    ASSERT_EQ(Push(damaged, 5 * kFrame), GST_FLOW_OK);
+    ref.Decode(damaged.data(), damaged.size());
+    PushFrames(s, 6, 5, 1, 6);
+    ref.Frames(s, 6, 5);
+
+    ExpectContiguous(Pull(), 0);
+    EXPECT_EQ(pcm_, ref.pcm);
+    Messages();
+    ASSERT_EQ(warnings_.size(), 1u);
+    EXPECT_NE(warnings_[0].find("Damaged"), std::string::npos) << warnings_[0];
+}
+
+// GStreamer's decoder convention: errors are counted, and reset by each
+// buffer of output; max-errors=0 makes the first malformed buffer an error.
+TEST_F(MervoxDecTest, MaxErrorsDecidesBetweenWarningAndError)
+{
+    const Stream& s = Corpus("speech-a.63.bit");
+    Bytes cut = s.Payload(0, 1);
+    cut.resize(10);
+    for (int maxErrors : {1, 0}) {
+        SCOPED_TRACE(maxErrors);
+        Stop();
+        Start();
+        g_object_set(h_->element, "max-errors", maxErrors, nullptr);
+        std::vector<GstFlowReturn> results;
+        for (int k = 0; k < 3; ++k)
+            results.push_back(Push(cut, static_cast<GstClockTime>(k) * kFrame));
+        Messages();
+        if (maxErrors == 1) {
+            EXPECT_EQ(results, std::vector<GstFlowReturn>(3, GST_FLOW_OK));
+            EXPECT_EQ(warnings_.size(), 3u);
+            EXPECT_TRUE(errors_.empty());
+        } else {
+            EXPECT_EQ(results[0], GST_FLOW_ERROR);
+            EXPECT_TRUE(warnings_.empty());
+            ASSERT_FALSE(errors_.empty());
+            EXPECT_NE(errors_[0].find("Truncated"), std::string::npos) << errors_[0];
+        }
+    }
+}
+
+}  // namespace
+
+// GStreamer starts only when tests run (not when ctest lists them), so it
+// reads the private registry the test environment names.
+class GStreamerEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { gst_init(nullptr, nullptr); }
+    void TearDown() override { gst_deinit(); }
+};
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new GStreamerEnvironment);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# Runs the README's GStreamer examples as written and checks what they
+# decode, sample for sample:
+#
+#   pipeline_test.sh capture MERVOX README CORPUS WORK PLUGIN
+#     the capture example on both streams of the corpus capture, against
+#     `mervox pcap` (3906 frames each)
+#   pipeline_test.sh live MERVOX README CORPUS WORK PLUGIN
+#     both live examples, fed by tests/gstreamer/rtp_sender.py with packets
+#     left out; the recording against `mervox decode --loss`
+#
+# The GStreamer environment (private registry and plugin path) comes from
+# ctest. MERVOX_GST_PRELOAD, if set, is preloaded into the GStreamer
+# programs (the sanitizer runtime of a sanitizer build of the plugin).
+set -euo pipefail
+mode=$1 mervox=$2 readme=$3 corpus=$4 work=$5 plugin=$6
+here=$(cd "$(dirname "$0")" && pwd)
+python=/usr/bin/python3
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# Skipped (exit 77) on a developer machine without GStreamer's tools and
+# plugins, a failure under CI.
+require() {
+    local missing=$1
+    if [ "${CI:-}" = true ]; then fail "$missing"; fi
+    echo "SKIPPED: $missing"
+    exit 77
+}
+for tool in gst-launch-1.0 gst-inspect-1.0 editcap capinfos; do
+    command -v "$tool" >/dev/null || require "$tool not found (scripts/install-deps.sh)"
+done
+
+if [ -n "${MERVOX_GST_PRELOAD:-}" ]; then
+    export LD_PRELOAD=$MERVOX_GST_PRELOAD ASAN_OPTIONS=detect_leaks=0
+fi
+for element in pcapparse rtpjitterbuffer rtpg723depay audioconvert wavenc udpsrc autoaudiosink; do
+    gst-inspect-1.0 --exists "$element" || require "GStreamer element $element not found (scripts/install-deps.sh)"
+done
+
+# The plugin that answers must be this build's.
+filename=$(gst-inspect-1.0 mervoxdec | sed -n 's/^ *Filename *//p') || true
+[ "$filename" = "$plugin" ] || fail "mervoxdec comes from '$filename', not from $plugin"
+
+# The shell block that follows "<!-- gstreamer-example: NAME" in the README.
+example() {
+    local block
+    block=$(awk -v marker="<!-- gstreamer-example: $1 " '
+        index($0, marker) == 1 { found = 1; next }
+        found && /^```sh/ { inside = 1; next }
+        inside && /^```/ { exit }
+        inside { print }' "$readme")
+    [ -n "$block" ] || fail "README has no example '$1'"
+    printf '%s\n' "$block"
+}
+
+# Compares the samples of two 16-bit mono WAV files; checks the frame count.
+same_samples() {
+    "$python" - "$1" "$2" "$3" <<'EOF'
+import struct, sys
+
+def samples(path):
+    data = open(path, "rb").read()
+    if data[:4] != b"RIFF" or data[8:12] != b"WAVE":
+        sys.exit("%s is not a WAV file" % path)
+    at = 12
+    while at + 8 <= len(data):
+        chunk, size = data[at:at + 4], struct.unpack("<I", data[at + 4:at + 8])[0]
+        if chunk == b"fmt ":
+            fmt = struct.unpack("<HHIIHH", data[at + 8:at + 24])
+            if fmt[0] != 1 or fmt[1] != 1 or fmt[2] != 8000 or fmt[5] != 16:
+                sys.exit("%s: not 16-bit mono PCM at 8000 Hz: %s" % (path, fmt))
+        if chunk == b"data":
+            return data[at + 8:at + 8 + size]
+        at += 8 + size + (size & 1)
+    sys.exit("%s has no data chunk" % path)
+
+got, want, frames = samples(sys.argv[1]), samples(sys.argv[2]), int(sys.argv[3])
+if len(got) != frames * 480 or len(want) != frames * 480:
+    sys.exit("frames: %d decoded, %d expected, want %d" % (len(got) // 480, len(want) // 480, frames))
+differ = [k for k in range(0, len(got), 2) if got[k:k + 2] != want[k:k + 2]]
+if differ:
+    sys.exit("%d of %d samples differ, the first at sample %d (frame %d)"
+             % (len(differ), len(got) // 2, differ[0] // 2, differ[0] // 480))
+print("%s: %d frames, every sample as %s" % (sys.argv[1], frames, sys.argv[2]))
+EOF
+}
+
+rm -rf "$work" && mkdir -p "$work" && cd "$work"
+
+case $mode in
+capture)
+    ln -s "$corpus/call-a.pcapng" call.pcapng
+    "$mervox" -q pcap call.pcapng -o reference || fail "mervox pcap"
+    capture=$(example capture)
+    bash -euo pipefail -c "$capture" || fail "the capture example failed"
+    same_samples call.wav reference-0x11223344.wav 3906 || fail "first stream"
+    # The second stream: the same example on its ports.
+    second=$(sed -e 's/src-port=30000/src-port=30002/' -e 's/dst-port=40000/dst-port=40002/' \
+                 -e 's/call\.wav/call-2.wav/' <<<"$capture")
+    [ "$second" != "$capture" ] || fail "the capture example does not name ports 30000 and 40000"
+    bash -euo pipefail -c "$second" || fail "the capture example failed on the second stream"
+    same_samples call-2.wav reference-0x55667788.wav 3906 || fail "second stream"
+    ;;
+live)
+    # A free port instead of the examples' 5004 (tests may run side by side).
+    port=$("$python" -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    frames=150 per=2 frame_bytes=20
+    head -c $((frames * frame_bytes)) "$corpus/speech-a.53.bit" >sent.bit
+
+    # receiver NAME LOG: starts the example NAME in the background (pid in
+    # $receiver), listening on $port.
+    receiver() {
+        local pipeline
+        pipeline=$(example "$1" | sed "s/port=5004/port=$port/")
+        grep -q "port=$port" <<<"$pipeline" || fail "the $1 example does not listen on port 5004"
+        bash -c "exec $pipeline" >"$2" 2>&1 &
+        receiver=$!
+    }
+    # stop LOG: ends the receiver as Ctrl-C would, once the jitterbuffer
+    # has let the last packet through.
+    stop() {
+        sleep 1
+        kill -INT "$receiver"
+        local status=0
+        wait "$receiver" || status=$?
+        [ "$status" -eq 0 ] || { cat "$1"; fail "gst-launch-1.0 ended with status $status"; }
+        # (autoaudiosink warns about each audio output it cannot open on
+        # a machine without sound.)
+        if grep -E 'ERROR|WARNING' "$1" | grep -v GstAutoAudioSink; then
+            fail "gst-launch-1.0 reported a problem"
+        fi
+    }
+
+    # Playing: runs and stops cleanly.
+    receiver live-play play.log
+    "$python" "$here/rtp_sender.py" sent.bit $frame_bytes "$port" $per 20 "" play.mask || fail "sender"
+    stop play.log
+
+    # Recording, with single and double packet losses: the WAV file holds
+    # every frame, the lost ones concealed as `mervox decode --loss` does.
+    receiver live-record record.log
+    "$python" "$here/rtp_sender.py" sent.bit $frame_bytes "$port" $per $((frames / per)) "3,17,18,40,41,42,60" \
+        loss.mask || fail "sender"
+    stop record.log
+    "$mervox" -q decode sent.bit --loss loss.mask -o expected.wav || fail "mervox decode"
+    same_samples live.wav expected.wav "$frames" || fail "live recording"
+    ;;
+*)
+    fail "unknown mode $mode"
+    ;;
+esac
+echo "OK: $mode"
