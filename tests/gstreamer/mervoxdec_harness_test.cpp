@@ -538,11 +538,24 @@ TEST_F(MervoxDecTest, MaxErrorsDecidesBetweenWarningAndError)
 
 }  // namespace
 
-// GStreamer starts only when tests run (not when ctest lists them), so it
-// reads the private registry the test environment names.
+// GStreamer starts only when tests run (not when ctest lists them), with a
+// registry and plugin path of its own: this build's plugin and nothing from
+// the system (the harness needs no other plugin). The plugin is scanned in
+// this process: GStreamer's separate scanner program could not load a
+// sanitizer build of it.
 class GStreamerEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override { gst_init(nullptr, nullptr); }
+    void SetUp() override
+    {
+        for (const char* name : {"GST_PLUGIN_PATH", "GST_PLUGIN_PATH_1_0"})
+            g_setenv(name, MERVOX_GST_PLUGIN_DIR, TRUE);
+        for (const char* name : {"GST_PLUGIN_SYSTEM_PATH", "GST_PLUGIN_SYSTEM_PATH_1_0"})
+            g_setenv(name, "", TRUE);
+        for (const char* name : {"GST_REGISTRY", "GST_REGISTRY_1_0"})
+            g_setenv(name, MERVOX_GST_REGISTRY, TRUE);
+        g_setenv("GST_REGISTRY_FORK", "no", TRUE);
+        gst_init(nullptr, nullptr);
+    }
     void TearDown() override { gst_deinit(); }
 };
 

@@ -8,12 +8,16 @@
 #   pipeline_test.sh live MERVOX README CORPUS WORK PLUGIN
 #     both live examples, fed by tests/gstreamer/rtp_sender.py with packets
 #     left out; the recording against `mervox decode --loss`
+#   pipeline_test.sh install MERVOX README CORPUS WORK PLUGIN CMAKE BUILD PLUGINSDIR
+#     `cmake --install --component gstreamer` (into a DESTDIR) installs the
+#     plugin alone into PLUGINSDIR, self-contained, and GStreamer loads it
 #
 # The GStreamer environment (private registry and plugin path) comes from
 # ctest. MERVOX_GST_PRELOAD, if set, is preloaded into the GStreamer
 # programs (the sanitizer runtime of a sanitizer build of the plugin).
 set -euo pipefail
 mode=$1 mervox=$2 readme=$3 corpus=$4 work=$5 plugin=$6
+cmake=${7:-} build=${8:-} pluginsdir=${9:-}
 here=$(cd "$(dirname "$0")" && pwd)
 python=/usr/bin/python3
 
@@ -31,9 +35,18 @@ for tool in gst-launch-1.0 gst-inspect-1.0 editcap capinfos; do
     command -v "$tool" >/dev/null || require "$tool not found (scripts/install-deps.sh)"
 done
 
+rm -rf "$work" && mkdir -p "$work/bin" && cd "$work"
+# GStreamer's programs, and only they, get the preload (other programs, such
+# as capinfos, hang with the sanitizer runtime preloaded).
 if [ -n "${MERVOX_GST_PRELOAD:-}" ]; then
-    export LD_PRELOAD=$MERVOX_GST_PRELOAD ASAN_OPTIONS=detect_leaks=0
+    for tool in gst-launch-1.0 gst-inspect-1.0; do
+        printf '#!/bin/sh\nLD_PRELOAD=%s ASAN_OPTIONS=detect_leaks=0 exec %s "$@"\n' \
+            "$MERVOX_GST_PRELOAD" "$(command -v $tool)" >"bin/$tool"
+        chmod +x "bin/$tool"
+    done
+    export PATH=$work/bin:$PATH
 fi
+
 for element in pcapparse rtpjitterbuffer rtpg723depay audioconvert wavenc udpsrc autoaudiosink; do
     gst-inspect-1.0 --exists "$element" || require "GStreamer element $element not found (scripts/install-deps.sh)"
 done
@@ -86,7 +99,6 @@ print("%s: %d frames, every sample as %s" % (sys.argv[1], frames, sys.argv[2]))
 EOF
 }
 
-rm -rf "$work" && mkdir -p "$work" && cd "$work"
 
 case $mode in
 capture)
@@ -146,6 +158,24 @@ s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
     stop record.log
     "$mervox" -q decode sent.bit --loss loss.mask -o expected.wav || fail "mervox decode"
     same_samples live.wav expected.wav "$frames" || fail "live recording"
+    ;;
+install)
+    "$cmake" -E env DESTDIR="$work/root" "$cmake" --install "$build" --component gstreamer >install.log \
+        || fail "cmake --install --component gstreamer"
+    installed=$work/root$pluginsdir/libgstmervox.so
+    files=$(cd root && find . -type f)
+    [ "$files" = ".$pluginsdir/libgstmervox.so" ] || fail "component gstreamer installs: $files"
+    if readelf -d "$installed" | grep -q 'NEEDED.*libmervox'; then fail "the plugin needs libmervox.so"; fi
+    exported=$(nm -D --defined-only "$installed" | awk '{ print $3 }' | sort | tr '\n' ' ')
+    [ "$exported" = "gst_plugin_mervox_get_desc gst_plugin_mervox_register " ] \
+        || fail "the plugin exports more than its entry points: $exported"
+    # Found where it was installed, by a registry that knows nothing else.
+    found=$(GST_PLUGIN_PATH="$work/root$pluginsdir" GST_PLUGIN_PATH_1_0="$work/root$pluginsdir" \
+            GST_PLUGIN_SYSTEM_PATH= GST_PLUGIN_SYSTEM_PATH_1_0= \
+            GST_REGISTRY="$work/registry.bin" GST_REGISTRY_1_0="$work/registry.bin" \
+            gst-inspect-1.0 mervoxdec) || fail "gst-inspect-1.0 does not find the installed mervoxdec"
+    grep -q "Filename *$installed\$" <<<"$found" || fail "mervoxdec is not the installed file: $found"
+    grep -q 'Long-name *G.723.1 audio decoder' <<<"$found" || fail "gst-inspect-1.0 mervoxdec: $found"
     ;;
 *)
     fail "unknown mode $mode"
