@@ -26,6 +26,11 @@ if [ "${1:-all}" != build ]; then
   lean_packages+=(
     # Wireshark codec plugin; tshark and sharkd (package tshark) run its tests
     wireshark-dev libwireshark-dev libwsutil-dev tshark python3
+    # GStreamer plugin; its tests need gst-check, gst-launch-1.0, the RTP,
+    # capture and WAV elements, and editcap/capinfos (from tshark's
+    # wireshark-common)
+    libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
+    gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   )
 fi
 
