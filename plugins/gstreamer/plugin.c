@@ -2,13 +2,16 @@
 #include <gst/gst.h>
 
 #include "mervoxdec.h"
+#include "mervoxparse.h"
 
 /* The plugin's source module, as GST_PLUGIN_DEFINE expects it. */
 #define PACKAGE "mervox"
 
 static gboolean plugin_init(GstPlugin* plugin)
 {
-    return GST_ELEMENT_REGISTER(mervoxdec, plugin);
+    gboolean registered = GST_ELEMENT_REGISTER(mervoxdec, plugin);
+    registered &= GST_ELEMENT_REGISTER(mervoxparse, plugin);
+    return registered;
 }
 
 /* GStreamer's descriptor leaves its padding to the compiler. */

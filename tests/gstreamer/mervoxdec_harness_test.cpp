@@ -536,6 +536,41 @@ TEST_F(MervoxDecTest, MaxErrorsDecidesBetweenWarningAndError)
     }
 }
 
+// mervoxparse cuts a raw stream, whatever its chunks, into one buffer per
+// frame, stamped 30 ms apart.
+TEST(MervoxParseTest, CutsAStreamIntoFramesWhateverTheChunks)
+{
+    const Stream& s = Corpus("speech-a.63-vad.bit");
+    const size_t frames = 500;
+    const Bytes stream = s.Payload(0, frames);
+    GstHarness* h = gst_harness_new("mervoxparse");
+    ASSERT_NE(h, nullptr);
+    gst_harness_set_src_caps_str(h, kG723Caps);
+    // Bytes from a file, as filesrc sends them.
+    GstSegment bytes;
+    gst_segment_init(&bytes, GST_FORMAT_BYTES);
+    ASSERT_TRUE(gst_harness_push_event(h, gst_event_new_segment(&bytes)));
+    for (size_t at = 0, chunk = 7; at < stream.size(); at += chunk, chunk = chunk % 50 + 13) {
+        const size_t n = std::min(chunk, stream.size() - at);
+        ASSERT_EQ(gst_harness_push(h, gst_buffer_new_memdup(stream.data() + at, n)), GST_FLOW_OK);
+    }
+    ASSERT_TRUE(gst_harness_push_event(h, gst_event_new_eos()));
+
+    size_t k = 0;
+    while (GstBuffer* b = gst_harness_try_pull(h)) {
+        ASSERT_LT(k, frames);
+        const StreamFrame& f = s.frames[k];
+        EXPECT_EQ(GST_BUFFER_PTS(b), k * kFrame);
+        EXPECT_EQ(GST_BUFFER_DURATION(b), kFrame);
+        EXPECT_EQ(gst_buffer_memcmp(b, 0, s.bytes.data() + f.offset, f.length), 0) << "frame " << k;
+        EXPECT_EQ(gst_buffer_get_size(b), f.length) << "frame " << k;
+        gst_buffer_unref(b);
+        ++k;
+    }
+    EXPECT_EQ(k, frames);
+    gst_harness_teardown(h);
+}
+
 }  // namespace
 
 // GStreamer starts only when tests run (not when ctest lists them), with a

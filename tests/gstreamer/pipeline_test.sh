@@ -5,6 +5,9 @@
 #   pipeline_test.sh capture MERVOX README CORPUS WORK PLUGIN
 #     the capture example on both streams of the corpus capture, against
 #     `mervox pcap` (3906 frames each)
+#   pipeline_test.sh stream MERVOX README CORPUS WORK PLUGIN
+#     the stream-file example (mervoxparse) on corpus streams and on a
+#     stream with a truncated last frame, against `mervox decode`
 #   pipeline_test.sh live MERVOX README CORPUS WORK PLUGIN
 #     both live examples, fed by tests/gstreamer/rtp_sender.py with packets
 #     left out; the recording against `mervox decode --loss`
@@ -67,7 +70,8 @@ example() {
     printf '%s\n' "$block"
 }
 
-# Compares the samples of two 16-bit mono WAV files; checks the frame count.
+# Compares the samples of two 16-bit mono WAV files; checks the frame count
+# (if not empty).
 same_samples() {
     "$python" - "$1" "$2" "$3" <<'EOF'
 import struct, sys
@@ -88,7 +92,8 @@ def samples(path):
         at += 8 + size + (size & 1)
     sys.exit("%s has no data chunk" % path)
 
-got, want, frames = samples(sys.argv[1]), samples(sys.argv[2]), int(sys.argv[3])
+got, want = samples(sys.argv[1]), samples(sys.argv[2])
+frames = int(sys.argv[3]) if sys.argv[3] else len(want) // 480
 if len(got) != frames * 480 or len(want) != frames * 480:
     sys.exit("frames: %d decoded, %d expected, want %d" % (len(got) // 480, len(want) // 480, frames))
 differ = [k for k in range(0, len(got), 2) if got[k:k + 2] != want[k:k + 2]]
@@ -113,6 +118,19 @@ capture)
     [ "$second" != "$capture" ] || fail "the capture example does not name ports 30000 and 40000"
     bash -euo pipefail -c "$second" || fail "the capture example failed on the second stream"
     same_samples call-2.wav reference-0x55667788.wav 3906 || fail "second stream"
+    ;;
+stream)
+    streamexample=$(example stream)
+    head -c 2410 "$corpus/speech-a.63.bit" >truncated.bit  # 100 frames and 10 bytes
+    for stream in "$corpus/speech-a.mixed.bit" "$corpus/speech-a.63-vad.bit" truncated.bit; do
+        ln -sf "$stream" call.bit
+        bash -euo pipefail -c "$streamexample" >stream.log 2>&1 || { cat stream.log; fail "the stream example failed"; }
+        "$mervox" -q decode call.bit -o expected.wav || fail "mervox decode"
+        same_samples call.wav expected.wav "" || fail "$stream"
+    done
+    # (-q keeps warnings quiet.)
+    bash -euo pipefail -c "${streamexample/gst-launch-1.0 -q/gst-launch-1.0}" >stream.log 2>&1 || fail "stream example"
+    grep -q "Truncated last G.723.1 frame" stream.log || fail "no warning about the truncated frame: $(cat stream.log)"
     ;;
 live)
     # A free port instead of the examples' 5004 (tests may run side by side).
