@@ -91,7 +91,7 @@ set(CPACK_COMPONENT_WIRESHARK_DESCRIPTION "G.723.1 codec plugin for Wireshark\n$
 
 set(CPACK_DEBIAN_GSTREAMER_PACKAGE_NAME gstreamer1.0-mervox)
 set(CPACK_DEBIAN_GSTREAMER_PACKAGE_SECTION sound)
-set(CPACK_COMPONENT_GSTREAMER_DESCRIPTION "G.723.1 decoder element for GStreamer\n${MERVOX_DEB_ABOUT}\n\nThis plugin provides the element mervoxdec (audio/G723 to 16-bit PCM).")
+set(CPACK_COMPONENT_GSTREAMER_DESCRIPTION "G.723.1 decoder element for GStreamer\n${MERVOX_DEB_ABOUT}\n\nThis plugin provides the elements mervoxdec (audio/G723 to 16-bit PCM,\nwith loss concealment) and mervoxparse (raw stream files to frames).")
 
 set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-mervox)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
