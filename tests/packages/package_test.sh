@@ -29,6 +29,7 @@ for p in "${all_packages[@]}"; do
   fi
 done
 
+mkdir -p "$(dirname "$out")"
 scripts/package.sh "$out" >"$out.log" 2>&1 || { tail -n 40 "$out.log"; fail "building the packages"; }
 mapfile -t debs < <(ls "$out"/*.deb)
 mapfile -t packages < <(for d in "${debs[@]}"; do dpkg-deb -f "$d" Package; done)
