@@ -1,13 +1,16 @@
-// Exit status of the mervox command (documented in the README).
+// Exit status of the mervox command (documented in the README): the
+// shared tools' codes, under the names the subcommands use.
 #pragma once
+
+#include "status.h"
 
 namespace mervox::cli {
 
-enum ExitCode : int {
-    kExitOk = 0,          // success (warnings such as a truncated last frame included)
-    kExitBadInput = 1,    // input missing, unreadable, empty, or not a stream
-    kExitUsage = 2,       // bad command line (unknown option, unknown output extension, ...)
-    kExitOutputError = 3, // output could not be written
-};
+using tools::ExitCode;
+using tools::kExitBadInput;
+using tools::kExitOk;
+using tools::kExitOutOfMemory;
+using tools::kExitOutputError;
+using tools::kExitUsage;
 
 }  // namespace mervox::cli

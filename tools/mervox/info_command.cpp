@@ -1,10 +1,10 @@
-// mervox info IN [--json]: what a stream file holds.
+// mervox info IN [--json]: what a stream file holds, counted frame by frame
+// as the input is read in blocks (memory does not grow with its length).
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-#include <cerrno>
+#include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,111 +12,132 @@
 #include "commands.h"
 #include "console.h"
 #include "exit_codes.h"
-#include "input_file.h"
 #include "mervox.h"
+#include "names.h"
+#include "report_output.h"
 #include "stream_reader.h"
+#include "stream_stats.h"
 
 namespace mervox::cli {
 namespace {
+
+using tools::FrameType;
 
 struct InfoOptions {
     std::string input;
     bool json = false;
 };
 
+// The indices of faulty frames listed in a report; the count is complete.
+constexpr size_t kListedFaultyFrames = 1000;
+
 struct StreamSummary {
-    size_t bytes = 0;
-    size_t byType[4] = {};
-    std::vector<size_t> faultyFrames;  // indices of speech frames the unpacking rejects
-    size_t rateSwitches = 0;           // 6.3 <-> 5.3 changes between speech frames
-    size_t frames = 0;
-    StreamSplit split;
+    uint64_t bytes = 0;
+    tools::StreamStats stats;
+    uint64_t faultyFrames = 0;               // speech frames the unpacking rejects
+    std::vector<uint64_t> firstFaultyFrames;  // the first kListedFaultyFrames of them
+    std::optional<tools::Truncation> truncated;
 };
 
-StreamSummary Summarize(const std::vector<uint8_t>& stream)
+uint64_t Count(const StreamSummary& s, FrameType type)
 {
-    StreamSummary s;
-    s.bytes = stream.size();
-    s.split = SplitStream(stream.data(), stream.size());
-    s.frames = s.split.frames.size();
-    int lastRate = -1;
-    for (size_t k = 0; k < s.frames; ++k) {
-        const StreamFrame& frame = s.split.frames[k];
-        ++s.byType[static_cast<int>(frame.type)];
-        if (!frame.speech())
-            continue;
-        if (mervox_frame_faults(stream.data() + frame.offset, frame.length()) > 0)
-            s.faultyFrames.push_back(k);
-        const int rate = static_cast<int>(frame.type);
-        if (lastRate >= 0 && rate != lastRate)
-            ++s.rateSwitches;
-        lastRate = rate;
-    }
-    return s;
+    return s.stats.byType[static_cast<int>(type)];
 }
 
-void PrintJson(const std::string& name, const StreamSummary& s)
+std::string Json(const std::string& path, const StreamSummary& s)
 {
     nlohmann::json j;
-    j["file"] = name;
+    j["file"] = path == "-" ? "<stdin>" : path;
     j["bytes"] = s.bytes;
-    j["frames"] = s.frames;
-    j["duration_seconds"] = static_cast<double>(s.frames) * 30 / 1000.0;
-    j["frames_by_type"] = {{"rate_6300", s.byType[0]},
-                           {"rate_5300", s.byType[1]},
-                           {"silence_descriptor", s.byType[2]},
-                           {"untransmitted", s.byType[3]}};
-    j["faulty_frames"] = s.faultyFrames;
-    j["rate_switches"] = s.rateSwitches;
-    if (s.split.truncated)
-        j["truncated"] = {{"offset", s.split.truncatedOffset},
-                          {"bytes", s.split.truncatedLength},
-                          {"expected_bytes", s.split.truncatedExpected}};
+    j["frames"] = s.stats.frames;
+    j["duration_seconds"] = s.stats.DurationSeconds();
+    j["frames_by_type"] = {{"rate_6300", Count(s, FrameType::kRate6300)},
+                           {"rate_5300", Count(s, FrameType::kRate5300)},
+                           {"silence_descriptor", Count(s, FrameType::kSilenceDescriptor)},
+                           {"untransmitted", Count(s, FrameType::kUntransmitted)}};
+    j["faulty_frames"] = s.firstFaultyFrames;
+    j["faulty_frame_count"] = s.faultyFrames;
+    j["rate_switches"] = s.stats.rateSwitches;
+    if (s.truncated)
+        j["truncated"] = {{"offset", s.truncated->offset},
+                          {"bytes", s.truncated->present},
+                          {"expected_bytes", s.truncated->expected}};
     else
         j["truncated"] = nullptr;
     // File names need not be UTF-8; dump() would throw on them.
-    std::printf("%s\n", j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
-void PrintText(const std::string& name, const StreamSummary& s)
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...)
 {
-    std::printf("file:               %s\n", name.c_str());
-    std::printf("bytes:              %zu\n", s.bytes);
-    std::printf("frames:             %zu (%.2f s)\n", s.frames, static_cast<double>(s.frames) * 0.03);
-    std::printf("  6.3 kbit/s:       %zu\n", s.byType[0]);
-    std::printf("  5.3 kbit/s:       %zu\n", s.byType[1]);
-    std::printf("  silence (SID):    %zu\n", s.byType[2]);
-    std::printf("  untransmitted:    %zu\n", s.byType[3]);
-    std::printf("faulty frames:      %zu", s.faultyFrames.size());
-    for (size_t i = 0; i < s.faultyFrames.size() && i < 10; ++i)
-        std::printf("%s%zu", i == 0 ? " (frame " : ", ", s.faultyFrames[i]);
-    std::printf("%s\n", s.faultyFrames.empty() ? "" : s.faultyFrames.size() > 10 ? ", ...)" : ")");
-    std::printf("rate switches:      %zu\n", s.rateSwitches);
-    if (s.split.truncated)
-        std::printf("truncated:          at byte %zu (%zu of %zu bytes)\n", s.split.truncatedOffset,
-                    s.split.truncatedLength, s.split.truncatedExpected);
+    char line[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    return line;
+}
+
+std::string Text(const std::string& name, const StreamSummary& s)
+{
+    auto u = [](uint64_t v) { return static_cast<unsigned long long>(v); };
+    std::string t = "file:               " + name + "\n";
+    t += Format("bytes:              %llu\n", u(s.bytes));
+    t += Format("frames:             %llu (%.2f s)\n", u(s.stats.frames), s.stats.DurationSeconds());
+    t += Format("  6.3 kbit/s:       %llu\n", u(Count(s, FrameType::kRate6300)));
+    t += Format("  5.3 kbit/s:       %llu\n", u(Count(s, FrameType::kRate5300)));
+    t += Format("  silence (SID):    %llu\n", u(Count(s, FrameType::kSilenceDescriptor)));
+    t += Format("  untransmitted:    %llu\n", u(Count(s, FrameType::kUntransmitted)));
+    t += Format("faulty frames:      %llu", u(s.faultyFrames));
+    for (size_t i = 0; i < s.firstFaultyFrames.size() && i < 10; ++i)
+        t += Format("%s%llu", i == 0 ? " (frame " : ", ", u(s.firstFaultyFrames[i]));
+    t += s.faultyFrames == 0 ? "\n" : s.faultyFrames > 10 ? ", ...)\n" : ")\n";
+    t += Format("rate switches:      %llu\n", u(s.stats.rateSwitches));
+    if (s.truncated)
+        t += Format("truncated:          at byte %llu (%zu of %zu bytes)\n", u(s.truncated->offset),
+                    s.truncated->present, s.truncated->expected);
+    return t;
 }
 
 int RunInfo(const InfoOptions& options, const GlobalOptions& global)
 {
     Console console(global.quiet);
-    const std::string name = DisplayName(options.input);
-    std::vector<uint8_t> stream;
-    std::string error;
-    if (!ReadStreamInput(options.input, &stream, &error)) {
-        console.Error(error);
+    tools::Result<tools::StreamReader> opened = tools::StreamReader::Open(options.input);
+    if (!opened.ok()) {
+        console.Error(opened.status().message());
+        return opened.status().code();
+    }
+    tools::StreamReader& reader = opened.value();
+    const std::string name = reader.input().name();
+    StreamSummary summary;
+    tools::Frame frame;
+    while (reader.Next(&frame)) {
+        summary.stats.AddFrame(frame.type);
+        if (tools::IsSpeech(frame.type) && mervox_frame_faults(frame.bytes, frame.length) > 0) {
+            if (summary.firstFaultyFrames.size() < kListedFaultyFrames)
+                summary.firstFaultyFrames.push_back(frame.index);
+            ++summary.faultyFrames;
+        }
+    }
+    if (!reader.status().ok()) {
+        console.Error(reader.status().message());
+        return reader.status().code();
+    }
+    summary.bytes = reader.input().bytesRead();
+    summary.truncated = reader.Truncated();
+    if (summary.stats.frames == 0) {
+        console.Error(DescribeTruncation(name, *summary.truncated) + ", no whole frame");
         return kExitBadInput;
     }
-    const StreamSummary summary = Summarize(stream);
-    if (summary.split.truncated)
-        console.Warning(DescribeTruncation(name, summary.split));
-    if (options.json)
-        PrintJson(name, summary);
-    else
-        PrintText(name, summary);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        console.Error(std::string("<stdout>: write failed: ") + std::strerror(errno));
-        return kExitOutputError;
+    if (summary.truncated)
+        console.Warning(DescribeTruncation(name, *summary.truncated));
+    const tools::Status written = tools::WriteReport(options.json ? Json(options.input, summary) : Text(name, summary));
+    if (written.readerGone())
+        return kExitOk;
+    if (!written.ok()) {
+        console.Error(written.message());
+        return written.code();
     }
     return kExitOk;
 }

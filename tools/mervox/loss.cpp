@@ -1,24 +1,73 @@
 #include "loss.h"
 
-#include <random>
-
 namespace mervox::cli {
+namespace {
 
-std::vector<uint8_t> BuildLossPlan(size_t frames, const std::vector<uint8_t>& mask, double dropRate,
-                                   uint64_t seed)
+constexpr size_t kMaskBlockBytes = 64 * 1024;
+
+}  // namespace
+
+LossPlan::LossPlan(std::unique_ptr<tools::InputFile> mask, RandomDrops drops)
+    : mask_(std::move(mask)), drops_(drops)
 {
-    std::vector<uint8_t> lost(frames, 0);
-    for (size_t k = 0; k < frames && k < mask.size(); ++k)
-        lost[k] = mask[k] != 0;
-    if (dropRate > 0.0) {
-        // mt19937_64's sequence is fixed by the C++ standard; the
-        // distributions are not, so the uniform value is made here.
-        std::mt19937_64 generator(seed);
-        for (size_t k = 0; k < frames; ++k) {
-            const double u = static_cast<double>(generator() >> 11) * 0x1.0p-53;
-            if (u < dropRate)
-                lost[k] = 1;
+    if (mask_)
+        block_ = std::make_unique<uint8_t[]>(kMaskBlockBytes);
+}
+
+tools::Result<LossPlan> LossPlan::Open(const std::string& maskPath, double dropRate, uint64_t seed)
+{
+    std::unique_ptr<tools::InputFile> mask;
+    if (!maskPath.empty()) {
+        tools::Result<tools::InputFile> opened = tools::InputFile::Open(maskPath);
+        if (!opened.ok())
+            return opened.status();
+        mask = std::make_unique<tools::InputFile>(std::move(opened.value()));
+    }
+    return LossPlan(std::move(mask), RandomDrops(dropRate, seed));
+}
+
+bool LossPlan::NextMaskByte()
+{
+    if (!mask_ || maskEnded_)
+        return false;
+    if (blockPosition_ == blockSize_) {
+        blockPosition_ = blockSize_ = 0;
+        status_ = mask_->Read(block_.get(), kMaskBlockBytes, &blockSize_);
+        if (!status_.ok() || blockSize_ == 0) {
+            maskEnded_ = true;
+            return false;
         }
+    }
+    return block_[blockPosition_++] != 0;
+}
+
+bool LossPlan::NextLost()
+{
+    const bool masked = NextMaskByte();
+    const bool dropped = drops_.Next();  // drawn for every frame, masked or not
+    return masked || dropped;
+}
+
+tools::Result<uint64_t> LossPlan::MaskBytes()
+{
+    if (!mask_)
+        return uint64_t{0};
+    while (!maskEnded_) {
+        blockPosition_ = blockSize_;
+        NextMaskByte();
+    }
+    if (!status_.ok())
+        return status_;
+    return mask_->bytesRead();
+}
+
+std::vector<uint8_t> BuildLossPlan(size_t frames, const std::vector<uint8_t>& mask, double dropRate, uint64_t seed)
+{
+    RandomDrops drops(dropRate, seed);
+    std::vector<uint8_t> lost(frames, 0);
+    for (size_t k = 0; k < frames; ++k) {
+        const bool dropped = drops.Next();
+        lost[k] = (k < mask.size() && mask[k] != 0) || dropped;
     }
     return lost;
 }

@@ -1,18 +1,69 @@
-// Simulated frame loss: a loss mask file and/or reproducible random drops.
+// Simulated frame loss: a loss mask file and/or reproducible random drops,
+// decided frame by frame as the stream is decoded (the mask is read in
+// blocks, never whole).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
 #include <vector>
+
+#include "input_file.h"
+#include "status.h"
 
 namespace mervox::cli {
 
-// One entry per frame, nonzero = decode that frame as lost. `mask` is a
-// mask file's bytes (one per frame, nonzero = lost; frames past its end are
-// kept). With dropRate > 0 each frame is also lost with that probability,
-// drawn from a generator seeded with `seed`: the same seed always drops the
-// same frames, on every platform.
-std::vector<uint8_t> BuildLossPlan(size_t frames, const std::vector<uint8_t>& mask, double dropRate,
-                                   uint64_t seed);
+// Each frame is lost with probability `dropRate`, drawn from a generator
+// seeded with `seed`: the same seed always drops the same frames, on every
+// platform (mt19937_64's sequence is fixed by the C++ standard; the
+// uniform value is made here, not by a library distribution).
+class RandomDrops {
+public:
+    RandomDrops(double dropRate, uint64_t seed) : rate_(dropRate), generator_(seed) {}
+    bool Next()
+    {
+        if (rate_ <= 0.0)
+            return false;
+        const double u = static_cast<double>(generator_() >> 11) * 0x1.0p-53;
+        return u < rate_;
+    }
+
+private:
+    double rate_;
+    std::mt19937_64 generator_;
+};
+
+class LossPlan {
+public:
+    // `maskPath` empty: no mask. A mask has one byte per frame, nonzero =
+    // lost; frames past its end are kept.
+    static tools::Result<LossPlan> Open(const std::string& maskPath, double dropRate, uint64_t seed);
+
+    // Whether the next frame is lost. False with a failed status() when
+    // the mask cannot be read (the frame then counts as kept).
+    bool NextLost();
+    const tools::Status& status() const { return status_; }
+
+    // After the last frame: the mask's length in bytes (reads what is left
+    // of it), or 0 without a mask.
+    tools::Result<uint64_t> MaskBytes();
+    std::string maskName() const { return mask_ ? mask_->name() : ""; }
+
+private:
+    LossPlan(std::unique_ptr<tools::InputFile> mask, RandomDrops drops);
+    bool NextMaskByte();
+
+    std::unique_ptr<tools::InputFile> mask_;
+    std::unique_ptr<uint8_t[]> block_;
+    size_t blockSize_ = 0, blockPosition_ = 0;
+    bool maskEnded_ = false;
+    RandomDrops drops_;
+    tools::Status status_;
+};
+
+// The whole plan for `frames` frames at once (tests and small hosts).
+std::vector<uint8_t> BuildLossPlan(size_t frames, const std::vector<uint8_t>& mask, double dropRate, uint64_t seed);
 
 }  // namespace mervox::cli

@@ -2,17 +2,45 @@
 // section for usage and exit codes.
 #include <CLI/CLI.hpp>
 
+#include <csignal>
+#include <cstdio>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "commands.h"
 #include "exit_codes.h"
 #include "mervox.h"
+#include "names.h"
+#include "temporary_files.h"
 
-int main(int argc, char** argv)
+namespace {
+
+using namespace mervox::cli;
+
+// CLI11 reports a first word that names no subcommand as "A subcommand is
+// required"; say which word it did not know.
+bool ReportUnknownSubcommand(int argc, char** argv, const std::vector<Subcommand>& commands)
 {
-    using namespace mervox::cli;
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "-q" || word == "--quiet")
+            continue;
+        if (word.empty() || word[0] == '-')
+            return false;  // an option: CLI11's own message
+        for (const Subcommand& command : commands)
+            if (command.app->get_name() == word)
+                return false;
+        std::fprintf(stderr, "mervox: error: unknown subcommand '%s' (use decode, info or pcap; see --help)\n",
+                     mervox::tools::EscapeControlCharacters(word).c_str());
+        return true;
+    }
+    return false;
+}
 
+int Run(int argc, char** argv)
+{
     CLI::App app{"Decodes G.723.1 speech streams (6.3 and 5.3 kbit/s) to 16-bit PCM at 8 kHz.", "mervox"};
     app.set_version_flag("--version", std::string("mervox ") + mervox_version_string());
     app.require_subcommand(1);
@@ -26,6 +54,8 @@ int main(int argc, char** argv)
         AddInfoCommand(app),
         AddPcapCommand(app),
     };
+    if (ReportUnknownSubcommand(argc, argv, commands))
+        return kExitUsage;
 
     try {
         app.parse(argc, argv);
@@ -36,4 +66,21 @@ int main(int argc, char** argv)
         if (command.app->parsed())
             return command.run(global);
     return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // A reader that goes away (`| head`) shows as EPIPE, a normal end.
+    std::signal(SIGPIPE, SIG_IGN);
+    mervox::tools::InstallTemporaryFileCleanup();
+    try {
+        return Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    // Every output was abandoned while the stack unwound.
+    std::fputs("mervox: error: out of memory\n", stderr);
+    return kExitOutOfMemory;
 }

@@ -16,6 +16,7 @@
 #include "console.h"
 #include "exit_codes.h"
 #include "input_file.h"
+#include "names.h"
 #include "mervox.hpp"
 #include "pcm_output.h"
 #include "stream_decoder.h"
@@ -27,6 +28,8 @@ using capture::CaptureCounters;
 using capture::CaptureReport;
 using capture::CaptureStatus;
 using capture::RtpStream;
+using tools::DisplayName;
+using tools::PathWithoutExtension;
 
 struct PcapOptions {
     std::string input;
@@ -165,45 +168,33 @@ void PrintText(const std::string& name, const CaptureReport& r, const std::vecto
 // Decodes one stream into its WAV file; empty on success, else the error.
 std::string WriteStream(const RtpStream& stream, const std::string& path, Console& console)
 {
-    std::string error;
-    std::unique_ptr<PcmOutput> out = PcmOutput::Open(path, PcmFormat::kWav, kSampleRate, &error);
-    if (!out)
-        return error;
+    tools::Result<std::unique_ptr<tools::PcmSink>> out = tools::OpenPcmOutput(path, tools::PcmFormat::kWav);
+    if (!out.ok())
+        return out.status().message();
+    tools::PcmSink& sink = *out.value();
     const std::string label = "decoding " + capture::SsrcText(stream.ssrc);
     const size_t total = stream.timeline.stats.TimelineFrames();
     size_t done = 0;
-    const bool written = capture::DecodeStream(stream, [&](const int16_t* samples, size_t count) {
+    tools::Status status;
+    capture::DecodeStream(stream, [&](const int16_t* samples, size_t count) {
         console.Progress(label, ++done, total);
-        return out->Write(samples, count);
+        status = sink.Write(samples, count);
+        return status.ok();
     });
     console.EndProgress();
-    if (!written || !out->Commit())
-        return out->error();
-    return "";
+    if (status.ok())
+        status = sink.Finish();
+    return status.ok() ? "" : status.message();
 }
 
 int RunPcap(const PcapOptions& options, const GlobalOptions& global)
 {
     Console console(global.quiet);
     const std::string name = DisplayName(options.input);
-    if (options.input != "-") {
-        std::FILE* probe = std::fopen(options.input.c_str(), "rb");
-        if (!probe) {
-            console.Error(name + ": cannot open: " + std::strerror(errno));
-            return kExitBadInput;
-        }
-        const bool empty = std::fgetc(probe) == EOF;
-        const bool failed = std::ferror(probe) != 0;
-        const int readErrno = errno;
-        std::fclose(probe);
-        if (failed) {
-            console.Error(name + ": cannot read: " + std::strerror(readErrno));
-            return kExitBadInput;
-        }
-        if (empty) {
-            console.Error(name + ": empty file, not a capture");
-            return kExitBadInput;
-        }
+    const tools::Status probed = tools::ProbeInput(options.input, "not a capture");
+    if (!probed.ok()) {
+        console.Error(probed.message());
+        return probed.code();
     }
 
     capture::CaptureOptions captureOptions;

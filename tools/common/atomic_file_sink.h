@@ -1,0 +1,41 @@
+// A regular file output, complete or absent: the data goes to a hidden
+// temporary file beside the target (".NAME.XXXXXX", shortened so a long
+// NAME still fits the file system's name limit) and Finish() renames it
+// over the target. Through symbolic links (dangling ones included) the
+// file they lead to is written and the links stay. An existing target the
+// user may not write (mode 0444) is refused, as cp and sox do; a replaced
+// file keeps its permissions. The temporary file is removed on failure,
+// without Finish(), and on the signals of InstallTemporaryFileCleanup().
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "pcm_sink.h"
+#include "temporary_files.h"
+
+namespace mervox::tools {
+
+class AtomicFileSink : public PcmSink {
+public:
+    // `path` as the user gave it (for messages); `target` the file it
+    // leads to (links followed).
+    static Result<std::unique_ptr<PcmSink>> Open(const std::string& path, const std::string& target,
+                                                 PcmFormat format);
+    ~AtomicFileSink() override;
+
+protected:
+    Status WriteBytes(const uint8_t* bytes, size_t size) override;
+    Status Complete(uint64_t dataBytes) override;
+    void Abandon() override;
+
+private:
+    AtomicFileSink(const std::string& path, PcmFormat format) : PcmSink(path, format) {}
+
+    int fd_ = -1;
+    std::string temporaryPath_;
+    std::string target_;
+    std::unique_ptr<TemporaryFileRegistration> registration_;
+};
+
+}  // namespace mervox::tools

@@ -1,0 +1,18 @@
+// Writing whole buffers to a descriptor, with the errno of the failing call.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace mervox::tools {
+
+// Writes all `size` bytes (retrying short writes and EINTR). Returns 0, or
+// the errno of the call that failed (ENOSPC for a write that wrote nothing).
+int WriteAll(int fd, const uint8_t* bytes, size_t size);
+
+// The same at `offset`, leaving the descriptor's position alone.
+int WriteAllAt(int fd, const uint8_t* bytes, size_t size, off_t offset);
+
+}  // namespace mervox::tools

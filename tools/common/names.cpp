@@ -1,0 +1,42 @@
+#include "names.h"
+
+namespace mervox::tools {
+
+std::string EscapeControlCharacters(const std::string& text)
+{
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (byte < 0x20 || byte == 0x7f)
+            out += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string DisplayName(const std::string& path, bool isOutput)
+{
+    if (path == "-")
+        return isOutput ? "<stdout>" : "<stdin>";
+    return EscapeControlCharacters(path);
+}
+
+std::string PathWithoutExtension(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = path.find_last_of('.');
+    const bool hasExtension = dot != std::string::npos && dot > nameStart;
+    return hasExtension ? path.substr(0, dot) : path;
+}
+
+}  // namespace mervox::tools

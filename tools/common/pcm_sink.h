@@ -1,0 +1,76 @@
+// Where decoded speech goes: a PcmSink takes 16-bit samples as they are
+// decoded and writes them on in blocks (64 KiB), so memory does not grow
+// with the output's length. Finish() completes the output; a sink
+// destroyed without a successful Finish() is abandoned: a file output
+// leaves nothing behind, a descriptor keeps what was already written.
+//
+// Three kinds, chosen by OpenPcmOutput (pcm_output.h):
+//  - AtomicFileSink: a regular file, written under a temporary name in its
+//    directory and renamed into place by Finish() (complete or absent).
+//  - DescriptorSink: standard output, a descriptor path (/dev/stdout,
+//    /dev/fd/N, ...), a pipe, FIFO or device: written through, as is.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "pcm_format.h"
+#include "status.h"
+
+namespace mervox::tools {
+
+class PcmSink {
+public:
+    virtual ~PcmSink() = default;
+    PcmSink(const PcmSink&) = delete;
+    PcmSink& operator=(const PcmSink&) = delete;
+
+    // Appends samples. Fails (and abandons the output) when writing fails or
+    // when the output would pass MaxSamples(format); Status::ReaderGone()
+    // when the reader of a pipe went away.
+    Status Write(const int16_t* samples, size_t count);
+
+    // Flushes, completes the WAV header where the output can be rewritten,
+    // and puts the output in place. Once only.
+    Status Finish();
+
+    // Whether `samples` more samples would still fit (for a check before
+    // decoding when the length is known).
+    Status CheckRoom(uint64_t samples) const;
+
+    PcmFormat format() const { return format_; }
+    const std::string& path() const { return path_; }
+    std::string name() const;  // for messages
+    uint64_t samplesWritten() const { return samplesWritten_; }
+
+protected:
+    PcmSink(std::string path, PcmFormat format);
+
+    // Writes the format's leading bytes (the WAV header with unknown sizes).
+    Status Start();
+    // All of `bytes`, or a failure naming the path.
+    virtual Status WriteBytes(const uint8_t* bytes, size_t size) = 0;
+    // After the last data: fix the header (if it can) and put in place.
+    virtual Status Complete(uint64_t dataBytes) = 0;
+    // After a failure or without Finish(): clean up what must not stay.
+    virtual void Abandon() = 0;
+    // Subclasses call this from their destructors.
+    void AbandonUnlessFinished();
+
+    Status WriteFailure(int errnoValue) const;
+
+private:
+    Status Flush();
+
+    std::string path_;
+    PcmFormat format_;
+    std::unique_ptr<uint8_t[]> buffer_;
+    size_t buffered_ = 0;
+    uint64_t samplesWritten_ = 0;
+    uint64_t bytesWritten_ = 0;
+    bool finished_ = false;
+};
+
+}  // namespace mervox::tools

@@ -1,0 +1,37 @@
+#include "stream_stats.h"
+
+namespace mervox::tools {
+
+void StreamStats::AddFrame(FrameType type)
+{
+    ++frames;
+    ++byType[static_cast<int>(type)];
+    if (!IsSpeech(type))
+        return;
+    if (lastSpeechType >= 0 && lastSpeechType != static_cast<int>(type))
+        ++rateSwitches;
+    lastSpeechType = static_cast<int>(type);
+}
+
+void StreamStats::AddLost(uint64_t count)
+{
+    frames += count;
+    lostFrames += count;
+}
+
+uint64_t StreamStats::SpeechFrames() const
+{
+    return byType[static_cast<int>(FrameType::kRate6300)] + byType[static_cast<int>(FrameType::kRate5300)];
+}
+
+double StreamStats::DurationSeconds() const
+{
+    return FramesToSeconds(frames);
+}
+
+double FramesToSeconds(uint64_t frames)
+{
+    return static_cast<double>(frames) * MERVOX_FRAME_SAMPLES / MERVOX_SAMPLE_RATE;
+}
+
+}  // namespace mervox::tools
