@@ -1,50 +1,112 @@
-// Input: the bytes of a stream file. The command-line tool's splitter must
-// cover them exactly (whole frames back to back from byte 0, then at most one
-// truncated frame) and each frame must be decodable the way `mervox decode`
-// decodes it.
+// Input: the bytes of a stream file. The tools' streaming splitter must give
+// the same frames whatever the block boundaries: the bytes in one block, one
+// byte per block (a boundary at every position of every frame), and blocks
+// of pseudo-random sizes. The frames must cover the bytes exactly (whole
+// frames back to back from byte 0, then at most one truncated frame), and
+// each must decode the way `mervox decode` decodes it.
+#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "check.h"
+#include "frame_decoder.h"
+#include "frame_splitter.h"
 #include "mervox.h"
-#include "stream_reader.h"
 #include "targets.h"
 
 namespace mervox::fuzz {
+namespace {
+
+struct SplitResult {
+    std::vector<tools::Frame> frames;  // bytes pointers not kept: see `contents`
+    std::vector<uint8_t> contents;     // the frames' bytes, back to back
+    std::optional<tools::Truncation> truncated;
+};
+
+// Splits `bytes` pushed in blocks whose sizes come from `nextSize`.
+template <typename NextSize>
+SplitResult Split(const std::vector<uint8_t>& bytes, NextSize nextSize)
+{
+    SplitResult r;
+    tools::FrameSplitter splitter;
+    size_t at = 0;
+    while (at < bytes.size()) {
+        const size_t n = std::min(nextSize(), bytes.size() - at);
+        // Each block in a buffer of exactly its size, so that ASan sees any
+        // read past its end or any use of it after the next block came.
+        std::vector<uint8_t> block(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + n));
+        splitter.Push(block.data(), block.size());
+        tools::Frame f;
+        while (splitter.Next(&f)) {
+            r.contents.insert(r.contents.end(), f.bytes, f.bytes + f.length);
+            f.bytes = nullptr;
+            r.frames.push_back(f);
+        }
+        at += n;
+    }
+    r.truncated = splitter.Truncated();
+    return r;
+}
+
+bool SameSplit(const SplitResult& a, const SplitResult& b)
+{
+    if (a.frames.size() != b.frames.size() || a.contents != b.contents ||
+        a.truncated.has_value() != b.truncated.has_value())
+        return false;
+    for (size_t k = 0; k < a.frames.size(); ++k)
+        if (a.frames[k].offset != b.frames[k].offset || a.frames[k].type != b.frames[k].type ||
+            a.frames[k].index != k || b.frames[k].index != k)
+            return false;
+    return !a.truncated || (a.truncated->offset == b.truncated->offset &&
+                            a.truncated->present == b.truncated->present &&
+                            a.truncated->expected == b.truncated->expected);
+}
+
+}  // namespace
 
 int RunStreamReader(const uint8_t* data, size_t size)
 {
-    // The bytes in a buffer of exactly their size, so that ASan sees any
-    // read past the end.
-    std::vector<uint8_t> bytes(data, data + size);
-    const cli::StreamSplit split = cli::SplitStream(bytes.data(), bytes.size());
+    const std::vector<uint8_t> bytes(data, data + size);
+    const SplitResult whole = Split(bytes, [&] { return size; });
 
     size_t offset = 0;
-    for (const cli::StreamFrame& f : split.frames) {
+    for (const tools::Frame& f : whole.frames) {
         Require(f.offset == offset, "frames are not back to back from byte 0");
-        Require(f.type == cli::FrameTypeOf(bytes[offset]), "frame type is not that of its first byte");
-        Require(f.length() <= size - offset, "a frame runs past the end");
-        offset += f.length();
+        Require(f.type == tools::FrameTypeOf(bytes[offset]), "frame type is not that of its first byte");
+        Require(f.length == mervox_frame_bytes(bytes[offset]) && f.length <= size - offset, "a frame runs past the end");
+        offset += f.length;
     }
-    if (split.truncated) {
-        Require(split.truncatedOffset == offset && offset < size, "truncated frame is not where the frames end");
-        Require(split.truncatedLength == size - offset, "wrong length of the truncated frame");
-        Require(split.truncatedExpected == cli::FrameTypeLength(cli::FrameTypeOf(bytes[offset])) &&
-                    split.truncatedLength < split.truncatedExpected,
+    Require(whole.contents == std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(offset)),
+            "frames do not hold the stream's bytes");
+    if (whole.truncated) {
+        Require(whole.truncated->offset == offset && offset < size, "truncated frame is not where the frames end");
+        Require(whole.truncated->present == size - offset, "wrong length of the truncated frame");
+        Require(whole.truncated->expected == mervox_frame_bytes(bytes[offset]) &&
+                    whole.truncated->present < whole.truncated->expected,
                 "truncated frame is in fact whole");
     } else {
         Require(offset == size, "bytes left over without a truncated frame");
     }
 
-    mervox_decoder* decoder = mervox_decoder_create(1, nullptr);
-    Require(decoder != nullptr, "mervox_decoder_create failed");
-    int16_t pcm[240];
-    for (const cli::StreamFrame& f : split.frames) {
-        const int r = f.speech() ? mervox_decode(decoder, bytes.data() + f.offset, f.length(), pcm)
-                                 : mervox_conceal(decoder, pcm);
-        Require(r == (f.speech() ? static_cast<int>(f.length() / 2) : 1), "unexpected decode result");
+    Require(SameSplit(whole, Split(bytes, [] { return size_t{1}; })), "byte-by-byte blocks split differently");
+    uint32_t state = static_cast<uint32_t>(size) * 2654435761u + (size ? data[0] : 0u);
+    Require(SameSplit(whole, Split(bytes,
+                                   [&] {
+                                       state = state * 1664525u + 1013904223u;
+                                       return size_t{1} + (state >> 16) % 61;
+                                   })),
+            "blocks of random sizes split differently");
+
+    tools::Result<tools::FrameDecoder> decoder = tools::FrameDecoder::Create();
+    Require(decoder.ok(), "FrameDecoder::Create failed");
+    FramePcm pcm;
+    const uint8_t* frameBytes = whole.contents.data();
+    for (const tools::Frame& f : whole.frames) {
+        decoder.value().Decode(frameBytes, f.length, false, pcm);
+        frameBytes += f.length;
     }
-    mervox_decoder_destroy(decoder);
+    Require(decoder.value().stats().frames == whole.frames.size(), "frames miscounted");
     return 0;
 }
 

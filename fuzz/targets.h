@@ -15,7 +15,8 @@ int RunLegacyExports(const uint8_t* data, size_t size);
 // Decoder objects of the C API (include/mervox.h), several side by side.
 int RunDecoderApi(const uint8_t* data, size_t size);
 
-// The command-line tool's stream-file splitter (tools/mervox/stream_reader.h).
+// The tools' streaming stream-file splitter (tools/common/frame_splitter.h),
+// in blocks of every size.
 int RunStreamReader(const uint8_t* data, size_t size);
 
 // The capture reader of `mervox pcap` (tools/capture/capture.h).

@@ -1,7 +1,13 @@
 #include "cli_test_support.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <cstdlib>
 #include <filesystem>
@@ -123,6 +129,51 @@ std::vector<int16_t> SamplesFromS16le(const std::vector<uint8_t>& bytes)
 size_t CountLines(const std::string& text)
 {
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+std::string CliCommand()
+{
+    return "'" MERVOX_CLI_PATH "'";
+}
+
+ChildRun RunShell(const std::string& command, int signal, const std::function<bool()>& ready,
+                  double timeoutSeconds)
+{
+    const auto start = std::chrono::steady_clock::now();
+    auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ChildRun run;
+    if (pid < 0) {
+        ADD_FAILURE() << "fork failed";
+        return run;
+    }
+    int raw = 0;
+    struct rusage usage = {};
+    bool sent = signal == 0;
+    for (;;) {
+        const pid_t done = wait4(pid, &raw, sent ? 0 : WNOHANG, &usage);
+        if (done == pid)
+            break;
+        if (done < 0) {
+            ADD_FAILURE() << "wait4 failed";
+            return run;
+        }
+        if (elapsed() > timeoutSeconds || (ready && ready())) {
+            kill(pid, signal);
+            sent = true;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    run.seconds = elapsed();
+    run.signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + run.signal;
+    run.peakRssKb = usage.ru_maxrss;
+    return run;
 }
 
 }  // namespace mervox::test

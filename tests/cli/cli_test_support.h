@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,5 +41,31 @@ std::vector<int16_t> SamplesFromS16le(const std::vector<uint8_t>& bytes);
 
 // Number of lines of a newline-terminated text.
 size_t CountLines(const std::string& text);
+
+// The mervox binary, quoted for the shell.
+std::string CliCommand();
+
+// A shell command run as a child process, with what the kernel measured.
+struct ChildRun {
+    int status = -1;        // exit status, or 128 + signal like a shell
+    int signal = 0;         // the signal that ended it, 0 if it exited
+    long peakRssKb = 0;     // largest resident set of it and its waited-for children
+    double seconds = 0;     // wall time
+};
+
+// Runs `sh -c command`. With `signal` nonzero, sends it to the child once
+// `ready()` returns true (polled every 10 ms; the command should `exec`
+// the program meant to receive it), or after `timeoutSeconds` in any case.
+ChildRun RunShell(const std::string& command, int signal = 0, const std::function<bool()>& ready = nullptr,
+                  double timeoutSeconds = 60);
+
+// Whether the tests run under AddressSanitizer (slower, more memory, no
+// address-space limits).
+constexpr bool kSanitized =
+#ifdef MERVOX_TEST_SANITIZED
+    true;
+#else
+    false;
+#endif
 
 }  // namespace mervox::test

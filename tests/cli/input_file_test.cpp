@@ -1,15 +1,20 @@
-// Paths the tool derives from its input, and the same-file check that keeps
-// an output from replacing its own input.
+// Names: paths the tool derives from its input, how names are shown, which
+// paths name descriptors, the same-file check that keeps an output from
+// replacing its own input, and the one input probe.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "cli_test_support.h"
 #include "input_file.h"
+#include "names.h"
+#include "pcm_output.h"
 
-namespace mervox::cli {
+namespace mervox::tools {
 namespace {
 
-TEST(InputFile, PathWithoutExtensionStripsOnlyTheLastNamesExtension)
+TEST(Names, PathWithoutExtensionStripsOnlyTheLastNamesExtension)
 {
     EXPECT_EQ(PathWithoutExtension("call.bit"), "call");
     EXPECT_EQ(PathWithoutExtension("dir/call.v2.bit"), "dir/call.v2");
@@ -21,7 +26,31 @@ TEST(InputFile, PathWithoutExtensionStripsOnlyTheLastNamesExtension)
     EXPECT_EQ(PathWithoutExtension(".call.bit"), ".call");
 }
 
-TEST(InputFile, SameFileFollowsLinksAndOtherSpellings)
+TEST(Names, ControlCharactersAreEscapedForText)
+{
+    EXPECT_EQ(EscapeControlCharacters("a\nb\tc\x1b[2Jd\x7f\\e"), "a\\nb\\tc\\x1b[2Jd\\x7f\\\\e");
+    EXPECT_EQ(EscapeControlCharacters("caf\xc3\xa9 \xe9.bit"), "caf\xc3\xa9 \xe9.bit");  // bytes >= 0x80 kept
+    EXPECT_EQ(DisplayName("-"), "<stdin>");
+    EXPECT_EQ(DisplayName("-", true), "<stdout>");
+    EXPECT_EQ(DisplayName("x\ry.bit"), "x\\x0dy.bit");
+}
+
+TEST(Names, DescriptorPaths)
+{
+    EXPECT_EQ(DescriptorOfPath("/dev/stdout"), 1);
+    EXPECT_EQ(DescriptorOfPath("/dev/stderr"), 2);
+    EXPECT_EQ(DescriptorOfPath("/dev/fd/7"), 7);
+    EXPECT_EQ(DescriptorOfPath("/proc/self/fd/12"), 12);
+    EXPECT_EQ(DescriptorOfPath("/proc/" + std::to_string(getpid()) + "/fd/3"), 3);
+    EXPECT_EQ(DescriptorOfPath("/dev/fd/x"), std::nullopt);
+    EXPECT_EQ(DescriptorOfPath("/dev/fd/"), std::nullopt);
+    EXPECT_EQ(DescriptorOfPath("/proc/self/fd/1/x"), std::nullopt);
+    EXPECT_EQ(DescriptorOfPath("/dev/null"), std::nullopt);
+    EXPECT_EQ(DescriptorOfPath("dev/stdout"), std::nullopt);
+    EXPECT_EQ(PcmFormatFromPath("/dev/stdout"), PcmFormat::kWav);
+}
+
+TEST(Names, SameFileFollowsLinksAndOtherSpellings)
 {
     const std::string dir = test::ScratchDir();
     test::WriteFileBytes(dir + "/a.bit", {1, 2, 3});
@@ -35,5 +64,22 @@ TEST(InputFile, SameFileFollowsLinksAndOtherSpellings)
     EXPECT_FALSE(SameFile("/dev/null", "/dev/null"));  // a device is read and written, not replaced
 }
 
+TEST(InputProbe, OneWordingForEveryFailure)
+{
+    const std::string dir = test::ScratchDir();
+    test::WriteFileBytes(dir + "/one.bin", {7});
+    test::WriteFileBytes(dir + "/empty.bin", {});
+    EXPECT_TRUE(ProbeInput(dir + "/one.bin", "not a capture").ok());
+    EXPECT_TRUE(ProbeInput("-", "not a capture").ok());
+    const Status empty = ProbeInput(dir + "/empty.bin", "not a capture");
+    EXPECT_EQ(empty.message(), dir + "/empty.bin: byte 0: empty input, not a capture");
+    EXPECT_EQ(empty.code(), kExitBadInput);
+    const Status folder = ProbeInput(dir, "not a capture");
+    EXPECT_EQ(folder.message(), dir + ": byte 0: read failed: Is a directory");
+    EXPECT_EQ(folder.systemError(), EISDIR);
+    const Status missing = ProbeInput(dir + "/none", "x");
+    EXPECT_EQ(missing.message(), dir + "/none: cannot open: No such file or directory");
+}
+
 }  // namespace
-}  // namespace mervox::cli
+}  // namespace mervox::tools
