@@ -72,6 +72,13 @@ void Conceal(Pair& p)
 void CheckFaults(const uint8_t* frame, size_t size)
 {
     const int faults = mervox_frame_faults(frame, size);
+    const int type = frame[0] & 3;
+    if (type == MERVOX_FRAME_SID || type == MERVOX_FRAME_UNTRANSMITTED) {
+        // One fault for the type, once the type's own bytes are there.
+        Require(faults == (size >= mervox_frame_bytes(frame[0]) ? 1 : MERVOX_INVALID_FRAME),
+                "mervox_frame_faults miscounts a frame without speech");
+        return;
+    }
     if (size < static_cast<size_t>(FrameBytes(frame[0]))) {
         Require(faults == MERVOX_INVALID_FRAME, "mervox_frame_faults accepts a short frame");
         return;

@@ -115,7 +115,8 @@ MERVOX_API void mervox_decoder_destroy(mervox_decoder* decoder);
 /* Inspects a frame without decoding it: the number of impossible codes its
  * unpacking finds (0 = a well-formed frame; a decoder conceals frames with
  * any), or MERVOX_BAD_ARG / MERVOX_INVALID_FRAME as for mervox_decode.
- * Types 2 and 3 count one fault for their type. */
+ * Types 2 and 3 count one fault for their type: 1 for a silence descriptor
+ * of at least 4 bytes or an untransmitted frame of at least 1 byte. */
 MERVOX_API int mervox_frame_faults(const uint8_t* frame, size_t size);
 
 #ifdef __cplusplus

@@ -10,7 +10,7 @@ lean_packages=()
 packages=(
   # library and command-line tool
   build-essential cmake pkg-config
-  libsndfile1-dev libcli11-dev libpcap-dev nlohmann-json3-dev
+  libcli11-dev libpcap-dev nlohmann-json3-dev
 )
 if [ "${1:-all}" != build ]; then
   packages+=(
@@ -18,6 +18,8 @@ if [ "${1:-all}" != build ]; then
     libgtest-dev libgmock-dev clang libclang-rt-14-dev valgrind libbenchmark-dev
     # Debian packages of mervox and their test (lintian, the manual page)
     lintian man-db
+    # a WAV reader that checks the command's output (piped WAV included)
+    libsndfile1-dev
     # 32-bit Windows DLL and its tests under Wine
     g++-mingw-w64-i686 wine wine32:i386
   )
@@ -31,6 +33,8 @@ if [ "${1:-all}" != build ]; then
     # wireshark-common)
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+    # a second WAV reader for the command's piped WAV (no sound servers)
+    sox
   )
 fi
 

@@ -93,6 +93,11 @@ MERVOX_API int mervox_frame_faults(const uint8_t* frame, size_t size)
 {
     if (!frame)
         return MERVOX_BAD_ARG;
+    // A silence descriptor or an untransmitted frame carries no speech: one
+    // fault for its type, once its own (4 or 1) bytes are there.
+    const int type = size >= 1 ? frame[0] & 3 : -1;
+    if (type == MERVOX_FRAME_SID || type == MERVOX_FRAME_UNTRANSMITTED)
+        return size >= mervox_frame_bytes(frame[0]) ? 1 : MERVOX_INVALID_FRAME;
     if (!FrameIsComplete(frame, size))
         return MERVOX_INVALID_FRAME;
     // The same private 24-byte copy the decoder unpacks from.

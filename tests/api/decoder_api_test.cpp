@@ -290,6 +290,12 @@ TEST(FrameFaults, CountsImpossibleCodes)
     frame[4] &= 0x06;
     frame[5] &= 0xfc;
     EXPECT_EQ(mervox_frame_faults(frame, 24), 1);
+    // ...and in its own 4 bytes; an untransmitted frame in its 1 byte.
+    EXPECT_EQ(mervox_frame_faults(frame, mervox_frame_bytes(frame[0])), 1);
+    EXPECT_EQ(mervox_frame_faults(frame, 3), MERVOX_INVALID_FRAME);
+    const uint8_t untransmitted[1] = {0x03};
+    EXPECT_EQ(mervox_frame_faults(untransmitted, 1), 1);
+    EXPECT_EQ(mervox_frame_faults(untransmitted, 0), MERVOX_INVALID_FRAME);
 }
 
 }  // namespace

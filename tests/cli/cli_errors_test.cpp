@@ -2,6 +2,7 @@
 // offset where there is one), the documented exit status, and no output
 // file that looks complete.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -48,7 +49,10 @@ TEST(CliInputErrors, MissingUnreadableAndEmptyInputs)
     WriteFileBytes(dir + "/stub.bit", std::vector<uint8_t>(10, 0));
     run = RunCli("decode '" + dir + "/stub.bit' -o '" + out + "'");
     EXPECT_EQ(run.status, 1);
-    ExpectOneErrorLine(run, "stub.bit: byte 0: truncated last frame (10 of 24 bytes)");
+    ExpectOneErrorLine(run, "stub.bit: byte 0: truncated last frame (10 of 24 bytes), no whole frame");
+    run = RunCli("info '" + dir + "/stub.bit'");
+    EXPECT_EQ(run.status, 1);
+    ExpectOneErrorLine(run, "stub.bit: byte 0: truncated last frame (10 of 24 bytes), no whole frame");
 
     run = RunCli("decode '" + kStream + "' --loss '" + dir + "/absent.loss' -o '" + out + "'");
     EXPECT_EQ(run.status, 1);
@@ -113,29 +117,69 @@ TEST(CliOutputErrors, FailuresLeaveNoFileBehindAndKeepAnOldOne)
     ExpectOneErrorLine(run, "<stdout>: write failed");
     run = RunCli("info '" + kStream + "'", "", "", "/dev/full");
     EXPECT_EQ(run.status, 3);
-    ExpectOneErrorLine(run, "<stdout>: write failed");
+    ExpectOneErrorLine(run, "<stdout>: write failed: No space left on device");
+    run = RunCli("info --json '" + kStream + "'", "", "", "/dev/full");
+    EXPECT_EQ(run.status, 3);
+    ExpectOneErrorLine(run, "<stdout>: write failed: No space left on device");
 }
 
-TEST(CliOutputErrors, OutputThatIsTheInputIsRefusedAndTheInputKept)
+TEST(CliOutputErrors, TheWavLimitIsFoundBeforeDecoding)
+{
+    // One frame more than 74 hours of WAV can hold, as one-byte
+    // untransmitted frames: refused at once, before anything is written.
+    const std::string dir = ScratchDir();
+    const size_t maxFrames = (0xffffffffu - 36) / 2 / 240;
+    WriteFileBytes(dir + "/long.bit", std::vector<uint8_t>(maxFrames + 1, 0x03));
+    CliRun run = RunCli("decode '" + dir + "/long.bit' -o '" + dir + "/long.wav'", "", "timeout -s KILL 60");
+    EXPECT_EQ(run.status, 3);
+    ExpectOneErrorLine(run, dir + "/long.wav: " + std::to_string(maxFrames + 1) +
+                                " frames (" + std::to_string((maxFrames + 1) * 240) +
+                                " samples) are more than a WAV file can hold");
+    EXPECT_EQ(ListDir(dir), std::vector<std::string>{"long.bit"});
+}
+
+TEST(CliOutputErrors, AReadOnlyFileIsNotReplaced)
+{
+    // Root may write any file; the refusal is for users the mode denies.
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run the command as an unprivileged user (setpriv)";
+    const std::string dir = ScratchDir();
+    ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
+    const std::string out = dir + "/out.wav";
+    WriteFileBytes(out, {'o', 'l', 'd'});
+    ASSERT_EQ(chmod(out.c_str(), 0444), 0);
+    const CliRun run = RunCli("decode '" + kStream + "' -o '" + out + "'", "",
+                              "setpriv --reuid=65534 --regid=65534 --clear-groups");
+    EXPECT_EQ(run.status, 3);
+    ExpectOneErrorLine(run, out + ": cannot replace the existing file: Permission denied");
+    EXPECT_EQ(ReadFileBytes(out), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(ListDir(dir), std::vector<std::string>{"out.wav"});
+}
+
+TEST(CliOutputErrors, RunningOutOfMemoryIsAnErrorNotACrash)
+{
+    // Every allocation of 64 KiB or more fails (the reader's first block).
+    if (kSanitized)
+        GTEST_SKIP() << "the sanitizers' allocator cannot be replaced by a preloaded one";
+    const std::string dir = ScratchDir();
+    const CliRun run = RunCli("decode '" + kStream + "' -o '" + dir + "/out.wav'", "",
+                              "LD_PRELOAD='" MERVOX_FAILING_MALLOC "'");
+    EXPECT_EQ(run.status, 4);
+    ExpectOneErrorLine(run, "mervox: error: out of memory");
+    EXPECT_EQ(ListDir(dir), std::vector<std::string>{});
+}
+
+TEST(CliNames, ControlCharactersInNamesAreEscaped)
 {
     const std::string dir = ScratchDir();
-    const std::vector<uint8_t> stream = ReadFileBytes(kStream);
-    // IN named .wav: the default output is IN itself.
-    WriteFileBytes(dir + "/call.wav", stream);
-    CliRun run = RunCli("decode '" + dir + "/call.wav'");
-    EXPECT_EQ(run.status, 2);
-    ExpectOneErrorLine(run, "would overwrite the input");
-    EXPECT_TRUE(ReadFileBytes(dir + "/call.wav") == stream);
-
-    // The same file by another spelling, and the loss mask as the output.
-    run = RunCli("decode '" + dir + "/call.wav' -f raw -o '" + dir + "/./call.wav'");
-    EXPECT_EQ(run.status, 2);
-    WriteFileBytes(dir + "/mask.raw", std::vector<uint8_t>(10, 1));
-    run = RunCli("decode '" + kStream + "' --loss '" + dir + "/mask.raw' -o '" + dir + "/mask.raw'");
-    EXPECT_EQ(run.status, 2);
-    EXPECT_TRUE(ReadFileBytes(dir + "/call.wav") == stream);
-    EXPECT_EQ(ReadFileBytes(dir + "/mask.raw"), std::vector<uint8_t>(10, 1));
-    EXPECT_EQ(ListDir(dir), (std::vector<std::string>{"call.wav", "mask.raw"}));
+    WriteFileBytes(dir + "/a\nb\x1b[31m.bit", ReadFileBytes(kStream));
+    CliRun run = RunCli("info \"$(printf '" + dir + "/a\\nb\\033[31m.bit')\"");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("file:               " + dir + "/a\\nb\\x1b[31m.bit\n"), std::string::npos) << run.out;
+    run = RunCli("decode \"$(printf '" + dir + "/a\\nb\\033[31m.bit')\" -o \"$(printf '" + dir +
+                 "/none/x\\ny.wav')\"");
+    EXPECT_EQ(run.status, 3);
+    ExpectOneErrorLine(run, dir + "/none/x\\ny.wav: cannot create output");
 }
 
 TEST(CliUsage, HelpVersionAndBadCommandLines)
@@ -151,6 +195,22 @@ TEST(CliUsage, HelpVersionAndBadCommandLines)
     run = RunCli("--version");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "mervox " MERVOX_EXPECTED_VERSION "\n");
+
+    // What was wrong, named.
+    run = RunCli("frobnicate x.bit");
+    EXPECT_EQ(run.status, 2);
+    ExpectOneErrorLine(run, "unknown subcommand 'frobnicate'");
+    run = RunCli("-q frobnicate");
+    EXPECT_EQ(run.status, 2);
+    ExpectOneErrorLine(run, "unknown subcommand 'frobnicate'");
+    run = RunCli("decode '" + kStream + "' --drop-rate 0.5abc -o -");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("'0.5abc' is not a number"), std::string::npos) << run.err;
+    run = RunCli("decode '" + kStream + "' --drop-rate 1.5 -o -");
+    EXPECT_NE(run.err.find("drop rate must be from 0 to 1"), std::string::npos) << run.err;
+    run = RunCli("decode - --loss - -o -", kStream);
+    EXPECT_EQ(run.status, 2);
+    ExpectOneErrorLine(run, "the stream and the loss mask cannot both be read from stdin");
 
     for (const std::string& args : std::vector<std::string>{"", "transcode x.bit", "decode", "decode '" + kStream + "' --bogus",
                                    "decode '" + kStream + "' --drop-rate 1.5",
