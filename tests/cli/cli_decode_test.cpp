@@ -45,8 +45,8 @@ TEST_P(DecodeCorpus, WavHoldsTheLibrarysSamples)
 INSTANTIATE_TEST_SUITE_P(Streams, DecodeCorpus,
                          ::testing::Values("speech-a.63", "speech-a.53", "speech-a.mixed", "speech-a.63-vad",
                                            "speech-a.53-vad", "speech-a.63-enc2"),
-                         [](const ::testing::TestParamInfo<const char*>& info) {
-                             std::string n = info.param;
+                         [](const ::testing::TestParamInfo<const char*>& param) {
+                             std::string n = param.param;
                              for (char& c : n)
                                  if (!isalnum(static_cast<unsigned char>(c)))
                                      c = '_';
