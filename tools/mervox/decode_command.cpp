@@ -120,9 +120,11 @@ int RunDecode(const DecodeOptions& options, const GlobalOptions& global)
         console.Error("the stream and the loss mask cannot both be read from stdin ('-')");
         return kExitUsage;
     }
-    // Decoding into the input (say `mervox decode call.wav`) would destroy it.
+    // Decoding into the input (say `mervox decode call.wav`) would destroy
+    // it; appending to it (`-o - >> call.bit`) would never end.
+    const std::string outputFile = output == "-" ? "/dev/stdout" : output;
     for (const std::string& source : {options.input, options.lossMask}) {
-        if (tools::SameFile(source, output)) {
+        if (tools::SameFile(source == "-" ? "/dev/stdin" : source, outputFile)) {
             console.Error(tools::DisplayName(output) + ": output would overwrite the input " + tools::DisplayName(source));
             return kExitUsage;
         }
