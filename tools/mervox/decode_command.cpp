@@ -125,7 +125,8 @@ int RunDecode(const DecodeOptions& options, const GlobalOptions& global)
     const std::string outputFile = output == "-" ? "/dev/stdout" : output;
     for (const std::string& source : {options.input, options.lossMask}) {
         if (tools::SameFile(source == "-" ? "/dev/stdin" : source, outputFile)) {
-            console.Error(tools::DisplayName(output) + ": output would overwrite the input " + tools::DisplayName(source));
+            console.Error(tools::DisplayName(output, true) + ": output would overwrite the input " +
+                          tools::DisplayName(source));
             return kExitUsage;
         }
     }
