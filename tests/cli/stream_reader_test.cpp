@@ -102,7 +102,7 @@ TEST(FrameSplitter, BlockBoundariesDoNotChangeTheFrames)
     for (const std::vector<uint8_t>& bytes : inputs) {
         const Split whole = SplitInBlocks(bytes, 0);
         ASSERT_EQ(whole.contents.size() + (whole.truncated ? whole.truncated->present : 0), bytes.size());
-        for (size_t block : {1, 2, 3, 4, 5, 19, 20, 21, 23, 24, 25, 97, 4096}) {
+        for (const size_t block : std::initializer_list<size_t>{1, 2, 3, 4, 5, 19, 20, 21, 23, 24, 25, 97, 4096}) {
             const Split split = SplitInBlocks(bytes, block);
             ASSERT_EQ(split.frames.size(), whole.frames.size()) << "block " << block;
             ASSERT_TRUE(split.contents == whole.contents) << "block " << block;

@@ -50,7 +50,7 @@ void InstallTemporaryFileCleanup()
         sigemptyset(&action.sa_mask);
         for (const int other : kCleanupSignals)
             sigaddset(&action.sa_mask, other);
-        action.sa_flags = SA_RESETHAND;
+        action.sa_flags = static_cast<int>(SA_RESETHAND);
         sigaction(signal, &action, nullptr);
     }
 }
