@@ -3,6 +3,7 @@
 // columns after column j (0 where that is impossible).
 #include "tables/tables.h"
 
+// clang-format off: the tables keep ten entries a line.
 namespace mervox {
 
 const int32_t PulseCombinationTable[6][30] = {

@@ -3,6 +3,7 @@
 // sharpening" and always goes with a gain of 0.
 #include "tables/tables.h"
 
+// clang-format off: the tables keep ten entries a line.
 namespace mervox {
 
 const float SharpeningGainTable[170] = {
