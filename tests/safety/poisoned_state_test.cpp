@@ -55,7 +55,7 @@ TEST_P(PoisonedState, ClearedAfterOneFrameThenDecodesLikeANewStream)
 }
 
 INSTANTIATE_TEST_SUITE_P(Poisons, PoisonedState, ::testing::ValuesIn(kPoisons),
-                         [](const ::testing::TestParamInfo<Poison>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Poison>& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace mervox::test

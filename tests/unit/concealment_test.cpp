@@ -25,7 +25,7 @@ struct Window {
 TEST(NextRandom, SequenceFromZero)
 {
     int16_t seed = 0;
-    for (int16_t expected : {259, 4126, -12783, 24988, -22657}) {
+    for (int expected : {259, 4126, -12783, 24988, -22657}) {
         EXPECT_EQ(NextRandom(seed), expected);
         EXPECT_EQ(seed, expected);
     }

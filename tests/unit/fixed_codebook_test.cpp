@@ -62,10 +62,10 @@ TEST(Multipulse, CodesBeyondTheRangePlaceNothing)
             p.sub[subframe].trainFlag = train;
             float x[60];
             for (int n = 0; n < 60; ++n)
-                x[n] = 0.5f * n - 7.0f;
+                x[n] = 0.5f * static_cast<float>(n) - 7.0f;
             DecodeFixedCodebook(x, p, kRate63, subframe);
             for (int n = 0; n < 60; ++n)
-                EXPECT_EQ(x[n], 0.5f * n - 7.0f) << subframe << " " << code << " " << n;
+                EXPECT_EQ(x[n], 0.5f * static_cast<float>(n) - 7.0f) << subframe << " " << code << " " << n;
         }
     }
 }

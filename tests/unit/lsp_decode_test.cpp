@@ -48,7 +48,7 @@ TEST(DecodeLsp, PredictionKeepsAFractionOfTheDeviation)
     for (float deviation = -9.0f; deviation < 9.0f; deviation += 0.37f) {
         float prev[10];
         for (int i = 0; i < 10; ++i)
-            prev[i] = LspMeanTable[i] + deviation * (1.0f + 0.1f * i);
+            prev[i] = LspMeanTable[i] + deviation * (1.0f + 0.1f * static_cast<float>(i));
         for (int bad : {0, 1}) {
             DecodeLsp(lsp, prev, bad ? indices : kNoIndex, bad);
             for (int i = 0; i < 10; ++i)

@@ -35,7 +35,7 @@ std::vector<long> ReadIntegers(const std::string& file)
 float Stored(long n, double unit, const char* format)
 {
     char text[64];
-    std::snprintf(text, sizeof text, format, n / unit);
+    std::snprintf(text, sizeof text, format, static_cast<double>(n) / unit);
     return std::strtof(text, nullptr);
 }
 

@@ -121,8 +121,8 @@ TEST_P(CorpusUnderWine, MatchesNativeLibrary)
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, CorpusUnderWine, ::testing::ValuesIn(CorpusCases()),
-                         [](const ::testing::TestParamInfo<CorpusCase>& info) {
-                             std::string n = info.param.name;
+                         [](const ::testing::TestParamInfo<CorpusCase>& param) {
+                             std::string n = param.param.name;
                              for (char& c : n)
                                  if (!isalnum(static_cast<unsigned char>(c)))
                                      c = '_';

@@ -33,7 +33,7 @@ CaptureReport ReadOpened(pcap_t* handle, const CaptureOptions& options)
             report.message = pcap_geterr(handle);
             break;
         }
-        const double time = static_cast<double>(header->ts.tv_sec) + header->ts.tv_usec * 1e-6;
+        const double time = static_cast<double>(header->ts.tv_sec) + static_cast<double>(header->ts.tv_usec) * 1e-6;
         SortPacket(sorter, ByteView{bytes, header->caplen}, header->len, time);
     }
     pcap_close(handle);
