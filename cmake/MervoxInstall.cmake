@@ -5,10 +5,11 @@ include(CMakePackageConfigHelpers)
 
 set(MERVOX_CMAKE_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/mervox)
 
-# The static library carries its private link dependency on mervox_flags
-# (sanitizer link options in a sanitizer build) into the export. Components:
-# `lib` is the shared library alone, `dev` everything a program is built with.
-install(TARGETS mervox mervox_static mervox_flags
+# mervox_flags (compiler settings, warnings) is internal to the build and
+# not exported; a program linking a sanitizer build of the static library
+# adds -fsanitize=address,undefined itself. Components: `lib` is the shared
+# library alone, `dev` everything a program is built with.
+install(TARGETS mervox mervox_static
   EXPORT mervoxTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT lib NAMELINK_COMPONENT dev
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
@@ -20,8 +21,15 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/mervox.h ${PROJECT_SOURCE_DIR}/inclu
 install(EXPORT mervoxTargets NAMESPACE mervox:: DESTINATION ${MERVOX_CMAKE_INSTALL_DIR} COMPONENT dev)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/mervoxConfig.cmake.in
   ${PROJECT_BINARY_DIR}/mervoxConfig.cmake INSTALL_DESTINATION ${MERVOX_CMAKE_INSTALL_DIR})
+# While the major version is 0 every minor version may change the interface:
+# find_package(mervox 0.2) accepts 0.2.x only. From 1.0 on, SameMajorVersion.
+if(PROJECT_VERSION_MAJOR EQUAL 0)
+  set(MERVOX_VERSION_COMPATIBILITY SameMinorVersion)
+else()
+  set(MERVOX_VERSION_COMPATIBILITY SameMajorVersion)
+endif()
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/mervoxConfigVersion.cmake
-  COMPATIBILITY SameMajorVersion)
+  COMPATIBILITY ${MERVOX_VERSION_COMPATIBILITY})
 install(FILES ${PROJECT_BINARY_DIR}/mervoxConfig.cmake ${PROJECT_BINARY_DIR}/mervoxConfigVersion.cmake
   DESTINATION ${MERVOX_CMAKE_INSTALL_DIR} COMPONENT dev)
 

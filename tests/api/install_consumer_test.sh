@@ -27,9 +27,28 @@ want_vad=$(expect speech-a.63-vad)
 want_mixed=$(expect speech-a.mixed)
 [ -n "$want_vad" ] && [ -n "$want_mixed" ] || fail "digests missing"
 
+# find_package accepts only the installed minor version while the major
+# version is 0 (0.2 may break what 0.1 offered, and the other way round).
+version=$(sed -n 's/^Version: //p' "$libdir/pkgconfig/mervox.pc")
+major=${version%%.*} minor=${version#*.} && minor=${minor%%.*}
+probe=$work/version-probe
+mkdir -p "$probe"
+printf 'cmake_minimum_required(VERSION 3.18)\nproject(probe NONE)\nfind_package(mervox ${WANT} REQUIRED)\n' \
+  >"$probe/CMakeLists.txt"
+accepts() {  # version -> configure status of find_package(mervox version)
+  rm -rf "$probe/build"
+  "$cmake" -S "$probe" -B "$probe/build" -DWANT="$1" -DCMAKE_PREFIX_PATH="$prefix" >"$probe/$1.log" 2>&1
+}
+accepts "$major.$minor" || { cat "$probe/$major.$minor.log"; fail "find_package(mervox $major.$minor) rejects $version"; }
+accepts "$major.$((minor + 1))" && fail "find_package(mervox $major.$((minor + 1))) accepts $version"
+if [ "$major" = 0 ] && [ "$minor" -gt 0 ]; then
+  accepts "0.$((minor - 1))" && fail "find_package(mervox 0.$((minor - 1))) accepts $version"
+fi
+grep -rq mervox_flags "$libdir/cmake/mervox" && fail "the installed package names the internal mervox_flags target"
+
 # find_package
 "$cmake" -S "$consumer" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_C_COMPILER="$cc" \
-  -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
+  -DCMAKE_CXX_COMPILER="$cxx" -DMERVOX_REQUESTED_VERSION="$major.$minor" -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
   -DCMAKE_EXE_LINKER_FLAGS="$flags" >"$work/cmake.log" 2>&1 || { cat "$work/cmake.log"; fail "configure"; }
 "$cmake" --build "$work/cmake" >>"$work/cmake.log" 2>&1 || { cat "$work/cmake.log"; fail "build"; }
 got=$("$work/cmake/consumer_c" "$corpus/speech-a.63-vad.bit")
