@@ -2,6 +2,18 @@
  *
  * Legacy interface: one decoder per process, reset with INITdec and fed one
  * 30 ms frame per DecSoundFrame call. Calls must not overlap.
+ *
+ * On Linux and other ELF systems libmervox.so and libmervox.a hold every
+ * function declared here. On 32-bit Windows they come in two DLLs:
+ *   mervox.dll      DecSoundFrame and INITdec only (stdcall, by name and by
+ *                   ordinals 2 and 3; import library libmervox.dll.a), the
+ *                   legacy hosts' DLL, unchanged;
+ *   mervox-api.dll  everything else: decoder objects, mervox_frame_bytes,
+ *                   mervox_frame_faults, mervox_version_string and
+ *                   mervox_strerror (cdecl, by name; import library
+ *                   libmervox-api.dll.a).
+ * A host links the import library of the DLL whose functions it calls, or
+ * both. The two DLLs share no state: the legacy decoder lives in mervox.dll.
  */
 #ifndef MERVOX_H
 #define MERVOX_H
@@ -13,6 +25,14 @@
 #define MERVOX_STDCALL __stdcall
 #else
 #define MERVOX_STDCALL
+#endif
+
+/* The decoder-object functions are cdecl on every platform, also for hosts
+ * compiled with another default calling convention. */
+#if defined(_WIN32) && (defined(__i386__) || defined(_M_IX86))
+#define MERVOX_CDECL __cdecl
+#else
+#define MERVOX_CDECL
 #endif
 
 #if defined(_WIN32)
@@ -76,25 +96,25 @@ MERVOX_API int32_t MERVOX_STDCALL INITdec(int32_t rateSelector);
 typedef struct mervox_decoder mervox_decoder;
 
 /* "MAJOR.MINOR.PATCH" of the library actually loaded. */
-MERVOX_API const char* mervox_version_string(void);
+MERVOX_API const char* MERVOX_CDECL mervox_version_string(void);
 
 /* Bytes of a frame whose first byte is first_byte, by its type bits:
  * 24, 20, 4 or 1. Streams, RTP payloads and captures hold frames back to
  * back; this is how they are split. */
-MERVOX_API size_t mervox_frame_bytes(uint8_t first_byte);
+MERVOX_API size_t MERVOX_CDECL mervox_frame_bytes(uint8_t first_byte);
 
 /* Short English text for an error code (never NULL). */
-MERVOX_API const char* mervox_strerror(int error);
+MERVOX_API const char* MERVOX_CDECL mervox_strerror(int error);
 
 /* A new decoder, reset as by mervox_decoder_reset(rate_selector). Returns
  * NULL on failure; *error (if error is not NULL) receives MERVOX_OK or
  * MERVOX_ALLOC_FAIL. */
-MERVOX_API mervox_decoder* mervox_decoder_create(int32_t rate_selector, int* error);
+MERVOX_API mervox_decoder* MERVOX_CDECL mervox_decoder_create(int32_t rate_selector, int* error);
 
 /* Starts a new stream. rate_selector as for INITdec: only its low 16 bits
  * count; 0 assumes 5.3 kbit/s for frames lost before the first frame,
  * anything else 6.3 kbit/s. Returns MERVOX_OK or MERVOX_BAD_ARG. */
-MERVOX_API int mervox_decoder_reset(mervox_decoder* decoder, int32_t rate_selector);
+MERVOX_API int MERVOX_CDECL mervox_decoder_reset(mervox_decoder* decoder, int32_t rate_selector);
 
 /* Decodes one frame of `size` readable bytes into pcm[240]. Bit 0 of the
  * first byte selects the length read: 24 bytes (clear, 6.3 kbit/s) or 20
@@ -104,20 +124,20 @@ MERVOX_API int mervox_decoder_reset(mervox_decoder* decoder, int32_t rate_select
  * Returns 12 or 10 (16-bit words of the frame, as DecSoundFrame), 1 for a
  * lost frame, MERVOX_BAD_ARG or MERVOX_INVALID_FRAME (decoder untouched,
  * pcm untouched). */
-MERVOX_API int mervox_decode(mervox_decoder* decoder, const uint8_t* frame, size_t size, int16_t* pcm);
+MERVOX_API int MERVOX_CDECL mervox_decode(mervox_decoder* decoder, const uint8_t* frame, size_t size, int16_t* pcm);
 
 /* Conceals one lost frame into pcm[240]. Returns 1 or MERVOX_BAD_ARG. */
-MERVOX_API int mervox_conceal(mervox_decoder* decoder, int16_t* pcm);
+MERVOX_API int MERVOX_CDECL mervox_conceal(mervox_decoder* decoder, int16_t* pcm);
 
 /* Releases the decoder; NULL is ignored. */
-MERVOX_API void mervox_decoder_destroy(mervox_decoder* decoder);
+MERVOX_API void MERVOX_CDECL mervox_decoder_destroy(mervox_decoder* decoder);
 
 /* Inspects a frame without decoding it: the number of impossible codes its
  * unpacking finds (0 = a well-formed frame; a decoder conceals frames with
  * any), or MERVOX_BAD_ARG / MERVOX_INVALID_FRAME as for mervox_decode.
  * Types 2 and 3 count one fault for their type: 1 for a silence descriptor
  * of at least 4 bytes or an untransmitted frame of at least 1 byte. */
-MERVOX_API int mervox_frame_faults(const uint8_t* frame, size_t size);
+MERVOX_API int MERVOX_CDECL mervox_frame_faults(const uint8_t* frame, size_t size);
 
 #ifdef __cplusplus
 }

@@ -20,8 +20,12 @@ if [ "${1:-all}" != build ]; then
     lintian man-db
     # a WAV reader that checks the command's output (piped WAV included)
     libsndfile1-dev
-    # 32-bit Windows DLL and its tests under Wine
+    # 32-bit Windows DLLs and their tests under Wine
     g++-mingw-w64-i686 wine wine32:i386
+    # the format check
+    clang-format
+    # cross builds for aarch64 and s390x (big-endian), run under qemu-user
+    g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user
   )
   # Large development packages, installed without their recommendations
   # (which pull in a desktop).

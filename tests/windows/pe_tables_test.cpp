@@ -62,22 +62,39 @@ PeTables ReadPeTables(const std::string& objdumpOutput)
     return tables;
 }
 
+PeTables DumpPeTables(const std::string& dll)
+{
+    const CommandResult dump = RunCommand(Quote(MERVOX_OBJDUMP) + " -p " + Quote(WindowsBinary(dll)));
+    EXPECT_EQ(dump.status, 0) << dump.output;
+    return ReadPeTables(dump.output);
+}
+
+// Statically linked libgcc and libstdc++ leave the C runtime and kernel32.
+void ExpectSystemImportsOnly(const std::string& dll, const PeTables& tables)
+{
+    const std::set<std::string> system = {"kernel32.dll", "msvcrt.dll"};
+    ASSERT_EQ(tables.imports.count("kernel32.dll"), 1u) << "import table of " << dll << " not read";
+    for (const std::string& imported : tables.imports)
+        EXPECT_EQ(system.count(imported), 1u) << dll << " imports " << imported;
+}
+
 class DllTables : public ::testing::Test {
 protected:
     void SetUp() override
     {
         MERVOX_REQUIRE_TOOLS(MissingForDll());
-        const CommandResult dump = RunCommand(Quote(MERVOX_OBJDUMP) + " -p " + Quote(WindowsBinary("mervox.dll")));
-        ASSERT_EQ(dump.status, 0) << dump.output;
-        tables = ReadPeTables(dump.output);
+        tables = DumpPeTables("mervox.dll");
+        api = DumpPeTables("mervox-api.dll");
     }
 
-    PeTables tables;
+    PeTables tables;  // mervox.dll
+    PeTables api;     // mervox-api.dll
 };
 
-TEST_F(DllTables, IsA32BitX86Image)
+TEST_F(DllTables, AreBoth32BitX86Images)
 {
     EXPECT_EQ(tables.format, "pei-i386");
+    EXPECT_EQ(api.format, "pei-i386");
 }
 
 TEST_F(DllTables, ExportsTheLegacyFunctionsByNameAtOrdinalsTwoAndThree)
@@ -87,13 +104,24 @@ TEST_F(DllTables, ExportsTheLegacyFunctionsByNameAtOrdinalsTwoAndThree)
     EXPECT_EQ(tables.addressOrdinals, (std::set<int>{2, 3})) << "ordinal 1 or unnamed exports present?";
 }
 
-TEST_F(DllTables, ImportsSystemDllsOnly)
+// The decoder-object interface by undecorated name, and nothing else: no
+// legacy function, no C++ symbol.
+TEST_F(DllTables, ApiDllExportsTheDecoderObjectFunctionsByName)
 {
-    // Statically linked libgcc and libstdc++ leave the C runtime and kernel32.
-    const std::set<std::string> system = {"kernel32.dll", "msvcrt.dll"};
-    ASSERT_EQ(tables.imports.count("kernel32.dll"), 1u) << "import table not read";
-    for (const std::string& dll : tables.imports)
-        EXPECT_EQ(system.count(dll), 1u) << "mervox.dll imports " << dll;
+    const std::set<std::string> expected = {"mervox_conceal",         "mervox_decode",        "mervox_decoder_create",
+                                            "mervox_decoder_destroy", "mervox_decoder_reset", "mervox_frame_bytes",
+                                            "mervox_frame_faults",    "mervox_strerror",      "mervox_version_string"};
+    std::set<std::string> names;
+    for (const auto& [name, ordinal] : api.exports)
+        names.insert(name);
+    EXPECT_EQ(names, expected);
+    EXPECT_EQ(api.addressOrdinals.size(), expected.size()) << "unnamed exports present?";
+}
+
+TEST_F(DllTables, ImportSystemDllsOnly)
+{
+    ExpectSystemImportsOnly("mervox.dll", tables);
+    ExpectSystemImportsOnly("mervox-api.dll", api);
 }
 
 }  // namespace

@@ -4,10 +4,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
+#include "mervox.h"
 #include "test_support.h"
 #include "windows_test_env.h"
 
@@ -32,8 +34,9 @@ struct HostRun {
     std::vector<std::string> flags;
 };
 
-// Runs the host under Wine; returns its output samples.
-std::vector<int16_t> RunHost(const HostRun& run, const std::string& outputName)
+// Runs the host under Wine; returns its output samples (and what it printed
+// in *printed).
+std::vector<int16_t> RunHost(const HostRun& run, const std::string& outputName, std::string* printed = nullptr)
 {
     const std::string output = WorkFile(outputName);
     std::remove(output.c_str());
@@ -43,6 +46,8 @@ std::vector<int16_t> RunHost(const HostRun& run, const std::string& outputName)
     args.insert(args.end(), {"--init", std::to_string(run.init), WinePath(DataPath(run.stream)), WinePath(output)});
     const CommandResult result = RunUnderWine(WindowsBinary(run.host), args);
     EXPECT_EQ(result.status, 0) << run.host << " failed:\n" << result.output;
+    if (printed)
+        *printed = result.output;
     return result.status == 0 ? ReadPcm(output) : std::vector<int16_t>{};
 }
 
@@ -217,6 +222,65 @@ TEST_F(HostModesUnderWine, LinkedThroughImportLibrary)
     run.host = "mervox_linked_host.exe";
     run.stream = "corpus/speech-a.63-enc2.bit";
     ExpectHostMatchesNative(run, "linked.pcm");
+}
+
+// mervox-api.dll, through its import library: decoder objects give the
+// samples of the native library, several decoders at once agree, the calls
+// are cdecl, and the other exports answer as the native ones.
+class ApiDllUnderWine : public WineTest {
+protected:
+    void SetUp() override
+    {
+        WineTest::SetUp();
+        ASSERT_TRUE(std::ifstream(WindowsBinary("mervox-api.dll")).good()) << "mervox-api.dll was not built";
+    }
+
+    static HostRun ApiRun(const std::string& stem, bool masked, std::vector<std::string> flags)
+    {
+        HostRun run;
+        run.host = "mervox_api_host.exe";
+        run.stream = "corpus/" + stem + ".bit";
+        if (masked)
+            run.mask = DataPath("corpus/" + stem + ".loss");
+        run.flags = std::move(flags);
+        return run;
+    }
+};
+
+TEST_F(ApiDllUnderWine, ThreeDecodersAtOnceOnARateSwitchingStreamWithLosses)
+{
+    ExpectHostMatchesNative(ApiRun("speech-a.mixed", true, {"--decoders", "3"}), "api-mixed.pcm");
+}
+
+// Called from a 4-byte aligned stack, the caller removing the arguments; the
+// rate selector 0 is passed through.
+TEST_F(ApiDllUnderWine, CdeclFromAMisalignedStackAfterSelectorZero)
+{
+    HostRun run = ApiRun("speech-a.53-vad", false, {"--misaligned"});
+    run.init = 0;
+    ExpectHostMatchesNative(run, "api-53-vad.pcm");
+}
+
+TEST_F(ApiDllUnderWine, VersionFaultsAndErrorTextAsTheNativeLibrary)
+{
+    std::string printed;
+    const HostRun run = ApiRun("speech-a.63-vad", false, {});
+    const std::vector<int16_t> dll = RunHost(run, "api-63-vad.pcm", &printed);
+    ASSERT_FALSE(HasFailure());
+    const std::vector<uint8_t> stream = ReadFileBytes(DataPath(run.stream));
+    ExpectSamePcm(dll, mervox::test::DecodeWithLegacyApi(stream));
+
+    const std::vector<mervox::test::StreamFrame> frames = mervox::test::SplitStream(stream);
+    long faults = 0;
+    for (const auto& f : frames)
+        if ((stream[f.offset] & 3) <= MERVOX_FRAME_5300)
+            faults += mervox_frame_faults(stream.data() + f.offset, f.length);
+    std::ostringstream expected;
+    expected << "version " << MERVOX_EXPECTED_VERSION << "\nframes " << frames.size() << " faults " << faults
+             << "\nstrerror " << mervox_strerror(MERVOX_INVALID_FRAME) << "\n";
+    // Wine may end lines with \r\n.
+    printed.erase(std::remove(printed.begin(), printed.end(), '\r'), printed.end());
+    EXPECT_EQ(printed, expected.str());
 }
 
 }  // namespace

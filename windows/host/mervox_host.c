@@ -12,9 +12,10 @@
  *                    the passes; both passes must agree
  *
  * STREAM holds frames back to back; the two lowest bits of a frame's first
- * byte give its type and length (0: 24 bytes, 1: 20, 2: 4, 3: 1). Types 0
- * and 1 are passed to the decoder, 2 and 3 (and masked frames) are passed as
- * lost frames. OUTPUT receives the samples as raw 16-bit little-endian PCM.
+ * byte give its type, and mervox_frame_bytes (from mervox-api.dll) its
+ * length. Types 0 and 1 are passed to the decoder, 2 and 3 (and masked
+ * frames) are passed as lost frames. OUTPUT receives the samples as raw
+ * 16-bit little-endian PCM.
  *
  * Exit status: 0 done; 2 usage; 3 file error; 4 the DLL failed to load or
  * its exports are wrong; 5 a call broke the interface contract. */
@@ -26,10 +27,7 @@
 #include "stdcall_probe.h"
 
 enum { kExitUsage = 2, kExitFile = 3, kExitDll = 4, kExitContract = 5 };
-enum { kFrameSamples = 240 };
-
-/* Frame length in bytes by frame type (the two lowest bits of byte 0). */
-static const size_t kFrameBytes[4] = {24, 20, 4, 1};
+enum { kFrameSamples = MERVOX_FRAME_SAMPLES };
 
 typedef struct {
     const char* dllPath;
@@ -112,7 +110,7 @@ static size_t CountFrames(const Buffer* stream)
 {
     size_t frames = 0;
     for (size_t offset = 0; offset < stream->size; ++frames) {
-        size_t length = kFrameBytes[stream->bytes[offset] & 3];
+        size_t length = mervox_frame_bytes(stream->bytes[offset]);
         if (offset + length > stream->size)
             break;
         offset += length;
@@ -169,8 +167,9 @@ static int DecodeStream(const LegacyDll* dll, const Options* options, const Buff
     for (size_t k = 0; ok && k < frames; ++k) {
         const uint8_t* frame = stream->bytes + offset;
         const int type = frame[0] & 3;
-        offset += kFrameBytes[type];
-        const int lost = type >= 2 || (k < mask->size && mask->bytes[k] != 0);
+        offset += mervox_frame_bytes(frame[0]);
+        const int lost =
+            (type != MERVOX_FRAME_6300 && type != MERVOX_FRAME_5300) || (k < mask->size && mask->bytes[k] != 0);
         const int16_t expected = lost ? 1 : (frame[0] & 1) ? 10 : 12;
         const int16_t words = CallDecSoundFrame(dll, options, lost ? NULL : frame, pcm + kFrameSamples * k);
         if (words != expected) {
