@@ -20,6 +20,11 @@ mkdir -p out
 sample=samples/speech-a-10s.63.bit
 wav=out/speech-a-10s.wav
 mervox=build/demo/tools/mervox/mervox
+if [ ! -x "$mervox" ]; then
+  grep -A2 "skipped, missing" build-demo.log >&2 || true
+  echo "The mervox command was not built (see above; scripts/install-deps.sh build installs its packages)." >&2
+  exit 1
+fi
 "$mervox" decode "$sample" -o "$wav"
 length=$("$mervox" info "$sample" | sed -n 's/^frames: *\([0-9]*\) (\(.*\))$/\1 frames, \2/p')
 echo "Decoded $sample ($length) to:"
