@@ -3,7 +3,8 @@
 // columns after column j (0 where that is impossible).
 #include "tables/tables.h"
 
-// clang-format off: the tables keep ten entries a line.
+// The tables keep ten entries a line.
+// clang-format off
 namespace mervox {
 
 const int32_t PulseCombinationTable[6][30] = {

@@ -3,7 +3,8 @@
 // sharpening" and always goes with a gain of 0.
 #include "tables/tables.h"
 
-// clang-format off: the tables keep ten entries a line.
+// The tables keep ten entries a line.
+// clang-format off
 namespace mervox {
 
 const float SharpeningGainTable[170] = {
