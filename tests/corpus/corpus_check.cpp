@@ -2,14 +2,18 @@
 // GoogleTest is not available: cross builds for other architectures, run
 // under an emulator. Decodes every corpus stream listed in
 // expected-digests.txt through the exported functions as a host drives them
-// and through a decoder object, and compares both with the recorded digest.
+// and through a decoder object, and compares both with the recorded digest;
+// a mismatch names the first block of 100 frames that differs
+// (block-digests.txt).
 // The digest is taken over the samples as little-endian bytes, so a
 // big-endian machine must reproduce it exactly as a little-endian one.
 //
 //   mervox_corpus_check CORPUS_DIR    exit status 0 when every stream matches
 #include <mervox.h>
 
+#include <algorithm>
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -26,12 +30,13 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes)
     return !in.bad() && in.is_open();
 }
 
-// FNV-1a 64 of the samples, each as its low byte and then its high byte.
-uint64_t Fnv1a64(const std::vector<int16_t>& samples)
+// FNV-1a 64 of samples [begin, end), each as its low byte and then its high
+// byte.
+uint64_t Fnv1a64(const std::vector<int16_t>& samples, size_t begin = 0, size_t end = SIZE_MAX)
 {
     uint64_t hash = 0xcbf29ce484222325u;
-    for (int16_t s : samples) {
-        const uint16_t u = static_cast<uint16_t>(s);
+    for (size_t i = begin; i < std::min(end, samples.size()); ++i) {
+        const uint16_t u = static_cast<uint16_t>(samples[i]);
         for (const uint8_t byte : {static_cast<uint8_t>(u & 0xff), static_cast<uint8_t>(u >> 8)}) {
             hash ^= byte;
             hash *= 0x100000001b3u;
@@ -79,6 +84,27 @@ Decoded Decode(const std::vector<uint8_t>& stream, const std::vector<uint8_t>& m
     return d;
 }
 
+// The first block of 100 frames whose digest differs from block-digests.txt,
+// as "frames A to B", or "" if none does (or the file lists no blocks).
+std::string FirstDifferingBlock(const std::string& dir, const std::string& name, const std::vector<int16_t>& pcm)
+{
+    constexpr size_t kBlockSamples = 100 * MERVOX_FRAME_SAMPLES;
+    std::ifstream blocks(dir + "/block-digests.txt");
+    std::string line;
+    while (std::getline(blocks, line)) {
+        std::istringstream fields(line);
+        std::string n, hex;
+        size_t k = 0;
+        if (!(fields >> n >> k >> hex) || n != name)
+            continue;
+        char digest[17];
+        std::snprintf(digest, sizeof digest, "%016" PRIx64, Fnv1a64(pcm, k * kBlockSamples, (k + 1) * kBlockSamples));
+        if (hex != digest)
+            return "frames " + std::to_string(100 * k) + " to " + std::to_string(100 * k + 99);
+    }
+    return "";
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -116,9 +142,12 @@ int main(int argc, char** argv)
         std::string problem;
         if (d.frames != frames)
             problem = std::to_string(d.frames) + " frames, expected " + std::to_string(frames);
-        else if (hex != digest)
+        else if (hex != digest) {
             problem = std::string("digest ") + digest + ", expected " + hex;
-        else if (d.object != d.legacy || !d.resultsAgree)
+            const std::string block = FirstDifferingBlock(dir, name, d.legacy);
+            if (!block.empty())
+                problem += "; first difference in " + block;
+        } else if (d.object != d.legacy || !d.resultsAgree)
             problem = "the decoder object differs from the exported functions";
         std::printf("%-24s %s %s\n", name.c_str(), digest, problem.empty() ? "ok" : ("MISMATCH: " + problem).c_str());
         ++checked;
