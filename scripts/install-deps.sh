@@ -24,8 +24,6 @@ if [ "${1:-all}" != build ]; then
     g++-mingw-w64-i686 wine wine32:i386
     # the format check
     clang-format
-    # cross builds for aarch64 and s390x (big-endian), run under qemu-user
-    g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user
   )
   # Large development packages, installed without their recommendations
   # (which pull in a desktop).
@@ -39,6 +37,9 @@ if [ "${1:-all}" != build ]; then
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
     # a second WAV reader for the command's piped WAV (no sound servers)
     sox
+    # cross builds for aarch64 and s390x (big-endian), run under qemu-user
+    # (called directly: qemu-user-binfmt, its recommendation, is not needed)
+    g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user
   )
 fi
 
