@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The library builds with nothing but a compiler and CMake. Every optional
 # package (GoogleTest, CLI11, nlohmann-json, Google Benchmark, Wireshark, and
-# through pkg-config libsndfile and libpcap) is hidden from find_package,
-# then:
+# through pkg-config libsndfile, libpcap and GStreamer) is hidden from
+# find_package, then:
 #  1. a default configure skips the tests, tools and benchmarks that need them
 #     with a message, builds the library and the checks that need nothing,
 #     and the corpus check passes;
@@ -47,7 +47,7 @@ fi
 grep -q "CI=true: a missing package is an error" "$work/ci.log" || { cat "$work/ci.log"; fail "CI=true message"; }
 rm -rf "$work/ci"
 CI=true "$cmake" -S "$src" -B "$work/ci" "${common[@]}" -DMERVOX_BUILD_TESTS=OFF -DMERVOX_BUILD_TOOLS=OFF \
-  -DMERVOX_BUILD_BENCHMARKS=OFF -DMERVOX_WIRESHARK_PLUGIN=OFF >"$work/ci-off.log" 2>&1 || { cat "$work/ci-off.log"; fail "CI=true library-only"; }
+  -DMERVOX_BUILD_BENCHMARKS=OFF -DMERVOX_WIRESHARK_PLUGIN=OFF -DMERVOX_GSTREAMER_PLUGIN=OFF >"$work/ci-off.log" 2>&1 || { cat "$work/ci-off.log"; fail "CI=true library-only"; }
 grep -q "mervox: .* skipped" "$work/ci-off.log" && { cat "$work/ci-off.log"; fail "library-only configure reports a skipped part"; }
 
 # 3. As a subproject.
@@ -66,7 +66,8 @@ grep -q "mervox: .* skipped" "$work/parent.log" && { cat "$work/parent.log"; fai
 "$cmake" --build "$parent/build" --parallel 2 >>"$work/parent.log" 2>&1 \
   || { tail -n 40 "$work/parent.log"; fail "build the parent project"; }
 targets=$("$cmake" --build "$parent/build" --target help)
-for t in mervox_cli mervox_unit_tests mervox_corpus_check mervox_bench mervox_gentables mervox_wireshark_codec; do
+for t in mervox_cli mervox_unit_tests mervox_corpus_check mervox_bench mervox_gentables mervox_wireshark_codec \
+  gstmervox; do
   grep -qw "$t" <<<"$targets" && fail "the parent project got mervox's $t"
 done
 "$ctest" --test-dir "$parent/build" -N | grep -q "Total Tests: 0" || fail "the parent project got mervox's tests"
