@@ -13,10 +13,7 @@ struct CorpusStream {
     std::vector<long> frameOffset;  // per frame: offset in bytes, or -1 for a lost frame
 
     // Frame k as passed to the decoder: a pointer into bytes, or null.
-    const uint8_t* Frame(size_t k) const
-    {
-        return frameOffset[k] < 0 ? nullptr : bytes.data() + frameOffset[k];
-    }
+    const uint8_t* Frame(size_t k) const { return frameOffset[k] < 0 ? nullptr : bytes.data() + frameOffset[k]; }
 };
 
 // Loads tests/data/corpus/<stem>.bit; with withLoss, also <stem>.loss, whose

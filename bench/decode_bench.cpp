@@ -23,8 +23,8 @@ void RegisterDecodeBenchmarks(const std::vector<CorpusStream>& streams)
                 }
             }
             // Seconds of speech decoded per second of processor time.
-            state.counters["realtime"] = benchmark::Counter(0.030 * static_cast<double>(state.iterations()),
-                                                            benchmark::Counter::kIsRate);
+            state.counters["realtime"] =
+                benchmark::Counter(0.030 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
         });
     }
 }

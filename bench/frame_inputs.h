@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "bitstream/bitstream.h"
-#include "corpus_streams.h"
 #include "codec_facts.h"
+#include "corpus_streams.h"
 #include "interface/decoder_state.h"
 
 namespace mervox::bench {
@@ -22,11 +22,11 @@ struct FrameInputs {
     FrameParams params = {};
     float curLsp[kLpcOrder] = {};
     float lpc[4 * kLpcOrder] = {};
-    float excitation[kExcitationLength] = {};       // history + this frame's excitation
+    float excitation[kExcitationLength] = {};  // history + this frame's excitation
     float pfExcitation[kFrameLength] = {};
-    float synthesis[kFilterMemoryLength] = {};      // history + synthesized speech
-    float postfiltered[kFilterMemoryLength] = {};   // history + postfiltered speech
-    float tiltFactor[kSubframes] = {};              // the formant postfilter's t per subframe
+    float synthesis[kFilterMemoryLength] = {};     // history + synthesized speech
+    float postfiltered[kFilterMemoryLength] = {};  // history + postfiltered speech
+    float tiltFactor[kSubframes] = {};             // the formant postfilter's t per subframe
 
     // Scratch excitation the codebook benchmarks write into (starts as
     // before.excitation).

@@ -33,12 +33,9 @@ int main(int argc, char** argv)
         return 1;
 
     static const std::vector<CorpusStream> streams = {
-        LoadCorpusStream("6.3", "speech-a.63", false),
-        LoadCorpusStream("5.3", "speech-a.53", false),
-        LoadCorpusStream("mixed", "speech-a.mixed", false),
-        LoadCorpusStream("6.3+loss", "speech-a.63", true),
-        LoadCorpusStream("5.3+loss", "speech-a.53", true),
-        LoadCorpusStream("mixed+loss", "speech-a.mixed", true),
+        LoadCorpusStream("6.3", "speech-a.63", false),      LoadCorpusStream("5.3", "speech-a.53", false),
+        LoadCorpusStream("mixed", "speech-a.mixed", false), LoadCorpusStream("6.3+loss", "speech-a.63", true),
+        LoadCorpusStream("5.3+loss", "speech-a.53", true),  LoadCorpusStream("mixed+loss", "speech-a.mixed", true),
     };
     // Enough frames that branches on the data are as unpredictable as in a
     // real stream (a few dozen frames, repeated, are learnt by the branch

@@ -48,8 +48,8 @@ void RegisterRateStages(const std::string& rate, std::vector<FrameInputs>& frame
     });
     RegisterStage("PitchPostfilter/" + rate, frames, [](FrameInputs& in) {
         for (int i = 0; i < kSubframes; ++i) {
-            const PitchPostfilterParams p =
-                ComputePitchPostfilter(in.excitation + kHistoryLength + kSubframeLength * i, in.params.openLoopLag[i / 2], i);
+            const PitchPostfilterParams p = ComputePitchPostfilter(in.excitation + kHistoryLength + kSubframeLength * i,
+                                                                   in.params.openLoopLag[i / 2], i);
             benchmark::DoNotOptimize(p);
         }
     });

@@ -40,9 +40,9 @@ bool AllFinite(const float* v, int n)
 
 bool StateIsFinite(const DecoderState& s)
 {
-    return AllFinite(s.excitation, kExcitationLength) && AllFinite(s.synthesisMemory, kFilterMemoryLength)
-        && AllFinite(s.postfilterMemory, kFilterMemoryLength) && AllFinite(s.prevLsp, 10)
-        && std::isfinite(s.postfilterTilt) && std::isfinite(s.concealGain);
+    return AllFinite(s.excitation, kExcitationLength) && AllFinite(s.synthesisMemory, kFilterMemoryLength) &&
+           AllFinite(s.postfilterMemory, kFilterMemoryLength) && AllFinite(s.prevLsp, 10) &&
+           std::isfinite(s.postfilterTilt) && std::isfinite(s.concealGain);
 }
 
 void DecodeBoth(Channel& mirror, const uint8_t* frame)

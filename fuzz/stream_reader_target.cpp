@@ -58,9 +58,9 @@ bool SameSplit(const SplitResult& a, const SplitResult& b)
         if (a.frames[k].offset != b.frames[k].offset || a.frames[k].type != b.frames[k].type ||
             a.frames[k].index != k || b.frames[k].index != k)
             return false;
-    return !a.truncated || (a.truncated->offset == b.truncated->offset &&
-                            a.truncated->present == b.truncated->present &&
-                            a.truncated->expected == b.truncated->expected);
+    return !a.truncated ||
+           (a.truncated->offset == b.truncated->offset && a.truncated->present == b.truncated->present &&
+            a.truncated->expected == b.truncated->expected);
 }
 
 }  // namespace
@@ -74,7 +74,8 @@ int RunStreamReader(const uint8_t* data, size_t size)
     for (const tools::Frame& f : whole.frames) {
         Require(f.offset == offset, "frames are not back to back from byte 0");
         Require(f.type == tools::FrameTypeOf(bytes[offset]), "frame type is not that of its first byte");
-        Require(f.length == mervox_frame_bytes(bytes[offset]) && f.length <= size - offset, "a frame runs past the end");
+        Require(f.length == mervox_frame_bytes(bytes[offset]) && f.length <= size - offset,
+                "a frame runs past the end");
         offset += f.length;
     }
     Require(whole.contents == std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(offset)),

@@ -89,9 +89,9 @@ MERVOX_API int32_t MERVOX_STDCALL INITdec(int32_t rateSelector);
 
 /* Error codes: zero or positive values are results, negative ones errors. */
 #define MERVOX_OK 0
-#define MERVOX_BAD_ARG (-1)        /* NULL decoder or output */
-#define MERVOX_INVALID_FRAME (-4)  /* fewer bytes than the frame's type announces */
-#define MERVOX_ALLOC_FAIL (-7)     /* out of memory in mervox_decoder_create */
+#define MERVOX_BAD_ARG (-1)       /* NULL decoder or output */
+#define MERVOX_INVALID_FRAME (-4) /* fewer bytes than the frame's type announces */
+#define MERVOX_ALLOC_FAIL (-7)    /* out of memory in mervox_decoder_create */
 
 typedef struct mervox_decoder mervox_decoder;
 

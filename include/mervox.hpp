@@ -16,7 +16,6 @@
 #include <type_traits>
 #include <utility>
 
-
 #include "mervox.h"
 
 namespace mervox {
@@ -34,15 +33,13 @@ public:
     constexpr FrameView() noexcept = default;
     constexpr FrameView(const uint8_t* data, std::size_t size) noexcept : data_(data), size_(size) {}
     template <std::size_t N>
-    constexpr FrameView(const uint8_t (&bytes)[N]) noexcept : data_(bytes), size_(N) {}
-    template <typename Bytes,
-              typename = std::enable_if_t<
-                  sizeof(*std::declval<const Bytes&>().data()) == 1 &&
-                  std::is_convertible_v<decltype(std::declval<const Bytes&>().size()), std::size_t>>>
-    FrameView(const Bytes& bytes) noexcept
-        : data_(reinterpret_cast<const uint8_t*>(bytes.data())), size_(bytes.size())
-    {
-    }
+    constexpr FrameView(const uint8_t (&bytes)[N]) noexcept : data_(bytes), size_(N)
+    {}
+    template <typename Bytes, typename = std::enable_if_t<
+                                  sizeof(*std::declval<const Bytes&>().data()) == 1 &&
+                                  std::is_convertible_v<decltype(std::declval<const Bytes&>().size()), std::size_t>>>
+    FrameView(const Bytes& bytes) noexcept : data_(reinterpret_cast<const uint8_t*>(bytes.data())), size_(bytes.size())
+    {}
 
     constexpr const uint8_t* data() const noexcept { return data_; }
     constexpr std::size_t size() const noexcept { return size_; }

@@ -10,7 +10,7 @@
 namespace mervox {
 
 // Frame structure.
-constexpr int kFrameLength = MERVOX_FRAME_SAMPLES;         // samples per 30 ms frame at 8 kHz
+constexpr int kFrameLength = MERVOX_FRAME_SAMPLES;          // samples per 30 ms frame at 8 kHz
 constexpr int kSubframes = 4;                               // each with its own LPC set and codebook entries
 constexpr int kSubframeLength = kFrameLength / kSubframes;  // 60
 constexpr int kHalfFrames = 2;                              // subframes 0-1 and 2-3 share an open-loop lag
@@ -29,8 +29,8 @@ constexpr int kMaxFrameBytes = kFrameBytesByType[MERVOX_FRAME_6300];  // the dec
 static_assert(kMaxFrameBytes == MERVOX_MAX_FRAME_BYTES, "mervox.h and the frame table disagree");
 
 // Lags, in samples.
-constexpr int kMinLag = 18;          // open-loop lag of code 0 (7-bit lag codes)
-constexpr int kLagCodeLimit = 124;   // codes 124..127 name no lag: the frame is faulty
+constexpr int kMinLag = 18;                                   // open-loop lag of code 0 (7-bit lag codes)
+constexpr int kLagCodeLimit = 124;                            // codes 124..127 name no lag: the frame is faulty
 constexpr int kMaxOpenLoopLag = kMinLag + kLagCodeLimit - 1;  // 141
 // Open-loop lags below 58 select the 85-row pitch taps and allow pulse
 // trains at 6.3 kbit/s; closed-loop lags below 58 get pitch sharpening at
@@ -40,7 +40,7 @@ constexpr int kShortLagLimit = 58;
 // open-loop lag, which they first limit to 142.
 constexpr int kMaxCentreLag = 142;
 constexpr int kSearchHalfWidth = 3;
-constexpr int kSearchLags = 2 * kSearchHalfWidth + 1;          // 7 candidates
+constexpr int kSearchLags = 2 * kSearchHalfWidth + 1;  // 7 candidates
 // 145: the farthest any stage reads back from a subframe or window. The
 // adaptive codebook reaches as far: closed-loop lag up to 141 + 3 - 1 = 143
 // (lag offset 0..3), plus 2 for its five taps.
@@ -53,18 +53,18 @@ constexpr int kAnalysisWindow = 120;  // recent excitation the concealment analy
 // so that the window compared with its copy kLongestLag earlier stays inside.
 constexpr int kHistoryLength = kLongestLag + kAnalysisWindow;  // 265
 constexpr int kExcitationLength = kHistoryLength + kFrameLength;
-constexpr int kFilterMemoryLength = kLpcOrder + kFrameLength;   // last outputs of the previous frame, then this one
+constexpr int kFilterMemoryLength = kLpcOrder + kFrameLength;  // last outputs of the previous frame, then this one
 
 // Tables.
-constexpr int kLspBandRows = 256;          // rows of each LSP band codebook (8-bit index)
-constexpr int kCosineTableLength = 512;    // one period of the cosine
-constexpr int kPitchTaps = 5;              // taps of the adaptive-codebook filter
-constexpr int kPitchTapRowsShort = 85;     // rows at 6.3 kbit/s below kShortLagLimit
-constexpr int kPitchTapRowsLong = 170;     // rows otherwise
-constexpr int kFixedGains = 24;            // fixed-codebook amplitudes (ampIndex 0..23)
+constexpr int kLspBandRows = 256;                          // rows of each LSP band codebook (8-bit index)
+constexpr int kCosineTableLength = 512;                    // one period of the cosine
+constexpr int kPitchTaps = 5;                              // taps of the adaptive-codebook filter
+constexpr int kPitchTapRowsShort = 85;                     // rows at 6.3 kbit/s below kShortLagLimit
+constexpr int kPitchTapRowsLong = 170;                     // rows otherwise
+constexpr int kFixedGains = 24;                            // fixed-codebook amplitudes (ampIndex 0..23)
 constexpr int kMultipulsePositions = kSubframeLength / 2;  // positions on one grid of a 6.3 kbit/s subframe
-constexpr int kMaxPulses = 6;              // pulses of an even 6.3 kbit/s subframe (5 in odd ones)
-constexpr int kFormantOrder = 6;           // taps of the formant postfilter
+constexpr int kMaxPulses = 6;                              // pulses of an even 6.3 kbit/s subframe (5 in odd ones)
+constexpr int kFormantOrder = 6;                           // taps of the formant postfilter
 
 static_assert(kMaxOpenLoopLag + 3 - 1 + kPitchTaps / 2 == kLongestLag, "the adaptive codebook reads past the history");
 

@@ -32,14 +32,13 @@ struct _GstMervoxDec {
 
 enum { PROP_0, PROP_PLC };
 
-static GstStaticPadTemplate sink_template =
-    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS,
-                            GST_STATIC_CAPS("audio/G723, rate = (int) 8000, channels = (int) 1"));
+static GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE(
+    "sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("audio/G723, rate = (int) 8000, channels = (int) 1"));
 
 static GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
     "src", GST_PAD_SRC, GST_PAD_ALWAYS,
     GST_STATIC_CAPS("audio/x-raw, format = (string) " GST_AUDIO_NE(S16) ", layout = (string) interleaved, "
-                    "rate = (int) 8000, channels = (int) 1"));
+                                                                        "rate = (int) 8000, channels = (int) 1"));
 
 G_DEFINE_TYPE(GstMervoxDec, gst_mervox_dec, GST_TYPE_AUDIO_DECODER);
 GST_ELEMENT_REGISTER_DEFINE(mervoxdec, "mervoxdec", GST_RANK_PRIMARY, GST_TYPE_MERVOX_DEC);
@@ -217,16 +216,16 @@ static GstFlowReturn decode_buffer(GstMervoxDec* self, GstBuffer* in, GstBuffer*
     gst_buffer_unmap(in, &in_map);
 
     if (report.truncated_bytes > 0) {
-        ret = report_malformed(self, "Truncated G.723.1 frame, concealed.",
-                               g_strdup_printf("buffer of %" G_GSIZE_FORMAT " bytes ends in %" G_GSIZE_FORMAT
-                                               " of the %" G_GSIZE_FORMAT " bytes of frame %u",
-                                               in_map.size, report.truncated_bytes, report.truncated_length,
-                                               report.frames));
+        ret = report_malformed(
+            self, "Truncated G.723.1 frame, concealed.",
+            g_strdup_printf("buffer of %" G_GSIZE_FORMAT " bytes ends in %" G_GSIZE_FORMAT " of the %" G_GSIZE_FORMAT
+                            " bytes of frame %u",
+                            in_map.size, report.truncated_bytes, report.truncated_length, report.frames));
     } else if (report.faulty > 0) {
-        ret = report_malformed(self, "Damaged G.723.1 frame, concealed.",
-                               g_strdup_printf("%u of the %u frames in a buffer of %" G_GSIZE_FORMAT
-                                               " bytes hold impossible codes",
-                                               report.faulty, report.frames, in_map.size));
+        ret = report_malformed(
+            self, "Damaged G.723.1 frame, concealed.",
+            g_strdup_printf("%u of the %u frames in a buffer of %" G_GSIZE_FORMAT " bytes hold impossible codes",
+                            report.faulty, report.frames, in_map.size));
     }
     if (ret != GST_FLOW_OK)
         gst_clear_buffer(out);
@@ -363,6 +362,6 @@ static void gst_mervox_dec_init(GstMervoxDec* self)
     gst_audio_decoder_set_plc(dec, DEFAULT_PLC);
     gst_audio_decoder_set_needs_format(dec, TRUE);
     self->next_pts = GST_CLOCK_TIME_NONE;
-    gst_pad_add_probe(dec->sinkpad, GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
-                      fill_skipped_time, self, NULL);
+    gst_pad_add_probe(dec->sinkpad, GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, fill_skipped_time,
+                      self, NULL);
 }

@@ -14,9 +14,8 @@ struct _GstMervoxParse {
     gboolean caps_set;
 };
 
-static GstStaticPadTemplate sink_template =
-    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS,
-                            GST_STATIC_CAPS("audio/G723, rate = (int) 8000, channels = (int) 1"));
+static GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE(
+    "sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("audio/G723, rate = (int) 8000, channels = (int) 1"));
 
 static GstStaticPadTemplate src_template =
     GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS,
@@ -47,9 +46,9 @@ static GstFlowReturn gst_mervox_parse_handle_frame(GstBaseParse* parse, GstBaseP
 
     if (available < length) {
         if (GST_BASE_PARSE_DRAINING(parse)) {
-            GST_ELEMENT_WARNING(self, STREAM, DECODE, ("Truncated last G.723.1 frame, left out."),
-                                ("%" G_GSIZE_FORMAT " of its %" G_GSIZE_FORMAT " bytes at the end of the stream",
-                                 available, length));
+            GST_ELEMENT_WARNING(
+                self, STREAM, DECODE, ("Truncated last G.723.1 frame, left out."),
+                ("%" G_GSIZE_FORMAT " of its %" G_GSIZE_FORMAT " bytes at the end of the stream", available, length));
             *skipsize = (gint)available;
         } else {
             gst_base_parse_set_min_frame_size(parse, (guint)length);
@@ -84,7 +83,4 @@ static void gst_mervox_parse_class_init(GstMervoxParseClass* klass)
     GST_DEBUG_CATEGORY_INIT(mervox_parse_debug, "mervoxparse", 0, "G.723.1 stream parser");
 }
 
-static void gst_mervox_parse_init(GstMervoxParse* self)
-{
-    self->caps_set = FALSE;
-}
+static void gst_mervox_parse_init(GstMervoxParse* self) { self->caps_set = FALSE; }

@@ -23,8 +23,7 @@ size_t CountFrames(const uint8_t* payload, size_t size)
 
 // Decodes the frame at payload[offset] (or conceals it: no speech in it,
 // or not all of it in the payload) into pcm.
-void DecodeFrame(mervox_decoder* decoder, const uint8_t* payload, size_t size, size_t offset,
-                 int16_t* pcm)
+void DecodeFrame(mervox_decoder* decoder, const uint8_t* payload, size_t size, size_t offset, int16_t* pcm)
 {
     const uint8_t* frame = payload + offset;
     const int type = frame[0] & 3;
@@ -37,28 +36,15 @@ void DecodeFrame(mervox_decoder* decoder, const uint8_t* payload, size_t size, s
 
 extern "C" {
 
-void* mervox_ws_codec_init(void)
-{
-    return mervox_decoder_create(MERVOX_RATE_SELECT_6300, nullptr);
-}
+void* mervox_ws_codec_init(void) { return mervox_decoder_create(MERVOX_RATE_SELECT_6300, nullptr); }
 
-void mervox_ws_codec_release(void* context)
-{
-    mervox_decoder_destroy(static_cast<mervox_decoder*>(context));
-}
+void mervox_ws_codec_release(void* context) { mervox_decoder_destroy(static_cast<mervox_decoder*>(context)); }
 
-unsigned mervox_ws_codec_get_channels(void*)
-{
-    return 1;
-}
+unsigned mervox_ws_codec_get_channels(void*) { return 1; }
 
-unsigned mervox_ws_codec_get_frequency(void*)
-{
-    return MERVOX_SAMPLE_RATE;
-}
+unsigned mervox_ws_codec_get_frequency(void*) { return MERVOX_SAMPLE_RATE; }
 
-size_t mervox_ws_codec_decode(void* context, const void* input, size_t input_size, void* output,
-                              size_t* output_size)
+size_t mervox_ws_codec_decode(void* context, const void* input, size_t input_size, void* output, size_t* output_size)
 {
     auto* decoder = static_cast<mervox_decoder*>(context);
     const auto* payload = static_cast<const uint8_t*>(input);

@@ -38,8 +38,7 @@ unsigned mervox_ws_codec_get_frequency(void* context); /* 8000 */
  * goes through the decoder (so it stays in step with the stream), the
  * samples of the frames that fit in whole are written, and both the return
  * value and *output_size are the bytes written. */
-size_t mervox_ws_codec_decode(void* context, const void* input, size_t input_size, void* output,
-                              size_t* output_size);
+size_t mervox_ws_codec_decode(void* context, const void* input, size_t input_size, void* output, size_t* output_size);
 
 #ifdef __cplusplus
 }

@@ -31,9 +31,8 @@ static void register_g723_codecs(void)
 {
     static const char* const names[] = {"g723", "G723"};
     for (size_t k = 0; k < sizeof names / sizeof names[0]; ++k)
-        register_codec(names[k], mervox_ws_codec_init, mervox_ws_codec_release,
-                       mervox_ws_codec_get_channels, mervox_ws_codec_get_frequency,
-                       mervox_ws_codec_decode);
+        register_codec(names[k], mervox_ws_codec_init, mervox_ws_codec_release, mervox_ws_codec_get_channels,
+                       mervox_ws_codec_get_frequency, mervox_ws_codec_decode);
 }
 
 void plugin_register(void)

@@ -19,8 +19,8 @@ struct SubframeParams {
 };
 
 struct FrameParams {
-    int32_t badFrame;        // erasure flag plus one per fault found; nonzero = conceal
-    int32_t lspIndex[3];     // band codebook rows: [0] LSP 0-2, [1] LSP 3-5, [2] LSP 6-9
+    int32_t badFrame;                  // erasure flag plus one per fault found; nonzero = conceal
+    int32_t lspIndex[3];               // band codebook rows: [0] LSP 0-2, [1] LSP 3-5, [2] LSP 6-9
     int32_t openLoopLag[kHalfFrames];  // per half frame; a faulty code (124..127) is kept raw
     SubframeParams sub[kSubframes];
 };

@@ -31,8 +31,8 @@ int32_t ClassifyLostFrame(const float* window, int32_t lagEstimate);
 // Fills the current frame's excitation history (current[0..239], with
 // current[-145..-1] the past) and the concealment excitation. An erasure
 // count of 3 or more gives silence.
-void RegenerateExcitation(float* current, float excitation[kFrameLength], int32_t lag, float gain,
-                          int32_t erasureCount, int16_t& seed);
+void RegenerateExcitation(float* current, float excitation[kFrameLength], int32_t lag, float gain, int32_t erasureCount,
+                          int16_t& seed);
 
 // Linear congruential noise: seed = seed * 521 + 259 (mod 2^16), returned as
 // a signed 16-bit value.

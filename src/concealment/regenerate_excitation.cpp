@@ -17,8 +17,8 @@ int16_t NextRandom(int16_t& seed)
     return seed;
 }
 
-void RegenerateExcitation(float* current, float excitation[kFrameLength], int32_t lag, float gain,
-                          int32_t erasureCount, int16_t& seed)
+void RegenerateExcitation(float* current, float excitation[kFrameLength], int32_t lag, float gain, int32_t erasureCount,
+                          int16_t& seed)
 {
     if (erasureCount > kLastAudibleErasure) {
         for (int i = 0; i < kFrameLength; ++i)

@@ -23,8 +23,8 @@ void DecodeAdaptiveCodebook(float* x, int openLoopLag, int lagOffset, int gainIn
     const int lag = openLoopLag + lagOffset - 1;
     ExtendResidual(x, lag);
 
-    const float* g = (rate == kRate53 || openLoopLag >= kShortLagLimit) ? PitchTapTable170[gainIndex]
-                                                                        : PitchTapTable85[gainIndex];
+    const float* g =
+        (rate == kRate53 || openLoopLag >= kShortLagLimit) ? PitchTapTable170[gainIndex] : PitchTapTable85[gainIndex];
 
     // Every sample reads only samples from before this filter: the newest
     // it reads, x[n - lag + 2], lies at least 15 samples back (lag >= 17).

@@ -29,24 +29,23 @@ bool FrameIsComplete(const uint8_t* frame, size_t size)
 
 extern "C" {
 
-MERVOX_API const char* mervox_version_string(void)
-{
-    return MERVOX_VERSION_STRING;
-}
+MERVOX_API const char* mervox_version_string(void) { return MERVOX_VERSION_STRING; }
 
-MERVOX_API size_t mervox_frame_bytes(uint8_t first_byte)
-{
-    return mervox::kFrameBytesByType[first_byte & 3];
-}
+MERVOX_API size_t mervox_frame_bytes(uint8_t first_byte) { return mervox::kFrameBytesByType[first_byte & 3]; }
 
 MERVOX_API const char* mervox_strerror(int error)
 {
     switch (error) {
-    case MERVOX_OK: return "success";
-    case MERVOX_BAD_ARG: return "invalid argument";
-    case MERVOX_INVALID_FRAME: return "frame shorter than its type announces";
-    case MERVOX_ALLOC_FAIL: return "out of memory";
-    default: return error > 0 ? "success" : "unknown error";
+    case MERVOX_OK:
+        return "success";
+    case MERVOX_BAD_ARG:
+        return "invalid argument";
+    case MERVOX_INVALID_FRAME:
+        return "frame shorter than its type announces";
+    case MERVOX_ALLOC_FAIL:
+        return "out of memory";
+    default:
+        return error > 0 ? "success" : "unknown error";
     }
 }
 
@@ -84,10 +83,7 @@ MERVOX_API int mervox_conceal(mervox_decoder* decoder, int16_t* pcm)
     return mervox::DecodeChannelFrame(decoder->channel, nullptr, pcm);
 }
 
-MERVOX_API void mervox_decoder_destroy(mervox_decoder* decoder)
-{
-    delete decoder;
-}
+MERVOX_API void mervox_decoder_destroy(mervox_decoder* decoder) { delete decoder; }
 
 MERVOX_API int mervox_frame_faults(const uint8_t* frame, size_t size)
 {
@@ -107,5 +103,4 @@ MERVOX_API int mervox_frame_faults(const uint8_t* frame, size_t size)
     mervox::UnpackFrame(params, copy, frame[0] & 1, 0);
     return params.badFrame;
 }
-
 }

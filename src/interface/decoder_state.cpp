@@ -33,17 +33,13 @@ bool AllFinite(const float* v, int n)
 // the frame reaches their last outputs (0 times infinity is NaN too).
 bool HistoryIsFinite(const DecoderState& s)
 {
-    return AllFinite(s.excitation, kHistoryLength) && AllFinite(s.synthesisMemory, kLpcOrder)
-        && AllFinite(s.postfilterMemory, kLpcOrder) && std::isfinite(s.postfilterTilt)
-        && std::isfinite(s.concealGain);
+    return AllFinite(s.excitation, kHistoryLength) && AllFinite(s.synthesisMemory, kLpcOrder) &&
+           AllFinite(s.postfilterMemory, kLpcOrder) && std::isfinite(s.postfilterTilt) && std::isfinite(s.concealGain);
 }
 
 }  // namespace
 
-DecoderState::DecoderState()
-{
-    Reset();
-}
+DecoderState::DecoderState() { Reset(); }
 
 void DecoderState::Reset()
 {

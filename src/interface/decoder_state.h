@@ -31,11 +31,11 @@ public:
     // (decoder_state.cpp)
     void AdvanceFrame(const float curLsp[kLpcOrder]);
 
-    int32_t erasureCount;   // consecutive bad frames up to this one, 0..3
-    float postfilterTilt;   // smoothed tilt of the formant postfilter
-    int16_t noiseSeed;      // concealment noise generator
-    int32_t concealLag;     // repetition lag of the current loss run; 0 = unvoiced
-    float concealGain;      // gain of the concealment excitation
+    int32_t erasureCount;  // consecutive bad frames up to this one, 0..3
+    float postfilterTilt;  // smoothed tilt of the formant postfilter
+    int16_t noiseSeed;     // concealment noise generator
+    int32_t concealLag;    // repetition lag of the current loss run; 0 = unvoiced
+    float concealGain;     // gain of the concealment excitation
     float prevLsp[kLpcOrder];
     float excitation[kExcitationLength];
     float synthesisMemory[kFilterMemoryLength];

@@ -20,5 +20,4 @@ MERVOX_API int32_t MERVOX_STDCALL INITdec(int32_t rateSelector)
     mervox::ResetChannel(legacyChannel, rateSelector);
     return 0;
 }
-
 }

@@ -76,7 +76,7 @@ inline float SynthesisStep(const RecentOutputs<kLpcOrder>& y, const SynthesisCoe
 // Weights and tilt factor of the formant postfilter for one subframe.
 struct FormantSubframe {
     double w[kFormantOrder];  // 0.135^(k+1) * a[k], rounded to single precision
-    double t;     // tilt compensation factor, rounded to single precision
+    double t;                 // tilt compensation factor, rounded to single precision
 };
 
 // One postfiltered sample: w[0]*y[-1] + ... + w[5]*y[-6], then the

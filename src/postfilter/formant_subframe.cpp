@@ -7,8 +7,8 @@
 namespace mervox {
 namespace {
 
-constexpr double kTiltSmoothing = 0.75;   // weight of the new ratio
-constexpr double kTiltStrength = 0.21875; // 7/32
+constexpr double kTiltSmoothing = 0.75;    // weight of the new ratio
+constexpr double kTiltStrength = 0.21875;  // 7/32
 
 // Smoothed first-order autocorrelation ratio of the subframe's speech.
 float UpdateTilt(const TiltSums& sums, float tilt)

@@ -105,12 +105,12 @@ PitchPostfilterParams ComputePitchPostfilter(const float* x, int openLoopLag, in
             fwdSeg[m] = 0.0;
     }
 
-    const SearchSums sums = withForward ? SumForSearch<true>(cur, backSeg, fwdSeg)
-                                        : SumForSearch<false>(cur, backSeg, fwdSeg);
+    const SearchSums sums =
+        withForward ? SumForSearch<true>(cur, backSeg, fwdSeg) : SumForSearch<false>(cur, backSeg, fwdSeg);
     const LagCandidate backward = BestLag(first, last, [&](int j) { return sums.back[last - j]; });
-    const LagCandidate forward =
-        withForward ? BestLag(first, last < lastForward ? last : lastForward, [&](int j) { return sums.fwd[j - first]; })
-                    : LagCandidate{};
+    const LagCandidate forward = withForward ? BestLag(first, last < lastForward ? last : lastForward,
+                                                       [&](int j) { return sums.fwd[j - first]; })
+                                             : LagCandidate{};
     const float e0 = static_cast<float>(sums.energy);
     if (backward.lag == 0 && forward.lag == 0)
         return {0, 0.0f, 1.0f};

@@ -37,8 +37,8 @@ void SynthesizeAndPostfilter(float synthesis[kFilterMemoryLength], float postfil
     }
 
     for (int s = 1; s < kSubframes; ++s) {
-        const int cur = kSubframeLength * s;      // first sample being synthesized
-        const int prev = cur - kSubframeLength;   // first sample being postfiltered
+        const int cur = kSubframeLength * s;     // first sample being synthesized
+        const int prev = cur - kSubframeLength;  // first sample being postfiltered
         const FormantSubframe f = PrepareFormantSubframe(sums, lpc + kLpcOrder * (s - 1), tilt);
         c = MakeSynthesisCoefficients(lpc + kLpcOrder * s);
         sums = TiltSums();

@@ -17,8 +17,8 @@ int mervox_test_decode_from_c(const uint8_t* stream, size_t size, int16_t* pcm, 
         const int type = stream[offset] & 3;
         const int speech = type == MERVOX_FRAME_6300 || type == MERVOX_FRAME_5300;
         int16_t* out = pcm + MERVOX_FRAME_SAMPLES * frames;
-        const int r = speech ? mervox_decode(decoder, stream + offset, size - offset, out)
-                             : mervox_conceal(decoder, out);
+        const int r =
+            speech ? mervox_decode(decoder, stream + offset, size - offset, out) : mervox_conceal(decoder, out);
         if (r < 0) {
             mervox_decoder_destroy(decoder);
             return r;

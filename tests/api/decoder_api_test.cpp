@@ -93,8 +93,8 @@ std::vector<int16_t> DecodeAll(mervox_decoder* decoder, const std::vector<uint8_
     std::vector<int16_t> pcm;
     int16_t out[240];
     for (const StreamFrame& f : SplitStream(stream)) {
-        const int r = f.speech ? mervox_decode(decoder, stream.data() + f.offset, f.length, out)
-                               : mervox_conceal(decoder, out);
+        const int r =
+            f.speech ? mervox_decode(decoder, stream.data() + f.offset, f.length, out) : mervox_conceal(decoder, out);
         EXPECT_GT(r, 0);
         pcm.insert(pcm.end(), out, out + 240);
     }

@@ -88,15 +88,9 @@ void ExpectRecordedAudio(const CaptureReport& r)
     }
 }
 
-TEST(CallCapture, FindsBothCallsWithTheirCounts)
-{
-    ExpectCallCounts(ReadCaptureFile(test::DataPath(kCall)));
-}
+TEST(CallCapture, FindsBothCallsWithTheirCounts) { ExpectCallCounts(ReadCaptureFile(test::DataPath(kCall))); }
 
-TEST(CallCapture, DecodesEachCallToItsExpectedOutput)
-{
-    ExpectRecordedAudio(ReadCaptureFile(test::DataPath(kCall)));
-}
+TEST(CallCapture, DecodesEachCallToItsExpectedOutput) { ExpectRecordedAudio(ReadCaptureFile(test::DataPath(kCall))); }
 
 TEST(CallCapture, ReadsTheSameFromMemory)
 {
@@ -136,8 +130,7 @@ TEST(CallCapture, ClassicPcapGivesTheSameCalls)
 // capture has them), places every frame by its timestamp, checks it against
 // the source stream's frame at that place, and decodes the source stream
 // with the frames that never arrived masked as lost.
-std::vector<int16_t> ExpectedFromSource(uint16_t destinationPort, const std::vector<uint8_t>& source,
-                                        size_t frameBytes)
+std::vector<int16_t> ExpectedFromSource(uint16_t destinationPort, const std::vector<uint8_t>& source, size_t frameBytes)
 {
     char error[PCAP_ERRBUF_SIZE] = {};
     pcap_t* in = pcap_open_offline(test::DataPath(kCall).c_str(), error);
@@ -159,8 +152,7 @@ std::vector<int16_t> ExpectedFromSource(uint16_t destinationPort, const std::vec
         }
         const int64_t at = static_cast<int32_t>(ts - reference);
         for (size_t k = 0; 54 + (k + 1) * frameBytes <= header->caplen; ++k)
-            framesAt[at + 240 * static_cast<int64_t>(k)].assign(p + 54 + k * frameBytes,
-                                                                p + 54 + (k + 1) * frameBytes);
+            framesAt[at + 240 * static_cast<int64_t>(k)].assign(p + 54 + k * frameBytes, p + 54 + (k + 1) * frameBytes);
     }
     pcap_close(in);
     if (framesAt.empty())
@@ -188,7 +180,8 @@ TEST(CallCapture, EachCallIsItsSourceStreamWithTheMissingFramesConcealed)
     ASSERT_EQ(r.streams.size(), 2u);
     for (size_t i = 0; i < 2; ++i) {
         SCOPED_TRACE(kCalls[i].source);
-        const std::vector<uint8_t> source = test::ReadFileBytes(test::DataPath(std::string("corpus/") + kCalls[i].source));
+        const std::vector<uint8_t> source =
+            test::ReadFileBytes(test::DataPath(std::string("corpus/") + kCalls[i].source));
         const size_t frameBytes = i == 0 ? 24 : 20;
         const std::vector<int16_t> expected = ExpectedFromSource(kCalls[i].destinationPort, source, frameBytes);
         ASSERT_EQ(expected.size(), 3906u * 240);

@@ -69,8 +69,8 @@ Bytes RtpBytes(const Rtp& h, const Bytes& payload)
     return b;
 }
 
-Bytes Ipv4Udp(const std::string& source, uint16_t sourcePort, const std::string& destination,
-              uint16_t destinationPort, const Bytes& payload)
+Bytes Ipv4Udp(const std::string& source, uint16_t sourcePort, const std::string& destination, uint16_t destinationPort,
+              const Bytes& payload)
 {
     const Bytes udp = Udp(sourcePort, destinationPort, payload);
     Bytes b = {0x45, 0};
@@ -85,8 +85,8 @@ Bytes Ipv4Udp(const std::string& source, uint16_t sourcePort, const std::string&
     return b;
 }
 
-Bytes Ipv6Udp(const std::string& source, uint16_t sourcePort, const std::string& destination,
-              uint16_t destinationPort, const Bytes& payload, bool hopByHop)
+Bytes Ipv6Udp(const std::string& source, uint16_t sourcePort, const std::string& destination, uint16_t destinationPort,
+              const Bytes& payload, bool hopByHop)
 {
     Bytes next = Udp(sourcePort, destinationPort, payload);
     if (hopByHop) {

@@ -17,18 +17,18 @@ struct Rtp {
     int payloadType = 4;
     bool marker = false;
     std::vector<uint32_t> csrcs;
-    Bytes extension;  // header extension data, a multiple of 4 bytes
+    Bytes extension;      // header extension data, a multiple of 4 bytes
     uint8_t padding = 0;  // padding bytes, the count byte included
 };
 
 Bytes RtpBytes(const Rtp& header, const Bytes& payload);
 
 // IPv4 header (no options) + UDP header + payload.
-Bytes Ipv4Udp(const std::string& source, uint16_t sourcePort, const std::string& destination,
-              uint16_t destinationPort, const Bytes& payload);
+Bytes Ipv4Udp(const std::string& source, uint16_t sourcePort, const std::string& destination, uint16_t destinationPort,
+              const Bytes& payload);
 // IPv6 header, optionally a hop-by-hop options header, UDP header + payload.
-Bytes Ipv6Udp(const std::string& source, uint16_t sourcePort, const std::string& destination,
-              uint16_t destinationPort, const Bytes& payload, bool hopByHop = false);
+Bytes Ipv6Udp(const std::string& source, uint16_t sourcePort, const std::string& destination, uint16_t destinationPort,
+              const Bytes& payload, bool hopByHop = false);
 
 // Ethernet header in front of an IP packet (EtherType from its version),
 // with an 802.1Q tag if vlan is nonzero.

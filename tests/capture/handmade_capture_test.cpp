@@ -33,8 +33,8 @@ Bytes Concat(std::initializer_list<Bytes> parts)
 }
 
 // A short call: `count` packets of one real 6.3 kbit/s frame each.
-std::vector<Bytes> CallPackets(size_t count, uint16_t firstSequence, uint32_t firstTimestamp, uint32_t ssrc = 0xabcdef01,
-                               int payloadType = 4)
+std::vector<Bytes> CallPackets(size_t count, uint16_t firstSequence, uint32_t firstTimestamp,
+                               uint32_t ssrc = 0xabcdef01, int payloadType = 4)
 {
     static const std::vector<Bytes> frames = test::StreamFrames("speech-a.63.bit");
     std::vector<Bytes> packets;
@@ -68,7 +68,8 @@ TEST(HandmadeCapture, Ipv6CallWithALostPacketDecodesLikeItsStreamFile)
         test::Rtp h;
         h.sequence = static_cast<uint16_t>(1000 + k);
         h.timestamp = 240u * k;
-        w.Add(test::Ethernet(test::Ipv6Udp("2001:db8::a", 7078, "2001:db8::b", 9078, test::RtpBytes(h, frames[k]), k % 2)));
+        w.Add(test::Ethernet(
+            test::Ipv6Udp("2001:db8::a", 7078, "2001:db8::b", 9078, test::RtpBytes(h, frames[k]), k % 2)));
     }
     const CaptureReport r = Read(w);
     ASSERT_EQ(r.status, CaptureStatus::kOk);
@@ -93,8 +94,8 @@ TEST(HandmadeCapture, EveryLinkTypeGivesTheSameStream)
         Bytes header;
         uint16_t vlan;
     };
-    const Case cases[] = {{kLinkEthernet, {}, 0}, {kLinkEthernet, {}, 100}, {kLinkLinuxSll, sll, 0},
-                          {kLinkLinuxSll2, sll2, 0}, {kLinkRaw, {}, 0},      {kLinkNull, null, 0},
+    const Case cases[] = {{kLinkEthernet, {}, 0},    {kLinkEthernet, {}, 100}, {kLinkLinuxSll, sll, 0},
+                          {kLinkLinuxSll2, sll2, 0}, {kLinkRaw, {}, 0},        {kLinkNull, null, 0},
                           {kLinkLoop, loop, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.link);
@@ -132,8 +133,8 @@ TEST(HandmadeCapture, MixedMultiFramePayloadsAcrossBothWraps)
     const Bytes sid = {0x02, 0x11, 0x22, 0x33};
     const Bytes untransmitted = {0x03};
     // Frames per packet, by type: 0 = 6.3, 1 = 5.3, 2 = SID, 3 = untransmitted.
-    const std::vector<std::string> layout = {"0", "01", "1", "12", "3", "33", "0", "10", "0", "1",
-                                             "2", "0",  "00", "1", "01", "1", "0", "3", "1", "0"};
+    const std::vector<std::string> layout = {"0", "01", "1",  "12", "3",  "33", "0", "10", "0", "1",
+                                             "2", "0",  "00", "1",  "01", "1",  "0", "3",  "1", "0"};
     Bytes stream;
     std::vector<Bytes> packets;
     uint32_t timestamp = 0xffffffffu - 240 * 6 + 1;  // wraps after 6 frames
@@ -179,7 +180,7 @@ TEST(HandmadeCapture, SkipsAndCountsWhatIsNotTheCall)
     auto add = [&](const Bytes& ip) { w.Add(test::Ethernet(ip)); };
     add(Ipv4(call[0]));
     add(test::Ipv4Udp("192.0.2.10", 53, "192.0.2.20", 53, {0x12, 0x34, 0x01, 0x00}));  // DNS-like, too short
-    add(Ipv4(Bytes(40, 0x00)));  // version 0
+    add(Ipv4(Bytes(40, 0x00)));                                                        // version 0
     add(Ipv4(call[1]));
     test::Rtp events;  // telephone events on the call's own SSRC
     events.ssrc = 0xabcdef01;

@@ -100,8 +100,8 @@ TEST(G7231Payload, FrameLengthsFromTypeBits)
     std::vector<FrameSlice> frames;
     ASSERT_TRUE(SplitFrames(View(payload), frames));
     ASSERT_EQ(frames.size(), 5u);
-    const FrameType types[] = {FrameType::kRate63, FrameType::kSilence, FrameType::kRate53,
-                               FrameType::kUntransmitted, FrameType::kRate63};
+    const FrameType types[] = {FrameType::kRate63, FrameType::kSilence, FrameType::kRate53, FrameType::kUntransmitted,
+                               FrameType::kRate63};
     const uint16_t offsets[] = {0, 24, 28, 48, 49};
     for (size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(frames[i].type, types[i]);
@@ -215,8 +215,7 @@ TEST(LinkLayer, EveryHeaderLeadsToTheSameIpPacket)
         EXPECT_EQ(Bytes(found.data, found.data + found.size), ip);
         // One byte short of the link header (no bytes at all for raw IP).
         const size_t header = c.frame.size() - ip.size();
-        EXPECT_EQ(ExtractIp(c.link, ByteView{c.frame.data(), header ? header - 1 : 0}, found),
-                  LinkResult::kTruncated);
+        EXPECT_EQ(ExtractIp(c.link, ByteView{c.frame.data(), header ? header - 1 : 0}, found), LinkResult::kTruncated);
     }
 }
 

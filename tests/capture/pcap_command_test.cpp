@@ -55,8 +55,8 @@ protected:
     std::string Write(const std::string& name, const test::Bytes& bytes) const
     {
         const std::string path = dir_ + "/" + name;
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path;
     }
 
@@ -67,8 +67,11 @@ protected:
 std::vector<int16_t> WavSamples(const std::string& path)
 {
     const std::vector<uint8_t> b = mervox::test::ReadFileBytes(path);
-    auto le32 = [&](size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24; };
-    if (b.size() < 12 || std::string(b.begin(), b.begin() + 4) != "RIFF" || std::string(b.begin() + 8, b.begin() + 12) != "WAVE") {
+    auto le32 = [&](size_t at) {
+        return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+    };
+    if (b.size() < 12 || std::string(b.begin(), b.begin() + 4) != "RIFF" ||
+        std::string(b.begin() + 8, b.begin() + 12) != "WAVE") {
         ADD_FAILURE() << path << " is not a WAV file";
         return {};
     }
@@ -77,10 +80,10 @@ std::vector<int16_t> WavSamples(const std::string& path)
         const std::string id(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + 4));
         const size_t size = le32(at + 4);
         if (id == "fmt ") {
-            EXPECT_EQ(b[at + 8] | b[at + 9] << 8, 1);      // PCM
-            EXPECT_EQ(b[at + 10] | b[at + 11] << 8, 1);    // mono
-            EXPECT_EQ(le32(at + 12), 8000u);               // sample rate
-            EXPECT_EQ(b[at + 22] | b[at + 23] << 8, 16);   // bits
+            EXPECT_EQ(b[at + 8] | b[at + 9] << 8, 1);     // PCM
+            EXPECT_EQ(b[at + 10] | b[at + 11] << 8, 1);   // mono
+            EXPECT_EQ(le32(at + 12), 8000u);              // sample rate
+            EXPECT_EQ(b[at + 22] | b[at + 23] << 8, 16);  // bits
         }
         if (id == "data") {
             std::vector<int16_t> samples(std::min(size, b.size() - at - 8) / 2);
@@ -118,8 +121,8 @@ TEST_F(PcapCommand, DecodesBothCallsOfTheCorpusCapture)
 
 TEST_F(PcapCommand, ReportThatCannotBeWrittenFails)
 {
-    const std::string command = std::string(MERVOX_CLI_PATH) + " pcap '" + kCall + "' -o '" + dir_ +
-                                "/full' >/dev/full 2>/dev/null";
+    const std::string command =
+        std::string(MERVOX_CLI_PATH) + " pcap '" + kCall + "' -o '" + dir_ + "/full' >/dev/full 2>/dev/null";
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 3);

@@ -43,8 +43,8 @@ std::string Layout(const std::vector<StreamPacket>& packets, const Timeline& t)
 
 TEST(Timeline, ExtendedSequenceNumbersFollowWrapsBothWays)
 {
-    std::vector<StreamPacket> p = {Packet(65534, 0), Packet(65535, 0), Packet(1, 0), Packet(0, 0),
-                                   Packet(65533, 0), Packet(2, 0)};
+    std::vector<StreamPacket> p = {Packet(65534, 0), Packet(65535, 0), Packet(1, 0),
+                                   Packet(0, 0),     Packet(65533, 0), Packet(2, 0)};
     EXPECT_EQ(ExtendSequenceNumbers(p), (std::vector<int64_t>{65534, 65535, 65537, 65536, 65533, 65538}));
     // A first packet that is late: the next one is nearer ahead of it than behind.
     p = {Packet(2, 0), Packet(65535, 0), Packet(0, 0), Packet(3, 0)};
@@ -54,8 +54,8 @@ TEST(Timeline, ExtendedSequenceNumbersFollowWrapsBothWays)
 TEST(Timeline, SequenceWrapWithLatePacketAndGap)
 {
     // Sequence numbers cross 65535 -> 0; packet 0 comes late; 2 never comes.
-    const std::vector<StreamPacket> p = {Packet(65534, 1000), Packet(65535, 1240), Packet(1, 1720),
-                                         Packet(0, 1480), Packet(3, 2200)};
+    const std::vector<StreamPacket> p = {Packet(65534, 1000), Packet(65535, 1240), Packet(1, 1720), Packet(0, 1480),
+                                         Packet(3, 2200)};
     const Timeline t = BuildTimeline(p);
     EXPECT_EQ(Layout(p, t), "a65534a65535a0a1-a3");
     EXPECT_EQ(t.stats.reordered, 1u);
@@ -87,8 +87,8 @@ TEST(Timeline, ReorderedFirstPacketStartsTheTimeline)
 
 TEST(Timeline, DuplicatesAreDroppedAndCounted)
 {
-    const std::vector<StreamPacket> p = {Packet(5, 0), Packet(6, 240), Packet(5, 0), Packet(7, 480),
-                                         Packet(6, 240), Packet(6, 240)};
+    const std::vector<StreamPacket> p = {Packet(5, 0),   Packet(6, 240), Packet(5, 0),
+                                         Packet(7, 480), Packet(6, 240), Packet(6, 240)};
     const Timeline t = BuildTimeline(p);
     EXPECT_EQ(Layout(p, t), "a5a6a7");
     EXPECT_EQ(t.stats.packets, 6u);

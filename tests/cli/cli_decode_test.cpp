@@ -93,9 +93,8 @@ TEST(DecodeOptions, DropRateIsReproducibleBySeedAndCombinesWithTheMask)
     ASSERT_EQ(RunCli("decode '" + in + "' --drop-rate 0.2 --seed 42 -o '" + dir + "/a.raw'").status, 0);
     ASSERT_EQ(RunCli("decode '" + in + "' --seed 42 --drop-rate 0.2 -o '" + dir + "/b.raw'").status, 0);
     ASSERT_EQ(RunCli("decode '" + in + "' --drop-rate 0.2 --seed 43 -o '" + dir + "/c.raw'").status, 0);
-    ASSERT_EQ(RunCli("decode '" + in + "' --drop-rate 0.2 --seed 42 --loss '" + mask + "' -o '" + dir + "/d.raw'")
-                  .status,
-              0);
+    ASSERT_EQ(
+        RunCli("decode '" + in + "' --drop-rate 0.2 --seed 42 --loss '" + mask + "' -o '" + dir + "/d.raw'").status, 0);
     const std::vector<int16_t> a = SamplesFromS16le(ReadFileBytes(dir + "/a.raw"));
     EXPECT_EQ(a.size(), frames * 240);
     EXPECT_TRUE(a == SamplesFromS16le(ReadFileBytes(dir + "/b.raw")));

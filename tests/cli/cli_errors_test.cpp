@@ -132,9 +132,8 @@ TEST(CliOutputErrors, TheWavLimitIsFoundBeforeDecoding)
     WriteFileBytes(dir + "/long.bit", std::vector<uint8_t>(maxFrames + 1, 0x03));
     CliRun run = RunCli("decode '" + dir + "/long.bit' -o '" + dir + "/long.wav'", "", "timeout -s KILL 60");
     EXPECT_EQ(run.status, 3);
-    ExpectOneErrorLine(run, dir + "/long.wav: " + std::to_string(maxFrames + 1) +
-                                " frames (" + std::to_string((maxFrames + 1) * 240) +
-                                " samples) are more than a WAV file can hold");
+    ExpectOneErrorLine(run, dir + "/long.wav: " + std::to_string(maxFrames + 1) + " frames (" +
+                                std::to_string((maxFrames + 1) * 240) + " samples) are more than a WAV file can hold");
     EXPECT_EQ(ListDir(dir), std::vector<std::string>{"long.bit"});
 }
 
@@ -148,8 +147,8 @@ TEST(CliOutputErrors, AReadOnlyFileIsNotReplaced)
     const std::string out = dir + "/out.wav";
     WriteFileBytes(out, {'o', 'l', 'd'});
     ASSERT_EQ(chmod(out.c_str(), 0444), 0);
-    const CliRun run = RunCli("decode '" + kStream + "' -o '" + out + "'", "",
-                              "setpriv --reuid=65534 --regid=65534 --clear-groups");
+    const CliRun run =
+        RunCli("decode '" + kStream + "' -o '" + out + "'", "", "setpriv --reuid=65534 --regid=65534 --clear-groups");
     EXPECT_EQ(run.status, 3);
     ExpectOneErrorLine(run, out + ": cannot replace the existing file: Permission denied");
     EXPECT_EQ(ReadFileBytes(out), (std::vector<uint8_t>{'o', 'l', 'd'}));
@@ -162,8 +161,8 @@ TEST(CliOutputErrors, RunningOutOfMemoryIsAnErrorNotACrash)
     if (kSanitized)
         GTEST_SKIP() << "the sanitizers' allocator cannot be replaced by a preloaded one";
     const std::string dir = ScratchDir();
-    const CliRun run = RunCli("decode '" + kStream + "' -o '" + dir + "/out.wav'", "",
-                              "LD_PRELOAD='" MERVOX_FAILING_MALLOC "'");
+    const CliRun run =
+        RunCli("decode '" + kStream + "' -o '" + dir + "/out.wav'", "", "LD_PRELOAD='" MERVOX_FAILING_MALLOC "'");
     EXPECT_EQ(run.status, 4);
     ExpectOneErrorLine(run, "mervox: error: out of memory");
     EXPECT_EQ(ListDir(dir), std::vector<std::string>{});
@@ -176,8 +175,7 @@ TEST(CliNames, ControlCharactersInNamesAreEscaped)
     CliRun run = RunCli("info \"$(printf '" + dir + "/a\\nb\\033[31m.bit')\"");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("file:               " + dir + "/a\\nb\\x1b[31m.bit\n"), std::string::npos) << run.out;
-    run = RunCli("decode \"$(printf '" + dir + "/a\\nb\\033[31m.bit')\" -o \"$(printf '" + dir +
-                 "/none/x\\ny.wav')\"");
+    run = RunCli("decode \"$(printf '" + dir + "/a\\nb\\033[31m.bit')\" -o \"$(printf '" + dir + "/none/x\\ny.wav')\"");
     EXPECT_EQ(run.status, 3);
     ExpectOneErrorLine(run, dir + "/none/x\\ny.wav: cannot create output");
 }
@@ -212,12 +210,11 @@ TEST(CliUsage, HelpVersionAndBadCommandLines)
     EXPECT_EQ(run.status, 2);
     ExpectOneErrorLine(run, "the stream and the loss mask cannot both be read from stdin");
 
-    for (const std::string& args : std::vector<std::string>{"", "transcode x.bit", "decode", "decode '" + kStream + "' --bogus",
-                                   "decode '" + kStream + "' --drop-rate 1.5",
-                                   "decode '" + kStream + "' --drop-rate nan -o -",
-                                   "decode '" + kStream + "' --seed -5 -o -",
-                                   "decode '" + kStream + "' --seed 18446744073709551616 -o -",
-                                   "decode '" + kStream + "' -o x.wav --format mp3"}) {
+    for (const std::string& args : std::vector<std::string>{
+             "", "transcode x.bit", "decode", "decode '" + kStream + "' --bogus",
+             "decode '" + kStream + "' --drop-rate 1.5", "decode '" + kStream + "' --drop-rate nan -o -",
+             "decode '" + kStream + "' --seed -5 -o -", "decode '" + kStream + "' --seed 18446744073709551616 -o -",
+             "decode '" + kStream + "' -o x.wav --format mp3"}) {
         run = RunCli(args);
         EXPECT_EQ(run.status, 2) << "mervox " << args;
         EXPECT_NE(run.err, "") << "mervox " << args;

@@ -25,10 +25,10 @@ std::vector<uint8_t> CraftedStream()
     std::vector<uint8_t> s;
     for (const auto* f : {&frame63, &frame63, &frame53})  // 0 1 2
         s.insert(s.end(), f->begin(), f->end());
-    s.insert(s.end(), {0x02, 0x11, 0x22, 0x33});  // 3: silence descriptor
+    s.insert(s.end(), {0x02, 0x11, 0x22, 0x33});        // 3: silence descriptor
     s.insert(s.end(), frame53.begin(), frame53.end());  // 4
-    s.push_back(0x03);  // 5: untransmitted
-    s.insert(s.end(), faulty.begin(), faulty.end());  // 6
+    s.push_back(0x03);                                  // 5: untransmitted
+    s.insert(s.end(), faulty.begin(), faulty.end());    // 6
     s.insert(s.end(), frame63.begin(), frame63.begin() + 5);
     return s;
 }

@@ -42,9 +42,9 @@ TEST(CliStreaming, DecodeWritesAPipeAsItDecodesInBoundedMemory)
     // MB of output through a pipe, from a pipe.
     const std::string dir = ScratchDir();
     const long frames = kSanitized ? 20000 : 250000;
-    const ChildRun run = RunShell("head -c " + std::to_string(frames) + " /dev/zero | tr '\\000' '\\003' | " +
-                                  CliCommand() + " decode - -o - -f raw 2>'" + dir + "/err' | wc -c >'" + dir +
-                                  "/count'");
+    const ChildRun run =
+        RunShell("head -c " + std::to_string(frames) + " /dev/zero | tr '\\000' '\\003' | " + CliCommand() +
+                 " decode - -o - -f raw 2>'" + dir + "/err' | wc -c >'" + dir + "/count'");
     ASSERT_EQ(run.status, 0);
     EXPECT_EQ(ReadText(dir + "/err"), "");
     EXPECT_EQ(std::stol(ReadText(dir + "/count")), frames * 480);
@@ -77,9 +77,9 @@ TEST(CliStreaming, AReaderThatStopsEndsTheDecodeOfAnEndlessInput)
     // /dev/zero never ends; `head` takes 1 MB and closes the pipe, and
     // mervox ends at once, quietly and with success.
     const std::string dir = ScratchDir();
-    const ChildRun run = RunShell("{ timeout -s KILL 60 " + CliCommand() + " decode /dev/zero -o - -f raw 2>'" + dir +
-                                  "/err'; echo $? >'" + dir + "/status'; } | head -c 1000000 | wc -c >'" + dir +
-                                  "/count'");
+    const ChildRun run =
+        RunShell("{ timeout -s KILL 60 " + CliCommand() + " decode /dev/zero -o - -f raw 2>'" + dir +
+                 "/err'; echo $? >'" + dir + "/status'; } | head -c 1000000 | wc -c >'" + dir + "/count'");
     ASSERT_EQ(run.status, 0);
     EXPECT_EQ(ReadText(dir + "/count"), "1000000\n");
     EXPECT_EQ(ReadText(dir + "/status"), "0\n");
@@ -150,8 +150,8 @@ TEST(CliSignals, FileSizeLimitLeavesNoTemporaryFile)
     // `ulimit -f` (in 512-byte blocks) stops the output half way with SIGXFSZ.
     const std::string dir = ScratchDir();
     const std::string in = LongStream(dir);
-    const ChildRun run = RunShell("ulimit -f 2000; exec " + CliCommand() + " decode '" + in + "' -o '" + dir +
-                                  "/out.wav' 2>/dev/null");
+    const ChildRun run =
+        RunShell("ulimit -f 2000; exec " + CliCommand() + " decode '" + in + "' -o '" + dir + "/out.wav' 2>/dev/null");
     EXPECT_EQ(run.signal, SIGXFSZ) << "status " << run.status;
     EXPECT_EQ(ListDir(dir), std::vector<std::string>{"long.bit"});
 }
@@ -180,8 +180,10 @@ TEST(CliStreaming, WavToAPipeIsReadToTheEndByLibsndfileSoxAndPython)
     sf_close(file);
     EXPECT_EQ(pclose(pipe), 0);
 
-    ChildRun run = RunShell(decode + "/usr/bin/python3 -c \"import sys, wave; w = wave.open(sys.stdin.buffer); "
-                                     "sys.stdout.buffer.write(w.readframes(1 << 30))\" >'" + dir + "/python.raw'");
+    ChildRun run = RunShell(decode +
+                            "/usr/bin/python3 -c \"import sys, wave; w = wave.open(sys.stdin.buffer); "
+                            "sys.stdout.buffer.write(w.readframes(1 << 30))\" >'" +
+                            dir + "/python.raw'");
     ASSERT_EQ(run.status, 0);
     EXPECT_TRUE(SamplesFromS16le(ReadFileBytes(dir + "/python.raw")) == want);
 
@@ -212,8 +214,8 @@ TEST(CliDescriptors, OutputThroughStdoutKeepsWhatTheFileHeld)
         EXPECT_TRUE(SamplesFromS16le(std::vector<uint8_t>(bytes.begin() + 4, bytes.end())) == want);
 
         // A group writing around it: the WAV sits between, its header complete.
-        run = RunShell("{ echo before; " + CliCommand() + " decode '" + in + "' -o " + path +
-                       "; echo after; } >'" + log + "'");
+        run = RunShell("{ echo before; " + CliCommand() + " decode '" + in + "' -o " + path + "; echo after; } >'" +
+                       log + "'");
         ASSERT_EQ(run.status, 0) << path;
         bytes = ReadFileBytes(log);
         ASSERT_GT(bytes.size(), 13u);

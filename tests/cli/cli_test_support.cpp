@@ -52,8 +52,8 @@ CliRun RunCli(const std::string& args, const std::string& stdinPath, const std::
     const std::string out = stdoutPath.empty() ? (logs / (stem + ".out")).string() : stdoutPath;
     const std::string err = (logs / (stem + ".err")).string();
     const std::string command = shellPrefix + " '" MERVOX_CLI_PATH "' " + args +
-                                (stdinPath.empty() ? " </dev/null" : " <'" + stdinPath + "'") + " >'" + out +
-                                "' 2>'" + err + "'";
+                                (stdinPath.empty() ? " </dev/null" : " <'" + stdinPath + "'") + " >'" + out + "' 2>'" +
+                                err + "'";
     const int raw = std::system(command.c_str());
     CliRun run;
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
@@ -126,18 +126,11 @@ std::vector<int16_t> SamplesFromS16le(const std::vector<uint8_t>& bytes)
     return s;
 }
 
-size_t CountLines(const std::string& text)
-{
-    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
-}
+size_t CountLines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
 
-std::string CliCommand()
-{
-    return "'" MERVOX_CLI_PATH "'";
-}
+std::string CliCommand() { return "'" MERVOX_CLI_PATH "'"; }
 
-ChildRun RunShell(const std::string& command, int signal, const std::function<bool()>& ready,
-                  double timeoutSeconds)
+ChildRun RunShell(const std::string& command, int signal, const std::function<bool()>& ready, double timeoutSeconds)
 {
     const auto start = std::chrono::steady_clock::now();
     auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };

@@ -47,10 +47,10 @@ std::string CliCommand();
 
 // A shell command run as a child process, with what the kernel measured.
 struct ChildRun {
-    int status = -1;        // exit status, or 128 + signal like a shell
-    int signal = 0;         // the signal that ended it, 0 if it exited
-    long peakRssKb = 0;     // largest resident set of it and its waited-for children
-    double seconds = 0;     // wall time
+    int status = -1;     // exit status, or 128 + signal like a shell
+    int signal = 0;      // the signal that ended it, 0 if it exited
+    long peakRssKb = 0;  // largest resident set of it and its waited-for children
+    double seconds = 0;  // wall time
 };
 
 // Runs `sh -c command`. With `signal` nonzero, sends it to the child once

@@ -47,7 +47,7 @@ TEST(PcmOutput, ReplacesTheTargetOnlyAtFinish)
         ASSERT_TRUE(out->Write(kSamples, 6).ok());
         EXPECT_EQ(test::ReadFileBytes(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
         EXPECT_EQ(test::ListDir(dir).size(), 2u);  // the target and the temporary file
-    }  // destroyed without Finish
+    }                                              // destroyed without Finish
     EXPECT_EQ(test::ReadFileBytes(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
     EXPECT_EQ(test::ListDir(dir), std::vector<std::string>{"speech.raw"});
 

@@ -108,10 +108,7 @@ INSTANTIATE_TEST_SUITE_P(Streams, CorpusDigest, ::testing::ValuesIn(ReadExpected
                              return n;
                          });
 
-TEST(CorpusDigest, AllStreamsListed)
-{
-    EXPECT_EQ(ReadExpectedDigests().size(), 9u);
-}
+TEST(CorpusDigest, AllStreamsListed) { EXPECT_EQ(ReadExpectedDigests().size(), 9u); }
 
 }  // namespace
 }  // namespace mervox::test

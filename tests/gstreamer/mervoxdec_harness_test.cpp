@@ -252,8 +252,8 @@ TEST_F(MervoxDecTest, SingleFramesOfBothRatesDecodeLikeTheLibrary)
 
     GstCaps* caps = gst_pad_get_current_caps(h_->sinkpad);
     ASSERT_NE(caps, nullptr);
-    GstCaps* want = gst_caps_from_string("audio/x-raw, format=(string)" GST_AUDIO_NE(S16)
-                                         ", layout=(string)interleaved, rate=(int)8000, channels=(int)1");
+    GstCaps* want = gst_caps_from_string("audio/x-raw, format=(string)" GST_AUDIO_NE(
+        S16) ", layout=(string)interleaved, rate=(int)8000, channels=(int)1");
     EXPECT_TRUE(gst_caps_is_equal(caps, want)) << gst_caps_to_string(caps);
     gst_caps_unref(want);
     gst_caps_unref(caps);

@@ -19,9 +19,21 @@ extern "C" {
 void* __real_malloc(size_t size);
 void* __real_calloc(size_t count, size_t size);
 void* __real_realloc(void* p, size_t size);
-void* __wrap_malloc(size_t size) { ++allocations; return __real_malloc(size); }
-void* __wrap_calloc(size_t count, size_t size) { ++allocations; return __real_calloc(count, size); }
-void* __wrap_realloc(void* p, size_t size) { ++allocations; return __real_realloc(p, size); }
+void* __wrap_malloc(size_t size)
+{
+    ++allocations;
+    return __real_malloc(size);
+}
+void* __wrap_calloc(size_t count, size_t size)
+{
+    ++allocations;
+    return __real_calloc(count, size);
+}
+void* __wrap_realloc(void* p, size_t size)
+{
+    ++allocations;
+    return __real_realloc(p, size);
+}
 }
 
 void* operator new(size_t size)
@@ -32,8 +44,16 @@ void* operator new(size_t size)
     throw std::bad_alloc();
 }
 void* operator new[](size_t size) { return operator new(size); }
-void* operator new(size_t size, const std::nothrow_t&) noexcept { ++allocations; return __real_malloc(size ? size : 1); }
-void* operator new[](size_t size, const std::nothrow_t&) noexcept { ++allocations; return __real_malloc(size ? size : 1); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept
+{
+    ++allocations;
+    return __real_malloc(size ? size : 1);
+}
+void* operator new[](size_t size, const std::nothrow_t&) noexcept
+{
+    ++allocations;
+    return __real_malloc(size ? size : 1);
+}
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }

@@ -33,34 +33,33 @@ struct BitWriter {
 std::vector<uint8_t> RunawayFrame()
 {
     BitWriter w{std::vector<uint8_t>(20)};
-    w.Put(1, 2);            // type 1: 5.3 kbit/s
-    w.Put(0, 24);           // LSP indices
-    w.Put(60 - 18, 7);      // open-loop lag 60
-    w.Put(1, 2);            // lag offset 1
+    w.Put(1, 2);        // type 1: 5.3 kbit/s
+    w.Put(0, 24);       // LSP indices
+    w.Put(60 - 18, 7);  // open-loop lag 60
+    w.Put(1, 2);        // lag offset 1
     w.Put(60 - 18, 7);
     w.Put(1, 2);
     for (int i = 0; i < 4; ++i)
         w.Put(169 * 24 + 23, 12);
-    return w.bytes;         // grid, positions and signs all zero
+    return w.bytes;  // grid, positions and signs all zero
 }
 
 bool StateIsFinite(const DecoderState& s)
 {
-    return AllFinite(s.excitation, kExcitationLength) && AllFinite(s.synthesisMemory, kFilterMemoryLength)
-        && AllFinite(s.postfilterMemory, kFilterMemoryLength) && AllFinite(s.prevLsp, 10)
-        && std::isfinite(s.postfilterTilt) && std::isfinite(s.concealGain);
+    return AllFinite(s.excitation, kExcitationLength) && AllFinite(s.synthesisMemory, kFilterMemoryLength) &&
+           AllFinite(s.postfilterMemory, kFilterMemoryLength) && AllFinite(s.prevLsp, 10) &&
+           std::isfinite(s.postfilterTilt) && std::isfinite(s.concealGain);
 }
 
 bool StateIsFresh(const DecoderState& s)
 {
     DecoderState fresh;
-    return s.erasureCount == fresh.erasureCount && s.noiseSeed == fresh.noiseSeed
-        && s.concealLag == fresh.concealLag && s.concealGain == fresh.concealGain
-        && s.postfilterTilt == fresh.postfilterTilt
-        && std::memcmp(s.prevLsp, fresh.prevLsp, sizeof s.prevLsp) == 0
-        && std::memcmp(s.excitation, fresh.excitation, sizeof s.excitation) == 0
-        && std::memcmp(s.synthesisMemory, fresh.synthesisMemory, sizeof s.synthesisMemory) == 0
-        && std::memcmp(s.postfilterMemory, fresh.postfilterMemory, sizeof s.postfilterMemory) == 0;
+    return s.erasureCount == fresh.erasureCount && s.noiseSeed == fresh.noiseSeed && s.concealLag == fresh.concealLag &&
+           s.concealGain == fresh.concealGain && s.postfilterTilt == fresh.postfilterTilt &&
+           std::memcmp(s.prevLsp, fresh.prevLsp, sizeof s.prevLsp) == 0 &&
+           std::memcmp(s.excitation, fresh.excitation, sizeof s.excitation) == 0 &&
+           std::memcmp(s.synthesisMemory, fresh.synthesisMemory, sizeof s.synthesisMemory) == 0 &&
+           std::memcmp(s.postfilterMemory, fresh.postfilterMemory, sizeof s.postfilterMemory) == 0;
 }
 
 std::vector<uint8_t> CorpusFrames53(size_t first, size_t count)

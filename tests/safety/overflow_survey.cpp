@@ -33,7 +33,8 @@ void RandomFrame(uint8_t frame[24], std::mt19937& rng, int minGainRow)
         for (int b = 0; b < 12; ++b) {
             const int bit = 44 + 12 * s + b;
             const uint8_t mask = static_cast<uint8_t>(1u << (bit & 7));
-            frame[bit >> 3] = static_cast<uint8_t>(((word >> b) & 1) ? frame[bit >> 3] | mask : frame[bit >> 3] & ~mask);
+            frame[bit >> 3] =
+                static_cast<uint8_t>(((word >> b) & 1) ? frame[bit >> 3] | mask : frame[bit >> 3] & ~mask);
         }
     }
 }

@@ -21,10 +21,10 @@ TEST(Pcm16Conversion, NonFiniteAndHugeValuesAreSaturatedOrSilenced)
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
     const Case cases[] = {
-        {nan, 0},       {-nan, 0},          {inf, 32767},        {-inf, -32768},
-        {FLT_MAX, 32767}, {-FLT_MAX, -32768}, {1e30f, 32767},     {-1e30f, -32768},
-        {2147483648.0f, 32767}, {-2147483648.0f, -32768}, {65536.0f, 32767}, {-65536.0f, -32768},
-        {32767.4f, 32767}, {-32768.4f, -32768}, {FLT_MIN, 0},     {-FLT_TRUE_MIN, 0},
+        {nan, 0},           {-nan, 0},           {inf, 32767},      {-inf, -32768},         {FLT_MAX, 32767},
+        {-FLT_MAX, -32768}, {1e30f, 32767},      {-1e30f, -32768},  {2147483648.0f, 32767}, {-2147483648.0f, -32768},
+        {65536.0f, 32767},  {-65536.0f, -32768}, {32767.4f, 32767}, {-32768.4f, -32768},    {FLT_MIN, 0},
+        {-FLT_TRUE_MIN, 0},
     };
     float input[240] = {};
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)

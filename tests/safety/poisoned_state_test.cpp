@@ -23,12 +23,27 @@ struct Poison {
 void PrintTo(const Poison& p, std::ostream* os) { *os << p.name; }
 
 const Poison kPoisons[] = {
-    {"ExcitationAllNaN", [](DecoderState& s) { for (float& v : s.excitation) v = kNaN; }, false},
-    {"NewestExcitationInf", [](DecoderState& s) { for (int i = 200; i < kHistoryLength; ++i) s.excitation[i] = kInf; }, false},
+    {"ExcitationAllNaN",
+     [](DecoderState& s) {
+         for (float& v : s.excitation)
+             v = kNaN;
+     },
+     false},
+    {"NewestExcitationInf",
+     [](DecoderState& s) {
+         for (int i = 200; i < kHistoryLength; ++i)
+             s.excitation[i] = kInf;
+     },
+     false},
     {"SynthesisMemoryNaN", [](DecoderState& s) { s.synthesisMemory[kLpcOrder - 1] = kNaN; }, false},
     {"PostfilterMemoryMinusInf", [](DecoderState& s) { s.postfilterMemory[kLpcOrder - 1] = -kInf; }, false},
     {"TiltNaN", [](DecoderState& s) { s.postfilterTilt = kNaN; }, false},
-    {"ExcitationNaNConcealed", [](DecoderState& s) { for (float& v : s.excitation) v = kNaN; }, true},
+    {"ExcitationNaNConcealed",
+     [](DecoderState& s) {
+         for (float& v : s.excitation)
+             v = kNaN;
+     },
+     true},
     {"SynthesisMemoryInfConcealed", [](DecoderState& s) { s.synthesisMemory[kLpcOrder - 1] = kInf; }, true},
 };
 

@@ -53,8 +53,8 @@ TEST(Runaway, GrowsToTheFloatLimitThenStartsOverInsteadOfHoldingNaN)
     // Still finite but within a factor of 400 of the largest float: the next
     // frame overflows, so this stream really exercises the non-finite case.
     EXPECT_GT(LargestExcitation(channel.state), 1e36f);
-    EXPECT_EQ(std::count(out, out + kFrameLength, -32768) + std::count(out, out + kFrameLength, 32767),
-              kFrameLength) << "a runaway frame saturates every sample";
+    EXPECT_EQ(std::count(out, out + kFrameLength, -32768) + std::count(out, out + kFrameLength, 32767), kFrameLength)
+        << "a runaway frame saturates every sample";
 
     DecodeChannelFrame(channel, frame.data(), out);
     EXPECT_TRUE(StateIsFresh(channel.state)) << "the overflowing frame resets the decoder";

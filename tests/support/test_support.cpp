@@ -9,10 +9,7 @@
 
 namespace mervox::test {
 
-std::string DataPath(const std::string& relative)
-{
-    return std::string(MERVOX_TEST_DATA_DIR) + "/" + relative;
-}
+std::string DataPath(const std::string& relative) { return std::string(MERVOX_TEST_DATA_DIR) + "/" + relative; }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path)
 {

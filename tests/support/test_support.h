@@ -29,8 +29,8 @@ std::vector<StreamFrame> SplitStream(const std::vector<uint8_t>& stream);
 // Decodes a stream through the exported functions exactly as a host does:
 // INITdec(init), one DecSoundFrame per frame, types 2/3 and frames whose mask
 // byte is nonzero passed as lost frames.
-std::vector<int16_t> DecodeWithLegacyApi(const std::vector<uint8_t>& stream,
-                                         const std::vector<uint8_t>& lossMask = {}, int32_t init = 1);
+std::vector<int16_t> DecodeWithLegacyApi(const std::vector<uint8_t>& stream, const std::vector<uint8_t>& lossMask = {},
+                                         int32_t init = 1);
 
 // FNV-1a 64 of the samples as little-endian bytes.
 uint64_t Fnv1a64(const std::vector<int16_t>& samples);

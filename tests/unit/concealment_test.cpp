@@ -7,8 +7,8 @@
 #include <cstring>
 #include <utility>
 
-#include "concealment/concealment.h"
 #include "codec_facts.h"
+#include "concealment/concealment.h"
 #include "interface/decoder_state.h"
 
 namespace mervox {
@@ -114,7 +114,7 @@ TEST(ConcealmentRun, UnvoicedNoiseAtTheRmsOfTheLast120Samples)
     DecoderState state;
     for (int i = 0; i < 124; ++i)
         state.excitation[i] = 30000.0f;  // beyond the window and its lags 15..21
-    state.excitation[145] = 2.0f;  // 119 apart: no correlation at lags 15..21
+    state.excitation[145] = 2.0f;        // 119 apart: no correlation at lags 15..21
     state.excitation[264] = -36.0f;
     for (int i = kHistoryLength; i < kExcitationLength; ++i)
         state.excitation[i] = 777.0f;  // stale current-frame samples

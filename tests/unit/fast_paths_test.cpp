@@ -9,8 +9,8 @@
 #include <random>
 
 #include "bitstream/bitstream.h"
-#include "concealment/concealment.h"
 #include "codec_facts.h"
+#include "concealment/concealment.h"
 #include "excitation/excitation.h"
 #include "postfilter/postfilter.h"
 #include "reference.h"

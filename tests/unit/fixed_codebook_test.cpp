@@ -45,7 +45,8 @@ TEST(Multipulse, PositionsAndSigns)
     using P = std::map<int, float>;
     EXPECT_EQ(Pulses(Params(0, 60, 0, 0, 0), kRate63, 0), (P{{0, g}, {2, g}, {4, g}, {6, g}, {8, g}, {10, g}}));
     // The lowest position takes the most significant sign bit.
-    EXPECT_EQ(Pulses(Params(2, 60, 0, 0, 0b100001), kRate63, 2), (P{{0, -g}, {2, g}, {4, g}, {6, g}, {8, g}, {10, -g}}));
+    EXPECT_EQ(Pulses(Params(2, 60, 0, 0, 0b100001), kRate63, 2),
+              (P{{0, -g}, {2, g}, {4, g}, {6, g}, {8, g}, {10, -g}}));
     EXPECT_EQ(Pulses(Params(0, 60, 1, 1, 0), kRate63, 0), (P{{1, g}, {3, g}, {5, g}, {7, g}, {9, g}, {13, g}}));
     EXPECT_EQ(Pulses(Params(1, 60, 1, 142505, 16), kRate63, 1), (P{{51, -g}, {53, g}, {55, g}, {57, g}, {59, g}}));
     EXPECT_EQ(Pulses(Params(2, 60, 0, 593774, 0b000010), kRate63, 2),
@@ -84,8 +85,7 @@ TEST(Multipulse, PulseTrainRepeatsAtTheOpenLoopLag)
     p = Params(1, 57, 0, 0, 0b00001);
     p.sub[1].lagOffset = 3;
     p.sub[1].trainFlag = 1;
-    EXPECT_EQ(Pulses(p, kRate63, 1),
-              (std::map<int, float>{{0, g}, {2, g}, {4, g}, {6, g}, {8, -g}, {57, g}, {59, g}}));
+    EXPECT_EQ(Pulses(p, kRate63, 1), (std::map<int, float>{{0, g}, {2, g}, {4, g}, {6, g}, {8, -g}, {57, g}, {59, g}}));
 }
 
 TEST(Algebraic, TracksAndSigns)

@@ -31,8 +31,8 @@ TEST(SynthesisFilter, HistoryOrderAndSubframeSets)
     float excitation[240] = {};
     for (int k = 0; k < 10; ++k)
         f.synthesis[k] = static_cast<float>(k + 1);  // element 9 is the newest
-    f.lpc[9] = 1.0f;       // subframe 0: y[n] = y[n - 10]
-    f.lpc[10 + 0] = 0.5f;  // subframe 1: y[n] = 0.5 y[n - 1]
+    f.lpc[9] = 1.0f;                                 // subframe 0: y[n] = y[n - 10]
+    f.lpc[10 + 0] = 0.5f;                            // subframe 1: y[n] = 0.5 y[n - 1]
     excitation[200] = 3.0f;
     SynthesisFilter(f.synthesis, excitation, f.lpc);
     for (int n = 0; n < 60; ++n)

@@ -39,9 +39,9 @@ bool Same(const FrameParams& a, const FrameParams& b) { return std::memcmp(&a, &
 FrameBits CommonFields(int type)
 {
     FrameBits f(type);
-    const int layout[][3] = {{2, 8, 0xa1},  {10, 8, 0x3c}, {18, 8, 0x96}, {26, 7, 100},
-                             {33, 2, 2},    {35, 7, 45},   {42, 2, 3},    {44, 12, 24 * 169 + 23},
-                             {56, 12, 2407}, {68, 12, 2040}, {80, 12, 35}, {92, 4, 0b1010}};
+    const int layout[][3] = {{2, 8, 0xa1},   {10, 8, 0x3c},  {18, 8, 0x96}, {26, 7, 100},
+                             {33, 2, 2},     {35, 7, 45},    {42, 2, 3},    {44, 12, 24 * 169 + 23},
+                             {56, 12, 2407}, {68, 12, 2040}, {80, 12, 35},  {92, 4, 0b1010}};
     for (const auto& field : layout)
         f.Put(field[0], field[1], field[2]);
     return f;
@@ -68,9 +68,15 @@ void ExpectCommonFields(const FrameParams& p)
 TEST(UnpackFrame, MultipulseLayout)
 {
     FrameBits f = CommonFields(0);
-    const int layout[][3] = {{97, 13, 7 * 810 + 3 * 90 + 8 * 9 + 5}, {110, 16, 0xbeef}, {126, 14, 0x1234},
-                             {140, 16, 0x0f0f}, {156, 14, 0x2aaa}, {170, 6, 0x25}, {176, 5, 0x13},
-                             {181, 6, 0x3e}, {187, 5, 0x01}};
+    const int layout[][3] = {{97, 13, 7 * 810 + 3 * 90 + 8 * 9 + 5},
+                             {110, 16, 0xbeef},
+                             {126, 14, 0x1234},
+                             {140, 16, 0x0f0f},
+                             {156, 14, 0x2aaa},
+                             {170, 6, 0x25},
+                             {176, 5, 0x13},
+                             {181, 6, 0x3e},
+                             {187, 5, 0x01}};
     for (const auto& field : layout)
         f.Put(field[0], field[1], field[2]);
     const FrameParams p = f.Unpack(kRate63);
@@ -138,11 +144,9 @@ TEST(UnpackFrame, GainWordDependsOnRateAndOpenLoopLag)
         int rate, lag, word, train, gain, amp, faults;
     } cases[] = {
         {kRate63, 57, 4095, 1, 85, 7, 1},  // lag 57: bit 11 is the train flag
-        {kRate63, 57, 85 * 24 - 1, 0, 84, 23, 0},
-        {kRate63, 57, 2048 + 85 * 24 - 1, 1, 84, 23, 0},
+        {kRate63, 57, 85 * 24 - 1, 0, 84, 23, 0},   {kRate63, 57, 2048 + 85 * 24 - 1, 1, 84, 23, 0},
         {kRate63, 58, 2048 + 74, 0, 88, 10, 0},  // lag 58: all 12 bits are gain
-        {kRate63, 58, 170 * 24 - 1, 0, 169, 23, 0},
-        {kRate63, 58, 170 * 24, 0, 170, 0, 1},
+        {kRate63, 58, 170 * 24 - 1, 0, 169, 23, 0}, {kRate63, 58, 170 * 24, 0, 170, 0, 1},
         {kRate53, 57, 2048 + 74, 0, 88, 10, 0},  // 5.3 kbit/s never has a train
     };
     for (const auto& c : cases) {

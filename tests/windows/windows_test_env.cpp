@@ -77,8 +77,9 @@ std::string WinePath(const std::string& unixPath)
 CommandResult RunUnderWine(const std::string& program, const std::vector<std::string>& arguments)
 {
     // No display and no Mono or Gecko downloads: nothing here needs them.
-    std::string line = "env -u DISPLAY WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' WINEPREFIX=" +
-                       Quote(WinePrefixDir()) + " " + Quote(MERVOX_WINE) + " " + Quote(program);
+    std::string line =
+        "env -u DISPLAY WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' WINEPREFIX=" + Quote(WinePrefixDir()) + " " +
+        Quote(MERVOX_WINE) + " " + Quote(program);
     for (const std::string& a : arguments)
         line += " " + Quote(a);
     return RunCommand(line);

@@ -20,14 +20,14 @@ std::string MissingForDll();
 std::string MissingForWine();
 
 // Skips (or, under CI, fails) the calling test when `missing` is not empty.
-#define MERVOX_REQUIRE_TOOLS(missing)                                                           \
-    do {                                                                                        \
-        const std::string mervoxMissing = (missing);                                            \
-        if (!mervoxMissing.empty()) {                                                           \
-            if (::mervox::windows_test::RunningUnderCi())                                       \
-                FAIL() << "CI=true, and missing: " << mervoxMissing;                            \
-            GTEST_SKIP() << "Windows DLL test skipped, missing: " << mervoxMissing;             \
-        }                                                                                       \
+#define MERVOX_REQUIRE_TOOLS(missing)                                               \
+    do {                                                                            \
+        const std::string mervoxMissing = (missing);                                \
+        if (!mervoxMissing.empty()) {                                               \
+            if (::mervox::windows_test::RunningUnderCi())                           \
+                FAIL() << "CI=true, and missing: " << mervoxMissing;                \
+            GTEST_SKIP() << "Windows DLL test skipped, missing: " << mervoxMissing; \
+        }                                                                           \
     } while (0)
 
 // Cross-built files: mervox.dll, mervox_host.exe, mervox_linked_host.exe.

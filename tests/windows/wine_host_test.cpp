@@ -28,8 +28,8 @@ void ExpectSamePcm(const std::vector<int16_t>& dll, const std::vector<int16_t>& 
 
 struct HostRun {
     std::string host = "mervox_host.exe";
-    std::string stream;            // under tests/data
-    std::string mask;              // absolute path, or empty
+    std::string stream;  // under tests/data
+    std::string mask;    // absolute path, or empty
     int32_t init = 1;
     std::vector<std::string> flags;
 };
@@ -136,10 +136,7 @@ INSTANTIATE_TEST_SUITE_P(Streams, CorpusUnderWine, ::testing::ValuesIn(CorpusCas
                              return n;
                          });
 
-TEST(CorpusUnderWineList, CoversEveryStream)
-{
-    EXPECT_EQ(CorpusCases().size(), 9u);
-}
+TEST(CorpusUnderWineList, CoversEveryStream) { EXPECT_EQ(CorpusCases().size(), 9u); }
 
 // Runs of lost frames of every length from 1 to 12, a long run, alternating
 // losses, and losses at both ends of the stream.

@@ -46,8 +46,8 @@ Pcm DecodePayload(void* context, const Payload& payload)
     EXPECT_EQ(bytes % kFrameBytesOut, 0u);
     std::vector<int16_t> out(bytes / sizeof(int16_t));
     size_t outSize = bytes;
-    const size_t written = mervox_ws_codec_decode(context, payload.data(), payload.size(),
-                                                  out.empty() ? nullptr : out.data(), &outSize);
+    const size_t written =
+        mervox_ws_codec_decode(context, payload.data(), payload.size(), out.empty() ? nullptr : out.data(), &outSize);
     EXPECT_EQ(written, bytes);
     EXPECT_EQ(outSize, bytes);
     return out;
@@ -283,8 +283,7 @@ TEST(WiresharkCodec, BufferSizedForAnotherPayloadIsNeverOverrun)
         ASSERT_EQ(QuerySize(context.get(), three), 3 * kFrameBytesOut);
         Pcm out(3 * MERVOX_FRAME_SAMPLES, 7);
         size_t outSize = 3 * kFrameBytesOut;
-        EXPECT_EQ(mervox_ws_codec_decode(context.get(), f63.data(), f63.size(), out.data(), &outSize),
-                  kFrameBytesOut);
+        EXPECT_EQ(mervox_ws_codec_decode(context.get(), f63.data(), f63.size(), out.data(), &outSize), kFrameBytesOut);
         EXPECT_EQ(outSize, kFrameBytesOut);
         Reference ref;
         EXPECT_EQ(Pcm(out.begin(), out.begin() + MERVOX_FRAME_SAMPLES), ref.Decode(f63));

@@ -32,10 +32,7 @@ std::vector<Registered> codecs;
 
 }  // namespace
 
-extern "C" void codecs_register_plugin(const codecs_plugin* plug)
-{
-    plugins.push_back(plug);
-}
+extern "C" void codecs_register_plugin(const codecs_plugin* plug) { plugins.push_back(plug); }
 
 extern "C" gboolean register_codec(const char* name, codec_init_fn init_fn, codec_release_fn release_fn,
                                    codec_get_channels_fn channels_fn, codec_get_frequency_fn frequency_fn,

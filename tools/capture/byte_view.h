@@ -12,17 +12,11 @@ struct ByteView {
     size_t size = 0;
 
     bool Has(size_t offset, size_t count) const { return offset <= size && count <= size - offset; }
-    ByteView From(size_t offset) const
-    {
-        return offset <= size ? ByteView{data + offset, size - offset} : ByteView{};
-    }
+    ByteView From(size_t offset) const { return offset <= size ? ByteView{data + offset, size - offset} : ByteView{}; }
     ByteView Prefix(size_t count) const { return ByteView{data, count < size ? count : size}; }
     // Callers check Has() first.
     uint8_t U8(size_t offset) const { return data[offset]; }
-    uint16_t U16(size_t offset) const
-    {
-        return static_cast<uint16_t>((data[offset] << 8) | data[offset + 1]);
-    }
+    uint16_t U16(size_t offset) const { return static_cast<uint16_t>((data[offset] << 8) | data[offset + 1]); }
     uint32_t U32(size_t offset) const
     {
         return (static_cast<uint32_t>(data[offset]) << 24) | (static_cast<uint32_t>(data[offset + 1]) << 16) |

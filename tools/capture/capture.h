@@ -18,8 +18,8 @@ struct CaptureOptions {
 
 enum class CaptureStatus {
     kOk,
-    kTruncated,     // the capture ends inside a record: what came before was read
-    kNotACapture,   // neither pcap nor pcapng (or not even readable)
+    kTruncated,    // the capture ends inside a record: what came before was read
+    kNotACapture,  // neither pcap nor pcapng (or not even readable)
 };
 
 // What happened to every record of the capture.
@@ -43,7 +43,7 @@ struct RtpStream {
     Endpoint source;
     Endpoint destination;
     int payloadType = 4;
-    double firstArrival = 0;  // capture time of its first packet, seconds since the epoch
+    double firstArrival = 0;            // capture time of its first packet, seconds since the epoch
     std::vector<StreamPacket> packets;  // in arrival order
     Timeline timeline;
 };

@@ -40,10 +40,10 @@ CaptureReport ReadOpened(pcap_t* handle, const CaptureOptions& options)
     report.streams = FinishStreams(sorter);
     report.counters = sorter.counters;
     if (report.status == CaptureStatus::kOk && !IsSupportedLinkType(report.linkType))
-        report.message = std::string("link type ") + std::to_string(report.linkType) + " (" +
-                         (pcap_datalink_val_to_name(report.linkType) ? pcap_datalink_val_to_name(report.linkType)
-                                                                     : "unknown") +
-                         ") is not decoded";
+        report.message =
+            std::string("link type ") + std::to_string(report.linkType) + " (" +
+            (pcap_datalink_val_to_name(report.linkType) ? pcap_datalink_val_to_name(report.linkType) : "unknown") +
+            ") is not decoded";
     return report;
 }
 

@@ -17,9 +17,9 @@ enum class LinkResult {
 // DLT values as libpcap reports them (pcap_datalink).
 constexpr int kLinkNull = 0;
 constexpr int kLinkEthernet = 1;
-constexpr int kLinkRawBsd = 12;     // DLT_RAW on most systems
-constexpr int kLinkRawOpenBsd = 14; // DLT_RAW on OpenBSD
-constexpr int kLinkRaw = 101;       // LINKTYPE_RAW as stored in files
+constexpr int kLinkRawBsd = 12;      // DLT_RAW on most systems
+constexpr int kLinkRawOpenBsd = 14;  // DLT_RAW on OpenBSD
+constexpr int kLinkRaw = 101;        // LINKTYPE_RAW as stored in files
 constexpr int kLinkLoop = 108;
 constexpr int kLinkLinuxSll = 113;
 constexpr int kLinkIpv4 = 228;

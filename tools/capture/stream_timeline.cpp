@@ -40,8 +40,7 @@ std::vector<uint32_t> OrderPackets(const std::vector<StreamPacket>& packets, Tim
         highest = i == 0 ? extended[i] : std::max(highest, extended[i]);
         order.push_back(i);
     }
-    std::sort(order.begin(), order.end(),
-              [&](uint32_t a, uint32_t b) { return extended[a] < extended[b]; });
+    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return extended[a] < extended[b]; });
     return order;
 }
 
@@ -65,8 +64,8 @@ Timeline BuildTimeline(const std::vector<StreamPacket>& packets)
         // Extend the timestamp across wraps at 2^32, relative to the packet before.
         int64_t timestamp = p.timestamp;
         if (started)
-            timestamp = previousTimestamp +
-                        static_cast<int32_t>(p.timestamp - static_cast<uint32_t>(previousTimestamp));
+            timestamp =
+                previousTimestamp + static_cast<int32_t>(p.timestamp - static_cast<uint32_t>(previousTimestamp));
         previousTimestamp = timestamp;
         timestamp += shift;
         if (!started && !p.frames.empty()) {

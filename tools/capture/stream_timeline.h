@@ -28,17 +28,17 @@ struct TimelineEntry {
 };
 
 struct TimelineStats {
-    uint64_t packets = 0;      // captured, duplicates included
-    uint64_t duplicates = 0;   // same sequence number seen before: dropped
-    uint64_t reordered = 0;    // arrived after a packet with a later sequence number
-    uint64_t frames = 0;       // frames placed on the timeline
-    uint64_t speechFrames = 0; // 6.3 and 5.3 kbit/s frames among them
-    uint64_t silenceFrames = 0;  // silence-descriptor and untransmitted frames (concealed)
-    uint64_t lostFrames = 0;   // missing from the timeline (concealed)
-    uint64_t overlapping = 0;  // frames whose time was already taken: dropped
+    uint64_t packets = 0;         // captured, duplicates included
+    uint64_t duplicates = 0;      // same sequence number seen before: dropped
+    uint64_t reordered = 0;       // arrived after a packet with a later sequence number
+    uint64_t frames = 0;          // frames placed on the timeline
+    uint64_t speechFrames = 0;    // 6.3 and 5.3 kbit/s frames among them
+    uint64_t silenceFrames = 0;   // silence-descriptor and untransmitted frames (concealed)
+    uint64_t lostFrames = 0;      // missing from the timeline (concealed)
+    uint64_t overlapping = 0;     // frames whose time was already taken: dropped
     uint64_t timestampJumps = 0;  // jumps beyond kMaxGapFrames either way (see BuildTimeline)
     uint64_t cutShortPayloads = 0;
-    uint64_t rateSwitches = 0; // speech frame at another rate than the speech frame before it
+    uint64_t rateSwitches = 0;  // speech frame at another rate than the speech frame before it
     uint64_t TimelineFrames() const { return frames + lostFrames; }
     double DurationSeconds() const { return static_cast<double>(TimelineFrames() * 30) / 1000.0; }
 };

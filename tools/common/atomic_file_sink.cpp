@@ -1,8 +1,8 @@
 #include "atomic_file_sink.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <limits.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -96,10 +96,7 @@ Result<std::unique_ptr<PcmSink>> AtomicFileSink::Open(const std::string& path, c
     return std::unique_ptr<PcmSink>(std::move(sink));
 }
 
-AtomicFileSink::~AtomicFileSink()
-{
-    AbandonUnlessFinished();
-}
+AtomicFileSink::~AtomicFileSink() { AbandonUnlessFinished(); }
 
 Status AtomicFileSink::WriteBytes(const uint8_t* bytes, size_t size)
 {

@@ -20,8 +20,7 @@ class AtomicFileSink : public PcmSink {
 public:
     // `path` as the user gave it (for messages); `target` the file it
     // leads to (links followed).
-    static Result<std::unique_ptr<PcmSink>> Open(const std::string& path, const std::string& target,
-                                                 PcmFormat format);
+    static Result<std::unique_ptr<PcmSink>> Open(const std::string& path, const std::string& target, PcmFormat format);
     ~AtomicFileSink() override;
 
 protected:

@@ -11,8 +11,7 @@
 
 namespace mervox::tools {
 
-Result<std::unique_ptr<PcmSink>> DescriptorSink::Open(const std::string& path, int fd, bool owned,
-                                                      PcmFormat format)
+Result<std::unique_ptr<PcmSink>> DescriptorSink::Open(const std::string& path, int fd, bool owned, PcmFormat format)
 {
     std::unique_ptr<DescriptorSink> sink(new DescriptorSink(path, format));
     sink->fd_ = fd;
@@ -34,10 +33,7 @@ Result<std::unique_ptr<PcmSink>> DescriptorSink::Open(const std::string& path, i
     return std::unique_ptr<PcmSink>(std::move(sink));
 }
 
-DescriptorSink::~DescriptorSink()
-{
-    AbandonUnlessFinished();
-}
+DescriptorSink::~DescriptorSink() { AbandonUnlessFinished(); }
 
 Status DescriptorSink::WriteBytes(const uint8_t* bytes, size_t size)
 {

@@ -26,10 +26,7 @@ FrameDecoder& FrameDecoder::operator=(FrameDecoder&& other) noexcept
     return *this;
 }
 
-FrameDecoder::~FrameDecoder()
-{
-    mervox_decoder_destroy(decoder_);
-}
+FrameDecoder::~FrameDecoder() { mervox_decoder_destroy(decoder_); }
 
 void FrameDecoder::Decode(const Frame& frame, bool lost, FramePcm& pcm)
 {

@@ -23,8 +23,8 @@ struct Frame {
     const uint8_t* bytes;  // valid until the next Push or Next
     size_t length;         // FrameLength(type)
     FrameType type;
-    uint64_t offset;       // of its first byte, from the start of the stream
-    uint64_t index;        // 0 for the first frame
+    uint64_t offset;  // of its first byte, from the start of the stream
+    uint64_t index;   // 0 for the first frame
 };
 
 // The stream ended inside a frame.

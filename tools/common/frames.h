@@ -10,10 +10,10 @@
 namespace mervox::tools {
 
 enum class FrameType : uint8_t {
-    kRate6300 = MERVOX_FRAME_6300,                 // speech
-    kRate5300 = MERVOX_FRAME_5300,                 // speech
-    kSilenceDescriptor = MERVOX_FRAME_SID,         // no speech: concealed
-    kUntransmitted = MERVOX_FRAME_UNTRANSMITTED,   // no speech: concealed
+    kRate6300 = MERVOX_FRAME_6300,                // speech
+    kRate5300 = MERVOX_FRAME_5300,                // speech
+    kSilenceDescriptor = MERVOX_FRAME_SID,        // no speech: concealed
+    kUntransmitted = MERVOX_FRAME_UNTRANSMITTED,  // no speech: concealed
 };
 
 constexpr int kFrameTypes = 4;

@@ -12,8 +12,7 @@ namespace mervox::tools {
 
 InputFile::InputFile(int fd, std::string path, std::optional<uint64_t> size)
     : fd_(fd), path_(std::move(path)), size_(size)
-{
-}
+{}
 
 InputFile::InputFile(InputFile&& other) noexcept
     : fd_(other.fd_), path_(std::move(other.path_)), size_(other.size_), bytesRead_(other.bytesRead_)
@@ -53,10 +52,7 @@ Result<InputFile> InputFile::Open(const std::string& path)
     return InputFile(fd, path, size);
 }
 
-std::string InputFile::name() const
-{
-    return DisplayName(path_);
-}
+std::string InputFile::name() const { return DisplayName(path_); }
 
 Status InputFile::Read(uint8_t* buffer, size_t capacity, size_t* got)
 {

@@ -65,10 +65,9 @@ std::array<uint8_t, kWavHeaderBytes> WavHeader(int sampleRate, std::optional<uin
     constexpr uint16_t kChannels = 1, kBitsPerSample = 16, kBlockAlign = kChannels * kBitsPerSample / 8;
     const uint32_t data = dataBytes ? static_cast<uint32_t>(*dataBytes) : kWavUnknownSize;
     const uint32_t riff = dataBytes ? static_cast<uint32_t>(*dataBytes + kWavHeaderBytes - 8) : kWavUnknownSize;
-    std::array<uint8_t, kWavHeaderBytes> h = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E',
-                                              'f', 'm', 't', ' ', 0, 0, 0, 0, 0, 0, 0, 0,
-                                              0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                              'd', 'a', 't', 'a', 0, 0, 0, 0};
+    std::array<uint8_t, kWavHeaderBytes> h = {'R', 'I', 'F', 'F', 0, 0, 0,   0,   'W', 'A', 'V', 'E', 'f', 'm', 't',
+                                              ' ', 0,   0,   0,   0, 0, 0,   0,   0,   0,   0,   0,   0,   0,   0,
+                                              0,   0,   0,   0,   0, 0, 'd', 'a', 't', 'a', 0,   0,   0,   0};
     PutLe32(&h[4], riff);
     PutLe32(&h[16], 16);  // size of the fmt chunk
     PutLe16(&h[20], 1);   // integer PCM

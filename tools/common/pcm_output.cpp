@@ -16,10 +16,7 @@
 namespace mervox::tools {
 namespace {
 
-bool StartsWith(const std::string& s, const std::string& prefix)
-{
-    return s.compare(0, prefix.size(), prefix) == 0;
-}
+bool StartsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
 std::optional<int> ParseDescriptor(const std::string& digits)
 {
@@ -68,9 +65,9 @@ std::optional<int> DescriptorOfPath(const std::string& path)
         return 1;
     if (path == "/dev/stderr")
         return 2;
-    for (const std::string& prefix : {std::string("/dev/fd/"), std::string("/proc/self/fd/"),
-                                      std::string("/proc/thread-self/fd/"),
-                                     "/proc/" + std::to_string(getpid()) + "/fd/"})
+    for (const std::string& prefix :
+         {std::string("/dev/fd/"), std::string("/proc/self/fd/"), std::string("/proc/thread-self/fd/"),
+          "/proc/" + std::to_string(getpid()) + "/fd/"})
         if (StartsWith(path, prefix))
             return ParseDescriptor(path.substr(prefix.size()));
     return std::nullopt;

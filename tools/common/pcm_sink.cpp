@@ -14,13 +14,9 @@ constexpr size_t kBufferBytes = 64 * 1024;
 
 PcmSink::PcmSink(std::string path, PcmFormat format)
     : path_(std::move(path)), format_(format), buffer_(std::make_unique<uint8_t[]>(kBufferBytes))
-{
-}
+{}
 
-std::string PcmSink::name() const
-{
-    return DisplayName(path_, true);
-}
+std::string PcmSink::name() const { return DisplayName(path_, true); }
 
 Status PcmSink::Start()
 {
@@ -34,8 +30,8 @@ Status PcmSink::Start()
 
 Status PcmSink::WriteFailure(int errnoValue) const
 {
-    return Status::SystemFailure(kExitOutputError, name() + ": write failed after " + std::to_string(bytesWritten_) +
-                                                       " bytes", errnoValue);
+    return Status::SystemFailure(
+        kExitOutputError, name() + ": write failed after " + std::to_string(bytesWritten_) + " bytes", errnoValue);
 }
 
 Status PcmSink::CheckRoom(uint64_t samples) const

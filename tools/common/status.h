@@ -45,8 +45,7 @@ public:
 private:
     Status(ExitCode code, std::string message, int errnoValue, bool readerGone = false)
         : code_(code), message_(std::move(message)), errno_(errnoValue), readerGone_(readerGone)
-    {
-    }
+    {}
 
     ExitCode code_ = kExitOk;
     std::string message_;

@@ -2,10 +2,8 @@
 
 namespace mervox::tools {
 
-StreamReader::StreamReader(InputFile input)
-    : input_(std::move(input)), block_(std::make_unique<uint8_t[]>(kBlockBytes))
-{
-}
+StreamReader::StreamReader(InputFile input) : input_(std::move(input)), block_(std::make_unique<uint8_t[]>(kBlockBytes))
+{}
 
 Result<StreamReader> StreamReader::Open(const std::string& path)
 {

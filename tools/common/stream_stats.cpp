@@ -24,10 +24,7 @@ uint64_t StreamStats::SpeechFrames() const
     return byType[static_cast<int>(FrameType::kRate6300)] + byType[static_cast<int>(FrameType::kRate5300)];
 }
 
-double StreamStats::DurationSeconds() const
-{
-    return FramesToSeconds(frames);
-}
+double StreamStats::DurationSeconds() const { return FramesToSeconds(frames); }
 
 double FramesToSeconds(uint64_t frames)
 {

@@ -55,8 +55,7 @@ std::string Literal(long n, double denominator, const char* format)
     return s + "f";
 }
 
-void WriteTable(std::FILE* out, const char* name, const Rows& rows, double denominator,
-                const char* format, bool flat)
+void WriteTable(std::FILE* out, const char* name, const Rows& rows, double denominator, const char* format, bool flat)
 {
     size_t width = rows[0].size();
     if (flat) {
@@ -109,8 +108,8 @@ int main(int argc, char** argv)
     }
     const std::string in = argv[1], outDir = argv[2];
 
-    std::FILE* out = Open(outDir, "lsp_tables.cpp",
-                          "LSP mean vector and band codebooks: n/128 to six significant digits.");
+    std::FILE* out =
+        Open(outDir, "lsp_tables.cpp", "LSP mean vector and band codebooks: n/128 to six significant digits.");
     WriteTable(out, "LspMeanTable", ReadRows(in + "/lsp_mean.txt"), 128.0, "%.6g", true);
     std::fprintf(out, "\n");
     WriteTable(out, "LspBandTable0", ReadRows(in + "/lsp_band0.txt"), 128.0, "%.6g", false);
@@ -120,13 +119,11 @@ int main(int argc, char** argv)
     WriteTable(out, "LspBandTable2", ReadRows(in + "/lsp_band2.txt"), 128.0, "%.6g", false);
     Close(out);
 
-    out = Open(outDir, "cosine_table.cpp",
-               "One period of the cosine in 512 steps: n/16384 to six significant digits.");
+    out = Open(outDir, "cosine_table.cpp", "One period of the cosine in 512 steps: n/16384 to six significant digits.");
     WriteTable(out, "CosineTable", ReadRows(in + "/cosine_q14.txt"), 16384.0, "%.6g", true);
     Close(out);
 
-    out = Open(outDir, "pitch_tap_tables.cpp",
-               "Five-tap adaptive-codebook gains: n/16384 to six decimals.");
+    out = Open(outDir, "pitch_tap_tables.cpp", "Five-tap adaptive-codebook gains: n/16384 to six decimals.");
     WriteTable(out, "PitchTapTable85", ReadRows(in + "/pitch_taps85.txt"), 16384.0, "%.6f", false);
     std::fprintf(out, "\n");
     WriteTable(out, "PitchTapTable170", ReadRows(in + "/pitch_taps170.txt"), 16384.0, "%.6f", false);

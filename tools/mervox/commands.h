@@ -17,8 +17,8 @@ struct GlobalOptions {
 };
 
 struct Subcommand {
-    CLI::App* app;                                   // parsed() tells whether it was chosen
-    std::function<int(const GlobalOptions&)> run;    // returns an ExitCode
+    CLI::App* app;                                 // parsed() tells whether it was chosen
+    std::function<int(const GlobalOptions&)> run;  // returns an ExitCode
 };
 
 Subcommand AddDecodeCommand(CLI::App& parent);

@@ -8,10 +8,7 @@ namespace mervox::cli {
 
 Console::Console(bool quiet) : quiet_(quiet), interactive_(isatty(STDERR_FILENO) == 1) {}
 
-void Console::Error(const std::string& message) const
-{
-    std::fprintf(stderr, "mervox: error: %s\n", message.c_str());
-}
+void Console::Error(const std::string& message) const { std::fprintf(stderr, "mervox: error: %s\n", message.c_str()); }
 
 void Console::Warning(const std::string& message) const
 {

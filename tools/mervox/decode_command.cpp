@@ -89,10 +89,11 @@ Status CheckOutputRoom(const tools::StreamReader& reader, PcmFormat format, cons
     const std::optional<uint64_t> frames = CountFrames(reader.input().path());
     if (!frames || *frames <= maxFrames)
         return Status::Ok();
-    return Status::Failure(tools::kExitOutputError,
-                           outputName + ": " + std::to_string(*frames) + " frames (" +
-                               std::to_string(*frames * kFrameSamples) + " samples) are more than a WAV file can hold (" +
-                               std::to_string(tools::MaxSamples(format)) + " samples, about 74 hours); use raw output (-f raw)");
+    return Status::Failure(tools::kExitOutputError, outputName + ": " + std::to_string(*frames) + " frames (" +
+                                                        std::to_string(*frames * kFrameSamples) +
+                                                        " samples) are more than a WAV file can hold (" +
+                                                        std::to_string(tools::MaxSamples(format)) +
+                                                        " samples, about 74 hours); use raw output (-f raw)");
 }
 
 int Fail(Console& console, const Status& status)
@@ -111,9 +112,10 @@ int RunDecode(const DecodeOptions& options, const GlobalOptions& global)
     const std::optional<PcmFormat> format =
         options.format.empty() ? tools::PcmFormatFromPath(output) : tools::PcmFormatFromName(options.format);
     if (!format) {
-        console.Error(options.format.empty()
-                          ? tools::DisplayName(output) + ": unknown output extension (use .wav, .raw or .pcm, or --format)"
-                          : "unknown --format '" + tools::EscapeControlCharacters(options.format) + "' (use wav or raw)");
+        console.Error(
+            options.format.empty()
+                ? tools::DisplayName(output) + ": unknown output extension (use .wav, .raw or .pcm, or --format)"
+                : "unknown --format '" + tools::EscapeControlCharacters(options.format) + "' (use wav or raw)");
         return kExitUsage;
     }
     if (options.input == "-" && options.lossMask == "-") {

@@ -34,15 +34,12 @@ constexpr size_t kListedFaultyFrames = 1000;
 struct StreamSummary {
     uint64_t bytes = 0;
     tools::StreamStats stats;
-    uint64_t faultyFrames = 0;               // speech frames the unpacking rejects
+    uint64_t faultyFrames = 0;                // speech frames the unpacking rejects
     std::vector<uint64_t> firstFaultyFrames;  // the first kListedFaultyFrames of them
     std::optional<tools::Truncation> truncated;
 };
 
-uint64_t Count(const StreamSummary& s, FrameType type)
-{
-    return s.stats.byType[static_cast<int>(type)];
-}
+uint64_t Count(const StreamSummary& s, FrameType type) { return s.stats.byType[static_cast<int>(type)]; }
 
 std::string Json(const std::string& path, const StreamSummary& s)
 {

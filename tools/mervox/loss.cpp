@@ -7,8 +7,7 @@ constexpr size_t kMaskBlockBytes = 64 * 1024;
 
 }  // namespace
 
-LossPlan::LossPlan(std::unique_ptr<tools::InputFile> mask, RandomDrops drops)
-    : mask_(std::move(mask)), drops_(drops)
+LossPlan::LossPlan(std::unique_ptr<tools::InputFile> mask, RandomDrops drops) : mask_(std::move(mask)), drops_(drops)
 {
     if (mask_)
         block_ = std::make_unique<uint8_t[]>(kMaskBlockBytes);

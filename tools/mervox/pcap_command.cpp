@@ -16,8 +16,8 @@
 #include "console.h"
 #include "exit_codes.h"
 #include "input_file.h"
-#include "names.h"
 #include "mervox.hpp"
+#include "names.h"
 #include "pcm_output.h"
 #include "stream_decoder.h"
 
@@ -158,7 +158,8 @@ void PrintText(const std::string& name, const CaptureReport& r, const std::vecto
         std::printf("  rate switches:  %llu\n", static_cast<unsigned long long>(t.rateSwitches));
         if (t.overlapping || t.timestampJumps || t.cutShortPayloads)
             std::printf("  anomalies:      %llu overlapping frames, %llu timestamp jumps, %llu cut-short payloads\n",
-                        static_cast<unsigned long long>(t.overlapping), static_cast<unsigned long long>(t.timestampJumps),
+                        static_cast<unsigned long long>(t.overlapping),
+                        static_cast<unsigned long long>(t.timestampJumps),
                         static_cast<unsigned long long>(t.cutShortPayloads));
         std::printf("  duration:       %.2f s\n", t.DurationSeconds());
         std::printf("  output:         %s\n", outputs[i].c_str());

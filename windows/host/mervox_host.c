@@ -189,8 +189,9 @@ int main(int argc, char** argv)
 {
     Options options;
     if (!ParseOptions(argc, argv, &options)) {
-        fprintf(stderr, "usage: mervox_host [--dll PATH] [--mask FILE] [--init N] [--misaligned] [--reload] "
-                        "STREAM OUTPUT\n");
+        fprintf(stderr,
+                "usage: mervox_host [--dll PATH] [--mask FILE] [--init N] [--misaligned] [--reload] "
+                "STREAM OUTPUT\n");
         return kExitUsage;
     }
     Buffer stream = {0};

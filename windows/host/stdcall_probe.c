@@ -16,9 +16,9 @@ __asm__(
     "    pushl %ebx\n"
     "    pushl %esi\n"
     "    pushl %edi\n"
-    "    movl  %esp, %edi\n"           /* the caller's stack, restored at the end */
-    "    movl  12(%ebp), %ebx\n"       /* args */
-    "    movl  16(%ebp), %ecx\n"       /* argCount */
+    "    movl  %esp, %edi\n"     /* the caller's stack, restored at the end */
+    "    movl  12(%ebp), %ebx\n" /* args */
+    "    movl  16(%ebp), %ecx\n" /* argCount */
     /* Pad so that after the arguments and the return address esp is a
      * multiple of 16 at the callee's first instruction. */
     "    andl  $-16, %esp\n"
@@ -26,7 +26,7 @@ __asm__(
     "    negl  %edx\n"
     "    andl  $15, %edx\n"
     "    subl  %edx, %esp\n"
-    "    movl  %esp, %esi\n"           /* esp before the arguments */
+    "    movl  %esp, %esi\n" /* esp before the arguments */
     "1:  testl %ecx, %ecx\n"
     "    jz    2f\n"
     "    pushl -4(%ebx,%ecx,4)\n"
@@ -35,7 +35,7 @@ __asm__(
     "2:  call  *8(%ebp)\n"
     "    movl  %esp, %ecx\n"
     "    subl  %esi, %ecx\n"
-    "    negl  %ecx\n"                 /* bytes still pushed */
+    "    negl  %ecx\n" /* bytes still pushed */
     "    movl  20(%ebp), %edx\n"
     "    movl  %ecx, (%edx)\n"
     "    movl  %edi, %esp\n"

@@ -23,8 +23,8 @@ int main(int argc, char** argv)
             break;
         const int type = stream[offset] & 3;
         const bool speech = type == MERVOX_FRAME_6300 || type == MERVOX_FRAME_5300;
-        const int r = speech ? decoder.Decode(mervox::FrameView(stream.data() + offset, length), pcm)
-                             : decoder.Conceal(pcm);
+        const int r =
+            speech ? decoder.Decode(mervox::FrameView(stream.data() + offset, length), pcm) : decoder.Conceal(pcm);
         if (r < 0)
             return 4;
         for (int16_t s : pcm) {
