@@ -4,13 +4,13 @@
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <map>
 #include <sstream>
 
 #include "capture.h"
-#include "stream_decoder.h"
 #include "test_support.h"
 
 namespace mervox::capture {
@@ -57,7 +57,7 @@ void ExpectCallCounts(const CaptureReport& r)
 {
     ASSERT_EQ(r.status, CaptureStatus::kOk) << r.message;
     ASSERT_EQ(r.streams.size(), 2u);
-    EXPECT_EQ(r.counters.notRtp, 40u);  // the capture's non-RTP datagrams
+    EXPECT_EQ(r.counters.skipped[SkipReason::kNotRtp], 40u);  // the capture's non-RTP datagrams
     for (size_t i = 0; i < 2; ++i) {
         const CallFacts& want = kCalls[i];
         const RtpStream& s = r.streams[i];
@@ -65,7 +65,7 @@ void ExpectCallCounts(const CaptureReport& r)
         EXPECT_EQ(s.ssrc, want.ssrc);
         EXPECT_EQ(EndpointText(s.source), "127.0.0.1:" + std::to_string(want.sourcePort));
         EXPECT_EQ(EndpointText(s.destination), "127.0.0.1:" + std::to_string(want.destinationPort));
-        const TimelineStats& t = s.timeline.stats;
+        const TimelineStats& t = s.stats;
         EXPECT_EQ(t.packets, want.packets);
         EXPECT_EQ(t.duplicates, want.duplicates);
         EXPECT_EQ(t.lostFrames, want.lostFrames);
@@ -82,7 +82,7 @@ void ExpectRecordedAudio(const CaptureReport& r)
 {
     for (const RtpStream& s : r.streams) {
         const auto [frames, digest] = RecordedDigest("call-a." + SsrcText(s.ssrc));
-        const std::vector<int16_t> pcm = DecodeStreamToPcm(s);
+        const std::vector<int16_t> pcm = s.pcm;
         EXPECT_EQ(pcm.size(), frames * 240);
         EXPECT_EQ(Hex(test::Fnv1a64(pcm)), digest) << SsrcText(s.ssrc);
     }
@@ -185,7 +185,7 @@ TEST(CallCapture, EachCallIsItsSourceStreamWithTheMissingFramesConcealed)
         const size_t frameBytes = i == 0 ? 24 : 20;
         const std::vector<int16_t> expected = ExpectedFromSource(kCalls[i].destinationPort, source, frameBytes);
         ASSERT_EQ(expected.size(), 3906u * 240);
-        const std::vector<int16_t> decoded = DecodeStreamToPcm(r.streams[i]);
+        const std::vector<int16_t> decoded = r.streams[i].pcm;
         ASSERT_EQ(decoded.size(), expected.size());
         size_t firstDifference = decoded.size();
         for (size_t n = 0; n < decoded.size() && firstDifference == decoded.size(); ++n)
@@ -209,13 +209,15 @@ TEST(CallCapture, TruncatedCaptureKeepsWhatWasRead)
     ASSERT_EQ(whole.streams.size(), 2u);
     EXPECT_GT(cut.counters.records, 1000u);
     EXPECT_LT(cut.counters.records, whole.counters.records);
-    // The packets read are the whole capture's first ones.
+    // The audio decoded is the whole capture's beginning, but for the end
+    // of the cut stream, which may miss packets that came after the cut.
     for (size_t i = 0; i < 2; ++i) {
-        const auto& a = cut.streams[i].packets;
-        const auto& b = whole.streams[i].packets;
+        const std::vector<int16_t>& a = cut.streams[i].pcm;
+        const std::vector<int16_t>& b = whole.streams[i].pcm;
         ASSERT_LT(a.size(), b.size());
-        for (size_t k = 0; k < a.size(); ++k)
-            ASSERT_EQ(a[k].payload, b[k].payload);
+        ASSERT_GT(a.size(), 240u * 4 * kReorderWindow);
+        const size_t same = a.size() - 240u * 4 * kReorderWindow;
+        EXPECT_TRUE(std::equal(a.begin(), a.begin() + static_cast<long>(same), b.begin()));
     }
 }
 

@@ -1,12 +1,15 @@
-// Finds the G.723.1 RTP streams in a pcap or pcapng capture and lays each
-// one on its timeline, ready to decode. No global state: every call works on
-// its own records, so captures can be read side by side.
+// Finds the G.723.1 RTP streams in a pcap or pcapng capture and decodes each
+// one along its timeline, as the capture is read: memory grows with the
+// streams that are active at once, not with the capture's length. No global
+// state and no printing: every call works on its own records, so captures
+// can be read side by side.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "skip_reason.h"
 #include "stream_timeline.h"
 #include "udp_datagram.h"
 
@@ -14,48 +17,72 @@ namespace mervox::capture {
 
 struct CaptureOptions {
     int payloadType = 4;  // G.723.1's static RTP payload type; dynamic mappings differ
+    TimelineRules timeline;
 };
+
+// A stream is this many packets of whole G.723.1 frames, with distinct
+// sequence numbers no further apart than kConfirmSpan, before it is one
+// (so that other UDP traffic that happens to look like RTP is not decoded).
+constexpr size_t kConfirmPackets = 3;
+constexpr int kConfirmSpan = 16;
+// A stream that receives no packet for this long (capture time) has ended;
+// a later packet with its SSRC and addresses starts a new one.
+constexpr double kStreamIdleSeconds = 300;
 
 enum class CaptureStatus {
     kOk,
-    kTruncated,    // the capture ends inside a record: what came before was read
-    kNotACapture,  // neither pcap nor pcapng (or not even readable)
+    kTruncated,     // the capture ends inside a record, or a block is damaged: what came before was read
+    kNotACapture,   // neither pcap nor pcapng (or not even readable)
 };
 
 // What happened to every record of the capture.
 struct CaptureCounters {
     uint64_t records = 0;
-    uint64_t notIp = 0;             // ARP and other non-IP frames
-    uint64_t unsupportedLink = 0;   // records of a link type not decoded
-    uint64_t cutShort = 0;          // packets the capture cut short (snap length)
-    uint64_t malformedIp = 0;       // impossible IP or UDP header fields
-    uint64_t fragments = 0;         // IP fragments (not reassembled)
-    uint64_t notUdp = 0;            // TCP, ICMP, ...
-    uint64_t notRtp = 0;            // UDP datagrams that are not RTP version 2
-    uint64_t malformedRtp = 0;      // RTP whose CSRC list, extension or padding overrun the datagram
-    uint64_t otherPayloadType = 0;  // RTP of another payload type
-    uint64_t streamPackets = 0;     // RTP packets of the wanted payload type
-    uint64_t emptyPackets = 0;      // ... of streams with no frame at all (not reported)
+    uint64_t streamPackets = 0;  // RTP packets that went to a stream
+    SkipCounts skipped;
 };
 
-struct RtpStream {
+struct StreamInfo {
+    size_t id = 0;  // streams count from 0 in the order they are recognised
     uint32_t ssrc = 0;
     Endpoint source;
     Endpoint destination;
     int payloadType = 4;
-    double firstArrival = 0;            // capture time of its first packet, seconds since the epoch
-    std::vector<StreamPacket> packets;  // in arrival order
-    Timeline timeline;
+    double firstArrival = 0;  // capture time of its first packet, seconds since the epoch
+    int number = 1;           // 1 for the first stream with this SSRC, 2 for the second, ...
+};
+
+struct RtpStream : StreamInfo {
+    TimelineStats stats;
+    std::vector<int16_t> pcm;  // filled by ReadCaptureFile / ReadCaptureBytes only
+};
+
+// Receives the streams while the capture is read.
+class StreamConsumer {
+public:
+    virtual ~StreamConsumer() = default;
+    virtual void StreamStarted(size_t id, const StreamInfo& info) = 0;
+    // The next decoded samples of stream `id`; false: decode no more of it.
+    virtual bool Samples(size_t id, const int16_t* pcm, size_t count) = 0;
+    // Stream `id` has ended (it went idle, or the capture ended).
+    virtual void StreamEnded(size_t id, const RtpStream& stream) = 0;
 };
 
 struct CaptureReport {
     CaptureStatus status = CaptureStatus::kOk;
-    std::string message;  // why the capture is not one, or where it was cut
-    int linkType = -1;
+    std::string message;       // why the capture is not one, or where it was cut
+    std::vector<int> linkTypes;  // of the capture's interfaces, in order of first appearance
     CaptureCounters counters;
-    std::vector<RtpStream> streams;  // in order of their first packet
+    std::vector<RtpStream> streams;  // in order of their first packet (pcm empty)
 };
 
+// Reads a capture file ("-": standard input) from start to end, as a stream.
+CaptureReport ReadCapture(const std::string& path, const CaptureOptions& options, StreamConsumer& consumer);
+CaptureReport ReadCaptureBytes(const uint8_t* data, size_t size, const CaptureOptions& options,
+                               StreamConsumer& consumer);
+
+// The same, with every stream's samples collected in its `pcm` (for tests
+// and bindings: memory grows with the decoded audio).
 CaptureReport ReadCaptureFile(const std::string& path, const CaptureOptions& options = {});
 CaptureReport ReadCaptureBytes(const uint8_t* data, size_t size, const CaptureOptions& options = {});
 

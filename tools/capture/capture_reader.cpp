@@ -1,53 +1,21 @@
-// Reads capture records with libpcap, which understands both pcap and
-// pcapng, and hands each one to the packet sorter.
+// Reads a capture record by record and hands each one to the packet sorter.
 #include <pcap/pcap.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <map>
 
 #include "capture.h"
 #include "link_layer.h"
 #include "packet_sorter.h"
+#include "record_reader.h"
 
 namespace mervox::capture {
 namespace {
 
-// Reads every record of an opened capture; closes it.
-CaptureReport ReadOpened(pcap_t* handle, const CaptureOptions& options)
-{
-    CaptureReport report;
-    PacketSorter sorter;
-    sorter.linkType = pcap_datalink(handle);
-    sorter.payloadType = options.payloadType;
-    report.linkType = sorter.linkType;
-
-    pcap_pkthdr* header = nullptr;
-    const u_char* bytes = nullptr;
-    for (;;) {
-        const int result = pcap_next_ex(handle, &header, &bytes);
-        if (result == PCAP_ERROR_BREAK)  // end of the file
-            break;
-        if (result != 1) {
-            // A record cut off by the end of the file, or a damaged block:
-            // libpcap cannot resynchronise, so keep what came before.
-            report.status = CaptureStatus::kTruncated;
-            report.message = pcap_geterr(handle);
-            break;
-        }
-        const double time = static_cast<double>(header->ts.tv_sec) + static_cast<double>(header->ts.tv_usec) * 1e-6;
-        SortPacket(sorter, ByteView{bytes, header->caplen}, header->len, time);
-    }
-    pcap_close(handle);
-    report.streams = FinishStreams(sorter);
-    report.counters = sorter.counters;
-    if (report.status == CaptureStatus::kOk && !IsSupportedLinkType(report.linkType))
-        report.message =
-            std::string("link type ") + std::to_string(report.linkType) + " (" +
-            (pcap_datalink_val_to_name(report.linkType) ? pcap_datalink_val_to_name(report.linkType) : "unknown") +
-            ") is not decoded";
-    return report;
-}
-
-CaptureReport NotACapture(const char* why)
+CaptureReport NotACapture(const std::string& why)
 {
     CaptureReport report;
     report.status = CaptureStatus::kNotACapture;
@@ -55,32 +23,100 @@ CaptureReport NotACapture(const char* why)
     return report;
 }
 
+std::string LinkTypeName(int linkType)
+{
+    const char* name = pcap_datalink_val_to_name(linkType);
+    return std::to_string(linkType) + " (" + (name ? name : "unknown") + ")";
+}
+
+// Reads every record of `stream` (which it closes).
+CaptureReport ReadStream(std::FILE* stream, const CaptureOptions& options, StreamConsumer& consumer)
+{
+    std::string error;
+    const std::unique_ptr<RecordReader> reader = RecordReader::Open(stream, &error);
+    if (!reader)
+        return NotACapture(error);
+    CaptureReport report;
+    PacketSorter sorter(options, consumer);
+    CaptureRecord record;
+    for (;;) {
+        const RecordResult result = reader->Next(record);
+        if (result == RecordResult::kEnd)
+            break;
+        if (result == RecordResult::kDamaged) {
+            report.status = CaptureStatus::kTruncated;
+            report.message = reader->error();
+            break;
+        }
+        sorter.Sort(record);
+    }
+    report.streams = sorter.Finish();
+    report.counters = sorter.counters();
+    report.linkTypes = reader->linkTypes();
+    if (report.status == CaptureStatus::kOk && report.counters.skipped[SkipReason::kUnsupportedLink] > 0) {
+        for (int linkType : report.linkTypes)
+            if (!IsSupportedLinkType(linkType))
+                report.message += (report.message.empty() ? "link type " : ", link type ") + LinkTypeName(linkType) +
+                                  " is not decoded";
+    }
+    return report;
+}
+
+// Keeps every stream's samples.
+class Collector : public StreamConsumer {
+public:
+    void StreamStarted(size_t, const StreamInfo&) override {}
+    bool Samples(size_t id, const int16_t* pcm, size_t count) override
+    {
+        std::vector<int16_t>& all = pcm_[id];
+        all.insert(all.end(), pcm, pcm + count);
+        return true;
+    }
+    void StreamEnded(size_t, const RtpStream&) override {}
+
+    CaptureReport Attach(CaptureReport report)
+    {
+        for (RtpStream& s : report.streams)
+            s.pcm = std::move(pcm_[s.id]);
+        return report;
+    }
+
+private:
+    std::map<size_t, std::vector<int16_t>> pcm_;
+};
+
 }  // namespace
+
+CaptureReport ReadCapture(const std::string& path, const CaptureOptions& options, StreamConsumer& consumer)
+{
+    std::FILE* stream = path == "-" ? fdopen(dup(fileno(stdin)), "rb") : std::fopen(path.c_str(), "rb");
+    if (!stream)
+        return NotACapture(std::string("cannot open: ") + std::strerror(errno));
+    return ReadStream(stream, options, consumer);
+}
+
+CaptureReport ReadCaptureBytes(const uint8_t* data, size_t size, const CaptureOptions& options,
+                               StreamConsumer& consumer)
+{
+    if (size == 0)
+        return NotACapture("empty input");
+    // The readers take a stdio stream; this one reads the caller's bytes.
+    std::FILE* stream = fmemopen(const_cast<uint8_t*>(data), size, "rb");
+    if (!stream)
+        return NotACapture("cannot open the bytes as a stream");
+    return ReadStream(stream, options, consumer);
+}
 
 CaptureReport ReadCaptureFile(const std::string& path, const CaptureOptions& options)
 {
-    char error[PCAP_ERRBUF_SIZE] = {};
-    pcap_t* handle = pcap_open_offline(path.c_str(), error);
-    if (!handle)
-        return NotACapture(error);
-    return ReadOpened(handle, options);
+    Collector collector;
+    return collector.Attach(ReadCapture(path, options, collector));
 }
 
 CaptureReport ReadCaptureBytes(const uint8_t* data, size_t size, const CaptureOptions& options)
 {
-    if (size == 0)
-        return NotACapture("empty input");
-    // libpcap reads from a stdio stream; this one reads the caller's bytes.
-    FILE* stream = fmemopen(const_cast<uint8_t*>(data), size, "rb");
-    if (!stream)
-        return NotACapture("cannot open the bytes as a stream");
-    char error[PCAP_ERRBUF_SIZE] = {};
-    pcap_t* handle = pcap_fopen_offline(stream, error);
-    if (!handle) {
-        std::fclose(stream);
-        return NotACapture(error);
-    }
-    return ReadOpened(handle, options);  // pcap_close closes the stream
+    Collector collector;
+    return collector.Attach(ReadCaptureBytes(data, size, options, collector));
 }
 
 std::string SsrcText(uint32_t ssrc)

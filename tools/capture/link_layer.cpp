@@ -9,6 +9,25 @@ constexpr uint16_t kEtherVlan = 0x8100;
 constexpr uint16_t kEtherQinQ = 0x88a8;
 constexpr uint16_t kEtherVlanOld = 0x9100;
 
+// Address families in BSD loopback headers: IPv4 is 2 everywhere, IPv6 has
+// a number of its own on each system.
+constexpr uint32_t kFamilyIpv4 = 2;
+constexpr uint32_t kFamilyIpv6Linux = 10;
+constexpr uint32_t kFamilyIpv6NetBsd = 24;  // also OpenBSD
+constexpr uint32_t kFamilyIpv6FreeBsd = 28;
+constexpr uint32_t kFamilyIpv6Darwin = 30;
+
+// Link-layer header lengths, and where the protocol field sits in each.
+constexpr size_t kEthernetHeader = 14;
+constexpr size_t kEthernetTypeAt = 12;
+constexpr size_t kVlanTag = 4;
+constexpr int kMaxVlanTags = 4;
+constexpr size_t kSllHeader = 16;
+constexpr size_t kSllProtocolAt = 14;
+constexpr size_t kSll2Header = 20;
+constexpr size_t kSll2ProtocolAt = 0;
+constexpr size_t kLoopbackHeader = 4;
+
 LinkResult ByEtherType(uint16_t type, ByteView payload, ByteView& ip)
 {
     if (type != kEtherIpv4 && type != kEtherIpv6)
@@ -19,13 +38,14 @@ LinkResult ByEtherType(uint16_t type, ByteView payload, ByteView& ip)
 
 LinkResult Ethernet(ByteView frame, ByteView& ip)
 {
-    if (!frame.Has(0, 14))
+    if (!frame.Has(0, kEthernetHeader))
         return LinkResult::kTruncated;
-    size_t offset = 12;
+    size_t offset = kEthernetTypeAt;
     uint16_t type = frame.U16(offset);
     // Stacked VLAN tags: each adds 4 bytes before the real EtherType.
-    for (int tags = 0; tags < 4 && (type == kEtherVlan || type == kEtherQinQ || type == kEtherVlanOld); ++tags) {
-        offset += 4;
+    for (int tags = 0; tags < kMaxVlanTags && (type == kEtherVlan || type == kEtherQinQ || type == kEtherVlanOld);
+         ++tags) {
+        offset += kVlanTag;
         if (!frame.Has(offset, 2))
             return LinkResult::kTruncated;
         type = frame.U16(offset);
@@ -50,15 +70,16 @@ LinkResult RawIp(ByteView frame, ByteView& ip)
 // every BSD, so the version nibble decides.
 LinkResult Loopback(ByteView frame, ByteView& ip)
 {
-    if (!frame.Has(0, 4))
+    if (!frame.Has(0, kLoopbackHeader))
         return LinkResult::kTruncated;
     const uint32_t big = frame.U32(0);
     const uint32_t little = (big >> 24) | ((big >> 8) & 0xff00) | ((big << 8) & 0xff0000) | (big << 24);
     const uint32_t family = big < little ? big : little;
-    const bool known = family == 2 || family == 10 || family == 24 || family == 28 || family == 30;
+    const bool known = family == kFamilyIpv4 || family == kFamilyIpv6Linux || family == kFamilyIpv6NetBsd ||
+                       family == kFamilyIpv6FreeBsd || family == kFamilyIpv6Darwin;
     if (!known)
         return LinkResult::kNotIp;
-    return RawIp(frame.From(4), ip);
+    return RawIp(frame.From(kLoopbackHeader), ip);
 }
 
 }  // namespace
@@ -87,14 +108,14 @@ LinkResult ExtractIp(int linkType, ByteView frame, ByteView& ip)
     switch (linkType) {
     case kLinkEthernet:
         return Ethernet(frame, ip);
-    case kLinkLinuxSll:  // 16-byte header, protocol in the last two bytes
-        if (!frame.Has(0, 16))
+    case kLinkLinuxSll:
+        if (!frame.Has(0, kSllHeader))
             return LinkResult::kTruncated;
-        return ByEtherType(frame.U16(14), frame.From(16), ip);
-    case kLinkLinuxSll2:  // 20-byte header, protocol first
-        if (!frame.Has(0, 20))
+        return ByEtherType(frame.U16(kSllProtocolAt), frame.From(kSllHeader), ip);
+    case kLinkLinuxSll2:
+        if (!frame.Has(0, kSll2Header))
             return LinkResult::kTruncated;
-        return ByEtherType(frame.U16(0), frame.From(20), ip);
+        return ByEtherType(frame.U16(kSll2ProtocolAt), frame.From(kSll2Header), ip);
     case kLinkRawBsd:
     case kLinkRawOpenBsd:
     case kLinkRaw:

@@ -1,29 +1,74 @@
 #include "packet_sorter.h"
 
+#include <algorithm>
+
 #include "link_layer.h"
 #include "rtp_packet.h"
 
 namespace mervox::capture {
+namespace {
 
-void SortPacket(PacketSorter& sorter, ByteView data, size_t originalLength, double time)
+// A flow that is not yet a stream is forgotten after this long without a
+// packet, and all of them when there are more than kMaxCandidates at once
+// (a flood of one-off datagrams).
+constexpr double kCandidateIdleSeconds = 10;
+constexpr size_t kMaxCandidates = 65536;
+// Idle flows and streams are looked for every this many records; a stream
+// must also have missed this many records to count as idle, so that one
+// record with a wild capture time ends nothing.
+constexpr uint64_t kSweepRecords = 4096;
+
+int SequenceDistance(uint16_t a, uint16_t b)
 {
-    CaptureCounters& c = sorter.counters;
-    ++c.records;
-    const bool cutByCapture = data.size < originalLength;
+    const int d = static_cast<int16_t>(static_cast<uint16_t>(a - b));
+    return d < 0 ? -d : d;
+}
+
+}  // namespace
+
+struct PacketSorter::Live {
+    Live(const RtpStream& info, uint64_t record, const TimelineRules& rules, StreamConsumer& consumer)
+        : stream(info),
+          firstRecord(record),
+          decoder([&consumer, id = info.id](const int16_t* pcm, size_t count) { return consumer.Samples(id, pcm, count); }),
+          builder(decoder, rules)
+    {
+    }
+    RtpStream stream;
+    uint64_t firstRecord;
+    uint64_t lastRecord = 0;
+    double lastArrival = 0;
+    StreamDecoder decoder;
+    TimelineBuilder builder;
+};
+
+PacketSorter::PacketSorter(const CaptureOptions& options, StreamConsumer& consumer)
+    : options_(options), consumer_(consumer)
+{
+}
+
+PacketSorter::~PacketSorter() = default;
+
+void PacketSorter::Sort(const CaptureRecord& record)
+{
+    const uint64_t number = ++counters_.records;
+    now_ = record.time;
+    if (number % kSweepRecords == 0)
+        Sweep();
+    if (record.linkType < 0)
+        return Skip(SkipReason::kUnknownInterface);
+    const bool cutByCapture = record.data.size < record.originalLength;
 
     ByteView ip;
-    switch (ExtractIp(sorter.linkType, data, ip)) {
+    switch (ExtractIp(record.linkType, record.data, ip)) {
     case LinkResult::kIp:
         break;
     case LinkResult::kNotIp:
-        ++c.notIp;
-        return;
+        return Skip(SkipReason::kNotIp);
     case LinkResult::kTruncated:
-        ++c.cutShort;
-        return;
+        return Skip(SkipReason::kCutShort);
     case LinkResult::kUnsupported:
-        ++c.unsupportedLink;
-        return;
+        return Skip(SkipReason::kUnsupportedLink);
     }
 
     UdpDatagram udp;
@@ -31,17 +76,13 @@ void SortPacket(PacketSorter& sorter, ByteView data, size_t originalLength, doub
     case UdpResult::kUdp:
         break;
     case UdpResult::kNotUdp:
-        ++c.notUdp;
-        return;
+        return Skip(SkipReason::kNotUdp);
     case UdpResult::kFragment:
-        ++c.fragments;
-        return;
+        return Skip(SkipReason::kFragment);
     case UdpResult::kTruncated:
-        (cutByCapture ? c.cutShort : c.malformedIp) += 1;
-        return;
+        return Skip(cutByCapture ? SkipReason::kCutShort : SkipReason::kMalformedIp);
     case UdpResult::kMalformed:
-        ++c.malformedIp;
-        return;
+        return Skip(SkipReason::kMalformedIp);
     }
 
     RtpPacket rtp;
@@ -49,52 +90,125 @@ void SortPacket(PacketSorter& sorter, ByteView data, size_t originalLength, doub
     case RtpResult::kRtp:
         break;
     case RtpResult::kNotRtp:
-        ++c.notRtp;
-        return;
+        return Skip(SkipReason::kNotRtp);
     case RtpResult::kMalformed:
-        ++c.malformedRtp;
-        return;
+        return Skip(SkipReason::kMalformedRtp);
     }
-    if (rtp.payloadType != sorter.payloadType) {
-        ++c.otherPayloadType;
-        return;
-    }
-    ++c.streamPackets;
+    if (rtp.payloadType != options_.payloadType)
+        return Skip(SkipReason::kOtherPayloadType);
 
-    const StreamKey key{rtp.ssrc, udp.source, udp.destination};
-    auto found = sorter.index.find(key);
-    if (found == sorter.index.end()) {
-        found = sorter.index.emplace(key, sorter.streams.size()).first;
-        RtpStream s;
-        s.ssrc = rtp.ssrc;
-        s.source = udp.source;
-        s.destination = udp.destination;
-        s.payloadType = sorter.payloadType;
-        s.firstArrival = time;
-        sorter.streams.push_back(std::move(s));
-    }
     StreamPacket p;
     p.sequence = rtp.sequence;
     p.timestamp = rtp.timestamp;
+    p.arrival = record.time;
     p.payload.assign(rtp.payload.data, rtp.payload.data + rtp.payload.size);
-    p.payloadCutShort = !SplitFrames(ByteView{p.payload.data(), p.payload.size()}, p.frames);
-    sorter.streams[found->second].packets.push_back(std::move(p));
+    p.payloadCutShort = !SplitFrames(rtp.payload, p.frames);
+    const bool whole = IsWholeFrames(rtp.payload);
+
+    const StreamKey key{rtp.ssrc, udp.source, udp.destination};
+    const auto live = live_.find(key);
+    if (live == live_.end())
+        return ToCandidate(key, std::move(p), whole);
+    ++counters_.streamPackets;
+    live->second->lastRecord = number;
+    live->second->lastArrival = record.time;
+    live->second->builder.Add(std::move(p));
 }
 
-std::vector<RtpStream> FinishStreams(PacketSorter& sorter)
+void PacketSorter::ToCandidate(const StreamKey& key, StreamPacket packet, bool whole)
 {
-    std::vector<RtpStream> kept;
-    for (RtpStream& s : sorter.streams) {
-        s.timeline = BuildTimeline(s.packets);
-        if (s.timeline.stats.frames == 0) {
-            sorter.counters.emptyPackets += s.packets.size();
-            continue;
-        }
-        kept.push_back(std::move(s));
+    if (!whole)
+        return Skip(SkipReason::kNotG7231);
+    auto [found, added] = candidates_.try_emplace(key);
+    Candidate& c = found->second;
+    if (added) {
+        c.firstRecord = counters_.records;
+        c.firstArrival = packet.arrival;
     }
-    sorter.streams.clear();
-    sorter.index.clear();
-    return kept;
+    c.lastArrival = packet.arrival;
+    // Packets that do not fit this one's sequence number (a repeat, or far
+    // off) are no sign of a stream.
+    auto misfit = [&](const StreamPacket& q) {
+        const int d = SequenceDistance(q.sequence, packet.sequence);
+        return d == 0 || d > kConfirmSpan;
+    };
+    const size_t before = c.pending.size();
+    c.pending.erase(std::remove_if(c.pending.begin(), c.pending.end(), misfit), c.pending.end());
+    counters_.skipped[SkipReason::kTooFewPackets] += before - c.pending.size();
+    c.pending.push_back(std::move(packet));
+    if (c.pending.size() >= kConfirmPackets) {
+        Start(key, c);
+        candidates_.erase(found);
+    }
+}
+
+void PacketSorter::Start(const StreamKey& key, Candidate& candidate)
+{
+    RtpStream info;
+    info.id = nextId_++;
+    info.ssrc = key.ssrc;
+    info.source = key.source;
+    info.destination = key.destination;
+    info.payloadType = options_.payloadType;
+    info.firstArrival = candidate.firstArrival;
+    info.number = ++streamsBySsrc_[key.ssrc];
+    auto live = std::make_unique<Live>(info, candidate.firstRecord, options_.timeline, consumer_);
+    live->lastRecord = counters_.records;
+    live->lastArrival = candidate.lastArrival;
+    consumer_.StreamStarted(info.id, info);
+    for (StreamPacket& p : candidate.pending) {
+        ++counters_.streamPackets;
+        live->builder.Add(std::move(p));
+    }
+    live_.emplace(key, std::move(live));
+}
+
+void PacketSorter::End(std::map<StreamKey, std::unique_ptr<Live>>::iterator live)
+{
+    Live& l = *live->second;
+    l.builder.Finish();
+    l.stream.stats = l.builder.stats();
+    consumer_.StreamEnded(l.stream.id, l.stream);
+    ended_.emplace_back(l.firstRecord, std::move(l.stream));
+    live_.erase(live);
+}
+
+void PacketSorter::Sweep()
+{
+    for (auto c = candidates_.begin(); c != candidates_.end();) {
+        if (candidates_.size() > kMaxCandidates || c->second.lastArrival < now_ - kCandidateIdleSeconds) {
+            counters_.skipped[SkipReason::kTooFewPackets] += c->second.pending.size();
+            c = candidates_.erase(c);
+        } else {
+            ++c;
+        }
+    }
+    for (auto l = live_.begin(); l != live_.end();) {
+        const auto current = l++;
+        const Live& s = *current->second;
+        if (s.lastArrival < now_ - kStreamIdleSeconds && counters_.records - s.lastRecord >= kSweepRecords)
+            End(current);
+    }
+}
+
+std::vector<RtpStream> PacketSorter::Finish()
+{
+    for (const auto& c : candidates_)
+        counters_.skipped[SkipReason::kTooFewPackets] += c.second.pending.size();
+    candidates_.clear();
+    // In the order they were recognised, as they were numbered.
+    std::vector<std::map<StreamKey, std::unique_ptr<Live>>::iterator> open;
+    for (auto l = live_.begin(); l != live_.end(); ++l)
+        open.push_back(l);
+    std::sort(open.begin(), open.end(), [](const auto& a, const auto& b) { return a->second->stream.id < b->second->stream.id; });
+    for (auto l : open)
+        End(l);
+    std::stable_sort(ended_.begin(), ended_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<RtpStream> streams;
+    for (auto& e : ended_)
+        streams.push_back(std::move(e.second));
+    ended_.clear();
+    return streams;
 }
 
 }  // namespace mervox::capture

@@ -1,12 +1,17 @@
 // Sorts captured packets into RTP streams: follows one record from the link
-// layer down to the G.723.1 frames and files it under its stream, or counts
-// why it was skipped.
+// layer down to the G.723.1 frames and hands it to its stream, or counts why
+// it was skipped. A flow becomes a stream only after kConfirmPackets packets
+// of whole frames with consistent sequence numbers; until then its packets
+// wait (a few per flow). Streams idle for kStreamIdleSeconds end.
 #pragma once
 
 #include <map>
+#include <memory>
 #include <tuple>
 
 #include "capture.h"
+#include "record_reader.h"
+#include "stream_decoder.h"
 
 namespace mervox::capture {
 
@@ -20,19 +25,42 @@ struct StreamKey {
     }
 };
 
-struct PacketSorter {
-    int linkType = -1;
-    int payloadType = 4;
-    CaptureCounters counters;
-    std::map<StreamKey, size_t> index;  // into streams
-    std::vector<RtpStream> streams;
+class PacketSorter {
+public:
+    PacketSorter(const CaptureOptions& options, StreamConsumer& consumer);
+    ~PacketSorter();
+    PacketSorter(const PacketSorter&) = delete;
+    PacketSorter& operator=(const PacketSorter&) = delete;
+
+    void Sort(const CaptureRecord& record);
+    // Ends every stream; the streams in order of their first packet.
+    std::vector<RtpStream> Finish();
+    const CaptureCounters& counters() const { return counters_; }
+
+private:
+    struct Candidate {
+        uint64_t firstRecord = 0;
+        double firstArrival = 0;
+        double lastArrival = 0;
+        std::vector<StreamPacket> pending;  // whole-frame packets, in arrival order
+    };
+    struct Live;
+
+    void Skip(SkipReason reason) { ++counters_.skipped[reason]; }
+    void ToCandidate(const StreamKey& key, StreamPacket packet, bool whole);
+    void Start(const StreamKey& key, Candidate& candidate);
+    void End(std::map<StreamKey, std::unique_ptr<Live>>::iterator live);
+    void Sweep();
+
+    CaptureOptions options_;
+    StreamConsumer& consumer_;
+    CaptureCounters counters_;
+    double now_ = 0;  // latest capture time seen
+    std::map<StreamKey, Candidate> candidates_;
+    std::map<StreamKey, std::unique_ptr<Live>> live_;
+    std::map<uint32_t, int> streamsBySsrc_;
+    size_t nextId_ = 0;
+    std::vector<std::pair<uint64_t, RtpStream>> ended_;  // by first record
 };
-
-// One capture record: `data` holds the captured bytes of a packet that was
-// `originalLength` bytes long on the wire.
-void SortPacket(PacketSorter& sorter, ByteView data, size_t originalLength, double time);
-
-// Builds every stream's timeline and drops streams without a single frame.
-std::vector<RtpStream> FinishStreams(PacketSorter& sorter);
 
 }  // namespace mervox::capture

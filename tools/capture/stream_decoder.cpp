@@ -1,43 +1,34 @@
 #include "stream_decoder.h"
 
-#include "mervox.hpp"
+#include <utility>
 
 namespace mervox::capture {
 
-bool DecodeStream(const RtpStream& stream, const PcmSink& sink)
+StreamDecoder::StreamDecoder(PcmSink sink) : decoder_(MERVOX_RATE_SELECT_6300), sink_(std::move(sink)) {}
+
+void StreamDecoder::Emit()
 {
-    Decoder decoder(1);  // as INITdec(1): 6.3 kbit/s until a frame says otherwise
-    FramePcm pcm;
-    for (const TimelineEntry& e : stream.timeline.entries) {
-        if (e.lostFrames > 0) {
-            for (uint32_t k = 0; k < e.lostFrames; ++k) {
-                decoder.Conceal(pcm);
-                if (!sink(pcm.data(), pcm.size()))
-                    return false;
-            }
-            continue;
-        }
-        if (IsSpeech(e.type)) {
-            const std::vector<uint8_t>& payload = stream.packets[e.packet].payload;
-            decoder.Decode(FrameView(payload.data() + e.offset, kFrameBytes[static_cast<int>(e.type)]), pcm);
-        } else {
-            decoder.Conceal(pcm);
-        }
-        if (!sink(pcm.data(), pcm.size()))
-            return false;
-    }
-    return true;
+    if (!sink_(pcm_.data(), pcm_.size()))
+        stopped_ = true;
 }
 
-std::vector<int16_t> DecodeStreamToPcm(const RtpStream& stream)
+void StreamDecoder::Frame(const StreamPacket& packet, const FrameSlice& frame)
 {
-    std::vector<int16_t> pcm;
-    pcm.reserve(stream.timeline.stats.TimelineFrames() * kFrameSamples);
-    DecodeStream(stream, [&](const int16_t* samples, size_t count) {
-        pcm.insert(pcm.end(), samples, samples + count);
-        return true;
-    });
-    return pcm;
+    if (stopped_)
+        return;
+    if (IsSpeech(frame.type))
+        decoder_.Decode(FrameView(packet.payload.data() + frame.offset, FrameBytes(frame.type)), pcm_);
+    else
+        decoder_.Conceal(pcm_);
+    Emit();
+}
+
+void StreamDecoder::Lost(uint64_t frames)
+{
+    for (uint64_t k = 0; k < frames && !stopped_; ++k) {
+        decoder_.Conceal(pcm_);
+        Emit();
+    }
 }
 
 }  // namespace mervox::capture

@@ -1,23 +1,35 @@
-// Decodes one stream's timeline to 16-bit PCM at 8 kHz, 240 samples per
-// frame: speech frames as they are, silence-descriptor, untransmitted and
-// missing frames as lost frames, exactly as a host drives DecSoundFrame
-// after INITdec(1).
+// Decodes one stream's timeline to 16-bit PCM at 8 kHz as it is laid out,
+// 240 samples per frame: speech frames as they are, silence-descriptor,
+// untransmitted and missing frames as lost frames, exactly as a host drives
+// DecSoundFrame after INITdec(1).
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <vector>
 
-#include "capture.h"
+#include "mervox.hpp"
+#include "stream_timeline.h"
 
 namespace mervox::capture {
 
 // Receives each decoded frame's 240 samples; returns false to stop.
 using PcmSink = std::function<bool(const int16_t* samples, size_t count)>;
 
-// Returns false if the sink stopped the decoding.
-bool DecodeStream(const RtpStream& stream, const PcmSink& sink);
+class StreamDecoder : public TimelineOutput {
+public:
+    explicit StreamDecoder(PcmSink sink);
+    void Frame(const StreamPacket& packet, const FrameSlice& frame) override;
+    void Lost(uint64_t frames) override;
+    // The sink asked to stop: nothing more is decoded.
+    bool stopped() const { return stopped_; }
 
-std::vector<int16_t> DecodeStreamToPcm(const RtpStream& stream);
+private:
+    void Emit();
+
+    Decoder decoder_;  // as INITdec(1): 6.3 kbit/s until a frame says otherwise
+    FramePcm pcm_{};
+    PcmSink sink_;
+    bool stopped_ = false;
+};
 
 }  // namespace mervox::capture

@@ -7,38 +7,50 @@
 namespace mervox::capture {
 namespace {
 
+// IP protocol numbers (IPv4 protocol field, IPv6 next header).
+constexpr uint8_t kProtoHopByHop = 0;
 constexpr uint8_t kProtoUdp = 17;
+constexpr uint8_t kProtoRouting = 43;
+constexpr uint8_t kProtoFragment = 44;
+constexpr uint8_t kProtoAuthentication = 51;
+constexpr uint8_t kProtoDestinationOptions = 60;
+
+constexpr size_t kUdpHeader = 8;
+constexpr size_t kIpv4MinHeader = 20;
+constexpr size_t kIpv6Header = 40;
+constexpr uint16_t kIpv4MoreFragments = 0x2000;
+constexpr uint16_t kIpv4FragmentOffset = 0x1fff;
 
 // UDP header inside an IP payload of `available` bytes (the IP header's own
 // length field already applied).
 UdpResult Udp(ByteView segment, UdpDatagram& out)
 {
-    if (!segment.Has(0, 8))
+    if (!segment.Has(0, kUdpHeader))
         return UdpResult::kTruncated;
     out.source.port = segment.U16(0);
     out.destination.port = segment.U16(2);
     const uint16_t length = segment.U16(4);
-    if (length < 8)
+    if (length < kUdpHeader)
         return UdpResult::kMalformed;
     if (length > segment.size)
         return UdpResult::kTruncated;
-    out.payload = ByteView{segment.data + 8, static_cast<size_t>(length) - 8};
+    out.payload = ByteView{segment.data + kUdpHeader, static_cast<size_t>(length) - kUdpHeader};
     return UdpResult::kUdp;
 }
 
 UdpResult Ipv4(ByteView ip, UdpDatagram& out)
 {
-    if (!ip.Has(0, 20))
+    if (!ip.Has(0, kIpv4MinHeader))
         return UdpResult::kTruncated;
     const size_t headerLength = (ip.U8(0) & 0x0f) * 4u;
     const size_t totalLength = ip.U16(2);
-    if (headerLength < 20 || totalLength < headerLength)
+    if (headerLength < kIpv4MinHeader || totalLength < headerLength)
         return UdpResult::kMalformed;
     if (!ip.Has(0, headerLength))
         return UdpResult::kTruncated;
     const uint16_t fragment = ip.U16(6);
-    const bool moreFragments = (fragment & 0x2000) != 0;
-    const bool laterPiece = (fragment & 0x1fff) != 0;
+    const bool moreFragments = (fragment & kIpv4MoreFragments) != 0;
+    const bool laterPiece = (fragment & kIpv4FragmentOffset) != 0;
     if (ip.U8(9) != kProtoUdp)
         return UdpResult::kNotUdp;
     if (moreFragments || laterPiece)
@@ -56,7 +68,7 @@ UdpResult Ipv4(ByteView ip, UdpDatagram& out)
 
 UdpResult Ipv6(ByteView ip, UdpDatagram& out)
 {
-    if (!ip.Has(0, 40))
+    if (!ip.Has(0, kIpv6Header))
         return UdpResult::kTruncated;
     const size_t payloadLength = ip.U16(4);
     out.source.ipVersion = out.destination.ipVersion = 6;
@@ -64,19 +76,18 @@ UdpResult Ipv6(ByteView ip, UdpDatagram& out)
     std::memcpy(out.destination.address.data(), ip.data + 24, 16);
     if (payloadLength == 0)  // jumbogram or garbage: neither carries RTP here
         return UdpResult::kMalformed;
-    if (40 + payloadLength > ip.size)
+    if (kIpv6Header + payloadLength > ip.size)
         return UdpResult::kTruncated;
-    ByteView rest = ip.Prefix(40 + payloadLength).From(40);
+    ByteView rest = ip.Prefix(kIpv6Header + payloadLength).From(kIpv6Header);
     uint8_t next = ip.U8(6);
     // Extension headers come before the transport; each names the next one.
     for (int hops = 0; hops < 16; ++hops) {
         switch (next) {
         case kProtoUdp:
             return Udp(rest, out);
-        case 0:   // hop-by-hop options
-        case 43:  // routing
-        case 60:  // destination options
-        {
+        case kProtoHopByHop:
+        case kProtoRouting:
+        case kProtoDestinationOptions: {
             if (!rest.Has(0, 2))
                 return UdpResult::kTruncated;
             const size_t length = (rest.U8(1) + 1u) * 8u;
@@ -86,7 +97,7 @@ UdpResult Ipv6(ByteView ip, UdpDatagram& out)
             rest = rest.From(length);
             break;
         }
-        case 51: {  // authentication header: length in 4-byte units, minus 2
+        case kProtoAuthentication: {  // length in 4-byte units, minus 2
             if (!rest.Has(0, 2))
                 return UdpResult::kTruncated;
             const size_t length = (rest.U8(1) + 2u) * 4u;
@@ -96,7 +107,7 @@ UdpResult Ipv6(ByteView ip, UdpDatagram& out)
             rest = rest.From(length);
             break;
         }
-        case 44: {  // fragment: only an unfragmented ("atomic") one can be read
+        case kProtoFragment: {  // only an unfragmented ("atomic") one can be read
             if (!rest.Has(0, 8))
                 return UdpResult::kTruncated;
             const uint16_t offsetAndFlag = rest.U16(2);

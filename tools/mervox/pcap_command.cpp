@@ -1,8 +1,12 @@
-// mervox pcap CAPTURE [-o PREFIX] [--json] [--payload-type N]: every
-// G.723.1 RTP stream of a packet capture to its own WAV file.
+// mervox pcap CAPTURE [-o PREFIX] [--json] [--payload-type N] [--allow-long-gaps]:
+// every G.723.1 RTP stream of a packet capture to its own WAV file, decoded
+// while the capture is read.
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,7 +23,6 @@
 #include "mervox.hpp"
 #include "names.h"
 #include "pcm_output.h"
-#include "stream_decoder.h"
 
 namespace mervox::cli {
 namespace {
@@ -28,56 +31,113 @@ using capture::CaptureCounters;
 using capture::CaptureReport;
 using capture::CaptureStatus;
 using capture::RtpStream;
-using tools::DisplayName;
-using tools::PathWithoutExtension;
+using capture::SkipReason;
 
 struct PcapOptions {
     std::string input;
     std::string prefix;
     bool json = false;
     int payloadType = 4;
+    bool allowLongGaps = false;
 };
 
-// CAPTURE without its extension, so call.pcapng gives call-0x....wav beside it.
-std::string DefaultPrefix(const std::string& input)
+bool IsDirectory(const std::string& path)
 {
-    if (input == "-")
-        return "capture";
-    return PathWithoutExtension(input);
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// PREFIX-0xSSRC.wav; a second stream with the same SSRC (other addresses)
-// gets -2, a third -3, ...
-std::vector<std::string> OutputPaths(const std::string& prefix, const std::vector<RtpStream>& streams)
+// The prefix of the output files. Default: CAPTURE without its extension,
+// so call.pcapng gives call-0x....wav beside it ("capture" for stdin). A
+// directory (an existing one, or a name ending in '/') gets the capture's
+// name inside it: -o out/ gives out/call-0x....wav.
+std::string OutputPrefix(const PcapOptions& options)
 {
-    std::map<uint32_t, int> seen;
-    std::vector<std::string> paths;
-    for (const RtpStream& s : streams) {
-        const int n = ++seen[s.ssrc];
-        paths.push_back(prefix + "-" + capture::SsrcText(s.ssrc) + (n > 1 ? "-" + std::to_string(n) : "") + ".wav");
-    }
-    return paths;
+    const std::string stem = options.input == "-" ? "capture" : PathWithoutExtension(options.input);
+    if (options.prefix.empty())
+        return stem;
+    if (options.prefix.back() != '/' && !IsDirectory(options.prefix))
+        return options.prefix;
+    const size_t slash = stem.find_last_of('/');
+    const std::string name = slash == std::string::npos ? stem : stem.substr(slash + 1);
+    return options.prefix + (options.prefix.back() == '/' ? "" : "/") + name;
 }
+
+// PREFIX-0xSSRC.wav; a second stream with the same SSRC (other addresses,
+// or after it had ended) gets -2, a third -3, ...
+std::string OutputPath(const std::string& prefix, const capture::StreamInfo& s)
+{
+    return prefix + "-" + capture::SsrcText(s.ssrc) + (s.number > 1 ? "-" + std::to_string(s.number) : "") + ".wav";
+}
+
+// One WAV file per stream, written as the stream is decoded and moved into
+// place when it ends; a stream whose file fails does not stop the others.
+class StreamFiles : public capture::StreamConsumer {
+public:
+    StreamFiles(std::string prefix, const Console& console) : prefix_(std::move(prefix)), console_(console) {}
+
+    struct File {
+        std::string path;
+        std::unique_ptr<PcmOutput> output;
+        std::string error;  // empty: written
+    };
+
+    void StreamStarted(size_t id, const capture::StreamInfo& info) override
+    {
+        File& f = files_[id];
+        f.path = OutputPath(prefix_, info);
+        f.output = PcmOutput::Open(f.path, PcmFormat::kWav, kSampleRate, &f.error);
+        if (!f.output)
+            Fail(f, f.error);
+    }
+
+    bool Samples(size_t id, const int16_t* pcm, size_t count) override
+    {
+        File& f = files_[id];
+        if (!f.output)
+            return false;
+        if (!f.output->Write(pcm, count)) {
+            Fail(f, f.output->error());
+            return false;
+        }
+        return true;
+    }
+
+    void StreamEnded(size_t id, const RtpStream&) override
+    {
+        File& f = files_[id];
+        if (f.output && !f.output->Commit())
+            Fail(f, f.output->error());
+        f.output.reset();
+    }
+
+    const File& file(size_t id) { return files_[id]; }
+    bool failed() const { return failed_; }
+
+private:
+    void Fail(File& f, const std::string& error)
+    {
+        f.error = error;
+        f.output.reset();  // discards what was written
+        console_.Error(error);
+        failed_ = true;
+    }
+
+    std::string prefix_;
+    const Console& console_;
+    std::map<size_t, File> files_;
+    bool failed_ = false;
+};
 
 // Records skipped, by reason (only the nonzero ones).
 std::vector<std::pair<std::string, uint64_t>> Skipped(const CaptureCounters& c)
 {
-    const std::pair<std::string, uint64_t> all[] = {
-        {"not_ip", c.notIp},
-        {"unsupported_link_type", c.unsupportedLink},
-        {"cut_short", c.cutShort},
-        {"malformed_ip_or_udp", c.malformedIp},
-        {"ip_fragments", c.fragments},
-        {"not_udp", c.notUdp},
-        {"udp_not_rtp", c.notRtp},
-        {"malformed_rtp", c.malformedRtp},
-        {"other_payload_type", c.otherPayloadType},
-        {"no_frames", c.emptyPackets},
-    };
     std::vector<std::pair<std::string, uint64_t>> nonzero;
-    for (const auto& entry : all)
-        if (entry.second)
-            nonzero.push_back(entry);
+    for (size_t i = 0; i < capture::kSkipReasons; ++i) {
+        const auto reason = static_cast<SkipReason>(i);
+        if (c.skipped[reason])
+            nonzero.emplace_back(capture::SkipReasonName(reason), c.skipped[reason]);
+    }
     return nonzero;
 }
 
@@ -86,9 +146,9 @@ nlohmann::ordered_json EndpointJson(const capture::Endpoint& e)
     return {{"address", capture::AddressText(e)}, {"port", e.port}};
 }
 
-nlohmann::ordered_json StreamJson(const RtpStream& s, const std::string& output)
+nlohmann::ordered_json StreamJson(const RtpStream& s, const StreamFiles::File& file)
 {
-    const capture::TimelineStats& t = s.timeline.stats;
+    const capture::TimelineStats& t = s.stats;
     return {
         {"ssrc", capture::SsrcText(s.ssrc)},
         {"source", EndpointJson(s.source)},
@@ -97,6 +157,7 @@ nlohmann::ordered_json StreamJson(const RtpStream& s, const std::string& output)
         {"packets", t.packets},
         {"duplicates", t.duplicates},
         {"reordered", t.reordered},
+        {"late", t.late},
         {"frames", t.frames},
         {"speech_frames", t.speechFrames},
         {"silence_frames", t.silenceFrames},
@@ -104,103 +165,129 @@ nlohmann::ordered_json StreamJson(const RtpStream& s, const std::string& output)
         {"rate_switches", t.rateSwitches},
         {"overlapping_frames", t.overlapping},
         {"timestamp_jumps", t.timestampJumps},
+        {"stray_timestamps", t.strayTimestamps},
+        {"sequence_restarts", t.sequenceRuns},
+        {"unfilled_frames", t.unfilledFrames},
         {"cut_short_payloads", t.cutShortPayloads},
         {"duration_seconds", t.DurationSeconds()},
         {"first_packet_time", s.firstArrival},
-        {"output", output},
+        {"output", file.path},
+        {"written", file.error.empty()},
     };
 }
 
-void PrintJson(const std::string& name, const CaptureReport& r, const std::vector<std::string>& outputs)
+void PrintJson(const std::string& name, const CaptureReport& r, StreamFiles& files)
 {
     nlohmann::ordered_json j;
     j["capture"] = name;
     j["truncated"] = r.status == CaptureStatus::kTruncated;
     if (!r.message.empty())
         j["message"] = r.message;
-    j["link_type"] = r.linkType;
+    j["link_type"] = r.linkTypes.empty() ? -1 : r.linkTypes.front();
+    j["link_types"] = r.linkTypes;
     j["records"] = r.counters.records;
     j["skipped"] = nlohmann::ordered_json::object();
     for (const auto& [reason, count] : Skipped(r.counters))
         j["skipped"][reason] = count;
+    j["reorder_window_packets"] = capture::kReorderWindow;
     j["streams"] = nlohmann::ordered_json::array();
-    for (size_t i = 0; i < r.streams.size(); ++i)
-        j["streams"].push_back(StreamJson(r.streams[i], outputs[i]));
+    for (const RtpStream& s : r.streams)
+        j["streams"].push_back(StreamJson(s, files.file(s.id)));
     // File names need not be UTF-8; dump() would throw on them.
     std::printf("%s\n", j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
 }
 
-void PrintText(const std::string& name, const CaptureReport& r, const std::vector<std::string>& outputs)
+unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
+
+void PrintText(const std::string& name, const CaptureReport& r, StreamFiles& files)
 {
-    std::printf("capture: %s, %llu records, %zu G.723.1 stream%s\n", name.c_str(),
-                static_cast<unsigned long long>(r.counters.records), r.streams.size(),
-                r.streams.size() == 1 ? "" : "s");
+    std::printf("capture: %s, %llu records, %zu G.723.1 stream%s\n", name.c_str(), U(r.counters.records),
+                r.streams.size(), r.streams.size() == 1 ? "" : "s");
     const auto skipped = Skipped(r.counters);
     if (!skipped.empty()) {
         std::printf("skipped:");
         for (size_t i = 0; i < skipped.size(); ++i)
-            std::printf("%s %s %llu", i ? "," : "", skipped[i].first.c_str(),
-                        static_cast<unsigned long long>(skipped[i].second));
+            std::printf("%s %s %llu", i ? "," : "", skipped[i].first.c_str(), U(skipped[i].second));
         std::printf("\n");
     }
-    for (size_t i = 0; i < r.streams.size(); ++i) {
-        const RtpStream& s = r.streams[i];
-        const capture::TimelineStats& t = s.timeline.stats;
+    for (const RtpStream& s : r.streams) {
+        const capture::TimelineStats& t = s.stats;
         std::printf("\nstream %s  %s -> %s  payload type %d\n", capture::SsrcText(s.ssrc).c_str(),
                     capture::EndpointText(s.source).c_str(), capture::EndpointText(s.destination).c_str(),
                     s.payloadType);
-        std::printf("  packets:        %llu (%llu duplicates, %llu reordered)\n",
-                    static_cast<unsigned long long>(t.packets), static_cast<unsigned long long>(t.duplicates),
-                    static_cast<unsigned long long>(t.reordered));
-        std::printf("  frames:         %llu (%llu speech, %llu silence)\n", static_cast<unsigned long long>(t.frames),
-                    static_cast<unsigned long long>(t.speechFrames), static_cast<unsigned long long>(t.silenceFrames));
-        std::printf("  lost frames:    %llu\n", static_cast<unsigned long long>(t.lostFrames));
-        std::printf("  rate switches:  %llu\n", static_cast<unsigned long long>(t.rateSwitches));
+        std::printf("  packets:        %llu (%llu duplicates, %llu reordered)\n", U(t.packets), U(t.duplicates),
+                    U(t.reordered));
+        if (t.late)
+            std::printf("  late packets:   %llu (behind the %lld-packet reordering window, dropped)\n", U(t.late),
+                        static_cast<long long>(capture::kReorderWindow));
+        std::printf("  frames:         %llu (%llu speech, %llu silence)\n", U(t.frames), U(t.speechFrames),
+                    U(t.silenceFrames));
+        std::printf("  lost frames:    %llu\n", U(t.lostFrames));
+        std::printf("  rate switches:  %llu\n", U(t.rateSwitches));
         if (t.overlapping || t.timestampJumps || t.cutShortPayloads)
             std::printf("  anomalies:      %llu overlapping frames, %llu timestamp jumps, %llu cut-short payloads\n",
-                        static_cast<unsigned long long>(t.overlapping),
-                        static_cast<unsigned long long>(t.timestampJumps),
-                        static_cast<unsigned long long>(t.cutShortPayloads));
+                        U(t.overlapping), U(t.timestampJumps), U(t.cutShortPayloads));
+        if (t.strayTimestamps || t.sequenceRuns)
+            std::printf("  placed by sequence: %llu stray timestamps; %llu sequence restarts\n", U(t.strayTimestamps),
+                        U(t.sequenceRuns));
+        if (t.unfilledFrames)
+            std::printf("  unfilled gaps:  %llu frames (%.2f s) beyond the concealment limit\n", U(t.unfilledFrames),
+                        static_cast<double>(t.unfilledFrames) * 0.03);
         std::printf("  duration:       %.2f s\n", t.DurationSeconds());
-        std::printf("  output:         %s\n", outputs[i].c_str());
+        const StreamFiles::File& f = files.file(s.id);
+        std::printf("  output:         %s%s\n", f.path.c_str(), f.error.empty() ? "" : " (not written)");
     }
 }
 
-// Decodes one stream into its WAV file; empty on success, else the error.
-std::string WriteStream(const RtpStream& stream, const std::string& path, Console& console)
+std::string NoStreamMessage(const std::string& name, const PcapOptions& options, const CaptureReport& report)
 {
-    tools::Result<std::unique_ptr<tools::PcmSink>> out = tools::OpenPcmOutput(path, tools::PcmFormat::kWav);
-    if (!out.ok())
-        return out.status().message();
-    tools::PcmSink& sink = *out.value();
-    const std::string label = "decoding " + capture::SsrcText(stream.ssrc);
-    const size_t total = stream.timeline.stats.TimelineFrames();
-    size_t done = 0;
-    tools::Status status;
-    capture::DecodeStream(stream, [&](const int16_t* samples, size_t count) {
-        console.Progress(label, ++done, total);
-        status = sink.Write(samples, count);
-        return status.ok();
-    });
-    console.EndProgress();
-    if (status.ok())
-        status = sink.Finish();
-    return status.ok() ? "" : status.message();
+    const CaptureCounters& c = report.counters;
+    std::string why = name + ": no G.723.1 RTP stream (payload type " + std::to_string(options.payloadType) +
+                      ") in " + std::to_string(c.records) + " records";
+    if (!report.message.empty() && report.status == CaptureStatus::kOk)
+        why += "; " + report.message;
+    const uint64_t other = c.skipped[SkipReason::kOtherPayloadType];
+    if (other > 0)
+        why += "; " + std::to_string(other) +
+               (other == 1 ? " RTP packet of another payload type" : " RTP packets of other payload types") +
+               " (a dynamic mapping needs --payload-type N)";
+    return why;
 }
 
 int RunPcap(const PcapOptions& options, const GlobalOptions& global)
 {
     Console console(global.quiet);
     const std::string name = DisplayName(options.input);
-    const tools::Status probed = tools::ProbeInput(options.input, "not a capture");
-    if (!probed.ok()) {
-        console.Error(probed.message());
-        return probed.code();
+    if (options.prefix == "-") {
+        console.Error("-o -: pcap writes one WAV file per stream, not one stream to stdout; give a prefix or a "
+                      "directory");
+        return kExitUsage;
+    }
+    if (options.input != "-") {
+        std::FILE* probe = std::fopen(options.input.c_str(), "rb");
+        if (!probe) {
+            console.Error(name + ": cannot open: " + std::strerror(errno));
+            return kExitBadInput;
+        }
+        const bool empty = std::fgetc(probe) == EOF;
+        const bool failed = std::ferror(probe) != 0;
+        const int readErrno = errno;
+        std::fclose(probe);
+        if (failed) {
+            console.Error(name + ": cannot read: " + std::strerror(readErrno));
+            return kExitBadInput;
+        }
+        if (empty) {
+            console.Error(name + ": empty file, not a capture");
+            return kExitBadInput;
+        }
     }
 
     capture::CaptureOptions captureOptions;
     captureOptions.payloadType = options.payloadType;
-    const CaptureReport report = capture::ReadCaptureFile(options.input, captureOptions);
+    captureOptions.timeline.limitConcealment = !options.allowLongGaps;
+    StreamFiles files(OutputPrefix(options), console);
+    const CaptureReport report = capture::ReadCapture(options.input, captureOptions, files);
     if (report.status == CaptureStatus::kNotACapture) {
         console.Error(name + ": not a pcap or pcapng capture (" + report.message + ")");
         return kExitBadInput;
@@ -208,40 +295,32 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
     if (report.status == CaptureStatus::kTruncated)
         console.Warning(name + ": capture cut short or damaged after " + std::to_string(report.counters.records) +
                         " records (" + report.message + "); using what was read");
+    for (const RtpStream& s : report.streams)
+        if (s.stats.unfilledFrames > 0)
+            console.Warning(name + ": stream " + capture::SsrcText(s.ssrc) + ": " +
+                            std::to_string(s.stats.unfilledFrames) +
+                            " missing frames left out: its gaps exceed what its frames and the capture's "
+                            "duration account for (--allow-long-gaps fills them)");
 
-    const std::string prefix = options.prefix.empty() ? DefaultPrefix(options.input) : options.prefix;
-    const std::vector<std::string> outputs = OutputPaths(prefix, report.streams);
     if (options.json)
-        PrintJson(name, report, outputs);
+        PrintJson(name, report, files);
     else if (!global.quiet)
-        PrintText(name, report, outputs);
+        PrintText(name, report, files);
     const bool reportWritten = std::fflush(stdout) == 0 && !std::ferror(stdout);
+    const int reportErrno = errno;
 
+    int status = kExitOk;
     if (report.streams.empty()) {
-        std::string why = name + ": no G.723.1 RTP stream (payload type " + std::to_string(options.payloadType) +
-                          ") in " + std::to_string(report.counters.records) + " records";
-        if (!report.message.empty() && report.status == CaptureStatus::kOk)
-            why += "; " + report.message;
-        if (report.counters.otherPayloadType > 0)
-            why += "; " + std::to_string(report.counters.otherPayloadType) +
-                   (report.counters.otherPayloadType == 1 ? " RTP packet of another payload type"
-                                                          : " RTP packets of other payload types") +
-                   " (a dynamic mapping needs --payload-type N)";
-        console.Error(why);
-        return kExitBadInput;
+        console.Error(NoStreamMessage(name, options, report));
+        status = kExitBadInput;
     }
-    for (size_t i = 0; i < report.streams.size(); ++i) {
-        const std::string error = WriteStream(report.streams[i], outputs[i], console);
-        if (!error.empty()) {
-            console.Error(error);
-            return kExitOutputError;
-        }
-    }
+    if (files.failed())
+        status = std::max<int>(status, kExitOutputError);
     if (!reportWritten) {
-        console.Error("<stdout>: cannot write the report: " + std::string(std::strerror(errno)));
-        return kExitOutputError;
+        console.Error("<stdout>: cannot write the report: " + std::string(std::strerror(reportErrno)));
+        status = std::max<int>(status, kExitOutputError);
     }
-    return kExitOk;
+    return status;
 }
 
 }  // namespace
@@ -253,12 +332,16 @@ Subcommand AddPcapCommand(CLI::App& parent)
         "pcap", "Decode every G.723.1 RTP stream of a pcap or pcapng capture to PREFIX-0xSSRC.wav");
     app->add_option("CAPTURE", options->input, "Capture file (pcap or pcapng), '-' for stdin")->required();
     app->add_option("-o,--output", options->prefix,
-                    "Prefix of the WAV files: PREFIX-0xSSRC.wav. Default: CAPTURE without its extension "
-                    "('capture' when reading stdin)");
+                    "Prefix of the WAV files: PREFIX-0xSSRC.wav; a directory (or a name ending in '/') puts "
+                    "CAPTURE's name inside it. Default: CAPTURE without its extension ('capture' when reading "
+                    "stdin)");
     app->add_flag("--json", options->json, "Print the per-stream report as JSON");
     app->add_option("--payload-type", options->payloadType,
                     "RTP payload type carrying G.723.1 (default 4; for dynamic mappings)")
         ->check(CLI::Range(0, 127));
+    app->add_flag("--allow-long-gaps", options->allowLongGaps,
+                  "Fill every gap with lost frames, even beyond what a stream's frames and the capture's duration "
+                  "account for (each gap still at most 60 s)");
     return {app, [options](const GlobalOptions& global) { return RunPcap(*options, global); }};
 }
 
