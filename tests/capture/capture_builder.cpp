@@ -117,15 +117,30 @@ Bytes Ethernet(const Bytes& ip, uint16_t vlan)
     return b;
 }
 
-PcapWriter::PcapWriter(int linkType)
+Bytes PcapFileHeader(int linkType)
 {
-    PutLe32(bytes_, 0xa1b2c3d4);
-    PutLe32(bytes_, 0x00040002);  // version 2.4
-    PutLe32(bytes_, 0);           // time zone
-    PutLe32(bytes_, 0);           // accuracy
-    PutLe32(bytes_, 65535);       // snap length
-    PutLe32(bytes_, static_cast<uint32_t>(linkType));
+    Bytes b;
+    PutLe32(b, 0xa1b2c3d4);
+    PutLe32(b, 0x00040002);  // version 2.4
+    PutLe32(b, 0);           // time zone
+    PutLe32(b, 0);           // accuracy
+    PutLe32(b, 65535);       // snap length
+    PutLe32(b, static_cast<uint32_t>(linkType));
+    return b;
 }
+
+Bytes PcapRecord(const Bytes& packet, uint32_t seconds, uint32_t microseconds)
+{
+    Bytes b;
+    PutLe32(b, seconds);
+    PutLe32(b, microseconds);
+    PutLe32(b, static_cast<uint32_t>(packet.size()));
+    PutLe32(b, static_cast<uint32_t>(packet.size()));
+    b.insert(b.end(), packet.begin(), packet.end());
+    return b;
+}
+
+PcapWriter::PcapWriter(int linkType) : bytes_(PcapFileHeader(linkType)) {}
 
 void PcapWriter::Add(const Bytes& packet, uint32_t originalLength)
 {
@@ -135,6 +150,77 @@ void PcapWriter::Add(const Bytes& packet, uint32_t originalLength)
     PutLe32(bytes_, static_cast<uint32_t>(packet.size()));
     PutLe32(bytes_, originalLength ? originalLength : static_cast<uint32_t>(packet.size()));
     bytes_.insert(bytes_.end(), packet.begin(), packet.end());
+}
+
+void PcapngWriter::Put16(Bytes& b, uint16_t v) const
+{
+    if (bigEndian_)
+        mervox::capture::test::Put16(b, v);
+    else
+        b.insert(b.end(), {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)});
+}
+
+void PcapngWriter::Put32(Bytes& b, uint32_t v) const
+{
+    if (bigEndian_) {
+        mervox::capture::test::Put32(b, v);
+    } else {
+        Put16(b, static_cast<uint16_t>(v));
+        Put16(b, static_cast<uint16_t>(v >> 16));
+    }
+}
+
+void PcapngWriter::Block(uint32_t type, const Bytes& body)
+{
+    Bytes padded = body;
+    padded.resize((body.size() + 3) / 4 * 4, 0);
+    const auto length = static_cast<uint32_t>(padded.size() + 12);
+    Put32(bytes_, type);
+    Put32(bytes_, length);
+    bytes_.insert(bytes_.end(), padded.begin(), padded.end());
+    Put32(bytes_, length);
+}
+
+void PcapngWriter::Section(bool bigEndian)
+{
+    bigEndian_ = bigEndian;
+    interfaces_ = 0;
+    Bytes body;
+    Put32(body, 0x1a2b3c4d);  // byte-order magic
+    Put16(body, 1);           // version 1.0
+    Put16(body, 0);
+    Put32(body, 0xffffffff);  // section length not given
+    Put32(body, 0xffffffff);
+    Block(0x0a0d0d0a, body);
+}
+
+uint32_t PcapngWriter::Interface(uint16_t linkType, uint8_t tsresol)
+{
+    Bytes body;
+    Put16(body, linkType);
+    Put16(body, 0);
+    Put32(body, 65535);  // snap length
+    if (tsresol) {
+        Put16(body, 9);  // if_tsresol
+        Put16(body, 1);
+        body.insert(body.end(), {tsresol, 0, 0, 0});
+        Put16(body, 0);  // end of options
+        Put16(body, 0);
+    }
+    Block(1, body);
+    return interfaces_++;
+}
+
+void PcapngWriter::Add(uint32_t interface, const Bytes& packet, uint64_t units)
+{
+    Bytes body;
+    Put32(body, interface);
+    Put32(body, static_cast<uint32_t>(units >> 32));
+    Put32(body, static_cast<uint32_t>(units));
+    Put32(body, static_cast<uint32_t>(packet.size()));
+    Put32(body, static_cast<uint32_t>(packet.size()));
+    body.insert(body.end(), packet.begin(), packet.end());
+    Block(6, body);
 }
 
 std::vector<Bytes> StreamFrames(const std::string& corpusFile)

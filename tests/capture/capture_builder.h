@@ -38,13 +38,41 @@ Bytes Ethernet(const Bytes& ip, uint16_t vlan = 0);
 class PcapWriter {
 public:
     explicit PcapWriter(int linkType = 1);
-    // originalLength 0: the whole packet was captured.
+    // originalLength 0: the whole packet was captured. Records are 1/33 s
+    // apart, from 1700000000 s.
     void Add(const Bytes& packet, uint32_t originalLength = 0);
     const Bytes& bytes() const { return bytes_; }
 
 private:
     Bytes bytes_;
     uint32_t records_ = 0;
+};
+
+// The pieces of a classic pcap file, for captures written as they are made.
+Bytes PcapFileHeader(int linkType);
+Bytes PcapRecord(const Bytes& packet, uint32_t seconds, uint32_t microseconds);
+
+// pcapng file bytes: sections in either byte order, interfaces with their
+// own link types, enhanced packet blocks.
+class PcapngWriter {
+public:
+    PcapngWriter() { Section(false); }
+    // Starts a new section (its interfaces count from 0 again).
+    void Section(bool bigEndian);
+    // Returns the interface's number. tsresol: the if_tsresol option byte
+    // (6 = microseconds, 9 = nanoseconds); 0 leaves it out.
+    uint32_t Interface(uint16_t linkType, uint8_t tsresol = 0);
+    // `units` in the interface's timestamp resolution.
+    void Add(uint32_t interface, const Bytes& packet, uint64_t units);
+    const Bytes& bytes() const { return bytes_; }
+
+private:
+    void Block(uint32_t type, const Bytes& body);
+    void Put16(Bytes& b, uint16_t v) const;
+    void Put32(Bytes& b, uint32_t v) const;
+    Bytes bytes_;
+    bool bigEndian_ = false;
+    uint32_t interfaces_ = 0;  // in the current section
 };
 
 // Frames of a corpus stream file, one per element.

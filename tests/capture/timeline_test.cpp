@@ -174,6 +174,148 @@ TEST(Timeline, PacketsWithoutFramesKeepTheirPlace)
     EXPECT_EQ(t.stats.cutShortPayloads, 1u);
 }
 
+// `count` one-frame packets, sequence numbers and timestamps running on
+// (each wrapping as it does on the wire).
+std::vector<StreamPacket> Packets(uint16_t firstSequence, uint32_t firstTimestamp, size_t count, const std::string& types = "0")
+{
+    std::vector<StreamPacket> p;
+    for (size_t k = 0; k < count; ++k)
+        p.push_back(Packet(static_cast<uint16_t>(firstSequence + k),
+                           firstTimestamp + static_cast<uint32_t>(240 * types.size() * k), types));
+    return p;
+}
+
+std::vector<StreamPacket> Join(std::vector<StreamPacket> a, const std::vector<StreamPacket>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST(Timeline, SequenceNumberJumpsStartANewRunEitherWay)
+{
+    // A sender that renumbers its packets mid-call, timestamps running on:
+    // forward (100-149, then 40050-40099) and back (30000-30049, then
+    // 150-199). Every frame is kept, in one piece.
+    for (const auto& [first, second] : {std::pair<uint16_t, uint16_t>{100, 40050}, {30000, 150}, {65500, 20000}}) {
+        SCOPED_TRACE(second);
+        const std::vector<StreamPacket> p = Join(Packets(first, 8000, 50), Packets(second, 8000 + 50 * 240, 50));
+        const Timeline t = BuildTimeline(p);
+        EXPECT_EQ(t.stats.frames, 100u);
+        EXPECT_EQ(t.stats.lostFrames, 0u);
+        EXPECT_EQ(t.stats.overlapping, 0u);
+        EXPECT_EQ(t.stats.reordered, 0u);
+        EXPECT_EQ(t.stats.sequenceRuns, 1u);
+        ASSERT_EQ(t.entries.size(), 100u);
+        for (size_t k = 0; k < t.entries.size(); ++k)
+            ASSERT_EQ(t.entries[k].packet, k);
+    }
+}
+
+TEST(Timeline, AfterARestartTheOldRunsStragglersAreLate)
+{
+    // Packet 148 of the old numbering arrives after the new run began.
+    std::vector<StreamPacket> p = Join(Packets(100, 0, 50), Packets(40050, 50 * 240, 20));
+    StreamPacket straggler = p[48];
+    p.erase(p.begin() + 48);
+    p.insert(p.begin() + 55, straggler);
+    const Timeline t = BuildTimeline(p);
+    EXPECT_EQ(t.stats.sequenceRuns, 1u);
+    EXPECT_EQ(t.stats.late, 1u);
+    EXPECT_EQ(t.stats.frames, 69u);
+    EXPECT_EQ(t.stats.lostFrames, 1u);  // its slot, concealed
+}
+
+TEST(Timeline, PacketsBeyondTheReorderingWindowAreLate)
+{
+    // A packet is put in place until a later one has left the window:
+    // packet 10 arrives after packet 10 + window (just in time), packet 20
+    // after packet 21 + window (too late).
+    const std::vector<StreamPacket> call = Packets(0, 0, 200);
+    std::vector<StreamPacket> p;
+    for (size_t k = 0; k < call.size(); ++k) {
+        if (k != 10 && k != 20)
+            p.push_back(call[k]);
+        if (k == 10 + kReorderWindow)
+            p.push_back(call[10]);
+        if (k == 21 + kReorderWindow)
+            p.push_back(call[20]);
+    }
+    const Timeline t = BuildTimeline(p);
+    EXPECT_EQ(t.stats.reordered, 1u);
+    EXPECT_EQ(t.stats.late, 1u);
+    EXPECT_EQ(t.stats.duplicates, 0u);
+    EXPECT_EQ(t.stats.frames, 199u);
+    EXPECT_EQ(t.stats.lostFrames, 1u);
+    // A duplicate of a packet long placed is still a duplicate.
+    p.push_back(call[150]);
+    EXPECT_EQ(BuildTimeline(p).stats.duplicates, 1u);
+}
+
+TEST(Timeline, AStrayTimestampIsPlacedBySequenceNumber)
+{
+    // One packet 30 s ahead (or behind) of its neighbours: in the middle of
+    // a 3000-packet call, or as the first packet.
+    constexpr uint32_t kThirtySeconds = 30 * 8000;
+    for (const size_t at : {size_t{1500}, size_t{0}}) {
+        for (const bool ahead : {true, false}) {
+            if (at == 0 && !ahead)
+                continue;  // a first packet followed by 30 s of silence is just that
+            SCOPED_TRACE(std::to_string(at) + (ahead ? " ahead" : " behind"));
+            std::vector<StreamPacket> p = Packets(7, 1000000, 3000);
+            p[at].timestamp += ahead ? kThirtySeconds : -kThirtySeconds;
+            const Timeline t = BuildTimeline(p);
+            EXPECT_EQ(t.stats.strayTimestamps, 1u);
+            EXPECT_EQ(t.stats.frames, 3000u);
+            EXPECT_EQ(t.stats.lostFrames, 0u);
+            EXPECT_EQ(t.stats.overlapping, 0u);
+            EXPECT_EQ(t.entries.size(), 3000u);
+            EXPECT_EQ(t.entries[at].packet, at);
+        }
+    }
+}
+
+TEST(Timeline, SilenceBetweenTalkSpurtsIsNoStrayTimestamp)
+{
+    // 5 s without packets, and a lone packet between two silences.
+    const std::vector<StreamPacket> p =
+        Join(Join(Packets(1, 0, 20), Packets(21, 240 * (20 + 166), 1)), Packets(22, 240 * (21 + 2 * 166), 20));
+    const Timeline t = BuildTimeline(p);
+    EXPECT_EQ(t.stats.strayTimestamps, 0u);
+    EXPECT_EQ(t.stats.lostFrames, 2u * 166);
+    EXPECT_EQ(t.stats.frames, 41u);
+}
+
+TEST(Timeline, ConcealmentIsBoundedByTheFramesAndTheCaptureTime)
+{
+    // 3000 untransmitted one-byte frames, 59.97 s apart, received within
+    // 90 s: without a bound, 50 hours of concealment.
+    std::vector<StreamPacket> p;
+    for (uint16_t k = 0; k < 3000; ++k) {
+        p.push_back(Packet(k, k * 1999u * 240, "3"));
+        p.back().arrival = 1000 + k * 0.03;
+    }
+    const Timeline bounded = BuildTimeline(p);
+    // Nothing real: the allowance plus what the capture's 90 s can hold.
+    EXPECT_LE(bounded.stats.lostFrames, kConcealAllowance);
+    EXPECT_EQ(bounded.stats.lostFrames + bounded.stats.unfilledFrames, 2999u * 1998);
+    EXPECT_EQ(bounded.stats.frames, 3000u);
+
+    TimelineRules unbounded;
+    unbounded.limitConcealment = false;
+    EXPECT_EQ(BuildTimeline(p, unbounded).stats.lostFrames, 2999u * 1998);
+
+    // Real speech with long silences, received over as long a time: 50
+    // talk spurts of 20 frames, each followed by 3 s without packets.
+    p.clear();
+    for (uint16_t k = 0; k < 1000; ++k) {
+        p.push_back(Packet(k, 240u * (k + k / 20 * 100u)));
+        p.back().arrival = 1000 + p.back().timestamp / 8000.0;
+    }
+    const Timeline speech = BuildTimeline(p);
+    EXPECT_EQ(speech.stats.unfilledFrames, 0u);
+    EXPECT_EQ(speech.stats.lostFrames, 49u * 100);
+}
+
 TEST(Timeline, EmptyStream)
 {
     const Timeline t = BuildTimeline({});
