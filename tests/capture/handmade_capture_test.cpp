@@ -111,6 +111,116 @@ TEST(HandmadeCapture, EveryLinkTypeGivesTheSameStream)
     }
 }
 
+// pcapng: every interface has its own link type, and a later section (here
+// big-endian) may bring others. One call per interface, all decoded.
+TEST(HandmadeCapture, PcapngInterfacesWithDifferentLinkTypes)
+{
+    const Bytes sll = {0, 0, 0, 1, 0, 6, 1, 2, 3, 4, 5, 6, 0, 0, 0x08, 0x00};
+    const Bytes sll2 = {0x08, 0x00, 0, 0, 0, 0, 0, 1, 0, 1, 0, 6, 1, 2, 3, 4, 5, 6, 0, 0};
+    test::PcapngWriter w;
+    const uint32_t ethernet = w.Interface(kLinkEthernet);
+    const uint32_t raw = w.Interface(kLinkRaw, 9);  // nanosecond timestamps
+    const uint32_t cooked = w.Interface(kLinkLinuxSll);
+    const std::vector<Bytes> a = CallPackets(10, 1, 0, 0xa), b = CallPackets(10, 1, 0, 0xb),
+                             c = CallPackets(10, 1, 0, 0xc), d = CallPackets(10, 1, 0, 0xd);
+    for (size_t k = 0; k < 10; ++k) {
+        w.Add(ethernet, test::Ethernet(Ipv4(a[k])), 1700000000000000u + 30000 * k);
+        w.Add(raw, Ipv4(b[k]), 1700000000000000000u + 30000000 * k);
+        w.Add(cooked, Concat({sll, Ipv4(c[k])}), 1700000000000000u + 30000 * k);
+    }
+    w.Section(true);
+    const uint32_t cooked2 = w.Interface(kLinkLinuxSll2);
+    for (size_t k = 0; k < 10; ++k)
+        w.Add(cooked2, Concat({sll2, Ipv4(d[k])}), 1700000001000000u + 30000 * k);
+    w.Add(7, Ipv4(d[0]), 0);  // an interface the section never described
+
+    const CaptureReport r = ReadCaptureBytes(w.bytes().data(), w.bytes().size());
+    ASSERT_EQ(r.status, CaptureStatus::kOk) << r.message;
+    EXPECT_EQ(r.linkTypes, (std::vector<int>{kLinkEthernet, kLinkRaw, kLinkLinuxSll, kLinkLinuxSll2}));
+    EXPECT_EQ(r.counters.skipped[SkipReason::kUnknownInterface], 1u);
+    ASSERT_EQ(r.streams.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(r.streams[i].ssrc, 0xau + i);
+        EXPECT_EQ(r.streams[i].stats.frames, 10u);
+        EXPECT_EQ(r.streams[i].pcm, r.streams[0].pcm);
+    }
+    EXPECT_DOUBLE_EQ(r.streams[1].firstArrival, 1700000000.0);
+    EXPECT_DOUBLE_EQ(r.streams[3].firstArrival, 1700000001.0);
+}
+
+// Ordinary UDP traffic that happens to carry version 2 and payload type 4
+// where RTP would: DNS with 0x80.. identifiers and 0x..04 low bytes, even
+// with payloads as long as a frame. Beside it, one call.
+TEST(HandmadeCapture, DnsTrafficIsNoStream)
+{
+    test::PcapWriter w;
+    const std::vector<Bytes> call = CallPackets(100, 1, 0);
+    std::mt19937 random(53);
+    for (size_t k = 0; k < 5000; ++k) {
+        const auto id = static_cast<uint16_t>(0x8004 | (random() & 0x3f00) | (random() & 0x80));
+        const bool response = k % 2;
+        Bytes dns = {static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id), static_cast<uint8_t>(response ? 0x81 : 0x01),
+                     static_cast<uint8_t>(response ? 0x80 : 0x00), 0, 1, 0, response, 0, 0, 0, 0};
+        // A name whose first label is 12 letters long: 24 bytes, as a 6.3 kbit/s frame.
+        const Bytes question = {12, 'r', 'e', 's', 'o', 'l', 'v', 'e', 'r', 't', 'e', 's', 't', 3, 'o', 'r', 'g',
+                                0, 0, 1, 0, 1, 0, 0};
+        dns.insert(dns.end(), question.begin(), question.end());
+        const auto port = static_cast<uint16_t>(40000 + random() % 3);  // a few client ports, reused
+        w.Add(test::Ethernet(response ? test::Ipv4Udp("192.0.2.53", 53, "192.0.2.10", port, dns)
+                                      : test::Ipv4Udp("192.0.2.10", port, "192.0.2.53", 53, dns)));
+        if (k % 50 == 0)
+            w.Add(test::Ethernet(Ipv4(call[k / 50])));
+    }
+    const CaptureReport r = Read(w);
+    ASSERT_EQ(r.streams.size(), 1u);
+    EXPECT_EQ(r.streams[0].ssrc, 0xabcdef01u);
+    EXPECT_EQ(r.streams[0].stats.frames, 100u);
+    // Whole frames, but never several with sequence numbers that go on (the
+    // DNS flags stand where the sequence number would).
+    EXPECT_GT(r.counters.skipped[SkipReason::kTooFewPackets], 0u);
+    uint64_t skipped = 0;
+    for (uint64_t n : r.counters.skipped.counts)
+        skipped += n;
+    EXPECT_EQ(skipped, 5000u);
+    EXPECT_EQ(r.counters.records, 5100u);
+}
+
+// A few datagrams of whole frames are no stream yet; three with close
+// sequence numbers are.
+TEST(HandmadeCapture, AStreamTakesSeveralConsistentPackets)
+{
+    const std::vector<Bytes> call = CallPackets(3, 500, 0);
+    test::PcapWriter twoPackets;
+    twoPackets.Add(test::Ethernet(Ipv4(call[0])));
+    twoPackets.Add(test::Ethernet(Ipv4(call[1])));
+    EXPECT_TRUE(Read(twoPackets).streams.empty());
+
+    test::PcapWriter farApart = twoPackets;
+    Bytes far = call[2];
+    far[2] ^= 0x40;  // sequence number 500 + 2 + 16384
+    farApart.Add(test::Ethernet(Ipv4(far)));
+    const CaptureReport r = Read(farApart);
+    EXPECT_TRUE(r.streams.empty());
+    EXPECT_EQ(r.counters.skipped[SkipReason::kTooFewPackets], 3u);
+
+    test::PcapWriter three = twoPackets;
+    three.Add(test::Ethernet(Ipv4(call[2])));
+    ASSERT_EQ(Read(three).streams.size(), 1u);
+    EXPECT_EQ(Read(three).streams[0].stats.frames, 3u);
+
+    // Payloads that are not whole frames (a 6.3 kbit/s frame and 3 bytes more).
+    test::PcapWriter notFrames;
+    for (uint16_t k = 0; k < 5; ++k) {
+        test::Rtp h;
+        h.sequence = k;
+        h.timestamp = 240u * k;
+        notFrames.Add(test::Ethernet(Ipv4(test::RtpBytes(h, Bytes(27, 0x40)))));
+    }
+    const CaptureReport n = Read(notFrames);
+    EXPECT_TRUE(n.streams.empty());
+    EXPECT_EQ(n.counters.skipped[SkipReason::kNotG7231], 5u);
+}
+
 TEST(HandmadeCapture, UnsupportedLinkTypeIsReported)
 {
     test::PcapWriter w(105);  // 802.11

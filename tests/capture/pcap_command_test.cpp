@@ -16,6 +16,14 @@
 namespace mervox::capture {
 namespace {
 
+// The command under test; MERVOX_TEST_CLI runs these tests on another build
+// of it (an older one, to see a test fail before its fix).
+std::string Cli()
+{
+    const char* other = std::getenv("MERVOX_TEST_CLI");
+    return other && *other ? other : MERVOX_CLI_PATH;
+}
+
 struct CommandResult {
     int exitCode = -1;
     std::string out;
@@ -43,7 +51,7 @@ protected:
     CommandResult Mervox(const std::string& arguments) const
     {
         const std::string out = dir_ + "/stdout", err = dir_ + "/stderr";
-        const std::string command = std::string(MERVOX_CLI_PATH) + " " + arguments + " >'" + out + "' 2>'" + err + "'";
+        const std::string command = Cli() + " " + arguments + " >'" + out + "' 2>'" + err + "'";
         const int status = std::system(command.c_str());
         CommandResult r;
         r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -121,11 +129,131 @@ TEST_F(PcapCommand, DecodesBothCallsOfTheCorpusCapture)
 
 TEST_F(PcapCommand, ReportThatCannotBeWrittenFails)
 {
-    const std::string command =
-        std::string(MERVOX_CLI_PATH) + " pcap '" + kCall + "' -o '" + dir_ + "/full' >/dev/full 2>/dev/null";
+    const std::string command = Cli() + " pcap '" + kCall + "' -o '" + dir_ + "/full' >/dev/full 2>'" + dir_ +
+                                "/stderr'";
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 3);
+    // The error of the failed write, not whatever errno held later.
+    EXPECT_NE(Slurp(dir_ + "/stderr").find("No space left on device"), std::string::npos) << Slurp(dir_ + "/stderr");
+}
+
+TEST_F(PcapCommand, OneOutputThatCannotBeWrittenDoesNotStopTheOthers)
+{
+    ASSERT_EQ(std::system(("mkdir '" + dir_ + "/c-0x11223344.wav'").c_str()), 0);
+    const CommandResult r = Mervox("pcap --json '" + kCall + "' -o '" + dir_ + "/c'");
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.err.find(dir_ + "/c-0x11223344.wav"), std::string::npos) << r.err;
+    EXPECT_EQ(WavSamples(dir_ + "/c-0x55667788.wav").size(), 3906u * 240);
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["streams"][0]["written"], false);
+    EXPECT_EQ(j["streams"][1]["written"], true);
+}
+
+TEST_F(PcapCommand, OutputIntoADirectory)
+{
+    ASSERT_EQ(std::system(("mkdir '" + dir_ + "/out'").c_str()), 0);
+    // A name ending in '/', or an existing directory: the capture's name inside it.
+    for (const std::string& o : {dir_ + "/out/", dir_ + "/out"}) {
+        SCOPED_TRACE(o);
+        const CommandResult r = Mervox("-q pcap '" + kCall + "' -o '" + o + "'");
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(WavSamples(dir_ + "/out/call-a-0x55667788.wav").size(), 3906u * 240);
+        ASSERT_EQ(std::system(("rm '" + dir_ + "/out/'*.wav").c_str()), 0);
+    }
+    // A directory that is not there is not made.
+    EXPECT_EQ(Mervox("-q pcap '" + kCall + "' -o '" + dir_ + "/missing/'").exitCode, 3);
+    // Standard output cannot take several files: refused, nothing written.
+    const std::string command = "cd '" + dir_ + "/out' && " + Cli() + " pcap '" + kCall + "' -o - 2>'" + dir_ +
+                                "/stderr' >/dev/null";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_NE(Slurp(dir_ + "/stderr").find("-o -"), std::string::npos);
+    EXPECT_EQ(std::system(("test -z \"$(ls -A '" + dir_ + "/out')\"").c_str()), 0);
+}
+
+// Calls made in the test: `count` packets of one speech frame each (or of
+// `payload` when given), at 30 ms steps.
+std::vector<test::Bytes> CallPackets(size_t count, uint16_t sequence, uint32_t timestamp, uint32_t step = 240,
+                                     const test::Bytes& payload = {})
+{
+    static const std::vector<test::Bytes> frames = test::StreamFrames("speech-a.63.bit");
+    std::vector<test::Bytes> packets;
+    for (size_t k = 0; k < count; ++k) {
+        test::Rtp h;
+        h.ssrc = 0x5eed;
+        h.sequence = static_cast<uint16_t>(sequence + k);
+        h.timestamp = timestamp + static_cast<uint32_t>(step * k);
+        packets.push_back(test::RtpBytes(h, payload.empty() ? frames[k % frames.size()] : payload));
+    }
+    return packets;
+}
+
+test::Bytes CaptureOf(const std::vector<test::Bytes>& packets)
+{
+    test::PcapWriter w;
+    for (const test::Bytes& p : packets)
+        w.Add(test::Ethernet(test::Ipv4Udp("10.0.0.1", 4000, "10.0.0.2", 4002, p)));
+    return w.bytes();
+}
+
+TEST_F(PcapCommand, RenumberedSenderKeepsTheWholeCall)
+{
+    // Sequence numbers 100-149 then 40050-40099, timestamps running on; one
+    // packet of the first run straggles in after the second began.
+    std::vector<test::Bytes> packets = CallPackets(50, 100, 0);
+    const std::vector<test::Bytes> second = CallPackets(50, 40050, 50 * 240);
+    packets.insert(packets.end(), second.begin(), second.end());
+    const test::Bytes straggler = packets[48];
+    packets.erase(packets.begin() + 48);
+    packets.insert(packets.begin() + 55, straggler);
+    const CommandResult r = Mervox("pcap --json '" + Write("renumbered.pcap", CaptureOf(packets)) + "' -o '" + dir_ + "/r'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const nlohmann::json s = nlohmann::json::parse(r.out)["streams"][0];
+    EXPECT_EQ(s["frames"], 99);
+    EXPECT_EQ(s["late"], 1);
+    EXPECT_EQ(s["overlapping_frames"], 0);
+    EXPECT_EQ(s["sequence_restarts"], 1);
+    EXPECT_EQ(WavSamples(dir_ + "/r-0x00005eed.wav").size(), 100u * 240);
+    // The text report says what was dropped.
+    const CommandResult text = Mervox("pcap '" + dir_ + "/renumbered.pcap' -o '" + dir_ + "/r'");
+    EXPECT_NE(text.out.find("late packets:   1"), std::string::npos) << text.out;
+}
+
+TEST_F(PcapCommand, StrayTimestampShiftsNothing)
+{
+    std::vector<test::Bytes> packets = CallPackets(3000, 7, 1000000);
+    packets[1500] = CallPackets(1, 7 + 1500, 1000000 + 1500 * 240 + 30 * 8000)[0];  // 30 s ahead
+    const CommandResult r = Mervox("pcap --json '" + Write("stray.pcap", CaptureOf(packets)) + "' -o '" + dir_ + "/s'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const nlohmann::json s = nlohmann::json::parse(r.out)["streams"][0];
+    EXPECT_EQ(s["frames"], 3000);
+    EXPECT_EQ(s["lost_frames"], 0);
+    EXPECT_EQ(s["overlapping_frames"], 0);
+    EXPECT_EQ(s["stray_timestamps"], 1);
+}
+
+TEST_F(PcapCommand, ConcealmentIsBoundedUnlessAskedFor)
+{
+    // Untransmitted one-byte frames, 59.97 s apart, captured within seconds.
+    const test::Bytes untransmitted = {0x03};
+    const std::string many = Write("many.pcap", CaptureOf(CallPackets(300, 1, 0, 1999 * 240, untransmitted)));
+    CommandResult r = Mervox("pcap --json '" + many + "' -o '" + dir_ + "/m'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("--allow-long-gaps"), std::string::npos) << r.err;
+    nlohmann::json s = nlohmann::json::parse(r.out)["streams"][0];
+    EXPECT_EQ(s["lost_frames"].get<uint64_t>() + s["unfilled_frames"].get<uint64_t>(), 299u * 1998);
+    EXPECT_LE(WavSamples(dir_ + "/m-0x00005eed.wav").size(), (300u + 2000) * 240);
+
+    const std::string few = Write("few.pcap", CaptureOf(CallPackets(20, 1, 0, 1999 * 240, untransmitted)));
+    r = Mervox("pcap --allow-long-gaps --json '" + few + "' -o '" + dir_ + "/f'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    s = nlohmann::json::parse(r.out)["streams"][0];
+    EXPECT_EQ(s["lost_frames"], 19 * 1998);
+    EXPECT_EQ(s["unfilled_frames"], 0);
+    EXPECT_EQ(WavSamples(dir_ + "/f-0x00005eed.wav").size(), (20u + 19 * 1998) * 240);
 }
 
 TEST_F(PcapCommand, JsonReport)
@@ -180,7 +308,7 @@ TEST_F(PcapCommand, DefaultPrefixIsTheCaptureName)
     EXPECT_EQ(WavSamples(dir_ + "/meeting-0x55667788.wav").size(), 3906u * 240);
 
     // From stdin the files are named after "capture", in the working directory.
-    const std::string fromStdin = "cd '" + dir_ + "' && " + MERVOX_CLI_PATH + " -q pcap - < '" + kCall + "'";
+    const std::string fromStdin = "cd '" + dir_ + "' && " + Cli() + " -q pcap - < '" + kCall + "'";
     ASSERT_EQ(std::system(fromStdin.c_str()), 0);
     EXPECT_EQ(WavSamples(dir_ + "/capture-0x55667788.wav").size(), 3906u * 240);
 }

@@ -211,6 +211,20 @@ TEST(Timeline, SequenceNumberJumpsStartANewRunEitherWay)
     }
 }
 
+TEST(Timeline, OneCorruptedSequenceNumberLosesNothing)
+{
+    // Packet 50 carries a wild sequence number: two restarts, and its frame
+    // still goes where its timestamp puts it.
+    std::vector<StreamPacket> p = Packets(0, 0, 100);
+    p[50].sequence = 30050;
+    const Timeline t = BuildTimeline(p);
+    EXPECT_EQ(t.stats.sequenceRuns, 2u);
+    EXPECT_EQ(t.stats.frames, 100u);
+    EXPECT_EQ(t.stats.lostFrames, 0u);
+    EXPECT_EQ(t.stats.overlapping, 0u);
+    EXPECT_EQ(t.stats.late, 0u);
+}
+
 TEST(Timeline, AfterARestartTheOldRunsStragglersAreLate)
 {
     // Packet 148 of the old numbering arrives after the new run began.
