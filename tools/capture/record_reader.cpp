@@ -91,8 +91,8 @@ std::unique_ptr<RecordReader> RecordReader::Open(std::FILE* stream, std::string*
         std::fclose(stream);
         return nullptr;
     }
-    if (got == 4 && (static_cast<uint32_t>(magic[0]) << 24 | magic[1] << 16 | magic[2] << 8 | magic[3]) ==
-                        kPcapngSectionHeader) {
+    // A section header's block type reads the same in either byte order.
+    if (got == 4 && std::memcmp(magic, "\x0a\x0d\x0d\x0a", 4) == 0) {
         auto reader = std::make_unique<PcapngReader>(stream);
         if (!reader->ReadFirstSection()) {
             *error = reader->error();

@@ -218,7 +218,7 @@ void PrintText(const std::string& name, const CaptureReport& r, StreamFiles& fil
         std::printf("  packets:        %llu (%llu duplicates, %llu reordered)\n", U(t.packets), U(t.duplicates),
                     U(t.reordered));
         if (t.late)
-            std::printf("  late packets:   %llu (behind the %lld-packet reordering window, dropped)\n", U(t.late),
+            std::printf("  late packets:   %llu (too late for the %lld-packet reordering window, dropped)\n", U(t.late),
                         static_cast<long long>(capture::kReorderWindow));
         std::printf("  frames:         %llu (%llu speech, %llu silence)\n", U(t.frames), U(t.speechFrames),
                     U(t.silenceFrames));
