@@ -198,6 +198,58 @@ test::Bytes CaptureOf(const std::vector<test::Bytes>& packets)
     return w.bytes();
 }
 
+TEST_F(PcapCommand, PcapngWithALinkTypePerInterface)
+{
+    // Ethernet and raw IP interfaces in one section, Linux cooked in a second.
+    const std::vector<test::Bytes> call = CallPackets(20, 1, 0);
+    const test::Bytes sll = {0, 0, 0, 1, 0, 6, 1, 2, 3, 4, 5, 6, 0, 0, 0x08, 0x00};
+    test::PcapngWriter w;
+    const uint32_t ethernet = w.Interface(1), raw = w.Interface(101);
+    for (size_t k = 0; k < call.size(); ++k) {
+        w.Add(ethernet, test::Ethernet(test::Ipv4Udp("10.0.0.1", 4000, "10.0.0.2", 4002, call[k])), 1000000 + 30000 * k);
+        w.Add(raw, test::Ipv4Udp("10.0.0.3", 4000, "10.0.0.4", 4002, call[k]), 1000000 + 30000 * k);
+    }
+    w.Section(false);
+    const uint32_t cooked = w.Interface(113);
+    for (size_t k = 0; k < call.size(); ++k) {
+        test::Bytes packet = sll;
+        const test::Bytes ip = test::Ipv4Udp("10.0.0.5", 4000, "10.0.0.6", 4002, call[k]);
+        packet.insert(packet.end(), ip.begin(), ip.end());
+        w.Add(cooked, packet, 2000000 + 30000 * k);
+    }
+    const CommandResult r = Mervox("pcap --json '" + Write("links.pcapng", w.bytes()) + "' -o '" + dir_ + "/l'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    ASSERT_EQ(j["streams"].size(), 3u);
+    EXPECT_EQ(j["link_types"], nlohmann::json::parse("[1, 101, 113]"));
+    for (const std::string& suffix : {"", "-2", "-3"})
+        EXPECT_EQ(WavSamples(dir_ + "/l-0x00005eed" + suffix + ".wav").size(), 20u * 240);
+}
+
+TEST_F(PcapCommand, DnsBesideACallGivesOneFile)
+{
+    std::vector<test::Bytes> call = CallPackets(20, 1, 0);
+    test::PcapWriter w;
+    for (uint16_t k = 0; k < 400; ++k) {
+        // A DNS query whose identifier reads as RTP version 2, payload type 4,
+        // and whose question is 24 bytes long with a first byte of type 0.
+        test::Bytes dns = {static_cast<uint8_t>(0x80 | (k & 0x0f)), 0x04, 0x01, 0x00, 0, 1, 0, 0, 0, 0, 0, 0,
+                           12, 'r', 'e', 's', 'o', 'l', 'v', 'e', 'r', 't', 'e', 's', 't', 3, 'o', 'r', 'g', 0,
+                           0, 1, 0, 1, 0, 0};
+        w.Add(test::Ethernet(test::Ipv4Udp("10.0.0.9", static_cast<uint16_t>(50000 + k % 4), "10.0.0.53", 53, dns)));
+        if (k % 20 == 0)
+            w.Add(test::Ethernet(test::Ipv4Udp("10.0.0.1", 4000, "10.0.0.2", 4002, call[k / 20])));
+    }
+    const CommandResult r = Mervox("-q pcap '" + Write("dns.pcap", w.bytes()) + "' -o '" + dir_ + "/out/'");
+    EXPECT_EQ(r.exitCode, 3);  // out/ is not there
+    ASSERT_EQ(std::system(("mkdir '" + dir_ + "/out'").c_str()), 0);
+    const CommandResult again = Mervox("-q pcap '" + dir_ + "/dns.pcap' -o '" + dir_ + "/out/'");
+    ASSERT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(WavSamples(dir_ + "/out/dns-0x00005eed.wav").size(), 20u * 240);
+    EXPECT_EQ(std::system(("test \"$(ls '" + dir_ + "/out' | wc -l)\" = 1").c_str()), 0);
+}
+
 TEST_F(PcapCommand, RenumberedSenderKeepsTheWholeCall)
 {
     // Sequence numbers 100-149 then 40050-40099, timestamps running on; one
