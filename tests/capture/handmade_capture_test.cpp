@@ -9,6 +9,7 @@
 #include "capture.h"
 #include "capture_builder.h"
 #include "link_layer.h"
+#include "packet_sorter.h"
 #include "test_support.h"
 
 namespace mervox::capture {
@@ -219,6 +220,43 @@ TEST(HandmadeCapture, AStreamTakesSeveralConsistentPackets)
     const CaptureReport n = Read(notFrames);
     EXPECT_TRUE(n.streams.empty());
     EXPECT_EQ(n.counters.skipped[SkipReason::kNotG7231], 5u);
+}
+
+// Streams are decoded while the capture is read: one that goes idle for
+// longer than kStreamIdleSeconds ends (its samples all delivered) before the
+// capture does, and its SSRC coming back later is a new stream.
+TEST(HandmadeCapture, IdleStreamsEndWhileTheCaptureIsRead)
+{
+    struct Events : StreamConsumer {
+        std::vector<std::string> log;
+        void StreamStarted(size_t id, const StreamInfo& info) override
+        {
+            log.push_back("start " + std::to_string(id) + " #" + std::to_string(info.number));
+        }
+        bool Samples(size_t, const int16_t*, size_t) override { return true; }
+        void StreamEnded(size_t id, const RtpStream& s) override
+        {
+            log.push_back("end " + std::to_string(id) + " " + std::to_string(s.stats.frames));
+        }
+    } events;
+    const std::vector<Bytes> call = CallPackets(20, 1, 0);
+    Bytes capture = test::PcapFileHeader(1);
+    auto add = [&](const Bytes& packet, uint32_t seconds) {
+        const Bytes record = test::PcapRecord(test::Ethernet(packet), seconds, 0);
+        capture.insert(capture.end(), record.begin(), record.end());
+    };
+    for (size_t k = 0; k < 10; ++k)
+        add(Ipv4(call[k]), 1000);
+    // Other traffic for 10 minutes.
+    for (uint64_t k = 0; k < 2 * kIdleSweepRecords; ++k)
+        add(test::Ipv4Udp("192.0.2.1", 9, "192.0.2.2", 9, Bytes(4, 0)),
+            static_cast<uint32_t>(1000 + k * 600 / (2 * kIdleSweepRecords)));
+    for (size_t k = 10; k < 20; ++k)
+        add(Ipv4(call[k]), 1600);
+    const CaptureReport r = ReadCaptureBytes(capture.data(), capture.size(), {}, events);
+    EXPECT_EQ(events.log, (std::vector<std::string>{"start 0 #1", "end 0 10", "start 1 #2", "end 1 10"}));
+    ASSERT_EQ(r.streams.size(), 2u);
+    EXPECT_EQ(r.streams[1].number, 2);
 }
 
 TEST(HandmadeCapture, UnsupportedLinkTypeIsReported)

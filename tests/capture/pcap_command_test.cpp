@@ -223,8 +223,8 @@ TEST_F(PcapCommand, PcapngWithALinkTypePerInterface)
     const nlohmann::json j = nlohmann::json::parse(r.out);
     ASSERT_EQ(j["streams"].size(), 3u);
     EXPECT_EQ(j["link_types"], nlohmann::json::parse("[1, 101, 113]"));
-    for (const std::string& suffix : {"", "-2", "-3"})
-        EXPECT_EQ(WavSamples(dir_ + "/l-0x00005eed" + suffix + ".wav").size(), 20u * 240);
+    for (const char* suffix : {"", "-2", "-3"})
+        EXPECT_EQ(WavSamples(dir_ + "/l-0x00005eed" + std::string(suffix) + ".wav").size(), 20u * 240);
 }
 
 TEST_F(PcapCommand, DnsBesideACallGivesOneFile)

@@ -13,10 +13,6 @@ namespace {
 // (a flood of one-off datagrams).
 constexpr double kCandidateIdleSeconds = 10;
 constexpr size_t kMaxCandidates = 65536;
-// Idle flows and streams are looked for every this many records; a stream
-// must also have missed this many records to count as idle, so that one
-// record with a wild capture time ends nothing.
-constexpr uint64_t kSweepRecords = 4096;
 
 int SequenceDistance(uint16_t a, uint16_t b)
 {
@@ -53,7 +49,7 @@ void PacketSorter::Sort(const CaptureRecord& record)
 {
     const uint64_t number = ++counters_.records;
     now_ = record.time;
-    if (number % kSweepRecords == 0)
+    if (number % kIdleSweepRecords == 0)
         Sweep();
     if (record.linkType < 0)
         return Skip(SkipReason::kUnknownInterface);
@@ -186,7 +182,7 @@ void PacketSorter::Sweep()
     for (auto l = live_.begin(); l != live_.end();) {
         const auto current = l++;
         const Live& s = *current->second;
-        if (s.lastArrival < now_ - kStreamIdleSeconds && counters_.records - s.lastRecord >= kSweepRecords)
+        if (s.lastArrival < now_ - kStreamIdleSeconds && counters_.records - s.lastRecord >= kIdleSweepRecords)
             End(current);
     }
 }

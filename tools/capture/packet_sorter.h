@@ -15,6 +15,11 @@
 
 namespace mervox::capture {
 
+// Idle flows and streams are looked for every this many records; a stream
+// must also have missed this many records to count as idle, so that one
+// record with a wild capture time ends nothing.
+constexpr uint64_t kIdleSweepRecords = 4096;
+
 struct StreamKey {
     uint32_t ssrc;
     Endpoint source;

@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -254,6 +255,17 @@ std::string NoStreamMessage(const std::string& name, const PcapOptions& options,
     return why;
 }
 
+// Every stream being decoded keeps its output file open: allow as many as
+// the system lets this process have.
+void AllowManyOpenFiles()
+{
+    rlimit files;
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+}
+
 int RunPcap(const PcapOptions& options, const GlobalOptions& global)
 {
     Console console(global.quiet);
@@ -283,6 +295,7 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
         }
     }
 
+    AllowManyOpenFiles();
     capture::CaptureOptions captureOptions;
     captureOptions.payloadType = options.payloadType;
     captureOptions.timeline.limitConcealment = !options.allowLongGaps;
