@@ -3,6 +3,8 @@
 // packets: every packet is placed, dropped as a duplicate or dropped as
 // late; the statistics add up; each stream's samples are its timeline, 240
 // per frame; and no stream receives more concealment than its budget.
+// The same bytes, read as a list of packets, also go straight to the
+// timeline (most inputs are no capture, and the rules are reached sooner).
 #include <algorithm>
 #include <map>
 #include <set>
@@ -61,6 +63,68 @@ private:
     std::set<size_t> ended_;
 };
 
+// Counts what the timeline lays out.
+class Tally : public capture::TimelineOutput {
+public:
+    void Frame(const capture::StreamPacket& packet, const capture::FrameSlice& frame) override
+    {
+        Require(frame.offset + capture::FrameBytes(frame.type) <= packet.payload.size(), "frame runs past its payload");
+        Require(static_cast<int>(frame.type) == (packet.payload[frame.offset] & 3), "frame type is not its first byte's");
+        ++frames;
+    }
+    void Lost(uint64_t count) override
+    {
+        Require(count > 0 && count <= static_cast<uint64_t>(capture::kMaxGapFrames), "a run of lost frames out of range");
+        lost += count;
+    }
+    uint64_t frames = 0;
+    uint64_t lost = 0;
+};
+
+// Every 8 bytes one packet: sequence number (2), timestamp (4), frame types
+// (1: the count less one in the top two bits, then a type per two bits),
+// arrival step in 10 ms (1). The first byte's low bit lifts the concealment limit.
+void CheckTimeline(const uint8_t* data, size_t size)
+{
+    if (size == 0)
+        return;
+    capture::TimelineRules rules;
+    rules.limitConcealment = (data[0] & 1) == 0;
+    Tally tally;
+    capture::TimelineBuilder builder(tally, rules);
+    double arrival = 0;
+    uint64_t offered = 0, packets = 0;
+    for (size_t at = 1; at + 8 <= size; at += 8) {
+        const uint8_t* r = data + at;
+        capture::StreamPacket p;
+        p.sequence = static_cast<uint16_t>(r[0] << 8 | r[1]);
+        p.timestamp = static_cast<uint32_t>(r[2]) << 24 | static_cast<uint32_t>(r[3]) << 16 |
+                      static_cast<uint32_t>(r[4]) << 8 | r[5];
+        arrival += r[7] * 0.01;
+        p.arrival = arrival;
+        const int count = (r[6] >> 6) + 1;
+        for (int k = 0; k < count; ++k) {
+            const auto type = static_cast<uint8_t>((r[6] >> (2 * k)) & 3);
+            p.frames.push_back({static_cast<capture::FrameType>(type), static_cast<uint16_t>(p.payload.size())});
+            p.payload.push_back(type);
+            p.payload.resize(p.payload.size() + mervox_frame_bytes(type) - 1, 0x55);
+        }
+        offered += static_cast<uint64_t>(count);
+        ++packets;
+        builder.Add(std::move(p));
+    }
+    builder.Finish();
+    const capture::TimelineStats& t = builder.stats();
+    Require(t.packets == packets, "packets counted wrong");
+    Require(tally.frames == t.frames && tally.lost == t.lostFrames, "the timeline and its statistics differ");
+    Require(t.frames + t.overlapping <= offered, "more frames placed than the packets held");
+    Require(t.duplicates + t.late <= t.packets, "more packets dropped than received");
+    if (rules.limitConcealment)
+        Require(t.lostFrames <= capture::kConcealAllowance +
+                                    capture::kConcealPerRealFrame * (t.speechFrames + t.descriptorFrames),
+                "concealment beyond the stream's budget");
+}
+
 }  // namespace
 
 int RunCaptureReader(const uint8_t* data, size_t size)
@@ -68,6 +132,7 @@ int RunCaptureReader(const uint8_t* data, size_t size)
     // The bytes in a buffer of exactly their size, so that ASan sees any
     // read past the end.
     std::vector<uint8_t> bytes(data, data + size);
+    CheckTimeline(bytes.data(), bytes.size());
     Checker checker;
     const capture::CaptureReport report = capture::ReadCaptureBytes(bytes.data(), bytes.size(), {}, checker);
     if (report.status == capture::CaptureStatus::kNotACapture) {

@@ -39,10 +39,18 @@ uint32_t PcapngReader::U32(size_t offset) const
 
 bool PcapngReader::ReadBody(size_t size, const char* what)
 {
-    body_.resize(size);
-    if (std::fread(body_.data(), 1, size, stream_) != size) {
-        error_ = std::string("truncated pcapng file: ") + what + " cut short";
-        return false;
+    // In pieces, so that a damaged length costs no more memory than the
+    // bytes that are really there.
+    constexpr size_t kPiece = 64 * 1024;
+    body_.clear();
+    while (body_.size() < size) {
+        const size_t have = body_.size();
+        const size_t piece = std::min(kPiece, size - have);
+        body_.resize(have + piece);
+        if (std::fread(body_.data() + have, 1, piece, stream_) != piece) {
+            error_ = std::string("truncated pcapng file: ") + what + " cut short";
+            return false;
+        }
     }
     return true;
 }
