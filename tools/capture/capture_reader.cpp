@@ -89,9 +89,19 @@ private:
 
 CaptureReport ReadCapture(const std::string& path, const CaptureOptions& options, StreamConsumer& consumer)
 {
-    std::FILE* stream = path == "-" ? fdopen(dup(fileno(stdin)), "rb") : std::fopen(path.c_str(), "rb");
-    if (!stream)
+    std::FILE* stream = nullptr;
+    if (path == "-") {
+        // A stream of its own on standard input, which closing leaves open.
+        const int fd = dup(fileno(stdin));
+        if (fd < 0 || !(stream = fdopen(fd, "rb"))) {
+            const int error = errno;
+            if (fd >= 0)
+                close(fd);
+            return NotACapture(std::string("cannot read standard input: ") + std::strerror(error));
+        }
+    } else if (!(stream = std::fopen(path.c_str(), "rb"))) {
         return NotACapture(std::string("cannot open: ") + std::strerror(errno));
+    }
     return ReadStream(stream, options, consumer);
 }
 

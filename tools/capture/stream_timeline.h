@@ -53,9 +53,10 @@ constexpr int64_t kTicksPerFrame = 240;
 // lost frames, not hours of them; a jump back goes on right after the
 // frame before instead of dropping the rest of the call as overlapping.
 constexpr int64_t kMaxGapFrames = 2000;
-// Reordering window, in sequence numbers: a packet is put in place while it
-// is fewer than this many behind the newest one; later ones are dropped as
-// late. Far more than network reordering needs (about 2 s of packets).
+// Reordering window, in sequence numbers: a packet leaves the window (and is
+// laid out) once one this many sequence numbers after it has arrived; a
+// packet that arrives after a later one has left is dropped as late. Far
+// more than network reordering needs (about 2 s of packets).
 constexpr int64_t kReorderWindow = 64;
 // A sequence number this far or further from the newest one either way is
 // no reordering or loss but a renumbered sender: it starts a new run.
