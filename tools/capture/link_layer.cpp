@@ -1,5 +1,7 @@
 #include "link_layer.h"
 
+#include "udp_datagram.h"
+
 namespace mervox::capture {
 namespace {
 
@@ -59,7 +61,7 @@ LinkResult RawIp(ByteView frame, ByteView& ip)
     if (!frame.Has(0, 1))
         return LinkResult::kTruncated;
     const int version = frame.U8(0) >> 4;
-    if (version != 4 && version != 6)
+    if (version != kIpv4 && version != kIpv6)
         return LinkResult::kNotIp;
     ip = frame;
     return LinkResult::kIp;

@@ -55,7 +55,7 @@ UdpResult Ipv4(ByteView ip, UdpDatagram& out)
         return UdpResult::kNotUdp;
     if (moreFragments || laterPiece)
         return UdpResult::kFragment;
-    out.source.ipVersion = out.destination.ipVersion = 4;
+    out.source.ipVersion = out.destination.ipVersion = kIpv4;
     out.source.address = {};
     out.destination.address = {};
     std::memcpy(out.source.address.data(), ip.data + 12, 4);
@@ -71,7 +71,7 @@ UdpResult Ipv6(ByteView ip, UdpDatagram& out)
     if (!ip.Has(0, kIpv6Header))
         return UdpResult::kTruncated;
     const size_t payloadLength = ip.U16(4);
-    out.source.ipVersion = out.destination.ipVersion = 6;
+    out.source.ipVersion = out.destination.ipVersion = kIpv6;
     std::memcpy(out.source.address.data(), ip.data + 8, 16);
     std::memcpy(out.destination.address.data(), ip.data + 24, 16);
     if (payloadLength == 0)  // jumbogram or garbage: neither carries RTP here
@@ -131,9 +131,9 @@ UdpResult ParseUdp(ByteView ip, UdpDatagram& out)
     if (!ip.Has(0, 1))
         return UdpResult::kTruncated;
     switch (ip.U8(0) >> 4) {
-    case 4:
+    case kIpv4:
         return Ipv4(ip, out);
-    case 6:
+    case kIpv6:
         return Ipv6(ip, out);
     default:
         return UdpResult::kMalformed;
@@ -143,7 +143,7 @@ UdpResult ParseUdp(ByteView ip, UdpDatagram& out)
 std::string AddressText(const Endpoint& e)
 {
     char text[INET6_ADDRSTRLEN] = {};
-    inet_ntop(e.ipVersion == 6 ? AF_INET6 : AF_INET, e.address.data(), text, sizeof text);
+    inet_ntop(e.ipVersion == kIpv6 ? AF_INET6 : AF_INET, e.address.data(), text, sizeof text);
     return text;
 }
 
@@ -151,7 +151,7 @@ std::string EndpointText(const Endpoint& e)
 {
     const std::string address = AddressText(e);
     const std::string port = std::to_string(e.port);
-    return e.ipVersion == 6 ? "[" + address + "]:" + port : address + ":" + port;
+    return e.ipVersion == kIpv6 ? "[" + address + "]:" + port : address + ":" + port;
 }
 
 }  // namespace mervox::capture

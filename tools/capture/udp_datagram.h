@@ -9,9 +9,13 @@
 
 namespace mervox::capture {
 
+// The version field of an IP header (its first four bits).
+constexpr int kIpv4 = 4;
+constexpr int kIpv6 = 6;
+
 // An IP address (IPv4 in the first 4 bytes) and a UDP port.
 struct Endpoint {
-    int ipVersion = 4;
+    int ipVersion = kIpv4;
     std::array<uint8_t, 16> address{};
     uint16_t port = 0;
 
