@@ -1,10 +1,22 @@
 #include "stream_decoder.h"
 
+#include <new>
 #include <utility>
 
 namespace mervox::capture {
+namespace {
 
-StreamDecoder::StreamDecoder(PcmSink sink) : decoder_(MERVOX_RATE_SELECT_6300), sink_(std::move(sink)) {}
+tools::FrameDecoder NewDecoder()
+{
+    tools::Result<tools::FrameDecoder> decoder = tools::FrameDecoder::Create(MERVOX_RATE_SELECT_6300);
+    if (!decoder.ok())
+        throw std::bad_alloc();
+    return std::move(decoder.value());
+}
+
+}  // namespace
+
+StreamDecoder::StreamDecoder(PcmSink sink) : decoder_(NewDecoder()), sink_(std::move(sink)) {}
 
 void StreamDecoder::Emit()
 {
@@ -16,17 +28,14 @@ void StreamDecoder::Frame(const StreamPacket& packet, const FrameSlice& frame)
 {
     if (stopped_)
         return;
-    if (IsSpeech(frame.type))
-        decoder_.Decode(FrameView(packet.payload.data() + frame.offset, FrameBytes(frame.type)), pcm_);
-    else
-        decoder_.Conceal(pcm_);
+    decoder_.Decode(packet.payload.data() + frame.offset, FrameBytes(frame.type), false, pcm_);
     Emit();
 }
 
 void StreamDecoder::Lost(uint64_t frames)
 {
     for (uint64_t k = 0; k < frames && !stopped_; ++k) {
-        decoder_.Conceal(pcm_);
+        decoder_.ConcealMissing(pcm_);
         Emit();
     }
 }

@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <functional>
 
+#include "frame_decoder.h"
 #include "mervox.hpp"
 #include "stream_timeline.h"
 
 namespace mervox::capture {
 
 // Receives each decoded frame's 240 samples; returns false to stop.
+// Creating a decoder throws std::bad_alloc when memory runs out.
 using PcmSink = std::function<bool(const int16_t* samples, size_t count)>;
 
 class StreamDecoder : public TimelineOutput {
@@ -26,7 +28,7 @@ public:
 private:
     void Emit();
 
-    Decoder decoder_;  // as INITdec(1): 6.3 kbit/s until a frame says otherwise
+    tools::FrameDecoder decoder_;  // the tools' decode-or-conceal step, as after INITdec(1)
     FramePcm pcm_{};
     PcmSink sink_;
     bool stopped_ = false;

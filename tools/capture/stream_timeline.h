@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "g7231_payload.h"
+#include "stream_stats.h"
 
 namespace mervox::capture {
 
@@ -43,7 +44,7 @@ struct TimelineStats {
     uint64_t cutShortPayloads = 0;
     uint64_t rateSwitches = 0;     // speech frame at another rate than the speech frame before it
     uint64_t TimelineFrames() const { return frames + lostFrames; }
-    double DurationSeconds() const { return static_cast<double>(TimelineFrames() * 30) / 1000.0; }
+    double DurationSeconds() const { return tools::FramesToSeconds(TimelineFrames()); }
 };
 
 // RTP timestamp units (8 kHz samples) per 30 ms frame.

@@ -33,6 +33,8 @@ using capture::CaptureReport;
 using capture::CaptureStatus;
 using capture::RtpStream;
 using capture::SkipReason;
+using tools::DisplayName;
+using tools::PathWithoutExtension;
 
 struct PcapOptions {
     std::string input;
@@ -79,7 +81,7 @@ public:
 
     struct File {
         std::string path;
-        std::unique_ptr<PcmOutput> output;
+        std::unique_ptr<tools::PcmSink> output;
         std::string error;  // empty: written
     };
 
@@ -87,9 +89,11 @@ public:
     {
         File& f = files_[id];
         f.path = OutputPath(prefix_, info);
-        f.output = PcmOutput::Open(f.path, PcmFormat::kWav, kSampleRate, &f.error);
-        if (!f.output)
-            Fail(f, f.error);
+        tools::Result<std::unique_ptr<tools::PcmSink>> out = tools::OpenPcmOutput(f.path, tools::PcmFormat::kWav);
+        if (out.ok())
+            f.output = std::move(out.value());
+        else
+            Fail(f, out.status());
     }
 
     bool Samples(size_t id, const int16_t* pcm, size_t count) override
@@ -97,8 +101,9 @@ public:
         File& f = files_[id];
         if (!f.output)
             return false;
-        if (!f.output->Write(pcm, count)) {
-            Fail(f, f.output->error());
+        const tools::Status written = f.output->Write(pcm, count);
+        if (!written.ok()) {
+            Fail(f, written);
             return false;
         }
         return true;
@@ -107,27 +112,32 @@ public:
     void StreamEnded(size_t id, const RtpStream&) override
     {
         File& f = files_[id];
-        if (f.output && !f.output->Commit())
-            Fail(f, f.output->error());
+        if (f.output) {
+            const tools::Status finished = f.output->Finish();
+            if (!finished.ok())
+                Fail(f, finished);
+        }
         f.output.reset();
     }
 
     const File& file(size_t id) { return files_[id]; }
-    bool failed() const { return failed_; }
+    // The worst exit status of the outputs (kExitOk when all were written).
+    int status() const { return status_; }
 
 private:
-    void Fail(File& f, const std::string& error)
+    void Fail(File& f, const tools::Status& why)
     {
-        f.error = error;
-        f.output.reset();  // discards what was written
-        console_.Error(error);
-        failed_ = true;
+        // A closed pipe is no failure of the others; it still leaves this file unwritten.
+        f.error = why.message().empty() ? f.path + ": reader went away" : why.message();
+        f.output.reset();  // abandons what was written
+        console_.Error(f.error);
+        status_ = std::max<int>(status_, why.readerGone() ? kExitOutputError : why.code());
     }
 
     std::string prefix_;
     const Console& console_;
     std::map<size_t, File> files_;
-    bool failed_ = false;
+    int status_ = kExitOk;
 };
 
 // Records skipped, by reason (only the nonzero ones).
@@ -275,24 +285,10 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
                       "directory");
         return kExitUsage;
     }
-    if (options.input != "-") {
-        std::FILE* probe = std::fopen(options.input.c_str(), "rb");
-        if (!probe) {
-            console.Error(name + ": cannot open: " + std::strerror(errno));
-            return kExitBadInput;
-        }
-        const bool empty = std::fgetc(probe) == EOF;
-        const bool failed = std::ferror(probe) != 0;
-        const int readErrno = errno;
-        std::fclose(probe);
-        if (failed) {
-            console.Error(name + ": cannot read: " + std::strerror(readErrno));
-            return kExitBadInput;
-        }
-        if (empty) {
-            console.Error(name + ": empty file, not a capture");
-            return kExitBadInput;
-        }
+    const tools::Status probed = tools::ProbeInput(options.input, "not a capture");
+    if (!probed.ok()) {
+        console.Error(probed.message());
+        return probed.code();
     }
 
     AllowManyOpenFiles();
@@ -327,8 +323,7 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
         console.Error(NoStreamMessage(name, options, report));
         status = kExitBadInput;
     }
-    if (files.failed())
-        status = std::max<int>(status, kExitOutputError);
+    status = std::max(status, files.status());
     if (!reportWritten) {
         console.Error("<stdout>: cannot write the report: " + std::string(std::strerror(reportErrno)));
         status = std::max<int>(status, kExitOutputError);
