@@ -69,12 +69,14 @@ public:
     void Frame(const capture::StreamPacket& packet, const capture::FrameSlice& frame) override
     {
         Require(frame.offset + capture::FrameBytes(frame.type) <= packet.payload.size(), "frame runs past its payload");
-        Require(static_cast<int>(frame.type) == (packet.payload[frame.offset] & 3), "frame type is not its first byte's");
+        Require(static_cast<int>(frame.type) == (packet.payload[frame.offset] & 3),
+                "frame type is not its first byte's");
         ++frames;
     }
     void Lost(uint64_t count) override
     {
-        Require(count > 0 && count <= static_cast<uint64_t>(capture::kMaxGapFrames), "a run of lost frames out of range");
+        Require(count > 0 && count <= static_cast<uint64_t>(capture::kMaxGapFrames),
+                "a run of lost frames out of range");
         lost += count;
     }
     uint64_t frames = 0;
@@ -120,8 +122,8 @@ void CheckTimeline(const uint8_t* data, size_t size)
     Require(t.frames + t.overlapping <= offered, "more frames placed than the packets held");
     Require(t.duplicates + t.late <= t.packets, "more packets dropped than received");
     if (rules.limitConcealment)
-        Require(t.lostFrames <= capture::kConcealAllowance +
-                                    capture::kConcealPerRealFrame * (t.speechFrames + t.descriptorFrames),
+        Require(t.lostFrames <=
+                    capture::kConcealAllowance + capture::kConcealPerRealFrame * (t.speechFrames + t.descriptorFrames),
                 "concealment beyond the stream's budget");
 }
 

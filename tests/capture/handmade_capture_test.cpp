@@ -160,11 +160,21 @@ TEST(HandmadeCapture, DnsTrafficIsNoStream)
     for (size_t k = 0; k < 5000; ++k) {
         const auto id = static_cast<uint16_t>(0x8004 | (random() & 0x3f00) | (random() & 0x80));
         const bool response = k % 2;
-        Bytes dns = {static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id), static_cast<uint8_t>(response ? 0x81 : 0x01),
-                     static_cast<uint8_t>(response ? 0x80 : 0x00), 0, 1, 0, response, 0, 0, 0, 0};
+        Bytes dns = {static_cast<uint8_t>(id >> 8),
+                     static_cast<uint8_t>(id),
+                     static_cast<uint8_t>(response ? 0x81 : 0x01),
+                     static_cast<uint8_t>(response ? 0x80 : 0x00),
+                     0,
+                     1,
+                     0,
+                     response,
+                     0,
+                     0,
+                     0,
+                     0};
         // A name whose first label is 12 letters long: 24 bytes, as a 6.3 kbit/s frame.
-        const Bytes question = {12, 'r', 'e', 's', 'o', 'l', 'v', 'e', 'r', 't', 'e', 's', 't', 3, 'o', 'r', 'g',
-                                0, 0, 1, 0, 1, 0, 0};
+        const Bytes question = {12,  'r', 'e', 's', 'o', 'l', 'v', 'e', 'r', 't', 'e', 's',
+                                't', 3,   'o', 'r', 'g', 0,   0,   1,   0,   1,   0,   0};
         dns.insert(dns.end(), question.begin(), question.end());
         const auto port = static_cast<uint16_t>(40000 + random() % 3);  // a few client ports, reused
         w.Add(test::Ethernet(response ? test::Ipv4Udp("192.0.2.53", 53, "192.0.2.10", port, dns)

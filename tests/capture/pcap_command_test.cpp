@@ -129,8 +129,8 @@ TEST_F(PcapCommand, DecodesBothCallsOfTheCorpusCapture)
 
 TEST_F(PcapCommand, ReportThatCannotBeWrittenFails)
 {
-    const std::string command = Cli() + " pcap '" + kCall + "' -o '" + dir_ + "/full' >/dev/full 2>'" + dir_ +
-                                "/stderr'";
+    const std::string command =
+        Cli() + " pcap '" + kCall + "' -o '" + dir_ + "/full' >/dev/full 2>'" + dir_ + "/stderr'";
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 3);
@@ -164,8 +164,8 @@ TEST_F(PcapCommand, OutputIntoADirectory)
     // A directory that is not there is not made.
     EXPECT_EQ(Mervox("-q pcap '" + kCall + "' -o '" + dir_ + "/missing/'").exitCode, 3);
     // Standard output cannot take several files: refused, nothing written.
-    const std::string command = "cd '" + dir_ + "/out' && " + Cli() + " pcap '" + kCall + "' -o - 2>'" + dir_ +
-                                "/stderr' >/dev/null";
+    const std::string command =
+        "cd '" + dir_ + "/out' && " + Cli() + " pcap '" + kCall + "' -o - 2>'" + dir_ + "/stderr' >/dev/null";
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 2);
@@ -206,7 +206,8 @@ TEST_F(PcapCommand, PcapngWithALinkTypePerInterface)
     test::PcapngWriter w;
     const uint32_t ethernet = w.Interface(1), raw = w.Interface(101);
     for (size_t k = 0; k < call.size(); ++k) {
-        w.Add(ethernet, test::Ethernet(test::Ipv4Udp("10.0.0.1", 4000, "10.0.0.2", 4002, call[k])), 1000000 + 30000 * k);
+        w.Add(ethernet, test::Ethernet(test::Ipv4Udp("10.0.0.1", 4000, "10.0.0.2", 4002, call[k])),
+              1000000 + 30000 * k);
         w.Add(raw, test::Ipv4Udp("10.0.0.3", 4000, "10.0.0.4", 4002, call[k]), 1000000 + 30000 * k);
     }
     w.Section(false);
@@ -234,9 +235,42 @@ TEST_F(PcapCommand, DnsBesideACallGivesOneFile)
     for (uint16_t k = 0; k < 400; ++k) {
         // A DNS query whose identifier reads as RTP version 2, payload type 4,
         // and whose question is 24 bytes long with a first byte of type 0.
-        test::Bytes dns = {static_cast<uint8_t>(0x80 | (k & 0x0f)), 0x04, 0x01, 0x00, 0, 1, 0, 0, 0, 0, 0, 0,
-                           12, 'r', 'e', 's', 'o', 'l', 'v', 'e', 'r', 't', 'e', 's', 't', 3, 'o', 'r', 'g', 0,
-                           0, 1, 0, 1, 0, 0};
+        test::Bytes dns = {static_cast<uint8_t>(0x80 | (k & 0x0f)),
+                           0x04,
+                           0x01,
+                           0x00,
+                           0,
+                           1,
+                           0,
+                           0,
+                           0,
+                           0,
+                           0,
+                           0,
+                           12,
+                           'r',
+                           'e',
+                           's',
+                           'o',
+                           'l',
+                           'v',
+                           'e',
+                           'r',
+                           't',
+                           'e',
+                           's',
+                           't',
+                           3,
+                           'o',
+                           'r',
+                           'g',
+                           0,
+                           0,
+                           1,
+                           0,
+                           1,
+                           0,
+                           0};
         w.Add(test::Ethernet(test::Ipv4Udp("10.0.0.9", static_cast<uint16_t>(50000 + k % 4), "10.0.0.53", 53, dns)));
         if (k % 20 == 0)
             w.Add(test::Ethernet(test::Ipv4Udp("10.0.0.1", 4000, "10.0.0.2", 4002, call[k / 20])));
@@ -260,7 +294,8 @@ TEST_F(PcapCommand, RenumberedSenderKeepsTheWholeCall)
     const test::Bytes straggler = packets[48];
     packets.erase(packets.begin() + 48);
     packets.insert(packets.begin() + 55, straggler);
-    const CommandResult r = Mervox("pcap --json '" + Write("renumbered.pcap", CaptureOf(packets)) + "' -o '" + dir_ + "/r'");
+    const CommandResult r =
+        Mervox("pcap --json '" + Write("renumbered.pcap", CaptureOf(packets)) + "' -o '" + dir_ + "/r'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const nlohmann::json s = nlohmann::json::parse(r.out)["streams"][0];
     EXPECT_EQ(s["frames"], 99);

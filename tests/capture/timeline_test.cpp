@@ -18,7 +18,8 @@ StreamPacket Packet(uint16_t sequence, uint32_t timestamp, const std::string& ty
     for (char c : types) {
         const int type = c - '0';
         p.payload.push_back(static_cast<uint8_t>(type | 0x40));
-        p.payload.insert(p.payload.end(), FrameBytes(static_cast<FrameType>(type)) - 1, static_cast<uint8_t>(p.payload.size()));
+        p.payload.insert(p.payload.end(), FrameBytes(static_cast<FrameType>(type)) - 1,
+                         static_cast<uint8_t>(p.payload.size()));
     }
     EXPECT_TRUE(SplitFrames(ByteView{p.payload.data(), p.payload.size()}, p.frames));
     return p;
@@ -176,7 +177,8 @@ TEST(Timeline, PacketsWithoutFramesKeepTheirPlace)
 
 // `count` one-frame packets, sequence numbers and timestamps running on
 // (each wrapping as it does on the wire).
-std::vector<StreamPacket> Packets(uint16_t firstSequence, uint32_t firstTimestamp, size_t count, const std::string& types = "0")
+std::vector<StreamPacket> Packets(uint16_t firstSequence, uint32_t firstTimestamp, size_t count,
+                                  const std::string& types = "0")
 {
     std::vector<StreamPacket> p;
     for (size_t k = 0; k < count; ++k)

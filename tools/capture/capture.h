@@ -31,8 +31,8 @@ constexpr double kStreamIdleSeconds = 300;
 
 enum class CaptureStatus {
     kOk,
-    kTruncated,     // the capture ends inside a record, or a block is damaged: what came before was read
-    kNotACapture,   // neither pcap nor pcapng (or not even readable)
+    kTruncated,    // the capture ends inside a record, or a block is damaged: what came before was read
+    kNotACapture,  // neither pcap nor pcapng (or not even readable)
 };
 
 // What happened to every record of the capture.
@@ -70,7 +70,7 @@ public:
 
 struct CaptureReport {
     CaptureStatus status = CaptureStatus::kOk;
-    std::string message;       // why the capture is not one, or where it was cut
+    std::string message;         // why the capture is not one, or where it was cut
     std::vector<int> linkTypes;  // of the capture's interfaces, in order of first appearance
     CaptureCounters counters;
     std::vector<RtpStream> streams;  // in order of their first packet (pcm empty)

@@ -12,9 +12,9 @@
 namespace mervox::capture {
 
 enum class FrameType : uint8_t {
-    kRate63 = MERVOX_FRAME_6300,                // 24 bytes of 6.3 kbit/s speech
-    kRate53 = MERVOX_FRAME_5300,                // 20 bytes of 5.3 kbit/s speech
-    kSilence = MERVOX_FRAME_SID,                // 4-byte silence descriptor
+    kRate63 = MERVOX_FRAME_6300,                  // 24 bytes of 6.3 kbit/s speech
+    kRate53 = MERVOX_FRAME_5300,                  // 20 bytes of 5.3 kbit/s speech
+    kSilence = MERVOX_FRAME_SID,                  // 4-byte silence descriptor
     kUntransmitted = MERVOX_FRAME_UNTRANSMITTED,  // 1 byte, no data
 };
 

@@ -26,10 +26,10 @@ struct PacketSorter::Live {
     Live(const RtpStream& info, uint64_t record, const TimelineRules& rules, StreamConsumer& consumer)
         : stream(info),
           firstRecord(record),
-          decoder([&consumer, id = info.id](const int16_t* pcm, size_t count) { return consumer.Samples(id, pcm, count); }),
+          decoder(
+              [&consumer, id = info.id](const int16_t* pcm, size_t count) { return consumer.Samples(id, pcm, count); }),
           builder(decoder, rules)
-    {
-    }
+    {}
     RtpStream stream;
     uint64_t firstRecord;
     uint64_t lastRecord = 0;
@@ -40,8 +40,7 @@ struct PacketSorter::Live {
 
 PacketSorter::PacketSorter(const CaptureOptions& options, StreamConsumer& consumer)
     : options_(options), consumer_(consumer)
-{
-}
+{}
 
 PacketSorter::~PacketSorter() = default;
 
@@ -196,7 +195,8 @@ std::vector<RtpStream> PacketSorter::Finish()
     std::vector<std::map<StreamKey, std::unique_ptr<Live>>::iterator> open;
     for (auto l = live_.begin(); l != live_.end(); ++l)
         open.push_back(l);
-    std::sort(open.begin(), open.end(), [](const auto& a, const auto& b) { return a->second->stream.id < b->second->stream.id; });
+    std::sort(open.begin(), open.end(),
+              [](const auto& a, const auto& b) { return a->second->stream.id < b->second->stream.id; });
     for (auto l : open)
         End(l);
     std::stable_sort(ended_.begin(), ended_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });

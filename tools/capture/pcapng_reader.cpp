@@ -102,7 +102,8 @@ PcapngReader::Block PcapngReader::ReadBlock(uint32_t& type)
     if (got == 0 && std::feof(stream_))
         return Block::kEnd;
     if (got != 8) {
-        error_ = std::ferror(stream_) ? "read error in the pcapng file" : "truncated pcapng file: block header cut short";
+        error_ =
+            std::ferror(stream_) ? "read error in the pcapng file" : "truncated pcapng file: block header cut short";
         return Block::kDamaged;
     }
     body_.assign(header, header + 8);

@@ -126,8 +126,7 @@ uint64_t TimelineBuilder::ConcealmentBudget() const
     return std::min(byFrames, spanFrames) + kConcealAllowance;
 }
 
-void TimelineBuilder::Place(const StreamPacket& p, int64_t sequence, const StreamPacket* next,
-                            int64_t nextSequence)
+void TimelineBuilder::Place(const StreamPacket& p, int64_t sequence, const StreamPacket* next, int64_t nextSequence)
 {
     if (p.payloadCutShort)
         ++stats_.cutShortPayloads;
@@ -139,8 +138,8 @@ void TimelineBuilder::Place(const StreamPacket& p, int64_t sequence, const Strea
     // sent as no packets moves the timeline forward for good, so only a
     // jump that the next packet undoes counts.
     if (next) {
-        const int64_t behind = TimestampDelta(next->timestamp, p.timestamp) -
-                               (nextSequence - sequence) * FramesIn(p) * kTicksPerFrame;
+        const int64_t behind =
+            TimestampDelta(next->timestamp, p.timestamp) - (nextSequence - sequence) * FramesIn(p) * kTicksPerFrame;
         bool stray = false;
         int64_t placed = 0;
         if (havePlaced_ && !runStart_) {

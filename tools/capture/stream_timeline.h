@@ -27,22 +27,22 @@ struct StreamPacket {
 };
 
 struct TimelineStats {
-    uint64_t packets = 0;          // captured, duplicates and late ones included
-    uint64_t duplicates = 0;       // same sequence number seen before: dropped
-    uint64_t reordered = 0;        // arrived after a packet with a later sequence number, put in place
-    uint64_t late = 0;             // arrived after the reordering window had passed them: dropped
-    uint64_t frames = 0;           // frames placed on the timeline
-    uint64_t speechFrames = 0;     // 6.3 and 5.3 kbit/s frames among them
-    uint64_t silenceFrames = 0;    // silence-descriptor and untransmitted frames (concealed)
-    uint64_t descriptorFrames = 0; // silence descriptors among them
-    uint64_t lostFrames = 0;       // missing from the timeline (concealed)
-    uint64_t overlapping = 0;      // frames whose time was already taken: dropped
-    uint64_t timestampJumps = 0;   // jumps beyond kMaxGapFrames either way
-    uint64_t strayTimestamps = 0;  // packets placed by sequence number, their timestamp being off
-    uint64_t sequenceRuns = 0;     // sequence-number jumps that started a new run
-    uint64_t unfilledFrames = 0;   // missing frames left out by the concealment limit
+    uint64_t packets = 0;           // captured, duplicates and late ones included
+    uint64_t duplicates = 0;        // same sequence number seen before: dropped
+    uint64_t reordered = 0;         // arrived after a packet with a later sequence number, put in place
+    uint64_t late = 0;              // arrived after the reordering window had passed them: dropped
+    uint64_t frames = 0;            // frames placed on the timeline
+    uint64_t speechFrames = 0;      // 6.3 and 5.3 kbit/s frames among them
+    uint64_t silenceFrames = 0;     // silence-descriptor and untransmitted frames (concealed)
+    uint64_t descriptorFrames = 0;  // silence descriptors among them
+    uint64_t lostFrames = 0;        // missing from the timeline (concealed)
+    uint64_t overlapping = 0;       // frames whose time was already taken: dropped
+    uint64_t timestampJumps = 0;    // jumps beyond kMaxGapFrames either way
+    uint64_t strayTimestamps = 0;   // packets placed by sequence number, their timestamp being off
+    uint64_t sequenceRuns = 0;      // sequence-number jumps that started a new run
+    uint64_t unfilledFrames = 0;    // missing frames left out by the concealment limit
     uint64_t cutShortPayloads = 0;
-    uint64_t rateSwitches = 0;     // speech frame at another rate than the speech frame before it
+    uint64_t rateSwitches = 0;  // speech frame at another rate than the speech frame before it
     uint64_t TimelineFrames() const { return frames + lostFrames; }
     double DurationSeconds() const { return tools::FramesToSeconds(TimelineFrames()); }
 };
@@ -117,7 +117,7 @@ private:
     bool haveSequence_ = false;
     int64_t highest_ = 0;
     bool haveReleased_ = false;
-    int64_t released_ = 0;  // the last released sequence number
+    int64_t released_ = 0;                     // the last released sequence number
     static constexpr int64_t kHistory = 1024;  // released sequence numbers remembered (duplicates)
     std::array<uint64_t, kHistory / 64> releasedBits_{};
     bool havePreviousRun_ = false;
@@ -125,13 +125,13 @@ private:
 
     // Placement.
     bool havePlaced_ = false;
-    bool runStart_ = true;     // the next packet placed is the first of its sequence run
-    int64_t lastRaw_ = 0;      // extended timestamp of the last placed packet (before shift_)
+    bool runStart_ = true;  // the next packet placed is the first of its sequence run
+    int64_t lastRaw_ = 0;   // extended timestamp of the last placed packet (before shift_)
     int64_t lastSequence_ = 0;
-    int64_t lastFrames_ = 1;   // frames in it (at least 1)
-    bool started_ = false;     // a frame has been placed
-    int64_t next_ = 0;         // timestamp where the next frame belongs
-    int64_t shift_ = 0;        // added to timestamps after a jump back
+    int64_t lastFrames_ = 1;  // frames in it (at least 1)
+    bool started_ = false;    // a frame has been placed
+    int64_t next_ = 0;        // timestamp where the next frame belongs
+    int64_t shift_ = 0;       // added to timestamps after a jump back
     int lastRate_ = -1;
 };
 

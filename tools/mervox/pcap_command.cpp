@@ -253,8 +253,8 @@ void PrintText(const std::string& name, const CaptureReport& r, StreamFiles& fil
 std::string NoStreamMessage(const std::string& name, const PcapOptions& options, const CaptureReport& report)
 {
     const CaptureCounters& c = report.counters;
-    std::string why = name + ": no G.723.1 RTP stream (payload type " + std::to_string(options.payloadType) +
-                      ") in " + std::to_string(c.records) + " records";
+    std::string why = name + ": no G.723.1 RTP stream (payload type " + std::to_string(options.payloadType) + ") in " +
+                      std::to_string(c.records) + " records";
     if (!report.message.empty() && report.status == CaptureStatus::kOk)
         why += "; " + report.message;
     const uint64_t other = c.skipped[SkipReason::kOtherPayloadType];
@@ -281,8 +281,9 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
     Console console(global.quiet);
     const std::string name = DisplayName(options.input);
     if (options.prefix == "-") {
-        console.Error("-o -: pcap writes one WAV file per stream, not one stream to stdout; give a prefix or a "
-                      "directory");
+        console.Error(
+            "-o -: pcap writes one WAV file per stream, not one stream to stdout; give a prefix or a "
+            "directory");
         return kExitUsage;
     }
     const tools::Status probed = tools::ProbeInput(options.input, "not a capture");
