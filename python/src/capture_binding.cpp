@@ -1,0 +1,118 @@
+// mervox.read_capture: the G.723.1 RTP streams of a pcap or pcapng capture.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <memory>
+
+#include "bindings.h"
+#include "capture_glue.h"
+#include "errors.h"
+#include "mervox.hpp"
+#include "source.h"
+
+namespace py = pybind11;
+
+namespace mervox::python {
+namespace {
+
+// One stream: its report and its decoded samples.
+struct CaptureStream {
+    StreamReport report;
+    py::array_t<int16_t> pcm;
+};
+
+std::vector<CaptureStream> ReadCapture(const py::object& data, int payloadType)
+{
+    if (payloadType < 0 || payloadType > 127)
+        throw py::value_error("payload_type must be from 0 to 127, not " + std::to_string(payloadType));
+    Source source(data, "data");
+    Warnings warnings;
+    std::unique_ptr<capture::CaptureReport> report;
+    {
+        py::gil_scoped_release release;
+        report = std::make_unique<capture::CaptureReport>(ReadCaptureChecked(
+            source.isPath() ? source.path() : std::string(), source.data(), source.size(), source.name(),
+            payloadType, warnings));
+    }
+    IssueWarnings(WarningKind::kCapture, warnings);
+
+    std::vector<CaptureStream> streams;
+    std::vector<int16_t*> outputs;
+    for (const capture::RtpStream& s : report->streams) {
+        CaptureStream stream{ReportStream(s),
+                             py::array_t<int16_t>(static_cast<py::ssize_t>(TimelineFrames(s) * kFrameSamples))};
+        outputs.push_back(stream.pcm.mutable_data());
+        streams.push_back(std::move(stream));
+    }
+    {
+        py::gil_scoped_release release;
+        for (size_t i = 0; i < report->streams.size(); ++i)
+            DecodeCaptureStream(report->streams[i], outputs[i]);
+        report.reset();  // the packets are not needed any more
+    }
+    return streams;
+}
+
+std::string Repr(const CaptureStream& s)
+{
+    const StreamReport& r = s.report;
+    char ssrc[11];
+    std::snprintf(ssrc, sizeof ssrc, "0x%08x", static_cast<unsigned>(r.ssrc));
+    return std::string("<mervox.CaptureStream ssrc=") + ssrc + " " + r.sourceAddress + ":" +
+           std::to_string(r.sourcePort) + " -> " + r.destinationAddress + ":" + std::to_string(r.destinationPort) +
+           ", " + std::to_string(r.frames + r.lostFrames) + " frames>";
+}
+
+}  // namespace
+
+void BindCaptures(py::module_& m)
+{
+    py::class_<CaptureStream>(m, "CaptureStream",
+                              "One G.723.1 RTP stream of a capture: what `mervox pcap --json` reports, and pcm.")
+        .def_property_readonly("ssrc", [](const CaptureStream& s) { return s.report.ssrc; })
+        .def_property_readonly("source",
+                               [](const CaptureStream& s) {
+                                   return py::make_tuple(s.report.sourceAddress, s.report.sourcePort);
+                               },
+                               "(address, port)")
+        .def_property_readonly("destination",
+                               [](const CaptureStream& s) {
+                                   return py::make_tuple(s.report.destinationAddress, s.report.destinationPort);
+                               },
+                               "(address, port)")
+#define MERVOX_FIELD(name, member, doc) \
+    .def_property_readonly(name, [](const CaptureStream& s) { return s.report.member; }, doc)
+        MERVOX_FIELD("payload_type", payloadType, "RTP payload type")
+        MERVOX_FIELD("packets", packets, "packets captured, duplicates included")
+        MERVOX_FIELD("duplicates", duplicates, "packets whose sequence number came before: dropped")
+        MERVOX_FIELD("reordered", reordered, "packets that arrived after a later one")
+        MERVOX_FIELD("frames", frames, "frames placed on the timeline")
+        MERVOX_FIELD("speech_frames", speechFrames, "6.3 and 5.3 kbit/s frames among them")
+        MERVOX_FIELD("silence_frames", silenceFrames, "silence-descriptor and untransmitted frames (concealed)")
+        MERVOX_FIELD("lost_frames", lostFrames, "frames missing from the timeline (concealed)")
+        MERVOX_FIELD("rate_switches", rateSwitches, "speech frames at another rate than the one before")
+        MERVOX_FIELD("overlapping_frames", overlappingFrames, "frames whose time was taken: dropped")
+        MERVOX_FIELD("timestamp_jumps", timestampJumps, "timestamp jumps taken as a damaged clock")
+        MERVOX_FIELD("cut_short_payloads", cutShortPayloads, "payloads whose last frame was cut")
+        MERVOX_FIELD("duration_seconds", durationSeconds, "30 ms per frame, lost ones included")
+        MERVOX_FIELD("first_packet_time", firstPacketTime, "capture time of the first packet (Unix time)")
+#undef MERVOX_FIELD
+        .def_readonly("pcm", &CaptureStream::pcm, "the decoded stream: int16, 240 samples per frame, 8000 Hz")
+        .def("__repr__", &Repr);
+
+    m.def("read_capture", &ReadCapture, py::arg("data"), py::arg("payload_type") = 4,
+          R"(Finds and decodes every G.723.1 RTP stream of a pcap or pcapng capture,
+as `mervox pcap` does: same reader, same timeline (packets in sequence
+order, gaps decoded as lost frames), same samples.
+
+data: the capture's bytes or a path (str or os.PathLike).
+payload_type: the RTP payload type carrying G.723.1 (4, or a dynamic one).
+
+Returns a list of CaptureStream in order of their first packet. Raises
+FileNotFoundError (or another OSError) for a file that cannot be read,
+CaptureError (a ValueError) for data that is not a capture or holds no
+G.723.1 stream; warns (CaptureWarning) when the capture is cut short.)");
+}
+
+}  // namespace mervox::python

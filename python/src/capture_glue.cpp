@@ -1,0 +1,115 @@
+#include "capture_glue.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "mervox.hpp"
+#include "stream_decoder.h"
+
+namespace mervox::python {
+namespace {
+
+// The command's probe before libpcap sees the file: readable, not empty.
+void ProbeCaptureFile(const std::string& path, const std::string& name)
+{
+    std::FILE* probe = std::fopen(path.c_str(), "rb");
+    if (!probe) {
+        const int code = errno;
+        throw InputError(code, name + ": cannot open: " + std::strerror(code));
+    }
+    const bool empty = std::fgetc(probe) == EOF;
+    const bool failed = std::ferror(probe) != 0;
+    const int readErrno = errno;
+    std::fclose(probe);
+    if (failed)
+        throw InputError(readErrno, name + ": cannot read: " + std::strerror(readErrno));
+    if (empty)
+        throw CaptureError(name + ": empty file, not a capture");
+}
+
+std::string NoStreamMessage(const std::string& name, const capture::CaptureReport& report, int payloadType)
+{
+    std::string why = name + ": no G.723.1 RTP stream (payload type " + std::to_string(payloadType) + ") in " +
+                      std::to_string(report.counters.records) + " records";
+    if (!report.message.empty() && report.status == capture::CaptureStatus::kOk)
+        why += "; " + report.message;
+    if (report.counters.otherPayloadType > 0)
+        why += "; " + std::to_string(report.counters.otherPayloadType) +
+               (report.counters.otherPayloadType == 1 ? " RTP packet of another payload type"
+                                                      : " RTP packets of other payload types") +
+               " (a dynamic mapping needs --payload-type N)";
+    return why;
+}
+
+}  // namespace
+
+capture::CaptureReport ReadCaptureChecked(const std::string& path, const uint8_t* data, size_t size,
+                                          const std::string& name, int payloadType, Warnings& warnings)
+{
+    capture::CaptureOptions options;
+    options.payloadType = payloadType;
+    capture::CaptureReport report;
+    if (!path.empty()) {
+        const std::string file = path == "-" ? "./-" : path;  // libpcap reads stdin for "-"
+        ProbeCaptureFile(file, name);
+        report = capture::ReadCaptureFile(file, options);
+    } else {
+        report = capture::ReadCaptureBytes(data, size, options);
+    }
+    if (report.status == capture::CaptureStatus::kNotACapture)
+        throw CaptureError(name + ": not a pcap or pcapng capture (" + report.message + ")");
+    if (report.status == capture::CaptureStatus::kTruncated)
+        warnings.push_back(name + ": capture cut short or damaged after " + std::to_string(report.counters.records) +
+                           " records (" + report.message + "); using what was read");
+    if (report.streams.empty())
+        throw CaptureError(NoStreamMessage(name, report, payloadType));
+    return report;
+}
+
+StreamReport ReportStream(const capture::RtpStream& s)
+{
+    const capture::TimelineStats& t = s.timeline.stats;
+    StreamReport r{};
+    r.ssrc = s.ssrc;
+    r.sourceAddress = capture::AddressText(s.source);
+    r.sourcePort = s.source.port;
+    r.destinationAddress = capture::AddressText(s.destination);
+    r.destinationPort = s.destination.port;
+    r.payloadType = s.payloadType;
+    r.packets = t.packets;
+    r.duplicates = t.duplicates;
+    r.reordered = t.reordered;
+    r.frames = t.frames;
+    r.speechFrames = t.speechFrames;
+    r.silenceFrames = t.silenceFrames;
+    r.lostFrames = t.lostFrames;
+    r.rateSwitches = t.rateSwitches;
+    r.overlappingFrames = t.overlapping;
+    r.timestampJumps = t.timestampJumps;
+    r.cutShortPayloads = t.cutShortPayloads;
+    r.durationSeconds = t.DurationSeconds();
+    r.firstPacketTime = s.firstArrival;
+    return r;
+}
+
+size_t TimelineFrames(const capture::RtpStream& stream)
+{
+    return static_cast<size_t>(stream.timeline.stats.TimelineFrames());
+}
+
+void DecodeCaptureStream(const capture::RtpStream& stream, int16_t* pcm)
+{
+    const size_t capacity = TimelineFrames(stream) * kFrameSamples;
+    size_t written = 0;
+    capture::DecodeStream(stream, [&](const int16_t* samples, size_t count) {
+        if (count > capacity - written)
+            return false;
+        std::memcpy(pcm + written, samples, count * sizeof *samples);
+        written += count;
+        return true;
+    });
+    std::memset(pcm + written, 0, (capacity - written) * sizeof *pcm);  // never uninitialised samples
+}
+
+}  // namespace mervox::python
