@@ -53,6 +53,7 @@ if os.environ.get("MERVOX_WHEEL_BUILD_DIR"):
 
 setup(
     version=project_version(),
+    packages=["mervox"],
     ext_modules=[Extension("mervox._mervox", sources=[])],
     cmdclass={"build_ext": CMakeBuild},
     options=options,

@@ -2,6 +2,8 @@
 
 #include <Python.h>
 
+#include "source.h"
+
 namespace py = pybind11;
 
 namespace mervox::python {
@@ -39,14 +41,12 @@ void RegisterErrors(py::module_& m)
             std::rethrow_exception(failure);
         } catch (const InputError& e) {
             // OSError(errno, text) becomes the subclass for that errno.
-            py::object error = py::reinterpret_steal<py::object>(
-                PyObject_CallFunction(PyExc_OSError, "is", e.errnum, e.what()));
-            if (error)
-                PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
+            const py::object error = py::reinterpret_borrow<py::object>(PyExc_OSError)(e.errnum, FileSystemText(e.what()));
+            PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
         } catch (const StreamError& e) {
-            PyErr_SetString(streamError, e.what());
+            PyErr_SetObject(streamError, FileSystemText(e.what()).ptr());
         } catch (const CaptureError& e) {
-            PyErr_SetString(captureError, e.what());
+            PyErr_SetObject(captureError, FileSystemText(e.what()).ptr());
         }
     });
 }
@@ -55,7 +55,7 @@ void IssueWarnings(WarningKind kind, const Warnings& warnings)
 {
     PyObject* category = kind == WarningKind::kStream ? g_streamWarning : g_captureWarning;
     for (const std::string& text : warnings)
-        if (PyErr_WarnEx(category, text.c_str(), 1) != 0)
+        if (PyErr_WarnFormat(category, 1, "%U", FileSystemText(text).ptr()) != 0)
             throw py::error_already_set();
 }
 

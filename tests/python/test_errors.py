@@ -3,6 +3,7 @@
 import errno
 import os
 import pathlib
+import re
 
 import numpy as np
 import pytest
@@ -125,3 +126,21 @@ def test_decoder_rejects_bad_frames():
     with pytest.raises(ValueError):
         decoder.reset(rate=8000)
     assert decoder.rate == 6300
+
+
+def test_names_that_are_not_utf8(corpus, tmp_path):
+    name = os.fsdecode(b"call-\xff")  # a surrogate escape, as os.listdir gives it
+    missing = tmp_path / (name + ".bit")
+    with pytest.raises(FileNotFoundError) as error:
+        mervox.decode(missing)
+    assert str(missing) in str(error.value)
+    cut = tmp_path / (name + ".pcapng")
+    data = (corpus / "call-a.pcapng").read_bytes()
+    cut.write_bytes(data[: len(data) // 2 + 3])
+    with pytest.warns(mervox.CaptureWarning, match=re.escape(str(cut))):
+        assert mervox.read_capture(cut)
+
+    empty = tmp_path / (name + ".bit")
+    empty.write_bytes(b"")
+    with pytest.raises(mervox.StreamError, match="empty input"):
+        mervox.decode(empty)
