@@ -3,8 +3,6 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <memory>
-
 #include "bindings.h"
 #include "capture_glue.h"
 #include "errors.h"
@@ -22,35 +20,21 @@ struct CaptureStream {
     py::array_t<int16_t> pcm;
 };
 
-std::vector<CaptureStream> ReadCapture(const py::object& data, int payloadType)
+std::vector<CaptureStream> Read(const py::object& data, int payloadType)
 {
     if (payloadType < 0 || payloadType > 127)
         throw py::value_error("payload_type must be from 0 to 127, not " + std::to_string(payloadType));
-    Source source(data, "data");
+    const Source source(data, "data");
     Warnings warnings;
-    std::unique_ptr<capture::CaptureReport> report;
+    std::vector<DecodedStream> decoded;
     {
         py::gil_scoped_release release;
-        report = std::make_unique<capture::CaptureReport>(ReadCaptureChecked(
-            source.isPath() ? source.path() : std::string(), source.data(), source.size(), source.name(),
-            payloadType, warnings));
+        decoded = ReadCapture(source.input(), payloadType, warnings);
     }
     IssueWarnings(WarningKind::kCapture, warnings);
-
     std::vector<CaptureStream> streams;
-    std::vector<int16_t*> outputs;
-    for (const capture::RtpStream& s : report->streams) {
-        CaptureStream stream{ReportStream(s),
-                             py::array_t<int16_t>(static_cast<py::ssize_t>(TimelineFrames(s) * kFrameSamples))};
-        outputs.push_back(stream.pcm.mutable_data());
-        streams.push_back(std::move(stream));
-    }
-    {
-        py::gil_scoped_release release;
-        for (size_t i = 0; i < report->streams.size(); ++i)
-            DecodeCaptureStream(report->streams[i], outputs[i]);
-        report.reset();  // the packets are not needed any more
-    }
+    for (DecodedStream& d : decoded)
+        streams.push_back({d.report, ToArray(std::move(d.pcm))});
     return streams;
 }
 
@@ -101,7 +85,7 @@ void BindCaptures(py::module_& m)
         .def_readonly("pcm", &CaptureStream::pcm, "the decoded stream: int16, 240 samples per frame, 8000 Hz")
         .def("__repr__", &Repr);
 
-    m.def("read_capture", &ReadCapture, py::arg("data"), py::arg("payload_type") = 4,
+    m.def("read_capture", &Read, py::arg("data"), py::arg("payload_type") = 4,
           R"(Finds and decodes every G.723.1 RTP stream of a pcap or pcapng capture,
 as `mervox pcap` does: same reader, same timeline (packets in sequence
 order, gaps decoded as lost frames), same samples.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "capture.h"
 #include "mervox.hpp"
 #include "stream_decoder.h"
 
@@ -42,20 +43,18 @@ std::string NoStreamMessage(const std::string& name, const capture::CaptureRepor
     return why;
 }
 
-}  // namespace
-
-capture::CaptureReport ReadCaptureChecked(const std::string& path, const uint8_t* data, size_t size,
-                                          const std::string& name, int payloadType, Warnings& warnings)
+capture::CaptureReport ReadCaptureChecked(const Input& input, int payloadType, Warnings& warnings)
 {
     capture::CaptureOptions options;
     options.payloadType = payloadType;
     capture::CaptureReport report;
-    if (!path.empty()) {
-        const std::string file = path == "-" ? "./-" : path;  // libpcap reads stdin for "-"
+    const std::string& name = input.name;
+    if (input.isPath) {
+        const std::string file = input.path == "-" ? "./-" : input.path;  // libpcap reads stdin for "-"
         ProbeCaptureFile(file, name);
         report = capture::ReadCaptureFile(file, options);
     } else {
-        report = capture::ReadCaptureBytes(data, size, options);
+        report = capture::ReadCaptureBytes(input.data, input.size, options);
     }
     if (report.status == capture::CaptureStatus::kNotACapture)
         throw CaptureError(name + ": not a pcap or pcapng capture (" + report.message + ")");
@@ -93,23 +92,22 @@ StreamReport ReportStream(const capture::RtpStream& s)
     return r;
 }
 
-size_t TimelineFrames(const capture::RtpStream& stream)
-{
-    return static_cast<size_t>(stream.timeline.stats.TimelineFrames());
-}
+}  // namespace
 
-void DecodeCaptureStream(const capture::RtpStream& stream, int16_t* pcm)
+std::vector<DecodedStream> ReadCapture(const Input& input, int payloadType, Warnings& warnings)
 {
-    const size_t capacity = TimelineFrames(stream) * kFrameSamples;
-    size_t written = 0;
-    capture::DecodeStream(stream, [&](const int16_t* samples, size_t count) {
-        if (count > capacity - written)
-            return false;
-        std::memcpy(pcm + written, samples, count * sizeof *samples);
-        written += count;
-        return true;
-    });
-    std::memset(pcm + written, 0, (capacity - written) * sizeof *pcm);  // never uninitialised samples
+    const capture::CaptureReport report = ReadCaptureChecked(input, payloadType, warnings);
+    std::vector<DecodedStream> streams;
+    for (const capture::RtpStream& s : report.streams) {
+        DecodedStream decoded{ReportStream(s), {}};
+        decoded.pcm.reserve(static_cast<size_t>(s.timeline.stats.TimelineFrames()) * kFrameSamples);
+        capture::DecodeStream(s, [&](const int16_t* samples, size_t count) {
+            decoded.pcm.insert(decoded.pcm.end(), samples, samples + count);
+            return true;
+        });
+        streams.push_back(std::move(decoded));
+    }
+    return streams;
 }
 
 }  // namespace mervox::python

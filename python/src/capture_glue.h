@@ -7,18 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
-#include "capture.h"
 #include "errors.h"
+#include "input.h"
 
 namespace mervox::python {
-
-// Reads a capture file (InputError when it cannot be read) or bytes
-// (`path` empty; `name` names them in messages). CaptureError when it is
-// not a capture or holds no G.723.1 stream of `payloadType`; a warning when
-// it is cut short. Unlike the command, "-" is a file of that name.
-capture::CaptureReport ReadCaptureChecked(const std::string& path, const uint8_t* data, size_t size,
-                                          const std::string& name, int payloadType, Warnings& warnings);
 
 // One stream as `mervox pcap --json` reports it.
 struct StreamReport {
@@ -34,12 +28,18 @@ struct StreamReport {
     double firstPacketTime;
 };
 
-StreamReport ReportStream(const capture::RtpStream& stream);
+// One stream: its report and its decoded samples (240 per frame on its
+// timeline, lost frames included).
+struct DecodedStream {
+    StreamReport report;
+    std::vector<int16_t> pcm;
+};
 
-// Frames on the stream's timeline, lost ones included: 240 samples each.
-size_t TimelineFrames(const capture::RtpStream& stream);
-
-// Decodes the stream into pcm[240 * TimelineFrames(stream)].
-void DecodeCaptureStream(const capture::RtpStream& stream, int16_t* pcm);
+// Reads a capture (a file, or bytes) with the command's capture reader and
+// decodes every G.723.1 stream of `payloadType` in it, in order of their
+// first packet. InputError when the file cannot be read; CaptureError when
+// it is not a capture or holds no such stream; a warning when it is cut
+// short. Unlike the command, "-" is a file of that name.
+std::vector<DecodedStream> ReadCapture(const Input& input, int payloadType, Warnings& warnings);
 
 }  // namespace mervox::python

@@ -32,21 +32,22 @@ public:
     {
         if (IsPath(frame))
             throw py::type_error("frame must be bytes-like, not a path (mervox.decode reads stream files)");
-        Source bytes(frame, "frame");
-        if (bytes.size() == 0)
+        const Source source(frame, "frame");
+        const Input& bytes = source.input();
+        if (bytes.size == 0)
             throw py::value_error("empty frame");
-        const size_t expected = mervox_frame_bytes(bytes.data()[0]);
-        if (bytes.size() != expected)
-            throw py::value_error("frame of " + std::to_string(bytes.size()) + " bytes: its type bits announce " +
+        const size_t expected = mervox_frame_bytes(bytes.data[0]);
+        if (bytes.size != expected)
+            throw py::value_error("frame of " + std::to_string(bytes.size) + " bytes: its type bits announce " +
                                   std::to_string(expected) + " (mervox.decode splits whole streams)");
         py::array_t<int16_t> pcm(kFrameSamples);
         int16_t* out = pcm.mutable_data();
-        const int type = bytes.data()[0] & 3;
+        const int type = bytes.data[0] & 3;
         const bool speech = type == MERVOX_FRAME_6300 || type == MERVOX_FRAME_5300;
         py::gil_scoped_release release;
         std::lock_guard<std::mutex> lock(mutex_);
         if (speech)
-            decoder_.Decode(FrameView(bytes.data(), bytes.size()), out);
+            decoder_.Decode(FrameView(bytes.data, bytes.size), out);
         else
             decoder_.Conceal(out);
         return pcm;

@@ -1,7 +1,6 @@
 #include "source.h"
 
-#include "errors.h"
-#include "stream_glue.h"
+#include <memory>
 
 namespace py = pybind11;
 
@@ -38,9 +37,9 @@ py::str FileSystemText(const std::string& text)
 
 Source::Source(const py::object& data, const char* what)
 {
-    if (PathOf(data, &path_)) {
-        isPath_ = true;
-        name_ = path_;
+    if (PathOf(data, &input_.path)) {
+        input_.isPath = true;
+        input_.name = input_.path;
         return;
     }
     if (!PyObject_CheckBuffer(data.ptr()))
@@ -50,18 +49,17 @@ Source::Source(const py::object& data, const char* what)
     if (view_.itemsize != 1 || view_.ndim > 1 || (view_.ndim == 1 && view_.strides[0] != 1))
         throw py::type_error(std::string(what) + " must be contiguous bytes (bytes, bytearray, memoryview "
                                                  "or a one-dimensional uint8 array)");
-    name_ = "<bytes>";
-    data_ = static_cast<const uint8_t*>(view_.ptr);
-    size_ = static_cast<size_t>(view_.size);
+    input_.name = "<bytes>";
+    input_.data = static_cast<const uint8_t*>(view_.ptr);
+    input_.size = static_cast<size_t>(view_.size);
 }
 
-void Source::Read()
+py::array_t<int16_t> ToArray(std::vector<int16_t>&& samples)
 {
-    if (!isPath_)
-        return;
-    contents_ = ReadWholeFile(path_);
-    data_ = contents_.data();
-    size_ = contents_.size();
+    auto owner = std::make_unique<std::vector<int16_t>>(std::move(samples));
+    const py::capsule release(owner.get(), [](void* p) { delete static_cast<std::vector<int16_t>*>(p); });
+    std::vector<int16_t>* kept = owner.release();  // the capsule owns it now
+    return py::array_t<int16_t>(static_cast<py::ssize_t>(kept->size()), kept->data(), release);
 }
 
 }  // namespace mervox::python

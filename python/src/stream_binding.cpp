@@ -17,36 +17,24 @@ namespace {
 
 // The loss mask argument: nothing, a mask file, bytes, or any
 // one-dimensional sequence (nonzero = lost).
-struct Mask {
-    std::vector<uint8_t> lost;
-    std::string name;  // for the count warning; empty without a mask
-};
-
-Mask MaskOf(const py::object& loss)
+void SetMask(const py::object& loss, LossOptions& options)
 {
-    Mask mask;
     if (loss.is_none())
-        return mask;
-    std::string path;
-    if (PathOf(loss, &path)) {
-        py::gil_scoped_release release;
-        mask.lost = ReadWholeFile(path);
-        mask.name = path;
-        return mask;
-    }
-    mask.name = "loss";
+        return;
+    options.hasMask = true;
+    if (PathOf(loss, &options.maskPath))
+        return;
     if (py::isinstance<py::bytes>(loss) || PyByteArray_Check(loss.ptr()) || PyMemoryView_Check(loss.ptr())) {
-        Source bytes(loss, "loss");
-        mask.lost.assign(bytes.data(), bytes.data() + bytes.size());
-        return mask;
+        const Source bytes(loss, "loss");
+        options.mask.assign(bytes.input().data, bytes.input().data + bytes.input().size);
+        return;
     }
     const py::array values = py::module_::import("numpy").attr("asarray")(loss);
     if (values.ndim() != 1)
         throw py::value_error("loss must be one-dimensional (one entry per frame), not of shape " +
                               py::str(values.attr("shape")).cast<std::string>());
     const py::array_t<uint8_t> flags = values.attr("__ne__")(0).attr("astype")("uint8");
-    mask.lost.assign(flags.data(), flags.data() + flags.size());
-    return mask;
+    options.mask.assign(flags.data(), flags.data() + flags.size());
 }
 
 uint64_t SeedOf(const py::int_& seed)
@@ -61,42 +49,31 @@ uint64_t SeedOf(const py::int_& seed)
 
 py::array_t<int16_t> Decode(const py::object& data, const py::object& loss, double dropRate, const py::int_& seed)
 {
+    LossOptions options;
     if (!(dropRate >= 0.0 && dropRate <= 1.0))
         throw py::value_error("drop_rate must be from 0 to 1, not " + py::str(py::float_(dropRate)).cast<std::string>());
-    const uint64_t seedValue = SeedOf(seed);
-    Source source(data, "data");
-    const Mask mask = MaskOf(loss);
-
+    options.dropRate = dropRate;
+    options.seed = SeedOf(seed);
+    SetMask(loss, options);
+    const Source source(data, "data");
     Warnings warnings;
-    cli::StreamSplit split;
-    std::vector<uint8_t> lost;
+    std::vector<int16_t> pcm;
     {
         py::gil_scoped_release release;
-        source.Read();
-        split = SplitStreamChecked(source.data(), source.size(), source.name(), true, warnings);
-        lost = LossPlan(split.frames.size(), mask.lost, mask.name, dropRate, seedValue, warnings);
+        pcm = DecodeStream(source.input(), options, warnings);
     }
     IssueWarnings(WarningKind::kStream, warnings);
-
-    py::array_t<int16_t> pcm(static_cast<py::ssize_t>(split.frames.size() * kFrameSamples));
-    int16_t* samples = pcm.mutable_data();
-    {
-        py::gil_scoped_release release;
-        DecodeSplit(source.data(), split, lost, samples);
-    }
-    return pcm;
+    return ToArray(std::move(pcm));
 }
 
 py::array_t<FrameRecord> Frames(const py::object& data)
 {
-    Source source(data, "data");
+    const Source source(data, "data");
     Warnings warnings;
     std::vector<FrameRecord> records;
     {
         py::gil_scoped_release release;
-        source.Read();
-        const cli::StreamSplit split = SplitStreamChecked(source.data(), source.size(), source.name(), false, warnings);
-        records = DescribeFrames(source.data(), split);
+        records = DescribeFrames(source.input(), warnings);
     }
     IssueWarnings(WarningKind::kStream, warnings);
     return py::array_t<FrameRecord>(static_cast<py::ssize_t>(records.size()), records.data());

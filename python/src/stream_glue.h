@@ -1,7 +1,7 @@
 // The module's side of the command's stream code (tools/mervox: reading,
 // splitting, loss simulation, the decode-or-conceal loop): the same reader,
 // splitter and loss plan, with the command's messages. Free of Python, so
-// the decoding runs with the interpreter lock released.
+// it runs with the interpreter lock released.
 #pragma once
 
 #include <cstddef>
@@ -10,30 +10,26 @@
 #include <vector>
 
 #include "errors.h"
-#include "stream_reader.h"
+#include "input.h"
 
 namespace mervox::python {
 
-// A whole file, read as `mervox decode` reads it (InputError on failure).
-// Unlike the command, "-" is a file of that name, never standard input.
-std::vector<uint8_t> ReadWholeFile(const std::string& path);
+// Simulated losses, as `mervox decode --loss --drop-rate --seed`.
+struct LossOptions {
+    std::string maskPath;          // a mask file, or
+    std::vector<uint8_t> mask;     // mask bytes (used when maskPath is empty)
+    bool hasMask = false;
+    double dropRate = 0.0;         // in [0, 1]
+    uint64_t seed = 1;
+};
 
-// The stream's whole frames; StreamError when it holds none (empty, or
-// only a cut frame), a warning when it ends inside a frame. `decoding`
-// picks the command's wording: decode's or info's.
-cli::StreamSplit SplitStreamChecked(const uint8_t* data, size_t size, const std::string& name, bool decoding,
-                                    Warnings& warnings);
-
-// Per frame, nonzero = decode as lost: mask entries (a warning when their
-// count differs from the frames'), then random drops. `dropRate` must be in
-// [0, 1].
-std::vector<uint8_t> LossPlan(size_t frames, const std::vector<uint8_t>& mask, const std::string& maskName,
-                              double dropRate, uint64_t seed, Warnings& warnings);
-
-// Decodes every frame into pcm[240 * frames]: speech frames not marked
-// lost are decoded, everything else concealed, as `mervox decode` does.
-void DecodeSplit(const uint8_t* data, const cli::StreamSplit& split, const std::vector<uint8_t>& lost,
-                 int16_t* pcm);
+// Decodes a whole stream, 240 samples per frame, lost frames included:
+// speech frames not marked lost are decoded, everything else concealed.
+// InputError when a file cannot be read, StreamError when the stream holds
+// no whole frame; warnings for a truncated last frame and a mask whose
+// length differs from the frame count. Unlike the command, "-" is a file
+// of that name, never standard input.
+std::vector<int16_t> DecodeStream(const Input& input, const LossOptions& loss, Warnings& warnings);
 
 // One frame as `mervox info` counts it.
 struct FrameRecord {
@@ -44,6 +40,7 @@ struct FrameRecord {
     bool faulty;     // speech frame with impossible codes (concealed)
 };
 
-std::vector<FrameRecord> DescribeFrames(const uint8_t* data, const cli::StreamSplit& split);
+// Every whole frame of the stream; errors and warnings as DecodeStream.
+std::vector<FrameRecord> DescribeFrames(const Input& input, Warnings& warnings);
 
 }  // namespace mervox::python
