@@ -10,15 +10,16 @@
 namespace mervox::python {
 namespace {
 
-// A whole file, read by the command's reader.
+// A whole file, read by the command's reader. The command reads "-" as
+// standard input; here it is a file of that name.
 std::vector<uint8_t> ReadWholeFile(const std::string& path)
 {
     std::vector<uint8_t> bytes;
     std::string error;
     errno = 0;
     if (!cli::ReadInput(path == "-" ? "./-" : path, &bytes, &error)) {
-        const int code = errno;
-        throw InputError(code, path == "-" ? "-" + error.substr(3) : error);
+        const int code = errno;  // still the failing call's
+        throw InputError(code, error);
     }
     return bytes;
 }
