@@ -2,8 +2,6 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
-#include <cmath>
-
 #include "bindings.h"
 #include "errors.h"
 #include "mervox.hpp"
@@ -37,9 +35,13 @@ void SetMask(const py::object& loss, LossOptions& options)
     options.mask.assign(flags.data(), flags.data() + flags.size());
 }
 
-uint64_t SeedOf(const py::int_& seed)
+// Any integer (int, numpy.int64, ...); TypeError for other types.
+uint64_t SeedOf(const py::object& seed)
 {
-    const unsigned long long value = PyLong_AsUnsignedLongLong(seed.ptr());
+    const py::object integer = py::reinterpret_steal<py::object>(PyNumber_Index(seed.ptr()));
+    if (!integer)
+        throw py::error_already_set();
+    const unsigned long long value = PyLong_AsUnsignedLongLong(integer.ptr());
     if (PyErr_Occurred()) {
         PyErr_Clear();
         throw py::value_error("seed must be a whole number from 0 to 2^64-1");
@@ -47,7 +49,7 @@ uint64_t SeedOf(const py::int_& seed)
     return value;
 }
 
-py::array_t<int16_t> Decode(const py::object& data, const py::object& loss, double dropRate, const py::int_& seed)
+py::array_t<int16_t> Decode(const py::object& data, const py::object& loss, double dropRate, const py::object& seed)
 {
     LossOptions options;
     if (!(dropRate >= 0.0 && dropRate <= 1.0))

@@ -105,6 +105,8 @@ def test_bad_options(corpus):
             mervox.decode(stream, seed=seed)
     with pytest.raises(TypeError):
         mervox.decode(stream, seed=1.5)
+    np.testing.assert_array_equal(mervox.decode(stream, drop_rate=np.float32(0.25), seed=np.uint64(2**64 - 1)),
+                                  mervox.decode(stream, drop_rate=0.25, seed=2**64 - 1))
     with pytest.raises(ValueError, match="one-dimensional"):
         mervox.decode(stream, loss=np.zeros((2, 3)))
     with pytest.raises(ValueError, match="payload_type"):
