@@ -31,7 +31,7 @@ class CMakeBuild(build_ext):
         build_dir = pathlib.Path(self.build_temp).resolve() / "cmake"
         subprocess.run(
             [cmake, "-S", str(ROOT), "-B", str(build_dir), "-DCMAKE_BUILD_TYPE=Release",
-             f"-DPython3_EXECUTABLE={sys.executable}", "-DMERVOX_BUILD_PYTHON=ON",
+             f"-DPython3_EXECUTABLE={sys.executable}", "-DMERVOX_PYTHON_MODULE=ON",
              "-DMERVOX_BUILD_TESTS=OFF", "-DMERVOX_BUILD_BENCHMARKS=OFF"],
             check=True)
         jobs = os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL", "2")
