@@ -48,42 +48,44 @@ std::string Repr(const CaptureStream& s)
            ", " + std::to_string(r.frames + r.lostFrames) + " frames>";
 }
 
+// A read-only attribute of CaptureStream for one member of its report.
+template <typename T>
+void Field(py::class_<CaptureStream>& c, const char* name, T StreamReport::*member, const char* doc)
+{
+    c.def_property_readonly(
+        name, [member](const CaptureStream& s) { return s.report.*member; }, doc);
+}
+
 }  // namespace
 
 void BindCaptures(py::module_& m)
 {
-    py::class_<CaptureStream>(m, "CaptureStream",
-                              "One G.723.1 RTP stream of a capture: what `mervox pcap --json` reports, and pcm.")
-        .def_property_readonly("ssrc", [](const CaptureStream& s) { return s.report.ssrc; })
-        .def_property_readonly("source",
-                               [](const CaptureStream& s) {
-                                   return py::make_tuple(s.report.sourceAddress, s.report.sourcePort);
-                               },
-                               "(address, port)")
-        .def_property_readonly("destination",
-                               [](const CaptureStream& s) {
-                                   return py::make_tuple(s.report.destinationAddress, s.report.destinationPort);
-                               },
-                               "(address, port)")
-#define MERVOX_FIELD(name, member, doc) \
-    .def_property_readonly(name, [](const CaptureStream& s) { return s.report.member; }, doc)
-        MERVOX_FIELD("payload_type", payloadType, "RTP payload type")
-        MERVOX_FIELD("packets", packets, "packets captured, duplicates included")
-        MERVOX_FIELD("duplicates", duplicates, "packets whose sequence number came before: dropped")
-        MERVOX_FIELD("reordered", reordered, "packets that arrived after a later one")
-        MERVOX_FIELD("frames", frames, "frames placed on the timeline")
-        MERVOX_FIELD("speech_frames", speechFrames, "6.3 and 5.3 kbit/s frames among them")
-        MERVOX_FIELD("silence_frames", silenceFrames, "silence-descriptor and untransmitted frames (concealed)")
-        MERVOX_FIELD("lost_frames", lostFrames, "frames missing from the timeline (concealed)")
-        MERVOX_FIELD("rate_switches", rateSwitches, "speech frames at another rate than the one before")
-        MERVOX_FIELD("overlapping_frames", overlappingFrames, "frames whose time was taken: dropped")
-        MERVOX_FIELD("timestamp_jumps", timestampJumps, "timestamp jumps taken as a damaged clock")
-        MERVOX_FIELD("cut_short_payloads", cutShortPayloads, "payloads whose last frame was cut")
-        MERVOX_FIELD("duration_seconds", durationSeconds, "30 ms per frame, lost ones included")
-        MERVOX_FIELD("first_packet_time", firstPacketTime, "capture time of the first packet (Unix time)")
-#undef MERVOX_FIELD
-        .def_readonly("pcm", &CaptureStream::pcm, "the decoded stream: int16, 240 samples per frame, 8000 Hz")
-        .def("__repr__", &Repr);
+    py::class_<CaptureStream> c(m, "CaptureStream",
+                                "One G.723.1 RTP stream of a capture: what `mervox pcap --json` reports, and pcm.");
+    Field(c, "ssrc", &StreamReport::ssrc, "synchronisation source identifier");
+    c.def_property_readonly(
+        "source", [](const CaptureStream& s) { return py::make_tuple(s.report.sourceAddress, s.report.sourcePort); },
+        "(address, port)");
+    c.def_property_readonly(
+        "destination",
+        [](const CaptureStream& s) { return py::make_tuple(s.report.destinationAddress, s.report.destinationPort); },
+        "(address, port)");
+    Field(c, "payload_type", &StreamReport::payloadType, "RTP payload type");
+    Field(c, "packets", &StreamReport::packets, "packets captured, duplicates included");
+    Field(c, "duplicates", &StreamReport::duplicates, "packets whose sequence number came before: dropped");
+    Field(c, "reordered", &StreamReport::reordered, "packets that arrived after a later one");
+    Field(c, "frames", &StreamReport::frames, "frames placed on the timeline");
+    Field(c, "speech_frames", &StreamReport::speechFrames, "6.3 and 5.3 kbit/s frames among them");
+    Field(c, "silence_frames", &StreamReport::silenceFrames, "silence-descriptor and untransmitted frames (concealed)");
+    Field(c, "lost_frames", &StreamReport::lostFrames, "frames missing from the timeline (concealed)");
+    Field(c, "rate_switches", &StreamReport::rateSwitches, "speech frames at another rate than the one before");
+    Field(c, "overlapping_frames", &StreamReport::overlappingFrames, "frames whose time was taken: dropped");
+    Field(c, "timestamp_jumps", &StreamReport::timestampJumps, "timestamp jumps taken as a damaged clock");
+    Field(c, "cut_short_payloads", &StreamReport::cutShortPayloads, "payloads whose last frame was cut");
+    Field(c, "duration_seconds", &StreamReport::durationSeconds, "30 ms per frame, lost ones included");
+    Field(c, "first_packet_time", &StreamReport::firstPacketTime, "capture time of the first packet (Unix time)");
+    c.def_readonly("pcm", &CaptureStream::pcm, "the decoded stream: int16, 240 samples per frame, 8000 Hz");
+    c.def("__repr__", &Repr);
 
     m.def("read_capture", &Read, py::arg("data"), py::arg("payload_type") = 4,
           R"(Finds and decodes every G.723.1 RTP stream of a pcap or pcapng capture,

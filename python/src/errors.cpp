@@ -29,8 +29,8 @@ void RegisterErrors(py::module_& m)
 {
     static PyObject* streamError = AddClass(m, "StreamError", PyExc_ValueError,
                                             "Not a G.723.1 stream with a whole frame (empty, or only a cut frame).");
-    static PyObject* captureError = AddClass(m, "CaptureError", PyExc_ValueError,
-                                             "Not a pcap or pcapng capture, or no G.723.1 RTP stream in it.");
+    static PyObject* captureError =
+        AddClass(m, "CaptureError", PyExc_ValueError, "Not a pcap or pcapng capture, or no G.723.1 RTP stream in it.");
     g_streamWarning = AddClass(m, "StreamWarning", PyExc_UserWarning,
                                "A stream ends inside a frame, or a loss mask does not match its frames.");
     g_captureWarning = AddClass(m, "CaptureWarning", PyExc_UserWarning,
@@ -41,7 +41,8 @@ void RegisterErrors(py::module_& m)
             std::rethrow_exception(failure);
         } catch (const InputError& e) {
             // OSError(errno, text) becomes the subclass for that errno.
-            const py::object error = py::reinterpret_borrow<py::object>(PyExc_OSError)(e.errnum, FileSystemText(e.what()));
+            const py::object error =
+                py::reinterpret_borrow<py::object>(PyExc_OSError)(e.errnum, FileSystemText(e.what()));
             PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
         } catch (const StreamError& e) {
             PyErr_SetObject(streamError, FileSystemText(e.what()).ptr());

@@ -10,10 +10,10 @@ namespace mervox::python {
 
 struct Input {
     bool isPath = false;
-    std::string path;             // when isPath
+    std::string path;               // when isPath
     const uint8_t* data = nullptr;  // otherwise: the bytes
     size_t size = 0;
-    std::string name;             // in messages: the path, or "<bytes>"
+    std::string name;  // in messages: the path, or "<bytes>"
 };
 
 }  // namespace mervox::python

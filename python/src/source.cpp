@@ -6,10 +6,7 @@ namespace py = pybind11;
 
 namespace mervox::python {
 
-bool IsPath(const py::handle& object)
-{
-    return py::isinstance<py::str>(object) || py::hasattr(object, "__fspath__");
-}
+bool IsPath(const py::handle& object) { return py::isinstance<py::str>(object) || py::hasattr(object, "__fspath__"); }
 
 bool PathOf(const py::handle& object, std::string* path)
 {
@@ -47,8 +44,9 @@ Source::Source(const py::object& data, const char* what)
                              py::str(py::type::of(data).attr("__name__")).cast<std::string>());
     view_ = py::reinterpret_borrow<py::buffer>(data).request();
     if (view_.itemsize != 1 || view_.ndim > 1 || (view_.ndim == 1 && view_.strides[0] != 1))
-        throw py::type_error(std::string(what) + " must be contiguous bytes (bytes, bytearray, memoryview "
-                                                 "or a one-dimensional uint8 array)");
+        throw py::type_error(std::string(what) +
+                             " must be contiguous bytes (bytes, bytearray, memoryview "
+                             "or a one-dimensional uint8 array)");
     input_.name = "<bytes>";
     input_.data = static_cast<const uint8_t*>(view_.ptr);
     input_.size = static_cast<size_t>(view_.size);

@@ -53,7 +53,8 @@ py::array_t<int16_t> Decode(const py::object& data, const py::object& loss, doub
 {
     LossOptions options;
     if (!(dropRate >= 0.0 && dropRate <= 1.0))
-        throw py::value_error("drop_rate must be from 0 to 1, not " + py::str(py::float_(dropRate)).cast<std::string>());
+        throw py::value_error("drop_rate must be from 0 to 1, not " +
+                              py::str(py::float_(dropRate)).cast<std::string>());
     options.dropRate = dropRate;
     options.seed = SeedOf(seed);
     SetMask(loss, options);

@@ -16,10 +16,10 @@ namespace mervox::python {
 
 // Simulated losses, as `mervox decode --loss --drop-rate --seed`.
 struct LossOptions {
-    std::string maskPath;          // a mask file, or
-    std::vector<uint8_t> mask;     // mask bytes (used when maskPath is empty)
+    std::string maskPath;       // a mask file, or
+    std::vector<uint8_t> mask;  // mask bytes (used when maskPath is empty)
     bool hasMask = false;
-    double dropRate = 0.0;         // in [0, 1]
+    double dropRate = 0.0;  // in [0, 1]
     uint64_t seed = 1;
 };
 
@@ -34,10 +34,10 @@ std::vector<int16_t> DecodeStream(const Input& input, const LossOptions& loss, W
 // One frame as `mervox info` counts it.
 struct FrameRecord {
     uint64_t offset;
-    uint8_t type;    // MERVOX_FRAME_6300, _5300, _SID or _UNTRANSMITTED
-    uint16_t rate;   // 6300, 5300, or 0 for frames without speech
-    uint8_t size;    // bytes
-    bool faulty;     // speech frame with impossible codes (concealed)
+    uint8_t type;   // MERVOX_FRAME_6300, _5300, _SID or _UNTRANSMITTED
+    uint16_t rate;  // 6300, 5300, or 0 for frames without speech
+    uint8_t size;   // bytes
+    bool faulty;    // speech frame with impossible codes (concealed)
 };
 
 // Every whole frame of the stream; errors and warnings as DecodeStream.
