@@ -1,33 +1,12 @@
 #include "capture_glue.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
 #include "capture.h"
+#include "input_file.h"
 #include "mervox.hpp"
 #include "stream_decoder.h"
 
 namespace mervox::python {
 namespace {
-
-// The command's probe before libpcap sees the file: readable, not empty.
-void ProbeCaptureFile(const std::string& path, const std::string& name)
-{
-    std::FILE* probe = std::fopen(path.c_str(), "rb");
-    if (!probe) {
-        const int code = errno;
-        throw InputError(code, name + ": cannot open: " + std::strerror(code));
-    }
-    const bool empty = std::fgetc(probe) == EOF;
-    const bool failed = std::ferror(probe) != 0;
-    const int readErrno = errno;
-    std::fclose(probe);
-    if (failed)
-        throw InputError(readErrno, name + ": cannot read: " + std::strerror(readErrno));
-    if (empty)
-        throw CaptureError(name + ": empty file, not a capture");
-}
 
 std::string NoStreamMessage(const std::string& name, const capture::CaptureReport& report, int payloadType)
 {
@@ -50,8 +29,13 @@ capture::CaptureReport ReadCaptureChecked(const Input& input, int payloadType, W
     capture::CaptureReport report;
     const std::string& name = input.name;
     if (input.isPath) {
-        const std::string file = input.path == "-" ? "./-" : input.path;  // libpcap reads stdin for "-"
-        ProbeCaptureFile(file, name);
+        const std::string file = input.path == "-" ? "./-" : input.path;       // libpcap reads stdin for "-"
+        const tools::Status probe = tools::ProbeInput(file, "not a capture");  // the command's probe
+        if (!probe.ok()) {
+            if (probe.systemError() != 0)
+                throw InputError(probe.systemError(), probe.message());
+            throw CaptureError(probe.message());
+        }
         report = capture::ReadCaptureFile(file, options);
     } else {
         report = capture::ReadCaptureBytes(input.data, input.size, options);

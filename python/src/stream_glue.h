@@ -1,7 +1,7 @@
-// The module's side of the command's stream code (tools/mervox: reading,
-// splitting, loss simulation, the decode-or-conceal loop): the same reader,
-// splitter and loss plan, with the command's messages. Free of Python, so
-// it runs with the interpreter lock released.
+// The module's side of the tools' stream code: the stream reader and frame
+// splitter, the decode-or-conceal step (tools/common) and the loss plan
+// (tools/mervox), with the command's messages. Free of Python, so it runs
+// with the interpreter lock released.
 #pragma once
 
 #include <cstddef>
