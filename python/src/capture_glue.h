@@ -1,0 +1,45 @@
+// The module's side of the capture reader (tools/capture) and of
+// `mervox pcap`: the same reader and timeline, the command's messages and
+// its per-stream report. Free of Python, so it runs with the interpreter
+// lock released.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "errors.h"
+#include "input.h"
+
+namespace mervox::python {
+
+// One stream as `mervox pcap --json` reports it.
+struct StreamReport {
+    uint32_t ssrc;
+    std::string sourceAddress;
+    uint16_t sourcePort;
+    std::string destinationAddress;
+    uint16_t destinationPort;
+    int payloadType;
+    uint64_t packets, duplicates, reordered, frames, speechFrames, silenceFrames, lostFrames, rateSwitches,
+        overlappingFrames, timestampJumps, cutShortPayloads;
+    double durationSeconds;
+    double firstPacketTime;
+};
+
+// One stream: its report and its decoded samples (240 per frame on its
+// timeline, lost frames included).
+struct DecodedStream {
+    StreamReport report;
+    std::vector<int16_t> pcm;
+};
+
+// Reads a capture (a file, or bytes) with the command's capture reader and
+// decodes every G.723.1 stream of `payloadType` in it, in order of their
+// first packet. InputError when the file cannot be read; CaptureError when
+// it is not a capture or holds no such stream; a warning when it is cut
+// short. Unlike the command, "-" is a file of that name.
+std::vector<DecodedStream> ReadCapture(const Input& input, int payloadType, Warnings& warnings);
+
+}  // namespace mervox::python

@@ -1,0 +1,46 @@
+// The module's side of the tools' stream code: the stream reader and frame
+// splitter, the decode-or-conceal step (tools/common) and the loss plan
+// (tools/mervox), with the command's messages. Free of Python, so it runs
+// with the interpreter lock released.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "errors.h"
+#include "input.h"
+
+namespace mervox::python {
+
+// Simulated losses, as `mervox decode --loss --drop-rate --seed`.
+struct LossOptions {
+    std::string maskPath;       // a mask file, or
+    std::vector<uint8_t> mask;  // mask bytes (used when maskPath is empty)
+    bool hasMask = false;
+    double dropRate = 0.0;  // in [0, 1]
+    uint64_t seed = 1;
+};
+
+// Decodes a whole stream, 240 samples per frame, lost frames included:
+// speech frames not marked lost are decoded, everything else concealed.
+// InputError when a file cannot be read, StreamError when the stream holds
+// no whole frame; warnings for a truncated last frame and a mask whose
+// length differs from the frame count. Unlike the command, "-" is a file
+// of that name, never standard input.
+std::vector<int16_t> DecodeStream(const Input& input, const LossOptions& loss, Warnings& warnings);
+
+// One frame as `mervox info` counts it.
+struct FrameRecord {
+    uint64_t offset;
+    uint8_t type;   // MERVOX_FRAME_6300, _5300, _SID or _UNTRANSMITTED
+    uint16_t rate;  // 6300, 5300, or 0 for frames without speech
+    uint8_t size;   // bytes
+    bool faulty;    // speech frame with impossible codes (concealed)
+};
+
+// Every whole frame of the stream; errors and warnings as DecodeStream.
+std::vector<FrameRecord> DescribeFrames(const Input& input, Warnings& warnings);
+
+}  // namespace mervox::python
