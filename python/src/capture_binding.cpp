@@ -20,16 +20,19 @@ struct CaptureStream {
     py::array_t<int16_t> pcm;
 };
 
-std::vector<CaptureStream> Read(const py::object& data, int payloadType)
+std::vector<CaptureStream> Read(const py::object& data, int payloadType, bool allowLongGaps)
 {
     if (payloadType < 0 || payloadType > 127)
         throw py::value_error("payload_type must be from 0 to 127, not " + std::to_string(payloadType));
+    CaptureSettings settings;
+    settings.payloadType = payloadType;
+    settings.allowLongGaps = allowLongGaps;
     const Source source(data, "data");
     Warnings warnings;
     std::vector<DecodedStream> decoded;
     {
         py::gil_scoped_release release;
-        decoded = ReadCapture(source.input(), payloadType, warnings);
+        decoded = ReadCapture(source.input(), settings, warnings);
     }
     IssueWarnings(WarningKind::kCapture, warnings);
     std::vector<CaptureStream> streams;
@@ -74,6 +77,7 @@ void BindCaptures(py::module_& m)
     Field(c, "packets", &StreamReport::packets, "packets captured, duplicates included");
     Field(c, "duplicates", &StreamReport::duplicates, "packets whose sequence number came before: dropped");
     Field(c, "reordered", &StreamReport::reordered, "packets that arrived after a later one");
+    Field(c, "late", &StreamReport::late, "packets that came after the reordering window: dropped");
     Field(c, "frames", &StreamReport::frames, "frames placed on the timeline");
     Field(c, "speech_frames", &StreamReport::speechFrames, "6.3 and 5.3 kbit/s frames among them");
     Field(c, "silence_frames", &StreamReport::silenceFrames, "silence-descriptor and untransmitted frames (concealed)");
@@ -81,19 +85,25 @@ void BindCaptures(py::module_& m)
     Field(c, "rate_switches", &StreamReport::rateSwitches, "speech frames at another rate than the one before");
     Field(c, "overlapping_frames", &StreamReport::overlappingFrames, "frames whose time was taken: dropped");
     Field(c, "timestamp_jumps", &StreamReport::timestampJumps, "timestamp jumps taken as a damaged clock");
+    Field(c, "stray_timestamps", &StreamReport::strayTimestamps, "packets placed by sequence number, their timestamp off");
+    Field(c, "sequence_restarts", &StreamReport::sequenceRestarts, "sequence-number jumps that started a new run");
+    Field(c, "unfilled_frames", &StreamReport::unfilledFrames, "missing frames left out by the concealment limit");
     Field(c, "cut_short_payloads", &StreamReport::cutShortPayloads, "payloads whose last frame was cut");
     Field(c, "duration_seconds", &StreamReport::durationSeconds, "30 ms per frame, lost ones included");
     Field(c, "first_packet_time", &StreamReport::firstPacketTime, "capture time of the first packet (Unix time)");
     c.def_readonly("pcm", &CaptureStream::pcm, "the decoded stream: int16, 240 samples per frame, 8000 Hz");
     c.def("__repr__", &Repr);
 
-    m.def("read_capture", &Read, py::arg("data"), py::arg("payload_type") = 4,
+    m.def("read_capture", &Read, py::arg("data"), py::arg("payload_type") = 4, py::arg("allow_long_gaps") = false,
           R"(Finds and decodes every G.723.1 RTP stream of a pcap or pcapng capture,
 as `mervox pcap` does: same reader, same timeline (packets in sequence
 order, gaps decoded as lost frames), same samples.
 
 data: the capture's bytes or a path (str or os.PathLike).
 payload_type: the RTP payload type carrying G.723.1 (4, or a dynamic one).
+allow_long_gaps: fill every gap with lost frames, even beyond what a
+    stream's frames and the capture's duration account for (as
+    `mervox pcap --allow-long-gaps`).
 
 Returns a list of CaptureStream in order of their first packet. Raises
 FileNotFoundError (or another OSError) for a file that cannot be read,

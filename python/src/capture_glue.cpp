@@ -1,35 +1,68 @@
 #include "capture_glue.h"
 
+
 #include "capture.h"
 #include "input_file.h"
-#include "mervox.hpp"
-#include "stream_decoder.h"
 
 namespace mervox::python {
 namespace {
 
 std::string NoStreamMessage(const std::string& name, const capture::CaptureReport& report, int payloadType)
 {
+    const capture::CaptureCounters& c = report.counters;
     std::string why = name + ": no G.723.1 RTP stream (payload type " + std::to_string(payloadType) + ") in " +
-                      std::to_string(report.counters.records) + " records";
+                      std::to_string(c.records) + " records";
     if (!report.message.empty() && report.status == capture::CaptureStatus::kOk)
         why += "; " + report.message;
-    if (report.counters.otherPayloadType > 0)
-        why += "; " + std::to_string(report.counters.otherPayloadType) +
-               (report.counters.otherPayloadType == 1 ? " RTP packet of another payload type"
-                                                      : " RTP packets of other payload types") +
+    const uint64_t other = c.skipped[capture::SkipReason::kOtherPayloadType];
+    if (other > 0)
+        why += "; " + std::to_string(other) +
+               (other == 1 ? " RTP packet of another payload type" : " RTP packets of other payload types") +
                " (a dynamic mapping needs --payload-type N)";
     return why;
 }
 
-capture::CaptureReport ReadCaptureChecked(const Input& input, int payloadType, Warnings& warnings)
+StreamReport ReportStream(const capture::RtpStream& s)
+{
+    const capture::TimelineStats& t = s.stats;
+    StreamReport r{};
+    r.ssrc = s.ssrc;
+    r.sourceAddress = capture::AddressText(s.source);
+    r.sourcePort = s.source.port;
+    r.destinationAddress = capture::AddressText(s.destination);
+    r.destinationPort = s.destination.port;
+    r.payloadType = s.payloadType;
+    r.packets = t.packets;
+    r.duplicates = t.duplicates;
+    r.reordered = t.reordered;
+    r.late = t.late;
+    r.frames = t.frames;
+    r.speechFrames = t.speechFrames;
+    r.silenceFrames = t.silenceFrames;
+    r.lostFrames = t.lostFrames;
+    r.rateSwitches = t.rateSwitches;
+    r.overlappingFrames = t.overlapping;
+    r.timestampJumps = t.timestampJumps;
+    r.strayTimestamps = t.strayTimestamps;
+    r.sequenceRestarts = t.sequenceRuns;
+    r.unfilledFrames = t.unfilledFrames;
+    r.cutShortPayloads = t.cutShortPayloads;
+    r.durationSeconds = t.DurationSeconds();
+    r.firstPacketTime = s.firstArrival;
+    return r;
+}
+
+}  // namespace
+
+std::vector<DecodedStream> ReadCapture(const Input& input, const CaptureSettings& settings, Warnings& warnings)
 {
     capture::CaptureOptions options;
-    options.payloadType = payloadType;
+    options.payloadType = settings.payloadType;
+    options.timeline.limitConcealment = !settings.allowLongGaps;
     capture::CaptureReport report;
     const std::string& name = input.name;
     if (input.isPath) {
-        const std::string file = input.path == "-" ? "./-" : input.path;       // libpcap reads stdin for "-"
+        const std::string file = input.path == "-" ? "./-" : input.path;  // the reader takes "-" as stdin
         const tools::Status probe = tools::ProbeInput(file, "not a capture");  // the command's probe
         if (!probe.ok()) {
             if (probe.systemError() != 0)
@@ -45,52 +78,17 @@ capture::CaptureReport ReadCaptureChecked(const Input& input, int payloadType, W
     if (report.status == capture::CaptureStatus::kTruncated)
         warnings.push_back(name + ": capture cut short or damaged after " + std::to_string(report.counters.records) +
                            " records (" + report.message + "); using what was read");
+    for (const capture::RtpStream& s : report.streams)
+        if (s.stats.unfilledFrames > 0)
+            warnings.push_back(name + ": stream " + capture::SsrcText(s.ssrc) + ": " +
+                               std::to_string(s.stats.unfilledFrames) +
+                               " missing frames left out: its gaps exceed what its frames and the capture's "
+                               "duration account for (--allow-long-gaps fills them)");
     if (report.streams.empty())
-        throw CaptureError(NoStreamMessage(name, report, payloadType));
-    return report;
-}
-
-StreamReport ReportStream(const capture::RtpStream& s)
-{
-    const capture::TimelineStats& t = s.timeline.stats;
-    StreamReport r{};
-    r.ssrc = s.ssrc;
-    r.sourceAddress = capture::AddressText(s.source);
-    r.sourcePort = s.source.port;
-    r.destinationAddress = capture::AddressText(s.destination);
-    r.destinationPort = s.destination.port;
-    r.payloadType = s.payloadType;
-    r.packets = t.packets;
-    r.duplicates = t.duplicates;
-    r.reordered = t.reordered;
-    r.frames = t.frames;
-    r.speechFrames = t.speechFrames;
-    r.silenceFrames = t.silenceFrames;
-    r.lostFrames = t.lostFrames;
-    r.rateSwitches = t.rateSwitches;
-    r.overlappingFrames = t.overlapping;
-    r.timestampJumps = t.timestampJumps;
-    r.cutShortPayloads = t.cutShortPayloads;
-    r.durationSeconds = t.DurationSeconds();
-    r.firstPacketTime = s.firstArrival;
-    return r;
-}
-
-}  // namespace
-
-std::vector<DecodedStream> ReadCapture(const Input& input, int payloadType, Warnings& warnings)
-{
-    const capture::CaptureReport report = ReadCaptureChecked(input, payloadType, warnings);
+        throw CaptureError(NoStreamMessage(name, report, settings.payloadType));
     std::vector<DecodedStream> streams;
-    for (const capture::RtpStream& s : report.streams) {
-        DecodedStream decoded{ReportStream(s), {}};
-        decoded.pcm.reserve(static_cast<size_t>(s.timeline.stats.TimelineFrames()) * kFrameSamples);
-        capture::DecodeStream(s, [&](const int16_t* samples, size_t count) {
-            decoded.pcm.insert(decoded.pcm.end(), samples, samples + count);
-            return true;
-        });
-        streams.push_back(std::move(decoded));
-    }
+    for (capture::RtpStream& s : report.streams)
+        streams.push_back({ReportStream(s), std::move(s.pcm)});
     return streams;
 }
 

@@ -22,8 +22,8 @@ struct StreamReport {
     std::string destinationAddress;
     uint16_t destinationPort;
     int payloadType;
-    uint64_t packets, duplicates, reordered, frames, speechFrames, silenceFrames, lostFrames, rateSwitches,
-        overlappingFrames, timestampJumps, cutShortPayloads;
+    uint64_t packets, duplicates, reordered, late, frames, speechFrames, silenceFrames, lostFrames, rateSwitches,
+        overlappingFrames, timestampJumps, strayTimestamps, sequenceRestarts, unfilledFrames, cutShortPayloads;
     double durationSeconds;
     double firstPacketTime;
 };
@@ -35,11 +35,18 @@ struct DecodedStream {
     std::vector<int16_t> pcm;
 };
 
+// As `mervox pcap --payload-type N [--allow-long-gaps]`.
+struct CaptureSettings {
+    int payloadType = 4;
+    bool allowLongGaps = false;  // fill every gap, beyond the concealment limit
+};
+
 // Reads a capture (a file, or bytes) with the command's capture reader and
-// decodes every G.723.1 stream of `payloadType` in it, in order of their
-// first packet. InputError when the file cannot be read; CaptureError when
-// it is not a capture or holds no such stream; a warning when it is cut
-// short. Unlike the command, "-" is a file of that name.
-std::vector<DecodedStream> ReadCapture(const Input& input, int payloadType, Warnings& warnings);
+// decodes every G.723.1 stream in it, in order of their first packet.
+// InputError when the file cannot be read; CaptureError when it is not a
+// capture or holds no such stream; warnings when it is cut short or a
+// stream's gaps were left unfilled. Unlike the command, "-" is a file of
+// that name.
+std::vector<DecodedStream> ReadCapture(const Input& input, const CaptureSettings& settings, Warnings& warnings);
 
 }  // namespace mervox::python
