@@ -3,7 +3,8 @@
 // repository): call k sends corpus stream k mod 6 (its first SECONDS of
 // frames), one frame per RTP packet every 30 ms, from its own SSRC and
 // ports; the calls' packets are interleaved in time order.
-//   mervox_many_calls_capture CORPUS_DIR OUT.pcap [CALLS=1000] [SECONDS=30]
+//   mervox_many_calls_capture OUT.pcap [CALLS=1000] [SECONDS=30]
+// (the corpus streams come from the source tree's tests/data/corpus)
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -26,26 +27,26 @@ void PutLe32(Bytes& out, uint32_t v)
 
 int main(int argc, char** argv)
 {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s CORPUS_DIR OUT.pcap [CALLS] [SECONDS]\n", argv[0]);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s OUT.pcap [CALLS] [SECONDS]\n", argv[0]);
         return 2;
     }
-    const std::string corpus = std::string(argv[1]) + "/";
-    const unsigned calls = argc > 3 ? static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)) : 1000;
-    const unsigned seconds = argc > 4 ? static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)) : 30;
+    const char* path = argv[1];
+    const unsigned calls = argc > 2 ? static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)) : 1000;
+    const unsigned seconds = argc > 3 ? static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)) : 30;
     const size_t frames = seconds * 100 / 3;  // 30 ms each
     std::vector<std::vector<Bytes>> streams;
     for (const char* name :
          {"speech-a.63", "speech-a.53", "speech-a.mixed", "speech-a.63-vad", "speech-a.53-vad", "speech-a.63-enc2"}) {
-        streams.push_back(builder::StreamFrames(corpus + name + ".bit"));
+        streams.push_back(builder::StreamFrames(std::string(name) + ".bit"));
         if (streams.back().size() < frames) {
             std::fprintf(stderr, "%s has fewer than %zu frames\n", name, frames);
             return 1;
         }
     }
-    std::FILE* out = std::fopen(argv[2], "wb");
+    std::FILE* out = std::fopen(path, "wb");
     if (!out) {
-        std::perror(argv[2]);
+        std::perror(path);
         return 1;
     }
     Bytes header;
@@ -70,15 +71,15 @@ int main(int argc, char** argv)
             PutLe32(record, static_cast<uint32_t>(packet.size()));
             record.insert(record.end(), packet.begin(), packet.end());
             if (std::fwrite(record.data(), 1, record.size(), out) != record.size()) {
-                std::perror(argv[2]);
+                std::perror(path);
                 return 1;
             }
         }
     }
     if (std::fclose(out) != 0) {
-        std::perror(argv[2]);
+        std::perror(path);
         return 1;
     }
-    std::printf("%s: %u calls of %zu frames (%u s), %zu packets\n", argv[2], calls, frames, seconds, frames * calls);
+    std::printf("%s: %u calls of %zu frames (%u s), %zu packets\n", path, calls, frames, seconds, frames * calls);
     return 0;
 }
