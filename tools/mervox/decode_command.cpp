@@ -26,6 +26,7 @@
 #include "console.h"
 #include "decode_file.h"
 #include "exit_codes.h"
+#include "jobs_option.h"
 #include "names.h"
 #include "parallel_for.h"
 #include "pcm_format.h"
@@ -64,16 +65,6 @@ std::string DropRateText(const std::string& text)
     if (text.empty() || end != text.c_str() + text.size() || std::isnan(value))
         return "'" + tools::EscapeControlCharacters(text) + "' is not a number";
     return value >= 0.0 && value <= 1.0 ? "" : "drop rate must be from 0 to 1";
-}
-
-std::string JobsText(const std::string& text)
-{
-    unsigned value = 0;
-    const char* end = text.data() + text.size();
-    const std::from_chars_result r = std::from_chars(text.data(), end, value);
-    return r.ec == std::errc() && r.ptr == end && value >= 1 && value <= 4096
-               ? ""
-               : "jobs must be a whole number from 1 to 4096";
 }
 
 bool IsDirectory(const std::string& path)
