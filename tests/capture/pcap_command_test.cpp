@@ -141,13 +141,69 @@ TEST_F(PcapCommand, ReportThatCannotBeWrittenFails)
 TEST_F(PcapCommand, OneOutputThatCannotBeWrittenDoesNotStopTheOthers)
 {
     ASSERT_EQ(std::system(("mkdir '" + dir_ + "/c-0x11223344.wav'").c_str()), 0);
-    const CommandResult r = Mervox("pcap --json '" + kCall + "' -o '" + dir_ + "/c'");
-    EXPECT_EQ(r.exitCode, 3);
-    EXPECT_NE(r.err.find(dir_ + "/c-0x11223344.wav"), std::string::npos) << r.err;
-    EXPECT_EQ(WavSamples(dir_ + "/c-0x55667788.wav").size(), 3906u * 240);
-    const nlohmann::json j = nlohmann::json::parse(r.out);
-    EXPECT_EQ(j["streams"][0]["written"], false);
-    EXPECT_EQ(j["streams"][1]["written"], true);
+    for (const std::string jobs : {"1", "2", "3"}) {  // on this thread, or on workers
+        SCOPED_TRACE("-j " + jobs);
+        const CommandResult r = Mervox("pcap --json '" + kCall + "' -o '" + dir_ + "/c' -j " + jobs);
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_NE(r.err.find(dir_ + "/c-0x11223344.wav"), std::string::npos) << r.err;
+        EXPECT_EQ(DigestOf(WavSamples(dir_ + "/c-0x55667788.wav")), "225576ec47b25607");
+        const nlohmann::json j = nlohmann::json::parse(r.out);
+        EXPECT_EQ(j["streams"][0]["written"], false);
+        EXPECT_EQ(j["streams"][1]["written"], true);
+        std::remove((dir_ + "/c-0x55667788.wav").c_str());
+    }
+}
+
+// Many calls at once, with losses, reordering and silence: every stream's
+// file and the report are the same whatever the number of threads.
+TEST_F(PcapCommand, ThreadsChangeNoOutput)
+{
+    const char* streams[] = {"speech-a.63.bit", "speech-a.53.bit", "speech-a.mixed.bit", "speech-a.63-vad.bit"};
+    std::vector<std::vector<test::Bytes>> frames;
+    for (const char* s : streams)
+        frames.push_back(test::StreamFrames(s));
+    constexpr unsigned kCalls = 13;
+    constexpr size_t kPackets = 200;  // of two frames each
+    test::PcapWriter pcap;
+    for (size_t p = 0; p < kPackets; ++p) {
+        for (unsigned c = 0; c < kCalls; ++c) {
+            const size_t at = (p % 10 == 3 && c % 3 == 0) ? p + 1 : (p % 10 == 4 && c % 3 == 0) ? p - 1 : p;
+            if ((p * 7 + c) % 23 == 0)
+                continue;  // lost
+            const std::vector<test::Bytes>& f = frames[c % frames.size()];
+            test::Bytes payload = f[2 * at];
+            payload.insert(payload.end(), f[2 * at + 1].begin(), f[2 * at + 1].end());
+            test::Rtp rtp;
+            rtp.sequence = static_cast<uint16_t>(at + 100 * c);
+            rtp.timestamp = static_cast<uint32_t>(480 * at + 7 * c);
+            rtp.ssrc = 0x0a000000u + c % 11;  // two calls share an SSRC (other ports)
+            pcap.Add(test::Ethernet(test::Ipv4Udp("10.0.0.1", static_cast<uint16_t>(5000 + c), "10.0.0.2", 6000,
+                                                  test::RtpBytes(rtp, payload))));
+        }
+    }
+    const std::string capture = Write("many.pcap", pcap.bytes());
+    std::string reference;
+    for (const std::string jobs : {"1", "2", "5"}) {
+        SCOPED_TRACE("-j " + jobs);
+        const std::string out = dir_ + "/j" + jobs;
+        ASSERT_EQ(std::system(("mkdir '" + out + "'").c_str()), 0);
+        const CommandResult r = Mervox("pcap --json '" + capture + "' -o '" + out + "/' -j " + jobs);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        nlohmann::json j = nlohmann::json::parse(r.out);
+        ASSERT_EQ(j["streams"].size(), kCalls);
+        std::string files;
+        for (nlohmann::json& s : j["streams"]) {
+            const std::string path = s["output"];
+            files += path.substr(out.size()) + " " + DigestOf(WavSamples(path)) + "\n";
+            s.erase("output");
+        }
+        const std::string summary = files + j.dump(1);
+        if (reference.empty())
+            reference = summary;
+        EXPECT_EQ(summary, reference);
+    }
+    EXPECT_NE(reference.find("\"lost_frames\": "), std::string::npos);
+    EXPECT_EQ(Mervox("pcap '" + capture + "' -j 0").exitCode, 2);
 }
 
 TEST_F(PcapCommand, OutputIntoADirectory)

@@ -66,6 +66,15 @@ public:
     virtual bool Samples(size_t id, const int16_t* pcm, size_t count) = 0;
     // Stream `id` has ended (it went idle, or the capture ended).
     virtual void StreamEnded(size_t id, const RtpStream& stream) = 0;
+
+    // A consumer that decodes the streams itself (say on other threads)
+    // returns true, and then gets Frames() instead of Samples(): every slot
+    // of the stream's timeline in order, either one frame's bytes (of any
+    // type, to decode as tools::FrameDecoder does) or, with `frame` null,
+    // `count` slots without a frame (to conceal as missing). Returns false:
+    // send no more of this stream.
+    virtual bool TakesFrames() const { return false; }
+    virtual bool Frames(size_t /*id*/, const uint8_t* /*frame*/, size_t /*size*/, uint64_t /*count*/) { return false; }
 };
 
 struct CaptureReport {

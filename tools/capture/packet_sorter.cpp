@@ -1,6 +1,7 @@
 #include "packet_sorter.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "link_layer.h"
 #include "rtp_packet.h"
@@ -20,21 +21,46 @@ int SequenceDistance(uint16_t a, uint16_t b)
     return d < 0 ? -d : d;
 }
 
+// Hands a stream's timeline to a consumer that decodes it itself.
+class FrameRelay : public TimelineOutput {
+public:
+    FrameRelay(StreamConsumer& consumer, size_t id) : consumer_(consumer), id_(id) {}
+    void Frame(const StreamPacket& packet, const FrameSlice& frame) override
+    {
+        if (!stopped_)
+            stopped_ = !consumer_.Frames(id_, packet.payload.data() + frame.offset, FrameBytes(frame.type), 1);
+    }
+    void Lost(uint64_t frames) override
+    {
+        if (!stopped_ && frames > 0)
+            stopped_ = !consumer_.Frames(id_, nullptr, 0, frames);
+    }
+
+private:
+    StreamConsumer& consumer_;
+    size_t id_;
+    bool stopped_ = false;
+};
+
+std::unique_ptr<TimelineOutput> OutputFor(StreamConsumer& consumer, size_t id)
+{
+    if (consumer.TakesFrames())
+        return std::make_unique<FrameRelay>(consumer, id);
+    return std::make_unique<StreamDecoder>(
+        [&consumer, id](const int16_t* pcm, size_t count) { return consumer.Samples(id, pcm, count); });
+}
+
 }  // namespace
 
 struct PacketSorter::Live {
     Live(const RtpStream& info, uint64_t record, const TimelineRules& rules, StreamConsumer& consumer)
-        : stream(info),
-          firstRecord(record),
-          decoder(
-              [&consumer, id = info.id](const int16_t* pcm, size_t count) { return consumer.Samples(id, pcm, count); }),
-          builder(decoder, rules)
+        : stream(info), firstRecord(record), output(OutputFor(consumer, info.id)), builder(*output, rules)
     {}
     RtpStream stream;
     uint64_t firstRecord;
     uint64_t lastRecord = 0;
     double lastArrival = 0;
-    StreamDecoder decoder;
+    std::unique_ptr<TimelineOutput> output;  // decodes, or relays the frames to the consumer
     TimelineBuilder builder;
 };
 

@@ -8,19 +8,33 @@ namespace mervox::cli {
 
 Console::Console(bool quiet) : quiet_(quiet), interactive_(isatty(STDERR_FILENO) == 1) {}
 
-void Console::Error(const std::string& message) const { std::fprintf(stderr, "mervox: error: %s\n", message.c_str()); }
+void Console::Print(const char* kind, const std::string& message) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    EraseProgressLocked();
+    std::fprintf(stderr, "mervox: %s%s\n", kind, message.c_str());
+}
+
+void Console::Error(const std::string& message) const { Print("error: ", message); }
 
 void Console::Warning(const std::string& message) const
 {
     if (!quiet_)
-        std::fprintf(stderr, "mervox: warning: %s\n", message.c_str());
+        Print("warning: ", message);
+}
+
+void Console::Note(const std::string& message) const
+{
+    if (!quiet_)
+        Print("", message);
 }
 
 void Console::Progress(const std::string& label, size_t done, size_t total)
 {
-    if (quiet_ || !interactive_ || total == 0)
+    if (!showsProgress() || total == 0)
         return;
     const int percent = static_cast<int>(done * 100 / total);
+    std::lock_guard<std::mutex> lock(mutex_);
     if (percent == lastPercent_)
         return;
     lastPercent_ = percent;
@@ -29,6 +43,12 @@ void Console::Progress(const std::string& label, size_t done, size_t total)
 }
 
 void Console::EndProgress()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    EraseProgressLocked();
+}
+
+void Console::EraseProgressLocked() const
 {
     if (lastPercent_ >= 0) {
         std::fprintf(stderr, "\r\033[K");

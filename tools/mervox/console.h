@@ -1,8 +1,12 @@
 // Messages on stderr: errors always, warnings unless --quiet, and a
-// progress line only when stderr is a terminal.
+// progress line only when stderr is a terminal. Safe to use from several
+// threads at once: a message first erases the progress line (the next
+// progress report draws it again), so the terminal never shows a message
+// glued to a percentage.
 #pragma once
 
 #include <cstddef>
+#include <mutex>
 #include <string>
 
 namespace mervox::cli {
@@ -13,16 +17,24 @@ public:
 
     void Error(const std::string& message) const;    // "mervox: error: ..."
     void Warning(const std::string& message) const;  // "mervox: warning: ..."
+    // "mervox: MESSAGE", unless quiet (a summary, not a fault).
+    void Note(const std::string& message) const;
 
     // Progress of a long job: `done` of `total` units. Draws (and later
     // erases) one status line; does nothing when quiet or not a terminal.
     void Progress(const std::string& label, size_t done, size_t total);
     void EndProgress();
 
+    bool showsProgress() const { return !quiet_ && interactive_; }
+
 private:
+    void Print(const char* kind, const std::string& message) const;
+    void EraseProgressLocked() const;
+
     bool quiet_;
     bool interactive_;
-    int lastPercent_ = -1;
+    mutable std::mutex mutex_;
+    mutable int lastPercent_ = -1;
 };
 
 }  // namespace mervox::cli

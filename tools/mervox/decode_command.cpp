@@ -1,46 +1,51 @@
-// mervox decode IN [-o OUT]: a stream file to WAV or raw PCM, frame by
-// frame: the input is read in blocks and the output written as it is
-// decoded, so memory does not depend on the stream's length.
+// mervox decode IN... [-o OUT] [-j N] [--skip-existing]: stream files to
+// WAV or raw PCM. One input goes to OUT (default: beside it); several go
+// beside their inputs or into the directory OUT, decoded on N threads,
+// each exactly as it would be alone.
 #include <CLI/CLI.hpp>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <new>
+#include <optional>
+#include <set>
+#include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "commands.h"
 #include "console.h"
+#include "decode_file.h"
 #include "exit_codes.h"
-#include "frame_decoder.h"
-#include "loss.h"
+#include "jobs_option.h"
 #include "names.h"
-#include "pcm_output.h"
-#include "stream_reader.h"
+#include "parallel_for.h"
+#include "pcm_format.h"
 
 namespace mervox::cli {
 namespace {
 
-using tools::Frame;
+using tools::DisplayName;
 using tools::PcmFormat;
 using tools::Status;
 
 struct DecodeOptions {
-    std::string input;
+    std::vector<std::string> inputs;
     std::string output;
     std::string format;
-    std::string lossMask;
-    double dropRate = 0.0;
-    uint64_t seed = 1;
+    LossSettings loss;
+    unsigned jobs = 0;  // 0: one per processor
+    bool skipExisting = false;
 };
-
-// IN with its extension replaced by .wav (the same directory).
-std::string DefaultOutputPath(const std::string& input)
-{
-    if (input == "-")
-        return "-";
-    return tools::PathWithoutExtension(input) + ".wav";
-}
 
 // Option checks on the text, before CLI11 converts it: its conversion
 // wraps "-5" and saturates 2^64 into seeds silently, and its range check
@@ -62,139 +67,190 @@ std::string DropRateText(const std::string& text)
     return value >= 0.0 && value <= 1.0 ? "" : "drop rate must be from 0 to 1";
 }
 
-// The number of whole frames of a regular file, counted without decoding;
-// nullopt when the input is not a regular file or cannot be read.
-std::optional<uint64_t> CountFrames(const std::string& path)
+bool IsDirectory(const std::string& path)
 {
-    tools::Result<tools::StreamReader> reader = tools::StreamReader::Open(path);
-    if (!reader.ok() || !reader.value().input().size())
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string BaseName(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The output of `input` inside `dir`: its name with the format's extension.
+std::string PathInDirectory(const std::string& dir, const std::string& input, PcmFormat format)
+{
+    const std::string stem = tools::PathWithoutExtension(BaseName(input));
+    return dir + (dir.back() == '/' ? "" : "/") + stem + (format == PcmFormat::kRaw ? ".raw" : ".wav");
+}
+
+// Where each input goes, or the usage error that stops the whole run
+// before anything is decoded (printed here).
+std::optional<std::vector<DecodeJob>> PlanJobs(const DecodeOptions& options, const Console& console, int* status)
+{
+    *status = kExitUsage;
+    const std::vector<std::string>& inputs = options.inputs;
+    const bool several = inputs.size() > 1;
+    const std::optional<PcmFormat> forced =
+        options.format.empty() ? std::nullopt : tools::PcmFormatFromName(options.format);
+    if (!options.format.empty() && !forced) {
+        console.Error("unknown --format '" + tools::EscapeControlCharacters(options.format) + "' (use wav or raw)");
         return std::nullopt;
-    Frame frame;
-    while (reader.value().Next(&frame)) {
     }
-    if (!reader.value().status().ok())
+    if (several) {
+        if (std::find(inputs.begin(), inputs.end(), "-") != inputs.end()) {
+            console.Error("'-' (stdin) can only be decoded as the only input");
+            return std::nullopt;
+        }
+        if (options.output == "-") {
+            console.Error("-o -: several inputs cannot share stdout; give a directory");
+            return std::nullopt;
+        }
+        if (!options.loss.mask.empty()) {
+            console.Error("--loss: a loss mask belongs to one stream; decode its stream on its own");
+            return std::nullopt;
+        }
+    }
+    if (inputs.front() == "-" && options.loss.mask == "-") {
+        console.Error("the stream and the loss mask cannot both be read from stdin ('-')");
         return std::nullopt;
-    return reader.value().frames();
+    }
+
+    // OUT is a directory for several inputs, and for one input when it is
+    // an existing directory or ends in '/'. A missing one is created.
+    const std::string& out = options.output;
+    const bool intoDirectory = !out.empty() && (several || out.back() == '/' || IsDirectory(out));
+    if (intoDirectory && !IsDirectory(out) && access(out.c_str(), F_OK) == 0) {
+        console.Error(DisplayName(out) + ": not a directory (several inputs need -o DIR)");
+        return std::nullopt;
+    }
+
+    std::vector<DecodeJob> jobs;
+    std::map<std::string, std::string> outputs;  // output path -> the input that writes it
+    for (const std::string& input : inputs) {
+        DecodeJob job;
+        job.input = input;
+        if (intoDirectory)
+            job.output = PathInDirectory(out, input, forced.value_or(PcmFormat::kWav));
+        else if (!out.empty())
+            job.output = out;
+        else
+            job.output = input == "-" ? "-" : tools::PathWithoutExtension(input) + ".wav";
+        const std::optional<PcmFormat> format = forced ? forced : tools::PcmFormatFromPath(job.output);
+        if (!format) {
+            console.Error(DisplayName(job.output) + ": unknown output extension (use .wav, .raw or .pcm, or --format)");
+            return std::nullopt;
+        }
+        job.format = *format;
+        const auto [where, added] = outputs.emplace(job.output, input);
+        if (!added) {
+            console.Error(DisplayName(input) + " and " + DisplayName(where->second) + " would both be decoded to " +
+                          DisplayName(job.output));
+            return std::nullopt;
+        }
+        jobs.push_back(job);
+    }
+    // An output that is another input would destroy it while it is read.
+    if (several) {
+        std::set<std::pair<dev_t, ino_t>> inputFiles;
+        struct stat st;
+        for (const std::string& input : inputs)
+            if (stat(input.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                inputFiles.emplace(st.st_dev, st.st_ino);
+        for (const DecodeJob& job : jobs)
+            if (stat(job.output.c_str(), &st) == 0 && inputFiles.count({st.st_dev, st.st_ino})) {
+                console.Error(DisplayName(job.output, true) + ": output of " + DisplayName(job.input) +
+                              " would overwrite an input");
+                return std::nullopt;
+            }
+    }
+    // Created only now that the command line holds. Another run (say a
+    // GNU parallel job) may create it at the same time.
+    const int made = intoDirectory ? mkdir(out.c_str(), 0777) : 0;
+    const int error = errno;
+    if (made != 0 && !IsDirectory(out)) {
+        console.Error(Status::SystemFailure(kExitOutputError, DisplayName(out) + ": cannot create the directory", error)
+                          .message());
+        *status = kExitOutputError;
+        return std::nullopt;
+    }
+    *status = kExitOk;
+    return jobs;
 }
 
-// Fails before decoding when the output's format cannot hold the input's
-// frames (a WAV file's 74 hours). Only a regular file's frames are known
-// beforehand; they are counted only if its size allows too many.
-Status CheckOutputRoom(const tools::StreamReader& reader, PcmFormat format, const std::string& outputName)
+// A finished output: outputs are complete or absent (written to a
+// temporary file and renamed), so an existing regular file is one that an
+// earlier run finished.
+bool OutputExists(const std::string& path)
 {
-    const std::optional<uint64_t> size = reader.input().size();
-    const uint64_t maxFrames = tools::MaxSamples(format) / kFrameSamples;
-    if (!size || *size <= maxFrames)  // a frame takes at least one byte
-        return Status::Ok();
-    const std::optional<uint64_t> frames = CountFrames(reader.input().path());
-    if (!frames || *frames <= maxFrames)
-        return Status::Ok();
-    return Status::Failure(tools::kExitOutputError, outputName + ": " + std::to_string(*frames) + " frames (" +
-                                                        std::to_string(*frames * kFrameSamples) +
-                                                        " samples) are more than a WAV file can hold (" +
-                                                        std::to_string(tools::MaxSamples(format)) +
-                                                        " samples, about 74 hours); use raw output (-f raw)");
+    struct stat st;
+    return path != "-" && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-int Fail(Console& console, const Status& status)
+// The bytes of the regular input files, for the progress line.
+uint64_t TotalInputBytes(const std::vector<DecodeJob>& jobs, const std::vector<bool>& skipped)
 {
-    console.EndProgress();
-    if (status.readerGone())
-        return kExitOk;  // the reader of our output stopped reading: a normal end
-    console.Error(status.message());
-    return status.code();
+    uint64_t total = 0;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        struct stat st;
+        const int got = jobs[i].input == "-" ? fstat(STDIN_FILENO, &st) : stat(jobs[i].input.c_str(), &st);
+        if (!skipped[i] && got == 0 && S_ISREG(st.st_mode))
+            total += static_cast<uint64_t>(st.st_size);
+    }
+    return total;
 }
 
 int RunDecode(const DecodeOptions& options, const GlobalOptions& global)
 {
     Console console(global.quiet);
-    const std::string output = options.output.empty() ? DefaultOutputPath(options.input) : options.output;
-    const std::optional<PcmFormat> format =
-        options.format.empty() ? tools::PcmFormatFromPath(output) : tools::PcmFormatFromName(options.format);
-    if (!format) {
-        console.Error(
-            options.format.empty()
-                ? tools::DisplayName(output) + ": unknown output extension (use .wav, .raw or .pcm, or --format)"
-                : "unknown --format '" + tools::EscapeControlCharacters(options.format) + "' (use wav or raw)");
-        return kExitUsage;
-    }
-    if (options.input == "-" && options.lossMask == "-") {
-        console.Error("the stream and the loss mask cannot both be read from stdin ('-')");
-        return kExitUsage;
-    }
-    // Decoding into the input (say `mervox decode call.wav`) would destroy
-    // it; appending to it (`-o - >> call.bit`) would never end.
-    const std::string outputFile = output == "-" ? "/dev/stdout" : output;
-    for (const std::string& source : {options.input, options.lossMask}) {
-        if (tools::SameFile(source == "-" ? "/dev/stdin" : source, outputFile)) {
-            console.Error(tools::DisplayName(output, true) + ": output would overwrite the input " +
-                          tools::DisplayName(source));
-            return kExitUsage;
+    int status = kExitOk;
+    const std::optional<std::vector<DecodeJob>> planned = PlanJobs(options, console, &status);
+    if (!planned)
+        return status;
+    const std::vector<DecodeJob>& jobs = *planned;
+
+    std::vector<bool> skipped(jobs.size(), false);
+    size_t skippedCount = 0;
+    if (options.skipExisting)
+        for (size_t i = 0; i < jobs.size(); ++i)
+            if (OutputExists(jobs[i].output)) {
+                skipped[i] = true;
+                ++skippedCount;
+            }
+
+    const size_t toDecode = jobs.size() - skippedCount;
+    const std::string label = jobs.size() == 1 ? "decoding " + DisplayName(jobs.front().input)
+                                               : "decoding " + std::to_string(toDecode) + " files";
+    DecodeProgress progress(console, label, TotalInputBytes(jobs, skipped));
+    std::vector<int> results(jobs.size(), kExitOk);
+    const unsigned workers = options.jobs ? options.jobs : tools::DefaultWorkerCount();
+    const auto outOfMemory = [&](size_t i) {
+        // This input's output was abandoned while the stack unwound; the others go on.
+        console.Error(jobs.size() == 1 ? "out of memory" : DisplayName(jobs[i].input) + ": out of memory");
+        results[i] = kExitOutOfMemory;
+    };
+    tools::ParallelFor(jobs.size(), workers, [&](size_t i) {
+        if (skipped[i])
+            return;
+        try {
+            results[i] = DecodeFile(jobs[i], options.loss, console, progress);
+        } catch (const std::bad_alloc&) {
+            outOfMemory(i);
+        } catch (const std::length_error&) {
+            outOfMemory(i);
         }
-    }
-
-    tools::Result<tools::StreamReader> opened = tools::StreamReader::Open(options.input);
-    if (!opened.ok())
-        return Fail(console, opened.status());
-    tools::StreamReader& reader = opened.value();
-    const std::string inputName = reader.input().name();
-    Frame frame;
-    bool haveFrame = reader.Next(&frame);
-    if (!haveFrame) {
-        if (!reader.status().ok())
-            return Fail(console, reader.status());
-        console.Error(DescribeTruncation(inputName, *reader.Truncated()) + ", no whole frame");
-        return kExitBadInput;
-    }
-
-    tools::Result<LossPlan> loss = LossPlan::Open(options.lossMask, options.dropRate, options.seed);
-    if (!loss.ok())
-        return Fail(console, loss.status());
-    const std::string outputName = tools::DisplayName(output, true);
-    Status status = CheckOutputRoom(reader, *format, outputName);
-    if (!status.ok())
-        return Fail(console, status);
-    tools::Result<tools::FrameDecoder> decoder = tools::FrameDecoder::Create(MERVOX_RATE_SELECT_6300);
-    if (!decoder.ok())
-        return Fail(console, decoder.status());
-    tools::Result<std::unique_ptr<tools::PcmSink>> out = tools::OpenPcmOutput(output, *format);
-    if (!out.ok())
-        return Fail(console, out.status());
-    tools::PcmSink& sink = *out.value();
-
-    const std::optional<uint64_t> inputSize = reader.input().size();
-    const std::string label = "decoding " + inputName;
-    FramePcm pcm;
-    for (; haveFrame; haveFrame = reader.Next(&frame)) {
-        const bool lost = loss.value().NextLost();
-        if (!loss.value().status().ok())
-            return Fail(console, loss.value().status());
-        decoder.value().Decode(frame, lost, pcm);
-        status = sink.Write(pcm.data(), pcm.size());
-        if (!status.ok())
-            return Fail(console, status);
-        if (inputSize && (frame.index & 255) == 0)
-            console.Progress(label, static_cast<size_t>(frame.offset), static_cast<size_t>(*inputSize));
-    }
+    });
     console.EndProgress();
-    if (!reader.status().ok())
-        return Fail(console, reader.status());
-    const uint64_t frames = reader.frames();
-    if (const auto cut = reader.Truncated())
-        console.Warning(DescribeTruncation(inputName, *cut) + "; decoding the " + std::to_string(frames) +
-                        " whole frames before it");
-    if (!options.lossMask.empty()) {
-        tools::Result<uint64_t> maskBytes = loss.value().MaskBytes();
-        if (!maskBytes.ok())
-            return Fail(console, maskBytes.status());
-        if (maskBytes.value() != frames)
-            console.Warning(loss.value().maskName() + ": " + std::to_string(maskBytes.value()) + " mask bytes for " +
-                            std::to_string(frames) + " frames");
-    }
-    status = sink.Finish();
-    if (!status.ok())
-        return Fail(console, status);
-    return kExitOk;
+
+    const size_t failed =
+        static_cast<size_t>(std::count_if(results.begin(), results.end(), [](int r) { return r != kExitOk; }));
+    if (jobs.size() > 1 || skippedCount > 0)
+        console.Note(std::to_string(jobs.size()) + (jobs.size() == 1 ? " input: " : " inputs: ") +
+                     std::to_string(toDecode - failed) + " decoded, " + std::to_string(skippedCount) +
+                     " skipped (output exists), " + std::to_string(failed) + " failed");
+    return *std::max_element(results.begin(), results.end());
 }
 
 }  // namespace
@@ -202,16 +258,24 @@ int RunDecode(const DecodeOptions& options, const GlobalOptions& global)
 Subcommand AddDecodeCommand(CLI::App& parent)
 {
     auto options = std::make_shared<DecodeOptions>();
-    CLI::App* app = parent.add_subcommand("decode", "Decode a stream file to WAV or raw 16-bit PCM");
-    app->add_option("IN", options->input, "Stream file (frames back to back), '-' for stdin")->required();
+    CLI::App* app = parent.add_subcommand("decode", "Decode stream files to WAV or raw 16-bit PCM");
+    app->add_option("IN", options->inputs, "Stream files (frames back to back), '-' for stdin (only as the only input)")
+        ->required();
     app->add_option("-o,--output", options->output,
-                    "Output file: .wav, or .raw/.pcm for raw s16le; '-' for stdout (WAV). "
-                    "Default: IN with the extension .wav");
+                    "Output file: .wav, or .raw/.pcm for raw s16le; '-' for stdout (WAV). A directory "
+                    "(existing, ending in '/', or any OUT with several inputs; created if missing) takes "
+                    "each input's name with .wav (.raw with -f raw). Default: each IN with the extension .wav");
     app->add_option("-f,--format", options->format, "Output format regardless of extension: wav or raw");
-    app->add_option("--loss", options->lossMask, "Loss mask: one byte per frame, nonzero = decode as lost");
-    app->add_option("--drop-rate", options->dropRate, "Also lose each frame with probability P (0 to 1)")
+    app->add_option("-j,--jobs", options->jobs,
+                    "Inputs decoded at once, on as many threads (default: the number of processors)")
+        ->check(JobsText);
+    app->add_flag("--skip-existing", options->skipExisting,
+                  "Leave out inputs whose output file exists (a finished one: outputs are complete or absent)");
+    app->add_option("--loss", options->loss.mask, "Loss mask: one byte per frame, nonzero = decode as lost");
+    app->add_option("--drop-rate", options->loss.dropRate,
+                    "Also lose each frame with probability P (0 to 1); each input on its own")
         ->check(DropRateText);
-    app->add_option("--seed", options->seed, "Seed of the random losses (default 1)")->check(SeedText);
+    app->add_option("--seed", options->loss.seed, "Seed of the random losses (default 1)")->check(SeedText);
     return {app, [options](const GlobalOptions& global) { return RunDecode(*options, global); }};
 }
 

@@ -11,9 +11,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "capture.h"
@@ -21,9 +23,13 @@
 #include "console.h"
 #include "exit_codes.h"
 #include "input_file.h"
+#include "jobs_option.h"
 #include "mervox.hpp"
 #include "names.h"
+#include "parallel_for.h"
 #include "pcm_output.h"
+#include "stream_files.h"
+#include "stream_workers.h"
 
 namespace mervox::cli {
 namespace {
@@ -42,6 +48,7 @@ struct PcapOptions {
     bool json = false;
     int payloadType = 4;
     bool allowLongGaps = false;
+    unsigned jobs = 0;  // 0: one per processor
 };
 
 bool IsDirectory(const std::string& path)
@@ -66,80 +73,6 @@ std::string OutputPrefix(const PcapOptions& options)
     return options.prefix + (options.prefix.back() == '/' ? "" : "/") + name;
 }
 
-// PREFIX-0xSSRC.wav; a second stream with the same SSRC (other addresses,
-// or after it had ended) gets -2, a third -3, ...
-std::string OutputPath(const std::string& prefix, const capture::StreamInfo& s)
-{
-    return prefix + "-" + capture::SsrcText(s.ssrc) + (s.number > 1 ? "-" + std::to_string(s.number) : "") + ".wav";
-}
-
-// One WAV file per stream, written as the stream is decoded and moved into
-// place when it ends; a stream whose file fails does not stop the others.
-class StreamFiles : public capture::StreamConsumer {
-public:
-    StreamFiles(std::string prefix, const Console& console) : prefix_(std::move(prefix)), console_(console) {}
-
-    struct File {
-        std::string path;
-        std::unique_ptr<tools::PcmSink> output;
-        std::string error;  // empty: written
-    };
-
-    void StreamStarted(size_t id, const capture::StreamInfo& info) override
-    {
-        File& f = files_[id];
-        f.path = OutputPath(prefix_, info);
-        tools::Result<std::unique_ptr<tools::PcmSink>> out = tools::OpenPcmOutput(f.path, tools::PcmFormat::kWav);
-        if (out.ok())
-            f.output = std::move(out.value());
-        else
-            Fail(f, out.status());
-    }
-
-    bool Samples(size_t id, const int16_t* pcm, size_t count) override
-    {
-        File& f = files_[id];
-        if (!f.output)
-            return false;
-        const tools::Status written = f.output->Write(pcm, count);
-        if (!written.ok()) {
-            Fail(f, written);
-            return false;
-        }
-        return true;
-    }
-
-    void StreamEnded(size_t id, const RtpStream&) override
-    {
-        File& f = files_[id];
-        if (f.output) {
-            const tools::Status finished = f.output->Finish();
-            if (!finished.ok())
-                Fail(f, finished);
-        }
-        f.output.reset();
-    }
-
-    const File& file(size_t id) { return files_[id]; }
-    // The worst exit status of the outputs (kExitOk when all were written).
-    int status() const { return status_; }
-
-private:
-    void Fail(File& f, const tools::Status& why)
-    {
-        // A closed pipe is no failure of the others; it still leaves this file unwritten.
-        f.error = why.message().empty() ? f.path + ": reader went away" : why.message();
-        f.output.reset();  // abandons what was written
-        console_.Error(f.error);
-        status_ = std::max<int>(status_, why.readerGone() ? kExitOutputError : why.code());
-    }
-
-    std::string prefix_;
-    const Console& console_;
-    std::map<size_t, File> files_;
-    int status_ = kExitOk;
-};
-
 // Records skipped, by reason (only the nonzero ones).
 std::vector<std::pair<std::string, uint64_t>> Skipped(const CaptureCounters& c)
 {
@@ -156,6 +89,9 @@ nlohmann::ordered_json EndpointJson(const capture::Endpoint& e)
 {
     return {{"address", capture::AddressText(e)}, {"port", e.port}};
 }
+
+// What became of a stream's output file, by stream id.
+using FileOf = std::function<const StreamFiles::File&(size_t)>;
 
 nlohmann::ordered_json StreamJson(const RtpStream& s, const StreamFiles::File& file)
 {
@@ -187,7 +123,7 @@ nlohmann::ordered_json StreamJson(const RtpStream& s, const StreamFiles::File& f
     };
 }
 
-void PrintJson(const std::string& name, const CaptureReport& r, StreamFiles& files)
+void PrintJson(const std::string& name, const CaptureReport& r, const FileOf& files)
 {
     nlohmann::ordered_json j;
     j["capture"] = name;
@@ -203,14 +139,14 @@ void PrintJson(const std::string& name, const CaptureReport& r, StreamFiles& fil
     j["reorder_window_packets"] = capture::kReorderWindow;
     j["streams"] = nlohmann::ordered_json::array();
     for (const RtpStream& s : r.streams)
-        j["streams"].push_back(StreamJson(s, files.file(s.id)));
+        j["streams"].push_back(StreamJson(s, files(s.id)));
     // File names need not be UTF-8; dump() would throw on them.
     std::printf("%s\n", j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
 }
 
 unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
 
-void PrintText(const std::string& name, const CaptureReport& r, StreamFiles& files)
+void PrintText(const std::string& name, const CaptureReport& r, const FileOf& files)
 {
     std::printf("capture: %s, %llu records, %zu G.723.1 stream%s\n", name.c_str(), U(r.counters.records),
                 r.streams.size(), r.streams.size() == 1 ? "" : "s");
@@ -245,7 +181,7 @@ void PrintText(const std::string& name, const CaptureReport& r, StreamFiles& fil
             std::printf("  unfilled gaps:  %llu frames (%.2f s) beyond the concealment limit\n", U(t.unfilledFrames),
                         static_cast<double>(t.unfilledFrames) * 0.03);
         std::printf("  duration:       %.2f s\n", t.DurationSeconds());
-        const StreamFiles::File& f = files.file(s.id);
+        const StreamFiles::File& f = files(s.id);
         std::printf("  output:         %s%s\n", f.path.c_str(), f.error.empty() ? "" : " (not written)");
     }
 }
@@ -296,8 +232,30 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
     capture::CaptureOptions captureOptions;
     captureOptions.payloadType = options.payloadType;
     captureOptions.timeline.limitConcealment = !options.allowLongGaps;
-    StreamFiles files(OutputPrefix(options), console);
-    const CaptureReport report = capture::ReadCapture(options.input, captureOptions, files);
+    // One thread reads and decodes, or the reader hands each stream's
+    // frames to one of -j workers that decode and write them.
+    const unsigned workers = options.jobs ? options.jobs : tools::DefaultWorkerCount();
+    std::unique_ptr<StreamFiles> files;
+    std::unique_ptr<StreamWorkers> threads;
+    if (workers > 1) {
+        try {
+            threads = std::make_unique<StreamWorkers>(workers, OutputPrefix(options), console);
+        } catch (const std::system_error&) {
+            // No thread at all: decode on this one.
+        }
+    }
+    if (!threads)
+        files = std::make_unique<StreamFiles>(OutputPrefix(options), console);
+    capture::StreamConsumer& consumer = threads ? static_cast<capture::StreamConsumer&>(*threads) : *files;
+    const CaptureReport report = capture::ReadCapture(options.input, captureOptions, consumer);
+    if (threads)
+        threads->Finish();
+    const FileOf fileOf = [&](size_t id) -> const StreamFiles::File& {
+        return threads ? threads->file(id) : files->file(id);
+    };
+    const int filesStatus = threads ? threads->status() : files->status();
+    if (filesStatus == kExitOutOfMemory)
+        console.Error("out of memory");
     if (report.status == CaptureStatus::kNotACapture) {
         console.Error(name + ": not a pcap or pcapng capture (" + report.message + ")");
         return kExitBadInput;
@@ -313,9 +271,9 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
                             "duration account for (--allow-long-gaps fills them)");
 
     if (options.json)
-        PrintJson(name, report, files);
+        PrintJson(name, report, fileOf);
     else if (!global.quiet)
-        PrintText(name, report, files);
+        PrintText(name, report, fileOf);
     const bool reportWritten = std::fflush(stdout) == 0 && !std::ferror(stdout);
     const int reportErrno = errno;
 
@@ -324,7 +282,7 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
         console.Error(NoStreamMessage(name, options, report));
         status = kExitBadInput;
     }
-    status = std::max(status, files.status());
+    status = std::max(status, filesStatus);
     if (!reportWritten) {
         console.Error("<stdout>: cannot write the report: " + std::string(std::strerror(reportErrno)));
         status = std::max<int>(status, kExitOutputError);
@@ -351,6 +309,9 @@ Subcommand AddPcapCommand(CLI::App& parent)
     app->add_flag("--allow-long-gaps", options->allowLongGaps,
                   "Fill every gap with lost frames, even beyond what a stream's frames and the capture's duration "
                   "account for (each gap still at most 60 s)");
+    app->add_option("-j,--jobs", options->jobs,
+                    "Threads decoding the streams, each stream on one (default: the number of processors)")
+        ->check(JobsText);
     return {app, [options](const GlobalOptions& global) { return RunPcap(*options, global); }};
 }
 

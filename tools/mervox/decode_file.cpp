@@ -1,0 +1,151 @@
+#include "decode_file.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "exit_codes.h"
+#include "frame_decoder.h"
+#include "loss.h"
+#include "names.h"
+#include "pcm_output.h"
+#include "stream_reader.h"
+
+namespace mervox::cli {
+namespace {
+
+using tools::Frame;
+using tools::PcmFormat;
+using tools::Status;
+
+// The number of whole frames of a regular file, counted without decoding;
+// nullopt when the input is not a regular file or cannot be read.
+std::optional<uint64_t> CountFrames(const std::string& path)
+{
+    tools::Result<tools::StreamReader> reader = tools::StreamReader::Open(path);
+    if (!reader.ok() || !reader.value().input().size())
+        return std::nullopt;
+    Frame frame;
+    while (reader.value().Next(&frame)) {
+    }
+    if (!reader.value().status().ok())
+        return std::nullopt;
+    return reader.value().frames();
+}
+
+// Fails before decoding when the output's format cannot hold the input's
+// frames (a WAV file's 74 hours). Only a regular file's frames are known
+// beforehand; they are counted only if its size allows too many.
+Status CheckOutputRoom(const tools::StreamReader& reader, PcmFormat format, const std::string& outputName)
+{
+    const std::optional<uint64_t> size = reader.input().size();
+    const uint64_t maxFrames = tools::MaxSamples(format) / kFrameSamples;
+    if (!size || *size <= maxFrames)  // a frame takes at least one byte
+        return Status::Ok();
+    const std::optional<uint64_t> frames = CountFrames(reader.input().path());
+    if (!frames || *frames <= maxFrames)
+        return Status::Ok();
+    return Status::Failure(tools::kExitOutputError, outputName + ": " + std::to_string(*frames) + " frames (" +
+                                                        std::to_string(*frames * kFrameSamples) +
+                                                        " samples) are more than a WAV file can hold (" +
+                                                        std::to_string(tools::MaxSamples(format)) +
+                                                        " samples, about 74 hours); use raw output (-f raw)");
+}
+
+int Fail(const Console& console, const Status& status)
+{
+    if (status.readerGone())
+        return kExitOk;  // the reader of our output stopped reading: a normal end
+    console.Error(status.message());
+    return status.code();
+}
+
+}  // namespace
+
+void DecodeProgress::Advance(uint64_t bytes)
+{
+    const uint64_t done = done_.fetch_add(bytes, std::memory_order_relaxed) + bytes;
+    console_.Progress(label_, static_cast<size_t>(done), static_cast<size_t>(total_));
+}
+
+int DecodeFile(const DecodeJob& job, const LossSettings& lossSettings, Console& console, DecodeProgress& progress)
+{
+    // Decoding into the input (say `mervox decode call.wav`) would destroy
+    // it; appending to it (`-o - >> call.bit`) would never end.
+    const std::string outputFile = job.output == "-" ? "/dev/stdout" : job.output;
+    for (const std::string& source : {job.input, lossSettings.mask}) {
+        if (tools::SameFile(source == "-" ? "/dev/stdin" : source, outputFile)) {
+            console.Error(tools::DisplayName(job.output, true) + ": output would overwrite the input " +
+                          tools::DisplayName(source));
+            return kExitUsage;
+        }
+    }
+
+    tools::Result<tools::StreamReader> opened = tools::StreamReader::Open(job.input);
+    if (!opened.ok())
+        return Fail(console, opened.status());
+    tools::StreamReader& reader = opened.value();
+    const std::string inputName = reader.input().name();
+    Frame frame;
+    bool haveFrame = reader.Next(&frame);
+    if (!haveFrame) {
+        if (!reader.status().ok())
+            return Fail(console, reader.status());
+        console.Error(DescribeTruncation(inputName, *reader.Truncated()) + ", no whole frame");
+        return kExitBadInput;
+    }
+
+    tools::Result<LossPlan> loss = LossPlan::Open(lossSettings.mask, lossSettings.dropRate, lossSettings.seed);
+    if (!loss.ok())
+        return Fail(console, loss.status());
+    const std::string outputName = tools::DisplayName(job.output, true);
+    Status status = CheckOutputRoom(reader, job.format, outputName);
+    if (!status.ok())
+        return Fail(console, status);
+    tools::Result<tools::FrameDecoder> decoder = tools::FrameDecoder::Create(MERVOX_RATE_SELECT_6300);
+    if (!decoder.ok())
+        return Fail(console, decoder.status());
+    tools::Result<std::unique_ptr<tools::PcmSink>> out = tools::OpenPcmOutput(job.output, job.format);
+    if (!out.ok())
+        return Fail(console, out.status());
+    tools::PcmSink& sink = *out.value();
+
+    const bool knownSize = reader.input().size().has_value();
+    uint64_t reported = 0;  // input bytes already counted in the progress line
+    FramePcm pcm;
+    for (; haveFrame; haveFrame = reader.Next(&frame)) {
+        const bool lost = loss.value().NextLost();
+        if (!loss.value().status().ok())
+            return Fail(console, loss.value().status());
+        decoder.value().Decode(frame, lost, pcm);
+        status = sink.Write(pcm.data(), pcm.size());
+        if (!status.ok())
+            return Fail(console, status);
+        if (knownSize && (frame.index & 255) == 0) {
+            progress.Advance(frame.offset - reported);
+            reported = frame.offset;
+        }
+    }
+    if (!reader.status().ok())
+        return Fail(console, reader.status());
+    if (knownSize)
+        progress.Advance(*reader.input().size() - reported);
+    const uint64_t frames = reader.frames();
+    if (const auto cut = reader.Truncated())
+        console.Warning(DescribeTruncation(inputName, *cut) + "; decoding the " + std::to_string(frames) +
+                        " whole frames before it");
+    if (!lossSettings.mask.empty()) {
+        tools::Result<uint64_t> maskBytes = loss.value().MaskBytes();
+        if (!maskBytes.ok())
+            return Fail(console, maskBytes.status());
+        if (maskBytes.value() != frames)
+            console.Warning(loss.value().maskName() + ": " + std::to_string(maskBytes.value()) + " mask bytes for " +
+                            std::to_string(frames) + " frames");
+    }
+    status = sink.Finish();
+    if (!status.ok())
+        return Fail(console, status);
+    return kExitOk;
+}
+
+}  // namespace mervox::cli

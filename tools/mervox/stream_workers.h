@@ -1,0 +1,85 @@
+// `mervox pcap -j N`: the capture is read on the calling thread, and its
+// streams are decoded and written on N worker threads. Each stream belongs
+// to one worker (stream id mod N), which receives the stream's start, its
+// timeline slots in order and its end, so every stream is decoded exactly
+// as on one thread. The reader hands slots over in batches through a
+// bounded queue per worker: memory stays bounded when the workers fall
+// behind (the reader waits).
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture.h"
+#include "console.h"
+#include "frame_decoder.h"
+#include "mervox.hpp"
+#include "stream_files.h"
+
+namespace mervox::cli {
+
+class StreamWorkers : public capture::StreamConsumer {
+public:
+    StreamWorkers(unsigned workers, const std::string& prefix, const Console& console);
+    ~StreamWorkers() override;
+    StreamWorkers(const StreamWorkers&) = delete;
+    StreamWorkers& operator=(const StreamWorkers&) = delete;
+
+    bool TakesFrames() const override { return true; }
+    void StreamStarted(size_t id, const capture::StreamInfo& info) override;
+    bool Samples(size_t, const int16_t*, size_t) override { return false; }  // frames come instead
+    bool Frames(size_t id, const uint8_t* frame, size_t size, uint64_t count) override;
+    void StreamEnded(size_t id, const capture::RtpStream& stream) override;
+
+    // Hands over what is left and waits until every stream is written.
+    void Finish();
+
+    // After Finish(): what became of stream `id`'s file, and the worst
+    // exit status of all files.
+    const StreamFiles::File& file(size_t id);
+    int status() const;
+
+private:
+    enum class Kind : uint8_t { kStart, kSlots, kEnd };
+    struct Item {
+        Kind kind;
+        uint8_t size;  // the frame's bytes; 0 = `count` slots without a frame
+        uint8_t bytes[MERVOX_MAX_FRAME_BYTES];
+        size_t id;
+        uint64_t count;
+    };
+    struct Batch {
+        std::vector<Item> items;
+        std::vector<capture::StreamInfo> started;  // kStart items' infos, in order
+    };
+    struct Worker {
+        explicit Worker(const std::string& prefix, const Console& console) : files(prefix, console) {}
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::deque<Batch> queue;  // full batches, oldest first
+        bool closing = false;
+        Batch filling;      // touched by the reader only
+        StreamFiles files;  // touched by the worker only, until joined
+        std::map<size_t, tools::FrameDecoder> decoders;
+        bool outOfMemory = false;  // the worker's own, read after it is joined
+        std::thread thread;
+    };
+
+    Worker& WorkerOf(size_t id) { return *workers_[id % workers_.size()]; }
+    void Push(Worker& w, Item item);
+    void Hand(Worker& w);
+    void Run(Worker& w);
+    void Decode(Worker& w, const Batch& batch);
+
+    std::vector<std::unique_ptr<Worker>> workers_;
+    bool finished_ = false;
+};
+
+}  // namespace mervox::cli
