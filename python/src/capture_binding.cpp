@@ -85,7 +85,8 @@ void BindCaptures(py::module_& m)
     Field(c, "rate_switches", &StreamReport::rateSwitches, "speech frames at another rate than the one before");
     Field(c, "overlapping_frames", &StreamReport::overlappingFrames, "frames whose time was taken: dropped");
     Field(c, "timestamp_jumps", &StreamReport::timestampJumps, "timestamp jumps taken as a damaged clock");
-    Field(c, "stray_timestamps", &StreamReport::strayTimestamps, "packets placed by sequence number, their timestamp off");
+    Field(c, "stray_timestamps", &StreamReport::strayTimestamps,
+          "packets placed by sequence number, their timestamp off");
     Field(c, "sequence_restarts", &StreamReport::sequenceRestarts, "sequence-number jumps that started a new run");
     Field(c, "unfilled_frames", &StreamReport::unfilledFrames, "missing frames left out by the concealment limit");
     Field(c, "cut_short_payloads", &StreamReport::cutShortPayloads, "payloads whose last frame was cut");

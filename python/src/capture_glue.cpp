@@ -1,6 +1,5 @@
 #include "capture_glue.h"
 
-
 #include "capture.h"
 #include "input_file.h"
 
@@ -62,7 +61,7 @@ std::vector<DecodedStream> ReadCapture(const Input& input, const CaptureSettings
     capture::CaptureReport report;
     const std::string& name = input.name;
     if (input.isPath) {
-        const std::string file = input.path == "-" ? "./-" : input.path;  // the reader takes "-" as stdin
+        const std::string file = input.path == "-" ? "./-" : input.path;       // the reader takes "-" as stdin
         const tools::Status probe = tools::ProbeInput(file, "not a capture");  // the command's probe
         if (!probe.ok()) {
             if (probe.systemError() != 0)
