@@ -38,6 +38,9 @@ int DecodeMany(mervox_decoder* const* decoders, const uint8_t* const* frames, co
     int16_t* outputs[kMaxChannelBatch];
     int16_t words[kMaxChannelBatch];
     size_t entry[kMaxChannelBatch];
+    // Chunks of a whole number of the kernel's lane groups, as large as fit.
+    const int group = mervox::LaneGroupSize(variant);
+    const int chunk = group > 0 && group <= kMaxChannelBatch ? kMaxChannelBatch / group * group : kMaxChannelBatch;
     int count = 0;
     auto flush = [&] {
         mervox::DecodeChannelFrames(channels, chunkFrames, outputs, words, count, variant);
@@ -61,7 +64,7 @@ int DecodeMany(mervox_decoder* const* decoders, const uint8_t* const* frames, co
         bool repeated = false;
         for (int j = 0; j < count; ++j)
             repeated = repeated || channels[j] == &decoder->channel;
-        if (repeated || count == kMaxChannelBatch)
+        if (repeated || count == chunk)
             flush();
         channels[count] = &decoder->channel;
         chunkFrames[count] = frame;

@@ -73,6 +73,17 @@ const char* LaneVariantName(LaneVariant variant)
     return "?";
 }
 
+int LaneGroupSize(LaneVariant variant)
+{
+    switch (variant) {
+    case LaneVariant::kScalar: return 1;
+    case LaneVariant::kSse2: return LaneGroupSse2();
+    case LaneVariant::kAvx2: return LaneGroupAvx2();
+    case LaneVariant::kAvx512: return LaneGroupAvx512();
+    }
+    return 1;
+}
+
 void FilterLanes(const LaneStream* streams, int count, LaneVariant variant)
 {
     if (!Run(variant, streams, count))

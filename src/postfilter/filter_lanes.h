@@ -58,10 +58,18 @@ const char* LaneVariantName(LaneVariant variant);
 // (supported) variant. The streams must not share arrays.
 void FilterLanes(const LaneStream* streams, int count, LaneVariant variant);
 
-// The variants' entry points (filter_lanes_<isa>.cpp). Each returns false,
-// doing nothing, when it is not part of this build.
+// Streams the variant filters side by side in one pass (its registers
+// times their lanes): batches of a multiple of this many use every lane.
+int LaneGroupSize(LaneVariant variant);
+
+// The variants' entry points (filter_lanes_<isa>.cpp). FilterLanes<isa>
+// returns false, doing nothing, and LaneGroup<isa> 0, when the variant is
+// not part of this build.
 bool FilterLanesSse2(const LaneStream* streams, int count);
 bool FilterLanesAvx2(const LaneStream* streams, int count);
 bool FilterLanesAvx512(const LaneStream* streams, int count);
+int LaneGroupSse2();
+int LaneGroupAvx2();
+int LaneGroupAvx512();
 
 }  // namespace mervox

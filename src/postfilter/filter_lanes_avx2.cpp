@@ -62,12 +62,18 @@ bool FilterLanesAvx2(const LaneStream* streams, int count)
     return true;
 }
 
+int LaneGroupAvx2()
+{
+    return lanes_avx2::V::kGroups * lanes_avx2::V::kWidth;
+}
+
 }  // namespace mervox
 
 #else
 
 namespace mervox {
 bool FilterLanesAvx2(const LaneStream*, int) { return false; }
+int LaneGroupAvx2() { return 0; }
 }  // namespace mervox
 
 #endif

@@ -70,12 +70,18 @@ bool FilterLanesAvx512(const LaneStream* streams, int count)
     return true;
 }
 
+int LaneGroupAvx512()
+{
+    return lanes_avx512::V::kGroups * lanes_avx512::V::kWidth;
+}
+
 }  // namespace mervox
 
 #else
 
 namespace mervox {
 bool FilterLanesAvx512(const LaneStream*, int) { return false; }
+int LaneGroupAvx512() { return 0; }
 }  // namespace mervox
 
 #endif

@@ -59,12 +59,18 @@ bool FilterLanesSse2(const LaneStream* streams, int count)
     return true;
 }
 
+int LaneGroupSse2()
+{
+    return lanes_sse2::V::kGroups * lanes_sse2::V::kWidth;
+}
+
 }  // namespace mervox
 
 #else
 
 namespace mervox {
 bool FilterLanesSse2(const LaneStream*, int) { return false; }
+int LaneGroupSse2() { return 0; }
 }  // namespace mervox
 
 #endif

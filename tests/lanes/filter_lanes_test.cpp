@@ -172,6 +172,9 @@ TEST(FilterLanes, ChoiceFollowsTheProcessor)
     EXPECT_NE(best, LaneVariant::kScalar);  // SSE2 is part of every x86-64 processor
 #endif
     EXPECT_STREQ(LaneVariantName(LaneVariant::kAvx2), "avx2");
+    for (LaneVariant variant : SupportedVariants())  // register width times registers
+        EXPECT_EQ(LaneGroupSize(variant) % (variant == LaneVariant::kSse2 ? 2 : variant == LaneVariant::kAvx2 ? 4 : 8), 0)
+            << LaneVariantName(variant);
 }
 
 }  // namespace
