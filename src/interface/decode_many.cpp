@@ -11,6 +11,12 @@ namespace mervox {
 void DecodeChannelFrames(Channel* const channels[], const uint8_t* const frames[], int16_t* const outputs[],
                          int16_t words[], int count, LaneVariant variant)
 {
+    // One stream alone gains nothing from lanes: the single-stream path,
+    // whose filters run its other work in their shadow, is faster.
+    if (count == 1) {
+        words[0] = DecodeChannelFrame(*channels[0], frames[0], outputs[0]);
+        return;
+    }
     FrameWork work[kMaxChannelBatch];
     LaneStream lanes[kMaxChannelBatch] = {};
     for (int k = 0; k < count; ++k) {
