@@ -122,8 +122,8 @@ std::vector<std::vector<int16_t>> DecodeSideBySide(const std::vector<HostStream>
                   0);
         for (size_t e = 0; e < decoders.size(); ++e) {
             EXPECT_EQ(results[e], frames[e] ? static_cast<int>(mervox_frame_bytes(frames[e][0]) / 2) : 1);
-            out[owner[e]].insert(out[owner[e]].end(), pcm.begin() + MERVOX_FRAME_SAMPLES * e,
-                                 pcm.begin() + MERVOX_FRAME_SAMPLES * (e + 1));
+            out[owner[e]].insert(out[owner[e]].end(), pcm.data() + MERVOX_FRAME_SAMPLES * e,
+                                 pcm.data() + MERVOX_FRAME_SAMPLES * (e + 1));
         }
     }
     for (mervox_decoder* d : all)
@@ -203,15 +203,15 @@ TEST(DecodeMany, DecoderStatesEqualThoseDecodedAlone)
     // Below the API: the state of every channel, histories and filter
     // memories included, not only the output.
     std::mt19937 rng(7);
-    constexpr int kStreams = kMaxChannelBatch;
+    constexpr size_t kStreams = kMaxChannelBatch;
     std::vector<HostStream> streams;
-    for (int k = 0; k < kStreams; ++k)
+    for (size_t k = 0; k < kStreams; ++k)
         streams.push_back(RandomStream(30, rng));
     for (LaneVariant variant : SupportedVariants()) {
         std::vector<Channel> alone(kStreams), together(kStreams);
-        for (int k = 0; k < kStreams; ++k) {
-            ResetChannel(alone[k], k % 2);
-            ResetChannel(together[k], k % 2);
+        for (size_t k = 0; k < kStreams; ++k) {
+            ResetChannel(alone[k], static_cast<int32_t>(k % 2));
+            ResetChannel(together[k], static_cast<int32_t>(k % 2));
         }
         for (size_t j = 0; j < 30; ++j) {
             Channel* channels[kStreams];
@@ -219,13 +219,13 @@ TEST(DecodeMany, DecoderStatesEqualThoseDecodedAlone)
             int16_t pcm[kStreams][kFrameLength];
             int16_t* outputs[kStreams];
             int16_t words[kStreams];
-            for (int k = 0; k < kStreams; ++k) {
+            for (size_t k = 0; k < kStreams; ++k) {
                 channels[k] = &together[k];
                 frames[k] = streams[k].Frame(j);
                 outputs[k] = pcm[k];
             }
-            DecodeChannelFrames(channels, frames, outputs, words, kStreams, variant);
-            for (int k = 0; k < kStreams; ++k) {
+            DecodeChannelFrames(channels, frames, outputs, words, static_cast<int>(kStreams), variant);
+            for (size_t k = 0; k < kStreams; ++k) {
                 int16_t mine[kFrameLength];
                 EXPECT_EQ(DecodeChannelFrame(alone[k], frames[k], mine), words[k]);
                 EXPECT_EQ(std::memcmp(mine, pcm[k], sizeof mine), 0) << LaneVariantName(variant) << " " << k;
@@ -245,10 +245,10 @@ TEST(DecodeMany, MixedBatchesMatchCallsInTurn)
     // failing entries leave their output untouched.
     std::mt19937 rng(42);
     const HostStream source = RandomStream(400, rng);
-    constexpr int kPool = 24;
+    constexpr size_t kPool = 24;
     for (LaneVariant variant : SupportedVariants()) {
         std::vector<mervox_decoder*> batch(kPool), twin(kPool);
-        for (int k = 0; k < kPool; ++k) {
+        for (size_t k = 0; k < kPool; ++k) {
             batch[k] = mervox_decoder_create(k % 3 ? 1 : 0, nullptr);
             twin[k] = mervox_decoder_create(k % 3 ? 1 : 0, nullptr);
         }
@@ -259,7 +259,7 @@ TEST(DecodeMany, MixedBatchesMatchCallsInTurn)
             std::vector<const uint8_t*> frames(n);
             std::vector<size_t> sizes(n);
             for (size_t e = 0; e < n; ++e) {
-                const int d = static_cast<int>(rng() % kPool);
+                const size_t d = rng() % kPool;
                 const bool noDecoder = rng() % 50 == 0;
                 decoders[e] = noDecoder ? nullptr : batch[d];
                 twins[e] = noDecoder ? nullptr : twin[d];
@@ -280,12 +280,12 @@ TEST(DecodeMany, MixedBatchesMatchCallsInTurn)
                                         : mervox_conceal(twins[e], want.data());
                 expectFailed += r < 0;
                 EXPECT_EQ(results[e], r) << LaneVariantName(variant) << " round " << round << " entry " << e;
-                EXPECT_TRUE(std::equal(want.begin(), want.end(), pcm.begin() + MERVOX_FRAME_SAMPLES * e))
+                EXPECT_TRUE(std::equal(want.begin(), want.end(), pcm.data() + MERVOX_FRAME_SAMPLES * e))
                     << LaneVariantName(variant) << " round " << round << " entry " << e;
             }
             EXPECT_EQ(failed, expectFailed);
         }
-        for (int k = 0; k < kPool; ++k) {
+        for (size_t k = 0; k < kPool; ++k) {
             mervox_decoder_destroy(batch[k]);
             mervox_decoder_destroy(twin[k]);
         }

@@ -133,8 +133,8 @@ TEST(FilterLanes, EveryVariantMatchesTheSingleStreamFilters)
                 for (StreamFrame& f : got)
                     lanes.push_back(f.Lane());
                 FilterLanes(lanes.data(), count, variant);
-                for (int k = 0; k < count; ++k)
-                    ExpectSameFrame(got[k], want[k], LaneVariantName(variant), k);
+                for (size_t k = 0; k < got.size(); ++k)
+                    ExpectSameFrame(got[k], want[k], LaneVariantName(variant), static_cast<int>(k));
             }
         }
     }
