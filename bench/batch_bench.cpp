@@ -39,8 +39,8 @@ void RunBatch(benchmark::State& state, const std::vector<CorpusStream>& streams,
         benchmark::ClobberMemory();
     }
     state.counters["streams"] = n;
-    state.counters["channels"] = benchmark::Counter(0.030 * n * static_cast<double>(state.iterations()),
-                                                    benchmark::Counter::kIsRate);
+    state.counters["channels"] =
+        benchmark::Counter(0.030 * n * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     for (mervox_decoder* d : decoders)
         mervox_decoder_destroy(d);
 }

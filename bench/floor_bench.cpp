@@ -114,8 +114,8 @@ std::vector<FloorInputs> MakeFloorInputs(const std::vector<FrameInputs>& frames)
         FloorInputs overlapped = out;
         FloorRecursions(out);
         OverlappedChains(overlapped);
-        if (std::memcmp(out.postfiltered, in.postfiltered, sizeof out.postfiltered) != 0
-            || std::memcmp(overlapped.postfiltered, in.postfiltered, sizeof out.postfiltered) != 0) {
+        if (std::memcmp(out.postfiltered, in.postfiltered, sizeof out.postfiltered) != 0 ||
+            std::memcmp(overlapped.postfiltered, in.postfiltered, sizeof out.postfiltered) != 0) {
             std::fprintf(stderr, "mervox_bench: the floor recursions differ from the decoder's filters\n");
             std::exit(3);
         }

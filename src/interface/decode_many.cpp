@@ -24,8 +24,9 @@ void DecodeChannelFrames(Channel* const channels[], const uint8_t* const frames[
         int badFlag = 1;
         words[k] = TakeChannelFrame(c, frames[k], badFlag);
         c.state.BeginFrame(work[k], c.frameBuffer, c.currentRate, badFlag, true);
-        lanes[k] = LaneStream{c.state.synthesisMemory, c.state.postfilterMemory, work[k].pfExcitation,
-                              work[k].lpc, &c.state.postfilterTilt, c.outputBuffer};
+        lanes[k] = LaneStream{c.state.synthesisMemory, c.state.postfilterMemory,
+                              work[k].pfExcitation,    work[k].lpc,
+                              &c.state.postfilterTilt, c.outputBuffer};
     }
     FilterLanes(lanes, count, variant);
     for (int k = 0; k < count; ++k) {

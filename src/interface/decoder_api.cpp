@@ -53,9 +53,9 @@ int DecodeMany(mervox_decoder* const* decoders, const uint8_t* const* frames, co
     for (size_t k = 0; k < n; ++k) {
         mervox_decoder* decoder = decoders[k];
         const uint8_t* frame = frames ? frames[k] : nullptr;
-        const int error = !decoder ? MERVOX_BAD_ARG
+        const int error = !decoder                                     ? MERVOX_BAD_ARG
                           : frame && !FrameIsComplete(frame, sizes[k]) ? MERVOX_INVALID_FRAME
-                                                                        : MERVOX_OK;
+                                                                       : MERVOX_OK;
         if (error != MERVOX_OK) {
             results[k] = error;
             ++failed;
@@ -149,16 +149,13 @@ MERVOX_API int mervox_conceal(mervox_decoder* decoder, int16_t* pcm)
     return mervox::DecodeChannelFrame(decoder->channel, nullptr, pcm);
 }
 
-MERVOX_API int mervox_decode_many(mervox_decoder* const* decoders, const uint8_t* const* frames,
-                                  const size_t* sizes, int16_t* pcm, int* results, size_t n)
+MERVOX_API int mervox_decode_many(mervox_decoder* const* decoders, const uint8_t* const* frames, const size_t* sizes,
+                                  int16_t* pcm, int* results, size_t n)
 {
     return mervox::DecodeManyWith(decoders, frames, sizes, pcm, results, n, mervox::BestLaneVariant());
 }
 
-MERVOX_API void mervox_decoder_destroy(mervox_decoder* decoder)
-{
-    delete decoder;
-}
+MERVOX_API void mervox_decoder_destroy(mervox_decoder* decoder) { delete decoder; }
 
 MERVOX_API int mervox_frame_faults(const uint8_t* frame, size_t size)
 {

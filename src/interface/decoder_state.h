@@ -10,11 +10,11 @@ namespace mervox {
 // What the first part of a frame's decoding (unpacking, LSP, excitation or
 // concealment) hands to the filters and to the end of the frame.
 struct FrameWork {
-    float curLsp[kLpcOrder];             // this frame's LSP vector
-    float lpc[kLpcSetsLength];           // LPC set s for subframe s (see BeginFrame)
-    float pfExcitation[kFrameLength];    // the synthesis filter's input (see BeginFrame)
-    int32_t openLoopLag[kHalfFrames];    // for a good frame's pitch postfilter
-    bool good;                           // decoded, not concealed (erasureCount 0)
+    float curLsp[kLpcOrder];           // this frame's LSP vector
+    float lpc[kLpcSetsLength];         // LPC set s for subframe s (see BeginFrame)
+    float pfExcitation[kFrameLength];  // the synthesis filter's input (see BeginFrame)
+    int32_t openLoopLag[kHalfFrames];  // for a good frame's pitch postfilter
+    bool good;                         // decoded, not concealed (erasureCount 0)
 };
 
 // History arrays put the past in front of the present: excitation[0..264] is
@@ -53,11 +53,11 @@ public:
     // and AdvanceFrame(work.curLsp) ends the frame. (decode_frame.cpp)
     void BeginFrame(FrameWork& work, const uint8_t frame[kMaxFrameBytes], int rate, int badFlag, bool filterInputs);
 
-    int32_t erasureCount;   // consecutive bad frames up to this one, 0..3
-    float postfilterTilt;   // smoothed tilt of the formant postfilter
-    int16_t noiseSeed;      // concealment noise generator
-    int32_t concealLag;     // repetition lag of the current loss run; 0 = unvoiced
-    float concealGain;      // gain of the concealment excitation
+    int32_t erasureCount;  // consecutive bad frames up to this one, 0..3
+    float postfilterTilt;  // smoothed tilt of the formant postfilter
+    int16_t noiseSeed;     // concealment noise generator
+    int32_t concealLag;    // repetition lag of the current loss run; 0 = unvoiced
+    float concealGain;     // gain of the concealment excitation
     float prevLsp[kLpcOrder];
     float excitation[kExcitationLength];
     float synthesisMemory[kFilterMemoryLength];

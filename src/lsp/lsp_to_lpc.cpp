@@ -58,7 +58,8 @@ void LspToLpc(float v[kLpcOrder])
     }
 }
 
-void InterpolateLspSet(float set[kLpcOrder], int subframe, const float curLsp[kLpcOrder], const float prevLsp[kLpcOrder])
+void InterpolateLspSet(float set[kLpcOrder], int subframe, const float curLsp[kLpcOrder],
+                       const float prevLsp[kLpcOrder])
 {
     const double w = LspInterpolationWeights[subframe];
     for (int i = 0; i < kLpcOrder; ++i)

@@ -21,8 +21,7 @@
 namespace mervox {
 
 void FilterGoodFrame(float synthesis[250], float postfiltered[250], const float* x, const int32_t openLoopLag[2],
-                     const float curLsp[10], const float prevLsp[10], float lpc[40], float& tilt,
-                     int16_t output[240])
+                     const float curLsp[10], const float prevLsp[10], float lpc[40], float& tilt, int16_t output[240])
 {
     // The LPC sets of subframes 0 and 1 now; those of subframes 2 and 3
     // after the loops of subframes 0 and 1, a pass before they are needed.

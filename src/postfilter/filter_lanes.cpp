@@ -17,10 +17,14 @@ bool CpuHas(LaneVariant variant)
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
     __builtin_cpu_init();
     switch (variant) {
-    case LaneVariant::kScalar: return true;
-    case LaneVariant::kSse2: return __builtin_cpu_supports("sse2");
-    case LaneVariant::kAvx2: return __builtin_cpu_supports("avx2");
-    case LaneVariant::kAvx512: return __builtin_cpu_supports("avx512f");
+    case LaneVariant::kScalar:
+        return true;
+    case LaneVariant::kSse2:
+        return __builtin_cpu_supports("sse2");
+    case LaneVariant::kAvx2:
+        return __builtin_cpu_supports("avx2");
+    case LaneVariant::kAvx512:
+        return __builtin_cpu_supports("avx512f");
     }
     return false;
 #else
@@ -38,9 +42,12 @@ bool Run(LaneVariant variant, const LaneStream* streams, int count)
             ConvertToPcm16(s.pcm, s.postfiltered + kLpcOrder);
         }
         return true;
-    case LaneVariant::kSse2: return FilterLanesSse2(streams, count);
-    case LaneVariant::kAvx2: return FilterLanesAvx2(streams, count);
-    case LaneVariant::kAvx512: return FilterLanesAvx512(streams, count);
+    case LaneVariant::kSse2:
+        return FilterLanesSse2(streams, count);
+    case LaneVariant::kAvx2:
+        return FilterLanesAvx2(streams, count);
+    case LaneVariant::kAvx512:
+        return FilterLanesAvx512(streams, count);
     }
     return false;
 }
@@ -65,10 +72,14 @@ LaneVariant BestLaneVariant()
 const char* LaneVariantName(LaneVariant variant)
 {
     switch (variant) {
-    case LaneVariant::kScalar: return "scalar";
-    case LaneVariant::kSse2: return "sse2";
-    case LaneVariant::kAvx2: return "avx2";
-    case LaneVariant::kAvx512: return "avx512";
+    case LaneVariant::kScalar:
+        return "scalar";
+    case LaneVariant::kSse2:
+        return "sse2";
+    case LaneVariant::kAvx2:
+        return "avx2";
+    case LaneVariant::kAvx512:
+        return "avx512";
     }
     return "?";
 }
@@ -76,10 +87,14 @@ const char* LaneVariantName(LaneVariant variant)
 int LaneGroupSize(LaneVariant variant)
 {
     switch (variant) {
-    case LaneVariant::kScalar: return 1;
-    case LaneVariant::kSse2: return LaneGroupSse2();
-    case LaneVariant::kAvx2: return LaneGroupAvx2();
-    case LaneVariant::kAvx512: return LaneGroupAvx512();
+    case LaneVariant::kScalar:
+        return 1;
+    case LaneVariant::kSse2:
+        return LaneGroupSse2();
+    case LaneVariant::kAvx2:
+        return LaneGroupAvx2();
+    case LaneVariant::kAvx512:
+        return LaneGroupAvx512();
     }
     return 1;
 }

@@ -62,10 +62,7 @@ bool FilterLanesAvx2(const LaneStream* streams, int count)
     return true;
 }
 
-int LaneGroupAvx2()
-{
-    return lanes_avx2::V::kGroups * lanes_avx2::V::kWidth;
-}
+int LaneGroupAvx2() { return lanes_avx2::V::kGroups * lanes_avx2::V::kWidth; }
 
 }  // namespace mervox
 

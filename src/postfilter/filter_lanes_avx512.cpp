@@ -47,7 +47,8 @@ struct V {
     // NaN to 0, truncated toward zero to int32.
     static __m256i PcmInt32(Reg v)
     {
-        const Reg half = _mm512_mask_mov_pd(Set(-0.5), _mm512_cmp_pd_mask(v, _mm512_setzero_pd(), _CMP_GE_OQ), Set(0.5));
+        const Reg half =
+            _mm512_mask_mov_pd(Set(-0.5), _mm512_cmp_pd_mask(v, _mm512_setzero_pd(), _CMP_GE_OQ), Set(0.5));
         const Reg r = _mm512_min_pd(_mm512_max_pd(_mm512_add_pd(v, half), Set(-32768.0)), Set(32767.0));
         return _mm512_cvttpd_epi32(_mm512_maskz_mov_pd(_mm512_cmp_pd_mask(v, v, _CMP_ORD_Q), r));
     }
@@ -70,10 +71,7 @@ bool FilterLanesAvx512(const LaneStream* streams, int count)
     return true;
 }
 
-int LaneGroupAvx512()
-{
-    return lanes_avx512::V::kGroups * lanes_avx512::V::kWidth;
-}
+int LaneGroupAvx512() { return lanes_avx512::V::kGroups * lanes_avx512::V::kWidth; }
 
 }  // namespace mervox
 

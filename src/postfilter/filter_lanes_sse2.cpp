@@ -59,10 +59,7 @@ bool FilterLanesSse2(const LaneStream* streams, int count)
     return true;
 }
 
-int LaneGroupSse2()
-{
-    return lanes_sse2::V::kGroups * lanes_sse2::V::kWidth;
-}
+int LaneGroupSse2() { return lanes_sse2::V::kGroups * lanes_sse2::V::kWidth; }
 
 }  // namespace mervox
 

@@ -18,8 +18,8 @@ namespace mervox {
 inline __m128i RoundPcm16Pair(__m128d v)
 {
     const __m128d nonNegative = _mm_cmpge_pd(v, _mm_setzero_pd());
-    const __m128d half = _mm_or_pd(_mm_and_pd(nonNegative, _mm_set1_pd(0.5)),
-                                   _mm_andnot_pd(nonNegative, _mm_set1_pd(-0.5)));
+    const __m128d half =
+        _mm_or_pd(_mm_and_pd(nonNegative, _mm_set1_pd(0.5)), _mm_andnot_pd(nonNegative, _mm_set1_pd(-0.5)));
     __m128d r = _mm_min_pd(_mm_max_pd(_mm_add_pd(v, half), _mm_set1_pd(-32768.0)), _mm_set1_pd(32767.0));
     r = _mm_and_pd(r, _mm_cmpord_pd(v, v));
     return _mm_cvttpd_epi32(r);

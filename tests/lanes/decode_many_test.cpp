@@ -46,7 +46,8 @@ HostStream CorpusStream(const std::string& stem, bool withLoss)
 {
     HostStream s;
     s.bytes = ReadFileBytes(DataPath("corpus/" + stem + ".bit"));
-    const std::vector<uint8_t> mask = withLoss ? ReadFileBytes(DataPath("corpus/" + stem + ".loss")) : std::vector<uint8_t>{};
+    const std::vector<uint8_t> mask =
+        withLoss ? ReadFileBytes(DataPath("corpus/" + stem + ".loss")) : std::vector<uint8_t>{};
     const std::vector<StreamFrame> frames = SplitStream(s.bytes);
     for (size_t k = 0; k < frames.size(); ++k) {
         const bool lost = !frames[k].speech || (k < mask.size() && mask[k] != 0);
@@ -229,8 +230,9 @@ TEST(DecodeMany, DecoderStatesEqualThoseDecodedAlone)
                 int16_t mine[kFrameLength];
                 EXPECT_EQ(DecodeChannelFrame(alone[k], frames[k], mine), words[k]);
                 EXPECT_EQ(std::memcmp(mine, pcm[k], sizeof mine), 0) << LaneVariantName(variant) << " " << k;
-                ExpectSameChannel(alone[k], together[k], std::string(LaneVariantName(variant)) + " stream "
-                                                             + std::to_string(k) + " frame " + std::to_string(j));
+                ExpectSameChannel(alone[k], together[k],
+                                  std::string(LaneVariantName(variant)) + " stream " + std::to_string(k) + " frame " +
+                                      std::to_string(j));
             }
         }
     }
@@ -271,8 +273,8 @@ TEST(DecodeMany, MixedBatchesMatchCallsInTurn)
             }
             std::vector<int16_t> pcm(n * MERVOX_FRAME_SAMPLES, 0x5a5a);
             std::vector<int> results(n, 99);
-            const int failed = DecodeManyWith(decoders.data(), frames.data(), sizes.data(), pcm.data(),
-                                              results.data(), n, variant);
+            const int failed =
+                DecodeManyWith(decoders.data(), frames.data(), sizes.data(), pcm.data(), results.data(), n, variant);
             int expectFailed = 0;
             for (size_t e = 0; e < n; ++e) {
                 std::vector<int16_t> want(MERVOX_FRAME_SAMPLES, 0x5a5a);

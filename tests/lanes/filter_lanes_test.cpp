@@ -173,7 +173,10 @@ TEST(FilterLanes, ChoiceFollowsTheProcessor)
 #endif
     EXPECT_STREQ(LaneVariantName(LaneVariant::kAvx2), "avx2");
     for (LaneVariant variant : SupportedVariants())  // register width times registers
-        EXPECT_EQ(LaneGroupSize(variant) % (variant == LaneVariant::kSse2 ? 2 : variant == LaneVariant::kAvx2 ? 4 : 8), 0)
+        EXPECT_EQ(LaneGroupSize(variant) % (variant == LaneVariant::kSse2   ? 2
+                                            : variant == LaneVariant::kAvx2 ? 4
+                                                                            : 8),
+                  0)
             << LaneVariantName(variant);
 }
 

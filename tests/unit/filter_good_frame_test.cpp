@@ -71,8 +71,8 @@ TEST(FilterGoodFrame, MatchesTheStagesOneAfterTheOther)
             const float* sub = x + kSubframeLength * s;
             const PitchPostfilterParams p = ComputePitchPostfilter(sub, a.openLoopLag[s / 2], s);
             for (int n = 0; n < kSubframeLength; ++n)
-                pf[kSubframeLength * s + n] = static_cast<float>(static_cast<double>(sub[n]) * p.scale
-                                                                 + static_cast<double>(sub[n + p.lag]) * p.gain);
+                pf[kSubframeLength * s + n] = static_cast<float>(static_cast<double>(sub[n]) * p.scale +
+                                                                 static_cast<double>(sub[n + p.lag]) * p.gain);
         }
         reference::SynthesisFilter(a.synthesis, pf, lpcA);
         reference::FormantPostfilter(a.postfiltered + kLpcOrder, a.synthesis + kLpcOrder, lpcA, a.tilt);
@@ -80,8 +80,8 @@ TEST(FilterGoodFrame, MatchesTheStagesOneAfterTheOther)
 
         float lpcB[kLpcSetsLength];
         int16_t pcmB[kFrameLength];
-        FilterGoodFrame(b.synthesis, b.postfiltered, b.excitation + kHistoryLength, b.openLoopLag, b.curLsp,
-                        b.prevLsp, lpcB, b.tilt, pcmB);
+        FilterGoodFrame(b.synthesis, b.postfiltered, b.excitation + kHistoryLength, b.openLoopLag, b.curLsp, b.prevLsp,
+                        lpcB, b.tilt, pcmB);
 
         ASSERT_EQ(std::memcmp(lpcA, lpcB, sizeof lpcA), 0) << trial;
         ASSERT_EQ(std::memcmp(a.synthesis, b.synthesis, sizeof a.synthesis), 0) << trial;
