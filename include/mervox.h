@@ -144,8 +144,8 @@ MERVOX_API int MERVOX_CDECL mervox_conceal(mervox_decoder* decoder, int16_t* pcm
  * nothing. Returns the number of failed entries (0: all decoded), or
  * MERVOX_BAD_ARG when decoders, pcm or results is NULL, or frames is given
  * without sizes (nothing decoded). */
-MERVOX_API int mervox_decode_many(mervox_decoder* const* decoders, const uint8_t* const* frames, const size_t* sizes,
-                                  int16_t* pcm, int* results, size_t n);
+MERVOX_API int MERVOX_CDECL mervox_decode_many(mervox_decoder* const* decoders, const uint8_t* const* frames,
+                                               const size_t* sizes, int16_t* pcm, int* results, size_t n);
 
 /* Releases the decoder; NULL is ignored. */
 MERVOX_API void MERVOX_CDECL mervox_decoder_destroy(mervox_decoder* decoder);

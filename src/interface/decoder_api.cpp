@@ -149,8 +149,8 @@ MERVOX_API int mervox_conceal(mervox_decoder* decoder, int16_t* pcm)
     return mervox::DecodeChannelFrame(decoder->channel, nullptr, pcm);
 }
 
-MERVOX_API int mervox_decode_many(mervox_decoder* const* decoders, const uint8_t* const* frames, const size_t* sizes,
-                                  int16_t* pcm, int* results, size_t n)
+MERVOX_API int MERVOX_CDECL mervox_decode_many(mervox_decoder* const* decoders, const uint8_t* const* frames,
+                                               const size_t* sizes, int16_t* pcm, int* results, size_t n)
 {
     return mervox::DecodeManyWith(decoders, frames, sizes, pcm, results, n, mervox::BestLaneVariant());
 }
