@@ -16,7 +16,15 @@ void RegisterDecodeBenchmarks(const std::vector<CorpusStream>& streams);
 void RegisterStageBenchmarks(std::vector<FrameInputs>& frames63, std::vector<FrameInputs>& frames53,
                              std::vector<FrameInputs>& firstLost);
 
-// "Floor": the synthesis and formant recursions of one frame and nothing else.
+// "Floor": the synthesis and formant recursions of one frame and nothing
+// else, one after the other; "Chains": the same two recursions overlapped,
+// as the decoder runs them.
 void RegisterFloorBenchmark(const std::vector<FrameInputs>& frames);
+
+// "Batch/<kernel>/<N>": one batch call per iteration decoding a frame for
+// each of N decoders with the given lane kernel; times are per stream and
+// frame (the "streams" counter), and "channels" is the number of real-time
+// streams one core sustains.
+void RegisterBatchBenchmarks(const std::vector<CorpusStream>& streams);
 
 }  // namespace mervox::bench

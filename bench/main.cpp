@@ -47,6 +47,7 @@ int main(int argc, char** argv)
 
     RegisterFloorBenchmark(frames63);
     RegisterDecodeBenchmarks(streams);
+    RegisterBatchBenchmarks(streams);
     RegisterStageBenchmarks(frames63, frames53, firstLost);
 
     RatioReporter reporter;

@@ -22,8 +22,12 @@ void RatioReporter::ReportRuns(const std::vector<Run>& runs)
         if (run.error_occurred)
             continue;
         const std::string name = run.run_name.str();
-        const double ns = run.GetAdjustedCPUTime() * benchmark::GetTimeUnitMultiplier(benchmark::kNanosecond) /
-                          benchmark::GetTimeUnitMultiplier(run.time_unit);
+        double ns = run.GetAdjustedCPUTime() * benchmark::GetTimeUnitMultiplier(benchmark::kNanosecond) /
+                    benchmark::GetTimeUnitMultiplier(run.time_unit);
+        // Batch benchmarks decode a frame of several streams an iteration.
+        const auto streams = run.counters.find("streams");
+        if (streams != run.counters.end() && streams->second.value > 0)
+            ns /= streams->second.value;
         if (run.run_type == Run::RT_Iteration)
             samples_[name].push_back(ns);
         else if (run.aggregate_name == "median")
@@ -41,7 +45,12 @@ void RatioReporter::Finalize()
     if (!samples_.count("Floor") && !medians_.count("Floor"))
         return;
     const double floor = median("Floor");
-    std::printf("\nMedian CPU time per frame, relative to Floor (%.0f ns) of this run:\n", floor);
+    const bool withChains = samples_.count("Chains") || medians_.count("Chains");
+    const double chains = withChains ? median("Chains") : 0.0;
+    std::printf("\nMedian CPU time per frame (per stream and frame for Batch), relative to Floor (%.0f ns)", floor);
+    if (withChains)
+        std::printf(" and Chains (%.0f ns)", chains);
+    std::printf(" of this run;\nchannels: streams one core decodes in real time (30 ms of speech a frame)\n");
     std::vector<std::string> names;
     for (const auto& entry : samples_)
         names.push_back(entry.first);
@@ -51,7 +60,12 @@ void RatioReporter::Finalize()
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
         const double ns = median(name);
-        std::printf("  %-28s %10.0f ns  %6.3f x Floor\n", name.c_str(), ns, ns / floor);
+        std::printf("  %-28s %10.0f ns  %6.3f x Floor", name.c_str(), ns, ns / floor);
+        if (withChains)
+            std::printf("  %6.3f x Chains", ns / chains);
+        if (name.rfind("Decode/", 0) == 0 || name.rfind("Batch/", 0) == 0)
+            std::printf("  %8.0f channels", 30e6 / ns);
+        std::printf("\n");
     }
     std::fflush(stdout);
 }

@@ -9,6 +9,7 @@
 #include "concealment/concealment.h"
 #include "excitation/excitation.h"
 #include "lsp/lsp.h"
+#include "postfilter/filter_lanes.h"
 #include "postfilter/postfilter.h"
 #include "reference.h"
 
@@ -87,6 +88,40 @@ void RegisterStageBenchmarks(std::vector<FrameInputs>& frames63, std::vector<Fra
         SynthesizeAndPostfilter(in.synthesis, in.postfiltered, in.pfExcitation, in.lpc, tilt);
         benchmark::DoNotOptimize(tilt);
     });
+    // A good frame from its excitation to its output, as the decoder runs
+    // it: LPC sets, pitch postfilter, both filters and the conversion, the
+    // work that does not depend on the chains overlapped with them.
+    RegisterStage("FilterGoodFrame", frames63, [](FrameInputs& in) {
+        float tilt = in.before.postfilterTilt;
+        int16_t pcm[kFrameLength];
+        float lpc[4 * kLpcOrder];
+        FilterGoodFrame(in.synthesis, in.postfiltered, in.excitation + kHistoryLength, in.params.openLoopLag, in.curLsp,
+                        in.before.prevLsp, lpc, tilt, pcm);
+        benchmark::DoNotOptimize(pcm);
+    });
+    // Both filters and the output conversion of 64 frames side by side, per
+    // lane kernel; the time is per frame ("streams" counter).
+    for (LaneVariant variant : kAllLaneVariants) {
+        if (!LaneVariantSupported(variant))
+            continue;
+        const std::string name = std::string("Stage/FilterLanes/") + LaneVariantName(variant);
+        benchmark::RegisterBenchmark(name.c_str(), [&frames63, variant](benchmark::State& state) {
+            constexpr int kStreams = 64;
+            static int16_t pcm[kStreams][kFrameLength];
+            static float tilt[kStreams];
+            LaneStream lanes[kStreams];
+            for (int k = 0; k < kStreams; ++k) {
+                FrameInputs& in = frames63[static_cast<size_t>(k * 3) % frames63.size()];
+                tilt[k] = in.before.postfilterTilt;
+                lanes[k] = LaneStream{in.synthesis, in.postfiltered, in.pfExcitation, in.lpc, &tilt[k], pcm[k]};
+            }
+            for (auto _ : state) {
+                FilterLanes(lanes, kStreams, variant);
+                benchmark::ClobberMemory();
+            }
+            state.counters["streams"] = kStreams;
+        });
+    }
     RegisterStage("ConvertPcm16", frames63, [](FrameInputs& in) {
         int16_t pcm[kFrameLength];
         ConvertToPcm16(pcm, in.postfiltered + kLpcOrder);

@@ -129,6 +129,24 @@ MERVOX_API int MERVOX_CDECL mervox_decode(mervox_decoder* decoder, const uint8_t
 /* Conceals one lost frame into pcm[240]. Returns 1 or MERVOX_BAD_ARG. */
 MERVOX_API int MERVOX_CDECL mervox_conceal(mervox_decoder* decoder, int16_t* pcm);
 
+/* Decodes one frame for each of n decoders at once, several streams side
+ * by side in the processor's vector registers (the widest kind it has):
+ * entry k decodes frames[k] (sizes[k] readable bytes) with decoders[k]
+ * into pcm[240 * k .. 240 * k + 239], as mervox_decode would, and stores
+ * what mervox_decode would return in results[k]. A NULL frames[k] is a
+ * lost frame (as mervox_conceal); frames and sizes may both be NULL: every
+ * frame lost. Output, results and decoder states are bit for bit those of
+ * calling mervox_decode for k = 0, 1, ..., n - 1 in turn, whatever the
+ * mix of rates, losses and faulty frames; a decoder may appear more than
+ * once (its frames are decoded in that order). An entry that fails
+ * (MERVOX_BAD_ARG for a NULL decoder, MERVOX_INVALID_FRAME) leaves its
+ * decoder and its pcm untouched; the others are decoded. Allocates
+ * nothing. Returns the number of failed entries (0: all decoded), or
+ * MERVOX_BAD_ARG when decoders, pcm or results is NULL, or frames is given
+ * without sizes (nothing decoded). */
+MERVOX_API int MERVOX_CDECL mervox_decode_many(mervox_decoder* const* decoders, const uint8_t* const* frames,
+                                               const size_t* sizes, int16_t* pcm, int* results, size_t n);
+
 /* Releases the decoder; NULL is ignored. */
 MERVOX_API void MERVOX_CDECL mervox_decoder_destroy(mervox_decoder* decoder);
 

@@ -99,6 +99,40 @@ private:
     mervox_decoder* decoder_;
 };
 
+// Decodes one frame for each of n decoders at once (mervox_decode_many):
+// frames[k] with *decoders[k] into pcm[k], a FrameView without data being a
+// lost frame; results[k] receives what Decode or Conceal would return.
+// Every output is that of calling Decode/Conceal for k = 0, 1, ... in turn,
+// a decoder may come more than once. Returns the number of failed entries
+// (0: all decoded) or MERVOX_BAD_ARG (a null array; nothing decoded).
+inline int DecodeMany(Decoder* const* decoders, const FrameView* frames, FramePcm* pcm, int* results,
+                      std::size_t n) noexcept
+{
+    static_assert(sizeof(FramePcm) == kFrameSamples * sizeof(int16_t), "FramePcm arrays are contiguous samples");
+    if (n == 0)
+        return 0;
+    if (!decoders || !frames || !pcm || !results)
+        return MERVOX_BAD_ARG;
+    constexpr std::size_t kChunk = 64;  // entries passed on per call, from the stack
+    mervox_decoder* handles[kChunk];
+    const uint8_t* data[kChunk];
+    std::size_t sizes[kChunk];
+    int failed = 0;
+    for (std::size_t start = 0; start < n; start += kChunk) {
+        const std::size_t count = n - start < kChunk ? n - start : kChunk;
+        for (std::size_t k = 0; k < count; ++k) {
+            handles[k] = decoders[start + k] ? decoders[start + k]->get() : nullptr;
+            data[k] = frames[start + k].data();
+            sizes[k] = frames[start + k].size();
+        }
+        const int r = mervox_decode_many(handles, data, sizes, pcm[start].data(), results + start, count);
+        if (r < 0)
+            return r;
+        failed += r;
+    }
+    return failed;
+}
+
 inline const char* VersionString() noexcept { return mervox_version_string(); }
 
 }  // namespace mervox

@@ -4,19 +4,24 @@
 
 namespace mervox {
 
+int16_t TakeChannelFrame(Channel& channel, const uint8_t* frame, int& badFlag)
+{
+    if (!frame) {
+        std::memset(channel.frameBuffer, 0, sizeof channel.frameBuffer);
+        badFlag = 1;
+        return 1;
+    }
+    channel.currentRate = frame[0] & 1;
+    const int bytes = FrameBytes(frame[0]);
+    std::memcpy(channel.frameBuffer, frame, static_cast<size_t>(bytes));
+    badFlag = 0;
+    return static_cast<int16_t>(bytes / 2);
+}
+
 int16_t DecodeChannelFrame(Channel& channel, const uint8_t* frame, int16_t* output)
 {
-    int16_t words = 1;
     int badFlag = 1;
-    if (frame) {
-        channel.currentRate = frame[0] & 1;
-        const int bytes = FrameBytes(frame[0]);
-        std::memcpy(channel.frameBuffer, frame, bytes);
-        words = static_cast<int16_t>(bytes / 2);
-        badFlag = 0;
-    } else {
-        std::memset(channel.frameBuffer, 0, sizeof channel.frameBuffer);
-    }
+    const int16_t words = TakeChannelFrame(channel, frame, badFlag);
     channel.state.DecodeFrame(channel.outputBuffer, channel.frameBuffer, channel.currentRate, badFlag);
     std::memcpy(output, channel.outputBuffer, sizeof channel.outputBuffer);
     return words;

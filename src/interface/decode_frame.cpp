@@ -9,33 +9,47 @@
 
 namespace mervox {
 
-void DecoderState::DecodeFrame(int16_t output[kFrameLength], const uint8_t frame[kMaxFrameBytes], int rate, int badFlag)
+void DecoderState::BeginFrame(FrameWork& work, const uint8_t frame[kMaxFrameBytes], int rate, int badFlag,
+                              bool filterInputs)
 {
     FrameParams params;
     UnpackFrame(params, frame, rate, badFlag);
     erasureCount = CountErasure(erasureCount, params.badFrame);
+    work.good = erasureCount == 0;
+    work.openLoopLag[0] = params.openLoopLag[0];
+    work.openLoopLag[1] = params.openLoopLag[1];
 
-    float curLsp[kLpcOrder];
-    DecodeLsp(curLsp, prevLsp, params.lspIndex, params.badFrame);
-    float lpc[kLpcSetsLength];
-    InterpolateLsp(lpc, curLsp, prevLsp);
+    DecodeLsp(work.curLsp, prevLsp, params.lspIndex, params.badFrame);
+    if (!work.good || filterInputs)
+        InterpolateLsp(work.lpc, work.curLsp, prevLsp);
 
     // excitation keeps the excitation before the pitch postfilter; the
     // synthesis filter is driven by pfExcitation.
     float* frameExcitation = excitation + kHistoryLength;
-    float pfExcitation[kFrameLength];
-    if (erasureCount == 0) {
+    if (work.good) {
         DecodeExcitation(frameExcitation, params, rate);
-        PitchPostfilter(pfExcitation, frameExcitation, params.openLoopLag);
+        if (filterInputs)
+            PitchPostfilter(work.pfExcitation, frameExcitation, params.openLoopLag);
     } else {
-        ConcealLostFrame(excitation, pfExcitation, params.openLoopLag[1], erasureCount, concealLag, concealGain,
+        ConcealLostFrame(excitation, work.pfExcitation, params.openLoopLag[1], erasureCount, concealLag, concealGain,
                          noiseSeed);
     }
+}
 
-    SynthesizeAndPostfilter(synthesisMemory, postfilterMemory, pfExcitation, lpc, postfilterTilt);
-    ConvertToPcm16(output, postfilterMemory + kLpcOrder);
-
-    AdvanceFrame(curLsp);
+void DecoderState::DecodeFrame(int16_t output[kFrameLength], const uint8_t frame[kMaxFrameBytes], int rate, int badFlag)
+{
+    FrameWork work;
+    BeginFrame(work, frame, rate, badFlag, false);
+    if (work.good) {
+        // LPC sets, pitch postfilter, both filters and the output, the work
+        // that does not wait for the filters' chains done in their shadow.
+        FilterGoodFrame(synthesisMemory, postfilterMemory, excitation + kHistoryLength, work.openLoopLag, work.curLsp,
+                        prevLsp, work.lpc, postfilterTilt, output);
+    } else {
+        SynthesizeAndPostfilter(synthesisMemory, postfilterMemory, work.pfExcitation, work.lpc, postfilterTilt);
+        ConvertToPcm16(output, postfilterMemory + kLpcOrder);
+    }
+    AdvanceFrame(work.curLsp);
 }
 
 }  // namespace mervox

@@ -6,6 +6,7 @@
 #include "bitstream/bitstream.h"
 
 #include "interface/channel.h"
+#include "interface/decode_many.h"
 #include "mervox.h"
 
 #ifndef MERVOX_VERSION_STRING
@@ -25,7 +26,72 @@ bool FrameIsComplete(const uint8_t* frame, size_t size)
     return size >= 1 && size >= static_cast<size_t>(mervox::FrameBytes(frame[0]));
 }
 
+// mervox_decode_many with a given lane kernel: the entries in chunks of
+// distinct decoders, each chunk decoded side by side. A decoder met again
+// closes the chunk, so its frames are decoded in the order given.
+int DecodeMany(mervox_decoder* const* decoders, const uint8_t* const* frames, const size_t* sizes, int16_t* pcm,
+               int* results, size_t n, mervox::LaneVariant variant)
+{
+    using mervox::kMaxChannelBatch;
+    mervox::Channel* channels[kMaxChannelBatch];
+    const uint8_t* chunkFrames[kMaxChannelBatch];
+    int16_t* outputs[kMaxChannelBatch];
+    int16_t words[kMaxChannelBatch];
+    size_t entry[kMaxChannelBatch];
+    // Chunks of a whole number of the kernel's lane groups, as large as fit.
+    const int group = mervox::LaneGroupSize(variant);
+    const int chunk = group > 0 && group <= kMaxChannelBatch ? kMaxChannelBatch / group * group : kMaxChannelBatch;
+    int count = 0;
+    auto flush = [&] {
+        mervox::DecodeChannelFrames(channels, chunkFrames, outputs, words, count, variant);
+        for (int j = 0; j < count; ++j)
+            results[entry[j]] = words[j];
+        count = 0;
+    };
+
+    int failed = 0;
+    for (size_t k = 0; k < n; ++k) {
+        mervox_decoder* decoder = decoders[k];
+        const uint8_t* frame = frames ? frames[k] : nullptr;
+        const int error = !decoder                                     ? MERVOX_BAD_ARG
+                          : frame && !FrameIsComplete(frame, sizes[k]) ? MERVOX_INVALID_FRAME
+                                                                       : MERVOX_OK;
+        if (error != MERVOX_OK) {
+            results[k] = error;
+            ++failed;
+            continue;
+        }
+        bool repeated = false;
+        for (int j = 0; j < count; ++j)
+            repeated = repeated || channels[j] == &decoder->channel;
+        if (repeated || count == chunk)
+            flush();
+        channels[count] = &decoder->channel;
+        chunkFrames[count] = frame;
+        outputs[count] = pcm + MERVOX_FRAME_SAMPLES * k;
+        entry[count] = k;
+        ++count;
+    }
+    if (count > 0)
+        flush();
+    return failed;
+}
+
 }  // namespace
+
+namespace mervox {
+
+int DecodeManyWith(mervox_decoder* const* decoders, const uint8_t* const* frames, const size_t* sizes, int16_t* pcm,
+                   int* results, size_t n, LaneVariant variant)
+{
+    if (n == 0)
+        return 0;
+    if (!decoders || !pcm || !results || (frames && !sizes))
+        return MERVOX_BAD_ARG;
+    return DecodeMany(decoders, frames, sizes, pcm, results, n, variant);
+}
+
+}  // namespace mervox
 
 extern "C" {
 
@@ -81,6 +147,12 @@ MERVOX_API int mervox_conceal(mervox_decoder* decoder, int16_t* pcm)
     if (!decoder || !pcm)
         return MERVOX_BAD_ARG;
     return mervox::DecodeChannelFrame(decoder->channel, nullptr, pcm);
+}
+
+MERVOX_API int MERVOX_CDECL mervox_decode_many(mervox_decoder* const* decoders, const uint8_t* const* frames,
+                                               const size_t* sizes, int16_t* pcm, int* results, size_t n)
+{
+    return mervox::DecodeManyWith(decoders, frames, sizes, pcm, results, n, mervox::BestLaneVariant());
 }
 
 MERVOX_API void mervox_decoder_destroy(mervox_decoder* decoder) { delete decoder; }

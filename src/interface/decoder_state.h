@@ -7,6 +7,16 @@
 
 namespace mervox {
 
+// What the first part of a frame's decoding (unpacking, LSP, excitation or
+// concealment) hands to the filters and to the end of the frame.
+struct FrameWork {
+    float curLsp[kLpcOrder];           // this frame's LSP vector
+    float lpc[kLpcSetsLength];         // LPC set s for subframe s (see BeginFrame)
+    float pfExcitation[kFrameLength];  // the synthesis filter's input (see BeginFrame)
+    int32_t openLoopLag[kHalfFrames];  // for a good frame's pitch postfilter
+    bool good;                         // decoded, not concealed (erasureCount 0)
+};
+
 // History arrays put the past in front of the present: excitation[0..264] is
 // past excitation (264 the newest), excitation[265..504] the frame being
 // decoded; the filter memories hold the previous frame's last ten outputs in
@@ -30,6 +40,18 @@ public:
     // becomes prevLsp; a state that has left the float range is then reset.
     // (decoder_state.cpp)
     void AdvanceFrame(const float curLsp[kLpcOrder]);
+
+    // The first part of DecodeFrame, for hosts of many decoders that run
+    // the filters of several frames side by side: unpacking, erasure count,
+    // LSP, and the excitation (into the history) or its concealment (into
+    // work.pfExcitation too). With filterInputs, also a good frame's LPC
+    // sets and pitch-postfiltered excitation (work.lpc, work.pfExcitation);
+    // without, those are left to FilterGoodFrame. Then the filters must
+    // write the output, postfilterTilt and the last ten samples of
+    // synthesisMemory and postfilterMemory as SynthesizeAndPostfilter and
+    // ConvertToPcm16 do (the rest of the memories is their working space),
+    // and AdvanceFrame(work.curLsp) ends the frame. (decode_frame.cpp)
+    void BeginFrame(FrameWork& work, const uint8_t frame[kMaxFrameBytes], int rate, int badFlag, bool filterInputs);
 
     int32_t erasureCount;  // consecutive bad frames up to this one, 0..3
     float postfilterTilt;  // smoothed tilt of the formant postfilter

@@ -19,6 +19,10 @@ void DecodeLsp(float lsp[kLpcOrder], const float prevLsp[kLpcOrder], const int32
 // current LSP vectors.
 void InterpolateLsp(float lpc[kLpcSetsLength], const float curLsp[kLpcOrder], const float prevLsp[kLpcOrder]);
 
+// The LPC set of one subframe (0..3) alone: InterpolateLsp's set
+// lpc[10*subframe ..].
+void InterpolateLspSet(float set[10], int subframe, const float curLsp[10], const float prevLsp[10]);
+
 // Converts an LSP vector into its LPC set, in place.
 void LspToLpc(float v[kLpcOrder]);
 

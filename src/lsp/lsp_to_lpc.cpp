@@ -58,15 +58,19 @@ void LspToLpc(float v[kLpcOrder])
     }
 }
 
+void InterpolateLspSet(float set[kLpcOrder], int subframe, const float curLsp[kLpcOrder],
+                       const float prevLsp[kLpcOrder])
+{
+    const double w = LspInterpolationWeights[subframe];
+    for (int i = 0; i < kLpcOrder; ++i)
+        set[i] = static_cast<float>((static_cast<double>(curLsp[i]) - prevLsp[i]) * w + prevLsp[i]);
+    LspToLpc(set);
+}
+
 void InterpolateLsp(float lpc[kLpcSetsLength], const float curLsp[kLpcOrder], const float prevLsp[kLpcOrder])
 {
-    for (int s = 0; s < kSubframes; ++s) {
-        const double w = LspInterpolationWeights[s];
-        float* set = lpc + kLpcOrder * s;
-        for (int i = 0; i < kLpcOrder; ++i)
-            set[i] = static_cast<float>((static_cast<double>(curLsp[i]) - prevLsp[i]) * w + prevLsp[i]);
-        LspToLpc(set);
-    }
+    for (int s = 0; s < kSubframes; ++s)
+        InterpolateLspSet(lpc + kLpcOrder * s, s, curLsp, prevLsp);
 }
 
 }  // namespace mervox

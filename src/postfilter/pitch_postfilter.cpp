@@ -4,46 +4,12 @@
 
 #include "codec_facts.h"
 #include "loop_hints.h"
+#include "postfilter/pitch_search.h"
 
 namespace mervox {
 namespace {
 
-constexpr int kSegment = kSubframeLength + kSearchLags - 1;  // samples the candidates reach together
 constexpr double kMaxGainFactor = 0.21375;
-
-// Everything the lag search needs, in one pass over the subframe x[0..59]:
-// the correlations with the segments of the seven backward and the seven
-// forward candidate lags, back[k] = x[0]*seg[k] + x[1]*seg[1 + k] + ...
-// + x[59]*seg[59 + k] (seg the backward or the forward segment), and the
-// subframe's energy x[0]^2 + ... + x[59]^2. Each sum is accumulated over n
-// in order, as a correlation computed alone would be; computing them side
-// by side only lets the processor run the fifteen sums in parallel. Without
-// forward candidates (withForward false) fwd is neither read nor written.
-struct SearchSums {
-    double back[kSearchLags];
-    double fwd[kSearchLags];
-    double energy;
-};
-
-template <bool withForward>
-SearchSums SumForSearch(const double x[kSubframeLength], const double backSeg[kSegment], const double fwdSeg[kSegment])
-{
-    SearchSums s = {};
-    for (int n = 0; n < kSubframeLength; ++n) {
-        const double xn = x[n];
-        s.energy += xn * xn;
-        // Unrolled, so that the sums stay in registers.
-        MERVOX_UNROLL(7)
-        for (int k = 0; k < kSearchLags; ++k)
-            s.back[k] += xn * backSeg[n + k];
-        if (withForward) {
-            MERVOX_UNROLL(7)
-            for (int k = 0; k < kSearchLags; ++k)
-                s.fwd[k] += xn * fwdSeg[n + k];
-        }
-    }
-    return s;
-}
 
 struct LagCandidate {
     int lag = 0;
@@ -77,48 +43,47 @@ PitchPostfilterParams ComputePitchGains(int lag, float e0, float r, float e1)
     return {lag, static_cast<float>(g * root), static_cast<float>(root)};
 }
 
-PitchPostfilterParams ComputePitchPostfilter(const float* x, int openLoopLag, int subframe)
+void PitchSearch::Start(const float* x, int openLoopLag, int subframe)
 {
     const int centre = openLoopLag > kMaxCentreLag ? kMaxCentreLag : openLoopLag;
-    const int first = centre - kSearchHalfWidth;
-    const int last = centre + kSearchHalfWidth;
+    first_ = centre - kSearchHalfWidth;
+    last_ = centre + kSearchHalfWidth;
     // A forward lag must keep the lagged segment inside the current frame.
     const int frameEnd = kFrameLength - kSubframeLength * subframe;  // x[frameEnd] is past the frame
-    const int lastForward = frameEnd - kSubframeLength;
+    lastForward_ = frameEnd - kSubframeLength;
+    withForward_ = first_ <= lastForward_;
 
-    // The samples in double (exactly): the subframe, the segment that the
-    // backward lags pair with it (backSeg[m] = x[m - last], so lag j pairs
-    // x[n] with backSeg[n + last - j]) and the one the forward lags pair with
-    // it (fwdSeg[m] = x[m + first], lag j pairs x[n] with fwdSeg[n + j - first];
-    // only up to the frame's end, which no allowed forward lag passes).
-    const bool withForward = first <= lastForward;
-    double cur[kSubframeLength], backSeg[kSegment], fwdSeg[kSegment];
     for (int n = 0; n < kSubframeLength; ++n)
-        cur[n] = x[n];
+        cur_[n] = x[n];
     for (int m = 0; m < kSegment; ++m)
-        backSeg[m] = x[m - last];
-    if (withForward) {
-        const int available = frameEnd - first < kSegment ? frameEnd - first : kSegment;
+        backSeg_[m] = x[m - last_];
+    if (withForward_) {
+        const int available = frameEnd - first_ < kSegment ? frameEnd - first_ : kSegment;
         for (int m = 0; m < available; ++m)
-            fwdSeg[m] = x[m + first];
+            fwdSeg_[m] = x[m + first_];
         for (int m = available; m < kSegment; ++m)
-            fwdSeg[m] = 0.0;
+            fwdSeg_[m] = 0.0;
     }
+    for (int k = 0; k < kSearchLags; ++k)
+        back_[k] = fwd_[k] = 0.0;
+    energy_ = 0.0;
+}
 
-    const SearchSums sums =
-        withForward ? SumForSearch<true>(cur, backSeg, fwdSeg) : SumForSearch<false>(cur, backSeg, fwdSeg);
-    const LagCandidate backward = BestLag(first, last, [&](int j) { return sums.back[last - j]; });
-    const LagCandidate forward = withForward ? BestLag(first, last < lastForward ? last : lastForward,
-                                                       [&](int j) { return sums.fwd[j - first]; })
-                                             : LagCandidate{};
-    const float e0 = static_cast<float>(sums.energy);
+PitchPostfilterParams PitchSearch::Finish() const
+{
+    const int first = first_, last = last_, lastForward = lastForward_;
+    const LagCandidate backward = BestLag(first, last, [&](int j) { return back_[last - j]; });
+    const LagCandidate forward =
+        withForward_ ? BestLag(first, last < lastForward ? last : lastForward, [&](int j) { return fwd_[j - first]; })
+                     : LagCandidate{};
+    const float e0 = static_cast<float>(energy_);
     if (backward.lag == 0 && forward.lag == 0)
         return {0, 0.0f, 1.0f};
 
     // Energies of the chosen lagged segments, side by side (a missing lag's
     // sum runs over the start of its segment and is not used).
-    const double* lb = backSeg + (backward.lag ? last - backward.lag : 0);
-    const double* lf = withForward ? fwdSeg + (forward.lag ? forward.lag - first : 0) : backSeg;
+    const double* lb = backSeg_ + (backward.lag ? last - backward.lag : 0);
+    const double* lf = withForward_ ? fwdSeg_ + (forward.lag ? forward.lag - first : 0) : backSeg_;
     double sb = 0.0, sf = 0.0;
     for (int n = 0; n < kSubframeLength; ++n) {
         sb += lb[n] * lb[n];
@@ -138,10 +103,19 @@ PitchPostfilterParams ComputePitchPostfilter(const float* x, int openLoopLag, in
     return ComputePitchGains(-backward.lag, e0, backward.correlation, eb);
 }
 
+PitchPostfilterParams ComputePitchPostfilter(const float* x, int openLoopLag, int subframe)
+{
+    PitchSearch search;
+    search.Start(x, openLoopLag, subframe);
+    for (int n = 0; n < kSubframeLength; ++n)
+        search.AddSample(n);
+    return search.Finish();
+}
+
 void ApplyPitchPostfilter(float out[kSubframeLength], const float* x, const PitchPostfilterParams& p)
 {
     for (int n = 0; n < kSubframeLength; ++n)
-        out[n] = static_cast<float>(static_cast<double>(x[n]) * p.scale + static_cast<double>(x[n + p.lag]) * p.gain);
+        out[n] = PitchPostfilteredSample(x, p, n);
 }
 
 void PitchPostfilter(float pfExcitation[kFrameLength], const float* x, const int32_t openLoopLag[kHalfFrames])

@@ -120,6 +120,37 @@ TEST(Allocation, NoneWhileDecodingWithDecoderObjects)
     EXPECT_EQ(during, 0);
 }
 
+TEST(Allocation, NoneWhileDecodingBatches)
+{
+    // 40 decoders in one call (more than one chunk of lanes), some frames
+    // lost, one decoder twice.
+    const std::vector<uint8_t> stream = ReadFileBytes(DataPath("corpus/speech-a.mixed.bit"));
+    const std::vector<StreamFrame> frames = SplitStream(stream);
+    constexpr size_t kDecoders = 40;
+    mervox_decoder* decoders[kDecoders];
+    for (mervox_decoder*& d : decoders)
+        d = mervox_decoder_create(1, nullptr);
+    mervox_decoder_destroy(decoders[kDecoders - 1]);
+    decoders[kDecoders - 1] = decoders[0];
+    const uint8_t* framePointers[kDecoders];
+    size_t sizes[kDecoders];
+    int16_t pcm[kDecoders * 240];
+    int results[kDecoders];
+    const long before = allocations.load();
+    for (size_t j = 0; j + kDecoders < frames.size(); j += 7) {
+        for (size_t k = 0; k < kDecoders; ++k) {
+            const StreamFrame& f = frames[j + k];
+            framePointers[k] = f.speech && k % 5 != 1 ? stream.data() + f.offset : nullptr;
+            sizes[k] = f.length;
+        }
+        mervox_decode_many(decoders, framePointers, sizes, pcm, results, kDecoders);
+    }
+    const long during = allocations.load() - before;
+    for (size_t k = 0; k + 1 < kDecoders; ++k)
+        mervox_decoder_destroy(decoders[k]);
+    EXPECT_EQ(during, 0);
+}
+
 TEST(Allocation, NoneWhileDecodingSilenceDescriptorsOrOverflowingFrames)
 {
     EXPECT_EQ(AllocationsWhileDecoding(ReadFileBytes(DataPath("corpus/speech-a.63-vad.bit")), {}), 0);

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
 #include <utility>
+#include <vector>
 
 #include "postfilter/postfilter.h"
 
@@ -42,6 +46,47 @@ TEST(ConvertToPcm16, RoundingAndSaturation)
     for (int i = 0; i < count; ++i)
         EXPECT_EQ(out[239 - i], cases[i].second) << cases[i].first;
     EXPECT_EQ(out[0], 0);
+}
+
+// The conversion as first written, one branch per case.
+int16_t PlainPcm16(float f)
+{
+    const double v = f;
+    if (v >= 0.0)
+        return v > 32766.5 ? 32767 : static_cast<int16_t>(v + 0.5);
+    if (v < 0.0)
+        return v < -32767.5 ? -32768 : static_cast<int16_t>(v - 0.5);
+    return 0;
+}
+
+TEST(ConvertToPcm16, BranchFreeFormMatchesThePlainFormOnAnyFloat)
+{
+    // Random bit patterns (every exponent, infinities, NaNs, denormals) and
+    // every float within a few units of the rounding and saturation limits.
+    std::mt19937 rng(240);
+    std::vector<float> values;
+    for (int i = 0; i < 48000; ++i) {
+        const uint32_t bits = static_cast<uint32_t>(rng());
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        values.push_back(f);
+    }
+    for (float limit : {0.5f, 1.5f, 32766.5f, 32767.5f, 32768.0f}) {
+        for (float sign : {1.0f, -1.0f}) {
+            float f = sign * limit;
+            for (int k = 0; k < 64; ++k)
+                f = std::nextafter(f, 0.0f);
+            for (int k = 0; k < 128; ++k, f = std::nextafter(f, sign * 1e9f))
+                values.push_back(f);
+        }
+    }
+    values.resize((values.size() + 239) / 240 * 240, 0.0f);
+    for (size_t start = 0; start < values.size(); start += 240) {
+        int16_t out[240];
+        ConvertToPcm16(out, values.data() + start);
+        for (size_t i = 0; i < 240; ++i)
+            ASSERT_EQ(out[i], PlainPcm16(values[start + i])) << values[start + i];
+    }
 }
 
 }  // namespace
