@@ -100,8 +100,8 @@ TEST(G7231Payload, FrameLengthsFromTypeBits)
     std::vector<FrameSlice> frames;
     ASSERT_TRUE(SplitFrames(View(payload), frames));
     ASSERT_EQ(frames.size(), 5u);
-    const FrameType types[] = {FrameType::kRate63, FrameType::kSilence, FrameType::kRate53, FrameType::kUntransmitted,
-                               FrameType::kRate63};
+    const FrameType types[] = {FrameType::kRate6300, FrameType::kSilenceDescriptor, FrameType::kRate5300,
+                               FrameType::kUntransmitted, FrameType::kRate6300};
     const uint16_t offsets[] = {0, 24, 28, 48, 49};
     for (size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(frames[i].type, types[i]);

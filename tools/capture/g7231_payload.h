@@ -7,21 +7,16 @@
 #include <vector>
 
 #include "byte_view.h"
-#include "mervox.h"
+#include "frames.h"
 
 namespace mervox::capture {
 
-enum class FrameType : uint8_t {
-    kRate63 = MERVOX_FRAME_6300,                  // 24 bytes of 6.3 kbit/s speech
-    kRate53 = MERVOX_FRAME_5300,                  // 20 bytes of 5.3 kbit/s speech
-    kSilence = MERVOX_FRAME_SID,                  // 4-byte silence descriptor
-    kUntransmitted = MERVOX_FRAME_UNTRANSMITTED,  // 1 byte, no data
-};
-
-inline bool IsSpeech(FrameType t) { return t == FrameType::kRate63 || t == FrameType::kRate53; }
+// The tools' frame types (frames.h): one enum for the command and the reader.
+using tools::FrameType;
+using tools::IsSpeech;
 
 // Length in bytes of a frame of this type.
-inline size_t FrameBytes(FrameType t) { return mervox_frame_bytes(static_cast<uint8_t>(t)); }
+inline size_t FrameBytes(FrameType t) { return tools::FrameLength(t); }
 
 struct FrameSlice {
     FrameType type;

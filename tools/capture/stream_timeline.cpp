@@ -212,7 +212,7 @@ void TimelineBuilder::Place(const StreamPacket& p, int64_t sequence, const Strea
             lastRate_ = rate;
         } else {
             ++stats_.silenceFrames;
-            if (f.type == FrameType::kSilence)
+            if (f.type == FrameType::kSilenceDescriptor)
                 ++stats_.descriptorFrames;
         }
         next_ = at + kTicksPerFrame;
