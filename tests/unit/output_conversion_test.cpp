@@ -53,9 +53,9 @@ int16_t PlainPcm16(float f)
 {
     const double v = f;
     if (v >= 0.0)
-        return v > 32766.5 ? 32767 : static_cast<int16_t>(v + 0.5);
+        return static_cast<int16_t>(v > 32766.5 ? 32767 : static_cast<int>(v + 0.5));
     if (v < 0.0)
-        return v < -32767.5 ? -32768 : static_cast<int16_t>(v - 0.5);
+        return static_cast<int16_t>(v < -32767.5 ? -32768 : static_cast<int>(v - 0.5));
     return 0;
 }
 
