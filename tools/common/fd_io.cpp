@@ -5,38 +5,41 @@
 #include <cerrno>
 
 namespace mervox::tools {
+namespace {
 
-int WriteAll(int fd, const uint8_t* bytes, size_t size)
+// Repeats `writeSome(bytes, size, done)` (which writes up to `size` bytes,
+// `done` already written before them) until everything is written; retries
+// an interrupted call. Returns 0 or the errno of the failing call (ENOSPC
+// when nothing more could be written).
+template <typename WriteSome>
+int WriteLoop(const uint8_t* bytes, size_t size, WriteSome writeSome)
 {
-    while (size > 0) {
-        const ssize_t n = write(fd, bytes, size);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = writeSome(bytes + done, size - done, done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             return errno;
         if (n == 0)
             return ENOSPC;
-        bytes += n;
-        size -= static_cast<size_t>(n);
+        done += static_cast<size_t>(n);
     }
     return 0;
 }
 
+}  // namespace
+
+int WriteAll(int fd, const uint8_t* bytes, size_t size)
+{
+    return WriteLoop(bytes, size, [fd](const uint8_t* p, size_t n, size_t) { return write(fd, p, n); });
+}
+
 int WriteAllAt(int fd, const uint8_t* bytes, size_t size, off_t offset)
 {
-    while (size > 0) {
-        const ssize_t n = pwrite(fd, bytes, size, offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return errno;
-        if (n == 0)
-            return ENOSPC;
-        bytes += n;
-        size -= static_cast<size_t>(n);
-        offset += n;
-    }
-    return 0;
+    return WriteLoop(bytes, size, [fd, offset](const uint8_t* p, size_t n, size_t done) {
+        return pwrite(fd, p, n, offset + static_cast<off_t>(done));
+    });
 }
 
 }  // namespace mervox::tools
