@@ -60,9 +60,8 @@ void FilterGoodFrame(float synthesis[250], float postfiltered[250], const float*
         search[0].AddSample(n);
         search[1].AddSample(n);
     }
-    p[1] = search[0].Finish();
+    FinishPitchSearches<2>(search, p + 1);
     search[0].Start(e, openLoopLag[1], 3);
-    p[2] = search[1].Finish();
     InterpolateLspSet(lpc + 2 * kLpcOrder, 2, curLsp, prevLsp);
 
     // Pass s synthesizes subframe s, postfilters subframe s - 1, converts
@@ -82,7 +81,7 @@ void FilterGoodFrame(float synthesis[250], float postfiltered[250], const float*
             y[prev + n] = FormantStep(recentY, xs + prev + n, f);
             recentY.Push(y[prev + n]);
             if (searching)
-                search[0].AddSample(n);
+                search[0].AddBackwardSample(n);
             if (done >= 0 && n % 4 == 0)
                 ConvertPcm16Quad(output + done + n, y + done + n);
         }

@@ -1,6 +1,7 @@
 // The portable lane types of the pitch postfilter's lag search
 // (pitch_search.h): one double, and two side by side. A lane type V has
 //   V::Reg, V::kWidth               a register of kWidth doubles
+//   V::kSearchesTogether            searches of a frame to run in one loop
 //   Load(p), Store(p, r)            kWidth doubles from or to p (any alignment)
 //   Set(d)                          d in every lane
 //   Add(a, b), Mul(a, b)            lane by lane, each rounded to double
@@ -18,6 +19,7 @@ namespace mervox {
 struct PitchLanes1 {
     using Reg = double;
     static constexpr int kWidth = 1;
+    static constexpr int kSearchesTogether = 1;  // 15 sums already keep it busy
 
     static Reg Load(const double* p) { return *p; }
     static void Store(double* p, Reg r) { *p = r; }
@@ -34,7 +36,12 @@ struct PitchLanes1 {
 struct PitchLanes2 {
 #if defined(__GNUC__) && (defined(__SSE2__) || defined(__aarch64__))
     typedef double Reg __attribute__((vector_size(16)));
+    typedef double Unaligned __attribute__((vector_size(16), aligned(8), may_alias));
     typedef float Floats __attribute__((vector_size(8)));
+
+    // (Through memcpy, GCC 12 passes the loaded registers through the stack.)
+    static Reg Load(const double* p) { return *reinterpret_cast<const Unaligned*>(p); }
+    static void Store(double* p, Reg r) { *reinterpret_cast<Unaligned*>(p) = r; }
 
     static Reg Set(double d) { return Reg{d, d}; }
     static Reg Add(Reg a, Reg b) { return a + b; }
@@ -55,6 +62,12 @@ struct PitchLanes2 {
         double lane[2];
     };
 
+    static Reg Load(const double* p) { return Reg{{p[0], p[1]}}; }
+    static void Store(double* p, Reg r)
+    {
+        p[0] = r.lane[0];
+        p[1] = r.lane[1];
+    }
     static Reg Set(double d) { return Reg{{d, d}}; }
     static Reg Add(Reg a, Reg b) { return Reg{{a.lane[0] + b.lane[0], a.lane[1] + b.lane[1]}}; }
     static Reg Mul(Reg a, Reg b) { return Reg{{a.lane[0] * b.lane[0], a.lane[1] * b.lane[1]}}; }
@@ -66,14 +79,7 @@ struct PitchLanes2 {
     }
 #endif
     static constexpr int kWidth = 2;
-
-    static Reg Load(const double* p)
-    {
-        Reg r;
-        std::memcpy(&r, p, sizeof r);
-        return r;
-    }
-    static void Store(double* p, Reg r) { std::memcpy(p, &r, sizeof r); }
+    static constexpr int kSearchesTogether = 0;  // one direction at a time: 8 registers of sums spill
 };
 
 }  // namespace mervox

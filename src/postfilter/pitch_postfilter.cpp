@@ -11,7 +11,57 @@ namespace {
 
 constexpr double kMaxGainFactor = 0.21375;
 
+struct LagCandidate {
+    int lag = 0;
+    float correlation = 0.0f;
+};
+
+// Best positively correlated lag of first..last, where r(j) is the
+// correlation at lag j; ties keep the smaller lag.
+template <class Correlation>
+LagCandidate BestLag(int first, int last, Correlation r)
+{
+    LagCandidate best;
+    for (int j = first; j <= last; ++j) {
+        const double c = r(j);
+        if (c > best.correlation) {
+            best.correlation = static_cast<float>(c);
+            best.lag = j;
+        }
+    }
+    return best;
+}
+
 }  // namespace
+
+PitchChoice ChoosePitchLags(const double* back, const double* fwd, int first, int last, int lastForward,
+                            const double* cur)
+{
+    const LagCandidate backward = BestLag(first, last, [&](int j) { return back[last - j]; });
+    const LagCandidate forward =
+        BestLag(first, last < lastForward ? last : lastForward, [&](int j) { return fwd[j - first]; });
+    return {backward.lag, forward.lag,        backward.correlation, forward.correlation,
+            cur,          cur - backward.lag, cur + forward.lag};
+}
+
+PitchPostfilterParams DecidePitchPostfilter(const PitchChoice& c, double energy, double backwardEnergy,
+                                            double forwardEnergy)
+{
+    if (c.backwardLag == 0 && c.forwardLag == 0)
+        return {0, 0.0f, 1.0f};
+    const float e0 = static_cast<float>(energy);
+    const float eb = c.backwardLag ? static_cast<float>(backwardEnergy) : 0.0f;
+    const float ef = c.forwardLag ? static_cast<float>(forwardEnergy) : 0.0f;
+    if (c.forwardLag == 0)
+        return ComputePitchGains(-c.backwardLag, e0, c.backwardCorrelation, eb);
+    if (c.backwardLag == 0)
+        return ComputePitchGains(c.forwardLag, e0, c.forwardCorrelation, ef);
+
+    const double rf = c.forwardCorrelation, rb = c.backwardCorrelation;
+    if (rf * rf * eb >= rb * rb * ef)
+        return ComputePitchGains(c.forwardLag, e0, c.forwardCorrelation, ef);
+    return ComputePitchGains(-c.backwardLag, e0, c.backwardCorrelation, eb);
+}
 
 PitchPostfilterParams ComputePitchGains(int lag, float e0, float r, float e1)
 {

@@ -13,6 +13,7 @@ namespace {
 struct PitchLanesAvx2 {
     using Reg = __m256d;
     static constexpr int kWidth = 4;
+    static constexpr int kSearchesTogether = 2;
 
     static Reg Load(const double* p) { return _mm256_loadu_pd(p); }
     static void Store(double* p, Reg r) { _mm256_storeu_pd(p, r); }

@@ -65,6 +65,33 @@ void LoadPitchExcitation(PitchExcitation& e, const float* x, int subframe)
         e.samples[PitchExcitation::kBefore + kFrameLength + k] = 0.0;
 }
 
+// What a search leaves for the lag choice: the best positively correlated
+// lag of each direction (0: none) and its correlation, and where the
+// subframe and the two lagged segments start, whose energies the gains
+// need (for a missing lag, the subframe itself).
+struct PitchChoice {
+    int backwardLag, forwardLag;
+    float backwardCorrelation, forwardCorrelation;
+    const double* subframe;
+    const double* backwardSegment;
+    const double* forwardSegment;
+};
+
+// The choice from a search's sums (pitch_postfilter.cpp): back[k] is the
+// correlation at lag last - k, fwd[k] that at lag first + k (forward lags
+// up to lastForward count; none if it is below first).
+PitchChoice ChoosePitchLags(const double* back, const double* fwd, int first, int last, int lastForward,
+                            const double* cur);
+
+// The lag and gains from the choice and the energies (sums of squares, in
+// order) of the subframe and of the two lagged segments
+// (pitch_postfilter.cpp).
+PitchPostfilterParams DecidePitchPostfilter(const PitchChoice& c, double energy, double backwardEnergy,
+                                            double forwardEnergy);
+
+template <int kCount, class Search>
+void FinishPitchSearches(const Search* searches, PitchPostfilterParams* p);
+
 template <class V>
 class PitchSearchLanes {
 public:
@@ -78,70 +105,71 @@ public:
         lastForward_ = kFrameLength - kSubframeLength * (subframe + 1);
         withForward_ = first_ <= lastForward_;
         cur_ = e.samples + PitchExcitation::kBefore + kSubframeLength * subframe;
+        backSeg_ = cur_ - last_;
+        // Without forward candidates the forward sums run over the backward
+        // segment and are not used: a branch in AddSample would keep them in
+        // memory instead of registers.
+        fwdSeg_ = withForward_ ? cur_ + first_ : backSeg_;
         for (int r = 0; r < kRegs; ++r)
             back_[r] = fwd_[r] = V::Set(0.0);
-        energy_ = 0.0;
     }
 
     // Adds sample n of the subframe to every sum: lane k of the backward
     // registers gains x[n] * x[n + k - last] (lag last - k), lane k of the
     // forward ones x[n] * x[n + first + k] (lag first + k); lanes past the
-    // seventh are not used. Without forward candidates those are left out.
+    // seventh are not used.
     void AddSample(int n)
     {
-        const double xn = cur_[n];
-        energy_ += xn * xn;
-        const typename V::Reg xv = V::Set(xn);
-        const double* back = cur_ + n - last_;
-        MERVOX_UNROLL(8)
-        for (int r = 0; r < kRegs; ++r)
-            back_[r] = V::Add(back_[r], V::Mul(xv, V::Load(back + V::kWidth * r)));
-        if (withForward_) {
-            const double* fwd = cur_ + n + first_;
-            MERVOX_UNROLL(8)
-            for (int r = 0; r < kRegs; ++r)
-                fwd_[r] = V::Add(fwd_[r], V::Mul(xv, V::Load(fwd + V::kWidth * r)));
-        }
+        AddBackwardSample(n);
+        AddForwardSample(n);
     }
 
-    // The lag choice and its gains, after all 60 samples.
-    PitchPostfilterParams Finish() const
+    // The two halves of AddSample. The last subframe has no forward
+    // candidates (a forward lag would leave the frame) and needs only the
+    // first.
+    void AddBackwardSample(int n)
+    {
+        const typename V::Reg xv = V::Set(cur_[n]);
+        MERVOX_UNROLL(8)
+        for (int r = 0; r < kRegs; ++r)
+            back_[r] = V::Add(back_[r], V::Mul(xv, V::Load(backSeg_ + n + V::kWidth * r)));
+    }
+    void AddForwardSample(int n)
+    {
+        const typename V::Reg xv = V::Set(cur_[n]);
+        MERVOX_UNROLL(8)
+        for (int r = 0; r < kRegs; ++r)
+            fwd_[r] = V::Add(fwd_[r], V::Mul(xv, V::Load(fwdSeg_ + n + V::kWidth * r)));
+    }
+
+    // AddSample(0..59), the backward sums in one pass and the forward ones
+    // (if any) in another: half the registers of sums at a time.
+    void AddSubframeByDirection()
+    {
+        for (int n = 0; n < kSubframeLength; ++n)
+            AddBackwardSample(n);
+        if (withForward_)
+            for (int n = 0; n < kSubframeLength; ++n)
+                AddForwardSample(n);
+    }
+
+    // After all 60 samples: the best lag of each direction.
+    PitchChoice Choose() const
     {
         double back[kLanes], fwd[kLanes];
         for (int r = 0; r < kRegs; ++r) {
             V::Store(back + V::kWidth * r, back_[r]);
             V::Store(fwd + V::kWidth * r, fwd_[r]);
         }
-        const int first = first_, last = last_;
-        const Candidate backward = BestLag(first, last, [&](int j) { return back[last - j]; });
-        const Candidate forward =
-            withForward_ ? BestLag(first, last < lastForward_ ? last : lastForward_, [&](int j) { return fwd[j - first]; })
-                         : Candidate{};
-        const float e0 = static_cast<float>(energy_);
-        if (backward.lag == 0 && forward.lag == 0)
-            return {0, 0.0f, 1.0f};
+        return ChoosePitchLags(back, fwd, first_, last_, withForward_ ? lastForward_ : first_ - 1, cur_);
+    }
 
-        // Energies of the chosen lagged segments, side by side (a missing
-        // lag's sum runs over the subframe itself and is not used).
-        const double* lb = cur_ - backward.lag;
-        const double* lf = cur_ + forward.lag;
-        double sb = 0.0, sf = 0.0;
-        for (int n = 0; n < kSubframeLength; ++n) {
-            sb += lb[n] * lb[n];
-            sf += lf[n] * lf[n];
-        }
-        const float eb = backward.lag ? static_cast<float>(sb) : 0.0f;
-        const float ef = forward.lag ? static_cast<float>(sf) : 0.0f;
-
-        if (forward.lag == 0)
-            return ComputePitchGains(-backward.lag, e0, backward.correlation, eb);
-        if (backward.lag == 0)
-            return ComputePitchGains(forward.lag, e0, forward.correlation, ef);
-
-        const double rf = forward.correlation, rb = backward.correlation;
-        if (rf * rf * eb >= rb * rb * ef)
-            return ComputePitchGains(forward.lag, e0, forward.correlation, ef);
-        return ComputePitchGains(-backward.lag, e0, backward.correlation, eb);
+    // The lag choice and its gains, after all 60 samples.
+    PitchPostfilterParams Finish() const
+    {
+        PitchPostfilterParams p;
+        FinishPitchSearches<1>(this, &p);
+        return p;
     }
 
 private:
@@ -149,34 +177,40 @@ private:
     static constexpr int kLanes = kRegs * V::kWidth;
     static_assert(kLanes - 1 <= PitchExcitation::kAfter, "the last lane reads past the zeros");
 
-    struct Candidate {
-        int lag = 0;
-        float correlation = 0.0f;
-    };
-
-    // Best positively correlated lag of first..last, where r(j) is the
-    // correlation at lag j; ties keep the smaller lag.
-    template <class Correlation>
-    static Candidate BestLag(int first, int last, Correlation r)
-    {
-        Candidate best;
-        for (int j = first; j <= last; ++j) {
-            const double c = r(j);
-            if (c > best.correlation) {
-                best.correlation = static_cast<float>(c);
-                best.lag = j;
-            }
-        }
-        return best;
-    }
-
     int first_ = 0, last_ = 0, lastForward_ = 0;
     bool withForward_ = false;
-    const double* cur_ = nullptr;  // the subframe's first sample
+    const double* cur_ = nullptr;      // the subframe's first sample
+    const double* backSeg_ = nullptr;  // x[-last]: lane k of sample n pairs with backSeg_[n + k]
+    const double* fwdSeg_ = nullptr;   // x[first], likewise
     typename V::Reg back_[kRegs];
     typename V::Reg fwd_[kRegs];
-    double energy_ = 0.0;
 };
+
+// Ends kCount (1..4) searches: their lag choices, the energies of the
+// subframes and of the chosen lagged segments (3 * kCount independent
+// sums, side by side in one loop, each over n in order), and the gains,
+// into p[0..kCount-1].
+template <int kCount, class Search>
+void FinishPitchSearches(const Search* searches, PitchPostfilterParams* p)
+{
+    constexpr int kSums = 3 * kCount;
+    PitchChoice c[kCount];
+    const double* seg[kSums];
+    for (int i = 0; i < kCount; ++i) {
+        c[i] = searches[i].Choose();
+        seg[3 * i] = c[i].subframe;
+        seg[3 * i + 1] = c[i].backwardSegment;
+        seg[3 * i + 2] = c[i].forwardSegment;
+    }
+    double sums[kSums] = {};
+    for (int n = 0; n < kSubframeLength; ++n) {
+        MERVOX_UNROLL(12)
+        for (int i = 0; i < kSums; ++i)
+            sums[i] += seg[i][n] * seg[i][n];
+    }
+    for (int i = 0; i < kCount; ++i)
+        p[i] = DecidePitchPostfilter(c[i], sums[3 * i], sums[3 * i + 1], sums[3 * i + 2]);
+}
 
 // Applies p to the subframe x[0..59] (in double), writing out[0..59]: each
 // sample as PitchPostfilteredSample computes it, kWidth at a time.
@@ -198,14 +232,30 @@ void PitchPostfilterLanes(float pfExcitation[kFrameLength], const float* x, cons
 {
     PitchExcitation e;
     LoadPitchExcitation<V>(e, x, 0);
-    for (int s = 0; s < kSubframes; ++s) {
-        PitchSearchLanes<V> search;
-        search.Start(e, openLoopLag[s / 2], s);
-        for (int n = 0; n < kSubframeLength; ++n)
-            search.AddSample(n);
-        ApplyPitchPostfilterLanes<V>(pfExcitation + kSubframeLength * s,
-                                     e.samples + PitchExcitation::kBefore + kSubframeLength * s, search.Finish());
+    // V::kSearchesTogether searches share a loop: each sum is a chain of
+    // 60 dependent additions, and several searches keep the processor busy
+    // while each addition waits for the previous one of its chain.
+    constexpr int kTogether = V::kSearchesTogether > 0 ? V::kSearchesTogether : 1;
+    static_assert(kSubframes % kTogether == 0, "searches in equal groups");
+    PitchSearchLanes<V> search[kSubframes];
+    for (int s0 = 0; s0 < kSubframes; s0 += kTogether) {
+        for (int t = 0; t < kTogether; ++t)
+            search[s0 + t].Start(e, openLoopLag[(s0 + t) / 2], s0 + t);
+        if (V::kSearchesTogether == 0) {
+            search[s0].AddSubframeByDirection();
+            continue;
+        }
+        for (int n = 0; n < kSubframeLength; ++n) {
+            MERVOX_UNROLL(4)
+            for (int t = 0; t < kTogether; ++t)
+                search[s0 + t].AddSample(n);
+        }
     }
+    PitchPostfilterParams p[kSubframes];
+    FinishPitchSearches<kSubframes>(search, p);
+    for (int s = 0; s < kSubframes; ++s)
+        ApplyPitchPostfilterLanes<V>(pfExcitation + kSubframeLength * s,
+                                     e.samples + PitchExcitation::kBefore + kSubframeLength * s, p[s]);
 }
 
 // The search of the single-stream path: two lanes, the portable baseline.
