@@ -2,6 +2,8 @@
 // (pitch_search.h): one double, and two side by side. A lane type V has
 //   V::Reg, V::kWidth               a register of kWidth doubles
 //   V::kSearchesTogether            searches of a frame to run in one loop
+//   V::kByDirection                 instead two searches' backward sums in
+//                                   one loop, their forward sums in another
 //   Load(p), Store(p, r)            kWidth doubles from or to p (any alignment)
 //   Set(d)                          d in every lane
 //   Add(a, b), Mul(a, b)            lane by lane, each rounded to double
@@ -19,7 +21,8 @@ namespace mervox {
 struct PitchLanes1 {
     using Reg = double;
     static constexpr int kWidth = 1;
-    static constexpr int kSearchesTogether = 1;  // 15 sums already keep it busy
+    static constexpr int kSearchesTogether = 1;  // 14 sums already keep it busy
+    static constexpr bool kByDirection = false;
 
     static Reg Load(const double* p) { return *p; }
     static void Store(double* p, Reg r) { *p = r; }
@@ -79,7 +82,8 @@ struct PitchLanes2 {
     }
 #endif
     static constexpr int kWidth = 2;
-    static constexpr int kSearchesTogether = 0;  // one direction at a time: 8 registers of sums spill
+    static constexpr int kSearchesTogether = 1;
+    static constexpr bool kByDirection = true;  // 16 registers: both directions of two searches would spill
 };
 
 }  // namespace mervox

@@ -14,6 +14,7 @@ struct PitchLanesAvx2 {
     using Reg = __m256d;
     static constexpr int kWidth = 4;
     static constexpr int kSearchesTogether = 2;
+    static constexpr bool kByDirection = false;
 
     static Reg Load(const double* p) { return _mm256_loadu_pd(p); }
     static void Store(double* p, Reg r) { _mm256_storeu_pd(p, r); }

@@ -23,6 +23,7 @@ struct PitchLanesAvx512 {
     using Reg = __m512d;
     static constexpr int kWidth = 8;
     static constexpr int kSearchesTogether = 4;
+    static constexpr bool kByDirection = false;
 
     static Reg Load(const double* p) { return _mm512_loadu_pd(p); }
     static void Store(double* p, Reg r) { _mm512_storeu_pd(p, r); }

@@ -142,16 +142,9 @@ public:
             fwd_[r] = V::Add(fwd_[r], V::Mul(xv, V::Load(fwdSeg_ + n + V::kWidth * r)));
     }
 
-    // AddSample(0..59), the backward sums in one pass and the forward ones
-    // (if any) in another: half the registers of sums at a time.
-    void AddSubframeByDirection()
-    {
-        for (int n = 0; n < kSubframeLength; ++n)
-            AddBackwardSample(n);
-        if (withForward_)
-            for (int n = 0; n < kSubframeLength; ++n)
-                AddForwardSample(n);
-    }
+    // Whether the subframe has forward candidates: without, the forward
+    // sums are not used.
+    bool HasForward() const { return withForward_; }
 
     // After all 60 samples: the best lag of each direction.
     PitchChoice Choose() const
@@ -232,24 +225,36 @@ void PitchPostfilterLanes(float pfExcitation[kFrameLength], const float* x, cons
 {
     PitchExcitation e;
     LoadPitchExcitation<V>(e, x, 0);
-    // V::kSearchesTogether searches share a loop: each sum is a chain of
-    // 60 dependent additions, and several searches keep the processor busy
-    // while each addition waits for the previous one of its chain.
-    constexpr int kTogether = V::kSearchesTogether > 0 ? V::kSearchesTogether : 1;
-    static_assert(kSubframes % kTogether == 0, "searches in equal groups");
     PitchSearchLanes<V> search[kSubframes];
-    for (int s0 = 0; s0 < kSubframes; s0 += kTogether) {
-        for (int t = 0; t < kTogether; ++t)
-            search[s0 + t].Start(e, openLoopLag[(s0 + t) / 2], s0 + t);
-        if (V::kSearchesTogether == 0) {
-            search[s0].AddSubframeByDirection();
-            continue;
-        }
+    for (int s = 0; s < kSubframes; ++s)
+        search[s].Start(e, openLoopLag[s / 2], s);
+    // Each sum is a chain of 60 dependent additions, so several searches
+    // share a loop: the processor works on the others while each addition
+    // waits for the previous one of its chain.
+    if (V::kByDirection) {
+        // Two searches, one direction, a pass (so that the sums fit the
+        // registers); subframe 3 has no forward candidates.
+        for (int s = 0; s < kSubframes; s += 2)
+            for (int n = 0; n < kSubframeLength; ++n) {
+                search[s].AddBackwardSample(n);
+                search[s + 1].AddBackwardSample(n);
+            }
         for (int n = 0; n < kSubframeLength; ++n) {
-            MERVOX_UNROLL(4)
-            for (int t = 0; t < kTogether; ++t)
-                search[s0 + t].AddSample(n);
+            search[0].AddForwardSample(n);
+            search[1].AddForwardSample(n);
         }
+        if (search[2].HasForward())
+            for (int n = 0; n < kSubframeLength; ++n)
+                search[2].AddForwardSample(n);
+    } else {
+        constexpr int kTogether = V::kSearchesTogether;
+        static_assert(kSubframes % kTogether == 0, "searches in equal groups");
+        for (int s0 = 0; s0 < kSubframes; s0 += kTogether)
+            for (int n = 0; n < kSubframeLength; ++n) {
+                MERVOX_UNROLL(4)
+                for (int t = 0; t < kTogether; ++t)
+                    search[s0 + t].AddSample(n);
+            }
     }
     PitchPostfilterParams p[kSubframes];
     FinishPitchSearches<kSubframes>(search, p);
