@@ -16,6 +16,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace mervox {
 
 struct PitchLanes1 {
@@ -51,9 +55,14 @@ struct PitchLanes2 {
     static Reg Mul(Reg a, Reg b) { return a * b; }
     static Reg Widen(const float* f)
     {
+#if defined(__SSE2__)
+        // (GCC 12 makes two scalar conversions of __builtin_convertvector.)
+        return _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(f))));
+#else
         Floats v;
         std::memcpy(&v, f, sizeof v);
         return __builtin_convertvector(v, Reg);
+#endif
     }
     static void Narrow(float* f, Reg r)
     {
