@@ -46,8 +46,12 @@ void FilterGoodFrame(float synthesis[250], float postfiltered[250], const float*
     PitchPostfilterParams p[kSubframes];
     PitchSearch search[2];
     search[0].Start(e, openLoopLag[0], 0);
+    // One direction at a time: both at once do not fit the registers. (The
+    // first subframe always has forward candidates.)
     for (int n = 0; n < kSubframeLength; ++n)
-        search[0].AddSample(n);
+        search[0].AddBackwardSample(n);
+    for (int n = 0; n < kSubframeLength; ++n)
+        search[0].AddForwardSample(n);
     p[0] = search[0].Finish();
     search[0].Start(e, openLoopLag[0], 1);
     search[1].Start(e, openLoopLag[1], 2);
