@@ -3,15 +3,17 @@
 // in the loop of other work: the filters of an earlier subframe, which
 // leave the processor waiting on their chains.
 //
-// The search keeps fifteen sums over the subframe's samples: the
+// The search keeps fourteen sums over the subframe's samples: the
 // correlations with the seven backward and the seven forward candidate
-// lags and the subframe's energy. Each is accumulated over n in order, as
-// a correlation computed alone would be, but the sums of neighbouring lags
-// sit side by side in the lanes of a vector register (lag by lag in lane
-// order), so that one multiplication and one addition serve several lags
-// with every product and every partial sum unchanged. The lane type V
-// (pitch_lanes.h; the wider ones in pitch_postfilter_<isa>.cpp) sets how
-// many: one, two, four or eight.
+// lags. Each is accumulated over n in order, as a correlation computed
+// alone would be, but the sums of neighbouring lags sit side by side in the
+// lanes of a vector register (lag by lag in lane order), so that one
+// multiplication and one addition serve several lags with every product
+// and every partial sum unchanged. The lane type V (pitch_lanes.h; the
+// wider ones in pitch_postfilter_<isa>.cpp) sets how many: one, two, four
+// or eight. The energies the gains need (of the subframe and of the two
+// chosen lagged segments) are summed at the end, in the same order, side
+// by side for all the searches that end together (FinishPitchSearches).
 //
 // Everything here is a template on V, so that the files compiled for wider
 // instruction sets instantiate their own copies (with lane types of their
