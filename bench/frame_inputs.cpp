@@ -38,7 +38,7 @@ void DecodeStageByStage(FrameInputs& in, int16_t pcm[kFrameLength])
     std::memcpy(in.excitation, s.excitation, sizeof in.excitation);
     std::memcpy(in.scratch, s.excitation, sizeof in.scratch);
     DecodeExcitation(in.excitation + kHistoryLength, in.params, in.rate);
-    PitchPostfilter(in.pfExcitation, in.excitation + kHistoryLength, in.params.openLoopLag);
+    PitchPostfilter(in.pfExcitation, in.excitation + kHistoryLength, in.params.openLoopLag, LaneVariant::kScalar);
 
     std::memcpy(in.synthesis, s.synthesisMemory, sizeof in.synthesis);
     reference::SynthesisFilter(in.synthesis, in.pfExcitation, in.lpc);

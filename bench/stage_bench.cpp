@@ -47,13 +47,17 @@ void RegisterRateStages(const std::string& rate, std::vector<FrameInputs>& frame
         for (int i = 0; i < kSubframes; ++i)
             DecodeFixedCodebook(in.scratch + kHistoryLength + kSubframeLength * i, in.params, in.rate, i);
     });
-    RegisterStage("PitchPostfilter/" + rate, frames, [](FrameInputs& in) {
-        for (int i = 0; i < kSubframes; ++i) {
-            const PitchPostfilterParams p = ComputePitchPostfilter(in.excitation + kHistoryLength + kSubframeLength * i,
-                                                                   in.params.openLoopLag[i / 2], i);
-            benchmark::DoNotOptimize(p);
-        }
-    });
+    // The frame's lag searches and their application, per vector variant
+    // of the search (the single-stream path runs the searches as sse2 does).
+    for (LaneVariant variant : kAllLaneVariants) {
+        if (!LaneVariantSupported(variant))
+            continue;
+        RegisterStage("PitchPostfilter/" + rate + "/" + LaneVariantName(variant), frames, [variant](FrameInputs& in) {
+            float pf[kFrameLength];
+            PitchPostfilter(pf, in.excitation + kHistoryLength, in.params.openLoopLag, variant);
+            benchmark::DoNotOptimize(pf);
+        });
+    }
 }
 
 }  // namespace

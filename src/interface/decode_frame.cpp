@@ -10,7 +10,7 @@
 namespace mervox {
 
 void DecoderState::BeginFrame(FrameWork& work, const uint8_t frame[kMaxFrameBytes], int rate, int badFlag,
-                              bool filterInputs)
+                              bool filterInputs, LaneVariant pitchVariant)
 {
     FrameParams params;
     UnpackFrame(params, frame, rate, badFlag);
@@ -29,7 +29,7 @@ void DecoderState::BeginFrame(FrameWork& work, const uint8_t frame[kMaxFrameByte
     if (work.good) {
         DecodeExcitation(frameExcitation, params, rate);
         if (filterInputs)
-            PitchPostfilter(work.pfExcitation, frameExcitation, params.openLoopLag);
+            PitchPostfilter(work.pfExcitation, frameExcitation, params.openLoopLag, pitchVariant);
     } else {
         ConcealLostFrame(excitation, work.pfExcitation, params.openLoopLag[1], erasureCount, concealLag, concealGain,
                          noiseSeed);

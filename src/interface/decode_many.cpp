@@ -23,7 +23,7 @@ void DecodeChannelFrames(Channel* const channels[], const uint8_t* const frames[
         Channel& c = *channels[k];
         int badFlag = 1;
         words[k] = TakeChannelFrame(c, frames[k], badFlag);
-        c.state.BeginFrame(work[k], c.frameBuffer, c.currentRate, badFlag, true);
+        c.state.BeginFrame(work[k], c.frameBuffer, c.currentRate, badFlag, true, variant);
         lanes[k] = LaneStream{c.state.synthesisMemory, c.state.postfilterMemory,
                               work[k].pfExcitation,    work[k].lpc,
                               &c.state.postfilterTilt, c.outputBuffer};

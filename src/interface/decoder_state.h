@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "codec_facts.h"
+#include "postfilter/filter_lanes.h"
 
 namespace mervox {
 
@@ -50,8 +51,11 @@ public:
     // write the output, postfilterTilt and the last ten samples of
     // synthesisMemory and postfilterMemory as SynthesizeAndPostfilter and
     // ConvertToPcm16 do (the rest of the memories is their working space),
-    // and AdvanceFrame(work.curLsp) ends the frame. (decode_frame.cpp)
-    void BeginFrame(FrameWork& work, const uint8_t frame[kMaxFrameBytes], int rate, int badFlag, bool filterInputs);
+    // and AdvanceFrame(work.curLsp) ends the frame. pitchVariant is the
+    // (supported) vector variant of the pitch postfilter's lag search; the
+    // result is the same with each. (decode_frame.cpp)
+    void BeginFrame(FrameWork& work, const uint8_t frame[kMaxFrameBytes], int rate, int badFlag, bool filterInputs,
+                    LaneVariant pitchVariant = LaneVariant::kSse2);
 
     int32_t erasureCount;  // consecutive bad frames up to this one, 0..3
     float postfilterTilt;  // smoothed tilt of the formant postfilter

@@ -40,11 +40,21 @@ void FilterGoodFrame(float synthesis[250], float postfiltered[250], const float*
     // that of subframe 3 in the loop of subframe 1: each search is finished
     // a pass before its result is needed (but for subframe 1's), so the
     // lag choice and its gains run in the chains' shadow too.
+    // The searches read the excitation converted to double once.
+    PitchExcitation e;
+    LoadPitchExcitation<PitchLanes2>(e, x, 0);
     PitchPostfilterParams p[kSubframes];
-    p[0] = ComputePitchPostfilter(x, openLoopLag[0], 0);
     PitchSearch search[2];
-    search[0].Start(x + kSubframeLength, openLoopLag[0], 1);
-    search[1].Start(x + 2 * kSubframeLength, openLoopLag[1], 2);
+    search[0].Start(e, openLoopLag[0], 0);
+    // One direction at a time: both at once do not fit the registers. (The
+    // first subframe always has forward candidates.)
+    for (int n = 0; n < kSubframeLength; ++n)
+        search[0].AddBackwardSample(n);
+    for (int n = 0; n < kSubframeLength; ++n)
+        search[0].AddForwardSample(n);
+    p[0] = search[0].Finish();
+    search[0].Start(e, openLoopLag[0], 1);
+    search[1].Start(e, openLoopLag[1], 2);
     TiltSums sums;
     SynthesisCoefficients c = MakeSynthesisCoefficients(lpc);
     for (int n = 0; n < kSubframeLength; ++n) {
@@ -54,9 +64,8 @@ void FilterGoodFrame(float synthesis[250], float postfiltered[250], const float*
         search[0].AddSample(n);
         search[1].AddSample(n);
     }
-    p[1] = search[0].Finish();
-    search[0].Start(x + 3 * kSubframeLength, openLoopLag[1], 3);
-    p[2] = search[1].Finish();
+    FinishPitchSearches<2>(search, p + 1);
+    search[0].Start(e, openLoopLag[1], 3);
     InterpolateLspSet(lpc + 2 * kLpcOrder, 2, curLsp, prevLsp);
 
     // Pass s synthesizes subframe s, postfilters subframe s - 1, converts
@@ -76,7 +85,7 @@ void FilterGoodFrame(float synthesis[250], float postfiltered[250], const float*
             y[prev + n] = FormantStep(recentY, xs + prev + n, f);
             recentY.Push(y[prev + n]);
             if (searching)
-                search[0].AddSample(n);
+                search[0].AddBackwardSample(n);
             if (done >= 0 && n % 4 == 0)
                 ConvertPcm16Quad(output + done + n, y + done + n);
         }

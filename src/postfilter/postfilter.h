@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "codec_facts.h"
+#include "postfilter/filter_lanes.h"
 
 namespace mervox {
 
@@ -16,14 +17,14 @@ struct PitchPostfilterParams {
 // The pitch postfilter of a good frame: for each subframe, the lag, gain
 // and scale chosen on the frame's finished excitation x[0..239] (x[-145..-1]
 // the history), applied: pfExcitation[n] = x[n] * scale + x[n + lag] * gain.
-void PitchPostfilter(float pfExcitation[kFrameLength], const float* x, const int32_t openLoopLag[kHalfFrames]);
+// The variant (a supported one) sets how many lags the search computes side
+// by side (pitch_search.h); the result is the same with each.
+void PitchPostfilter(float pfExcitation[kFrameLength], const float* x, const int32_t openLoopLag[kHalfFrames],
+                     LaneVariant variant);
 
 // Chooses the postfilter of subframe `subframe`, x pointing at its first
 // excitation sample (x[-145] .. the frame's last sample are readable).
 PitchPostfilterParams ComputePitchPostfilter(const float* x, int openLoopLag, int subframe);
-
-// Applies p to the subframe x[0..59], writing out[0..59].
-void ApplyPitchPostfilter(float out[kSubframeLength], const float* x, const PitchPostfilterParams& p);
 
 // Gain and scale for a chosen lag from the subframe energy e0, the
 // correlation r at the lag and the lagged segment's energy e1.

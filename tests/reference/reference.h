@@ -7,6 +7,7 @@
 
 #include "bitstream/bitstream.h"
 #include "codec_facts.h"
+#include "postfilter/postfilter.h"
 
 namespace mervox::reference {
 
@@ -18,6 +19,13 @@ void SynthesisFilter(float memory[kFilterMemoryLength], const float excitation[k
 // Formant postfilter with tilt compensation: out[0..239] from speech[0..239]
 // (out[-6..-1] and speech[-1] are the previous samples); updates tilt.
 void FormantPostfilter(float* out, const float* speech, const float lpc[kLpcSetsLength], float& tilt);
+
+// The pitch postfilter's choice for the subframe at x, one lag at a time:
+// each correlation and energy a plain sum over the subframe.
+PitchPostfilterParams ChoosePitchPostfilter(const float* x, int openLoopLag, int subframe);
+
+// The frame's pitch postfilter (the choice of each subframe, applied).
+void PitchPostfilter(float pfExcitation[kFrameLength], const float* x, const int32_t openLoopLag[kHalfFrames]);
 
 // Writes the fields of params into a frame of type `rate` (0: 24 bytes,
 // 1: 20 bytes; the other bytes of frame are left as they are): the inverse

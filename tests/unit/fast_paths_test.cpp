@@ -30,54 +30,7 @@ void FillExcitation(float* v, int count, int period, std::mt19937& rng)
         v[i] = amp * (0.2f * noise(rng) + ((period && i % period == 0) ? 4.0f : 0.0f));
 }
 
-// ---- pitch postfilter: one lag at a time, as first written ----
-
-double Dot(const float* a, const float* b)
-{
-    double sum = 0.0;
-    for (int n = 0; n < kSubframeLength; ++n)
-        sum += static_cast<double>(a[n]) * b[n];
-    return sum;
-}
-
-struct Candidate {
-    int lag = 0;
-    float correlation = 0.0f;
-};
-
-Candidate Search(const float* x, int first, int last, int direction)
-{
-    Candidate best;
-    for (int j = first; j <= last; ++j) {
-        const double r = Dot(x, x + direction * j);
-        if (r > best.correlation) {
-            best.correlation = static_cast<float>(r);
-            best.lag = j;
-        }
-    }
-    return best;
-}
-
-PitchPostfilterParams ReferencePitchPostfilter(const float* x, int openLoopLag, int subframe)
-{
-    const int centre = openLoopLag > 142 ? 142 : openLoopLag;
-    const int lastForward = kFrameLength - kSubframeLength * (subframe + 1);
-    const Candidate b = Search(x, centre - 3, centre + 3, -1);
-    const Candidate f = Search(x, centre - 3, centre + 3 < lastForward ? centre + 3 : lastForward, +1);
-    const float e0 = static_cast<float>(Dot(x, x));
-    if (b.lag == 0 && f.lag == 0)
-        return {0, 0.0f, 1.0f};
-    const float eb = b.lag ? static_cast<float>(Dot(x - b.lag, x - b.lag)) : 0.0f;
-    const float ef = f.lag ? static_cast<float>(Dot(x + f.lag, x + f.lag)) : 0.0f;
-    if (f.lag == 0)
-        return ComputePitchGains(-b.lag, e0, b.correlation, eb);
-    if (b.lag == 0)
-        return ComputePitchGains(f.lag, e0, f.correlation, ef);
-    const double rf = f.correlation, rb = b.correlation;
-    if (rf * rf * eb >= rb * rb * ef)
-        return ComputePitchGains(f.lag, e0, f.correlation, ef);
-    return ComputePitchGains(-b.lag, e0, b.correlation, eb);
-}
+// ---- pitch postfilter: one lag at a time (reference.h) ----
 
 TEST(FastPaths, PitchPostfilterMatchesOneLagAtATime)
 {
@@ -95,7 +48,7 @@ TEST(FastPaths, PitchPostfilterMatchesOneLagAtATime)
             std::memset(excitation + kHistoryLength, 0, kSubframeLength * sizeof(float));  // silent subframe 0
         for (int sf = 0; sf < kSubframes; ++sf) {
             const float* x = excitation + kHistoryLength + kSubframeLength * sf;
-            const PitchPostfilterParams want = ReferencePitchPostfilter(x, lag, sf);
+            const PitchPostfilterParams want = reference::ChoosePitchPostfilter(x, lag, sf);
             const PitchPostfilterParams got = ComputePitchPostfilter(x, lag, sf);
             ASSERT_EQ(got.lag, want.lag) << "trial " << trial << " subframe " << sf;
             ASSERT_EQ(std::memcmp(&got.gain, &want.gain, sizeof(float)), 0) << "trial " << trial;
