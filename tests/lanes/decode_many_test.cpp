@@ -188,13 +188,15 @@ TEST(DecodeMany, RandomStreamsWithLossesAndFaultyFrames)
 }
 
 // Everything a channel keeps from one frame to the next: all of it but the
-// filters' working space (elements 10..249 of the memories, which the next
-// frame overwrites before reading) must be equal.
+// working space (elements 10..249 of the filter memories and the output
+// buffer, which the next frame overwrites before reading; the batch writes
+// its outputs straight to the caller's) must be equal.
 void ExpectSameChannel(Channel a, Channel b, const std::string& what)
 {
     for (Channel* c : {&a, &b}) {
         std::memset(c->state.synthesisMemory + kLpcOrder, 0, kFrameLength * sizeof(float));
         std::memset(c->state.postfilterMemory + kLpcOrder, 0, kFrameLength * sizeof(float));
+        std::memset(c->outputBuffer, 0, sizeof c->outputBuffer);
     }
     EXPECT_EQ(std::memcmp(&a, &b, sizeof(Channel)), 0) << what;
 }
