@@ -200,6 +200,7 @@ void FromLanes(int16_t* const out[], const int16_t (*pcm)[kLanes], int count)
         const int used = count - l0;
         for (int i = 0; i < kFrameLength; i += 8) {
             __m128i r[8];
+            MERVOX_UNROLL(8)
             for (int j = 0; j < 8; ++j)
                 r[j] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pcm[i + j] + l0));
             // Samples i..i+7 of lanes l0..l0+3, pair by pair, then four by four.
