@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 
 #include "interface/decoder_state.h"
 #include "postfilter/filter_lanes.h"
@@ -39,32 +38,6 @@ int16_t TakeChannelFrame(Channel& channel, const uint8_t* frame, int& badFlag);
 constexpr int kMaxChannelBatch = 16;
 void DecodeChannelFrames(Channel* const channels[], const uint8_t* const frames[], int16_t* const outputs[],
                          int16_t words[], int count, LaneVariant variant);
-
-// Asks the processor to fetch what the next frame of `channel` reads and
-// writes (its histories, filter memories' both ends and frame copy), for a
-// host that decodes many channels whose states no longer fit in its caches:
-// issued one channel ahead, the loads arrive while the other is decoded.
-// A hint only, without effect on any value.
-inline void PrefetchChannel(const Channel& channel)
-{
-#if defined(__GNUC__)
-    constexpr int kLine = 64;
-    const char* state = reinterpret_cast<const char*>(&channel.state);
-    const char* historyEnd = reinterpret_cast<const char*>(channel.state.excitation + kExcitationLength);
-    for (const char* p = state; p < historyEnd; p += kLine)
-        __builtin_prefetch(p, 1);
-    for (const float* memory : {channel.state.synthesisMemory, channel.state.postfilterMemory}) {
-        __builtin_prefetch(memory, 1);
-        __builtin_prefetch(memory + kLpcOrder - 1, 1);
-        __builtin_prefetch(memory + kFrameLength, 1);
-        __builtin_prefetch(memory + kFilterMemoryLength - 1, 1);
-    }
-    __builtin_prefetch(channel.frameBuffer, 1);
-    __builtin_prefetch(&channel.currentRate, 1);
-#else
-    (void)channel;
-#endif
-}
 
 // Starts a new stream; selector 0 (low 16 bits) assumes 5.3 kbit/s for
 // frames lost before the first one arrives, anything else 6.3 kbit/s.

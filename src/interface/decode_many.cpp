@@ -20,8 +20,6 @@ void DecodeChannelFrames(Channel* const channels[], const uint8_t* const frames[
     FrameWork work[kMaxChannelBatch];
     LaneStream lanes[kMaxChannelBatch] = {};
     for (int k = 0; k < count; ++k) {
-        if (k + 1 < count)
-            PrefetchChannel(*channels[k + 1]);
         Channel& c = *channels[k];
         int badFlag = 1;
         words[k] = TakeChannelFrame(c, frames[k], badFlag);

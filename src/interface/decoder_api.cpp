@@ -64,10 +64,8 @@ int DecodeMany(mervox_decoder* const* decoders, const uint8_t* const* frames, co
         bool repeated = false;
         for (int j = 0; j < count; ++j)
             repeated = repeated || channels[j] == &decoder->channel;
-        if (repeated || count == chunk) {
-            mervox::PrefetchChannel(decoder->channel);  // the next chunk's first
+        if (repeated || count == chunk)
             flush();
-        }
         channels[count] = &decoder->channel;
         chunkFrames[count] = frame;
         outputs[count] = pcm + MERVOX_FRAME_SAMPLES * k;
