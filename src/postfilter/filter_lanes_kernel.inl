@@ -168,8 +168,8 @@ constexpr float kSilentFrame[kFrameLength] = {};  // the input of an unused lane
 template <int kLanes>
 void ToLanes(float (*dst)[kLanes], const float* const src[kLanes], int n)
 {
-    int l0 = 0;
-    for (; l0 + 4 <= kLanes; l0 += 4) {
+    constexpr int kWhole = kLanes / 4 * 4;  // lanes in blocks of four
+    for (int l0 = 0; l0 < kWhole; l0 += 4) {
         const float* const s0 = src[l0];
         const float* const s1 = src[l0 + 1];
         const float* const s2 = src[l0 + 2];
@@ -186,17 +186,20 @@ void ToLanes(float (*dst)[kLanes], const float* const src[kLanes], int n)
             _mm_storeu_ps(dst[i + 3] + l0, r3);
         }
     }
-    for (; l0 < kLanes; ++l0)  // two lanes left over (SSE2's odd groups)
-        for (int i = 0; i < n; ++i)
-            dst[i][l0] = src[l0][i];
+    if constexpr (kWhole < kLanes) {  // two lanes left over (SSE2's odd groups)
+        for (int l = kWhole; l < kLanes; ++l)
+            for (int i = 0; i < n; ++i)
+                dst[i][l] = src[l][i];
+    }
 }
 
 // out[l][i] = pcm[i][l] for the first `count` lanes.
 template <int kLanes>
 void FromLanes(int16_t* const out[], const int16_t (*pcm)[kLanes], int count)
 {
+    constexpr int kWhole = kLanes / 4 * 4;
     int l0 = 0;
-    for (; l0 + 4 <= kLanes && l0 < count; l0 += 4) {
+    for (; l0 < kWhole && l0 < count; l0 += 4) {
         const int used = count - l0;
         for (int i = 0; i < kFrameLength; i += 8) {
             __m128i r[8];
