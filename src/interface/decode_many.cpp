@@ -2,8 +2,6 @@
 // its excitation built on its own, exactly as DecodeChannelFrame does; then
 // the filters and the output conversion of all of them run side by side in
 // SIMD lanes (filter_lanes.h); then each channel's histories move on.
-#include <cstring>
-
 #include "interface/channel.h"
 
 namespace mervox {
