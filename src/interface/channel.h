@@ -1,5 +1,7 @@
 // A decoder as a host sees it: the decoder state plus the private frame copy,
-// the output frame and the rate remembered for lost frames.
+// the output frame and the rate remembered for lost frames. The output frame
+// is DecodeChannelFrame's working copy (written in full before it is read);
+// DecodeChannelFrames writes straight to the caller's outputs instead.
 #pragma once
 
 #include <cstdint>

@@ -2,8 +2,6 @@
 // its excitation built on its own, exactly as DecodeChannelFrame does; then
 // the filters and the output conversion of all of them run side by side in
 // SIMD lanes (filter_lanes.h); then each channel's histories move on.
-#include <cstring>
-
 #include "interface/channel.h"
 
 namespace mervox {
@@ -24,16 +22,14 @@ void DecodeChannelFrames(Channel* const channels[], const uint8_t* const frames[
         int badFlag = 1;
         words[k] = TakeChannelFrame(c, frames[k], badFlag);
         c.state.BeginFrame(work[k], c.frameBuffer, c.currentRate, badFlag, true, variant);
+        // The lanes write each output where the caller wants it.
         lanes[k] = LaneStream{c.state.synthesisMemory, c.state.postfilterMemory,
                               work[k].pfExcitation,    work[k].lpc,
-                              &c.state.postfilterTilt, c.outputBuffer};
+                              &c.state.postfilterTilt, outputs[k]};
     }
     FilterLanes(lanes, count, variant);
-    for (int k = 0; k < count; ++k) {
-        Channel& c = *channels[k];
-        c.state.AdvanceFrame(work[k].curLsp);
-        std::memcpy(outputs[k], c.outputBuffer, sizeof c.outputBuffer);
-    }
+    for (int k = 0; k < count; ++k)
+        channels[k]->state.AdvanceFrame(work[k].curLsp);
 }
 
 }  // namespace mervox

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "loop_hints.h"
 #include "tables/tables.h"
 
 namespace mervox {
@@ -13,15 +14,30 @@ namespace {
 // Whether no value is an infinity or a NaN (exponent bits all ones): adding
 // one to the exponent field then carries into the sign bit. No branch per
 // value: a branch that is almost never taken still costs its issue slot and
-// a cycle's test, and this check runs at the end of every frame.
+// a cycle's test, and this check runs at the end of every frame. Eight
+// independent flags, so that the compiler checks eight values an
+// instruction instead of one after the other.
 bool AllFinite(const float* v, int n)
 {
+    constexpr int kBlock = 8;
+    uint32_t flags[kBlock] = {};
+    int i = 0;
+    for (; i + kBlock <= n; i += kBlock) {
+        MERVOX_UNROLL(8)
+        for (int j = 0; j < kBlock; ++j) {
+            uint32_t bits;
+            std::memcpy(&bits, v + i + j, sizeof bits);
+            flags[j] |= (bits & 0x7f800000u) + 0x00800000u;
+        }
+    }
     uint32_t nonFinite = 0;
-    for (int i = 0; i < n; ++i) {
+    for (; i < n; ++i) {
         uint32_t bits;
         std::memcpy(&bits, v + i, sizeof bits);
         nonFinite |= (bits & 0x7f800000u) + 0x00800000u;
     }
+    for (uint32_t f : flags)
+        nonFinite |= f;
     return (nonFinite & 0x80000000u) == 0;
 }
 
@@ -36,13 +52,17 @@ bool AllFinite(const float* v, int n)
 // the float limit driving freshly cleared filters into saturation.) Streams
 // that stay finite never get here, so their output is unchanged.
 //
-// Checked after the shift: the kept excitation holds every sample of this
-// frame, and the filters are recursive, so a non-finite value anywhere in
-// the frame reaches their last outputs (0 times infinity is NaN too).
-bool HistoryIsFinite(const DecoderState& s)
+// Checked on what the shift keeps, before it moves them (read back right
+// after the move, the values would still be on their way to the cache and
+// each load would wait for them): the kept excitation holds every sample of
+// this frame, and the filters are recursive, so a non-finite value anywhere
+// in the frame reaches their last outputs (0 times infinity is NaN too).
+bool KeptHistoryIsFinite(const DecoderState& s)
 {
-    return AllFinite(s.excitation, kHistoryLength) && AllFinite(s.synthesisMemory, kLpcOrder) &&
-           AllFinite(s.postfilterMemory, kLpcOrder) && std::isfinite(s.postfilterTilt) && std::isfinite(s.concealGain);
+    return AllFinite(s.excitation + kFrameLength, kHistoryLength) &&
+           AllFinite(s.synthesisMemory + kFrameLength, kLpcOrder) &&
+           AllFinite(s.postfilterMemory + kFrameLength, kLpcOrder) && std::isfinite(s.postfilterTilt) &&
+           std::isfinite(s.concealGain);
 }
 
 }  // namespace
@@ -64,12 +84,13 @@ void DecoderState::Reset()
 
 void DecoderState::AdvanceFrame(const float curLsp[kLpcOrder])
 {
+    const bool finite = KeptHistoryIsFinite(*this);
     std::memmove(excitation, excitation + kFrameLength, kHistoryLength * sizeof(float));
     std::memmove(synthesisMemory, synthesisMemory + kFrameLength, kLpcOrder * sizeof(float));
     std::memmove(postfilterMemory, postfilterMemory + kFrameLength, kLpcOrder * sizeof(float));
     std::memcpy(prevLsp, curLsp, sizeof prevLsp);
 
-    if (!HistoryIsFinite(*this))
+    if (!finite)
         Reset();
 }
 

@@ -18,7 +18,7 @@ namespace {
 struct V {
     using Reg = __m256d;
     static constexpr int kWidth = 4;
-    static constexpr int kGroups = 3;
+    static constexpr int kGroups = 4;
 
     static Reg Widen(const float* p) { return _mm256_cvtps_pd(_mm_loadu_ps(p)); }
     static void Narrow(float* p, Reg v) { _mm_storeu_ps(p, _mm256_cvtpd_ps(v)); }

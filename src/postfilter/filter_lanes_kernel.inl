@@ -31,7 +31,7 @@ struct LaneFrames {
     alignas(64) double x[kFilterMemoryLength][kLanes];
     alignas(64) double y[kFilterMemoryLength][kLanes];
     alignas(64) int16_t pcm[kFrameLength][kLanes];
-    alignas(64) float lpc[kSubframes][kLpcOrder][kLanes];
+    alignas(64) float lpc[kLpcSetsLength][kLanes];  // set s, coefficient k at [10 s + k]
     alignas(64) float tilt[kLanes];
 };
 
@@ -86,7 +86,7 @@ private:
         for (int g = 0; g < kGroups; ++g) {
             MERVOX_UNROLL(10)
             for (int k = 0; k < kLpcOrder; ++k)
-                a_[g][k] = V::Widen(f_.lpc[s][k] + Lane(g));
+                a_[g][k] = V::Widen(f_.lpc[kLpcOrder * s + k] + Lane(g));
             energy_[g] = V::Set(0.0);
             correlation_[g] = V::Set(0.0);
         }
@@ -121,7 +121,7 @@ private:
         for (int g = 0; g < kGroups; ++g) {
             MERVOX_UNROLL(6)
             for (int k = 0; k < kPostfilterHistory; ++k)
-                w_[g][k] = V::Round(V::Mul(V::Set(FormantWeightTable[k + 1]), V::Widen(f_.lpc[s][k] + Lane(g))));
+                w_[g][k] = V::Round(V::Mul(V::Set(FormantWeightTable[k + 1]), V::Widen(f_.lpc[kLpcOrder * s + k] + Lane(g))));
             const Reg e = V::Round(energy_[g]);
             const Reg ratio = V::ZeroWhereZero(e, V::Round(V::Div(correlation_[g], e)));
             tilt_[g] = V::Round(V::Add(tilt_[g], V::Mul(V::Set(0.75), V::Sub(ratio, tilt_[g]))));
@@ -159,6 +159,76 @@ private:
     Reg correlation_[kGroups];
 };
 
+// Moving whole frames into and out of lane layout four lanes at a time, in
+// 128-bit SSE2 registers (every processor that runs a lane kernel has
+// them): plain copies, so they change no value.
+constexpr float kSilentFrame[kFrameLength] = {};  // the input of an unused lane
+
+// dst[i][l] = src[l][i] for i < n (a multiple of 4) and every lane.
+template <int kLanes>
+void ToLanes(float (*dst)[kLanes], const float* const src[kLanes], int n)
+{
+    constexpr int kWhole = kLanes / 4 * 4;  // lanes in blocks of four
+    for (int l0 = 0; l0 < kWhole; l0 += 4) {
+        const float* const s0 = src[l0];
+        const float* const s1 = src[l0 + 1];
+        const float* const s2 = src[l0 + 2];
+        const float* const s3 = src[l0 + 3];
+        for (int i = 0; i < n; i += 4) {
+            __m128 r0 = _mm_loadu_ps(s0 + i);
+            __m128 r1 = _mm_loadu_ps(s1 + i);
+            __m128 r2 = _mm_loadu_ps(s2 + i);
+            __m128 r3 = _mm_loadu_ps(s3 + i);
+            _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+            _mm_storeu_ps(dst[i] + l0, r0);
+            _mm_storeu_ps(dst[i + 1] + l0, r1);
+            _mm_storeu_ps(dst[i + 2] + l0, r2);
+            _mm_storeu_ps(dst[i + 3] + l0, r3);
+        }
+    }
+    if constexpr (kWhole < kLanes) {  // two lanes left over (SSE2's odd groups)
+        for (int l = kWhole; l < kLanes; ++l)
+            for (int i = 0; i < n; ++i)
+                dst[i][l] = src[l][i];
+    }
+}
+
+// out[l][i] = pcm[i][l] for the first `count` lanes.
+template <int kLanes>
+void FromLanes(int16_t* const out[], const int16_t (*pcm)[kLanes], int count)
+{
+    constexpr int kWhole = kLanes / 4 * 4;
+    int l0 = 0;
+    for (; l0 < kWhole && l0 < count; l0 += 4) {
+        const int used = count - l0;
+        for (int i = 0; i < kFrameLength; i += 8) {
+            __m128i r[8];
+            MERVOX_UNROLL(8)
+            for (int j = 0; j < 8; ++j)
+                r[j] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pcm[i + j] + l0));
+            // Samples i..i+7 of lanes l0..l0+3, pair by pair, then four by four.
+            const __m128i a = _mm_unpacklo_epi16(r[0], r[1]);
+            const __m128i b = _mm_unpacklo_epi16(r[2], r[3]);
+            const __m128i c = _mm_unpacklo_epi16(r[4], r[5]);
+            const __m128i d = _mm_unpacklo_epi16(r[6], r[7]);
+            const __m128i ab01 = _mm_unpacklo_epi32(a, b);
+            const __m128i ab23 = _mm_unpackhi_epi32(a, b);
+            const __m128i cd01 = _mm_unpacklo_epi32(c, d);
+            const __m128i cd23 = _mm_unpackhi_epi32(c, d);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out[l0] + i), _mm_unpacklo_epi64(ab01, cd01));
+            if (used > 1)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out[l0 + 1] + i), _mm_unpackhi_epi64(ab01, cd01));
+            if (used > 2)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out[l0 + 2] + i), _mm_unpacklo_epi64(ab23, cd23));
+            if (used > 3)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out[l0 + 3] + i), _mm_unpackhi_epi64(ab23, cd23));
+        }
+    }
+    for (; l0 < count; ++l0)
+        for (int i = 0; i < kFrameLength; ++i)
+            out[l0][i] = pcm[i][l0];
+}
+
 // Up to kGroups * kWidth streams through one LaneFilter; unused lanes
 // filter silence and are thrown away.
 template <int kGroups>
@@ -166,30 +236,22 @@ void FilterGroup(const LaneStream* streams, int count)
 {
     constexpr int kLanes = LaneFilter<kGroups>::kLanes;
     LaneFrames<kLanes> f;
+    const float* excitation[kLanes];
+    const float* lpc[kLanes];
+    int16_t* pcm[kLanes];
     for (int l = 0; l < kLanes; ++l) {
-        if (l >= count) {
-            for (int i = 0; i < kFrameLength; ++i)
-                f.excitation[i][l] = 0.0f;
-            for (int i = 0; i < kLpcOrder; ++i)
-                f.x[i][l] = f.y[i][l] = 0.0;
-            for (int s = 0; s < kSubframes; ++s)
-                for (int k = 0; k < kLpcOrder; ++k)
-                    f.lpc[s][k][l] = 0.0f;
-            f.tilt[l] = 0.0f;
-            continue;
-        }
-        const LaneStream& s = streams[l];
-        for (int i = 0; i < kFrameLength; ++i)
-            f.excitation[i][l] = s.excitation[i];
+        const bool used = l < count;
+        excitation[l] = used ? streams[l].excitation : kSilentFrame;
+        lpc[l] = used ? streams[l].lpc : kSilentFrame;
+        pcm[l] = used ? streams[l].pcm : nullptr;
         for (int i = 0; i < kLpcOrder; ++i) {
-            f.x[i][l] = s.synthesis[i];
-            f.y[i][l] = s.postfiltered[i];
+            f.x[i][l] = used ? streams[l].synthesis[i] : 0.0;
+            f.y[i][l] = used ? streams[l].postfiltered[i] : 0.0;
         }
-        for (int sf = 0; sf < kSubframes; ++sf)
-            for (int k = 0; k < kLpcOrder; ++k)
-                f.lpc[sf][k][l] = s.lpc[kLpcOrder * sf + k];
-        f.tilt[l] = *s.tilt;
+        f.tilt[l] = used ? *streams[l].tilt : 0.0f;
     }
+    ToLanes<kLanes>(f.excitation, excitation, kFrameLength);
+    ToLanes<kLanes>(f.lpc, lpc, kLpcSetsLength);
 
     LaneFilter<kGroups>(f).Run();
 
@@ -202,22 +264,32 @@ void FilterGroup(const LaneStream* streams, int count)
             s.postfiltered[i] = static_cast<float>(f.y[i][l]);
         }
         *s.tilt = f.tilt[l];
-        for (int i = 0; i < kFrameLength; ++i)
-            s.pcm[i] = f.pcm[i][l];
     }
+    FromLanes<kLanes>(pcm, f.pcm, count);
 }
 
-// All streams, kGroups registers at a time while more than one register's
-// worth is left.
+// The fewest registers that hold `count` streams (at most kGroups): the
+// filters' chains bound a pass, so registers of unused lanes would add
+// arithmetic without hiding any latency.
+template <int kGroups>
+void FilterFewest(const LaneStream* streams, int count)
+{
+    if constexpr (kGroups > 1) {
+        if (count <= (kGroups - 1) * V::kWidth) {
+            FilterFewest<kGroups - 1>(streams, count);
+            return;
+        }
+    }
+    FilterGroup<kGroups>(streams, count);
+}
+
+// All streams, kGroups registers at a time.
 void FilterAll(const LaneStream* streams, int count)
 {
+    constexpr int kLanes = V::kGroups * V::kWidth;
     while (count > 0) {
-        const int lanes = count > V::kWidth && V::kGroups > 1 ? V::kGroups * V::kWidth : V::kWidth;
-        const int n = count < lanes ? count : lanes;
-        if (lanes > V::kWidth)
-            FilterGroup<V::kGroups>(streams, n);
-        else
-            FilterGroup<1>(streams, n);
+        const int n = count < kLanes ? count : kLanes;
+        FilterFewest<V::kGroups>(streams, n);
         streams += n;
         count -= n;
     }

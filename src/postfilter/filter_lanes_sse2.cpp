@@ -20,7 +20,7 @@ namespace {
 struct V {
     using Reg = __m128d;
     static constexpr int kWidth = 2;
-    static constexpr int kGroups = 3;
+    static constexpr int kGroups = 4;
 
     static Reg Widen(const float* p)
     {

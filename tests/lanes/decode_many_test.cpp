@@ -188,13 +188,15 @@ TEST(DecodeMany, RandomStreamsWithLossesAndFaultyFrames)
 }
 
 // Everything a channel keeps from one frame to the next: all of it but the
-// filters' working space (elements 10..249 of the memories, which the next
-// frame overwrites before reading) must be equal.
+// working space (elements 10..249 of the filter memories and the output
+// buffer, which the next frame overwrites before reading; the batch writes
+// its outputs straight to the caller's) must be equal.
 void ExpectSameChannel(Channel a, Channel b, const std::string& what)
 {
     for (Channel* c : {&a, &b}) {
         std::memset(c->state.synthesisMemory + kLpcOrder, 0, kFrameLength * sizeof(float));
         std::memset(c->state.postfilterMemory + kLpcOrder, 0, kFrameLength * sizeof(float));
+        std::memset(c->outputBuffer, 0, sizeof c->outputBuffer);
     }
     EXPECT_EQ(std::memcmp(&a, &b, sizeof(Channel)), 0) << what;
 }
@@ -291,6 +293,64 @@ TEST(DecodeMany, MixedBatchesMatchCallsInTurn)
             mervox_decoder_destroy(batch[k]);
             mervox_decoder_destroy(twin[k]);
         }
+    }
+}
+
+TEST(DecodeMany, ThousandStreamsIntoAnUnalignedBuffer)
+{
+    // 1024 decoders (many chunks, far more state than the caches hold),
+    // each on a corpus stream from a frame of its own, three frame times,
+    // with every kernel: outputs into one buffer that starts one sample past
+    // an aligned address, with guard samples on both sides.
+    const std::vector<HostStream> corpus = {CorpusStream("speech-a.63", false), CorpusStream("speech-a.53", true),
+                                            CorpusStream("speech-a.mixed", true)};
+    constexpr size_t kStreams = 1024;
+    constexpr size_t kFrames = 3;
+    constexpr int16_t kGuard = 0x7e7e;
+    auto frameOf = [&](size_t k, size_t j, size_t& size) {
+        const HostStream& s = corpus[k % corpus.size()];
+        const size_t at = (k * 7 + j) % s.offset.size();
+        size = s.size[at];
+        return s.Frame(at);
+    };
+    std::vector<std::vector<int16_t>> want(kStreams);
+    for (size_t k = 0; k < kStreams; ++k) {
+        mervox_decoder* d = mervox_decoder_create(1, nullptr);
+        for (size_t j = 0; j < kFrames; ++j) {
+            size_t size = 0;
+            const uint8_t* frame = frameOf(k, j, size);
+            std::vector<int16_t> pcm(MERVOX_FRAME_SAMPLES);
+            frame ? mervox_decode(d, frame, size, pcm.data()) : mervox_conceal(d, pcm.data());
+            want[k].insert(want[k].end(), pcm.begin(), pcm.end());
+        }
+        mervox_decoder_destroy(d);
+    }
+    for (LaneVariant variant : SupportedVariants()) {
+        std::vector<mervox_decoder*> decoders(kStreams);
+        for (mervox_decoder*& d : decoders)
+            d = mervox_decoder_create(1, nullptr);
+        std::vector<std::vector<int16_t>> got(kStreams);
+        std::vector<int16_t> buffer(kStreams * MERVOX_FRAME_SAMPLES + 2, kGuard);
+        for (size_t j = 0; j < kFrames; ++j) {
+            std::vector<const uint8_t*> frames(kStreams);
+            std::vector<size_t> sizes(kStreams);
+            for (size_t k = 0; k < kStreams; ++k)
+                frames[k] = frameOf(k, j, sizes[k]);
+            std::vector<int> results(kStreams);
+            EXPECT_EQ(DecodeManyWith(decoders.data(), frames.data(), sizes.data(), buffer.data() + 1, results.data(),
+                                     kStreams, variant),
+                      0);
+            EXPECT_EQ(buffer.front(), kGuard);
+            EXPECT_EQ(buffer.back(), kGuard);
+            for (size_t k = 0; k < kStreams; ++k) {
+                const int16_t* out = buffer.data() + 1 + MERVOX_FRAME_SAMPLES * k;
+                got[k].insert(got[k].end(), out, out + MERVOX_FRAME_SAMPLES);
+            }
+        }
+        for (size_t k = 0; k < kStreams; ++k)
+            EXPECT_TRUE(got[k] == want[k]) << LaneVariantName(variant) << " stream " << k;
+        for (mervox_decoder* d : decoders)
+            mervox_decoder_destroy(d);
     }
 }
 

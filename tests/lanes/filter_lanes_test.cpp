@@ -140,6 +140,47 @@ TEST(FilterLanes, EveryVariantMatchesTheSingleStreamFilters)
     }
 }
 
+TEST(FilterLanes, OutputsGoExactlyWhereEachStreamPointsThem)
+{
+    // The kernels move each stream's samples out of lane layout straight to
+    // its output: outputs at any 16-bit alignment, in any order in one
+    // buffer, get their 240 samples and not one sample more, for whole and
+    // partial registers and groups of registers.
+    std::mt19937 rng(5);
+    constexpr int16_t kGuard = 0x7e7e;
+    constexpr size_t kGap = 3;  // guard samples between outputs: no two are 16-byte aligned alike
+    for (int count : {2, 3, 5, 6, 9, 13, 16, 17, 27}) {
+        std::vector<StreamFrame> input;
+        for (int k = 0; k < count; ++k)
+            input.push_back(MakeFrame(Kind::kSpeech, rng));
+        std::vector<StreamFrame> want = input;
+        for (StreamFrame& f : want) {
+            SynthesizeAndPostfilter(f.synthesis, f.postfiltered, f.excitation, f.lpc, f.tilt);
+            ConvertToPcm16(f.pcm, f.postfiltered + kLpcOrder);
+        }
+        for (LaneVariant variant : SupportedVariants()) {
+            std::vector<StreamFrame> got = input;
+            std::vector<int16_t> buffer(1 + static_cast<size_t>(count) * (kFrameLength + kGap), kGuard);
+            std::vector<LaneStream> lanes;
+            for (int k = 0; k < count; ++k) {
+                lanes.push_back(got[static_cast<size_t>(k)].Lane());
+                // Stream k's output in slot count - 1 - k, one sample in.
+                lanes.back().pcm = buffer.data() + 1 + static_cast<size_t>(count - 1 - k) * (kFrameLength + kGap);
+            }
+            FilterLanes(lanes.data(), count, variant);
+            for (int k = 0; k < count; ++k) {
+                const int16_t* out = lanes[static_cast<size_t>(k)].pcm;
+                EXPECT_EQ(std::memcmp(out, want[static_cast<size_t>(k)].pcm, sizeof want[0].pcm), 0)
+                    << LaneVariantName(variant) << " count " << count << " stream " << k;
+            }
+            size_t guards = 0;
+            for (int16_t v : buffer)
+                guards += v == kGuard;
+            EXPECT_EQ(guards, 1 + static_cast<size_t>(count) * kGap) << LaneVariantName(variant) << " count " << count;
+        }
+    }
+}
+
 TEST(FilterLanes, FramesCoverTheLimitsTheyAreMeantFor)
 {
     // The limit and overflow frames really reach saturation, the rounding
