@@ -166,7 +166,7 @@ void StreamWorkers::DecodeSlots(Worker& w, const Batch& batch)
             continue;
         const auto [at, added] = w.laneOf.emplace(items[i].id, w.lanes.size());
         if (added) {
-            w.lanes.push_back(Lane{items[i].id, &w.decoders.at(items[i].id), i, i, 0});
+            w.lanes.push_back(Lane{&w.files.Find(items[i].id), &w.decoders.at(items[i].id), i, i, 0});
         } else {
             Lane& lane = w.lanes[at->second];
             w.nextItem[lane.last] = i;
@@ -178,7 +178,7 @@ void StreamWorkers::DecodeSlots(Worker& w, const Batch& batch)
     w.group.clear();
     for (;;) {
         for (; w.group.size() < kLanes && waiting < w.lanes.size(); ++waiting)
-            if (w.files.Writing(w.lanes[waiting].id))
+            if (w.lanes[waiting].file->writing())
                 w.group.push_back(waiting);
         if (w.group.empty())
             return;
@@ -193,7 +193,7 @@ void StreamWorkers::DecodeSlots(Worker& w, const Batch& batch)
         w.frames.Decode();
         for (size_t k = 0; k < w.group.size(); ++k) {
             Lane& lane = w.lanes[w.group[k]];
-            w.files.Samples(lane.id, w.frames.pcm(k), MERVOX_FRAME_SAMPLES);
+            w.files.Samples(*lane.file, w.frames.pcm(k), MERVOX_FRAME_SAMPLES);
             if (++lane.done == items[lane.item].count) {
                 lane.item = w.nextItem[lane.item];
                 lane.done = 0;
@@ -202,7 +202,7 @@ void StreamWorkers::DecodeSlots(Worker& w, const Batch& batch)
         w.frames.Clear();
         w.group.erase(
             std::remove_if(w.group.begin(), w.group.end(),
-                           [&](size_t l) { return w.lanes[l].item == kNoItem || !w.files.Writing(w.lanes[l].id); }),
+                           [&](size_t l) { return w.lanes[l].item == kNoItem || !w.lanes[l].file->writing(); }),
             w.group.end());
     }
 }

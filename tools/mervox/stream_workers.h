@@ -67,7 +67,7 @@ private:
     // A stream with slots in the batch being decoded: its kSlots items are
     // linked in order through `nextItem`.
     struct Lane {
-        size_t id;
+        StreamFiles::File* file;
         tools::FrameDecoder* decoder;
         size_t item;    // its current kSlots item, kNoItem when done
         size_t last;    // its last kSlots item so far
