@@ -6,7 +6,7 @@
 // slots over in batches through a bounded queue per worker: memory stays
 // bounded when the workers fall behind (the reader waits). A worker decodes
 // the slots of a batch with mervox_decode_many, one slot of each of up to
-// kLanes streams per call, each stream's slots in order: every stream is
+// kLanes (64) streams per call, each stream's slots in order: every stream is
 // decoded exactly as on its own.
 #pragma once
 
