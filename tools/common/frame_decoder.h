@@ -36,6 +36,7 @@ public:
     const StreamStats& stats() const { return stats_; }
 
 private:
+    friend class FrameBatch;  // the same step for many decoders in one call
     explicit FrameDecoder(mervox_decoder* decoder) : decoder_(decoder) {}
 
     mervox_decoder* decoder_ = nullptr;

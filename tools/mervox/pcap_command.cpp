@@ -15,7 +15,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "capture.h"
@@ -232,28 +231,14 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
     capture::CaptureOptions captureOptions;
     captureOptions.payloadType = options.payloadType;
     captureOptions.timeline.limitConcealment = !options.allowLongGaps;
-    // One thread reads and decodes, or the reader hands each stream's
-    // frames to one of -j workers that decode and write them.
+    // The reader hands each stream's frames to one of -j workers that decode
+    // and write them (with -j 1, on the reading thread).
     const unsigned workers = options.jobs ? options.jobs : tools::DefaultWorkerCount();
-    std::unique_ptr<StreamFiles> files;
-    std::unique_ptr<StreamWorkers> threads;
-    if (workers > 1) {
-        try {
-            threads = std::make_unique<StreamWorkers>(workers, OutputPrefix(options), console);
-        } catch (const std::system_error&) {
-            // No thread at all: decode on this one.
-        }
-    }
-    if (!threads)
-        files = std::make_unique<StreamFiles>(OutputPrefix(options), console);
-    capture::StreamConsumer& consumer = threads ? static_cast<capture::StreamConsumer&>(*threads) : *files;
-    const CaptureReport report = capture::ReadCapture(options.input, captureOptions, consumer);
-    if (threads)
-        threads->Finish();
-    const FileOf fileOf = [&](size_t id) -> const StreamFiles::File& {
-        return threads ? threads->file(id) : files->file(id);
-    };
-    const int filesStatus = threads ? threads->status() : files->status();
+    StreamWorkers streams(workers, OutputPrefix(options), console);
+    const CaptureReport report = capture::ReadCapture(options.input, captureOptions, streams);
+    streams.Finish();
+    const FileOf fileOf = [&](size_t id) -> const StreamFiles::File& { return streams.file(id); };
+    const int filesStatus = streams.status();
     if (filesStatus == kExitOutOfMemory)
         console.Error("out of memory");
     if (report.status == CaptureStatus::kNotACapture) {

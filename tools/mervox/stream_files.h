@@ -31,7 +31,8 @@ public:
     struct File {
         std::string path;
         std::unique_ptr<tools::PcmSink> output;
-        std::string error;  // empty: written
+        std::string error;                                  // empty: written
+        bool writing() const { return output != nullptr; }  // not failed
     };
 
     void StreamStarted(size_t id, const capture::StreamInfo& info) override
@@ -45,9 +46,11 @@ public:
             Fail(f, out.status());
     }
 
-    bool Samples(size_t id, const int16_t* pcm, size_t count) override
+    bool Samples(size_t id, const int16_t* pcm, size_t count) override { return Samples(files_[id], pcm, count); }
+    // The same for a file already looked up with Find(): a writer of many
+    // streams' frames in turn spares itself the lookups.
+    bool Samples(File& f, const int16_t* pcm, size_t count)
     {
-        File& f = files_[id];
         if (!f.output)
             return false;
         const tools::Status written = f.output->Write(pcm, count);
@@ -70,12 +73,8 @@ public:
     }
 
     const File& file(size_t id) { return files_[id]; }
-    // Whether stream `id`'s file is still being written (not failed).
-    bool Writing(size_t id) const
-    {
-        const auto f = files_.find(id);
-        return f != files_.end() && f->second.output != nullptr;
-    }
+    // Stream `id`'s file, once it has started; valid as long as this object.
+    File& Find(size_t id) { return files_.at(id); }
     // The worst exit status of the outputs (kExitOk when all were written).
     int status() const { return status_; }
 

@@ -1,10 +1,13 @@
-// `mervox pcap -j N`: the capture is read on the calling thread, and its
-// streams are decoded and written on N worker threads. Each stream belongs
-// to one worker (stream id mod N), which receives the stream's start, its
-// timeline slots in order and its end, so every stream is decoded exactly
-// as on one thread. The reader hands slots over in batches through a
-// bounded queue per worker: memory stays bounded when the workers fall
-// behind (the reader waits).
+// `mervox pcap`: the capture is read on the calling thread, and its streams
+// are decoded and written by N workers (`-j N`; with N = 1, or when no
+// thread can be started, one worker that runs on the reading thread). Each
+// stream belongs to one worker (stream id mod N), which receives the
+// stream's start, its timeline slots in order and its end. The reader hands
+// slots over in batches through a bounded queue per worker: memory stays
+// bounded when the workers fall behind (the reader waits). A worker decodes
+// the slots of a batch with mervox_decode_many, one slot of each of up to
+// kLanes (64) streams per call, each stream's slots in order: every stream is
+// decoded exactly as on its own.
 #pragma once
 
 #include <condition_variable>
@@ -15,10 +18,12 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "capture.h"
 #include "console.h"
+#include "frame_batch.h"
 #include "frame_decoder.h"
 #include "mervox.hpp"
 #include "stream_files.h"
@@ -59,8 +64,18 @@ private:
         std::vector<Item> items;
         std::vector<capture::StreamInfo> started;  // kStart items' infos, in order
     };
+    // A stream with slots in the batch being decoded: its kSlots items are
+    // linked in order through `nextItem`.
+    struct Lane {
+        StreamFiles::File* file;
+        tools::FrameDecoder* decoder;
+        size_t item;    // its current kSlots item, kNoItem when done
+        size_t last;    // its last kSlots item so far
+        uint64_t done;  // slots of the current item decoded
+    };
+    static constexpr size_t kNoItem = SIZE_MAX;
     struct Worker {
-        explicit Worker(const std::string& prefix, const Console& console) : files(prefix, console) {}
+        Worker(const std::string& prefix, const Console& console);
         std::mutex mutex;
         std::condition_variable changed;
         std::deque<Batch> queue;  // full batches, oldest first
@@ -68,17 +83,26 @@ private:
         Batch filling;      // touched by the reader only
         StreamFiles files;  // touched by the worker only, until joined
         std::map<size_t, tools::FrameDecoder> decoders;
-        bool outOfMemory = false;  // the worker's own, read after it is joined
-        std::thread thread;
+        // Reused from batch to batch (the worker's own):
+        tools::FrameBatch frames;                   // one call's entries
+        std::vector<Lane> lanes;                    // in order of their first slot
+        std::unordered_map<size_t, size_t> laneOf;  // stream id -> index in lanes
+        std::vector<size_t> nextItem;               // per item: the stream's next kSlots item
+        std::vector<size_t> group;                  // lanes in the current call
+        bool outOfMemory = false;                   // the worker's own, read after it is joined
+        std::thread thread;                         // none: runs on the reading thread
     };
 
     Worker& WorkerOf(size_t id) { return *workers_[id % workers_.size()]; }
     void Push(Worker& w, Item item);
     void Hand(Worker& w);
     void Run(Worker& w);
+    void Process(Worker& w, const Batch& batch);
     void Decode(Worker& w, const Batch& batch);
+    void DecodeSlots(Worker& w, const Batch& batch);
 
     std::vector<std::unique_ptr<Worker>> workers_;
+    bool threaded_ = false;  // false: one worker, on the reading thread
     bool finished_ = false;
 };
 
