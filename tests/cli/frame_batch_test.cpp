@@ -104,5 +104,32 @@ TEST(FrameBatch, EveryDecoderAsAlone)
     EXPECT_GT(singles[2].stats().rateSwitches, 0u);
 }
 
+// A speech frame cut short cannot be decoded: alone and in a batch it is
+// concealed, so its slot holds samples like any lost frame's.
+TEST(FrameBatch, CutFrameIsConcealedAloneAndInABatch)
+{
+    const std::vector<Bytes> frames = CorpusFrames("speech-a.63.bit");
+    FrameDecoder concealing = NewDecoder(), single = NewDecoder(), batched = NewDecoder();
+    FramePcm expected, alone;
+    for (size_t k = 0; k < 20; ++k) {
+        concealing.Decode(frames[k].data(), frames[k].size(), false, expected);
+        single.Decode(frames[k].data(), frames[k].size(), false, alone);
+        FrameBatch batch(1);
+        batch.Add(batched, frames[k].data(), frames[k].size());
+        batch.Decode();
+    }
+    const Bytes& next = frames[20];
+    concealing.ConcealMissing(expected);
+    alone.fill(0x5a5a);
+    single.Decode(next.data(), next.size() - 1, false, alone);
+    FrameBatch batch(1);
+    batch.Add(batched, next.data(), next.size() - 1);
+    batch.Decode();
+
+    EXPECT_TRUE(alone == expected);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), batch.pcm(0)));
+    EXPECT_EQ(single.stats().frames, 21u);
+}
+
 }  // namespace
 }  // namespace mervox::tools

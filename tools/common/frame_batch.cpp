@@ -17,8 +17,9 @@ void FrameBatch::Add(FrameDecoder& decoder, const uint8_t* bytes, size_t length)
     const FrameType type = FrameTypeOf(bytes[0]);
     decoder.stats_.AddFrame(type);
     decoders_.push_back(decoder.decoder_);
-    frames_.push_back(IsSpeech(type) ? bytes : nullptr);
-    sizes_.push_back(IsSpeech(type) ? length : 0);
+    const bool speech = IsWholeSpeechFrame(bytes, length);
+    frames_.push_back(speech ? bytes : nullptr);
+    sizes_.push_back(speech ? length : 0);
 }
 
 void FrameBatch::AddMissing(FrameDecoder& decoder)

@@ -22,8 +22,8 @@ public:
     bool full() const { return decoders_.size() == capacity_; }
 
     // The next slot of `decoder`'s stream: a frame of any type, by its bytes
-    // (`length` = its type's length), as FrameDecoder::Decode with lost =
-    // false. The bytes must stay readable until Decode(). At most
+    // (a speech frame cut short is concealed), as FrameDecoder::Decode with
+    // lost = false. The bytes must stay readable until Decode(). At most
     // `capacity` entries between Clear()s.
     void Add(FrameDecoder& decoder, const uint8_t* bytes, size_t length);
     // A slot without any frame, as FrameDecoder::ConcealMissing.

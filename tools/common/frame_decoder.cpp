@@ -37,7 +37,7 @@ void FrameDecoder::Decode(const uint8_t* bytes, size_t length, bool lost, FrameP
 {
     const FrameType type = FrameTypeOf(bytes[0]);
     stats_.AddFrame(type);
-    if (IsSpeech(type) && !lost)
+    if (IsWholeSpeechFrame(bytes, length) && !lost)
         mervox_decode(decoder_, bytes, length, pcm.data());
     else
         mervox_conceal(decoder_, pcm.data());

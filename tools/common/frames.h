@@ -26,6 +26,14 @@ inline size_t FrameLength(FrameType type) { return mervox_frame_bytes(static_cas
 // Types 6.3 and 5.3 go to the decoder; the others are concealed as lost.
 inline bool IsSpeech(FrameType type) { return type == FrameType::kRate6300 || type == FrameType::kRate5300; }
 
+// Whether `length` bytes starting at `bytes` are a whole speech frame for
+// the decoder; anything else (no speech, or cut short) is concealed.
+inline bool IsWholeSpeechFrame(const uint8_t* bytes, size_t length)
+{
+    const FrameType type = FrameTypeOf(bytes[0]);
+    return IsSpeech(type) && length >= FrameLength(type);
+}
+
 // The longest frame, for buffers that hold any one frame.
 constexpr size_t kMaxFrameBytes = MERVOX_MAX_FRAME_BYTES;
 
