@@ -6,10 +6,6 @@
 namespace mervox {
 namespace {
 
-// 64 entries: 5.3 kbit/s tracks 2 and 3 can name positions 60..63, which
-// land here harmlessly and never reach the excitation.
-constexpr int kPulseVectorLength = 64;
-
 // 6.3 kbit/s: Np pulses (6 in even, 5 in odd subframes) on the grid
 // grid, grid + 2, ..., named by an enumerative code. Sign bits go from the
 // most significant (lowest position) down; a set bit is a negative pulse.
@@ -51,12 +47,13 @@ void AddPitchComb(float v[kSubframeLength], int lag, float g)
         v[n] = static_cast<float>(v[n] + static_cast<double>(g) * v[n - lag]);
 }
 
-void DecodeFixedCodebook(float* x, const FrameParams& params, int rate, int subframe)
+void MakeFixedCodebookVector(float v[kPulseVectorLength], const FrameParams& params, int rate, int subframe)
 {
     const SubframeParams& sub = params.sub[subframe];
     const int openLoopLag = params.openLoopLag[subframe / 2];
     const float g = FixedGainTable[sub.ampIndex];
-    float v[kPulseVectorLength] = {};
+    for (int n = 0; n < kPulseVectorLength; ++n)
+        v[n] = 0.0f;
 
     if (rate == kRate63) {
         PlaceMultipulse(v, sub, subframe, g);
@@ -68,9 +65,17 @@ void DecodeFixedCodebook(float* x, const FrameParams& params, int rate, int subf
         if (lag < kShortLagLimit)
             AddPitchComb(v, lag, SharpeningGainTable[sub.gainIndex]);
     }
+}
 
+void DecodeFixedCodebook(float* x, const FrameParams& params, int rate, int subframe)
+{
+    float v[kPulseVectorLength];
+    MakeFixedCodebookVector(v, params, rate, subframe);
+    // The sum of two floats rounded to float: a float addition gives the
+    // same as the double sum rounded (double has more than twice float's
+    // precision, so the two roundings never differ from one).
     for (int n = 0; n < kSubframeLength; ++n)
-        x[n] = static_cast<float>(static_cast<double>(x[n]) + v[n]);
+        x[n] = x[n] + v[n];
 }
 
 }  // namespace mervox

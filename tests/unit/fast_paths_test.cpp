@@ -67,7 +67,8 @@ TEST(FastPaths, PitchPostfilterMatchesOneLagAtATime)
 void ReferenceAdaptiveCodebook(float* x, int openLoopLag, int lagOffset, int gainIndex, int rate)
 {
     const int lag = openLoopLag + lagOffset - 1;
-    ExtendResidual(x, lag);
+    for (int k = 0; k <= 61 - lag; ++k)  // periodic extension over what the taps read
+        x[k] = x[k - lag];
     const float* g = (rate == kRate53 || openLoopLag >= 58) ? PitchTapTable170[gainIndex] : PitchTapTable85[gainIndex];
     for (int n = kSubframeLength - 1; n >= 0; --n) {
         const float* s = x + n - lag - 2;
