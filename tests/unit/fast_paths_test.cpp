@@ -12,6 +12,7 @@
 #include "codec_facts.h"
 #include "concealment/concealment.h"
 #include "excitation/excitation.h"
+#include "lsp/lsp.h"
 #include "postfilter/postfilter.h"
 #include "reference.h"
 #include "tables/tables.h"
@@ -98,6 +99,43 @@ TEST(FastPaths, AdaptiveCodebookMatchesInPlaceFilter)
                     << "rate " << rate << " lag " << openLoopLag << " offset " << offset;
             }
         }
+    }
+}
+
+// ---- LPC sets: side by side in lanes vs one set at a time ----
+
+TEST(FastPaths, LpcSetsInLanesMatchOneSetAtATime)
+{
+    // Decoded-like vectors (ascending, 0..256) and values at and past the
+    // cosine table's ends and its entries; every set of a frame compared,
+    // in the four-set and the two-set form.
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    const float edges[] = {-3.5f,  -0.0f,   0.0f,   1.0f,     127.999f, 128.0f, 255.5f,
+                           256.0f, 509.75f, 510.0f, 510.999f, 511.0f,   700.25f};
+    for (int trial = 0; trial < 3000; ++trial) {
+        float lsp[2][kLpcOrder];
+        for (float* v : lsp) {
+            float at = unit(rng) * 12.0f - 4.0f;
+            for (int i = 0; i < kLpcOrder; ++i) {
+                at += unit(rng) * 40.0f;
+                v[i] = at;
+            }
+            if (trial % 3 == 0)
+                v[rng() % kLpcOrder] = edges[rng() % (sizeof edges / sizeof edges[0])];
+            if (trial % 7 == 0)
+                v[rng() % kLpcOrder] = static_cast<float>(rng() % 300);  // a table entry: f = 0
+        }
+        const float* cur = lsp[0];
+        const float* prev = trial % 11 == 0 ? lsp[0] : lsp[1];
+        float want[kLpcSetsLength], four[kLpcSetsLength], two[kLpcSetsLength];
+        for (int s = 0; s < kSubframes; ++s)
+            reference::InterpolateLspSet(want + kLpcOrder * s, s, cur, prev);
+        InterpolateLsp(four, cur, prev);
+        InterpolateLspPair(two, 0, cur, prev);
+        InterpolateLspPair(two + 2 * kLpcOrder, 2, cur, prev);
+        ASSERT_EQ(std::memcmp(four, want, sizeof want), 0) << "trial " << trial;
+        ASSERT_EQ(std::memcmp(two, want, sizeof want), 0) << "trial " << trial;
     }
 }
 
