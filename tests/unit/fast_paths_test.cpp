@@ -273,5 +273,54 @@ TEST(FastPaths, UnpackingReturnsThePackedFields)
     }
 }
 
+// ---- excitation: both codebooks in one pass vs one after the other ----
+
+TEST(FastPaths, ExcitationMatchesCodebooksOneAfterTheOther)
+{
+    // Random good frames of both rates over a speech-like history, lags
+    // forced to the extremes now and then (17 and 143 after the offsets);
+    // the plain form runs the in-place adaptive codebook, then adds the
+    // fixed-codebook vector in double precision.
+    std::mt19937 rng(23);
+    for (int trial = 0; trial < 2000; ++trial) {
+        const int rate = trial % 2 == 0 ? kRate63 : kRate53;
+        FrameParams params = RandomFields(rate, rng);
+        if (trial % 5 == 1) {
+            params.openLoopLag[1] = trial % 10 == 1 ? kMinLag : kMaxOpenLoopLag;
+            params.sub[3].lagOffset = trial % 10 == 1 ? 0 : 3;
+            params.sub[2].trainFlag = params.sub[3].trainFlag = 0;  // the train flag needs a short lag
+            if (rate == kRate63 && params.openLoopLag[1] < kShortLagLimit) {
+                params.sub[2].gainIndex %= kPitchTapRowsShort;
+                params.sub[3].gainIndex %= kPitchTapRowsShort;
+            }
+        }
+        float want[kExcitationLength], got[kExcitationLength];
+        FillExcitation(want, kHistoryLength, trial % 3 == 0 ? 0 : params.openLoopLag[0], rng);
+        std::memcpy(got, want, sizeof(float) * kHistoryLength);
+        for (int i = 0; i < kSubframes; ++i) {
+            float* x = want + kHistoryLength + kSubframeLength * i;
+            const SubframeParams& sub = params.sub[i];
+            ReferenceAdaptiveCodebook(x, params.openLoopLag[i / 2], sub.lagOffset, sub.gainIndex, rate);
+            float v[kPulseVectorLength];
+            MakeFixedCodebookVector(v, params, rate, i);
+            for (int n = 0; n < kSubframeLength; ++n)
+                x[n] = static_cast<float>(static_cast<double>(x[n]) + v[n]);
+        }
+        DecodeExcitation(got + kHistoryLength, params, rate);
+        ASSERT_EQ(std::memcmp(got, want, sizeof got), 0) << "trial " << trial;
+
+        // The two stages apart, as the benchmarks run them.
+        std::memcpy(got + kHistoryLength, want + kHistoryLength, sizeof(float) * kFrameLength);
+        std::memcpy(got, want, sizeof(float) * kHistoryLength);
+        for (int i = 0; i < kSubframes; ++i) {
+            float* x = got + kHistoryLength + kSubframeLength * i;
+            DecodeAdaptiveCodebook(x, params.openLoopLag[i / 2], params.sub[i].lagOffset, params.sub[i].gainIndex,
+                                   rate);
+            DecodeFixedCodebook(x, params, rate, i);
+        }
+        ASSERT_EQ(std::memcmp(got, want, sizeof got), 0) << "trial " << trial << ", stages apart";
+    }
+}
+
 }  // namespace
 }  // namespace mervox
