@@ -1,6 +1,10 @@
 #include "excitation/excitation.h"
 
+#include <cstring>
+
 #include "codec_facts.h"
+#include "double_pair.h"
+#include "loop_hints.h"
 #include "tables/tables.h"
 
 namespace mervox {
@@ -39,6 +43,16 @@ void PlaceAlgebraic(float v[], const SubframeParams& sub, float g)
     }
 }
 
+// v[0..63] = 0 in 16-byte stores: a string instruction or library call,
+// which compilers choose for a plain loop or memset, takes longer to start.
+void ClearVector(float v[kPulseVectorLength])
+{
+    const DoublePair zero = BroadcastPair(0.0);  // all bits clear, as four floats 0.0f
+    MERVOX_UNROLL(16)
+    for (int n = 0; n < kPulseVectorLength; n += 4)
+        std::memcpy(v + n, &zero, sizeof zero);
+}
+
 }  // namespace
 
 void AddPitchComb(float v[kSubframeLength], int lag, float g)
@@ -52,8 +66,7 @@ void MakeFixedCodebookVector(float v[kPulseVectorLength], const FrameParams& par
     const SubframeParams& sub = params.sub[subframe];
     const int openLoopLag = params.openLoopLag[subframe / 2];
     const float g = FixedGainTable[sub.ampIndex];
-    for (int n = 0; n < kPulseVectorLength; ++n)
-        v[n] = 0.0f;
+    ClearVector(v);
 
     if (rate == kRate63) {
         PlaceMultipulse(v, sub, subframe, g);
