@@ -5,6 +5,7 @@
 // streams; these cover the inputs the corpus happens not to contain.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -215,6 +216,32 @@ TEST(FastPaths, LostFrameVoicingMatchesOneLagAtATime)
     }
     EXPECT_GT(voiced, 100);
     EXPECT_LT(voiced, 550);
+}
+
+// ---- concealment noise: four runs of the generator vs one value at a time ----
+
+TEST(FastPaths, ConcealmentNoiseMatchesOneValueAtATime)
+{
+    // Every seed class the strides could get wrong: zero, both signs, the
+    // extremes, and the seed and history the frame leaves.
+    std::mt19937 rng(3);
+    const int16_t seeds[] = {0, 1, -1, 32767, -32768, 259, static_cast<int16_t>(rng()), static_cast<int16_t>(rng())};
+    for (int16_t start : seeds) {
+        for (float gain : {1.0f, 0.875f, 2345.5f}) {
+            float h[kExcitationLength], e[kFrameLength];
+            std::fill(h, h + kExcitationLength, 7.0f);
+            int16_t seed = start;
+            RegenerateExcitation(h + kHistoryLength, e, 0, gain, 1, seed);
+            int16_t want = start;
+            const float g = static_cast<float>(gain * (1.0 / 32768.0));
+            for (int i = 0; i < kFrameLength; ++i) {
+                const float noise = static_cast<float>(NextRandom(want) * static_cast<double>(g));
+                ASSERT_EQ(std::memcmp(&e[i], &noise, sizeof noise), 0) << "seed " << start << " sample " << i;
+                ASSERT_EQ(h[kHistoryLength + i], 0.0f);
+            }
+            EXPECT_EQ(seed, want) << "seed " << start;
+        }
+    }
 }
 
 // ---- unpacking: fields packed into a frame come back ----
