@@ -1,5 +1,7 @@
 // The excitation of a bad frame: the last pitch period repeated, or noise
 // from the concealment's own generator, fading to silence.
+#include <cstring>
+
 #include "concealment/concealment.h"
 
 namespace mervox {
@@ -43,12 +45,17 @@ void RegenerateExcitation(float* current, float excitation[kFrameLength], int32_
         return;
     }
     if (lag != 0) {
-        // Upward copy: past i >= lag it reads what it wrote, repeating the
-        // last pitch period.
-        for (int i = 0; i < kFrameLength; ++i)
-            current[i] = current[i - lag];
+        // The last pitch period repeated: an upward copy, which past
+        // i >= lag reads what it wrote, made of whole periods, each copied
+        // from the one before it.
+        for (int i = 0; i < kFrameLength; i += lag) {
+            const int count = kFrameLength - i < lag ? kFrameLength - i : lag;
+            std::memcpy(current + i, current + i - lag, sizeof(float) * static_cast<size_t>(count));
+        }
+        // Float times float, rounded to float: a float product is the
+        // double product (exact) rounded once, as the scaling is defined.
         for (int i = 0; i < kFrameLength; ++i) {
-            current[i] = static_cast<float>(static_cast<double>(current[i]) * gain);
+            current[i] = current[i] * gain;
             excitation[i] = current[i];
         }
         return;

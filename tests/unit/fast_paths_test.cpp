@@ -244,6 +244,29 @@ TEST(FastPaths, ConcealmentNoiseMatchesOneValueAtATime)
     }
 }
 
+TEST(FastPaths, ConcealmentRepetitionMatchesUpwardCopy)
+{
+    // Every lag the voicing decision can return, periods shorter and longer
+    // than the frame.
+    std::mt19937 rng(4);
+    for (int lag = 15; lag <= kLongestLag; ++lag) {
+        float want[kExcitationLength], got[kExcitationLength], e[kFrameLength];
+        FillExcitation(want, kExcitationLength, lag, rng);
+        std::memcpy(got, want, sizeof want);
+        const float gain = lag % 2 ? 0.875f : 0.65625f;
+        float* c = want + kHistoryLength;
+        for (int i = 0; i < kFrameLength; ++i)
+            c[i] = c[i - lag];
+        for (int i = 0; i < kFrameLength; ++i)
+            c[i] = static_cast<float>(static_cast<double>(c[i]) * gain);
+        int16_t seed = 5;
+        RegenerateExcitation(got + kHistoryLength, e, lag, gain, 2, seed);
+        ASSERT_EQ(std::memcmp(got, want, sizeof want), 0) << "lag " << lag;
+        ASSERT_EQ(std::memcmp(e, want + kHistoryLength, sizeof e), 0) << "lag " << lag;
+        EXPECT_EQ(seed, 5);
+    }
+}
+
 // ---- unpacking: fields packed into a frame come back ----
 
 // Random fields of a good frame: every value each field can carry.
