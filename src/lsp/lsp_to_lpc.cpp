@@ -14,27 +14,51 @@
 namespace mervox {
 namespace {
 
-// -cos(pi * v / 256) by linear interpolation in the cosine table, for one
-// value of each lane. Values below 0 (the spacing may push the lowest LSP
-// there) are read as 0; values at or beyond the table's end, which
-// decoding never produces, as its last interval.
-DoublePair NegatedCosine(const float v[2])
+// -cos(pi * v / 256) by linear interpolation in the cosine table, for the
+// value in each lane (a float held as a double): with k = floor(v) and
+// f = v - k (a float), -(table[k] + (table[k + 1] - table[k]) f). Values
+// below 0 (the spacing may push the lowest LSP there) are read as 0;
+// values at or beyond the table's end, which decoding never produces, as
+// its last interval.
+#if defined(__SSE2__) && defined(__GNUC__)
+
+DoublePair NegatedCosine(DoublePair v)
+{
+    // v < 0 (or not a number) reads as 0; the index is at most 510. For
+    // v >= 0, truncation is the floor.
+    const __m128d w = _mm_and_pd(_mm_cmpge_pd(v, _mm_setzero_pd()), v);
+    const __m128i k = _mm_cvttpd_epi32(_mm_min_pd(w, _mm_set1_pd(510.0)));
+    const DoublePair f = RoundToFloat(_mm_sub_pd(w, _mm_cvtepi32_pd(k)));
+    // Each lane's two neighbouring entries in one load.
+    const __m128d a = LoadFloatPair(CosineTable + _mm_cvtsi128_si32(k));
+    const __m128d b = LoadFloatPair(CosineTable + _mm_cvtsi128_si32(_mm_srli_si128(k, 4)));
+    const DoublePair c0 = _mm_unpacklo_pd(a, b);
+    const DoublePair c1 = _mm_unpackhi_pd(a, b);
+    return RoundToFloat(-(c0 + (c1 - c0) * f));
+}
+
+#else
+
+DoublePair NegatedCosine(DoublePair v)
 {
     int k[2];
-    float f[2];
+    double f[2];
     for (int l = 0; l < 2; ++l) {
+        const float value = static_cast<float>(v[l]);
         k[l] = 0;
-        f[l] = 0.0f;
-        if (v[l] >= 0.0f) {
+        f[l] = 0.0;
+        if (value >= 0.0f) {
             // For v >= 0, truncation is the floor (without a library call).
-            k[l] = v[l] < 511.0f ? static_cast<int>(v[l]) : 510;
-            f[l] = static_cast<float>(static_cast<double>(v[l]) - k[l]);
+            k[l] = value < 511.0f ? static_cast<int>(value) : 510;
+            f[l] = static_cast<float>(static_cast<double>(value) - k[l]);
         }
     }
     const DoublePair c0 = MakePair(CosineTable[k[0]], CosineTable[k[1]]);
     const DoublePair c1 = MakePair(CosineTable[k[0] + 1], CosineTable[k[1] + 1]);
     return RoundToFloat(-(c0 + (c1 - c0) * MakePair(f[0], f[1])));
 }
+
+#endif
 
 // One half-polynomial of every pair: h[0..5] from the cosines c[first],
 // c[first + 2], ..., c[first + 8]: half the coefficients of the product of
@@ -79,11 +103,8 @@ void InterpolateSets(float* lpc, int first, const float curLsp[kLpcOrder], const
         const DoublePair step = BroadcastPair(static_cast<double>(curLsp[i]) - prevLsp[i]);
         const DoublePair base = BroadcastPair(prevLsp[i]);
         MERVOX_UNROLL(2)
-        for (int j = 0; j < kPairs; ++j) {
-            float lsp[2];
-            StoreFloatPair(lsp, step * w[j] + base);
-            c[j][i] = NegatedCosine(lsp);
-        }
+        for (int j = 0; j < kPairs; ++j)
+            c[j][i] = NegatedCosine(RoundToFloat(step * w[j] + base));
     }
 
     DoublePair p[kPairs][6], q[kPairs][6];
