@@ -346,6 +346,13 @@ TEST(FastPaths, ExcitationMatchesCodebooksOneAfterTheOther)
         }
         float want[kExcitationLength], got[kExcitationLength];
         FillExcitation(want, kHistoryLength, trial % 3 == 0 ? 0 : params.openLoopLag[0], rng);
+        if (trial % 4 == 3) {
+            // Values at float's ends: products that overflow or are
+            // subnormal, signed zeros.
+            const float extremes[] = {0.0f, -0.0f, 3.0e38f, -3.0e38f, 1.0e-40f, -2.5e-39f, 1.0e-30f};
+            for (int k = 0; k < 8; ++k)
+                want[kHistoryLength - 1 - static_cast<int>(rng() % kLongestLag)] = extremes[rng() % 7];
+        }
         std::memcpy(got, want, sizeof(float) * kHistoryLength);
         for (int i = 0; i < kSubframes; ++i) {
             float* x = want + kHistoryLength + kSubframeLength * i;
