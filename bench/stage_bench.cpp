@@ -47,6 +47,9 @@ void RegisterRateStages(const std::string& rate, std::vector<FrameInputs>& frame
         for (int i = 0; i < kSubframes; ++i)
             DecodeFixedCodebook(in.scratch + kHistoryLength + kSubframeLength * i, in.params, in.rate, i);
     });
+    // Both codebooks as the decoder runs them: in one pass a subframe.
+    RegisterStage("Excitation/" + rate, frames,
+                  [](FrameInputs& in) { DecodeExcitation(in.scratch + kHistoryLength, in.params, in.rate); });
     // The frame's lag searches and their application, per vector variant
     // of the search (the single-stream path runs the searches as sse2 does).
     for (LaneVariant variant : kAllLaneVariants) {

@@ -11,14 +11,10 @@ constexpr int32_t kMaxErasureCount = 3;
 constexpr float kVoicedConcealGain = 0.875f;
 constexpr double kConcealAttenuation = 0.75;  // per further bad frame of the run
 
-// Root mean square of the last 120 past samples: the gain of an
-// unvoiced loss run.
-float RmsOfRecentExcitation(const float excitation[kExcitationLength])
+// Root mean square of the last 120 past samples, from the sum of their
+// squares (in order): the gain of an unvoiced loss run.
+float RmsOfRecentExcitation(double energy)
 {
-    const float* recent = excitation + kHistoryLength - kAnalysisWindow;
-    double energy = 0.0;
-    for (int j = 0; j < kAnalysisWindow; ++j)
-        energy += static_cast<double>(recent[j]) * recent[j];
     const float meanSquare = static_cast<float>(energy * (1.0 / kAnalysisWindow));
     return static_cast<float>(std::sqrt(static_cast<double>(meanSquare)));
 }
@@ -36,8 +32,10 @@ void ConcealLostFrame(float excitation[kExcitationLength], float pfExcitation[kF
                       int32_t erasureCount, int32_t& concealLag, float& concealGain, int16_t& noiseSeed)
 {
     if (erasureCount == 1) {
-        concealLag = ClassifyLostFrame(excitation + kHistoryLength - kAnalysisWindow, lagEstimate);
-        concealGain = concealLag ? kVoicedConcealGain : RmsOfRecentExcitation(excitation);
+        // The voicing decision sums the energy of the same 120 samples.
+        double recentEnergy = 0.0;
+        concealLag = ClassifyLostFrame(excitation + kHistoryLength - kAnalysisWindow, lagEstimate, recentEnergy);
+        concealGain = concealLag ? kVoicedConcealGain : RmsOfRecentExcitation(recentEnergy);
     } else {
         concealGain = static_cast<float>(concealGain * kConcealAttenuation);
     }

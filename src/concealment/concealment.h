@@ -25,8 +25,15 @@ void ConcealLostFrame(float excitation[kExcitationLength], float pfExcitation[kF
 
 // Repetition lag of the recent excitation, or 0 when it is not voiced.
 // window points at the last 120 past samples (window[-145] is readable);
-// lagEstimate is the bad frame's second open-loop lag.
-int32_t ClassifyLostFrame(const float* window, int32_t lagEstimate);
+// lagEstimate is the bad frame's second open-loop lag. windowEnergy
+// receives the sum of the window's squares, in order (in double).
+int32_t ClassifyLostFrame(const float* window, int32_t lagEstimate, double& windowEnergy);
+
+inline int32_t ClassifyLostFrame(const float* window, int32_t lagEstimate)
+{
+    double windowEnergy = 0.0;
+    return ClassifyLostFrame(window, lagEstimate, windowEnergy);
+}
 
 // Fills the current frame's excitation history (current[0..239], with
 // current[-145..-1] the past) and the concealment excitation. An erasure

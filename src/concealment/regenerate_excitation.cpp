@@ -1,5 +1,7 @@
 // The excitation of a bad frame: the last pitch period repeated, or noise
 // from the concealment's own generator, fading to silence.
+#include <cstring>
+
 #include "concealment/concealment.h"
 
 namespace mervox {
@@ -8,12 +10,29 @@ namespace {
 constexpr int kLastAudibleErasure = 2;
 constexpr double kNoiseScale = 1.0 / 32768.0;
 
+// The generator: seed = seed * 521 + 259 (mod 2^16).
+constexpr uint32_t kMultiplier = 521;
+constexpr uint32_t kIncrement = 259;
+// Four steps at once: seed_{n+4} = seed_n * 521^4 + 259 (521^3 + 521^2 +
+// 521 + 1) (mod 2^16), so four interleaved runs of the sequence advance
+// side by side instead of one value after the other.
+constexpr int kStrides = 4;
+constexpr uint32_t kStrideMultiplier = (kMultiplier * kMultiplier * kMultiplier % 65536u) * kMultiplier % 65536u;
+constexpr uint32_t kStrideIncrement =
+    kIncrement * ((kMultiplier * kMultiplier * kMultiplier + kMultiplier * kMultiplier + kMultiplier + 1u) % 65536u) %
+    65536u;
+static_assert(kFrameLength % kStrides == 0, "the strides must tile the frame");
+
+uint16_t Step(uint32_t seed, uint32_t multiplier, uint32_t increment)
+{
+    return static_cast<uint16_t>(seed * multiplier + increment);
+}
+
 }  // namespace
 
 int16_t NextRandom(int16_t& seed)
 {
-    const uint16_t next = static_cast<uint16_t>(static_cast<uint32_t>(static_cast<uint16_t>(seed)) * 521u + 259u);
-    seed = static_cast<int16_t>(next);
+    seed = static_cast<int16_t>(Step(static_cast<uint16_t>(seed), kMultiplier, kIncrement));
     return seed;
 }
 
@@ -26,21 +45,38 @@ void RegenerateExcitation(float* current, float excitation[kFrameLength], int32_
         return;
     }
     if (lag != 0) {
-        // Upward copy: past i >= lag it reads what it wrote, repeating the
-        // last pitch period.
-        for (int i = 0; i < kFrameLength; ++i)
-            current[i] = current[i - lag];
+        // The last pitch period repeated: an upward copy, which past
+        // i >= lag reads what it wrote, made of whole periods, each copied
+        // from the one before it.
+        for (int i = 0; i < kFrameLength; i += lag) {
+            const int count = kFrameLength - i < lag ? kFrameLength - i : lag;
+            std::memcpy(current + i, current + i - lag, sizeof(float) * static_cast<size_t>(count));
+        }
+        // Float times float, rounded to float: a float product is the
+        // double product (exact) rounded once, as the scaling is defined.
         for (int i = 0; i < kFrameLength; ++i) {
-            current[i] = static_cast<float>(static_cast<double>(current[i]) * gain);
+            current[i] = current[i] * gain;
             excitation[i] = current[i];
         }
         return;
     }
     const float g = static_cast<float>(gain * kNoiseScale);
-    for (int i = 0; i < kFrameLength; ++i) {
-        current[i] = 0.0f;
-        excitation[i] = static_cast<float>(NextRandom(seed) * static_cast<double>(g));
+    // run[l] is the value for sample i + l: NextRandom's sequence, four
+    // values a step.
+    uint16_t run[kStrides];
+    for (int l = 0; l < kStrides; ++l)
+        run[l] = static_cast<uint16_t>(NextRandom(seed));
+    for (int i = 0; i < kFrameLength; i += kStrides) {
+        if (i > 0)
+            for (int l = 0; l < kStrides; ++l)
+                run[l] = Step(run[l], kStrideMultiplier, kStrideIncrement);
+        for (int l = 0; l < kStrides; ++l) {
+            current[i + l] = 0.0f;
+            excitation[i + l] = static_cast<float>(static_cast<int16_t>(run[l]) * static_cast<double>(g));
+        }
     }
+    // The frame's last value, as 240 single steps leave the seed.
+    seed = static_cast<int16_t>(run[kStrides - 1]);
 }
 
 }  // namespace mervox

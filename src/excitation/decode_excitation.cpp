@@ -7,8 +7,9 @@ void DecodeExcitation(float* x, const FrameParams& params, int rate)
     for (int i = 0; i < kSubframes; ++i) {
         float* subframe = x + kSubframeLength * i;
         const SubframeParams& sub = params.sub[i];
-        DecodeAdaptiveCodebook(subframe, params.openLoopLag[i / 2], sub.lagOffset, sub.gainIndex, rate);
-        DecodeFixedCodebook(subframe, params, rate, i);
+        float fixed[kPulseVectorLength];
+        MakeFixedCodebookVector(fixed, params, rate, i);
+        DecodeCodebooks(subframe, params.openLoopLag[i / 2], sub.lagOffset, sub.gainIndex, rate, fixed);
     }
 }
 

@@ -1,14 +1,14 @@
 #include "excitation/excitation.h"
 
+#include <cstring>
+
 #include "codec_facts.h"
+#include "double_pair.h"
+#include "loop_hints.h"
 #include "tables/tables.h"
 
 namespace mervox {
 namespace {
-
-// 64 entries: 5.3 kbit/s tracks 2 and 3 can name positions 60..63, which
-// land here harmlessly and never reach the excitation.
-constexpr int kPulseVectorLength = 64;
 
 // 6.3 kbit/s: Np pulses (6 in even, 5 in odd subframes) on the grid
 // grid, grid + 2, ..., named by an enumerative code. Sign bits go from the
@@ -43,6 +43,16 @@ void PlaceAlgebraic(float v[], const SubframeParams& sub, float g)
     }
 }
 
+// v[0..63] = 0 in 16-byte stores: a string instruction or library call,
+// which compilers choose for a plain loop or memset, takes longer to start.
+void ClearVector(float v[kPulseVectorLength])
+{
+    const DoublePair zero = BroadcastPair(0.0);  // all bits clear, as four floats 0.0f
+    MERVOX_UNROLL(16)
+    for (int n = 0; n < kPulseVectorLength; n += 4)
+        std::memcpy(v + n, &zero, sizeof zero);
+}
+
 }  // namespace
 
 void AddPitchComb(float v[kSubframeLength], int lag, float g)
@@ -51,12 +61,12 @@ void AddPitchComb(float v[kSubframeLength], int lag, float g)
         v[n] = static_cast<float>(v[n] + static_cast<double>(g) * v[n - lag]);
 }
 
-void DecodeFixedCodebook(float* x, const FrameParams& params, int rate, int subframe)
+void MakeFixedCodebookVector(float v[kPulseVectorLength], const FrameParams& params, int rate, int subframe)
 {
     const SubframeParams& sub = params.sub[subframe];
     const int openLoopLag = params.openLoopLag[subframe / 2];
     const float g = FixedGainTable[sub.ampIndex];
-    float v[kPulseVectorLength] = {};
+    ClearVector(v);
 
     if (rate == kRate63) {
         PlaceMultipulse(v, sub, subframe, g);
@@ -68,9 +78,17 @@ void DecodeFixedCodebook(float* x, const FrameParams& params, int rate, int subf
         if (lag < kShortLagLimit)
             AddPitchComb(v, lag, SharpeningGainTable[sub.gainIndex]);
     }
+}
 
+void DecodeFixedCodebook(float* x, const FrameParams& params, int rate, int subframe)
+{
+    float v[kPulseVectorLength];
+    MakeFixedCodebookVector(v, params, rate, subframe);
+    // The sum of two floats rounded to float: a float addition gives the
+    // same as the double sum rounded (double has more than twice float's
+    // precision, so the two roundings never differ from one).
     for (int n = 0; n < kSubframeLength; ++n)
-        x[n] = static_cast<float>(static_cast<double>(x[n]) + v[n]);
+        x[n] = x[n] + v[n];
 }
 
 }  // namespace mervox

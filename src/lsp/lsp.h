@@ -16,14 +16,14 @@ namespace mervox {
 void DecodeLsp(float lsp[kLpcOrder], const float prevLsp[kLpcOrder], const int32_t lspIndex[3], int32_t badFrame);
 
 // Four LPC sets (lpc[10*s .. 10*s+9] for subframe s) from the previous and
-// current LSP vectors.
+// current LSP vectors: for subframe s the LSP vector (cur - prev) * w_s +
+// prev (w_s = 0.25, 0.5, 0.75, 1), converted into its LPC set. The sets
+// are computed side by side, each exactly as it would be alone.
 void InterpolateLsp(float lpc[kLpcSetsLength], const float curLsp[kLpcOrder], const float prevLsp[kLpcOrder]);
 
-// The LPC set of one subframe (0..3) alone: InterpolateLsp's set
-// lpc[10*subframe ..].
-void InterpolateLspSet(float set[10], int subframe, const float curLsp[10], const float prevLsp[10]);
-
-// Converts an LSP vector into its LPC set, in place.
-void LspToLpc(float v[kLpcOrder]);
+// The LPC sets of subframes `first` and first + 1 (first 0 or 2) alone:
+// InterpolateLsp's sets lpc[10*first .. 10*first+19], into sets[0..19].
+void InterpolateLspPair(float sets[2 * kLpcOrder], int first, const float curLsp[kLpcOrder],
+                        const float prevLsp[kLpcOrder]);
 
 }  // namespace mervox

@@ -1,76 +1,144 @@
+// LSP interpolation and conversion to LPC sets, several sets at once.
+//
+// The sets of a frame are the same operations on different inputs, and
+// each conversion is a short chain of dependent roundings. So the sets go
+// side by side, two a DoublePair (set first + 2j + lane in pair j), every
+// lane with the scalar conversion's operations, order and rounding
+// points, and the processor works on all the chains at once.
+#include "codec_facts.h"
+#include "double_pair.h"
+#include "loop_hints.h"
 #include "lsp/lsp.h"
-
 #include "tables/tables.h"
 
 namespace mervox {
 namespace {
 
-// -cos(pi * v / 256) by linear interpolation in the cosine table. Values
-// below 0 (the spacing may push the lowest LSP there) are read as 0; values
-// at or beyond the table's end, which decoding never produces, as its last
-// interval.
-float NegatedCosine(float v)
+// -cos(pi * v / 256) by linear interpolation in the cosine table, for the
+// value in each lane (a float held as a double): with k = floor(v) and
+// f = v - k (a float), -(table[k] + (table[k + 1] - table[k]) f). Values
+// below 0 (the spacing may push the lowest LSP there) are read as 0;
+// values at or beyond the table's end, which decoding never produces, as
+// its last interval.
+#if defined(__SSE2__) && defined(__GNUC__)
+
+DoublePair NegatedCosine(DoublePair v)
 {
-    int k = 0;
-    float f = 0.0f;
-    if (v >= 0.0f) {
-        // For v >= 0, truncation is the floor (without a library call).
-        k = v < 511.0f ? static_cast<int>(v) : 510;
-        f = static_cast<float>(static_cast<double>(v) - k);
-    }
-    const double c0 = CosineTable[k];
-    return static_cast<float>(-(c0 + (static_cast<double>(CosineTable[k + 1]) - c0) * f));
+    // v < 0 (or not a number) reads as 0; the index is at most 510. For
+    // v >= 0, truncation is the floor.
+    const __m128d w = _mm_and_pd(_mm_cmpge_pd(v, _mm_setzero_pd()), v);
+    const __m128i k = _mm_cvttpd_epi32(_mm_min_pd(w, _mm_set1_pd(510.0)));
+    const DoublePair f = RoundToFloat(_mm_sub_pd(w, _mm_cvtepi32_pd(k)));
+    // Each lane's two neighbouring entries in one load.
+    const __m128d a = LoadFloatPair(CosineTable + _mm_cvtsi128_si32(k));
+    const __m128d b = LoadFloatPair(CosineTable + _mm_cvtsi128_si32(_mm_srli_si128(k, 4)));
+    const DoublePair c0 = _mm_unpacklo_pd(a, b);
+    const DoublePair c1 = _mm_unpackhi_pd(a, b);
+    return RoundToFloat(-(c0 + (c1 - c0) * f));
 }
 
-float ToFloat(double x) { return static_cast<float>(x); }
+#else
 
-// One half-polynomial: P[0..5] from the cosines c[0], c[2], ... (or c[1],
-// c[3], ...), i.e. half the coefficients of prod (1 + 2 c z^-1 + z^-2).
-void HalfPolynomial(float p[6], const float c[10], int first)
+DoublePair NegatedCosine(DoublePair v)
 {
-    p[0] = 0.5f;
-    p[1] = ToFloat(static_cast<double>(c[first]) + c[first + 2]);
-    p[2] = ToFloat(static_cast<double>(c[first]) * c[first + 2] * 2.0 + 1.0);
+    int k[2];
+    double f[2];
+    for (int l = 0; l < 2; ++l) {
+        const float value = static_cast<float>(v[l]);
+        k[l] = 0;
+        f[l] = 0.0;
+        if (value >= 0.0f) {
+            // For v >= 0, truncation is the floor (without a library call).
+            k[l] = value < 511.0f ? static_cast<int>(value) : 510;
+            f[l] = static_cast<float>(static_cast<double>(value) - k[l]);
+        }
+    }
+    const DoublePair c0 = MakePair(CosineTable[k[0]], CosineTable[k[1]]);
+    const DoublePair c1 = MakePair(CosineTable[k[0] + 1], CosineTable[k[1] + 1]);
+    return RoundToFloat(-(c0 + (c1 - c0) * MakePair(f[0], f[1])));
+}
+
+#endif
+
+// One half-polynomial of every pair: h[0..5] from the cosines c[first],
+// c[first + 2], ..., c[first + 8]: half the coefficients of the product of
+// (1 + 2 c z^-1 + z^-2), each a float (held as a double).
+template <int kPairs>
+void HalfPolynomials(DoublePair h[kPairs][6], const DoublePair c[kPairs][kLpcOrder], int first)
+{
+    const DoublePair half = BroadcastPair(0.5), one = BroadcastPair(1.0), two = BroadcastPair(2.0);
+    MERVOX_UNROLL(2)
+    for (int j = 0; j < kPairs; ++j) {
+        h[j][0] = half;
+        h[j][1] = RoundToFloat(c[j][first] + c[j][first + 2]);
+        h[j][2] = RoundToFloat(c[j][first] * c[j][first + 2] * two + one);
+    }
+    MERVOX_UNROLL(3)
     for (int i = 2; i <= 4; ++i) {
-        const double e = c[first + 2 * i];
-        p[i + 1] = ToFloat((p[i] * e + p[i - 1]) * 2.0);
-        for (int j = i; j >= 2; --j)
-            p[j] = ToFloat(p[j - 1] * e * 2.0 + p[j - 2] + p[j]);
-        p[1] = ToFloat(e + p[1]);
+        MERVOX_UNROLL(2)
+        for (int j = 0; j < kPairs; ++j) {
+            const DoublePair e = c[j][first + 2 * i];
+            DoublePair* p = h[j];
+            p[i + 1] = RoundToFloat((p[i] * e + p[i - 1]) * two);
+            MERVOX_UNROLL(3)
+            for (int m = i; m >= 2; --m)
+                p[m] = RoundToFloat(p[m - 1] * e * two + p[m - 2] + p[m]);
+            p[1] = RoundToFloat(e + p[1]);
+        }
+    }
+}
+
+// The LPC sets first .. first + 2 kPairs - 1 into lpc[0 .. 20 kPairs - 1].
+template <int kPairs>
+void InterpolateSets(float* lpc, int first, const float curLsp[kLpcOrder], const float prevLsp[kLpcOrder])
+{
+    DoublePair w[kPairs];
+    for (int j = 0; j < kPairs; ++j)
+        w[j] = MakePair(LspInterpolationWeights[first + 2 * j], LspInterpolationWeights[first + 2 * j + 1]);
+
+    // The interpolated LSP vectors (floats), then their negated cosines.
+    DoublePair c[kPairs][kLpcOrder];
+    MERVOX_UNROLL(10)
+    for (int i = 0; i < kLpcOrder; ++i) {
+        const DoublePair step = BroadcastPair(static_cast<double>(curLsp[i]) - prevLsp[i]);
+        const DoublePair base = BroadcastPair(prevLsp[i]);
+        MERVOX_UNROLL(2)
+        for (int j = 0; j < kPairs; ++j)
+            c[j][i] = NegatedCosine(RoundToFloat(step * w[j] + base));
+    }
+
+    DoublePair p[kPairs][6], q[kPairs][6];
+    HalfPolynomials<kPairs>(p, c, 0);
+    HalfPolynomials<kPairs>(q, c, 1);
+
+    MERVOX_UNROLL(2)
+    for (int j = 0; j < kPairs; ++j) {
+        float* set0 = lpc + 2 * kLpcOrder * j;
+        float* set1 = set0 + kLpcOrder;
+        MERVOX_UNROLL(5)
+        for (int k = 0; k < 5; ++k) {
+            float low[2], high[2];
+            StoreFloatPair(low, q[j][k] - p[j][k + 1] - p[j][k] - q[j][k + 1]);
+            StoreFloatPair(high, q[j][k + 1] - p[j][k + 1] - p[j][k] - q[j][k]);
+            set0[k] = low[0];
+            set1[k] = low[1];
+            set0[9 - k] = high[0];
+            set1[9 - k] = high[1];
+        }
     }
 }
 
 }  // namespace
 
-void LspToLpc(float v[kLpcOrder])
+void InterpolateLspPair(float sets[2 * kLpcOrder], int first, const float curLsp[kLpcOrder],
+                        const float prevLsp[kLpcOrder])
 {
-    float c[10];
-    for (int i = 0; i < 10; ++i)
-        c[i] = NegatedCosine(v[i]);
-
-    float p[6], q[6];
-    HalfPolynomial(p, c, 0);
-    HalfPolynomial(q, c, 1);
-
-    for (int k = 0; k < 5; ++k) {
-        v[k] = ToFloat(static_cast<double>(q[k]) - p[k + 1] - p[k] - q[k + 1]);
-        v[9 - k] = ToFloat(static_cast<double>(q[k + 1]) - p[k + 1] - p[k] - q[k]);
-    }
-}
-
-void InterpolateLspSet(float set[kLpcOrder], int subframe, const float curLsp[kLpcOrder],
-                       const float prevLsp[kLpcOrder])
-{
-    const double w = LspInterpolationWeights[subframe];
-    for (int i = 0; i < kLpcOrder; ++i)
-        set[i] = static_cast<float>((static_cast<double>(curLsp[i]) - prevLsp[i]) * w + prevLsp[i]);
-    LspToLpc(set);
+    InterpolateSets<1>(sets, first, curLsp, prevLsp);
 }
 
 void InterpolateLsp(float lpc[kLpcSetsLength], const float curLsp[kLpcOrder], const float prevLsp[kLpcOrder])
 {
-    for (int s = 0; s < kSubframes; ++s)
-        InterpolateLspSet(lpc + kLpcOrder * s, s, curLsp, prevLsp);
+    InterpolateSets<2>(lpc, 0, curLsp, prevLsp);
 }
 
 }  // namespace mervox

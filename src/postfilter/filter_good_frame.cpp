@@ -24,9 +24,8 @@ void FilterGoodFrame(float synthesis[250], float postfiltered[250], const float*
                      const float curLsp[10], const float prevLsp[10], float lpc[40], float& tilt, int16_t output[240])
 {
     // The LPC sets of subframes 0 and 1 now; those of subframes 2 and 3
-    // after the loops of subframes 0 and 1, a pass before they are needed.
-    InterpolateLspSet(lpc, 0, curLsp, prevLsp);
-    InterpolateLspSet(lpc + kLpcOrder, 1, curLsp, prevLsp);
+    // after the loop of subframe 0, a pass before they are needed.
+    InterpolateLspPair(lpc, 0, curLsp, prevLsp);
 
     float* xs = synthesis + kLpcOrder;
     float* y = postfiltered + kLpcOrder;
@@ -66,7 +65,7 @@ void FilterGoodFrame(float synthesis[250], float postfiltered[250], const float*
     }
     FinishPitchSearches<2>(search, p + 1);
     search[0].Start(e, openLoopLag[1], 3);
-    InterpolateLspSet(lpc + 2 * kLpcOrder, 2, curLsp, prevLsp);
+    InterpolateLspPair(lpc + 2 * kLpcOrder, 2, curLsp, prevLsp);
 
     // Pass s synthesizes subframe s, postfilters subframe s - 1, converts
     // subframe s - 2 and (s = 1) searches the lag of subframe 3.
@@ -89,10 +88,8 @@ void FilterGoodFrame(float synthesis[250], float postfiltered[250], const float*
             if (done >= 0 && n % 4 == 0)
                 ConvertPcm16Quad(output + done + n, y + done + n);
         }
-        if (searching) {
+        if (searching)
             p[3] = search[0].Finish();
-            InterpolateLspSet(lpc + 3 * kLpcOrder, 3, curLsp, prevLsp);
-        }
     }
 
     const int last = kFrameLength - kSubframeLength;

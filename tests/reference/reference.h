@@ -20,6 +20,14 @@ void SynthesisFilter(float memory[kFilterMemoryLength], const float excitation[k
 // (out[-6..-1] and speech[-1] are the previous samples); updates tilt.
 void FormantPostfilter(float* out, const float* speech, const float lpc[kLpcSetsLength], float& tilt);
 
+// Converts an LSP vector into its LPC set, in place, one value at a time.
+void LspToLpc(float v[kLpcOrder]);
+
+// The LPC set of one subframe (0..3) alone: the LSP vector interpolated
+// with the subframe's weight, then LspToLpc.
+void InterpolateLspSet(float set[kLpcOrder], int subframe, const float curLsp[kLpcOrder],
+                       const float prevLsp[kLpcOrder]);
+
 // The pitch postfilter's choice for the subframe at x, one lag at a time:
 // each correlation and energy a plain sum over the subframe.
 PitchPostfilterParams ChoosePitchPostfilter(const float* x, int openLoopLag, int subframe);

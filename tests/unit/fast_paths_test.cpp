@@ -5,6 +5,7 @@
 // streams; these cover the inputs the corpus happens not to contain.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -12,6 +13,7 @@
 #include "codec_facts.h"
 #include "concealment/concealment.h"
 #include "excitation/excitation.h"
+#include "lsp/lsp.h"
 #include "postfilter/postfilter.h"
 #include "reference.h"
 #include "tables/tables.h"
@@ -67,7 +69,8 @@ TEST(FastPaths, PitchPostfilterMatchesOneLagAtATime)
 void ReferenceAdaptiveCodebook(float* x, int openLoopLag, int lagOffset, int gainIndex, int rate)
 {
     const int lag = openLoopLag + lagOffset - 1;
-    ExtendResidual(x, lag);
+    for (int k = 0; k <= 61 - lag; ++k)  // periodic extension over what the taps read
+        x[k] = x[k - lag];
     const float* g = (rate == kRate53 || openLoopLag >= 58) ? PitchTapTable170[gainIndex] : PitchTapTable85[gainIndex];
     for (int n = kSubframeLength - 1; n >= 0; --n) {
         const float* s = x + n - lag - 2;
@@ -97,6 +100,43 @@ TEST(FastPaths, AdaptiveCodebookMatchesInPlaceFilter)
                     << "rate " << rate << " lag " << openLoopLag << " offset " << offset;
             }
         }
+    }
+}
+
+// ---- LPC sets: side by side in lanes vs one set at a time ----
+
+TEST(FastPaths, LpcSetsInLanesMatchOneSetAtATime)
+{
+    // Decoded-like vectors (ascending, 0..256) and values at and past the
+    // cosine table's ends and its entries; every set of a frame compared,
+    // in the four-set and the two-set form.
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    const float edges[] = {-3.5f,  -0.0f,   0.0f,   1.0f,     127.999f, 128.0f, 255.5f,
+                           256.0f, 509.75f, 510.0f, 510.999f, 511.0f,   700.25f};
+    for (int trial = 0; trial < 3000; ++trial) {
+        float lsp[2][kLpcOrder];
+        for (float* v : lsp) {
+            float at = unit(rng) * 12.0f - 4.0f;
+            for (int i = 0; i < kLpcOrder; ++i) {
+                at += unit(rng) * 40.0f;
+                v[i] = at;
+            }
+            if (trial % 3 == 0)
+                v[rng() % kLpcOrder] = edges[rng() % (sizeof edges / sizeof edges[0])];
+            if (trial % 7 == 0)
+                v[rng() % kLpcOrder] = static_cast<float>(rng() % 300);  // a table entry: f = 0
+        }
+        const float* cur = lsp[0];
+        const float* prev = trial % 11 == 0 ? lsp[0] : lsp[1];
+        float want[kLpcSetsLength], four[kLpcSetsLength], two[kLpcSetsLength];
+        for (int s = 0; s < kSubframes; ++s)
+            reference::InterpolateLspSet(want + kLpcOrder * s, s, cur, prev);
+        InterpolateLsp(four, cur, prev);
+        InterpolateLspPair(two, 0, cur, prev);
+        InterpolateLspPair(two + 2 * kLpcOrder, 2, cur, prev);
+        ASSERT_EQ(std::memcmp(four, want, sizeof want), 0) << "trial " << trial;
+        ASSERT_EQ(std::memcmp(two, want, sizeof want), 0) << "trial " << trial;
     }
 }
 
@@ -178,6 +218,55 @@ TEST(FastPaths, LostFrameVoicingMatchesOneLagAtATime)
     EXPECT_LT(voiced, 550);
 }
 
+// ---- concealment noise: four runs of the generator vs one value at a time ----
+
+TEST(FastPaths, ConcealmentNoiseMatchesOneValueAtATime)
+{
+    // Every seed class the strides could get wrong: zero, both signs, the
+    // extremes, and the seed and history the frame leaves.
+    std::mt19937 rng(3);
+    const int16_t seeds[] = {0, 1, -1, 32767, -32768, 259, static_cast<int16_t>(rng()), static_cast<int16_t>(rng())};
+    for (int16_t start : seeds) {
+        for (float gain : {1.0f, 0.875f, 2345.5f}) {
+            float h[kExcitationLength], e[kFrameLength];
+            std::fill(h, h + kExcitationLength, 7.0f);
+            int16_t seed = start;
+            RegenerateExcitation(h + kHistoryLength, e, 0, gain, 1, seed);
+            int16_t want = start;
+            const float g = static_cast<float>(gain * (1.0 / 32768.0));
+            for (int i = 0; i < kFrameLength; ++i) {
+                const float noise = static_cast<float>(NextRandom(want) * static_cast<double>(g));
+                ASSERT_EQ(std::memcmp(&e[i], &noise, sizeof noise), 0) << "seed " << start << " sample " << i;
+                ASSERT_EQ(h[kHistoryLength + i], 0.0f);
+            }
+            EXPECT_EQ(seed, want) << "seed " << start;
+        }
+    }
+}
+
+TEST(FastPaths, ConcealmentRepetitionMatchesUpwardCopy)
+{
+    // Every lag the voicing decision can return, periods shorter and longer
+    // than the frame.
+    std::mt19937 rng(4);
+    for (int lag = 15; lag <= kLongestLag; ++lag) {
+        float want[kExcitationLength], got[kExcitationLength], e[kFrameLength];
+        FillExcitation(want, kExcitationLength, lag, rng);
+        std::memcpy(got, want, sizeof want);
+        const float gain = lag % 2 ? 0.875f : 0.65625f;
+        float* c = want + kHistoryLength;
+        for (int i = 0; i < kFrameLength; ++i)
+            c[i] = c[i - lag];
+        for (int i = 0; i < kFrameLength; ++i)
+            c[i] = static_cast<float>(static_cast<double>(c[i]) * gain);
+        int16_t seed = 5;
+        RegenerateExcitation(got + kHistoryLength, e, lag, gain, 2, seed);
+        ASSERT_EQ(std::memcmp(got, want, sizeof want), 0) << "lag " << lag;
+        ASSERT_EQ(std::memcmp(e, want + kHistoryLength, sizeof e), 0) << "lag " << lag;
+        EXPECT_EQ(seed, 5);
+    }
+}
+
 // ---- unpacking: fields packed into a frame come back ----
 
 // Random fields of a good frame: every value each field can carry.
@@ -231,6 +320,62 @@ TEST(FastPaths, UnpackingReturnsThePackedFields)
         std::memset(&got, 0x5a, sizeof got);  // every field must be written
         ASSERT_EQ(UnpackFrame(got, frame, rate, 0), rate == kRate63 ? 24 : 20);
         ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << "trial " << trial;
+    }
+}
+
+// ---- excitation: both codebooks in one pass vs one after the other ----
+
+TEST(FastPaths, ExcitationMatchesCodebooksOneAfterTheOther)
+{
+    // Random good frames of both rates over a speech-like history, lags
+    // forced to the extremes now and then (17 and 143 after the offsets);
+    // the plain form runs the in-place adaptive codebook, then adds the
+    // fixed-codebook vector in double precision.
+    std::mt19937 rng(23);
+    for (int trial = 0; trial < 2000; ++trial) {
+        const int rate = trial % 2 == 0 ? kRate63 : kRate53;
+        FrameParams params = RandomFields(rate, rng);
+        if (trial % 5 == 1) {
+            params.openLoopLag[1] = trial % 10 == 1 ? kMinLag : kMaxOpenLoopLag;
+            params.sub[3].lagOffset = trial % 10 == 1 ? 0 : 3;
+            params.sub[2].trainFlag = params.sub[3].trainFlag = 0;  // the train flag needs a short lag
+            if (rate == kRate63 && params.openLoopLag[1] < kShortLagLimit) {
+                params.sub[2].gainIndex %= kPitchTapRowsShort;
+                params.sub[3].gainIndex %= kPitchTapRowsShort;
+            }
+        }
+        float want[kExcitationLength], got[kExcitationLength];
+        FillExcitation(want, kHistoryLength, trial % 3 == 0 ? 0 : params.openLoopLag[0], rng);
+        if (trial % 4 == 3) {
+            // Values at float's ends: products that overflow or are
+            // subnormal, signed zeros.
+            const float extremes[] = {0.0f, -0.0f, 3.0e38f, -3.0e38f, 1.0e-40f, -2.5e-39f, 1.0e-30f};
+            for (int k = 0; k < 8; ++k)
+                want[kHistoryLength - 1 - static_cast<int>(rng() % kLongestLag)] = extremes[rng() % 7];
+        }
+        std::memcpy(got, want, sizeof(float) * kHistoryLength);
+        for (int i = 0; i < kSubframes; ++i) {
+            float* x = want + kHistoryLength + kSubframeLength * i;
+            const SubframeParams& sub = params.sub[i];
+            ReferenceAdaptiveCodebook(x, params.openLoopLag[i / 2], sub.lagOffset, sub.gainIndex, rate);
+            float v[kPulseVectorLength];
+            MakeFixedCodebookVector(v, params, rate, i);
+            for (int n = 0; n < kSubframeLength; ++n)
+                x[n] = static_cast<float>(static_cast<double>(x[n]) + v[n]);
+        }
+        DecodeExcitation(got + kHistoryLength, params, rate);
+        ASSERT_EQ(std::memcmp(got, want, sizeof got), 0) << "trial " << trial;
+
+        // The two stages apart, as the benchmarks run them.
+        std::memcpy(got + kHistoryLength, want + kHistoryLength, sizeof(float) * kFrameLength);
+        std::memcpy(got, want, sizeof(float) * kHistoryLength);
+        for (int i = 0; i < kSubframes; ++i) {
+            float* x = got + kHistoryLength + kSubframeLength * i;
+            DecodeAdaptiveCodebook(x, params.openLoopLag[i / 2], params.sub[i].lagOffset, params.sub[i].gainIndex,
+                                   rate);
+            DecodeFixedCodebook(x, params, rate, i);
+        }
+        ASSERT_EQ(std::memcmp(got, want, sizeof got), 0) << "trial " << trial << ", stages apart";
     }
 }
 
