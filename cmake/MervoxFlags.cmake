@@ -2,7 +2,11 @@
 #
 # Output samples must be bit-identical on every compiler and target: no
 # fused multiply-add (contraction changes rounding), no fast-math, and on
-# 32-bit x86 SSE2 arithmetic instead of x87's extended precision.
+# 32-bit x86 SSE2 arithmetic instead of x87's extended precision. GCC's
+# straight-line (SLP) vectorizer is off: GCC 12 drops the rounding to float
+# of two neighbouring doubles that it vectorizes (a double rounded to float
+# and stored back as a double comes out unrounded), which the decoder's
+# float-rounded doubles cannot afford. Its loop vectorizer keeps them.
 #
 # Warnings: -Wall -Wextra -Wconversion -Wshadow everywhere (without sign
 # conversions, which gcc leaves out of -Wconversion for C++ and clang does
@@ -16,6 +20,8 @@ add_library(mervox_flags INTERFACE)
 target_compile_options(mervox_flags INTERFACE
   $<$<COMPILE_LANG_AND_ID:CXX,GNU,Clang,AppleClang>:-Wall -Wextra -Wconversion -Wno-sign-conversion -Wshadow -ffp-contract=off -fno-fast-math>
   $<$<COMPILE_LANG_AND_ID:C,GNU,Clang,AppleClang>:-Wall -Wextra -Wconversion -Wno-sign-conversion -Wshadow -ffp-contract=off -fno-fast-math>
+  $<$<COMPILE_LANG_AND_ID:CXX,GNU>:-fno-tree-slp-vectorize>
+  $<$<COMPILE_LANG_AND_ID:C,GNU>:-fno-tree-slp-vectorize>
   $<$<CXX_COMPILER_ID:MSVC>:/W4 /fp:precise>)
 if(MERVOX_WERROR)
   target_compile_options(mervox_flags INTERFACE $<IF:$<CXX_COMPILER_ID:MSVC>,/WX,-Werror>)
