@@ -95,15 +95,14 @@ void RegisterStageBenchmarks(std::vector<FrameInputs>& frames63, std::vector<Fra
         SynthesizeAndPostfilter(in.synthesis, in.postfiltered, in.pfExcitation, in.lpc, tilt);
         benchmark::DoNotOptimize(tilt);
     });
-    // A good frame from its excitation to its output, as the decoder runs
-    // it: LPC sets, pitch postfilter, both filters and the conversion, the
+    // A good frame from its pitch-postfiltered excitation to its output, as
+    // the decoder runs it: LPC sets, both filters and the conversion, the
     // work that does not depend on the chains overlapped with them.
     RegisterStage("FilterGoodFrame", frames63, [](FrameInputs& in) {
         float tilt = in.before.postfilterTilt;
         int16_t pcm[kFrameLength];
         float lpc[4 * kLpcOrder];
-        FilterGoodFrame(in.synthesis, in.postfiltered, in.excitation + kHistoryLength, in.params.openLoopLag, in.curLsp,
-                        in.before.prevLsp, lpc, tilt, pcm);
+        FilterGoodFrame(in.synthesis, in.postfiltered, in.pfExcitation, in.curLsp, in.before.prevLsp, lpc, tilt, pcm);
         benchmark::DoNotOptimize(pcm);
     });
     // Both filters and the output conversion of 64 frames side by side, per

@@ -22,7 +22,8 @@ int16_t DecodeChannelFrame(Channel& channel, const uint8_t* frame, int16_t* outp
 {
     int badFlag = 1;
     const int16_t words = TakeChannelFrame(channel, frame, badFlag);
-    channel.state.DecodeFrame(channel.outputBuffer, channel.frameBuffer, channel.currentRate, badFlag);
+    channel.state.DecodeFrame(channel.outputBuffer, channel.frameBuffer, channel.currentRate, badFlag,
+                              channel.pitchVariant);
     std::memcpy(output, channel.outputBuffer, sizeof channel.outputBuffer);
     return words;
 }

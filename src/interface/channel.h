@@ -16,6 +16,9 @@ struct Channel {
     uint8_t frameBuffer[kMaxFrameBytes] = {};
     int16_t outputBuffer[kFrameLength] = {};
     int32_t currentRate = kRate63;
+    // The widest lag search this processor runs (the result is the same
+    // with each).
+    LaneVariant pitchVariant = BestLaneVariant();
 };
 
 // Bytes the decoder copies for a frame: 24 or 20, from bit 0 of its first

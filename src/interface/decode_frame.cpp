@@ -9,8 +9,8 @@
 
 namespace mervox {
 
-void DecoderState::BeginFrame(FrameWork& work, const uint8_t frame[kMaxFrameBytes], int rate, int badFlag,
-                              bool filterInputs, LaneVariant pitchVariant)
+void DecoderState::BeginFrame(FrameWork& work, const uint8_t frame[kMaxFrameBytes], int rate, int badFlag, bool lpcSets,
+                              LaneVariant pitchVariant)
 {
     FrameParams params;
     UnpackFrame(params, frame, rate, badFlag);
@@ -20,7 +20,7 @@ void DecoderState::BeginFrame(FrameWork& work, const uint8_t frame[kMaxFrameByte
     work.openLoopLag[1] = params.openLoopLag[1];
 
     DecodeLsp(work.curLsp, prevLsp, params.lspIndex, params.badFrame);
-    if (!work.good || filterInputs)
+    if (!work.good || lpcSets)
         InterpolateLsp(work.lpc, work.curLsp, prevLsp);
 
     // excitation keeps the excitation before the pitch postfilter; the
@@ -28,23 +28,23 @@ void DecoderState::BeginFrame(FrameWork& work, const uint8_t frame[kMaxFrameByte
     float* frameExcitation = excitation + kHistoryLength;
     if (work.good) {
         DecodeExcitation(frameExcitation, params, rate);
-        if (filterInputs)
-            PitchPostfilter(work.pfExcitation, frameExcitation, params.openLoopLag, pitchVariant);
+        PitchPostfilter(work.pfExcitation, frameExcitation, params.openLoopLag, pitchVariant);
     } else {
         ConcealLostFrame(excitation, work.pfExcitation, params.openLoopLag[1], erasureCount, concealLag, concealGain,
                          noiseSeed);
     }
 }
 
-void DecoderState::DecodeFrame(int16_t output[kFrameLength], const uint8_t frame[kMaxFrameBytes], int rate, int badFlag)
+void DecoderState::DecodeFrame(int16_t output[kFrameLength], const uint8_t frame[kMaxFrameBytes], int rate, int badFlag,
+                               LaneVariant pitchVariant)
 {
     FrameWork work;
-    BeginFrame(work, frame, rate, badFlag, false);
+    BeginFrame(work, frame, rate, badFlag, false, pitchVariant);
     if (work.good) {
-        // LPC sets, pitch postfilter, both filters and the output, the work
-        // that does not wait for the filters' chains done in their shadow.
-        FilterGoodFrame(synthesisMemory, postfilterMemory, excitation + kHistoryLength, work.openLoopLag, work.curLsp,
-                        prevLsp, work.lpc, postfilterTilt, output);
+        // Both filters and the output, with the last LPC sets and the
+        // conversion done in the shadow of the filters' chains.
+        FilterGoodFrame(synthesisMemory, postfilterMemory, work.pfExcitation, work.curLsp, prevLsp, work.lpc,
+                        postfilterTilt, output);
     } else {
         SynthesizeAndPostfilter(synthesisMemory, postfilterMemory, work.pfExcitation, work.lpc, postfilterTilt);
         ConvertToPcm16(output, postfilterMemory + kLpcOrder);

@@ -34,27 +34,28 @@ public:
 
     // Decodes (badFlag 0) or conceals (badFlag 1, frame all zero) one frame
     // into 240 samples. frame is the decoder's private copy: 24 bytes.
-    // (decode_frame.cpp)
-    void DecodeFrame(int16_t output[kFrameLength], const uint8_t frame[kMaxFrameBytes], int rate, int badFlag);
+    // pitchVariant as for BeginFrame. (decode_frame.cpp)
+    void DecodeFrame(int16_t output[kFrameLength], const uint8_t frame[kMaxFrameBytes], int rate, int badFlag,
+                     LaneVariant pitchVariant = LaneVariant::kSse2);
 
     // The end of every frame: each history moves on by one frame and curLsp
     // becomes prevLsp; a state that has left the float range is then reset.
     // (decoder_state.cpp)
     void AdvanceFrame(const float curLsp[kLpcOrder]);
 
-    // The first part of DecodeFrame, for hosts of many decoders that run
-    // the filters of several frames side by side: unpacking, erasure count,
-    // LSP, and the excitation (into the history) or its concealment (into
-    // work.pfExcitation too). With filterInputs, also a good frame's LPC
-    // sets and pitch-postfiltered excitation (work.lpc, work.pfExcitation);
-    // without, those are left to FilterGoodFrame. Then the filters must
+    // The first part of DecodeFrame, also for hosts of many decoders that
+    // run the filters of several frames side by side: unpacking, erasure
+    // count, LSP, and the excitation (into the history) and its pitch
+    // postfilter (into work.pfExcitation), or the concealment (into both).
+    // With lpcSets, also a good frame's LPC sets (work.lpc); without, they
+    // are left to FilterGoodFrame. Then the filters must
     // write the output, postfilterTilt and the last ten samples of
     // synthesisMemory and postfilterMemory as SynthesizeAndPostfilter and
     // ConvertToPcm16 do (the rest of the memories is their working space),
     // and AdvanceFrame(work.curLsp) ends the frame. pitchVariant is the
     // (supported) vector variant of the pitch postfilter's lag search; the
     // result is the same with each. (decode_frame.cpp)
-    void BeginFrame(FrameWork& work, const uint8_t frame[kMaxFrameBytes], int rate, int badFlag, bool filterInputs,
+    void BeginFrame(FrameWork& work, const uint8_t frame[kMaxFrameBytes], int rate, int badFlag, bool lpcSets,
                     LaneVariant pitchVariant = LaneVariant::kSse2);
 
     int32_t erasureCount;  // consecutive bad frames up to this one, 0..3

@@ -1,7 +1,6 @@
 // The pitch postfilter's lag search in steps (ComputePitchPostfilter is
-// Start, AddSample(0) .. AddSample(59), Finish), so that its sums can run
-// in the loop of other work: the filters of an earlier subframe, which
-// leave the processor waiting on their chains.
+// Start, AddSample(0) .. AddSample(59), Finish), so that the searches of
+// several subframes can share a loop.
 //
 // The search keeps fourteen sums over the subframe's samples: the
 // correlations with the seven backward and the seven forward candidate
@@ -29,13 +28,6 @@
 #include "postfilter/postfilter.h"
 
 namespace mervox {
-
-// Sample n of a subframe's postfiltered excitation: x[n] * scale +
-// x[n + lag] * gain, the scaled term first, rounded to single precision.
-inline float PitchPostfilteredSample(const float* x, const PitchPostfilterParams& p, int n)
-{
-    return static_cast<float>(static_cast<double>(x[n]) * p.scale + static_cast<double>(x[n + p.lag]) * p.gain);
-}
 
 // A frame's excitation in double precision (exactly), as the searches read
 // it: the history back to the longest lag, the frame, then zeros. The
@@ -208,7 +200,8 @@ void FinishPitchSearches(const Search* searches, PitchPostfilterParams* p)
 }
 
 // Applies p to the subframe x[0..59] (in double), writing out[0..59]: each
-// sample as PitchPostfilteredSample computes it, kWidth at a time.
+// sample x[n] * scale + x[n + lag] * gain, the scaled term first, rounded
+// to single precision, kWidth at a time.
 template <class V>
 void ApplyPitchPostfilterLanes(float out[kSubframeLength], const double* x, const PitchPostfilterParams& p)
 {
@@ -265,7 +258,7 @@ void PitchPostfilterLanes(float pfExcitation[kFrameLength], const float* x, cons
                                      e.samples + PitchExcitation::kBefore + kSubframeLength * s, p[s]);
 }
 
-// The search of the single-stream path: two lanes, the portable baseline.
+// The portable search: two lanes.
 using PitchSearch = PitchSearchLanes<PitchLanes2>;
 
 // The wider variants' entry points (pitch_postfilter_<isa>.cpp): false,

@@ -38,14 +38,14 @@ PitchPostfilterParams ComputePitchGains(int lag, float e0, float r, float e1);
 void SynthesizeAndPostfilter(float synthesis[kFilterMemoryLength], float postfiltered[kFilterMemoryLength],
                              const float excitation[kFrameLength], const float lpc[kLpcSetsLength], float& tilt);
 
-// A good frame from its finished excitation to its 16-bit output: the LPC
-// sets (InterpolateLsp into lpc), for each subframe the pitch postfilter
-// (ComputePitchPostfilter, applied), then SynthesizeAndPostfilter and
-// ConvertToPcm16, with the same result in less time. x points at the
-// frame's first excitation sample (x[-265..239] readable); the other
-// arguments are those of the functions it stands for.
-void FilterGoodFrame(float synthesis[250], float postfiltered[250], const float* x, const int32_t openLoopLag[2],
-                     const float curLsp[10], const float prevLsp[10], float lpc[40], float& tilt, int16_t output[240]);
+// A good frame from its pitch-postfiltered excitation to its 16-bit output:
+// the LPC sets (InterpolateLsp into lpc), SynthesizeAndPostfilter and
+// ConvertToPcm16, with the same result in less time. The arguments are
+// those of the functions it stands for.
+void FilterGoodFrame(float synthesis[kFilterMemoryLength], float postfiltered[kFilterMemoryLength],
+                     const float excitation[kFrameLength], const float curLsp[kLpcOrder],
+                     const float prevLsp[kLpcOrder], float lpc[kLpcSetsLength], float& tilt,
+                     int16_t output[kFrameLength]);
 
 // Rounds to nearest (halves away from zero) and saturates to 16 bits.
 void ConvertToPcm16(int16_t output[kFrameLength], const float input[kFrameLength]);

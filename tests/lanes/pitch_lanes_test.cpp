@@ -106,7 +106,7 @@ TEST(PitchLanes, CorpusFramesMatchOneLagAtATime)
                 ASSERT_TRUE(
                     CheckFrame(x, work.openLoopLag, std::string(stem) + " frame " + std::to_string(frames), &counts));
                 int16_t pcm[kFrameLength];
-                FilterGoodFrame(state.synthesisMemory, state.postfilterMemory, x, work.openLoopLag, work.curLsp,
+                FilterGoodFrame(state.synthesisMemory, state.postfilterMemory, work.pfExcitation, work.curLsp,
                                 state.prevLsp, work.lpc, state.postfilterTilt, pcm);
             } else {
                 SynthesizeAndPostfilter(state.synthesisMemory, state.postfilterMemory, work.pfExcitation, work.lpc,
