@@ -15,6 +15,7 @@
 #include "interface/decode_many.h"
 #include "mervox.h"
 #include "mervox.hpp"
+#include "supported_variants.h"
 #include "test_support.h"
 
 namespace mervox {
@@ -24,15 +25,6 @@ using test::DataPath;
 using test::ReadFileBytes;
 using test::SplitStream;
 using test::StreamFrame;
-
-std::vector<LaneVariant> SupportedVariants()
-{
-    std::vector<LaneVariant> v;
-    for (LaneVariant variant : kAllLaneVariants)
-        if (LaneVariantSupported(variant))
-            v.push_back(variant);
-    return v;
-}
 
 // A stream as a host feeds it: per frame a pointer (null: lost) and a size.
 struct HostStream {

@@ -19,19 +19,11 @@
 #include "postfilter/filter_lanes.h"
 #include "postfilter/postfilter.h"
 #include "reference.h"
+#include "supported_variants.h"
 #include "test_support.h"
 
 namespace mervox {
 namespace {
-
-std::vector<LaneVariant> SupportedVariants()
-{
-    std::vector<LaneVariant> v;
-    for (LaneVariant variant : kAllLaneVariants)
-        if (LaneVariantSupported(variant))
-            v.push_back(variant);
-    return v;
-}
 
 // Kinds of choice the checked frames made (reference), so that a test can
 // show it reached both directions and the neutral case.
