@@ -32,3 +32,15 @@ function(mervox_find_pkg_config module description missing_var)
     set(${missing_var} ${${missing_var}} "${description}" PARENT_SCOPE)
   endif()
 endfunction()
+
+# mervox_part_unavailable(<part> <option> <why>): a part chosen with an
+# AUTO/ON/OFF option (the plugins, the Python module) that cannot be built
+# here. With AUTO it is skipped with a message (the caller returns); with ON,
+# and under CI=true, where a skip would hide a broken environment, it is an
+# error.
+function(mervox_part_unavailable part option why)
+  if(${option} STREQUAL "ON" OR "$ENV{CI}" STREQUAL "true")
+    message(FATAL_ERROR "${part}: ${why}.")
+  endif()
+  message(STATUS "${part} skipped: ${why} (-D${option}=OFF leaves it out).")
+endfunction()

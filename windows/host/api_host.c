@@ -25,6 +25,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "host_files.h"
 #include "mervox.h"
 #include "stdcall_probe.h"
 
@@ -39,26 +40,6 @@ typedef struct {
     int decoders;
     int misaligned;
 } Options;
-
-typedef struct {
-    uint8_t* bytes;
-    size_t size;
-} Buffer;
-
-static int ReadWholeFile(const char* path, Buffer* buffer)
-{
-    FILE* f = fopen(path, "rb");
-    if (!f)
-        return 0;
-    int ok = fseek(f, 0, SEEK_END) == 0;
-    const long size = ok ? ftell(f) : -1;
-    ok = ok && size >= 0 && fseek(f, 0, SEEK_SET) == 0;
-    buffer->size = ok ? (size_t)size : 0;
-    buffer->bytes = (uint8_t*)malloc(buffer->size ? buffer->size : 1);
-    ok = ok && buffer->bytes && fread(buffer->bytes, 1, buffer->size, f) == buffer->size;
-    fclose(f);
-    return ok;
-}
 
 static int ParseOptions(int argc, char** argv, Options* options)
 {
