@@ -12,7 +12,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 [ "${MERVOX_SKIP_INSTALL:-0}" = 1 ] || scripts/install-deps.sh build
 
 echo "Building (build/demo) ..."
-cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DMERVOX_BUILD_TESTS=OFF -DMERVOX_BUILD_BENCHMARKS=OFF -DMERVOX_PYTHON_MODULE=OFF >build-demo.log 2>&1 \
+cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DMERVOX_BUILD_TESTS=OFF -DMERVOX_BUILD_BENCHMARKS=OFF \
+  -DMERVOX_PYTHON_MODULE=OFF -DMERVOX_WIRESHARK_PLUGIN=OFF -DMERVOX_GSTREAMER_PLUGIN=OFF >build-demo.log 2>&1 \
   && cmake --build build/demo -j"$jobs" >>build-demo.log 2>&1 \
   || { tail -n 40 build-demo.log; echo "Build failed; full log in build-demo.log" >&2; exit 1; }
 

@@ -26,6 +26,8 @@ if [ "${1:-all}" != build ]; then
     g++-mingw-w64-i686 wine wine32:i386
     # the format check
     clang-format
+    # a fresh minimal Debian 12 for the quick-start check (scripts/fresh-debian.sh)
+    debootstrap
     # Python module (Debian's /usr/bin/python3), its tests, wheel and venv install test
     python3-dev pybind11-dev python3-numpy python3-pytest
     python3-build python3-setuptools python3-wheel python3-venv python3-pip

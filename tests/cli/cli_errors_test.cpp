@@ -142,17 +142,31 @@ TEST(CliOutputErrors, AReadOnlyFileIsNotReplaced)
     // Root may write any file; the refusal is for users the mode denies.
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to run the command as an unprivileged user (setpriv)";
-    const std::string dir = ScratchDir();
-    ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
-    const std::string out = dir + "/out.wav";
+    // The unprivileged user may not reach the build tree (it may sit in
+    // root's home), so the command and its input are copied to a folder of
+    // this test's own that everyone may enter.
+    char pattern[] = "/tmp/mervox-unprivileged-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    const std::string cli = dir + "/mervox", stream = dir + "/in.bit", outDir = dir + "/out";
+    namespace fs = std::filesystem;
+    fs::copy_file(MERVOX_CLI_PATH, cli);
+    fs::copy_file(kStream, stream);
+    fs::create_directory(outDir);
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(cli.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(stream.c_str(), 0644), 0);
+    ASSERT_EQ(chmod(outDir.c_str(), 0777), 0);
+    const std::string out = outDir + "/out.wav";
     WriteFileBytes(out, {'o', 'l', 'd'});
     ASSERT_EQ(chmod(out.c_str(), 0444), 0);
-    const CliRun run =
-        RunCli("decode '" + kStream + "' -o '" + out + "'", "", "setpriv --reuid=65534 --regid=65534 --clear-groups");
+    const CliRun run = RunCli("decode '" + stream + "' -o '" + out + "'", "",
+                              "setpriv --reuid=65534 --regid=65534 --clear-groups", "", cli);
     EXPECT_EQ(run.status, 3);
     ExpectOneErrorLine(run, out + ": cannot replace the existing file: Permission denied");
     EXPECT_EQ(ReadFileBytes(out), (std::vector<uint8_t>{'o', 'l', 'd'}));
-    EXPECT_EQ(ListDir(dir), std::vector<std::string>{"out.wav"});
+    EXPECT_EQ(ListDir(outDir), std::vector<std::string>{"out.wav"});
+    fs::remove_all(dir);
 }
 
 TEST(CliOutputErrors, RunningOutOfMemoryIsAnErrorNotACrash)

@@ -40,7 +40,7 @@ std::string ReadText(const std::string& path)
 }  // namespace
 
 CliRun RunCli(const std::string& args, const std::string& stdinPath, const std::string& shellPrefix,
-              const std::string& stdoutPath)
+              const std::string& stdoutPath, const std::string& cliPath)
 {
     const std::filesystem::path logs = std::filesystem::path(MERVOX_CLI_SCRATCH) / "logs";
     std::filesystem::create_directories(logs);
@@ -51,7 +51,7 @@ CliRun RunCli(const std::string& args, const std::string& stdinPath, const std::
             c = '_';
     const std::string out = stdoutPath.empty() ? (logs / (stem + ".out")).string() : stdoutPath;
     const std::string err = (logs / (stem + ".err")).string();
-    const std::string command = shellPrefix + " '" MERVOX_CLI_PATH "' " + args +
+    const std::string command = shellPrefix + " '" + cliPath + "' " + args +
                                 (stdinPath.empty() ? " </dev/null" : " <'" + stdinPath + "'") + " >'" + out + "' 2>'" +
                                 err + "'";
     const int raw = std::system(command.c_str());

@@ -19,9 +19,10 @@ std::string ScratchDir();
 
 // Runs `mervox ARGS` through the shell. `stdinPath` feeds stdin;
 // `shellPrefix` is shell code run before it (e.g. "ulimit -f 8;");
-// `stdoutPath` takes stdout instead of CliRun::out.
+// `stdoutPath` takes stdout instead of CliRun::out; `cliPath` runs another
+// copy of the command.
 CliRun RunCli(const std::string& args, const std::string& stdinPath = "", const std::string& shellPrefix = "",
-              const std::string& stdoutPath = "");
+              const std::string& stdoutPath = "", const std::string& cliPath = MERVOX_CLI_PATH);
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool FileExists(const std::string& path);
