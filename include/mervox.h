@@ -103,6 +103,12 @@ MERVOX_API const char* MERVOX_CDECL mervox_version_string(void);
  * back; this is how they are split. */
 MERVOX_API size_t MERVOX_CDECL mervox_frame_bytes(uint8_t first_byte);
 
+/* 1 if a frame whose first byte is first_byte carries speech (a 24-byte
+ * 6.3 kbit/s or 20-byte 5.3 kbit/s frame, to pass to mervox_decode), 0 if
+ * not (a silence descriptor or an untransmitted frame, to pass to
+ * mervox_conceal). */
+MERVOX_API int MERVOX_CDECL mervox_frame_is_speech(uint8_t first_byte);
+
 /* Short English text for an error code (never NULL). */
 MERVOX_API const char* MERVOX_CDECL mervox_strerror(int error);
 

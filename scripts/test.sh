@@ -8,10 +8,18 @@
 # bootstrapped Debian 12. Ends with the total of tests passed and failed.
 #
 #   scripts/test.sh            install what is missing, then build and test
+#   scripts/test.sh --quick    only the main build (gcc -O2) and its tests:
+#                              a few minutes, for day-to-day work
 #   MERVOX_SKIP_INSTALL=1 ...  do not call apt-get
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
+quick=0
+case ${1:-} in
+  --quick) quick=1 ;;
+  "") ;;
+  *) echo "usage: $0 [--quick]" >&2; exit 2 ;;
+esac
 
 [ "${MERVOX_SKIP_INSTALL:-0}" = 1 ] || scripts/install-deps.sh
 
@@ -75,6 +83,12 @@ run_cross() {
 mkdir -p build
 run_config gcc-O2 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc \
   -DMERVOX_WERROR=ON -DMERVOX_WINDOWS_TESTS=ON
+if [ $quick = 1 ]; then
+  [ ${#failures[@]} -gt 0 ] && echo "FAILED: ${failures[*]}"
+  echo "Tests (quick): $passed passed, $failed failed"
+  [ ${#failures[@]} -eq 0 ]
+  exit
+fi
 run_config clang-O3 -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DMERVOX_WERROR=ON
 run_config gcc-O0-sanitize -DCMAKE_BUILD_TYPE=Debug -DMERVOX_SANITIZE=ON -DCMAKE_CXX_COMPILER=g++ \
   -DCMAKE_C_COMPILER=gcc -DMERVOX_WERROR=ON

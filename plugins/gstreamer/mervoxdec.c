@@ -176,8 +176,7 @@ static void decode_frames(GstMervoxDec* self, const guint8* data, gsize size, gi
     gsize at = 0;
     for (guint k = 0; k < report->frames; ++k, pcm += MERVOX_FRAME_SAMPLES) {
         const gsize length = mervox_frame_bytes(data[at]);
-        const guint type = data[at] & 3u;
-        if (length <= size - at && (type == MERVOX_FRAME_6300 || type == MERVOX_FRAME_5300)) {
+        if (length <= size - at && mervox_frame_is_speech(data[at])) {
             if (mervox_frame_faults(data + at, length) > 0)
                 report->faulty++;
             mervox_decode(self->decoder, data + at, length, pcm);

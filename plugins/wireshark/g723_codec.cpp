@@ -26,9 +26,7 @@ size_t CountFrames(const uint8_t* payload, size_t size)
 void DecodeFrame(mervox_decoder* decoder, const uint8_t* payload, size_t size, size_t offset, int16_t* pcm)
 {
     const uint8_t* frame = payload + offset;
-    const int type = frame[0] & 3;
-    const bool speech = type == MERVOX_FRAME_6300 || type == MERVOX_FRAME_5300;
-    if (!speech || mervox_decode(decoder, frame, size - offset, pcm) < 0)
+    if (!mervox_frame_is_speech(frame[0]) || mervox_decode(decoder, frame, size - offset, pcm) < 0)
         mervox_conceal(decoder, pcm);
 }
 

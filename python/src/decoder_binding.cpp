@@ -42,8 +42,7 @@ public:
                                   std::to_string(expected) + " (mervox.decode splits whole streams)");
         py::array_t<int16_t> pcm(kFrameSamples);
         int16_t* out = pcm.mutable_data();
-        const int type = bytes.data[0] & 3;
-        const bool speech = type == MERVOX_FRAME_6300 || type == MERVOX_FRAME_5300;
+        const bool speech = mervox_frame_is_speech(bytes.data[0]) != 0;
         py::gil_scoped_release release;
         std::lock_guard<std::mutex> lock(mutex_);
         if (speech)

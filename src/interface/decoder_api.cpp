@@ -99,6 +99,8 @@ MERVOX_API const char* mervox_version_string(void) { return MERVOX_VERSION_STRIN
 
 MERVOX_API size_t mervox_frame_bytes(uint8_t first_byte) { return mervox::kFrameBytesByType[first_byte & 3]; }
 
+MERVOX_API int mervox_frame_is_speech(uint8_t first_byte) { return (first_byte & 3) <= MERVOX_FRAME_5300 ? 1 : 0; }
+
 MERVOX_API const char* mervox_strerror(int error)
 {
     switch (error) {

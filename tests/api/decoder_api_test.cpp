@@ -240,12 +240,15 @@ TEST(DecoderObjects, UsableFromC)
     EXPECT_EQ(got, want);
 }
 
-// Every first byte: the length follows the two type bits alone.
+// Every first byte: the length and whether the frame carries speech follow
+// the two type bits alone.
 TEST(FrameBytes, FollowTheTypeBits)
 {
-    for (int b = 0; b < 256; ++b)
-        ASSERT_EQ(mervox_frame_bytes(static_cast<uint8_t>(b)), mervox_frame_bytes(static_cast<uint8_t>(b & 3)))
-            << "first byte " << b;
+    for (int b = 0; b < 256; ++b) {
+        const auto first = static_cast<uint8_t>(b);
+        ASSERT_EQ(mervox_frame_bytes(first), mervox_frame_bytes(static_cast<uint8_t>(b & 3))) << "first byte " << b;
+        ASSERT_EQ(mervox_frame_is_speech(first), mervox_frame_bytes(first) >= 20 ? 1 : 0) << "first byte " << b;
+    }
     EXPECT_EQ(mervox_frame_bytes(0xfc | MERVOX_FRAME_6300), 24u);
     EXPECT_EQ(mervox_frame_bytes(0xfc | MERVOX_FRAME_5300), 20u);
     EXPECT_EQ(mervox_frame_bytes(0xfc | MERVOX_FRAME_SID), 4u);

@@ -110,8 +110,8 @@ TEST_F(DllTables, ApiDllExportsTheDecoderObjectFunctionsByName)
 {
     const std::set<std::string> expected = {"mervox_conceal",        "mervox_decode",          "mervox_decode_many",
                                             "mervox_decoder_create", "mervox_decoder_destroy", "mervox_decoder_reset",
-                                            "mervox_frame_bytes",    "mervox_frame_faults",    "mervox_strerror",
-                                            "mervox_version_string"};
+                                            "mervox_frame_bytes",    "mervox_frame_faults",    "mervox_frame_is_speech",
+                                            "mervox_strerror",       "mervox_version_string"};
     std::set<std::string> names;
     for (const auto& [name, ordinal] : api.exports)
         names.insert(name);

@@ -117,12 +117,11 @@ static long DecodeStream(const Options* options, mervox_decoder** decoders, cons
         if (offset + length > stream->size)
             break;
         offset += length;
-        const int type = frame[0] & 3;
-        const int speech =
-            (type == MERVOX_FRAME_6300 || type == MERVOX_FRAME_5300) && !(k < mask->size && mask->bytes[k] != 0);
-        if (type == MERVOX_FRAME_6300 || type == MERVOX_FRAME_5300)
+        const int carries_speech = mervox_frame_is_speech(frame[0]);
+        const int speech = carries_speech && !(k < mask->size && mask->bytes[k] != 0);
+        if (carries_speech)
             *faults += mervox_frame_faults(frame, length);
-        const int expected = speech ? (type == MERVOX_FRAME_5300 ? 10 : 12) : 1;
+        const int expected = speech ? ((frame[0] & 3) == MERVOX_FRAME_5300 ? 10 : 12) : 1;
         for (int d = 0; d < options->decoders; ++d) {
             int16_t* out = d == 0 ? pcm + MERVOX_FRAME_SAMPLES * k : other;
             const int result =

@@ -133,10 +133,8 @@ static int DecodeStream(const LegacyDll* dll, const Options* options, const Buff
     const size_t frames = CountFrames(stream);
     for (size_t k = 0; ok && k < frames; ++k) {
         const uint8_t* frame = stream->bytes + offset;
-        const int type = frame[0] & 3;
         offset += mervox_frame_bytes(frame[0]);
-        const int lost =
-            (type != MERVOX_FRAME_6300 && type != MERVOX_FRAME_5300) || (k < mask->size && mask->bytes[k] != 0);
+        const int lost = !mervox_frame_is_speech(frame[0]) || (k < mask->size && mask->bytes[k] != 0);
         const int16_t expected = lost ? 1 : (frame[0] & 1) ? 10 : 12;
         const int16_t words = CallDecSoundFrame(dll, options, lost ? NULL : frame, pcm + kFrameSamples * k);
         if (words != expected) {
