@@ -20,7 +20,7 @@ bool IsGoodFrame(const CorpusStream& stream, size_t k)
     if (!f)
         return false;
     uint8_t buffer[kMaxFrameBytes] = {};
-    std::memcpy(buffer, f, FrameBytes(f[0]));
+    std::memcpy(buffer, f, RateFrameBytes(f[0]));
     FrameParams params;
     UnpackFrame(params, buffer, f[0] & 1, 0);
     return params.badFrame == 0;
@@ -90,7 +90,7 @@ std::vector<FrameInputs> CaptureGoodFrames(const CorpusStream& stream, int count
             FrameInputs& in = inputs[next++];
             const uint8_t* f = stream.Frame(k);
             in.rate = f[0] & 1;
-            std::memcpy(in.frame, f, FrameBytes(f[0]));
+            std::memcpy(in.frame, f, RateFrameBytes(f[0]));
             in.before = channel.state;
         }
         DecodeChannelFrame(channel, stream.Frame(k), pcm);

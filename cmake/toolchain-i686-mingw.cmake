@@ -2,7 +2,7 @@
 # (package g++-mingw-w64-i686):
 #
 #   cmake -S . -B build/windows-i686 \
-#         -DCMAKE_TOOLCHAIN_FILE=windows/toolchain-i686-mingw.cmake -DMERVOX_BUILD_TESTS=OFF
+#         -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake -DMERVOX_BUILD_TESTS=OFF
 set(CMAKE_SYSTEM_NAME Windows)
 # i686 makes cmake/MervoxFlags.cmake add -msse2 -mfpmath=sse.
 set(CMAKE_SYSTEM_PROCESSOR i686)

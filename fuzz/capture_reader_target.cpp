@@ -1,8 +1,8 @@
 // Input: the bytes of a pcap or pcapng capture. The capture reader must
 // return a consistent report, whatever the timeline rules make of the
 // packets: every packet is placed, dropped as a duplicate or dropped as
-// late; the statistics add up; each stream's samples are its timeline, 240
-// per frame; and no stream receives more concealment than its budget.
+// late; the statistics add up; each stream's slots are its timeline; and no
+// stream receives more concealment than its budget.
 // The same bytes, read as a list of packets, also go straight to the
 // timeline (most inputs are no capture, and the rules are reached sooner).
 #include <algorithm>
@@ -16,9 +16,9 @@
 namespace mervox::fuzz {
 namespace {
 
-// Decoding is bounded: timestamps chosen by the input can ask for many
-// concealed frames per packet.
-constexpr uint64_t kMaxDecodedFrames = 600;
+// A consumer may stop a stream: after this many slots, which timestamps
+// chosen by the input can ask for in one packet.
+constexpr uint64_t kMaxSlots = 600;
 
 class Checker : public capture::StreamConsumer {
 public:
@@ -28,19 +28,22 @@ public:
         Require(info.number >= 1, "stream number below 1");
         frames_[id] = 0;
     }
-    bool Samples(size_t id, const int16_t*, size_t count) override
+    bool Frames(size_t id, const uint8_t* frame, size_t size, uint64_t count) override
     {
-        Require(frames_.count(id) == 1, "samples of a stream that never started");
-        Require(count == 240, "a decoded frame is not 240 samples");
-        return ++frames_[id] < kMaxDecodedFrames;
+        Require(frames_.count(id) == 1, "slots of a stream that never started");
+        Require(frames_[id] < kMaxSlots, "slots of a stream after it was stopped");
+        Require(frame ? count == 1 && size == mervox_frame_bytes(frame[0]) : count > 0 && size == 0,
+                "a frame is not one slot of its type's length, or a run of missing slots is empty");
+        frames_[id] = std::min(frames_[id] + count, kMaxSlots);
+        return frames_[id] < kMaxSlots;
     }
     void StreamEnded(size_t id, const capture::RtpStream& s) override
     {
         Require(frames_.count(id) == 1, "a stream ended that never started");
         Require(ended_.insert(id).second, "a stream ended twice");
         const capture::TimelineStats& t = s.stats;
-        Require(frames_[id] == std::min(t.TimelineFrames(), kMaxDecodedFrames),
-                "decoded frames differ from the timeline");
+        Require(frames_[id] == std::min(t.TimelineFrames(), kMaxSlots),
+                "the slots handed out differ from the timeline");
         Require(t.speechFrames + t.silenceFrames == t.frames, "speech and silence frames do not add up");
         Require(t.duplicates + t.late + t.reordered <= t.packets, "more packets dropped or moved than received");
         Require(t.packets >= capture::kConfirmPackets, "a stream of fewer packets than recognising one takes");
@@ -68,7 +71,8 @@ class Tally : public capture::TimelineOutput {
 public:
     void Frame(const capture::StreamPacket& packet, const capture::FrameSlice& frame) override
     {
-        Require(frame.offset + capture::FrameBytes(frame.type) <= packet.payload.size(), "frame runs past its payload");
+        Require(frame.offset + mervox_frame_bytes(packet.payload[frame.offset]) <= packet.payload.size(),
+                "frame runs past its payload");
         Require(static_cast<int>(frame.type) == (packet.payload[frame.offset] & 3),
                 "frame type is not its first byte's");
         ++frames;

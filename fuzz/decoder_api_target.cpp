@@ -79,12 +79,12 @@ void CheckFaults(const uint8_t* frame, size_t size)
                 "mervox_frame_faults miscounts a frame without speech");
         return;
     }
-    if (size < static_cast<size_t>(FrameBytes(frame[0]))) {
+    if (size < static_cast<size_t>(RateFrameBytes(frame[0]))) {
         Require(faults == MERVOX_INVALID_FRAME, "mervox_frame_faults accepts a short frame");
         return;
     }
     uint8_t copy[24] = {};
-    std::memcpy(copy, frame, FrameBytes(frame[0]));
+    std::memcpy(copy, frame, RateFrameBytes(frame[0]));
     FrameParams params;
     UnpackFrame(params, copy, frame[0] & 1, 0);
     Require(faults == params.badFrame, "mervox_frame_faults disagrees with the unpacking");
@@ -130,7 +130,7 @@ int RunDecoderApi(const uint8_t* data, size_t size)
             mervox_decoder_destroy(p.decoder);
             Create(p, selector);
         } else if (pos < size) {
-            const size_t announced = FrameBytes(data[pos]);
+            const size_t announced = RateFrameBytes(data[pos]);
             const size_t wanted = kind == 0 ? announced - 1 : announced + kind - 1;
             const size_t available = size - pos < wanted ? size - pos : wanted;
             // A private copy of exactly `available` bytes, so that ASan sees

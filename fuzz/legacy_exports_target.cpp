@@ -25,25 +25,11 @@
 #include "check.h"
 #include "interface/channel.h"
 #include "mervox.h"
+#include "state_checks.h"
 #include "targets.h"
 
 namespace mervox::fuzz {
 namespace {
-
-bool AllFinite(const float* v, int n)
-{
-    for (int i = 0; i < n; ++i)
-        if (!std::isfinite(v[i]))
-            return false;
-    return true;
-}
-
-bool StateIsFinite(const DecoderState& s)
-{
-    return AllFinite(s.excitation, kExcitationLength) && AllFinite(s.synthesisMemory, kFilterMemoryLength) &&
-           AllFinite(s.postfilterMemory, kFilterMemoryLength) && AllFinite(s.prevLsp, 10) &&
-           std::isfinite(s.postfilterTilt) && std::isfinite(s.concealGain);
-}
 
 void DecodeBoth(Channel& mirror, const uint8_t* frame)
 {
@@ -54,7 +40,7 @@ void DecodeBoth(Channel& mirror, const uint8_t* frame)
     const int16_t a = DecSoundFrame(frame, exported);
     const int16_t b = DecodeChannelFrame(mirror, frame, mirrored);
     Require(a == b, "DecSoundFrame and the channel return different counts");
-    Require(a == (frame ? FrameBytes(frame[0]) / 2 : 1), "wrong count returned");
+    Require(a == (frame ? RateFrameBytes(frame[0]) / 2 : 1), "wrong count returned");
     Require(std::memcmp(exported, mirrored, sizeof exported) == 0, "outputs differ or are not fully written");
     Require(StateIsFinite(mirror.state), "decoder history holds inf or NaN after a frame");
 }
@@ -130,7 +116,7 @@ int RunLegacyExports(const uint8_t* data, size_t size)
         // Exactly the bytes the frame announces, on the heap so that ASan
         // sees any read beyond them; a frame cut short by the end of the
         // input is completed with zeros.
-        const size_t length = FrameBytes(data[front]);
+        const size_t length = RateFrameBytes(data[front]);
         const size_t available = back - front < length ? back - front : length;
         std::vector<uint8_t> frame(length);
         std::memcpy(frame.data(), data + front, available);

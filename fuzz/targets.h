@@ -15,11 +15,11 @@ int RunLegacyExports(const uint8_t* data, size_t size);
 // Decoder objects of the C API (include/mervox.h), several side by side.
 int RunDecoderApi(const uint8_t* data, size_t size);
 
-// The tools' streaming stream-file splitter (tools/common/frame_splitter.h),
+// The application library's streaming stream-file splitter (media/stream/frame_splitter.h),
 // in blocks of every size.
 int RunStreamReader(const uint8_t* data, size_t size);
 
-// The capture reader of `mervox pcap` (tools/capture/capture.h).
+// The capture reader of `mervox pcap` (media/capture/capture.h).
 int RunCaptureReader(const uint8_t* data, size_t size);
 
 }  // namespace mervox::fuzz

@@ -27,6 +27,10 @@ constexpr int kRate53 = MERVOX_FRAME_5300;  // 20-byte frames, algebraic excitat
 constexpr uint8_t kFrameBytesByType[4] = {24, 20, 4, 1};
 constexpr int kMaxFrameBytes = kFrameBytesByType[MERVOX_FRAME_6300];  // the decoder's private frame copy
 static_assert(kMaxFrameBytes == MERVOX_MAX_FRAME_BYTES, "mervox.h and the frame table disagree");
+// Bytes the decoder reads of a frame: those of the speech frame of the rate
+// in bit 0 of its first byte, 24 or 20 (types 2 and 3 are read with the
+// layout of their rate, and concealed).
+inline int RateFrameBytes(uint8_t firstByte) { return kFrameBytesByType[firstByte & 1]; }
 
 // Lags, in samples.
 constexpr int kMinLag = 18;                                   // open-loop lag of code 0 (7-bit lag codes)

@@ -1,6 +1,8 @@
-// Finds the G.723.1 RTP streams in a pcap or pcapng capture and decodes each
-// one along its timeline, as the capture is read: memory grows with the
-// streams that are active at once, not with the capture's length. No global
+// Finds the G.723.1 RTP streams in a pcap or pcapng capture and hands out
+// each one's timeline (its frames, and slots without a frame where packets
+// are missing) as the capture is read: memory grows with the streams that
+// are active at once, not with the capture's length. Decoding is the
+// caller's (SlotDecoder; decoded_capture.h decodes into memory). No global
 // state and no printing: every call works on its own records, so captures
 // can be read side by side.
 #pragma once
@@ -54,7 +56,7 @@ struct StreamInfo {
 
 struct RtpStream : StreamInfo {
     TimelineStats stats;
-    std::vector<int16_t> pcm;  // filled by ReadCaptureFile / ReadCaptureBytes only
+    std::vector<int16_t> pcm;  // filled by DecodeCaptureFile / DecodeCaptureBytes only
 };
 
 // Receives the streams while the capture is read.
@@ -62,19 +64,13 @@ class StreamConsumer {
 public:
     virtual ~StreamConsumer() = default;
     virtual void StreamStarted(size_t id, const StreamInfo& info) = 0;
-    // The next decoded samples of stream `id`; false: decode no more of it.
-    virtual bool Samples(size_t id, const int16_t* pcm, size_t count) = 0;
+    // The next slots of stream `id`'s timeline, in order: one frame's bytes
+    // (of any type, count 1, to decode as tools::FrameDecoder does) or, with
+    // `frame` null, `count` slots without a frame (to conceal as missing).
+    // Returns false: send no more of this stream.
+    virtual bool Frames(size_t id, const uint8_t* frame, size_t size, uint64_t count) = 0;
     // Stream `id` has ended (it went idle, or the capture ended).
     virtual void StreamEnded(size_t id, const RtpStream& stream) = 0;
-
-    // A consumer that decodes the streams itself (say on other threads)
-    // returns true, and then gets Frames() instead of Samples(): every slot
-    // of the stream's timeline in order, either one frame's bytes (of any
-    // type, to decode as tools::FrameDecoder does) or, with `frame` null,
-    // `count` slots without a frame (to conceal as missing). Returns false:
-    // send no more of this stream.
-    virtual bool TakesFrames() const { return false; }
-    virtual bool Frames(size_t /*id*/, const uint8_t* /*frame*/, size_t /*size*/, uint64_t /*count*/) { return false; }
 };
 
 struct CaptureReport {
@@ -89,11 +85,6 @@ struct CaptureReport {
 CaptureReport ReadCapture(const std::string& path, const CaptureOptions& options, StreamConsumer& consumer);
 CaptureReport ReadCaptureBytes(const uint8_t* data, size_t size, const CaptureOptions& options,
                                StreamConsumer& consumer);
-
-// The same, with every stream's samples collected in its `pcm` (for tests
-// and bindings: memory grows with the decoded audio).
-CaptureReport ReadCaptureFile(const std::string& path, const CaptureOptions& options = {});
-CaptureReport ReadCaptureBytes(const uint8_t* data, size_t size, const CaptureOptions& options = {});
 
 // "0x11223344"
 std::string SsrcText(uint32_t ssrc);

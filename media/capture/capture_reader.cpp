@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <map>
 
 #include "capture.h"
 #include "link_layer.h"
@@ -62,29 +61,6 @@ CaptureReport ReadStream(std::FILE* stream, const CaptureOptions& options, Strea
     return report;
 }
 
-// Keeps every stream's samples.
-class Collector : public StreamConsumer {
-public:
-    void StreamStarted(size_t, const StreamInfo&) override {}
-    bool Samples(size_t id, const int16_t* pcm, size_t count) override
-    {
-        std::vector<int16_t>& all = pcm_[id];
-        all.insert(all.end(), pcm, pcm + count);
-        return true;
-    }
-    void StreamEnded(size_t, const RtpStream&) override {}
-
-    CaptureReport Attach(CaptureReport report)
-    {
-        for (RtpStream& s : report.streams)
-            s.pcm = std::move(pcm_[s.id]);
-        return report;
-    }
-
-private:
-    std::map<size_t, std::vector<int16_t>> pcm_;
-};
-
 }  // namespace
 
 CaptureReport ReadCapture(const std::string& path, const CaptureOptions& options, StreamConsumer& consumer)
@@ -115,18 +91,6 @@ CaptureReport ReadCaptureBytes(const uint8_t* data, size_t size, const CaptureOp
     if (!stream)
         return NotACapture("cannot open the bytes as a stream");
     return ReadStream(stream, options, consumer);
-}
-
-CaptureReport ReadCaptureFile(const std::string& path, const CaptureOptions& options)
-{
-    Collector collector;
-    return collector.Attach(ReadCapture(path, options, collector));
-}
-
-CaptureReport ReadCaptureBytes(const uint8_t* data, size_t size, const CaptureOptions& options)
-{
-    Collector collector;
-    return collector.Attach(ReadCaptureBytes(data, size, options, collector));
 }
 
 std::string SsrcText(uint32_t ssrc)

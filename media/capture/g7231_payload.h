@@ -15,9 +15,6 @@ namespace mervox::capture {
 using tools::FrameType;
 using tools::IsSpeech;
 
-// Length in bytes of a frame of this type.
-inline size_t FrameBytes(FrameType t) { return tools::FrameLength(t); }
-
 struct FrameSlice {
     FrameType type;
     uint16_t offset;  // within the payload

@@ -21,14 +21,15 @@ int SequenceDistance(uint16_t a, uint16_t b)
     return d < 0 ? -d : d;
 }
 
-// Hands a stream's timeline to a consumer that decodes it itself.
+// Hands a stream's timeline to the consumer.
 class FrameRelay : public TimelineOutput {
 public:
     FrameRelay(StreamConsumer& consumer, size_t id) : consumer_(consumer), id_(id) {}
     void Frame(const StreamPacket& packet, const FrameSlice& frame) override
     {
         if (!stopped_)
-            stopped_ = !consumer_.Frames(id_, packet.payload.data() + frame.offset, FrameBytes(frame.type), 1);
+            stopped_ = !consumer_.Frames(id_, packet.payload.data() + frame.offset,
+                                         mervox_frame_bytes(packet.payload[frame.offset]), 1);
     }
     void Lost(uint64_t frames) override
     {
@@ -42,25 +43,20 @@ private:
     bool stopped_ = false;
 };
 
-std::unique_ptr<TimelineOutput> OutputFor(StreamConsumer& consumer, size_t id)
-{
-    if (consumer.TakesFrames())
-        return std::make_unique<FrameRelay>(consumer, id);
-    return std::make_unique<StreamDecoder>(
-        [&consumer, id](const int16_t* pcm, size_t count) { return consumer.Samples(id, pcm, count); });
-}
-
 }  // namespace
 
 struct PacketSorter::Live {
     Live(const RtpStream& info, uint64_t record, const TimelineRules& rules, StreamConsumer& consumer)
-        : stream(info), firstRecord(record), output(OutputFor(consumer, info.id)), builder(*output, rules)
+        : stream(info),
+          firstRecord(record),
+          output(std::make_unique<FrameRelay>(consumer, info.id)),
+          builder(*output, rules)
     {}
     RtpStream stream;
     uint64_t firstRecord;
     uint64_t lastRecord = 0;
     double lastArrival = 0;
-    std::unique_ptr<TimelineOutput> output;  // decodes, or relays the frames to the consumer
+    std::unique_ptr<TimelineOutput> output;  // relays the timeline to the consumer
     TimelineBuilder builder;
 };
 

@@ -11,7 +11,6 @@
 
 #include "capture.h"
 #include "record_reader.h"
-#include "stream_decoder.h"
 
 namespace mervox::capture {
 

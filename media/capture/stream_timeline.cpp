@@ -130,6 +130,37 @@ void TimelineBuilder::Place(const StreamPacket& p, int64_t sequence, const Strea
 {
     if (p.payloadCutShort)
         ++stats_.cutShortPayloads;
+    int64_t timestamp = RepairedTimestamp(p, sequence, next, nextSequence) + shift_;
+    if (!started_ && !p.frames.empty()) {
+        started_ = true;
+        next_ = timestamp;
+    }
+    for (size_t k = 0; k < p.frames.size(); ++k) {
+        int64_t at = timestamp + kTicksPerFrame * static_cast<int64_t>(k);
+        if (at < next_ - kMaxGapFrames * kTicksPerFrame) {
+            // The clock went far back: carry on from here, this frame next.
+            ++stats_.timestampJumps;
+            shift_ += next_ - at;
+            timestamp += next_ - at;
+            at = next_;
+        }
+        // Whole frames between where we are and this frame, to the nearest frame.
+        const int64_t offset = at - next_ + kTicksPerFrame / 2;
+        const int64_t gap = offset >= 0 ? offset / kTicksPerFrame : -1;
+        if (gap < 0) {
+            ++stats_.overlapping;
+            continue;
+        }
+        if (gap > 0)
+            FillGap(gap);
+        LayOut(p, p.frames[k]);
+        next_ = at + kTicksPerFrame;
+    }
+}
+
+int64_t TimelineBuilder::RepairedTimestamp(const StreamPacket& p, int64_t sequence, const StreamPacket* next,
+                                           int64_t nextSequence)
+{
     // Extend the timestamp across wraps at 2^32, relative to the packet before.
     int64_t raw = havePlaced_ ? lastRaw_ + TimestampDelta(p.timestamp, static_cast<uint32_t>(lastRaw_)) : p.timestamp;
 
@@ -162,60 +193,42 @@ void TimelineBuilder::Place(const StreamPacket& p, int64_t sequence, const Strea
     lastRaw_ = raw;
     lastSequence_ = sequence;
     lastFrames_ = FramesIn(p);
+    return raw;
+}
 
-    int64_t timestamp = raw + shift_;
-    if (!started_ && !p.frames.empty()) {
-        started_ = true;
-        next_ = timestamp;
+// `gap` missing frames before the next one: concealed, as far as the
+// concealment limit allows (the rest is left out and counted).
+void TimelineBuilder::FillGap(int64_t gap)
+{
+    auto run = static_cast<uint64_t>(std::min(gap, kMaxGapFrames));
+    if (gap > kMaxGapFrames)
+        ++stats_.timestampJumps;
+    if (rules_.limitConcealment) {
+        const uint64_t budget = ConcealmentBudget();
+        const uint64_t room = budget > stats_.lostFrames ? budget - stats_.lostFrames : 0;
+        if (run > room) {
+            stats_.unfilledFrames += run - room;
+            run = room;
+        }
     }
-    for (size_t k = 0; k < p.frames.size(); ++k) {
-        int64_t at = timestamp + kTicksPerFrame * static_cast<int64_t>(k);
-        if (at < next_ - kMaxGapFrames * kTicksPerFrame) {
-            // The clock went far back: carry on from here, this frame next.
-            ++stats_.timestampJumps;
-            shift_ += next_ - at;
-            timestamp += next_ - at;
-            at = next_;
-        }
-        // Whole frames between where we are and this frame, to the nearest frame.
-        const int64_t offset = at - next_ + kTicksPerFrame / 2;
-        const int64_t gap = offset >= 0 ? offset / kTicksPerFrame : -1;
-        if (gap < 0) {
-            ++stats_.overlapping;
-            continue;
-        }
-        if (gap > 0) {
-            auto run = static_cast<uint64_t>(std::min(gap, kMaxGapFrames));
-            if (gap > kMaxGapFrames)
-                ++stats_.timestampJumps;
-            if (rules_.limitConcealment) {
-                const uint64_t budget = ConcealmentBudget();
-                const uint64_t room = budget > stats_.lostFrames ? budget - stats_.lostFrames : 0;
-                if (run > room) {
-                    stats_.unfilledFrames += run - room;
-                    run = room;
-                }
-            }
-            if (run > 0) {
-                output_.Lost(run);
-                stats_.lostFrames += run;
-            }
-        }
-        const FrameSlice& f = p.frames[k];
-        output_.Frame(p, f);
-        ++stats_.frames;
-        if (IsSpeech(f.type)) {
-            ++stats_.speechFrames;
-            const int rate = static_cast<int>(f.type);
-            if (lastRate_ >= 0 && rate != lastRate_)
-                ++stats_.rateSwitches;
-            lastRate_ = rate;
-        } else {
-            ++stats_.silenceFrames;
-            if (f.type == FrameType::kSilenceDescriptor)
-                ++stats_.descriptorFrames;
-        }
-        next_ = at + kTicksPerFrame;
+    if (run > 0) {
+        output_.Lost(run);
+        stats_.lostFrames += run;
+    }
+}
+
+void TimelineBuilder::LayOut(const StreamPacket& p, const FrameSlice& f)
+{
+    output_.Frame(p, f);
+    ++stats_.frames;
+    if (IsSpeech(f.type)) {
+        ++stats_.speechFrames;
+        if (tools::IsRateSwitch(lastSpeechType_, f.type))
+            ++stats_.rateSwitches;
+    } else {
+        ++stats_.silenceFrames;
+        if (f.type == FrameType::kSilenceDescriptor)
+            ++stats_.descriptorFrames;
     }
 }
 

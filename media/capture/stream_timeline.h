@@ -100,7 +100,12 @@ public:
 private:
     void ReleaseFirst();
     void Flush();
+    // Lays a released packet's frames on the timeline: its timestamp
+    // repaired, the gap before each frame filled, each frame counted.
     void Place(const StreamPacket& p, int64_t sequence, const StreamPacket* next, int64_t nextSequence);
+    int64_t RepairedTimestamp(const StreamPacket& p, int64_t sequence, const StreamPacket* next, int64_t nextSequence);
+    void FillGap(int64_t gap);
+    void LayOut(const StreamPacket& p, const FrameSlice& f);
     bool IsLateForPreviousRun(uint16_t sequence) const;
     void MarkReleased(int64_t sequence);
     bool WasReleased(int64_t sequence) const;
@@ -128,11 +133,11 @@ private:
     bool runStart_ = true;  // the next packet placed is the first of its sequence run
     int64_t lastRaw_ = 0;   // extended timestamp of the last placed packet (before shift_)
     int64_t lastSequence_ = 0;
-    int64_t lastFrames_ = 1;  // frames in it (at least 1)
-    bool started_ = false;    // a frame has been placed
-    int64_t next_ = 0;        // timestamp where the next frame belongs
-    int64_t shift_ = 0;       // added to timestamps after a jump back
-    int lastRate_ = -1;
+    int64_t lastFrames_ = 1;   // frames in it (at least 1)
+    bool started_ = false;     // a frame has been placed
+    int64_t next_ = 0;         // timestamp where the next frame belongs
+    int64_t shift_ = 0;        // added to timestamps after a jump back
+    int lastSpeechType_ = -1;  // for rate switches
 };
 
 // The whole timeline at once, for tests and small tools: every packet in

@@ -1,35 +1,51 @@
 #include "loss.h"
 
-namespace mervox::cli {
+#include <algorithm>
+
+namespace mervox::tools {
 namespace {
 
 constexpr size_t kMaskBlockBytes = 64 * 1024;
 
 }  // namespace
 
-LossPlan::LossPlan(std::unique_ptr<tools::InputFile> mask, RandomDrops drops) : mask_(std::move(mask)), drops_(drops)
+LossPlan::LossPlan(std::unique_ptr<InputFile> mask, RandomDrops drops) : mask_(std::move(mask)), drops_(drops)
 {
     if (mask_)
         block_ = std::make_unique<uint8_t[]>(kMaskBlockBytes);
 }
 
-tools::Result<LossPlan> LossPlan::Open(const std::string& maskPath, double dropRate, uint64_t seed)
+Result<LossPlan> LossPlan::Open(const std::string& maskPath, double dropRate, uint64_t seed)
 {
-    std::unique_ptr<tools::InputFile> mask;
+    std::unique_ptr<InputFile> mask;
     if (!maskPath.empty()) {
-        tools::Result<tools::InputFile> opened = tools::InputFile::Open(maskPath);
+        Result<InputFile> opened = InputFile::Open(maskPath);
         if (!opened.ok())
             return opened.status();
-        mask = std::make_unique<tools::InputFile>(std::move(opened.value()));
+        mask = std::make_unique<InputFile>(std::move(opened.value()));
     }
     return LossPlan(std::move(mask), RandomDrops(dropRate, seed));
 }
 
+LossPlan LossPlan::FromBytes(std::vector<uint8_t> mask, double dropRate, uint64_t seed)
+{
+    LossPlan plan(nullptr, RandomDrops(dropRate, seed));
+    plan.memoryMask_ = true;
+    plan.blockSize_ = mask.size();
+    plan.block_ = std::make_unique<uint8_t[]>(mask.size());
+    std::copy(mask.begin(), mask.end(), plan.block_.get());
+    return plan;
+}
+
 bool LossPlan::NextMaskByte()
 {
-    if (!mask_ || maskEnded_)
+    if ((!mask_ && !memoryMask_) || maskEnded_)
         return false;
     if (blockPosition_ == blockSize_) {
+        if (memoryMask_) {
+            maskEnded_ = true;
+            return false;
+        }
         blockPosition_ = blockSize_ = 0;
         status_ = mask_->Read(block_.get(), kMaskBlockBytes, &blockSize_);
         if (!status_.ok() || blockSize_ == 0) {
@@ -47,8 +63,10 @@ bool LossPlan::NextLost()
     return masked || dropped;
 }
 
-tools::Result<uint64_t> LossPlan::MaskBytes()
+Result<uint64_t> LossPlan::MaskBytes()
 {
+    if (memoryMask_)
+        return uint64_t{blockSize_};
     if (!mask_)
         return uint64_t{0};
     while (!maskEnded_) {
@@ -62,13 +80,11 @@ tools::Result<uint64_t> LossPlan::MaskBytes()
 
 std::vector<uint8_t> BuildLossPlan(size_t frames, const std::vector<uint8_t>& mask, double dropRate, uint64_t seed)
 {
-    RandomDrops drops(dropRate, seed);
+    LossPlan plan = LossPlan::FromBytes(mask, dropRate, seed);
     std::vector<uint8_t> lost(frames, 0);
-    for (size_t k = 0; k < frames; ++k) {
-        const bool dropped = drops.Next();
-        lost[k] = (k < mask.size() && mask[k] != 0) || dropped;
-    }
+    for (size_t k = 0; k < frames; ++k)
+        lost[k] = plan.NextLost();
     return lost;
 }
 
-}  // namespace mervox::cli
+}  // namespace mervox::tools

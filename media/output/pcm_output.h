@@ -30,4 +30,7 @@ std::optional<int> DescriptorOfPath(const std::string& path);
 // /dev/stdin and /dev/stdout) never count.
 bool SameFile(const std::string& a, const std::string& b);
 
+// Whether `path` is a directory (after links).
+bool IsDirectory(const std::string& path);
+
 }  // namespace mervox::tools

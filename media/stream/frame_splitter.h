@@ -21,7 +21,7 @@ namespace mervox::tools {
 
 struct Frame {
     const uint8_t* bytes;  // valid until the next Push or Next
-    size_t length;         // FrameLength(type)
+    size_t length;         // its type's length (mervox_frame_bytes)
     FrameType type;
     uint64_t offset;  // of its first byte, from the start of the stream
     uint64_t index;   // 0 for the first frame

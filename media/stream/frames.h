@@ -21,17 +21,15 @@ constexpr int kFrameTypes = 4;
 // The type of the frame whose first byte is `firstByte` (its two low bits).
 inline FrameType FrameTypeOf(uint8_t firstByte) { return static_cast<FrameType>(firstByte & 3); }
 
-inline size_t FrameLength(FrameType type) { return mervox_frame_bytes(static_cast<uint8_t>(type)); }
-
 // Types 6.3 and 5.3 go to the decoder; the others are concealed as lost.
-inline bool IsSpeech(FrameType type) { return type == FrameType::kRate6300 || type == FrameType::kRate5300; }
+inline bool IsSpeech(FrameType type) { return mervox_frame_is_speech(static_cast<uint8_t>(type)) != 0; }
 
 // Whether `length` bytes starting at `bytes` are a whole speech frame for
 // the decoder; anything else (no speech, or cut short) is concealed.
 inline bool IsWholeSpeechFrame(const uint8_t* bytes, size_t length)
 {
     const FrameType type = FrameTypeOf(bytes[0]);
-    return IsSpeech(type) && length >= FrameLength(type);
+    return IsSpeech(type) && length >= mervox_frame_bytes(bytes[0]);
 }
 
 // The longest frame, for buffers that hold any one frame.

@@ -2,8 +2,20 @@
 
 namespace mervox::tools {
 
-StreamReader::StreamReader(InputFile input) : input_(std::move(input)), block_(std::make_unique<uint8_t[]>(kBlockBytes))
+StreamReader::StreamReader(InputFile input)
+    : input_(std::move(input)), name_(input_->name()), block_(std::make_unique<uint8_t[]>(kBlockBytes))
 {}
+
+StreamReader StreamReader::FromBytes(const uint8_t* data, size_t size, std::string name)
+{
+    StreamReader reader(std::move(name));
+    reader.ended_ = true;
+    if (size == 0)
+        reader.status_ = Status::Failure(kExitBadInput, reader.name_ + ": byte 0: empty input, no frames");
+    else
+        reader.splitter_.Push(data, size);
+    return reader;
+}
 
 Result<StreamReader> StreamReader::Open(const std::string& path)
 {
@@ -19,11 +31,11 @@ bool StreamReader::Next(Frame* frame)
         if (ended_)
             return false;
         size_t got = 0;
-        status_ = input_.Read(block_.get(), kBlockBytes, &got);
+        status_ = input_->Read(block_.get(), kBlockBytes, &got);
         if (!status_.ok() || got == 0) {
             ended_ = true;
-            if (status_.ok() && input_.bytesRead() == 0)
-                status_ = Status::Failure(kExitBadInput, input_.name() + ": byte 0: empty input, no frames");
+            if (status_.ok() && input_->bytesRead() == 0)
+                status_ = Status::Failure(kExitBadInput, name_ + ": byte 0: empty input, no frames");
             return false;
         }
         splitter_.Push(block_.get(), got);

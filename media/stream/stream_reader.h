@@ -1,6 +1,7 @@
 // Reads a stream file (or stdin) block by block and hands out its whole
 // frames one at a time: the input is never held whole, so memory stays a
-// block (64 KiB) whatever the input's length.
+// block (64 KiB) whatever the input's length. The same for a stream already
+// in memory (FromBytes), split where it is.
 //
 //   Result<StreamReader> r = StreamReader::Open(path);
 //   Frame f;
@@ -25,6 +26,9 @@ public:
 
     // Opens the input; see InputFile::Open.
     static Result<StreamReader> Open(const std::string& path);
+    // A stream in memory, named `name` in messages; the bytes must outlive
+    // the reader.
+    static StreamReader FromBytes(const uint8_t* data, size_t size, std::string name);
 
     // The next whole frame; false at the end of the input or when reading
     // failed (see status()). An input without a single byte fails with
@@ -34,13 +38,17 @@ public:
     const Status& status() const { return status_; }
     // After Next() returned false with an ok status: a partial last frame.
     std::optional<Truncation> Truncated() const { return splitter_.Truncated(); }
-    const InputFile& input() const { return input_; }
+    // The file read (not for a stream from FromBytes).
+    const InputFile& input() const { return *input_; }
+    const std::string& name() const { return name_; }
     uint64_t frames() const { return splitter_.frames(); }
 
 private:
     explicit StreamReader(InputFile input);
+    explicit StreamReader(std::string name) : name_(std::move(name)) {}
 
-    InputFile input_;
+    std::optional<InputFile> input_;  // none: the bytes were pushed whole
+    std::string name_;
     std::unique_ptr<uint8_t[]> block_;
     FrameSplitter splitter_;
     Status status_;

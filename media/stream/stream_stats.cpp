@@ -6,11 +6,15 @@ void StreamStats::AddFrame(FrameType type)
 {
     ++frames;
     ++byType[static_cast<int>(type)];
-    if (!IsSpeech(type))
-        return;
-    if (lastSpeechType >= 0 && lastSpeechType != static_cast<int>(type))
+    if (IsSpeech(type) && IsRateSwitch(lastSpeechType, type))
         ++rateSwitches;
-    lastSpeechType = static_cast<int>(type);
+}
+
+bool IsRateSwitch(int& lastSpeechType, FrameType speech)
+{
+    const bool switched = lastSpeechType >= 0 && lastSpeechType != static_cast<int>(speech);
+    lastSpeechType = static_cast<int>(speech);
+    return switched;
 }
 
 void StreamStats::AddLost(uint64_t count)

@@ -27,6 +27,11 @@ struct StreamStats {
     double DurationSeconds() const;
 };
 
+// Whether a speech frame of type `speech` switches rate from the speech
+// frame before it (`lastSpeechType`, -1 before the first), which it
+// becomes. The one rule for every count of rate switches.
+bool IsRateSwitch(int& lastSpeechType, FrameType speech);
+
 // Seconds of audio in `frames` frames (30 ms each).
 double FramesToSeconds(uint64_t frames);
 

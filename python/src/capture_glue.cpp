@@ -1,6 +1,7 @@
 #include "capture_glue.h"
 
 #include "capture.h"
+#include "decoded_capture.h"
 #include "input_file.h"
 
 namespace mervox::python {
@@ -68,9 +69,9 @@ std::vector<DecodedStream> ReadCapture(const Input& input, const CaptureSettings
                 throw InputError(probe.systemError(), probe.message());
             throw CaptureError(probe.message());
         }
-        report = capture::ReadCaptureFile(file, options);
+        report = capture::DecodeCaptureFile(file, options);
     } else {
-        report = capture::ReadCaptureBytes(input.data, input.size, options);
+        report = capture::DecodeCaptureBytes(input.data, input.size, options);
     }
     if (report.status == capture::CaptureStatus::kNotACapture)
         throw CaptureError(name + ": not a pcap or pcapng capture (" + report.message + ")");

@@ -1,4 +1,4 @@
-// The module's side of the capture reader (tools/capture) and of
+// The module's side of the capture reader (media/capture) and of
 // `mervox pcap`: the same reader and timeline, the command's messages and
 // its per-stream report. Free of Python, so it runs with the interpreter
 // lock released.

@@ -1,7 +1,7 @@
-// The module's side of the tools' stream code: the stream reader and frame
-// splitter, the decode-or-conceal step (tools/common) and the loss plan
-// (tools/mervox), with the command's messages. Free of Python, so it runs
-// with the interpreter lock released.
+// The module's side of the application library's stream code: the stream
+// reader, the decode-a-stream loop and the loss plan of `mervox decode`,
+// with the command's messages. Free of Python, so it runs with the
+// interpreter lock released.
 #pragma once
 
 #include <cstddef>

@@ -90,7 +90,7 @@ int UnpackFrame(FrameParams& params, const uint8_t* frame, int rate, int erasure
     // are read with the layout of their rate, from bit 0 of the type, and
     // concealed.
     const int type = frame[0] & 3;
-    const int length = kFrameBytesByType[type & 1];
+    const int length = RateFrameBytes(frame[0]);
     if (type > 1)
         params.badFrame += 1;
 

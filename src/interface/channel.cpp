@@ -12,7 +12,7 @@ int16_t TakeChannelFrame(Channel& channel, const uint8_t* frame, int& badFlag)
         return 1;
     }
     channel.currentRate = frame[0] & 1;
-    const int bytes = FrameBytes(frame[0]);
+    const int bytes = RateFrameBytes(frame[0]);
     std::memcpy(channel.frameBuffer, frame, static_cast<size_t>(bytes));
     badFlag = 0;
     return static_cast<int16_t>(bytes / 2);

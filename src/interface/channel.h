@@ -21,10 +21,6 @@ struct Channel {
     LaneVariant pitchVariant = BestLaneVariant();
 };
 
-// Bytes the decoder copies for a frame: 24 or 20, from bit 0 of its first
-// byte (types 2 and 3 are read as the speech frame of their rate).
-inline int FrameBytes(uint8_t firstByte) { return kFrameBytesByType[firstByte & 1]; }
-
 // Decodes `frame` (or conceals a lost one when it is null) into output[240];
 // returns 12 or 10 (16-bit words of the frame) or 1 for a lost frame.
 int16_t DecodeChannelFrame(Channel& channel, const uint8_t* frame, int16_t* output);

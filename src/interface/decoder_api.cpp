@@ -23,7 +23,7 @@ namespace {
 // announces (24 or 20), which is what the decoder copies.
 bool FrameIsComplete(const uint8_t* frame, size_t size)
 {
-    return size >= 1 && size >= static_cast<size_t>(mervox::FrameBytes(frame[0]));
+    return size >= 1 && size >= static_cast<size_t>(mervox::RateFrameBytes(frame[0]));
 }
 
 // mervox_decode_many with a given lane kernel: the entries in chunks of
@@ -172,7 +172,7 @@ MERVOX_API int mervox_frame_faults(const uint8_t* frame, size_t size)
         return MERVOX_INVALID_FRAME;
     // The same private 24-byte copy the decoder unpacks from.
     uint8_t copy[mervox::kMaxFrameBytes] = {};
-    std::memcpy(copy, frame, mervox::FrameBytes(frame[0]));
+    std::memcpy(copy, frame, mervox::RateFrameBytes(frame[0]));
     mervox::FrameParams params;
     mervox::UnpackFrame(params, copy, frame[0] & 1, 0);
     return params.badFrame;

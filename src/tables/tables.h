@@ -1,5 +1,5 @@
 // Constant tables of the decoder. All values are floats (or small integers)
-// fixed at build time; see tools/gentables for how the G.723.1 integer tables
+// fixed at build time; see src/tables/generator for how the G.723.1 integer tables
 // become these floats.
 #pragma once
 

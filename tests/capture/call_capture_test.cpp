@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "capture.h"
+#include "decoded_capture.h"
 #include "test_support.h"
 
 namespace mervox::capture {
@@ -88,14 +89,14 @@ void ExpectRecordedAudio(const CaptureReport& r)
     }
 }
 
-TEST(CallCapture, FindsBothCallsWithTheirCounts) { ExpectCallCounts(ReadCaptureFile(test::DataPath(kCall))); }
+TEST(CallCapture, FindsBothCallsWithTheirCounts) { ExpectCallCounts(DecodeCaptureFile(test::DataPath(kCall))); }
 
-TEST(CallCapture, DecodesEachCallToItsExpectedOutput) { ExpectRecordedAudio(ReadCaptureFile(test::DataPath(kCall))); }
+TEST(CallCapture, DecodesEachCallToItsExpectedOutput) { ExpectRecordedAudio(DecodeCaptureFile(test::DataPath(kCall))); }
 
 TEST(CallCapture, ReadsTheSameFromMemory)
 {
     const std::vector<uint8_t> bytes = test::ReadFileBytes(test::DataPath(kCall));
-    const CaptureReport r = ReadCaptureBytes(bytes.data(), bytes.size());
+    const CaptureReport r = DecodeCaptureBytes(bytes.data(), bytes.size());
     ExpectCallCounts(r);
     ExpectRecordedAudio(r);
 }
@@ -119,7 +120,7 @@ TEST(CallCapture, ClassicPcapGivesTheSameCalls)
     const std::vector<uint8_t> bytes = test::ReadFileBytes(path);
     ASSERT_GE(bytes.size(), 4u);
     EXPECT_EQ(bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24, 0xa1b2c3d4u);
-    const CaptureReport r = ReadCaptureFile(path);
+    const CaptureReport r = DecodeCaptureFile(path);
     ExpectCallCounts(r);
     ExpectRecordedAudio(r);
     std::remove(path.c_str());
@@ -176,7 +177,7 @@ std::vector<int16_t> ExpectedFromSource(uint16_t destinationPort, const std::vec
 
 TEST(CallCapture, EachCallIsItsSourceStreamWithTheMissingFramesConcealed)
 {
-    const CaptureReport r = ReadCaptureFile(test::DataPath(kCall));
+    const CaptureReport r = DecodeCaptureFile(test::DataPath(kCall));
     ASSERT_EQ(r.streams.size(), 2u);
     for (size_t i = 0; i < 2; ++i) {
         SCOPED_TRACE(kCalls[i].source);
@@ -200,9 +201,9 @@ TEST(CallCapture, EachCallIsItsSourceStreamWithTheMissingFramesConcealed)
 TEST(CallCapture, TruncatedCaptureKeepsWhatWasRead)
 {
     std::vector<uint8_t> bytes = test::ReadFileBytes(test::DataPath(kCall));
-    const CaptureReport whole = ReadCaptureBytes(bytes.data(), bytes.size());
+    const CaptureReport whole = DecodeCaptureBytes(bytes.data(), bytes.size());
     bytes.resize(bytes.size() / 2 + 7);  // ends inside a block
-    const CaptureReport cut = ReadCaptureBytes(bytes.data(), bytes.size());
+    const CaptureReport cut = DecodeCaptureBytes(bytes.data(), bytes.size());
     EXPECT_EQ(cut.status, CaptureStatus::kTruncated);
     EXPECT_FALSE(cut.message.empty());
     ASSERT_EQ(cut.streams.size(), 2u);

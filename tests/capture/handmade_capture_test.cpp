@@ -8,6 +8,7 @@
 
 #include "capture.h"
 #include "capture_builder.h"
+#include "decoded_capture.h"
 #include "link_layer.h"
 #include "packet_sorter.h"
 #include "test_support.h"
@@ -21,7 +22,7 @@ CaptureReport Read(const test::PcapWriter& w, int payloadType = 4)
 {
     CaptureOptions options;
     options.payloadType = payloadType;
-    return ReadCaptureBytes(w.bytes().data(), w.bytes().size(), options);
+    return DecodeCaptureBytes(w.bytes().data(), w.bytes().size(), options);
 }
 
 Bytes Concat(std::initializer_list<Bytes> parts)
@@ -135,7 +136,7 @@ TEST(HandmadeCapture, PcapngInterfacesWithDifferentLinkTypes)
         w.Add(cooked2, Concat({sll2, Ipv4(d[k])}), 1700000001000000u + 30000 * k);
     w.Add(7, Ipv4(d[0]), 0);  // an interface the section never described
 
-    const CaptureReport r = ReadCaptureBytes(w.bytes().data(), w.bytes().size());
+    const CaptureReport r = DecodeCaptureBytes(w.bytes().data(), w.bytes().size());
     ASSERT_EQ(r.status, CaptureStatus::kOk) << r.message;
     EXPECT_EQ(r.linkTypes, (std::vector<int>{kLinkEthernet, kLinkRaw, kLinkLinuxSll, kLinkLinuxSll2}));
     EXPECT_EQ(r.counters.skipped[SkipReason::kUnknownInterface], 1u);
@@ -243,7 +244,7 @@ TEST(HandmadeCapture, IdleStreamsEndWhileTheCaptureIsRead)
         {
             log.push_back("start " + std::to_string(id) + " #" + std::to_string(info.number));
         }
-        bool Samples(size_t, const int16_t*, size_t) override { return true; }
+        bool Frames(size_t, const uint8_t*, size_t, uint64_t) override { return true; }
         void StreamEnded(size_t id, const RtpStream& s) override
         {
             log.push_back("end " + std::to_string(id) + " " + std::to_string(s.stats.frames));
@@ -431,13 +432,13 @@ TEST(HandmadeCapture, GarbageIsNotACapture)
     const Bytes pcapngMagicThenNoise = Concat({{0x0a, 0x0d, 0x0d, 0x0a, 0xff, 0xff, 0xff, 0x7f}, noise});
     const std::vector<Bytes> inputs = {noise, Bytes(text.begin(), text.end()), {0xd4, 0xc3}, pcapngMagicThenNoise};
     for (const Bytes& in : inputs) {
-        const CaptureReport r = ReadCaptureBytes(in.data(), in.size());
+        const CaptureReport r = DecodeCaptureBytes(in.data(), in.size());
         EXPECT_EQ(r.status, CaptureStatus::kNotACapture) << in.size();
         EXPECT_FALSE(r.message.empty());
         EXPECT_TRUE(r.streams.empty());
     }
-    EXPECT_EQ(ReadCaptureBytes(nullptr, 0).status, CaptureStatus::kNotACapture);
-    EXPECT_EQ(ReadCaptureFile("/nonexistent/capture.pcap").status, CaptureStatus::kNotACapture);
+    EXPECT_EQ(DecodeCaptureBytes(nullptr, 0).status, CaptureStatus::kNotACapture);
+    EXPECT_EQ(DecodeCaptureFile("/nonexistent/capture.pcap").status, CaptureStatus::kNotACapture);
 }
 
 TEST(HandmadeCapture, HeaderOnlyCaptureIsEmptyNotAnError)
@@ -459,7 +460,7 @@ TEST(HandmadeCapture, TruncatedClassicPcapKeepsTheRecordsBeforeTheCut)
         SCOPED_TRACE(cut);
         Bytes bytes = w.bytes();
         bytes.resize(24 + 6 * recordBytes + cut);  // inside the seventh record
-        const CaptureReport r = ReadCaptureBytes(bytes.data(), bytes.size());
+        const CaptureReport r = DecodeCaptureBytes(bytes.data(), bytes.size());
         EXPECT_EQ(r.status, CaptureStatus::kTruncated);
         EXPECT_FALSE(r.message.empty());
         ASSERT_EQ(r.streams.size(), 1u);
@@ -479,7 +480,7 @@ TEST(HandmadeCapture, DamagedCapturesAreReadSafely)
         Bytes bytes = w.bytes();
         for (int k = 0; k < 8; ++k)
             bytes[24 + random() % (bytes.size() - 24)] = static_cast<uint8_t>(random());
-        const CaptureReport r = ReadCaptureBytes(bytes.data(), bytes.size());
+        const CaptureReport r = DecodeCaptureBytes(bytes.data(), bytes.size());
         for (const RtpStream& s : r.streams) {
             const TimelineStats& t = s.stats;
             ASSERT_LE(t.packets, 40u);

@@ -18,7 +18,7 @@ StreamPacket Packet(uint16_t sequence, uint32_t timestamp, const std::string& ty
     for (char c : types) {
         const int type = c - '0';
         p.payload.push_back(static_cast<uint8_t>(type | 0x40));
-        p.payload.insert(p.payload.end(), FrameBytes(static_cast<FrameType>(type)) - 1,
+        p.payload.insert(p.payload.end(), mervox_frame_bytes(static_cast<uint8_t>(type)) - 1,
                          static_cast<uint8_t>(p.payload.size()));
     }
     EXPECT_TRUE(SplitFrames(ByteView{p.payload.data(), p.payload.size()}, p.frames));

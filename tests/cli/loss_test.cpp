@@ -3,7 +3,7 @@
 
 #include "loss.h"
 
-namespace mervox::cli {
+namespace mervox::tools {
 namespace {
 
 TEST(LossPlan, MaskBytesMarkFramesAndShortOrLongMasksAreTolerated)
@@ -35,4 +35,4 @@ TEST(LossPlan, RandomDropsFollowRateAndSeed)
 }
 
 }  // namespace
-}  // namespace mervox::cli
+}  // namespace mervox::tools

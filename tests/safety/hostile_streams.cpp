@@ -9,14 +9,6 @@
 namespace mervox::test {
 namespace {
 
-bool AllFinite(const float* v, int n)
-{
-    for (int i = 0; i < n; ++i)
-        if (!std::isfinite(v[i]))
-            return false;
-    return true;
-}
-
 struct BitWriter {
     std::vector<uint8_t> bytes;
     int position = 0;
@@ -44,13 +36,6 @@ std::vector<uint8_t> RunawayFrame()
     return w.bytes;  // grid, positions and signs all zero
 }
 
-bool StateIsFinite(const DecoderState& s)
-{
-    return AllFinite(s.excitation, kExcitationLength) && AllFinite(s.synthesisMemory, kFilterMemoryLength) &&
-           AllFinite(s.postfilterMemory, kFilterMemoryLength) && AllFinite(s.prevLsp, 10) &&
-           std::isfinite(s.postfilterTilt) && std::isfinite(s.concealGain);
-}
-
 bool StateIsFresh(const DecoderState& s)
 {
     DecoderState fresh;
@@ -75,8 +60,8 @@ std::vector<int16_t> DecodeFrames(Channel& channel, const std::vector<uint8_t>& 
 {
     std::vector<int16_t> pcm;
     int16_t out[kFrameLength];
-    for (size_t offset = 0; offset < frames.size() && offset + FrameBytes(frames[offset]) <= frames.size();
-         offset += FrameBytes(frames[offset])) {
+    for (size_t offset = 0; offset < frames.size() && offset + RateFrameBytes(frames[offset]) <= frames.size();
+         offset += RateFrameBytes(frames[offset])) {
         DecodeChannelFrame(channel, frames.data() + offset, out);
         pcm.insert(pcm.end(), out, out + kFrameLength);
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "interface/channel.h"
+#include "state_checks.h"
 
 namespace mervox::test {
 
@@ -16,7 +17,7 @@ namespace mervox::test {
 std::vector<uint8_t> RunawayFrame();
 
 // True when every float the decoder keeps between frames is finite.
-bool StateIsFinite(const DecoderState& state);
+using fuzz::StateIsFinite;
 
 // True when the state equals that of a decoder just reset.
 bool StateIsFresh(const DecoderState& state);

@@ -30,6 +30,7 @@
 #include "names.h"
 #include "parallel_for.h"
 #include "pcm_format.h"
+#include "pcm_output.h"
 
 namespace mervox::cli {
 namespace {
@@ -65,12 +66,6 @@ std::string DropRateText(const std::string& text)
     if (text.empty() || end != text.c_str() + text.size() || std::isnan(value))
         return "'" + tools::EscapeControlCharacters(text) + "' is not a number";
     return value >= 0.0 && value <= 1.0 ? "" : "drop rate must be from 0 to 1";
-}
-
-bool IsDirectory(const std::string& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::string BaseName(const std::string& path)
@@ -121,8 +116,8 @@ std::optional<std::vector<DecodeJob>> PlanJobs(const DecodeOptions& options, con
     // OUT is a directory for several inputs, and for one input when it is
     // an existing directory or ends in '/'. A missing one is created.
     const std::string& out = options.output;
-    const bool intoDirectory = !out.empty() && (several || out.back() == '/' || IsDirectory(out));
-    if (intoDirectory && !IsDirectory(out) && access(out.c_str(), F_OK) == 0) {
+    const bool intoDirectory = !out.empty() && (several || out.back() == '/' || tools::IsDirectory(out));
+    if (intoDirectory && !tools::IsDirectory(out) && access(out.c_str(), F_OK) == 0) {
         console.Error(DisplayName(out) + ": not a directory (several inputs need -o DIR)");
         return std::nullopt;
     }
@@ -170,7 +165,7 @@ std::optional<std::vector<DecodeJob>> PlanJobs(const DecodeOptions& options, con
     // GNU parallel job) may create it at the same time.
     const int made = intoDirectory ? mkdir(out.c_str(), 0777) : 0;
     const int error = errno;
-    if (made != 0 && !IsDirectory(out)) {
+    if (made != 0 && !tools::IsDirectory(out)) {
         console.Error(Status::SystemFailure(kExitOutputError, DisplayName(out) + ": cannot create the directory", error)
                           .message());
         *status = kExitOutputError;

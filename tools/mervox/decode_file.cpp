@@ -5,11 +5,9 @@
 #include <string>
 
 #include "exit_codes.h"
-#include "frame_decoder.h"
-#include "loss.h"
 #include "names.h"
 #include "pcm_output.h"
-#include "stream_reader.h"
+#include "stream_decode.h"
 
 namespace mervox::cli {
 namespace {
@@ -85,26 +83,18 @@ int DecodeFile(const DecodeJob& job, const LossSettings& lossSettings, Console& 
     if (!opened.ok())
         return Fail(console, opened.status());
     tools::StreamReader& reader = opened.value();
-    const std::string inputName = reader.input().name();
-    Frame frame;
-    bool haveFrame = reader.Next(&frame);
-    if (!haveFrame) {
-        if (!reader.status().ok())
-            return Fail(console, reader.status());
-        console.Error(DescribeTruncation(inputName, *reader.Truncated()) + ", no whole frame");
-        return kExitBadInput;
-    }
-
-    tools::Result<LossPlan> loss = LossPlan::Open(lossSettings.mask, lossSettings.dropRate, lossSettings.seed);
-    if (!loss.ok())
-        return Fail(console, loss.status());
-    const std::string outputName = tools::DisplayName(job.output, true);
-    Status status = CheckOutputRoom(reader, job.format, outputName);
+    tools::StreamDecode decode(reader);
+    Status status = decode.Start();
     if (!status.ok())
         return Fail(console, status);
-    tools::Result<tools::FrameDecoder> decoder = tools::FrameDecoder::Create(MERVOX_RATE_SELECT_6300);
-    if (!decoder.ok())
-        return Fail(console, decoder.status());
+
+    tools::Result<tools::LossPlan> loss =
+        tools::LossPlan::Open(lossSettings.mask, lossSettings.dropRate, lossSettings.seed);
+    if (!loss.ok())
+        return Fail(console, loss.status());
+    status = CheckOutputRoom(reader, job.format, tools::DisplayName(job.output, true));
+    if (!status.ok())
+        return Fail(console, status);
     tools::Result<std::unique_ptr<tools::PcmSink>> out = tools::OpenPcmOutput(job.output, job.format);
     if (!out.ok())
         return Fail(console, out.status());
@@ -112,36 +102,22 @@ int DecodeFile(const DecodeJob& job, const LossSettings& lossSettings, Console& 
 
     const bool knownSize = reader.input().size().has_value();
     uint64_t reported = 0;  // input bytes already counted in the progress line
-    FramePcm pcm;
-    for (; haveFrame; haveFrame = reader.Next(&frame)) {
-        const bool lost = loss.value().NextLost();
-        if (!loss.value().status().ok())
-            return Fail(console, loss.value().status());
-        decoder.value().Decode(frame, lost, pcm);
-        status = sink.Write(pcm.data(), pcm.size());
-        if (!status.ok())
-            return Fail(console, status);
+    status = decode.Run(loss.value(), [&](const Frame& frame, const FramePcm& pcm) {
         if (knownSize && (frame.index & 255) == 0) {
             progress.Advance(frame.offset - reported);
             reported = frame.offset;
         }
-    }
-    if (!reader.status().ok())
-        return Fail(console, reader.status());
+        return sink.Write(pcm.data(), pcm.size());
+    });
+    if (!status.ok())
+        return Fail(console, status);
     if (knownSize)
         progress.Advance(*reader.input().size() - reported);
-    const uint64_t frames = reader.frames();
-    if (const auto cut = reader.Truncated())
-        console.Warning(DescribeTruncation(inputName, *cut) + "; decoding the " + std::to_string(frames) +
-                        " whole frames before it");
-    if (!lossSettings.mask.empty()) {
-        tools::Result<uint64_t> maskBytes = loss.value().MaskBytes();
-        if (!maskBytes.ok())
-            return Fail(console, maskBytes.status());
-        if (maskBytes.value() != frames)
-            console.Warning(loss.value().maskName() + ": " + std::to_string(maskBytes.value()) + " mask bytes for " +
-                            std::to_string(frames) + " frames");
-    }
+    tools::Result<std::vector<std::string>> warnings = decode.Warnings(loss.value());
+    if (!warnings.ok())
+        return Fail(console, warnings.status());
+    for (const std::string& warning : warnings.value())
+        console.Warning(warning);
     status = sink.Finish();
     if (!status.ok())
         return Fail(console, status);

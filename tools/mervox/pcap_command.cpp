@@ -50,12 +50,6 @@ struct PcapOptions {
     unsigned jobs = 0;  // 0: one per processor
 };
 
-bool IsDirectory(const std::string& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 // The prefix of the output files. Default: CAPTURE without its extension,
 // so call.pcapng gives call-0x....wav beside it ("capture" for stdin). A
 // directory (an existing one, or a name ending in '/') gets the capture's
@@ -65,7 +59,7 @@ std::string OutputPrefix(const PcapOptions& options)
     const std::string stem = options.input == "-" ? "capture" : PathWithoutExtension(options.input);
     if (options.prefix.empty())
         return stem;
-    if (options.prefix.back() != '/' && !IsDirectory(options.prefix))
+    if (options.prefix.back() != '/' && !tools::IsDirectory(options.prefix))
         return options.prefix;
     const size_t slash = stem.find_last_of('/');
     const std::string name = slash == std::string::npos ? stem : stem.substr(slash + 1);

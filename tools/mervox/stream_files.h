@@ -24,7 +24,7 @@ inline std::string OutputPath(const std::string& prefix, const capture::StreamIn
 
 // One WAV file per stream, written as the stream is decoded and moved into
 // place when it ends; a stream whose file fails does not stop the others.
-class StreamFiles : public capture::StreamConsumer {
+class StreamFiles {
 public:
     StreamFiles(std::string prefix, const Console& console) : prefix_(std::move(prefix)), console_(console) {}
 
@@ -35,7 +35,7 @@ public:
         bool writing() const { return output != nullptr; }  // not failed
     };
 
-    void StreamStarted(size_t id, const capture::StreamInfo& info) override
+    void StreamStarted(size_t id, const capture::StreamInfo& info)
     {
         File& f = files_[id];
         f.path = OutputPath(prefix_, info);
@@ -46,9 +46,8 @@ public:
             Fail(f, out.status());
     }
 
-    bool Samples(size_t id, const int16_t* pcm, size_t count) override { return Samples(files_[id], pcm, count); }
-    // The same for a file already looked up with Find(): a writer of many
-    // streams' frames in turn spares itself the lookups.
+    // The next samples of a stream's file (looked up with Find()); false
+    // when the file has failed.
     bool Samples(File& f, const int16_t* pcm, size_t count)
     {
         if (!f.output)
@@ -61,7 +60,7 @@ public:
         return true;
     }
 
-    void StreamEnded(size_t id, const capture::RtpStream&) override
+    void StreamEnded(size_t id)
     {
         File& f = files_[id];
         if (f.output) {

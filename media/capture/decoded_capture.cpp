@@ -1,0 +1,78 @@
+#include "decoded_capture.h"
+
+#include <map>
+#include <vector>
+
+#include "slot_decoder.h"
+
+namespace mervox::capture {
+namespace {
+
+// Slots handed to the decoder in batches of about this many.
+constexpr size_t kBatchItems = 4096;
+
+// Hands the timelines to a SlotDecoder and keeps every stream's samples.
+class Collector : public StreamConsumer, private tools::PcmOutputs {
+public:
+    void StreamStarted(size_t id, const StreamInfo&) override
+    {
+        Add([&] { batch_.Start(id); });
+    }
+    bool Frames(size_t id, const uint8_t* frame, size_t size, uint64_t count) override
+    {
+        Add([&] { frame ? batch_.Frame(id, frame, size) : batch_.Missing(id, count); });
+        return true;
+    }
+    void StreamEnded(size_t id, const RtpStream&) override
+    {
+        Add([&] { batch_.End(id); });
+    }
+
+    CaptureReport Attach(CaptureReport report)
+    {
+        decoder_.Decode(batch_, *this);
+        batch_.Clear();
+        for (RtpStream& s : report.streams)
+            s.pcm = std::move(pcm_[s.id]);
+        return report;
+    }
+
+private:
+    template <typename F>
+    void Add(F add)
+    {
+        add();
+        if (batch_.size() >= kBatchItems) {
+            decoder_.Decode(batch_, *this);
+            batch_.Clear();
+        }
+    }
+    void Started(size_t) override {}
+    bool Samples(size_t id, const int16_t* pcm, size_t count) override
+    {
+        std::vector<int16_t>& all = pcm_[id];
+        all.insert(all.end(), pcm, pcm + count);
+        return true;
+    }
+    void Ended(size_t) override {}
+
+    tools::SlotBatch batch_;
+    tools::SlotDecoder decoder_;
+    std::map<size_t, std::vector<int16_t>> pcm_;
+};
+
+}  // namespace
+
+CaptureReport DecodeCaptureFile(const std::string& path, const CaptureOptions& options)
+{
+    Collector collector;
+    return collector.Attach(ReadCapture(path, options, collector));
+}
+
+CaptureReport DecodeCaptureBytes(const uint8_t* data, size_t size, const CaptureOptions& options)
+{
+    Collector collector;
+    return collector.Attach(ReadCaptureBytes(data, size, options, collector));
+}
+
+}  // namespace mervox::capture
