@@ -20,7 +20,7 @@ if [ "${1:-all}" != build ]; then
     lintian man-db
     # a WAV reader that checks the command's output (piped WAV included)
     libsndfile1-dev
-    # GNU parallel: the README's fan-out of the command over machines, tested locally
+    # GNU parallel: the fan-out in doc/command.md of the command over machines, tested locally
     parallel
     # 32-bit Windows DLLs and their tests under Wine
     g++-mingw-w64-i686 wine wine32:i386
