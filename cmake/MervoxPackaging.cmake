@@ -69,7 +69,7 @@ set(MERVOX_DEB_ABOUT
 set(CPACK_DEBIAN_LIB_PACKAGE_NAME libmervox0)
 set(CPACK_DEBIAN_LIB_PACKAGE_SECTION libs)
 # The ldconfig trigger Debian expects of a shared library package (CPack also
-# adds its own ldconfig call in postinst and postrm: harmless, see README).
+# adds its own ldconfig call in postinst and postrm: harmless, see doc/building.md).
 file(WRITE ${PROJECT_BINARY_DIR}/packaging/triggers "activate-noawait ldconfig\n")
 set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/packaging/triggers)
 set(CPACK_COMPONENT_LIB_DESCRIPTION "G.723.1 speech decoder library\n${MERVOX_DEB_ABOUT}\n\nThis package holds the shared library.")

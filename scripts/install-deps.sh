@@ -20,7 +20,7 @@ if [ "${1:-all}" != build ]; then
     lintian man-db
     # a WAV reader that checks the command's output (piped WAV included)
     libsndfile1-dev
-    # GNU parallel: the README's fan-out of the command over machines, tested locally
+    # GNU parallel: the fan-out in doc/command.md of the command over machines, tested locally
     parallel
     # 32-bit Windows DLLs and their tests under Wine
     g++-mingw-w64-i686 wine wine32:i386
@@ -42,6 +42,8 @@ if [ "${1:-all}" != build ]; then
     # wireshark-common)
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+    # the API reference (the doc target) and its warning check
+    doxygen
     # a second WAV reader for the command's piped WAV (no sound servers)
     sox
     # cross builds for aarch64 and s390x (big-endian), run under qemu-user

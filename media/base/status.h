@@ -16,7 +16,8 @@
 
 namespace mervox::tools {
 
-// Exit status of the mervox command (documented in the README).
+// Exit status of the mervox command (what each means to the user:
+// tools/mervox/exit_codes.h).
 enum ExitCode : int {
     kExitOk = 0,           // success (warnings such as a truncated last frame included)
     kExitBadInput = 1,     // input missing, unreadable, empty, or without a whole frame

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Fanning mervox out with GNU parallel as the README shows, on this machine
+# Fanning mervox out with GNU parallel as doc/command.md shows, on this machine
 # only (`--sshlogin :` is the local machine without ssh): one job per
 # stream file, then a rerun with --skip-existing that must leave finished
 # outputs untouched (same inode and modification time) and redo a removed

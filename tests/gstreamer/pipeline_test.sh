@@ -1,17 +1,17 @@
 #!/usr/bin/env bash
-# Runs the README's GStreamer examples as written and checks what they
+# Runs the GStreamer examples of doc/gstreamer.md as written and checks what they
 # decode, sample for sample:
 #
-#   pipeline_test.sh capture MERVOX README CORPUS WORK PLUGIN
+#   pipeline_test.sh capture MERVOX PAGES CORPUS WORK PLUGIN
 #     the capture example on both streams of the corpus capture, against
 #     `mervox pcap` (3906 frames each)
-#   pipeline_test.sh stream MERVOX README CORPUS WORK PLUGIN
+#   pipeline_test.sh stream MERVOX PAGES CORPUS WORK PLUGIN
 #     the stream-file example (mervoxparse) on corpus streams and on a
 #     stream with a truncated last frame, against `mervox decode`
-#   pipeline_test.sh live MERVOX README CORPUS WORK PLUGIN
+#   pipeline_test.sh live MERVOX PAGES CORPUS WORK PLUGIN
 #     both live examples, fed by tests/gstreamer/rtp_sender.py with packets
 #     left out; the recording against `mervox decode --loss`
-#   pipeline_test.sh install MERVOX README CORPUS WORK PLUGIN CMAKE BUILD PLUGINSDIR
+#   pipeline_test.sh install MERVOX PAGES CORPUS WORK PLUGIN CMAKE BUILD PLUGINSDIR
 #     `cmake --install --component gstreamer` (into a DESTDIR) installs the
 #     plugin alone into PLUGINSDIR, self-contained, and GStreamer loads it
 #
@@ -19,7 +19,7 @@
 # ctest. MERVOX_GST_PRELOAD, if set, is preloaded into the GStreamer
 # programs (the sanitizer runtime of a sanitizer build of the plugin).
 set -euo pipefail
-mode=$1 mervox=$2 readme=$3 corpus=$4 work=$5 plugin=$6
+mode=$1 mervox=$2 pages=$3 corpus=$4 work=$5 plugin=$6
 cmake=${7:-} build=${8:-} pluginsdir=${9:-}
 here=$(cd "$(dirname "$0")" && pwd)
 python=/usr/bin/python3
@@ -58,16 +58,27 @@ done
 filename=$(gst-inspect-1.0 mervoxdec | sed -n 's/^ *Filename *//p') || true
 [ "$filename" = "$plugin" ] || fail "mervoxdec comes from '$filename', not from $plugin"
 
-# The shell block that follows "<!-- gstreamer-example: NAME" in the README.
+# The shell block that follows "<!-- gstreamer-example: NAME" in the pages
+# (PAGES: Markdown files separated by colons, doc/gstreamer.md first). An
+# example shown on several pages (the README's) must be the same on each.
 example() {
-    local block
-    block=$(awk -v marker="<!-- gstreamer-example: $1 " '
-        index($0, marker) == 1 { found = 1; next }
-        found && /^```sh/ { inside = 1; next }
-        inside && /^```/ { exit }
-        inside { print }' "$readme")
-    [ -n "$block" ] || fail "README has no example '$1'"
-    printf '%s\n' "$block"
+    local block page found="" first=""
+    local IFS=:
+    for page in $pages; do
+        block=$(awk -v marker="<!-- gstreamer-example: $1 " '
+            index($0, marker) == 1 { found = 1; next }
+            found && /^```sh/ { inside = 1; next }
+            inside && /^```/ { exit }
+            inside { print }' "$page")
+        [ -n "$block" ] || continue
+        if [ -z "$found" ]; then
+            found=$block first=$page
+        elif [ "$block" != "$found" ]; then
+            fail "example '$1' differs between $first and $page"
+        fi
+    done
+    [ -n "$found" ] || fail "no page has the example '$1' ($pages)"
+    printf '%s\n' "$found"
 }
 
 # Compares the samples of two 16-bit mono WAV files; checks the frame count

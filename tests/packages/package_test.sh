@@ -44,7 +44,7 @@ fi
 
 echo "lintian:"
 lintian --tag-display-limit 0 "${debs[@]}" | tee "$out/lintian.txt" || true
-# The only finding left is CPack's own ldconfig call beside the trigger (see README).
+# The only finding left is CPack's own ldconfig call beside the trigger (see doc/building.md).
 if grep -E '^[EW]: ' "$out/lintian.txt" | grep -v 'maintscript-calls-ldconfig' | grep -q .; then
   fail "lintian reports errors or warnings"
 fi

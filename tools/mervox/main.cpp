@@ -1,5 +1,5 @@
-// mervox: command-line G.723.1 decoder. See the README's "mervox command"
-// section for usage and exit codes.
+// mervox: command-line G.723.1 decoder. See doc/command.md for usage and
+// exit codes.
 #include <CLI/CLI.hpp>
 
 #include <csignal>

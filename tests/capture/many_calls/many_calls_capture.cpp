@@ -1,5 +1,5 @@
 // Writes a classic pcap capture of CALLS simultaneous G.723.1 calls for
-// timing `mervox pcap` (the README's figure; never stored in the
+// timing `mervox pcap` (doc/performance.md's figure; never stored in the
 // repository): call k sends corpus stream k mod 6 (its first SECONDS of
 // frames), one frame per RTP packet every 30 ms, from its own SSRC and
 // ports; the calls' packets are interleaved in time order.
