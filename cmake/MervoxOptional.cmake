@@ -1,12 +1,34 @@
-# Optional parts (tests, the command-line tools, benchmarks) need packages
-# the library does not. A part whose packages are missing is skipped with a
-# message naming them, so that `cmake -S . -B build` of the library alone
-# needs only a compiler and CMake; with CI=true in the environment a missing
-# package is an error instead, so that CI never passes by skipping.
+# Optional parts (tests, the command, benchmarks, the plugins, the Python
+# module) need packages the library does not. Each has one switch of one
+# style:
+#   AUTO  (default) built when mervox is the top-level project and its
+#         packages are found; skipped with a message naming what is missing
+#   ON    built, also in a subproject; a missing package is an error
+#   OFF   not built
+# With CI=true in the environment a missing package is an error under AUTO
+# too, so that CI never passes by skipping. `cmake -S . -B build` of the
+# library alone so needs only a compiler and CMake.
 
-# mervox_optional_part(<part> <option> <missing>): when <missing> (a list of
-# package descriptions) is not empty, reports it and turns <option> off for
-# this configuration (the cache keeps the user's choice).
+# mervox_optional(<option> <part>): declares the switch and resolves it for
+# this configuration: afterwards ${option} is ON (wanted) or OFF. The cache
+# keeps the user's choice.
+macro(mervox_optional option part)
+  set(${option} AUTO CACHE STRING "Build ${part}: AUTO (when mervox is the top-level project and the packages are found), ON or OFF")
+  set_property(CACHE ${option} PROPERTY STRINGS AUTO ON OFF)
+  if("${${option}}" STREQUAL "AUTO")
+    set(${option} ${MERVOX_TOP_LEVEL})
+  elseif(${option})
+    set(${option} ON)
+  else()
+    set(${option} OFF)
+  endif()
+endmacro()
+
+# mervox_optional_part(<part> <option> <missing>): when <missing> (what the
+# part lacks: a list of packages, or a sentence) is not empty, the part
+# cannot be built here: an error when it was asked for with ON or under
+# CI=true, else a warning, and ${option} is turned off in the caller's scope
+# (which returns from a part's own folder).
 function(mervox_optional_part part option missing)
   if(NOT missing)
     return()
@@ -15,8 +37,11 @@ function(mervox_optional_part part option missing)
   if("$ENV{CI}" STREQUAL "true")
     message(FATAL_ERROR "mervox: ${part} need ${text} (CI=true: a missing package is an error)")
   endif()
+  if("$CACHE{${option}}" STREQUAL "ON")
+    message(FATAL_ERROR "mervox: ${part} need ${text} (-D${option}=ON)")
+  endif()
   message(WARNING "mervox: ${part} skipped, missing ${text}; "
-                  "scripts/install-deps.sh installs them, -D${option}=OFF silences this")
+                  "scripts/install-deps.sh installs it, -D${option}=OFF silences this")
   set(${option} OFF PARENT_SCOPE)
 endfunction()
 
@@ -31,16 +56,4 @@ function(mervox_find_pkg_config module description missing_var)
   if(NOT MERVOX_PROBE_${module}_FOUND)
     set(${missing_var} ${${missing_var}} "${description}" PARENT_SCOPE)
   endif()
-endfunction()
-
-# mervox_part_unavailable(<part> <option> <why>): a part chosen with an
-# AUTO/ON/OFF option (the plugins, the Python module) that cannot be built
-# here. With AUTO it is skipped with a message (the caller returns); with ON,
-# and under CI=true, where a skip would hide a broken environment, it is an
-# error.
-function(mervox_part_unavailable part option why)
-  if(${option} STREQUAL "ON" OR "$ENV{CI}" STREQUAL "true")
-    message(FATAL_ERROR "${part}: ${why}.")
-  endif()
-  message(STATUS "${part} skipped: ${why} (-D${option}=OFF leaves it out).")
 endfunction()
