@@ -12,11 +12,13 @@ namespace {
 static_assert(MERVOX_WIRESHARK_FRAME_OUTPUT_BYTES == MERVOX_FRAME_SAMPLES * sizeof(int16_t),
               "a frame's output is 240 16-bit samples");
 
-// Frames that start in the payload, the last one possibly cut short.
+// Frames that start in the payload (the last one possibly cut short), up
+// to the limit per payload: those after it are left out.
 size_t CountFrames(const uint8_t* payload, size_t size)
 {
     size_t frames = 0;
-    for (size_t offset = 0; offset < size; offset += mervox_frame_bytes(payload[offset]))
+    for (size_t offset = 0; offset < size && frames < MERVOX_WIRESHARK_MAX_FRAMES_PER_PAYLOAD;
+         offset += mervox_frame_bytes(payload[offset]))
         ++frames;
     return frames;
 }

@@ -17,6 +17,15 @@ extern "C" {
 /* Output bytes per frame: 240 samples of 2 bytes. */
 #define MERVOX_WIRESHARK_FRAME_OUTPUT_BYTES 480
 
+/* The most frames one payload yields (80 frames, 2.4 s): more than any
+ * payload of speech frames that fits in an Ethernet frame holds (1460 bytes,
+ * 73 frames of 20 bytes), and a bound on the audio one packet can ask for,
+ * however many 1-byte untransmitted frames it carries. The frames after
+ * the limit are left out: neither decoded nor concealed, they yield no
+ * samples, and the next payload continues the stream from the last frame
+ * decoded. */
+#define MERVOX_WIRESHARK_MAX_FRAMES_PER_PAYLOAD 80
+
 /* A new context holding a decoder reset for a new stream; NULL if out of
  * memory (decoding with a NULL context then yields nothing). */
 void* mervox_ws_codec_init(void);
@@ -30,7 +39,8 @@ unsigned mervox_ws_codec_get_frequency(void* context); /* 8000 */
 /* Decodes one RTP payload: frames back to back, each as long as its first
  * byte's type bits say. Speech frames are decoded; silence-descriptor and
  * untransmitted frames, and a last frame cut short by the end of the
- * payload, are concealed as lost frames. Every frame yields 480 bytes.
+ * payload, are concealed as lost frames. Every frame yields 480 bytes; only
+ * the first MERVOX_WIRESHARK_MAX_FRAMES_PER_PAYLOAD frames are used.
  *
  * With output or output_size NULL this is a size query: it returns the
  * bytes the payload decodes to and leaves the decoder alone. Otherwise

@@ -299,6 +299,36 @@ TEST(WiresharkCodec, BufferSizedForAnotherPayloadIsNeverOverrun)
     }
 }
 
+// A payload of more frames than the limit: the first ones are decoded, the
+// rest left out (not even concealed), and the next payload follows the
+// last frame decoded, so a packet of 1-byte frames cannot ask for hours.
+TEST(WiresharkCodec, FramesBeyondTheLimitPerPayloadAreLeftOut)
+{
+    constexpr size_t kLimit = MERVOX_WIRESHARK_MAX_FRAMES_PER_PAYLOAD;
+    const Payload none = FirstFrameOfType("speech-a.63-vad.bit", MERVOX_FRAME_UNTRANSMITTED);
+    ASSERT_EQ(none.size(), 1u);
+    {
+        Context context = NewContext();
+        const Payload flood(1400, none[0]);
+        EXPECT_EQ(QuerySize(context.get(), flood), kLimit * kFrameBytesOut);
+        EXPECT_EQ(DecodePayload(context.get(), flood).size(), kLimit * MERVOX_FRAME_SAMPLES);
+    }
+
+    const std::vector<uint8_t> stream = ReadFileBytes(DataPath("corpus/speech-a.63.bit"));
+    const std::vector<StreamFrame> frames = SplitStream(stream);
+    ASSERT_GT(frames.size(), kLimit + 11);
+    const Payload over(stream.begin() + static_cast<long>(frames[100].offset),
+                       stream.begin() + static_cast<long>(frames[100 + kLimit + 10].offset));
+    Context context = NewContext();
+    Reference ref;
+    Pcm want;
+    for (size_t k = 100; k < 100 + kLimit; ++k)
+        Append(want, ref.Decode(FrameOf(stream, frames[k])));
+    EXPECT_EQ(DecodePayload(context.get(), over), want);
+    const Payload next = FrameOf(stream, frames[100 + kLimit + 10]);
+    EXPECT_EQ(DecodePayload(context.get(), next), ref.Decode(next));
+}
+
 TEST(WiresharkCodec, ContextsAreIndependentStreams)
 {
     const std::vector<uint8_t> s63 = ReadFileBytes(DataPath("corpus/speech-a.63.bit"));

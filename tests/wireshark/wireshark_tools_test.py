@@ -8,6 +8,7 @@
       sharkd decodes every G.723.1 RTP stream of CAPTURE through the plugin
       to the samples `mervox decode` gives for the same payloads in the same
       order; so does a hand-made call on a dynamic payload type named G723.
+      Packets of more frames than the plugin's limit yield the first ones.
       Frames are split by mervox_frame_bytes of the shared library LIBMERVOX.
   wireshark_tools_test.py sharkd-installed CAPTURE WORKDIR
       The same with the installed plugin, /usr/bin/sharkd, /usr/bin/mervox and
@@ -338,16 +339,62 @@ def test_dynamic_payload_type(stage, sharkd, mervox, stream_file):
     if not frame_lengths_ok(sent) or len(silence) != 2:
         fail("the hand-made call should hold whole frames, SID and untransmitted ones among them")
     capture = os.path.join(stage.dir, "dynamic.pcap")
-    with open(capture, "wb") as f:
-        f.write(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 1))
-        for k, frame in enumerate(records):
-            f.write(struct.pack("<IIII", 1000 + k // 30, (k % 30) * 30000, len(frame), len(frame)) + frame)
-    os.chmod(capture, 0o644)
+    write_pcap(capture, records)
 
     tapped, samples = sharkd_downloads(stage, sharkd, capture, [key], heuristic=False)
     if [(s["ssrc"], s["payload"]) for s in tapped] != [(key[4], "G723")]:
         fail("sharkd should see one stream of payload G723 from the SDP")
     compare(token_of(key), samples[key], mervox_decode(mervox, sent, stage.dir))
+
+
+# The plugin's limit on frames per payload (MERVOX_WIRESHARK_MAX_FRAMES_PER_PAYLOAD).
+MAX_FRAMES_PER_PAYLOAD = 80
+
+
+def split_frames(payload):
+    frames, offset = [], 0
+    while offset < len(payload):
+        length = Library.frame_bytes(payload[offset])
+        frames.append(payload[offset:offset + length])
+        offset += length
+    return frames
+
+
+def write_pcap(path, records):
+    with open(path, "wb") as f:
+        f.write(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 1))
+        for k, frame in enumerate(records):
+            f.write(struct.pack("<IIII", 1000 + k // 30, (k % 30) * 30000, len(frame), len(frame)) + frame)
+    os.chmod(path, 0o644)
+
+
+def test_frames_per_payload(stage, sharkd, mervox, stream_file):
+    """Packets far fuller than any sender makes, each advancing the RTP clock
+    by one frame: 2 speech frames then 1,398 untransmitted 1-byte frames, or
+    more speech frames than the limit. Each yields its first 80 frames, the
+    rest left out: the samples are `mervox decode` of those frames alone."""
+    stream = split_frames(open(stream_file, "rb").read())
+    key = ("10.0.0.1", 50000, "10.0.0.2", 40000, 0xF100D000)
+    records, kept, sent_frames, used = [], b"", 0, 0
+    for sequence in range(20):
+        if sequence % 4 == 3:
+            frames = stream[used:used + MAX_FRAMES_PER_PAYLOAD + 10]
+            used += len(frames)
+        else:
+            frames = stream[used:used + 2] + [b"\x03"] * 1398
+            used += 2
+        payload = b"".join(frames)
+        rtp = struct.pack("!BBHII", 0x80, 4, sequence, 240 * sequence, key[4]) + payload
+        records.append(ethernet_udp(key[0], key[2], key[1], key[3], rtp))
+        kept += b"".join(frames[:MAX_FRAMES_PER_PAYLOAD])
+        sent_frames += len(frames)
+    capture = os.path.join(stage.dir, "full-payloads.pcap")
+    write_pcap(capture, records)
+
+    _, samples = sharkd_downloads(stage, sharkd, capture, [key], heuristic=True)
+    print("%d frames in %d packets (%.1f s of RTP time), at most %d a packet used: sharkd gave %.1f s of audio"
+          % (sent_frames, len(records), len(records) * 0.03, MAX_FRAMES_PER_PAYLOAD, len(samples[key]) / 16000))
+    compare(token_of(key), samples[key], mervox_decode(mervox, kept, stage.dir))
 
 
 def test_sharkd(plugin, sharkd, mervox, capture, workdir=None):
@@ -359,6 +406,7 @@ def test_sharkd(plugin, sharkd, mervox, capture, workdir=None):
         test_corpus_capture(stage, sharkd, mervox, capture)
         test_dynamic_payload_type(stage, sharkd, mervox,
                                   os.path.join(os.path.dirname(capture), "speech-a.63-vad.bit"))
+        test_frames_per_payload(stage, sharkd, mervox, os.path.join(os.path.dirname(capture), "speech-a.63.bit"))
     finally:
         stage.remove()
 
