@@ -14,6 +14,8 @@ constexpr size_t kBatchItems = 4096;
 // Hands the timelines to a SlotDecoder and keeps every stream's samples.
 class Collector : public StreamConsumer, private tools::PcmOutputs {
 public:
+    explicit Collector(const tools::StopRequested& stop) : check_(stop) {}
+
     void StreamStarted(size_t id, const StreamInfo&) override
     {
         Add([&] { batch_.Start(id); });
@@ -52,6 +54,7 @@ private:
     {
         std::vector<int16_t>& all = pcm_[id];
         all.insert(all.end(), pcm, pcm + count);
+        check_.Frame();  // one frame a call
         return true;
     }
     void Ended(size_t) override {}
@@ -59,19 +62,22 @@ private:
     tools::SlotBatch batch_;
     tools::SlotDecoder decoder_;
     std::map<size_t, std::vector<int16_t>> pcm_;
+    tools::StopCheck check_;
 };
 
 }  // namespace
 
-CaptureReport DecodeCaptureFile(const std::string& path, const CaptureOptions& options)
+CaptureReport DecodeCaptureFile(const std::string& path, const CaptureOptions& options,
+                                const tools::StopRequested& stop)
 {
-    Collector collector;
+    Collector collector(stop);
     return collector.Attach(ReadCapture(path, options, collector));
 }
 
-CaptureReport DecodeCaptureBytes(const uint8_t* data, size_t size, const CaptureOptions& options)
+CaptureReport DecodeCaptureBytes(const uint8_t* data, size_t size, const CaptureOptions& options,
+                                 const tools::StopRequested& stop)
 {
-    Collector collector;
+    Collector collector(stop);
     return collector.Attach(ReadCaptureBytes(data, size, options, collector));
 }
 

@@ -9,11 +9,16 @@
 #include <string>
 
 #include "capture.h"
+#include "stop_check.h"
 
 namespace mervox::capture {
 
-// "-": standard input. Throws std::bad_alloc when memory runs out.
-CaptureReport DecodeCaptureFile(const std::string& path, const CaptureOptions& options = {});
-CaptureReport DecodeCaptureBytes(const uint8_t* data, size_t size, const CaptureOptions& options = {});
+// "-": standard input. Throws std::bad_alloc when memory runs out, and
+// tools::Interrupted when `stop` says so (asked every kFramesPerStopCheck
+// frames decoded).
+CaptureReport DecodeCaptureFile(const std::string& path, const CaptureOptions& options = {},
+                                const tools::StopRequested& stop = {});
+CaptureReport DecodeCaptureBytes(const uint8_t* data, size_t size, const CaptureOptions& options = {},
+                                 const tools::StopRequested& stop = {});
 
 }  // namespace mervox::capture

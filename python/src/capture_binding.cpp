@@ -20,19 +20,20 @@ struct CaptureStream {
     py::array_t<int16_t> pcm;
 };
 
-std::vector<CaptureStream> Read(const py::object& data, int payloadType, bool allowLongGaps)
+std::vector<CaptureStream> Read(const py::object& data, const py::object& payloadType, bool allowLongGaps)
 {
-    if (payloadType < 0 || payloadType > 127)
-        throw py::value_error("payload_type must be from 0 to 127, not " + std::to_string(payloadType));
+    const long long type = IntegerArgument(payloadType, "payload_type");
+    if (type < 0 || type > 127)
+        throw py::value_error("payload_type must be from 0 to 127, not " + py::str(payloadType).cast<std::string>());
     CaptureSettings settings;
-    settings.payloadType = payloadType;
+    settings.payloadType = static_cast<int>(type);
     settings.allowLongGaps = allowLongGaps;
     const Source source(data, "data");
     Warnings warnings;
     std::vector<DecodedStream> decoded;
     {
         py::gil_scoped_release release;
-        decoded = ReadCapture(source.input(), settings, warnings);
+        decoded = ReadCapture(source.input(), settings, warnings, SignalRaised);
     }
     IssueWarnings(WarningKind::kCapture, warnings);
     std::vector<CaptureStream> streams;
@@ -109,7 +110,8 @@ allow_long_gaps: fill every gap with lost frames, even beyond what a
 Returns a list of CaptureStream in order of their first packet. Raises
 FileNotFoundError (or another OSError) for a file that cannot be read,
 CaptureError (a ValueError) for data that is not a capture or holds no
-G.723.1 stream; warns (CaptureWarning) when the capture is cut short.)");
+G.723.1 stream, TypeError or ValueError for bad arguments,
+KeyboardInterrupt on Ctrl-C; warns (CaptureWarning) when the capture is cut short.)");
 }
 
 }  // namespace mervox::python

@@ -54,7 +54,8 @@ StreamReport ReportStream(const capture::RtpStream& s)
 
 }  // namespace
 
-std::vector<DecodedStream> ReadCapture(const Input& input, const CaptureSettings& settings, Warnings& warnings)
+std::vector<DecodedStream> ReadCapture(const Input& input, const CaptureSettings& settings, Warnings& warnings,
+                                       const tools::StopRequested& stop)
 {
     capture::CaptureOptions options;
     options.payloadType = settings.payloadType;
@@ -69,9 +70,9 @@ std::vector<DecodedStream> ReadCapture(const Input& input, const CaptureSettings
                 throw InputError(probe.systemError(), probe.message());
             throw CaptureError(probe.message());
         }
-        report = capture::DecodeCaptureFile(file, options);
+        report = capture::DecodeCaptureFile(file, options, stop);
     } else {
-        report = capture::DecodeCaptureBytes(input.data, input.size, options);
+        report = capture::DecodeCaptureBytes(input.data, input.size, options, stop);
     }
     if (report.status == capture::CaptureStatus::kNotACapture)
         throw CaptureError(name + ": not a pcap or pcapng capture (" + report.message + ")");

@@ -11,6 +11,7 @@
 
 #include "errors.h"
 #include "input.h"
+#include "stop_check.h"
 
 namespace mervox::python {
 
@@ -45,8 +46,10 @@ struct CaptureSettings {
 // decodes every G.723.1 stream in it, in order of their first packet.
 // InputError when the file cannot be read; CaptureError when it is not a
 // capture or holds no such stream; warnings when it is cut short or a
-// stream's gaps were left unfilled. Unlike the command, "-" is a file of
-// that name.
-std::vector<DecodedStream> ReadCapture(const Input& input, const CaptureSettings& settings, Warnings& warnings);
+// stream's gaps were left unfilled; tools::Interrupted when `stop` says so
+// (asked every kFramesPerStopCheck frames decoded). Unlike the command, "-"
+// is a file of that name.
+std::vector<DecodedStream> ReadCapture(const Input& input, const CaptureSettings& settings, Warnings& warnings,
+                                       const tools::StopRequested& stop);
 
 }  // namespace mervox::python

@@ -13,20 +13,23 @@ namespace py = pybind11;
 namespace mervox::python {
 namespace {
 
-int32_t RateSelector(int rate)
+// A rate argument: 6300 or 5300 as any integer type; TypeError for other
+// types, ValueError for other values.
+int RateOf(const py::handle& rate)
 {
-    if (rate == 6300)
-        return MERVOX_RATE_SELECT_6300;
-    if (rate == 5300)
-        return MERVOX_RATE_SELECT_5300;
-    throw py::value_error("rate must be 6300 or 5300, not " + std::to_string(rate));
+    const long long value = IntegerArgument(rate, "rate");
+    if (value != 6300 && value != 5300)
+        throw py::value_error("rate must be 6300 or 5300, not " + py::str(rate).cast<std::string>());
+    return static_cast<int>(value);
 }
+
+int32_t RateSelector(int rate) { return rate == 6300 ? MERVOX_RATE_SELECT_6300 : MERVOX_RATE_SELECT_5300; }
 
 // A decoder and the lock that keeps its calls from overlapping when
 // threads share it (each call runs without the interpreter lock).
 class PyDecoder {
 public:
-    explicit PyDecoder(int rate) : rate_(rate), decoder_(RateSelector(rate)) {}
+    explicit PyDecoder(const py::object& rate) : rate_(RateOf(rate)), decoder_(RateSelector(rate_)) {}
 
     py::array_t<int16_t> Decode(const py::object& frame)
     {
@@ -64,7 +67,7 @@ public:
 
     void Reset(const py::object& rate)
     {
-        const int newRate = rate.is_none() ? rate_ : rate.cast<int>();
+        const int newRate = rate.is_none() ? rate_ : RateOf(rate);
         const int32_t selector = RateSelector(newRate);
         std::lock_guard<std::mutex> lock(mutex_);
         decoder_.Reset(selector);
@@ -90,7 +93,7 @@ rate: 6300 or 5300, the bit rate assumed for frames lost before the first
 
 Each decoder has its own state; different decoders may run on different
 threads at once, and one decoder's calls never overlap.)")
-        .def(py::init<int>(), py::arg("rate") = 6300)
+        .def(py::init<const py::object&>(), py::arg("rate") = 6300)
         .def("decode", &PyDecoder::Decode, py::arg("frame"),
              R"(Decodes one frame (bytes-like) into an int16 array of 240 samples.
 

@@ -3,6 +3,7 @@
 #include <Python.h>
 
 #include "source.h"
+#include "stop_check.h"
 
 namespace py = pybind11;
 
@@ -48,8 +49,18 @@ void RegisterErrors(py::module_& m)
             PyErr_SetObject(streamError, FileSystemText(e.what()).ptr());
         } catch (const CaptureError& e) {
             PyErr_SetObject(captureError, FileSystemText(e.what()).ptr());
+        } catch (const tools::Interrupted&) {
+            // SignalRaised left the handler's exception set.
+            if (!PyErr_Occurred())
+                PyErr_SetNone(PyExc_KeyboardInterrupt);
         }
     });
+}
+
+bool SignalRaised()
+{
+    const py::gil_scoped_acquire lock;
+    return PyErr_CheckSignals() != 0;
 }
 
 void IssueWarnings(WarningKind kind, const Warnings& warnings)

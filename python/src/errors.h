@@ -33,8 +33,16 @@ using Warnings = std::vector<std::string>;
 
 enum class WarningKind { kStream, kCapture };
 
-// Registers the exception and warning classes and the exception translator.
+// Registers the exception and warning classes and the exception translator
+// (which also turns tools::Interrupted into the exception a signal handler
+// raised).
 void RegisterErrors(pybind11::module_& m);
+
+// Runs Python's signal handlers, taking the interpreter lock for it: true
+// when one raised an exception (KeyboardInterrupt for Ctrl-C), which stays
+// set until the tools::Interrupted this leads to reaches the binding. The
+// glue's loops ask it every few thousand frames (tools::StopRequested).
+bool SignalRaised();
 
 // Issues each text as mervox.StreamWarning or mervox.CaptureWarning; throws
 // error_already_set when a filter turns a warning into an error.

@@ -1,5 +1,6 @@
 #include "source.h"
 
+#include <climits>
 #include <memory>
 
 namespace py = pybind11;
@@ -8,7 +9,7 @@ namespace mervox::python {
 
 bool IsPath(const py::handle& object) { return py::isinstance<py::str>(object) || py::hasattr(object, "__fspath__"); }
 
-bool PathOf(const py::handle& object, std::string* path)
+bool PathOf(const py::handle& object, const char* what, std::string* path)
 {
     if (!IsPath(object))
         return false;
@@ -21,7 +22,27 @@ bool PathOf(const py::handle& object, std::string* path)
     } else {
         *path = fspath.cast<std::string>();  // a bytes path
     }
+    if (path->find('\0') != std::string::npos)
+        throw py::value_error(std::string(what) + ": embedded null byte in the path");
     return true;
+}
+
+std::string TypeName(const py::handle& object) { return py::str(py::type::of(object).attr("__name__")); }
+
+long long IntegerArgument(const py::handle& value, const char* what)
+{
+    const py::object integer = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+    if (!integer) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError))
+            throw py::error_already_set();
+        PyErr_Clear();
+        throw py::type_error(std::string(what) + " must be an integer, not " + TypeName(value));
+    }
+    int overflow = 0;
+    const long long result = PyLong_AsLongLongAndOverflow(integer.ptr(), &overflow);
+    if (overflow != 0)
+        return overflow > 0 ? LLONG_MAX : LLONG_MIN;
+    return result;
 }
 
 py::str FileSystemText(const std::string& text)
@@ -34,14 +55,14 @@ py::str FileSystemText(const std::string& text)
 
 Source::Source(const py::object& data, const char* what)
 {
-    if (PathOf(data, &input_.path)) {
+    if (PathOf(data, what, &input_.path)) {
         input_.isPath = true;
         input_.name = input_.path;
         return;
     }
     if (!PyObject_CheckBuffer(data.ptr()))
         throw py::type_error(std::string(what) + " must be bytes-like or a path (str or os.PathLike), not " +
-                             py::str(py::type::of(data).attr("__name__")).cast<std::string>());
+                             TypeName(data));
     view_ = py::reinterpret_borrow<py::buffer>(data).request();
     if (view_.itemsize != 1 || view_.ndim > 1 || (view_.ndim == 1 && view_.strides[0] != 1))
         throw py::type_error(std::string(what) +

@@ -29,7 +29,17 @@ private:
 bool IsPath(const pybind11::handle& object);
 
 // The file-system path of a str or os.PathLike, or nothing (false).
-bool PathOf(const pybind11::handle& object, std::string* path);
+// ValueError for a path with a null byte (which the system would cut
+// there), as open() raises; `what` names the argument.
+bool PathOf(const pybind11::handle& object, const char* what, std::string* path);
+
+// The name of an object's type, for messages.
+std::string TypeName(const pybind11::handle& object);
+
+// An integer argument (int, numpy.int64, anything with __index__; not a
+// float or str): TypeError otherwise, naming it. Values beyond long long
+// come back as its limits, which lie outside every range the module takes.
+long long IntegerArgument(const pybind11::handle& value, const char* what);
 
 // A path or message in the file-system encoding as a Python str (names
 // that are not UTF-8 survive as surrogate escapes).

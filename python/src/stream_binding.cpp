@@ -14,13 +14,13 @@ namespace mervox::python {
 namespace {
 
 // The loss mask argument: nothing, a mask file, bytes, or any
-// one-dimensional sequence (nonzero = lost).
+// one-dimensional sequence of numbers or booleans (nonzero = lost).
 void SetMask(const py::object& loss, LossOptions& options)
 {
     if (loss.is_none())
         return;
     options.hasMask = true;
-    if (PathOf(loss, &options.maskPath))
+    if (PathOf(loss, "loss", &options.maskPath))
         return;
     if (py::isinstance<py::bytes>(loss) || PyByteArray_Check(loss.ptr()) || PyMemoryView_Check(loss.ptr())) {
         const Source bytes(loss, "loss");
@@ -28,9 +28,15 @@ void SetMask(const py::object& loss, LossOptions& options)
         return;
     }
     const py::array values = py::module_::import("numpy").attr("asarray")(loss);
+    if (values.ndim() == 0)
+        throw py::type_error("loss must be a mask file's path, bytes or a sequence, not " + TypeName(loss));
     if (values.ndim() != 1)
         throw py::value_error("loss must be one-dimensional (one entry per frame), not of shape " +
                               py::str(values.attr("shape")).cast<std::string>());
+    const char kind = values.dtype().kind();
+    if (kind != 'b' && kind != 'i' && kind != 'u' && kind != 'f')
+        throw py::type_error("loss entries must be numbers or booleans (nonzero = lost), not of type " +
+                             py::str(values.dtype()).cast<std::string>());
     const py::array_t<uint8_t> flags = values.attr("__ne__")(0).attr("astype")("uint8");
     options.mask.assign(flags.data(), flags.data() + flags.size());
 }
@@ -63,7 +69,7 @@ py::array_t<int16_t> Decode(const py::object& data, const py::object& loss, doub
     std::vector<int16_t> pcm;
     {
         py::gil_scoped_release release;
-        pcm = DecodeStream(source.input(), options, warnings);
+        pcm = DecodeStream(source.input(), options, warnings, SignalRaised);
     }
     IssueWarnings(WarningKind::kStream, warnings);
     return ToArray(std::move(pcm));
@@ -76,7 +82,7 @@ py::array_t<FrameRecord> Frames(const py::object& data)
     std::vector<FrameRecord> records;
     {
         py::gil_scoped_release release;
-        records = DescribeFrames(source.input(), warnings);
+        records = DescribeFrames(source.input(), warnings, SignalRaised);
     }
     IssueWarnings(WarningKind::kStream, warnings);
     return py::array_t<FrameRecord>(static_cast<py::ssize_t>(records.size()), records.data());
@@ -103,7 +109,8 @@ seed: seed of those random losses; the same seed drops the same frames
 Returns an int16 array of 240 samples per frame, lost frames included.
 Raises FileNotFoundError (or another OSError) for a file that cannot be
 read, StreamError (a ValueError) for an empty stream or one without a
-whole frame. Warns (StreamWarning) when the stream ends inside a frame or
+whole frame, TypeError or ValueError for bad arguments, KeyboardInterrupt
+on Ctrl-C (checked every 4096 frames). Warns (StreamWarning) when the stream ends inside a frame or
 the mask's length differs from the frame count.)");
     m.def("frames", &Frames, py::arg("data"),
           R"(The frames of a stream, as `mervox info` counts them.

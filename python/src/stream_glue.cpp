@@ -50,7 +50,8 @@ tools::LossPlan OpenLosses(const LossOptions& options)
 
 }  // namespace
 
-std::vector<int16_t> DecodeStream(const Input& input, const LossOptions& loss, Warnings& warnings)
+std::vector<int16_t> DecodeStream(const Input& input, const LossOptions& loss, Warnings& warnings,
+                                  const tools::StopRequested& stop)
 {
     tools::StreamReader reader = OpenFrames(input);
     tools::StreamDecode decode(reader);
@@ -61,8 +62,10 @@ std::vector<int16_t> DecodeStream(const Input& input, const LossOptions& loss, W
     std::vector<int16_t> pcm;
     if (!input.isPath)
         pcm.reserve(input.size / MERVOX_MAX_FRAME_BYTES * kFrameSamples);
+    tools::StopCheck check(stop);
     status = decode.Run(losses, [&](const tools::Frame&, const FramePcm& samples) {
         pcm.insert(pcm.end(), samples.begin(), samples.end());
+        check.Frame();  // throws Interrupted through the loop
         return tools::Status::Ok();
     });
     if (!status.ok())
@@ -74,11 +77,12 @@ std::vector<int16_t> DecodeStream(const Input& input, const LossOptions& loss, W
     return pcm;
 }
 
-std::vector<FrameRecord> DescribeFrames(const Input& input, Warnings& warnings)
+std::vector<FrameRecord> DescribeFrames(const Input& input, Warnings& warnings, const tools::StopRequested& stop)
 {
     tools::StreamReader reader = OpenFrames(input);
     std::vector<FrameRecord> records;
     tools::Frame frame;
+    tools::StopCheck check(stop);
     while (reader.Next(&frame)) {
         FrameRecord r{};
         r.offset = frame.offset;
@@ -89,6 +93,7 @@ std::vector<FrameRecord> DescribeFrames(const Input& input, Warnings& warnings)
             r.faulty = mervox_frame_faults(frame.bytes, frame.length) > 0;
         }
         records.push_back(r);
+        check.Frame();
     }
     if (!reader.status().ok())
         Throw(reader.status());

@@ -11,6 +11,7 @@
 
 #include "errors.h"
 #include "input.h"
+#include "stop_check.h"
 
 namespace mervox::python {
 
@@ -27,9 +28,11 @@ struct LossOptions {
 // speech frames not marked lost are decoded, everything else concealed.
 // InputError when a file cannot be read, StreamError when the stream holds
 // no whole frame; warnings for a truncated last frame and a mask whose
-// length differs from the frame count. Unlike the command, "-" is a file
-// of that name, never standard input.
-std::vector<int16_t> DecodeStream(const Input& input, const LossOptions& loss, Warnings& warnings);
+// length differs from the frame count; tools::Interrupted when `stop` says
+// so (asked every kFramesPerStopCheck frames). Unlike the command, "-" is a
+// file of that name, never standard input.
+std::vector<int16_t> DecodeStream(const Input& input, const LossOptions& loss, Warnings& warnings,
+                                  const tools::StopRequested& stop);
 
 // One frame as `mervox info` counts it.
 struct FrameRecord {
@@ -40,7 +43,8 @@ struct FrameRecord {
     bool faulty;    // speech frame with impossible codes (concealed)
 };
 
-// Every whole frame of the stream; errors and warnings as DecodeStream.
-std::vector<FrameRecord> DescribeFrames(const Input& input, Warnings& warnings);
+// Every whole frame of the stream; errors, warnings and `stop` as
+// DecodeStream.
+std::vector<FrameRecord> DescribeFrames(const Input& input, Warnings& warnings, const tools::StopRequested& stop);
 
 }  // namespace mervox::python

@@ -109,8 +109,30 @@ def test_bad_options(corpus):
                                   mervox.decode(stream, drop_rate=0.25, seed=2**64 - 1))
     with pytest.raises(ValueError, match="one-dimensional"):
         mervox.decode(stream, loss=np.zeros((2, 3)))
-    with pytest.raises(ValueError, match="payload_type"):
-        mervox.read_capture(corpus / "call-a.pcapng", payload_type=128)
+    for loss in (["a", "b"], [1, None], [1j], 5, {}):
+        with pytest.raises(TypeError, match="^loss"):
+            mervox.decode(stream, loss=loss)
+    capture = corpus / "call-a.pcapng"
+    for payload_type in (128, -1, 2**40):
+        with pytest.raises(ValueError, match="payload_type must be from 0 to 127"):
+            mervox.read_capture(capture, payload_type=payload_type)
+    for payload_type in ("4", 4.0):
+        with pytest.raises(TypeError, match="payload_type must be an integer"):
+            mervox.read_capture(capture, payload_type=payload_type)
+    assert len(mervox.read_capture(capture, payload_type=np.uint8(4))) == 2
+
+
+def test_paths_with_a_null_byte(tmp_path, monkeypatch):
+    # The system would read "x.bit" (and "x.mask"), as the name stops there.
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "x.bit").write_bytes(b"\x00" * 24)
+    (tmp_path / "x.mask").write_bytes(b"\x00")
+    for call in (mervox.decode, mervox.frames, mervox.read_capture):
+        for path in ("x.bit\0junk", pathlib.Path("x.bit\0junk")):
+            with pytest.raises(ValueError, match="^data: embedded null byte"):
+                call(path)
+    with pytest.raises(ValueError, match="^loss: embedded null byte"):
+        mervox.decode("x.bit", loss="x.mask\0junk")
 
 
 def test_decoder_rejects_bad_frames():
@@ -125,9 +147,20 @@ def test_decoder_rejects_bad_frames():
     for rate in (0, 1, 6400):
         with pytest.raises(ValueError, match="6300 or 5300"):
             mervox.Decoder(rate=rate)
-    with pytest.raises(ValueError):
-        decoder.reset(rate=8000)
+    for rate in (8000, 2**40, -(2**70), True):
+        with pytest.raises(ValueError, match="rate must be 6300 or 5300"):
+            decoder.reset(rate)
+        with pytest.raises(ValueError, match="rate must be 6300 or 5300"):
+            mervox.Decoder(rate)
+    for rate in ("6300", 6300.0, [6300]):
+        with pytest.raises(TypeError, match="rate must be an integer"):
+            decoder.reset(rate)
+        with pytest.raises(TypeError, match="rate must be an integer"):
+            mervox.Decoder(rate)
     assert decoder.rate == 6300
+    decoder.reset(np.int16(5300))
+    assert decoder.rate == 5300 and type(decoder.rate) is int
+    assert mervox.Decoder(np.uint64(5300)).rate == 5300
 
 
 def test_names_that_are_not_utf8(corpus, tmp_path):
