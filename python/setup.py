@@ -1,6 +1,7 @@
 """Builds the extension mervox._mervox with the project's CMake build.
 
-The version comes from the top-level CMakeLists.txt. MERVOX_WHEEL_BUILD_DIR
+The version comes from the top-level CMakeLists.txt; the rest of the
+package's description is in pyproject.toml. MERVOX_WHEEL_BUILD_DIR
 moves setuptools' build and egg-info directories out of the source tree.
 """
 
@@ -53,7 +54,6 @@ if os.environ.get("MERVOX_WHEEL_BUILD_DIR"):
 
 setup(
     version=project_version(),
-    packages=["mervox"],
     ext_modules=[Extension("mervox._mervox", sources=[])],
     cmdclass={"build_ext": CMakeBuild},
     options=options,

@@ -31,6 +31,8 @@ if [ "${1:-all}" != build ]; then
     # Python module (Debian's /usr/bin/python3), its tests, wheel and venv install test
     python3-dev pybind11-dev python3-numpy python3-pytest
     python3-build python3-setuptools python3-wheel python3-venv python3-pip
+    # the type stub checked against the module (mypy's stubtest)
+    python3-mypy
   )
   # Large development packages, installed without their recommendations
   # (which pull in a desktop).
