@@ -154,7 +154,24 @@ int RunCaptureReader(const uint8_t* data, size_t size)
     uint64_t skipped = 0;
     for (uint64_t n : report.counters.skipped.counts)
         skipped += n;
-    Require(skipped + streamPackets == report.counters.records, "records not accounted for, or twice");
+    const capture::CaptureCounters& c = report.counters;
+    Require(skipped + streamPackets + c.signallingPackets + c.callPayloadPackets == c.records,
+            "records not accounted for, or twice");
+    // Every stream is in exactly one call, and every SIP call is one.
+    std::vector<int> inCalls(report.streams.size(), 0);
+    size_t signalled = 0;
+    for (const capture::Call& call : report.calls) {
+        signalled += call.signalled ? 1 : 0;
+        Require(!call.signalled || call.dialog < report.dialogs.size(), "a call of a dialog that is not there");
+        Require(call.signalled || !call.streams.empty(), "an unsignalled call without streams");
+        for (const capture::CallStream& cs : call.streams) {
+            Require(cs.stream < report.streams.size(), "a call's stream that is not there");
+            ++inCalls[cs.stream];
+        }
+    }
+    Require(signalled == report.dialogs.size(), "a SIP dialog that is no call");
+    Require(std::all_of(inCalls.begin(), inCalls.end(), [](int n) { return n == 1; }),
+            "a stream in no call or in several");
     return 0;
 }
 

@@ -11,8 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "signalling_counts.h"
+#include "sip_dialogs.h"
 #include "skip_reason.h"
 #include "stream_timeline.h"
+#include "telephone_event.h"
 #include "udp_datagram.h"
 
 namespace mervox::capture {
@@ -40,7 +43,9 @@ enum class CaptureStatus {
 // What happened to every record of the capture.
 struct CaptureCounters {
     uint64_t records = 0;
-    uint64_t streamPackets = 0;  // RTP packets that went to a stream
+    uint64_t streamPackets = 0;       // RTP packets that went to a stream
+    uint64_t signallingPackets = 0;   // SIP over UDP, and the segments of SIP connections over TCP
+    uint64_t callPayloadPackets = 0;  // a call's telephone events and comfort noise on a stream's SSRC
     SkipCounts skipped;
 };
 
@@ -49,13 +54,19 @@ struct StreamInfo {
     uint32_t ssrc = 0;
     Endpoint source;
     Endpoint destination;
-    int payloadType = 4;
+    int payloadType = 4;      // as the packets carry it (a dynamic one mapped by SIP/SDP)
     double firstArrival = 0;  // capture time of its first packet, seconds since the epoch
     int number = 1;           // 1 for the first stream with this SSRC, 2 for the second, ...
 };
 
 struct RtpStream : StreamInfo {
     TimelineStats stats;
+    double lastArrival = 0;  // capture time of its last packet
+    // Packets of the call's other payload types (RFC 4733 telephone events,
+    // comfort noise, as its session descriptions list them) on this stream's
+    // SSRC and addresses: received, not lost (they are no G.723.1 frames).
+    uint64_t callPayloadPackets = 0;
+    std::vector<DtmfEvent> dtmf;
     std::vector<int16_t> pcm;  // filled by DecodeCaptureFile / DecodeCaptureBytes only
 };
 
@@ -73,12 +84,31 @@ public:
     virtual void StreamEnded(size_t id, const RtpStream& stream) = 0;
 };
 
+// A call: a SIP dialog with the streams its session descriptions name, or
+// (without signalling) two streams that mirror each other's addresses, or
+// one stream alone.
+struct CallStream {
+    size_t stream = 0;        // index into CaptureReport::streams
+    bool fromCaller = false;  // sent by the caller (the INVITE's sender; unsignalled: the stream seen first)
+};
+
+struct Call {
+    bool signalled = false;
+    size_t dialog = 0;  // index into CaptureReport::dialogs when signalled
+    std::vector<CallStream> streams;
+    double start = 0;  // the INVITE (or first message), else the first packet
+    double end = 0;    // BYE, CANCEL or failure; else the last packet of its signalling or streams
+};
+
 struct CaptureReport {
     CaptureStatus status = CaptureStatus::kOk;
     std::string message;         // why the capture is not one, or where it was cut
     std::vector<int> linkTypes;  // of the capture's interfaces, in order of first appearance
     CaptureCounters counters;
     std::vector<RtpStream> streams;  // in order of their first packet (pcm empty)
+    signalling::SignallingCounters signalling;
+    std::vector<signalling::Dialog> dialogs;  // SIP calls, in order of their first message
+    std::vector<Call> calls;                  // dialogs with their streams, then unsignalled streams by pairs
 };
 
 // Reads a capture file ("-": standard input) from start to end, as a stream.

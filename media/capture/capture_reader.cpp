@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "call_builder.h"
 #include "capture.h"
 #include "link_layer.h"
 #include "packet_sorter.h"
@@ -51,6 +52,9 @@ CaptureReport ReadStream(std::FILE* stream, const CaptureOptions& options, Strea
     }
     report.streams = sorter.Finish();
     report.counters = sorter.counters();
+    report.signalling = sorter.signalling().counters();
+    report.dialogs = sorter.signalling().dialogs();
+    report.calls = BuildCalls(report.dialogs, report.streams);
     report.linkTypes = reader->linkTypes();
     if (report.status == CaptureStatus::kOk && report.counters.skipped[SkipReason::kUnsupportedLink] > 0) {
         for (int linkType : report.linkTypes)

@@ -5,6 +5,7 @@
 
 #include "link_layer.h"
 #include "rtp_packet.h"
+#include "tcp_segment.h"
 
 namespace mervox::capture {
 namespace {
@@ -58,6 +59,7 @@ struct PacketSorter::Live {
     double lastArrival = 0;
     std::unique_ptr<TimelineOutput> output;  // relays the timeline to the consumer
     TimelineBuilder builder;
+    TelephoneEvents events;
 };
 
 PacketSorter::PacketSorter(const CaptureOptions& options, StreamConsumer& consumer)
@@ -93,6 +95,10 @@ void PacketSorter::Sort(const CaptureRecord& record)
     case UdpResult::kUdp:
         break;
     case UdpResult::kNotUdp:
+        if (udp.protocol == kProtoTcp && TcpSignalling(udp, record.time)) {
+            ++counters_.signallingPackets;
+            return;
+        }
         return Skip(SkipReason::kNotUdp);
     case UdpResult::kFragment:
         return Skip(SkipReason::kFragment);
@@ -100,6 +106,11 @@ void PacketSorter::Sort(const CaptureRecord& record)
         return Skip(cutByCapture ? SkipReason::kCutShort : SkipReason::kMalformedIp);
     case UdpResult::kMalformed:
         return Skip(SkipReason::kMalformedIp);
+    }
+
+    if (sip_.Datagram(udp.source, udp.destination, udp.payload, record.time)) {
+        ++counters_.signallingPackets;
+        return;
     }
 
     RtpPacket rtp;
@@ -111,8 +122,18 @@ void PacketSorter::Sort(const CaptureRecord& record)
     case RtpResult::kMalformed:
         return Skip(SkipReason::kMalformedRtp);
     }
-    if (rtp.payloadType != options_.payloadType)
+    // What the call's session descriptions say the payload type carries.
+    const signalling::PayloadUse use =
+        sip_.HasMedia() ? sip_.Use(udp.source, udp.destination, rtp.payloadType) : signalling::PayloadUse::kUnsignalled;
+    if (use == signalling::PayloadUse::kEncrypted)
+        return Skip(SkipReason::kEncrypted);
+    const StreamKey key{rtp.ssrc, udp.source, udp.destination};
+    if (rtp.payloadType != options_.payloadType && use != signalling::PayloadUse::kG7231) {
+        const bool event = use == signalling::PayloadUse::kTelephoneEvent;
+        if ((event || use == signalling::PayloadUse::kComfortNoise) && CallPayload(key, rtp, event, record.time))
+            return;
         return Skip(SkipReason::kOtherPayloadType);
+    }
 
     StreamPacket p;
     p.sequence = rtp.sequence;
@@ -122,17 +143,47 @@ void PacketSorter::Sort(const CaptureRecord& record)
     p.payloadCutShort = !SplitFrames(rtp.payload, p.frames);
     const bool whole = IsWholeFrames(rtp.payload);
 
-    const StreamKey key{rtp.ssrc, udp.source, udp.destination};
     const auto live = live_.find(key);
     if (live == live_.end())
-        return ToCandidate(key, std::move(p), whole);
+        return ToCandidate(key, std::move(p), whole, rtp.payloadType);
     ++counters_.streamPackets;
     live->second->lastRecord = number;
     live->second->lastArrival = record.time;
     live->second->builder.Add(std::move(p));
 }
 
-void PacketSorter::ToCandidate(const StreamKey& key, StreamPacket packet, bool whole)
+bool PacketSorter::TcpSignalling(UdpDatagram& packet, double time)
+{
+    TcpSegment tcp;
+    if (!ParseTcp(packet.payload, tcp))
+        return false;
+    packet.source.port = tcp.sourcePort;
+    packet.destination.port = tcp.destinationPort;
+    signalling::TcpSegmentInfo segment;
+    segment.sequence = tcp.sequence;
+    segment.syn = tcp.syn;
+    segment.fin = tcp.fin;
+    segment.reset = tcp.reset;
+    segment.payload = tcp.payload;
+    return sip_.Segment(packet.source, packet.destination, segment, time);
+}
+
+bool PacketSorter::CallPayload(const StreamKey& key, const RtpPacket& rtp, bool event, double time)
+{
+    const auto live = live_.find(key);
+    if (live == live_.end())
+        return false;
+    Live& l = *live->second;
+    ++counters_.callPayloadPackets;
+    ++l.stream.callPayloadPackets;
+    l.lastRecord = counters_.records;
+    l.lastArrival = time;
+    if (event)
+        l.events.Add(rtp.payload, rtp.timestamp, time);
+    return true;
+}
+
+void PacketSorter::ToCandidate(const StreamKey& key, StreamPacket packet, bool whole, int payloadType)
 {
     if (!whole)
         return Skip(SkipReason::kNotG7231);
@@ -143,6 +194,7 @@ void PacketSorter::ToCandidate(const StreamKey& key, StreamPacket packet, bool w
         c.firstArrival = packet.arrival;
     }
     c.lastArrival = packet.arrival;
+    c.payloadType = payloadType;
     // Packets that do not fit this one's sequence number (a repeat, or far
     // off) are no sign of a stream.
     auto misfit = [&](const StreamPacket& q) {
@@ -166,7 +218,7 @@ void PacketSorter::Start(const StreamKey& key, Candidate& candidate)
     info.ssrc = key.ssrc;
     info.source = key.source;
     info.destination = key.destination;
-    info.payloadType = options_.payloadType;
+    info.payloadType = candidate.payloadType;
     info.firstArrival = candidate.firstArrival;
     info.number = ++streamsBySsrc_[key.ssrc];
     auto live = std::make_unique<Live>(info, candidate.firstRecord, options_.timeline, consumer_);
@@ -185,6 +237,8 @@ void PacketSorter::End(std::map<StreamKey, std::unique_ptr<Live>>::iterator live
     Live& l = *live->second;
     l.builder.Finish();
     l.stream.stats = l.builder.stats();
+    l.stream.lastArrival = l.lastArrival;
+    l.stream.dtmf = l.events.events();
     consumer_.StreamEnded(l.stream.id, l.stream);
     ended_.emplace_back(l.firstRecord, std::move(l.stream));
     live_.erase(live);
@@ -192,6 +246,7 @@ void PacketSorter::End(std::map<StreamKey, std::unique_ptr<Live>>::iterator live
 
 void PacketSorter::Sweep()
 {
+    sip_.Sweep(now_);
     for (auto c = candidates_.begin(); c != candidates_.end();) {
         if (candidates_.size() > kMaxCandidates || c->second.lastArrival < now_ - kCandidateIdleSeconds) {
             counters_.skipped[SkipReason::kTooFewPackets] += c->second.pending.size();

@@ -11,6 +11,8 @@
 
 #include "capture.h"
 #include "record_reader.h"
+#include "rtp_packet.h"
+#include "sip_reader.h"
 
 namespace mervox::capture {
 
@@ -40,23 +42,30 @@ public:
     // Ends every stream; the streams in order of their first packet.
     std::vector<RtpStream> Finish();
     const CaptureCounters& counters() const { return counters_; }
+    const signalling::SipReader& signalling() const { return sip_; }
 
 private:
     struct Candidate {
         uint64_t firstRecord = 0;
         double firstArrival = 0;
         double lastArrival = 0;
+        int payloadType = 4;
         std::vector<StreamPacket> pending;  // whole-frame packets, in arrival order
     };
     struct Live;
 
     void Skip(SkipReason reason) { ++counters_.skipped[reason]; }
-    void ToCandidate(const StreamKey& key, StreamPacket packet, bool whole);
+    bool TcpSignalling(UdpDatagram& packet, double time);
+    // A packet of another payload type that the call's signalling lists
+    // beside G.723.1; false when it belongs to no stream.
+    bool CallPayload(const StreamKey& key, const RtpPacket& rtp, bool event, double time);
+    void ToCandidate(const StreamKey& key, StreamPacket packet, bool whole, int payloadType);
     void Start(const StreamKey& key, Candidate& candidate);
     void End(std::map<StreamKey, std::unique_ptr<Live>>::iterator live);
     void Sweep();
 
     CaptureOptions options_;
+    signalling::SipReader sip_;
     StreamConsumer& consumer_;
     CaptureCounters counters_;
     double now_ = 0;  // latest capture time seen

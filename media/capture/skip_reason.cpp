@@ -29,6 +29,8 @@ const char* SkipReasonName(SkipReason reason)
         return "not_g7231_payload";
     case SkipReason::kTooFewPackets:
         return "too_few_packets";
+    case SkipReason::kEncrypted:
+        return "encrypted_media";
     case SkipReason::kCount:
         break;
     }

@@ -21,6 +21,7 @@ enum class SkipReason : uint8_t {
     kOtherPayloadType,  // RTP of another payload type
     kNotG7231,          // payload type matches, payload is not whole G.723.1 frames (and no stream yet)
     kTooFewPackets,     // whole frames, but too few packets with consistent sequence numbers for a stream
+    kEncrypted,         // RTP to or from media its SIP/SDP describes as encrypted (SRTP): never decoded
     kCount,
 };
 

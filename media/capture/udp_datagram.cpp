@@ -38,6 +38,19 @@ UdpResult Udp(ByteView segment, UdpDatagram& out)
     return UdpResult::kUdp;
 }
 
+// Another transport's segment and the packet's addresses.
+void OtherTransport(uint8_t protocol, const uint8_t* source, const uint8_t* destination, size_t length, int version,
+                    ByteView segment, UdpDatagram& out)
+{
+    out.protocol = protocol;
+    out.source = Endpoint{};
+    out.destination = Endpoint{};
+    out.source.ipVersion = out.destination.ipVersion = version;
+    std::memcpy(out.source.address.data(), source, length);
+    std::memcpy(out.destination.address.data(), destination, length);
+    out.payload = segment;
+}
+
 UdpResult Ipv4(ByteView ip, UdpDatagram& out)
 {
     if (!ip.Has(0, kIpv4MinHeader))
@@ -51,8 +64,13 @@ UdpResult Ipv4(ByteView ip, UdpDatagram& out)
     const uint16_t fragment = ip.U16(6);
     const bool moreFragments = (fragment & kIpv4MoreFragments) != 0;
     const bool laterPiece = (fragment & kIpv4FragmentOffset) != 0;
-    if (ip.U8(9) != kProtoUdp)
+    out.protocol = 0;
+    if (ip.U8(9) != kProtoUdp) {
+        if (!moreFragments && !laterPiece && totalLength <= ip.size)
+            OtherTransport(ip.U8(9), ip.data + 12, ip.data + 16, 4, kIpv4, ip.Prefix(totalLength).From(headerLength),
+                           out);
         return UdpResult::kNotUdp;
+    }
     if (moreFragments || laterPiece)
         return UdpResult::kFragment;
     out.source.ipVersion = out.destination.ipVersion = kIpv4;
@@ -68,6 +86,7 @@ UdpResult Ipv4(ByteView ip, UdpDatagram& out)
 
 UdpResult Ipv6(ByteView ip, UdpDatagram& out)
 {
+    out.protocol = 0;
     if (!ip.Has(0, kIpv6Header))
         return UdpResult::kTruncated;
     const size_t payloadLength = ip.U16(4);
@@ -118,6 +137,7 @@ UdpResult Ipv6(ByteView ip, UdpDatagram& out)
             break;
         }
         default:
+            OtherTransport(next, ip.data + 8, ip.data + 24, 16, kIpv6, rest, out);
             return UdpResult::kNotUdp;
         }
     }

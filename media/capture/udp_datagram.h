@@ -40,16 +40,23 @@ std::string EndpointText(const Endpoint& e);
 
 enum class UdpResult {
     kUdp,        // `payload` is the UDP payload
-    kNotUdp,     // another transport (TCP, ICMP, ESP, ...)
+    kNotUdp,     // another transport (TCP, ICMP, ESP, ...): see UdpDatagram::protocol
     kFragment,   // a piece of a fragmented datagram: not reassembled
     kTruncated,  // the capture cut the packet short
     kMalformed,  // impossible header fields
 };
 
+// IP protocol number of TCP.
+constexpr uint8_t kProtoTcp = 6;
+
 struct UdpDatagram {
     Endpoint source;
     Endpoint destination;
     ByteView payload;
+    // With kNotUdp from an unfragmented packet: the transport's protocol
+    // number, `payload` its whole segment (header included) and the
+    // addresses set (ports 0); otherwise 0.
+    uint8_t protocol = 0;
 };
 
 UdpResult ParseUdp(ByteView ip, UdpDatagram& out);

@@ -111,9 +111,80 @@ nlohmann::ordered_json StreamJson(const RtpStream& s, const StreamFiles::File& f
         {"cut_short_payloads", t.cutShortPayloads},
         {"duration_seconds", t.DurationSeconds()},
         {"first_packet_time", s.firstArrival},
+        {"last_packet_time", s.lastArrival},
+        {"call_payload_packets", s.callPayloadPackets},
         {"output", file.path},
         {"written", file.error.empty()},
     };
+}
+
+// A time in capture seconds, or null where the event was not seen.
+nlohmann::ordered_json TimeJson(double t) { return t >= 0 ? nlohmann::ordered_json(t) : nlohmann::ordered_json(); }
+
+nlohmann::ordered_json PartyJson(const signalling::NameAddress& a)
+{
+    return {{"display_name", a.displayName}, {"uri", a.uri}};
+}
+
+nlohmann::ordered_json MediaJson(const signalling::DialogMedia& m)
+{
+    nlohmann::ordered_json j;
+    j["address"] =
+        m.media.haveAddress ? nlohmann::ordered_json(capture::AddressText(m.media.endpoint)) : nlohmann::ordered_json();
+    j["port"] = m.media.endpoint.port;
+    j["protocol"] = m.media.protocol;
+    j["direction"] = signalling::MediaDirectionName(m.media.direction);
+    j["encrypted"] = m.media.encrypted;
+    j["from_caller"] = m.fromCaller;
+    j["message"] = m.status ? nlohmann::ordered_json(m.status) : nlohmann::ordered_json(m.method);
+    j["time"] = m.time;
+    j["payload_types"] = nlohmann::ordered_json::array();
+    for (const signalling::PayloadMapping& p : m.media.payloads)
+        j["payload_types"].push_back({{"payload_type", p.payloadType}, {"encoding", p.encoding}});
+    return j;
+}
+
+nlohmann::ordered_json CallJson(const capture::Call& c, const CaptureReport& r)
+{
+    nlohmann::ordered_json j;
+    j["signalled"] = c.signalled;
+    if (c.signalled) {
+        const signalling::Dialog& d = r.dialogs[c.dialog];
+        j["call_id"] = d.callId;
+        j["from"] = PartyJson(d.from);
+        j["to"] = PartyJson(d.to);
+        j["caller"] = EndpointJson(d.caller);
+        j["callee"] = EndpointJson(d.callee);
+        j["invite_time"] = TimeJson(d.inviteTime);
+        j["answer_time"] = TimeJson(d.answerTime);
+        j["ack_time"] = TimeJson(d.ackTime);
+        j["bye_time"] = TimeJson(d.byeTime);
+        j["cancel_time"] = TimeJson(d.cancelTime);
+        j["final_response"] = d.finalStatus ? nlohmann::ordered_json(d.finalStatus) : nlohmann::ordered_json();
+        j["answers"] = nlohmann::ordered_json::array();
+        for (const signalling::SipAnswer& a : d.answers)
+            j["answers"].push_back({{"status", a.status}, {"to_tag", a.toTag}, {"time", a.time}, {"sdp", a.sdp}});
+        j["reinvites"] = d.reinvites;
+        j["encrypted_media"] = d.encrypted;
+        j["media"] = nlohmann::ordered_json::array();
+        for (const signalling::DialogMedia& m : d.media)
+            j["media"].push_back(MediaJson(m));
+    }
+    j["start_time"] = c.start;
+    j["end_time"] = c.end;
+    j["streams"] = nlohmann::ordered_json::array();
+    j["dtmf"] = nlohmann::ordered_json::array();
+    for (const capture::CallStream& cs : c.streams) {
+        const RtpStream& s = r.streams[cs.stream];
+        j["streams"].push_back(
+            {{"stream", cs.stream}, {"ssrc", capture::SsrcText(s.ssrc)}, {"from_caller", cs.fromCaller}});
+        for (const capture::DtmfEvent& e : s.dtmf)
+            j["dtmf"].push_back({{"digit", std::string(1, e.digit)},
+                                 {"time", e.time},
+                                 {"duration_ms", e.duration / 8.0},
+                                 {"stream", cs.stream}});
+    }
+    return j;
 }
 
 void PrintJson(const std::string& name, const CaptureReport& r, const FileOf& files)
@@ -133,11 +204,59 @@ void PrintJson(const std::string& name, const CaptureReport& r, const FileOf& fi
     j["streams"] = nlohmann::ordered_json::array();
     for (const RtpStream& s : r.streams)
         j["streams"].push_back(StreamJson(s, files(s.id)));
+    j["signalling"] = {{"packets", r.counters.signallingPackets}, {"messages", r.signalling.messages}};
+    j["signalling"]["skipped"] = nlohmann::ordered_json::object();
+    for (size_t i = 0; i < signalling::kSipProblems; ++i)
+        if (r.signalling.problems[i])
+            j["signalling"]["skipped"][signalling::SipProblemName(static_cast<signalling::SipProblem>(i))] =
+                r.signalling.problems[i];
+    j["calls"] = nlohmann::ordered_json::array();
+    for (const capture::Call& c : r.calls)
+        j["calls"].push_back(CallJson(c, r));
     // File names need not be UTF-8; dump() would throw on them.
     std::printf("%s\n", j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
 }
 
 unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
+
+// A party for a line of text: escaped, for a terminal is driven by what
+// the capture says.
+std::string PartyText(const signalling::NameAddress& a)
+{
+    const std::string uri = "<" + tools::EscapeControlCharacters(a.uri) + ">";
+    return a.displayName.empty() ? uri : "\"" + tools::EscapeControlCharacters(a.displayName) + "\" " + uri;
+}
+
+void PrintCalls(const CaptureReport& r)
+{
+    for (size_t i = 0; i < r.calls.size(); ++i) {
+        const capture::Call& c = r.calls[i];
+        std::printf("\ncall %zu  %s\n", i + 1,
+                    c.signalled            ? "SIP"
+                    : c.streams.size() > 1 ? "unsignalled pair"
+                                           : "one direction");
+        if (c.signalled) {
+            const signalling::Dialog& d = r.dialogs[c.dialog];
+            std::printf("  Call-ID:        %s\n", tools::EscapeControlCharacters(d.callId).c_str());
+            std::printf("  from:           %s\n", PartyText(d.from).c_str());
+            std::printf("  to:             %s\n", PartyText(d.to).c_str());
+            std::printf("  outcome:        %s%s\n",
+                        d.finalStatus ? std::to_string(d.finalStatus).c_str() : "no final response",
+                        d.encrypted ? " (encrypted media, not decoded)" : "");
+        }
+        std::printf("  duration:       %.2f s\n", c.end - c.start);
+        std::printf("  streams:       ");
+        for (const capture::CallStream& cs : c.streams)
+            std::printf(" %s", capture::SsrcText(r.streams[cs.stream].ssrc).c_str());
+        std::printf("%s\n", c.streams.empty() ? " none" : "");
+        std::string digits;
+        for (const capture::CallStream& cs : c.streams)
+            for (const capture::DtmfEvent& e : r.streams[cs.stream].dtmf)
+                digits += e.digit;
+        if (!digits.empty())
+            std::printf("  DTMF:           %s\n", digits.c_str());
+    }
+}
 
 void PrintText(const std::string& name, const CaptureReport& r, const FileOf& files)
 {
@@ -177,6 +296,7 @@ void PrintText(const std::string& name, const CaptureReport& r, const FileOf& fi
         const StreamFiles::File& f = files(s.id);
         std::printf("  output:         %s%s\n", f.path.c_str(), f.error.empty() ? "" : " (not written)");
     }
+    PrintCalls(r);
 }
 
 std::string NoStreamMessage(const std::string& name, const PcapOptions& options, const CaptureReport& report)
