@@ -85,6 +85,31 @@ Bytes Ipv4Udp(const std::string& source, uint16_t sourcePort, const std::string&
     return b;
 }
 
+Bytes Ipv4Tcp(const std::string& source, uint16_t sourcePort, const std::string& destination, uint16_t destinationPort,
+              uint32_t sequence, const Bytes& payload)
+{
+    Bytes tcp;
+    Put16(tcp, sourcePort);
+    Put16(tcp, destinationPort);
+    Put32(tcp, sequence);
+    Put32(tcp, 0);                                 // acknowledgement number
+    tcp.push_back(5 << 4);                         // 20-byte header
+    tcp.push_back(payload.empty() ? 0x10 : 0x18);  // ACK, PSH
+    Put16(tcp, 65535);                             // window
+    Put32(tcp, 0);                                 // checksum (not checked), urgent pointer
+    tcp.insert(tcp.end(), payload.begin(), payload.end());
+    Bytes b = {0x45, 0};
+    Put16(b, static_cast<uint16_t>(20 + tcp.size()));
+    Put32(b, 0x00004000);
+    b.push_back(64);
+    b.push_back(6);  // TCP
+    Put16(b, 0);
+    PutAddress(b, AF_INET, source);
+    PutAddress(b, AF_INET, destination);
+    b.insert(b.end(), tcp.begin(), tcp.end());
+    return b;
+}
+
 Bytes Ipv6Udp(const std::string& source, uint16_t sourcePort, const std::string& destination, uint16_t destinationPort,
               const Bytes& payload, bool hopByHop)
 {

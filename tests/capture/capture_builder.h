@@ -30,6 +30,10 @@ Bytes Ipv4Udp(const std::string& source, uint16_t sourcePort, const std::string&
 Bytes Ipv6Udp(const std::string& source, uint16_t sourcePort, const std::string& destination, uint16_t destinationPort,
               const Bytes& payload, bool hopByHop = false);
 
+// IPv4 header + TCP header (20 bytes, ACK set, and PSH with data) + payload.
+Bytes Ipv4Tcp(const std::string& source, uint16_t sourcePort, const std::string& destination, uint16_t destinationPort,
+              uint32_t sequence, const Bytes& payload);
+
 // Ethernet header in front of an IP packet (EtherType from its version),
 // with an 802.1Q tag if vlan is nonzero.
 Bytes Ethernet(const Bytes& ip, uint16_t vlan = 0);
