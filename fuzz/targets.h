@@ -22,4 +22,8 @@ int RunStreamReader(const uint8_t* data, size_t size);
 // The capture reader of `mervox pcap` (media/capture/capture.h).
 int RunCaptureReader(const uint8_t* data, size_t size);
 
+// The SIP/SDP reader of the capture reader (media/signalling/sip_reader.h):
+// datagrams and TCP segments of SIP between two hosts.
+int RunSipReader(const uint8_t* data, size_t size);
+
 }  // namespace mervox::fuzz

@@ -8,6 +8,7 @@ namespace {
 
 TEST(ToolFuzzInputs, StreamReader) { ReplayTarget("stream_reader", fuzz::RunStreamReader); }
 TEST(ToolFuzzInputs, CaptureReader) { ReplayTarget("capture_reader", fuzz::RunCaptureReader); }
+TEST(ToolFuzzInputs, SipReader) { ReplayTarget("sip_reader", fuzz::RunSipReader); }
 
 TEST(ToolFuzzInputs, EmptyAndTinyInputs)
 {
@@ -15,6 +16,7 @@ TEST(ToolFuzzInputs, EmptyAndTinyInputs)
     for (size_t n = 0; n <= sizeof bytes; ++n) {
         fuzz::RunStreamReader(bytes, n);
         fuzz::RunCaptureReader(bytes, n);
+        fuzz::RunSipReader(bytes, n);
     }
 }
 

@@ -1,0 +1,86 @@
+// Input: a list of chunks, each one a SIP datagram or TCP segment between
+// two hosts: a control byte (bit 0: TCP; bit 1: from the second host; bits
+// 2-3: the TCP sequence number jumps ahead by that many times 16 bytes, a
+// gap; bit 4: FIN), a length byte, then that many bytes (the last chunk
+// takes what is left). The SIP reader must read it all with its memory
+// bounded: calls, open calls, connections and buffered bytes within their
+// limits, every stored field within its bound, each call's times in order.
+#include <array>
+
+#include "check.h"
+#include "sip_reader.h"
+#include "sip_text.h"
+#include "targets.h"
+
+namespace mervox::fuzz {
+namespace {
+
+using signalling::Dialog;
+
+void CheckDialog(const Dialog& d)
+{
+    for (const std::string* field :
+         {&d.callId, &d.from.displayName, &d.from.uri, &d.from.tag, &d.to.displayName, &d.to.uri, &d.to.tag})
+        Require(field->size() <= signalling::kMaxFieldBytes, "a stored field beyond its bound");
+    Require(!d.callId.empty(), "a call without a Call-ID");
+    Require(d.media.size() <= signalling::kMaxDialogMedia, "more media than a call keeps");
+    Require(d.answers.size() <= signalling::kMaxAnswers, "more answers than a call keeps");
+    Require(d.firstTime <= d.lastTime, "a call's last message before its first");
+    for (double t : {d.inviteTime, d.answerTime, d.ackTime, d.byeTime, d.cancelTime, d.finalTime})
+        Require(t < 0 || (t >= d.firstTime && t <= d.lastTime), "a call's event outside its messages");
+    Require((d.finalStatus == 0) == (d.finalTime < 0), "a final response without its time, or the reverse");
+    Require(d.finalStatus == 0 || (d.finalStatus >= 200 && d.finalStatus <= 699), "a final response out of range");
+    for (const signalling::DialogMedia& m : d.media)
+        Require(m.media.payloads.size() <= signalling::kMaxPayloadTypes, "more payload types than kept");
+}
+
+}  // namespace
+
+int RunSipReader(const uint8_t* data, size_t size)
+{
+    signalling::SipReader reader;
+    capture::Endpoint hosts[2];
+    hosts[0].address[3] = 1;
+    hosts[1].address[3] = 2;
+    hosts[0].port = 5060;
+    hosts[1].port = 5062;
+    std::array<uint32_t, 2> sequence{1000, 9000};
+    double time = 0;
+    size_t at = 0;
+    while (at + 2 <= size) {
+        const uint8_t control = data[at];
+        size_t length = data[at + 1];
+        at += 2;
+        if (length > size - at || at + length + 2 > size)
+            length = size - at;
+        // A buffer of the chunk's exact size, so that ASan sees any read past its end.
+        const std::vector<uint8_t> chunk(data + at, data + at + length);
+        at += length;
+        const int from = (control >> 1) & 1;
+        const capture::ByteView payload{chunk.data(), chunk.size()};
+        time += 0.5;
+        if (control & 1) {
+            sequence[from] += ((control >> 2) & 3) * 16u;
+            signalling::TcpSegmentInfo segment;
+            segment.sequence = sequence[from];
+            segment.fin = (control & 0x10) != 0;
+            segment.payload = payload;
+            reader.Segment(hosts[from], hosts[1 - from], segment, time);
+            sequence[from] += static_cast<uint32_t>(length);
+        } else {
+            reader.Datagram(hosts[from], hosts[1 - from], payload, time);
+        }
+        Require(reader.connections() <= signalling::kMaxTcpConnections, "more connections than the limit");
+        Require(reader.bufferedBytes() <= signalling::kMaxMessageBytes + 256, "a connection buffers beyond a message");
+        for (int pt = 0; pt < 128; pt += 37)
+            reader.Use(hosts[from], hosts[1 - from], pt);
+    }
+    reader.Sweep(time + 1e6);
+    Require(reader.dialogs().size() <= signalling::kMaxDialogs, "more calls than the limit");
+    Require(reader.openDialogs() == 0, "calls still open long after their last message");
+    for (const Dialog& d : reader.dialogs())
+        CheckDialog(d);
+    return 0;
+}
+
+}  // namespace mervox::fuzz
