@@ -51,6 +51,8 @@ if [ "${1:-all}" != build ]; then
     # cross builds for aarch64 and s390x (big-endian), run under qemu-user
     # (called directly: qemu-user-binfmt, its recommendation, is not needed)
     g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user
+    # 64-bit Windows DLLs (POSIX thread model) and their tests under wine64
+    g++-mingw-w64-x86-64-posix wine64
   )
 fi
 

@@ -1,4 +1,4 @@
-/* A 32-bit Windows host of mervox-api.dll, linked through its import library
+/* A Windows host of mervox-api.dll, linked through its import library
  * as a new host is: decoder objects, one or several at once, fed one frame
  * per call.
  *
@@ -7,9 +7,14 @@
  *     --init N        rate selector for mervox_decoder_create (default 1)
  *     --decoders N    decode the stream with N decoders at once, frame by
  *                     frame in turn; all must give the same samples
+ *     --batch         decoders 2 to N get each frame from one call of
+ *                     mervox_decode_many (in the vector variant the library
+ *                     picks, which MERVOX_LANES caps), decoder 1 from
+ *                     mervox_decode and mervox_conceal
  *     --misaligned    call mervox_decode and mervox_conceal from a 4-byte
  *                     aligned stack through the probe, which must find the
- *                     arguments left for the caller to remove (cdecl)
+ *                     arguments left for the caller to remove (cdecl;
+ *                     32-bit only)
  *
  * Speech frames (types 0 and 1) go to mervox_decode, the others and masked
  * frames to mervox_conceal; a truncated last frame is left out. Afterwards
@@ -30,7 +35,7 @@
 #include "stdcall_probe.h"
 
 enum { kExitUsage = 2, kExitFile = 3, kExitContract = 5 };
-enum { kMaxDecoders = 8, kResetCheckFrames = 50 };
+enum { kMaxDecoders = 16, kResetCheckFrames = 50 };
 
 typedef struct {
     const char* maskPath;
@@ -38,6 +43,7 @@ typedef struct {
     const char* outputPath;
     int32_t init;
     int decoders;
+    int batch;
     int misaligned;
 } Options;
 
@@ -55,7 +61,9 @@ static int ParseOptions(int argc, char** argv, Options* options)
             options->init = (int32_t)strtol(argv[++i], NULL, 0);
         else if (strcmp(a, "--decoders") == 0 && i + 1 < argc)
             options->decoders = (int)strtol(argv[++i], NULL, 0);
-        else if (strcmp(a, "--misaligned") == 0)
+        else if (strcmp(a, "--batch") == 0)
+            options->batch = 1;
+        else if (strcmp(a, "--misaligned") == 0 && MERVOX_HOST_HAS_PROBE)
             options->misaligned = 1;
         else if (a[0] == '-' && a[1] == '-')
             return 0;
@@ -68,9 +76,10 @@ static int ParseOptions(int argc, char** argv, Options* options)
         } else
             return 0;
     }
-    return positional == 2 && options->decoders >= 1 && options->decoders <= kMaxDecoders;
+    return positional == 2 && options->decoders >= (options->batch ? 2 : 1) && options->decoders <= kMaxDecoders;
 }
 
+#if MERVOX_HOST_HAS_PROBE
 /* Calls a cdecl function from a 4-byte aligned stack; the callee must leave
  * its arguments on the stack. */
 static int ProbeCdecl(const void* function, const uint32_t* args, uint32_t count)
@@ -85,21 +94,64 @@ static int ProbeCdecl(const void* function, const uint32_t* args, uint32_t count
     return result;
 }
 
+#endif
+
 static int Decode(const Options* options, mervox_decoder* decoder, const uint8_t* frame, size_t size, int16_t* pcm)
 {
-    if (!options->misaligned)
-        return mervox_decode(decoder, frame, size, pcm);
-    const uint32_t args[4] = {(uint32_t)(uintptr_t)decoder, (uint32_t)(uintptr_t)frame, (uint32_t)size,
-                              (uint32_t)(uintptr_t)pcm};
-    return ProbeCdecl((const void*)mervox_decode, args, 4);
+#if MERVOX_HOST_HAS_PROBE
+    if (options->misaligned) {
+        const uint32_t args[4] = {(uint32_t)(uintptr_t)decoder, (uint32_t)(uintptr_t)frame, (uint32_t)size,
+                                  (uint32_t)(uintptr_t)pcm};
+        return ProbeCdecl((const void*)mervox_decode, args, 4);
+    }
+#else
+    (void)options;
+#endif
+    return mervox_decode(decoder, frame, size, pcm);
 }
 
 static int Conceal(const Options* options, mervox_decoder* decoder, int16_t* pcm)
 {
-    if (!options->misaligned)
-        return mervox_conceal(decoder, pcm);
-    const uint32_t args[2] = {(uint32_t)(uintptr_t)decoder, (uint32_t)(uintptr_t)pcm};
-    return ProbeCdecl((const void*)mervox_conceal, args, 2);
+#if MERVOX_HOST_HAS_PROBE
+    if (options->misaligned) {
+        const uint32_t args[2] = {(uint32_t)(uintptr_t)decoder, (uint32_t)(uintptr_t)pcm};
+        return ProbeCdecl((const void*)mervox_conceal, args, 2);
+    }
+#else
+    (void)options;
+#endif
+    return mervox_conceal(decoder, pcm);
+}
+
+/* Decoders 1 to count - 1 decode the frame (NULL: lost) in one batch call;
+ * each must give the result and samples of decoder 0 (in first). */
+static int DecodeBatch(mervox_decoder** decoders, int count, const uint8_t* frame, size_t size, int expected,
+                       const int16_t* first, size_t k)
+{
+    const uint8_t* frames[kMaxDecoders];
+    size_t sizes[kMaxDecoders];
+    int results[kMaxDecoders];
+    static int16_t pcm[kMaxDecoders * MERVOX_FRAME_SAMPLES];
+    const size_t n = (size_t)(count - 1);
+    for (size_t d = 0; d < n; ++d) {
+        frames[d] = frame;
+        sizes[d] = frame ? size : 0;
+        results[d] = -100;
+    }
+    const int failed = mervox_decode_many(decoders + 1, frames, sizes, pcm, results, n);
+    if (failed != 0) {
+        fprintf(stderr, "frame %lu: mervox_decode_many failed %d entries\n", (unsigned long)k, failed);
+        return 0;
+    }
+    for (size_t d = 0; d < n; ++d) {
+        if (results[d] != expected ||
+            memcmp(pcm + MERVOX_FRAME_SAMPLES * d, first, MERVOX_FRAME_SAMPLES * sizeof(int16_t)) != 0) {
+            fprintf(stderr, "frame %lu: batch entry %lu (result %d) differs from decoder 0\n", (unsigned long)k,
+                    (unsigned long)d, results[d]);
+            return 0;
+        }
+    }
+    return 1;
 }
 
 /* Decodes up to maxFrames frames of the stream with every decoder in turn;
@@ -122,7 +174,8 @@ static long DecodeStream(const Options* options, mervox_decoder** decoders, cons
         if (carries_speech)
             *faults += mervox_frame_faults(frame, length);
         const int expected = speech ? ((frame[0] & 3) == MERVOX_FRAME_5300 ? 10 : 12) : 1;
-        for (int d = 0; d < options->decoders; ++d) {
+        const int singles = options->batch ? 1 : options->decoders;
+        for (int d = 0; d < singles; ++d) {
             int16_t* out = d == 0 ? pcm + MERVOX_FRAME_SAMPLES * k : other;
             const int result =
                 speech ? Decode(options, decoders[d], frame, length, out) : Conceal(options, decoders[d], out);
@@ -135,6 +188,9 @@ static long DecodeStream(const Options* options, mervox_decoder** decoders, cons
                 return -1;
             }
         }
+        if (singles < options->decoders && !DecodeBatch(decoders, options->decoders, speech ? frame : NULL, length,
+                                                        expected, pcm + MERVOX_FRAME_SAMPLES * k, k))
+            return -1;
     }
     return (long)k;
 }
@@ -161,7 +217,7 @@ int main(int argc, char** argv)
     Options options;
     if (!ParseOptions(argc, argv, &options)) {
         fprintf(stderr,
-                "usage: mervox_api_host [--mask FILE] [--init N] [--decoders 1..%d] [--misaligned] "
+                "usage: mervox_api_host [--mask FILE] [--init N] [--decoders 1..%d] [--batch] [--misaligned] "
                 "STREAM OUTPUT\n",
                 kMaxDecoders);
         return kExitUsage;
@@ -195,6 +251,7 @@ int main(int argc, char** argv)
     /* A reset decoder starts the stream afresh. */
     Options single = options;
     single.decoders = 1;
+    single.batch = 0;
     if (mervox_decoder_reset(decoders[0], options.init) != MERVOX_OK)
         return kExitContract;
     const long head = DecodeStream(&single, decoders, &stream, &mask, kResetCheckFrames, again, &faultsAgain);

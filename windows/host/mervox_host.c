@@ -1,4 +1,4 @@
-/* A 32-bit Windows host of mervox.dll, as the legacy applications drive it:
+/* A Windows host of mervox.dll, as the legacy applications drive it:
  * LoadLibrary, the two functions looked up by name and ordinal and called
  * through stdcall pointers, INITdec once, then one DecSoundFrame per frame.
  *
@@ -7,7 +7,7 @@
  *     --mask FILE    loss mask, one byte per frame, nonzero = lost
  *     --init N       INITdec argument (default 1)
  *     --misaligned   call through the stack probe: 4-byte aligned stack, and
- *                    every call must remove its own arguments
+ *                    every call must remove its own arguments (32-bit only)
  *     --reload       decode twice, unloading and reloading the DLL between
  *                    the passes; both passes must agree
  *
@@ -54,7 +54,7 @@ static int ParseOptions(int argc, char** argv, Options* options)
             options->maskPath = argv[++i];
         else if (strcmp(a, "--init") == 0 && i + 1 < argc)
             options->initArgument = (int32_t)strtol(argv[++i], NULL, 0);
-        else if (strcmp(a, "--misaligned") == 0)
+        else if (strcmp(a, "--misaligned") == 0 && MERVOX_HOST_HAS_PROBE)
             options->misaligned = 1;
         else if (strcmp(a, "--reload") == 0)
             options->reload = 1;
@@ -87,6 +87,10 @@ static size_t CountFrames(const Buffer* stream)
 
 static int16_t CallDecSoundFrame(const LegacyDll* dll, const Options* options, const uint8_t* frame, int16_t* output)
 {
+#if !MERVOX_HOST_HAS_PROBE
+    (void)options;
+    return dll->decSoundFrame(frame, output);
+#else
     if (!options->misaligned)
         return dll->decSoundFrame(frame, output);
     uint32_t args[2] = {(uint32_t)(uintptr_t)frame, (uint32_t)(uintptr_t)output};
@@ -97,10 +101,15 @@ static int16_t CallDecSoundFrame(const LegacyDll* dll, const Options* options, c
         exit(kExitContract);
     }
     return (int16_t)result;
+#endif
 }
 
 static int32_t CallINITdec(const LegacyDll* dll, const Options* options, int32_t argument)
 {
+#if !MERVOX_HOST_HAS_PROBE
+    (void)options;
+    return dll->initDec(argument);
+#else
     if (!options->misaligned)
         return dll->initDec(argument);
     uint32_t args[1] = {(uint32_t)argument};
@@ -111,6 +120,7 @@ static int32_t CallINITdec(const LegacyDll* dll, const Options* options, int32_t
         exit(kExitContract);
     }
     return (int32_t)result;
+#endif
 }
 
 /* One pass over the stream; 0 (after a message) if a call's result is not

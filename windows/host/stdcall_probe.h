@@ -9,7 +9,16 @@
 
 #include <stdint.h>
 
+/* 32-bit hosts only: x86-64 Windows has one calling convention, the callee
+ * never removes arguments, and the caller must keep the stack 16-byte
+ * aligned, so there is nothing to probe. */
+#if defined(__i386__)
+#define MERVOX_HOST_HAS_PROBE 1
+
 /* Returns the callee's eax. args[0] is the first argument. */
 uint32_t ProbeStdcall(const void* function, const uint32_t* args, uint32_t argCount, int32_t* bytesLeft);
+#else
+#define MERVOX_HOST_HAS_PROBE 0
+#endif
 
 #endif
