@@ -1,14 +1,17 @@
-// The PE tables of mervox.dll as objdump reads them: what a Windows host can
-// bind to, and what the DLL needs from the system.
+// The PE tables of the 32-bit and 64-bit (PE32+) DLLs as objdump reads them:
+// what a Windows host can bind to, and what the DLLs need from the system;
+// their version resources, and the 64-bit code's vector moves.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <map>
 #include <regex>
 #include <set>
 #include <sstream>
 
+#include "test_support.h"
 #include "windows_test_env.h"
 
 namespace mervox::windows_test {
@@ -62,9 +65,9 @@ PeTables ReadPeTables(const std::string& objdumpOutput)
     return tables;
 }
 
-PeTables DumpPeTables(const std::string& dll)
+PeTables DumpPeTables(const std::string& dll, Width width)
 {
-    const CommandResult dump = RunCommand(Quote(MERVOX_OBJDUMP) + " -p " + Quote(WindowsBinary(dll)));
+    const CommandResult dump = RunCommand(Quote(Objdump(width)) + " -p " + Quote(WindowsBinary(dll, width)));
     EXPECT_EQ(dump.status, 0) << dump.output;
     return ReadPeTables(dump.output);
 }
@@ -78,26 +81,30 @@ void ExpectSystemImportsOnly(const std::string& dll, const PeTables& tables)
         EXPECT_EQ(system.count(imported), 1u) << dll << " imports " << imported;
 }
 
-class DllTables : public ::testing::Test {
+// Both widths give the same tables: on 32-bit Windows the stdcall names are
+// exported undecorated (DecSoundFrame, not DecSoundFrame@8), and 64-bit
+// Windows has no decoration.
+class DllTables : public ::testing::TestWithParam<Width> {
 protected:
     void SetUp() override
     {
-        MERVOX_REQUIRE_TOOLS(MissingForDll());
-        tables = DumpPeTables("mervox.dll");
-        api = DumpPeTables("mervox-api.dll");
+        MERVOX_REQUIRE_TOOLS(MissingForDll(GetParam()));
+        tables = DumpPeTables("mervox.dll", GetParam());
+        api = DumpPeTables("mervox-api.dll", GetParam());
     }
 
     PeTables tables;  // mervox.dll
     PeTables api;     // mervox-api.dll
 };
 
-TEST_F(DllTables, AreBoth32BitX86Images)
+TEST_P(DllTables, AreX86ImagesOfTheirWidth)
 {
-    EXPECT_EQ(tables.format, "pei-i386");
-    EXPECT_EQ(api.format, "pei-i386");
+    const std::string format = GetParam() == Width::k64 ? "pei-x86-64" : "pei-i386";
+    EXPECT_EQ(tables.format, format);
+    EXPECT_EQ(api.format, format);
 }
 
-TEST_F(DllTables, ExportsTheLegacyFunctionsByNameAtOrdinalsTwoAndThree)
+TEST_P(DllTables, ExportsTheLegacyFunctionsByNameAtOrdinalsTwoAndThree)
 {
     const std::map<std::string, int> expected = {{"DecSoundFrame", 2}, {"INITdec", 3}};
     EXPECT_EQ(tables.exports, expected) << "decorated names (DecSoundFrame@8) or extra symbols exported?";
@@ -106,7 +113,7 @@ TEST_F(DllTables, ExportsTheLegacyFunctionsByNameAtOrdinalsTwoAndThree)
 
 // The decoder-object interface by undecorated name, and nothing else: no
 // legacy function, no C++ symbol.
-TEST_F(DllTables, ApiDllExportsTheDecoderObjectFunctionsByName)
+TEST_P(DllTables, ApiDllExportsTheDecoderObjectFunctionsByName)
 {
     const std::set<std::string> expected = {"mervox_conceal",        "mervox_decode",          "mervox_decode_many",
                                             "mervox_decoder_create", "mervox_decoder_destroy", "mervox_decoder_reset",
@@ -119,10 +126,89 @@ TEST_F(DllTables, ApiDllExportsTheDecoderObjectFunctionsByName)
     EXPECT_EQ(api.addressOrdinals.size(), expected.size()) << "unnamed exports present?";
 }
 
-TEST_F(DllTables, ImportSystemDllsOnly)
+TEST_P(DllTables, ImportSystemDllsOnly)
 {
     ExpectSystemImportsOnly("mervox.dll", tables);
     ExpectSystemImportsOnly("mervox-api.dll", api);
+}
+
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at)
+{
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+// The value that follows a key of the version resource's string table
+// (UTF-16: the key, its terminator, padding to 4 bytes, the value).
+std::string VersionString(const std::vector<uint8_t>& image, const std::string& key)
+{
+    std::vector<uint8_t> pattern;
+    for (char c : key)
+        pattern.insert(pattern.end(), {static_cast<uint8_t>(c), 0});
+    pattern.insert(pattern.end(), {0, 0});
+    auto at = std::search(image.begin(), image.end(), pattern.begin(), pattern.end());
+    if (at == image.end())
+        return "(no " + key + ")";
+    size_t i = static_cast<size_t>(at - image.begin()) + pattern.size();
+    while (i % 4 != 0 && i + 1 < image.size() && image[i] == 0 && image[i + 1] == 0)
+        i += 2;
+    std::string value;
+    for (; i + 1 < image.size() && (image[i] || image[i + 1]); i += 2)
+        value += image[i + 1] ? '?' : static_cast<char>(image[i]);
+    return value;
+}
+
+// The fixed part (the numbers Windows compares) and the strings of the
+// version resource carry the project version.
+TEST_P(DllTables, CarryTheProjectVersionInTheirVersionResources)
+{
+    unsigned major = 0, minor = 0, patch = 0;
+    ASSERT_EQ(std::sscanf(MERVOX_EXPECTED_VERSION, "%u.%u.%u", &major, &minor, &patch), 3);
+    for (const std::string dll : {"mervox.dll", "mervox-api.dll"}) {
+        SCOPED_TRACE(dll);
+        const std::vector<uint8_t> image = mervox::test::ReadFileBytes(WindowsBinary(dll, GetParam()));
+        const std::vector<uint8_t> signature = {0xbd, 0x04, 0xef, 0xfe};
+        auto at = std::search(image.begin(), image.end(), signature.begin(), signature.end());
+        ASSERT_NE(at, image.end()) << "no VS_FIXEDFILEINFO";
+        const size_t fixed = static_cast<size_t>(at - image.begin());
+        ASSERT_LE(fixed + 24, image.size());
+        EXPECT_EQ(Le32(image, fixed + 8), major << 16 | minor) << "file version";
+        EXPECT_EQ(Le32(image, fixed + 12), patch << 16) << "file version";
+        EXPECT_EQ(Le32(image, fixed + 16), major << 16 | minor) << "product version";
+        EXPECT_EQ(Le32(image, fixed + 20), patch << 16) << "product version";
+        EXPECT_EQ(VersionString(image, "FileVersion"), MERVOX_EXPECTED_VERSION);
+        EXPECT_EQ(VersionString(image, "ProductVersion"), MERVOX_EXPECTED_VERSION);
+        EXPECT_EQ(VersionString(image, "OriginalFilename"), dll);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, DllTables, ::testing::Values(Width::k32, Width::k64),
+                         [](const ::testing::TestParamInfo<Width>& param) {
+                             return param.param == Width::k64 ? "Win64" : "Win32";
+                         });
+
+// 64-bit Windows keeps the stack only 16-byte aligned, and gcc spills AVX
+// registers there with aligned moves, which fault on such a stack: the build
+// has the assembler write every aligned vector move as an unaligned one.
+// Neither DLL may hold an aligned vector move (VEX or EVEX, loads, stores or
+// non-temporal) that could reach a 32- or 64-byte operand.
+TEST(DllCodeWin64, HasNoAlignedVectorMoves)
+{
+    MERVOX_REQUIRE_TOOLS(MissingForDll(Width::k64));
+    static const std::regex kAligned(R"(\bvmov(aps|apd|dqa|dqa32|dqa64|ntps|ntpd|ntdq|ntdqa)\b)");
+    for (const std::string dll : {"mervox.dll", "mervox-api.dll"}) {
+        const CommandResult code =
+            RunCommand(Quote(Objdump(Width::k64)) + " -d --no-show-raw-insn " + Quote(WindowsBinary(dll, Width::k64)));
+        ASSERT_EQ(code.status, 0) << code.output.substr(0, 2000);
+        // The AVX kernels are there to be checked.
+        EXPECT_NE(code.output.find("%ymm"), std::string::npos) << dll << " holds no AVX code";
+        EXPECT_NE(code.output.find("%zmm"), std::string::npos) << dll << " holds no AVX-512 code";
+        std::istringstream lines(code.output);
+        std::string line;
+        int shown = 0;
+        while (std::getline(lines, line))
+            if (std::regex_search(line, kAligned) && shown++ < 5)
+                ADD_FAILURE() << dll << ": " << line;
+    }
 }
 
 }  // namespace

@@ -3,9 +3,12 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "test_support.h"
 
@@ -17,18 +20,26 @@ bool RunningUnderCi()
     return ci && std::strcmp(ci, "true") == 0;
 }
 
-std::string MissingForDll() { return MERVOX_TOOLCHAIN_MISSING; }
-
-std::string MissingForWine()
+std::string MissingForDll(Width width)
 {
-    const std::string dll = MissingForDll();
-    const std::string wine = MERVOX_WINE_MISSING;
+    return width == Width::k64 ? MERVOX_TOOLCHAIN64_MISSING : MERVOX_TOOLCHAIN_MISSING;
+}
+
+std::string MissingForWine(Width width)
+{
+    const std::string dll = MissingForDll(width);
+    const std::string wine = width == Width::k64 ? MERVOX_WINE64_MISSING : MERVOX_WINE_MISSING;
     if (!dll.empty() && !wine.empty())
         return dll + "; " + wine;
     return dll + wine;
 }
 
-std::string WindowsBinary(const std::string& name) { return std::string(MERVOX_WINDOWS_BIN_DIR) + "/" + name; }
+std::string WindowsBinary(const std::string& name, Width width)
+{
+    return std::string(width == Width::k64 ? MERVOX_WINDOWS64_BIN_DIR : MERVOX_WINDOWS_BIN_DIR) + "/" + name;
+}
+
+std::string Objdump(Width width) { return width == Width::k64 ? MERVOX_OBJDUMP64 : MERVOX_OBJDUMP; }
 
 std::string WorkFile(const std::string& name)
 {
@@ -36,7 +47,7 @@ std::string WorkFile(const std::string& name)
     return std::string(MERVOX_WINDOWS_WORK_DIR) + "/" + name;
 }
 
-std::string WinePrefixDir() { return MERVOX_WINE_PREFIX; }
+std::string WinePrefixDir(Width width) { return width == Width::k64 ? MERVOX_WINE64_PREFIX : MERVOX_WINE_PREFIX; }
 
 std::string Quote(const std::string& argument)
 {
@@ -74,12 +85,17 @@ std::string WinePath(const std::string& unixPath)
     return path;
 }
 
-CommandResult RunUnderWine(const std::string& program, const std::vector<std::string>& arguments)
+CommandResult RunUnderWine(const std::string& program, const std::vector<std::string>& arguments, Width width,
+                           const std::vector<std::string>& environment)
 {
     // No display and no Mono or Gecko downloads: nothing here needs them.
+    // The 64-bit prefix is made by the 64-bit loader, for 64-bit programs.
     std::string line =
-        "env -u DISPLAY WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' WINEPREFIX=" + Quote(WinePrefixDir()) + " " +
-        Quote(MERVOX_WINE) + " " + Quote(program);
+        "env -u DISPLAY WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' WINEPREFIX=" + Quote(WinePrefixDir(width)) +
+        (width == Width::k64 ? " WINEARCH=win64" : "");
+    for (const std::string& variable : environment)
+        line += " " + Quote(variable);
+    line += " " + Quote(width == Width::k64 ? MERVOX_WINE64 : MERVOX_WINE) + " " + Quote(program);
     for (const std::string& a : arguments)
         line += " " + Quote(a);
     return RunCommand(line);
@@ -93,6 +109,38 @@ std::vector<int16_t> ReadPcm(const std::string& path)
     for (size_t i = 0; i < samples.size(); ++i)
         samples[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
     return samples;
+}
+
+void PrintTo(const CorpusCase& c, std::ostream* os) { *os << c.name; }
+
+std::vector<CorpusCase> CorpusCases()
+{
+    std::ifstream in(mervox::test::DataPath("corpus/expected-digests.txt"));
+    std::vector<CorpusCase> cases;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        CorpusCase c;
+        if (line.rfind("speech-a.", 0) == 0 && fields >> c.name >> c.frames >> c.digest)
+            cases.push_back(c);
+    }
+    return cases;
+}
+
+std::string CorpusTestName(const std::string& name)
+{
+    std::string n = name;
+    for (char& c : n)
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    return n;
+}
+
+std::string Digest(const std::vector<int16_t>& samples)
+{
+    char digest[17];
+    std::snprintf(digest, sizeof digest, "%016llx", static_cast<unsigned long long>(mervox::test::Fnv1a64(samples)));
+    return digest;
 }
 
 }  // namespace mervox::windows_test

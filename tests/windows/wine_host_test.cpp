@@ -84,28 +84,6 @@ TEST_F(WinePrefix, Starts)
 
 // Every corpus stream (with its loss mask where the name ends in .loss):
 // identical to the native decode, which in turn has the recorded digest.
-struct CorpusCase {
-    std::string name;
-    size_t frames;
-    std::string digest;
-};
-
-void PrintTo(const CorpusCase& c, std::ostream* os) { *os << c.name; }
-
-std::vector<CorpusCase> CorpusCases()
-{
-    std::ifstream in(DataPath("corpus/expected-digests.txt"));
-    std::vector<CorpusCase> cases;
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        CorpusCase c;
-        if (line.rfind("speech-a.", 0) == 0 && fields >> c.name >> c.frames >> c.digest)
-            cases.push_back(c);
-    }
-    return cases;
-}
-
 class CorpusUnderWine : public WineTest, public ::testing::WithParamInterface<CorpusCase> {};
 
 TEST_P(CorpusUnderWine, MatchesNativeLibrary)
@@ -120,20 +98,14 @@ TEST_P(CorpusUnderWine, MatchesNativeLibrary)
     const std::vector<int16_t> dll = RunHost(run, c.name + ".pcm");
     ASSERT_FALSE(HasFailure());
     ASSERT_EQ(dll.size(), c.frames * 240);
-    char digest[17];
-    std::snprintf(digest, sizeof digest, "%016llx", static_cast<unsigned long long>(mervox::test::Fnv1a64(dll)));
-    EXPECT_EQ(digest, c.digest);
+    EXPECT_EQ(Digest(dll), c.digest);
     const std::vector<uint8_t> mask = masked ? ReadFileBytes(run.mask) : std::vector<uint8_t>{};
     ExpectSamePcm(dll, mervox::test::DecodeWithLegacyApi(ReadFileBytes(DataPath(run.stream)), mask));
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, CorpusUnderWine, ::testing::ValuesIn(CorpusCases()),
                          [](const ::testing::TestParamInfo<CorpusCase>& param) {
-                             std::string n = param.param.name;
-                             for (char& c : n)
-                                 if (!isalnum(static_cast<unsigned char>(c)))
-                                     c = '_';
-                             return n;
+                             return CorpusTestName(param.param.name);
                          });
 
 TEST(CorpusUnderWineList, CoversEveryStream) { EXPECT_EQ(CorpusCases().size(), 9u); }
