@@ -186,11 +186,12 @@ INSTANTIATE_TEST_SUITE_P(Widths, DllTables, ::testing::Values(Width::k32, Width:
                              return param.param == Width::k64 ? "Win64" : "Win32";
                          });
 
-// 64-bit Windows keeps the stack only 16-byte aligned, and gcc spills AVX
+// 64-bit Windows keeps the stack only 16-byte aligned, and gcc may spill AVX
 // registers there with aligned moves, which fault on such a stack: the build
 // has the assembler write every aligned vector move as an unaligned one.
-// Neither DLL may hold an aligned vector move (VEX or EVEX, loads, stores or
-// non-temporal) that could reach a 32- or 64-byte operand.
+// So neither DLL holds any aligned vector move (VEX or EVEX, loads, stores or
+// non-temporal). Register-to-register ones are harmless in themselves, but
+// one left over shows that the guard is off, and the next spill would fault.
 TEST(DllCodeWin64, HasNoAlignedVectorMoves)
 {
     MERVOX_REQUIRE_TOOLS(MissingForDll(Width::k64));

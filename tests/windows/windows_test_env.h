@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ bool RunningUnderCi();
 
 // The two builds: 32-bit (i686) and 64-bit (x86-64) Windows.
 enum class Width { k32, k64 };
+inline void PrintTo(Width width, std::ostream* os) { *os << (width == Width::k64 ? "64-bit" : "32-bit"); }
 
 // Empty when the tools are there; otherwise what is missing.
 std::string MissingForDll(Width width = Width::k32);
