@@ -9,6 +9,7 @@
 
 #include "codec_facts.h"
 #include "loop_hints.h"
+#include "postfilter/formant_constants.h"
 #include "tables/tables.h"
 
 namespace mervox {

@@ -19,8 +19,6 @@
 // file is only ever compiled with contraction off, so no multiplication is
 // fused into an addition.
 
-constexpr int kPostfilterHistory = 6;  // formant taps (postfiltered samples read back)
-
 // The streams of one call, lane by lane: sample i of lane l at [i][l].
 template <int kLanes>
 struct LaneFrames {
@@ -120,12 +118,12 @@ private:
         MERVOX_UNROLL(4)
         for (int g = 0; g < kGroups; ++g) {
             MERVOX_UNROLL(6)
-            for (int k = 0; k < kPostfilterHistory; ++k)
+            for (int k = 0; k < kFormantOrder; ++k)
                 w_[g][k] = V::Round(V::Mul(V::Set(FormantWeightTable[k + 1]), V::Widen(f_.lpc[kLpcOrder * s + k] + Lane(g))));
             const Reg e = V::Round(energy_[g]);
             const Reg ratio = V::ZeroWhereZero(e, V::Round(V::Div(correlation_[g], e)));
-            tilt_[g] = V::Round(V::Add(tilt_[g], V::Mul(V::Set(0.75), V::Sub(ratio, tilt_[g]))));
-            t_[g] = V::Round(V::Mul(V::Set(0.21875), tilt_[g]));
+            tilt_[g] = V::Round(V::Add(tilt_[g], V::Mul(V::Set(kTiltSmoothing), V::Sub(ratio, tilt_[g]))));
+            t_[g] = V::Round(V::Mul(V::Set(kTiltStrength), tilt_[g]));
         }
     }
 
@@ -136,11 +134,11 @@ private:
             const double* y = f_.y[kLpcOrder + i] + Lane(g);
             Reg sum = V::Mul(w_[g][0], lastY_[g]);
             MERVOX_UNROLL(6)
-            for (int k = 1; k < kPostfilterHistory; ++k)
+            for (int k = 1; k < kFormantOrder; ++k)
                 sum = V::Add(sum, V::Mul(w_[g][k], V::Load(y - (k + 1) * kLanes)));
             const Reg in = V::Load(f_.x[kLpcOrder + i] + Lane(g));
             const Reg before = V::Load(f_.x[kLpcOrder + i - 1] + Lane(g));
-            const Reg tilted = V::Mul(V::Set(1.03125), V::Sub(in, V::Mul(t_[g], before)));
+            const Reg tilted = V::Mul(V::Set(kFormantInputGain), V::Sub(in, V::Mul(t_[g], before)));
             const Reg out = V::Round(V::Add(sum, tilted));
             V::Store(f_.y[kLpcOrder + i] + Lane(g), out);
             V::StorePcm(f_.pcm[i] + Lane(g), out);
@@ -152,7 +150,7 @@ private:
     Reg lastX_[kGroups];  // the most recent synthesized and postfiltered samples
     Reg lastY_[kGroups];
     Reg a_[kGroups][kLpcOrder];
-    Reg w_[kGroups][kPostfilterHistory];
+    Reg w_[kGroups][kFormantOrder];
     Reg t_[kGroups];
     Reg tilt_[kGroups];
     Reg energy_[kGroups];

@@ -10,6 +10,7 @@
 
 #include "codec_facts.h"
 #include "loop_hints.h"
+#include "postfilter/formant_constants.h"
 #include "postfilter/pcm16_convert.h"
 #include "tables/tables.h"
 
