@@ -8,16 +8,23 @@
 //   CountDecodeMany  16 decoders on the six streams (each starting at
 //                    another frame), one mervox_decode_many call per frame
 //
+// With a variant's name after the mode (scalar, sse2, avx2, avx512), the
+// same through the internal calls with that lane variant: DecodeChannelFrame
+// with the channel's pitchVariant set, and DecodeManyWith.
+//
 // Instruction counts do not vary from run to run, unlike times.
-// bench/instruction_counts.sh BUILD_DIR runs both modes under callgrind and
-// prints their totals. Each mode prints the frames it decoded and a digest of all its output, so that two
-// builds can be shown to decode the same samples.
+// bench/instruction_counts.sh BUILD_DIR [VARIANT] runs both modes under
+// callgrind and prints their totals. Each mode prints the frames it decoded
+// and a digest of all its output, so that two builds can be shown to decode
+// the same samples.
 #include <cinttypes>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "corpus_streams.h"
+#include "interface/channel.h"
+#include "interface/decode_many.h"
 #include "mervox.h"
 
 namespace mervox::bench {
@@ -37,6 +44,17 @@ uint64_t Digest(const std::vector<int16_t>& pcm)
 constexpr size_t kDecoders = 16;  // CountDecodeMany's
 constexpr size_t kRounds = 3906;  // CountDecodeMany's calls: a corpus stream's frames
 
+// The variant given on the command line; none: the public calls.
+bool gInternal = false;
+LaneVariant gVariant = LaneVariant::kScalar;
+
+int Decode(mervox_decoder* decoder, Channel* channel, const uint8_t* frame, int16_t* pcm)
+{
+    if (channel)
+        return DecodeChannelFrame(*channel, frame, pcm);
+    return frame ? mervox_decode(decoder, frame, mervox_frame_bytes(frame[0]), pcm) : mervox_conceal(decoder, pcm);
+}
+
 }  // namespace
 
 // Each writes its output, frame after frame, to out. Out of line and outside
@@ -48,12 +66,11 @@ void CountDecode(const std::vector<CorpusStream>& streams, int16_t* out)
 {
     for (const CorpusStream& s : streams) {
         mervox_decoder* decoder = mervox_decoder_create(1, nullptr);
+        Channel channel;
+        ResetChannel(channel, 1);
+        channel.pitchVariant = gVariant;
         for (size_t k = 0; k < s.frameOffset.size(); ++k) {
-            const uint8_t* frame = s.Frame(k);
-            if (frame)
-                mervox_decode(decoder, frame, mervox_frame_bytes(frame[0]), out);
-            else
-                mervox_conceal(decoder, out);
+            Decode(decoder, gInternal ? &channel : nullptr, s.Frame(k), out);
             out += MERVOX_FRAME_SAMPLES;
         }
         mervox_decoder_destroy(decoder);
@@ -80,7 +97,10 @@ void CountDecodeMany(const std::vector<CorpusStream>& streams, int16_t* out)
             if (++position[k] == source[k]->frameOffset.size())
                 position[k] = 0;
         }
-        mervox_decode_many(decoders, batch, sizes, out, results, kDecoders);
+        if (gInternal)
+            DecodeManyWith(decoders, batch, sizes, out, results, kDecoders, gVariant);
+        else
+            mervox_decode_many(decoders, batch, sizes, out, results, kDecoders);
         out += kDecoders * MERVOX_FRAME_SAMPLES;
     }
     for (mervox_decoder* d : decoders)
@@ -91,10 +111,21 @@ void CountDecodeMany(const std::vector<CorpusStream>& streams, int16_t* out)
 
 int main(int argc, char** argv)
 {
+    using namespace mervox;
     using namespace mervox::bench;
-    const std::string mode = argc == 2 ? argv[1] : "";
-    if (mode != "decode" && mode != "many") {
-        std::fprintf(stderr, "usage: mervox_instruction_counts decode|many\n");
+    const std::string mode = argc >= 2 ? argv[1] : "";
+    if (argc == 3) {
+        gInternal = true;
+        for (LaneVariant v : kAllLaneVariants)
+            if (std::string(LaneVariantName(v)) == argv[2])
+                gVariant = v;
+        if (LaneVariantName(gVariant) != std::string(argv[2]) || !LaneVariantSupported(gVariant)) {
+            std::fprintf(stderr, "mervox_instruction_counts: no variant %s here\n", argv[2]);
+            return 2;
+        }
+    }
+    if ((mode != "decode" && mode != "many") || argc > 3) {
+        std::fprintf(stderr, "usage: mervox_instruction_counts decode|many [VARIANT]\n");
         return 2;
     }
     const std::vector<CorpusStream> streams = {

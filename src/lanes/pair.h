@@ -19,6 +19,8 @@
 
 namespace mervox {
 
+// The operations the lag search and the pair stages use (no rounding to
+// 16 bits: without SSE2 the output is converted in plain doubles).
 struct PortablePairLanes {
 #if defined(__GNUC__)
     typedef double Reg __attribute__((vector_size(2 * sizeof(double))));

@@ -16,7 +16,7 @@ namespace mervox {
 namespace {
 
 // A variant this build lacks: the portable kernels.
-constexpr LaneKernels Missing(const char* name)
+[[maybe_unused]] constexpr LaneKernels Missing(const char* name)
 {
     return {name, false, nullptr, FilterLanesScalar, 1, PitchPostfilterPair};
 }
