@@ -1,12 +1,13 @@
 // Avx2Lanes: four doubles in an AVX2 register, with the names of scalar.h.
-// Only for the files the build compiles with -mavx2 (never with fused
-// multiply-add), whose code runs only on processors that have AVX2
+// Only for the files the build compiles with -mavx2 (contraction stays off,
+// so no multiplication is fused into an addition; tests/lanes checks the
+// machine code), whose code runs only on processors that have AVX2
 // (lane_dispatch.cpp); nothing else may include it, so that no code for
 // AVX2 reaches the portable build.
 #pragma once
 
-#if !defined(__AVX2__) || defined(__FMA__)
-#error "lanes/avx2.h is for the files compiled with -mavx2 and without fused multiply-add"
+#if !defined(__AVX2__)
+#error "lanes/avx2.h is for the files compiled with -mavx2"
 #endif
 
 #include <immintrin.h>

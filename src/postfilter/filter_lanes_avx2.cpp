@@ -1,6 +1,7 @@
 // The lane kernel with AVX2: four streams a register. Part of the build
-// only where it compiles this file with -mavx2 (never with fused
-// multiply-add); called only on processors that have AVX2.
+// only where it compiles this file with -mavx2 (contraction stays off, so
+// no multiplication is fused into an addition); called only on processors
+// that have AVX2.
 #include "codec_facts.h"
 #include "lanes/avx2.h"
 #include "loop_hints.h"
