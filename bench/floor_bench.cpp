@@ -45,9 +45,9 @@ void FloorRecursions(FloorInputs& in)
         const float* w = in.weights[i / kSubframeLength];
         const double t = in.tiltFactor[i / kSubframeLength];
         double sum = static_cast<double>(w[0]) * z[i - 1];
-        for (int k = 1; k < 6; ++k)
+        for (int k = 1; k < kFormantOrder; ++k)
             sum += static_cast<double>(w[k]) * z[i - 1 - k];
-        z[i] = static_cast<float>(sum + 1.03125 * (y[i] - t * y[i - 1]));
+        z[i] = static_cast<float>(sum + kFormantInputGain * (y[i] - t * y[i - 1]));
     }
 }
 

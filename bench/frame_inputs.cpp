@@ -7,6 +7,7 @@
 #include "excitation/excitation.h"
 #include "interface/channel.h"
 #include "lsp/lsp.h"
+#include "postfilter/formant_constants.h"
 #include "postfilter/postfilter.h"
 #include "reference.h"
 
@@ -56,9 +57,9 @@ void DecodeStageByStage(FrameInputs& in, int16_t pcm[kFrameLength])
             correlation += static_cast<double>(x[n]) * x[n + 1];
         const float e = static_cast<float>(energy);
         const float ratio = (e == 0.0f) ? 0.0f : static_cast<float>(correlation / e);
-        tilt = static_cast<float>(tilt + 0.75 * (static_cast<double>(ratio) - tilt));
+        tilt = static_cast<float>(tilt + kTiltSmoothing * (static_cast<double>(ratio) - tilt));
         tilts[i] = tilt;
-        in.tiltFactor[i] = static_cast<float>(0.21875 * tilt);
+        in.tiltFactor[i] = static_cast<float>(kTiltStrength * tilt);
     }
     std::memcpy(in.postfiltered, s.postfilterMemory, sizeof in.postfiltered);
     float tiltOut = s.postfilterTilt;

@@ -1,13 +1,15 @@
 #include <cstring>
 
 #include "codec_facts.h"
-#include "double_pair.h"
 #include "excitation/excitation.h"
+#include "lanes/pair.h"
 #include "loop_hints.h"
 #include "tables/tables.h"
 
 namespace mervox {
 namespace {
+
+using Pair = PairLanes;
 
 constexpr int kTapReach = kPitchTaps / 2;  // the taps read x[n - lag - 2] .. x[n - lag + 2]
 // Samples the taps read for one subframe: x[-lag - 2] .. x[59 - lag + 2].
@@ -53,34 +55,33 @@ static_assert(kSubframeLength % kBlockLength == 0, "the blocks must tile the sub
 template <bool kAddFixed>
 void FilterTaps(float* x, const float* s, const float g[kPitchTaps], const float* fixed)
 {
-    const DoublePair g1 = BroadcastPair(g[1]), g2 = BroadcastPair(g[2]), g3 = BroadcastPair(g[3]),
-                     g4 = BroadcastPair(g[4]);
+    const DoublePair g1 = Pair::Set(g[1]), g2 = Pair::Set(g[2]), g3 = Pair::Set(g[3]), g4 = Pair::Set(g[4]);
     for (int b = 0; b < kSubframeLength; b += kBlockLength) {
         // even[i] = s[b + 2i], s[b + 2i + 1]: the block reads s[b .. b + kBlockLength + 3].
         DoublePair even[kBlockPairs + 2];
         DoublePair sum[kBlockPairs];
         MERVOX_UNROLL(8)
         for (int i = 0; i < kBlockPairs + 2; ++i)
-            even[i] = LoadFloatPair(s + b + 2 * i);
+            even[i] = Pair::Widen(s + b + 2 * i);
         MERVOX_UNROLL(8)
         for (int i = 0; i < kBlockPairs; ++i)
-            sum[i] = ProductOfFloats(g[0], s + b + 2 * i);
+            sum[i] = Pair::ProductOfFloats(g[0], s + b + 2 * i);
         MERVOX_UNROLL(8)
         for (int i = 0; i < kBlockPairs; ++i)
-            sum[i] = RoundToFloat(sum[i] + g1 * MiddlePair(even[i], even[i + 1]));
+            sum[i] = Pair::Round(sum[i] + g1 * Pair::MiddlePair(even[i], even[i + 1]));
         MERVOX_UNROLL(8)
         for (int i = 0; i < kBlockPairs; ++i)
-            sum[i] = RoundToFloat(sum[i] + g2 * even[i + 1]);
+            sum[i] = Pair::Round(sum[i] + g2 * even[i + 1]);
         MERVOX_UNROLL(8)
         for (int i = 0; i < kBlockPairs; ++i)
-            sum[i] = RoundToFloat(sum[i] + g3 * MiddlePair(even[i + 1], even[i + 2]));
+            sum[i] = Pair::Round(sum[i] + g3 * Pair::MiddlePair(even[i + 1], even[i + 2]));
         MERVOX_UNROLL(8)
         for (int i = 0; i < kBlockPairs; ++i) {
             const DoublePair last = sum[i] + g4 * even[i + 2];
             if (kAddFixed)
-                StoreSumOfFloats(x + b + 2 * i, last, fixed + b + 2 * i);
+                Pair::StoreSumOfFloats(x + b + 2 * i, last, fixed + b + 2 * i);
             else
-                StoreFloatPair(x + b + 2 * i, last);
+                Pair::Narrow(x + b + 2 * i, last);
         }
     }
 }

@@ -3,12 +3,14 @@
 #include <cstring>
 
 #include "codec_facts.h"
-#include "double_pair.h"
+#include "lanes/pair.h"
 #include "loop_hints.h"
 #include "tables/tables.h"
 
 namespace mervox {
 namespace {
+
+using Pair = PairLanes;
 
 // 6.3 kbit/s: Np pulses (6 in even, 5 in odd subframes) on the grid
 // grid, grid + 2, ..., named by an enumerative code. Sign bits go from the
@@ -47,7 +49,7 @@ void PlaceAlgebraic(float v[], const SubframeParams& sub, float g)
 // which compilers choose for a plain loop or memset, takes longer to start.
 void ClearVector(float v[kPulseVectorLength])
 {
-    const DoublePair zero = BroadcastPair(0.0);  // all bits clear, as four floats 0.0f
+    const DoublePair zero = Pair::Set(0.0);  // all bits clear, as four floats 0.0f
     MERVOX_UNROLL(16)
     for (int n = 0; n < kPulseVectorLength; n += 4)
         std::memcpy(v + n, &zero, sizeof zero);

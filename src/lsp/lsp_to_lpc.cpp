@@ -6,13 +6,15 @@
 // lane with the scalar conversion's operations, order and rounding
 // points, and the processor works on all the chains at once.
 #include "codec_facts.h"
-#include "double_pair.h"
+#include "lanes/pair.h"
 #include "loop_hints.h"
 #include "lsp/lsp.h"
 #include "tables/tables.h"
 
 namespace mervox {
 namespace {
+
+using Pair = PairLanes;
 
 // -cos(pi * v / 256) by linear interpolation in the cosine table, for the
 // value in each lane (a float held as a double): with k = floor(v) and
@@ -28,13 +30,13 @@ DoublePair NegatedCosine(DoublePair v)
     // v >= 0, truncation is the floor.
     const __m128d w = _mm_and_pd(_mm_cmpge_pd(v, _mm_setzero_pd()), v);
     const __m128i k = _mm_cvttpd_epi32(_mm_min_pd(w, _mm_set1_pd(510.0)));
-    const DoublePair f = RoundToFloat(_mm_sub_pd(w, _mm_cvtepi32_pd(k)));
+    const DoublePair f = Pair::Round(_mm_sub_pd(w, _mm_cvtepi32_pd(k)));
     // Each lane's two neighbouring entries in one load.
-    const __m128d a = LoadFloatPair(CosineTable + _mm_cvtsi128_si32(k));
-    const __m128d b = LoadFloatPair(CosineTable + _mm_cvtsi128_si32(_mm_srli_si128(k, 4)));
+    const __m128d a = Pair::Widen(CosineTable + _mm_cvtsi128_si32(k));
+    const __m128d b = Pair::Widen(CosineTable + _mm_cvtsi128_si32(_mm_srli_si128(k, 4)));
     const DoublePair c0 = _mm_unpacklo_pd(a, b);
     const DoublePair c1 = _mm_unpackhi_pd(a, b);
-    return RoundToFloat(-(c0 + (c1 - c0) * f));
+    return Pair::Round(-(c0 + (c1 - c0) * f));
 }
 
 #else
@@ -53,9 +55,9 @@ DoublePair NegatedCosine(DoublePair v)
             f[l] = static_cast<float>(static_cast<double>(value) - k[l]);
         }
     }
-    const DoublePair c0 = MakePair(CosineTable[k[0]], CosineTable[k[1]]);
-    const DoublePair c1 = MakePair(CosineTable[k[0] + 1], CosineTable[k[1] + 1]);
-    return RoundToFloat(-(c0 + (c1 - c0) * MakePair(f[0], f[1])));
+    const DoublePair c0 = Pair::Make(CosineTable[k[0]], CosineTable[k[1]]);
+    const DoublePair c1 = Pair::Make(CosineTable[k[0] + 1], CosineTable[k[1] + 1]);
+    return Pair::Round(-(c0 + (c1 - c0) * Pair::Make(f[0], f[1])));
 }
 
 #endif
@@ -66,12 +68,12 @@ DoublePair NegatedCosine(DoublePair v)
 template <int kPairs>
 void HalfPolynomials(DoublePair h[kPairs][6], const DoublePair c[kPairs][kLpcOrder], int first)
 {
-    const DoublePair half = BroadcastPair(0.5), one = BroadcastPair(1.0), two = BroadcastPair(2.0);
+    const DoublePair half = Pair::Set(0.5), one = Pair::Set(1.0), two = Pair::Set(2.0);
     MERVOX_UNROLL(2)
     for (int j = 0; j < kPairs; ++j) {
         h[j][0] = half;
-        h[j][1] = RoundToFloat(c[j][first] + c[j][first + 2]);
-        h[j][2] = RoundToFloat(c[j][first] * c[j][first + 2] * two + one);
+        h[j][1] = Pair::Round(c[j][first] + c[j][first + 2]);
+        h[j][2] = Pair::Round(c[j][first] * c[j][first + 2] * two + one);
     }
     MERVOX_UNROLL(3)
     for (int i = 2; i <= 4; ++i) {
@@ -79,11 +81,11 @@ void HalfPolynomials(DoublePair h[kPairs][6], const DoublePair c[kPairs][kLpcOrd
         for (int j = 0; j < kPairs; ++j) {
             const DoublePair e = c[j][first + 2 * i];
             DoublePair* p = h[j];
-            p[i + 1] = RoundToFloat((p[i] * e + p[i - 1]) * two);
+            p[i + 1] = Pair::Round((p[i] * e + p[i - 1]) * two);
             MERVOX_UNROLL(3)
             for (int m = i; m >= 2; --m)
-                p[m] = RoundToFloat(p[m - 1] * e * two + p[m - 2] + p[m]);
-            p[1] = RoundToFloat(e + p[1]);
+                p[m] = Pair::Round(p[m - 1] * e * two + p[m - 2] + p[m]);
+            p[1] = Pair::Round(e + p[1]);
         }
     }
 }
@@ -94,17 +96,17 @@ void InterpolateSets(float* lpc, int first, const float curLsp[kLpcOrder], const
 {
     DoublePair w[kPairs];
     for (int j = 0; j < kPairs; ++j)
-        w[j] = MakePair(LspInterpolationWeights[first + 2 * j], LspInterpolationWeights[first + 2 * j + 1]);
+        w[j] = Pair::Make(LspInterpolationWeights[first + 2 * j], LspInterpolationWeights[first + 2 * j + 1]);
 
     // The interpolated LSP vectors (floats), then their negated cosines.
     DoublePair c[kPairs][kLpcOrder];
     MERVOX_UNROLL(10)
     for (int i = 0; i < kLpcOrder; ++i) {
-        const DoublePair step = BroadcastPair(static_cast<double>(curLsp[i]) - prevLsp[i]);
-        const DoublePair base = BroadcastPair(prevLsp[i]);
+        const DoublePair step = Pair::Set(static_cast<double>(curLsp[i]) - prevLsp[i]);
+        const DoublePair base = Pair::Set(prevLsp[i]);
         MERVOX_UNROLL(2)
         for (int j = 0; j < kPairs; ++j)
-            c[j][i] = NegatedCosine(RoundToFloat(step * w[j] + base));
+            c[j][i] = NegatedCosine(Pair::Round(step * w[j] + base));
     }
 
     DoublePair p[kPairs][6], q[kPairs][6];
@@ -118,8 +120,8 @@ void InterpolateSets(float* lpc, int first, const float curLsp[kLpcOrder], const
         MERVOX_UNROLL(5)
         for (int k = 0; k < 5; ++k) {
             float low[2], high[2];
-            StoreFloatPair(low, q[j][k] - p[j][k + 1] - p[j][k] - q[j][k + 1]);
-            StoreFloatPair(high, q[j][k + 1] - p[j][k + 1] - p[j][k] - q[j][k]);
+            Pair::Narrow(low, q[j][k] - p[j][k + 1] - p[j][k] - q[j][k + 1]);
+            Pair::Narrow(high, q[j][k + 1] - p[j][k + 1] - p[j][k] - q[j][k]);
             set0[k] = low[0];
             set1[k] = low[1];
             set0[9 - k] = high[0];

@@ -5,9 +5,8 @@
 
 namespace mervox {
 
-// Branch-free where the processor allows: the sign of speech samples is as
-// unpredictable as a coin, and a mispredicted branch per sample costs more
-// than the conversion.
+// Without a branch on the sign (pcm16_round.h): a mispredicted branch per
+// sample would cost more than the conversion.
 void ConvertToPcm16(int16_t output[kFrameLength], const float input[kFrameLength])
 {
     for (int i = 0; i < kFrameLength; i += 4)

@@ -15,11 +15,14 @@
 // 10..239 of the memories, which every frame overwrites before it reads
 // them, are left as they were.
 //
-// The variants are compiled from one source with different instruction
-// sets and chosen at run time from what the processor supports.
+// The variants are compiled from one source (filter_lanes_kernel.inl) with
+// different instruction sets, and chosen at run time from what the
+// processor supports (lane_dispatch.h).
 #pragma once
 
 #include <cstdint>
+
+#include "postfilter/lane_dispatch.h"
 
 namespace mervox {
 
@@ -34,42 +37,9 @@ struct LaneStream {
     int16_t* pcm;             // 240 output samples
 };
 
-enum class LaneVariant {
-    kScalar,  // one stream after the other: the single-stream functions
-    kSse2,    // 2 doubles a register
-    kAvx2,    // 4 doubles a register
-    kAvx512,  // 8 doubles a register
-};
-
-constexpr LaneVariant kAllLaneVariants[] = {LaneVariant::kScalar, LaneVariant::kSse2, LaneVariant::kAvx2,
-                                            LaneVariant::kAvx512};
-
-// Whether this build contains the variant and this processor (and its
-// operating system) can run it. kScalar always can.
-bool LaneVariantSupported(LaneVariant variant);
-
-// The widest supported variant.
-LaneVariant BestLaneVariant();
-
-// "scalar", "sse2", "avx2", "avx512".
-const char* LaneVariantName(LaneVariant variant);
-
 // Filters and converts the frames of streams[0..count-1] with the given
-// (supported) variant. The streams must not share arrays.
+// (supported) variant's kernel (lane_dispatch.h). The streams must not
+// share arrays.
 void FilterLanes(const LaneStream* streams, int count, LaneVariant variant);
-
-// Streams the variant filters side by side in one pass (its registers
-// times their lanes): batches of a multiple of this many use every lane.
-int LaneGroupSize(LaneVariant variant);
-
-// The variants' entry points (filter_lanes_<isa>.cpp). FilterLanes<isa>
-// returns false, doing nothing, and LaneGroup<isa> 0, when the variant is
-// not part of this build.
-bool FilterLanesSse2(const LaneStream* streams, int count);
-bool FilterLanesAvx2(const LaneStream* streams, int count);
-bool FilterLanesAvx512(const LaneStream* streams, int count);
-int LaneGroupSse2();
-int LaneGroupAvx2();
-int LaneGroupAvx512();
 
 }  // namespace mervox

@@ -1,25 +1,19 @@
 // The lane kernel, written once for every instruction set: included by
-// filter_lanes_<isa>.cpp inside a namespace of its own, after that file has
-// defined the register type V:
+// filter_lanes_<isa>.cpp inside an anonymous namespace of its own (so that
+// no code compiled for one instruction set is shared with another), after
+// the headers it uses (codec_facts.h, loop_hints.h, tables.h,
+// formant_constants.h, pcm16_round.h, filter_lanes.h) and after that file
+// has defined
 //
-//   V::Reg                   kWidth doubles
-//   V::kWidth, V::kGroups    lanes a register, registers filtered side by side
-//   Widen(const float*)      kWidth floats to doubles (exact)
-//   Narrow(float*, Reg)      kWidth doubles to floats (rounded to nearest)
-//   Load, Store              kWidth doubles from and to memory
-//   Round(Reg)               to single precision and back, as a float store
-//   Set, Add, Sub, Mul, Div  broadcast and lane-wise IEEE arithmetic
-//   ZeroWhereZero(e, q)      q, with 0 in the lanes where e is 0
-//   StorePcm(int16_t*, Reg)  ConvertToPcm16 of the kWidth lanes, stored
-//                            as kWidth 16-bit samples
+//   V            the instruction set's register traits (lanes/scalar.h)
+//   kMaxGroups   the registers of lanes it filters side by side at most
 //
 // Every step below is the single-stream step of filter_steps.h (and of the
 // tilt update and output conversion) applied to a register of lanes: the
 // same products, added in the same order, rounded at the same points. The
 // file is only ever compiled with contraction off, so no multiplication is
-// fused into an addition.
-
-constexpr int kPostfilterHistory = 6;  // formant taps (postfiltered samples read back)
+// fused into an addition. The output is rounded by RoundToPcm16
+// (pcm16_round.h), as the single-stream conversion's.
 
 // The streams of one call, lane by lane: sample i of lane l at [i][l].
 template <int kLanes>
@@ -120,12 +114,12 @@ private:
         MERVOX_UNROLL(4)
         for (int g = 0; g < kGroups; ++g) {
             MERVOX_UNROLL(6)
-            for (int k = 0; k < kPostfilterHistory; ++k)
+            for (int k = 0; k < kFormantOrder; ++k)
                 w_[g][k] = V::Round(V::Mul(V::Set(FormantWeightTable[k + 1]), V::Widen(f_.lpc[kLpcOrder * s + k] + Lane(g))));
             const Reg e = V::Round(energy_[g]);
             const Reg ratio = V::ZeroWhereZero(e, V::Round(V::Div(correlation_[g], e)));
-            tilt_[g] = V::Round(V::Add(tilt_[g], V::Mul(V::Set(0.75), V::Sub(ratio, tilt_[g]))));
-            t_[g] = V::Round(V::Mul(V::Set(0.21875), tilt_[g]));
+            tilt_[g] = V::Round(V::Add(tilt_[g], V::Mul(V::Set(kTiltSmoothing), V::Sub(ratio, tilt_[g]))));
+            t_[g] = V::Round(V::Mul(V::Set(kTiltStrength), tilt_[g]));
         }
     }
 
@@ -136,14 +130,14 @@ private:
             const double* y = f_.y[kLpcOrder + i] + Lane(g);
             Reg sum = V::Mul(w_[g][0], lastY_[g]);
             MERVOX_UNROLL(6)
-            for (int k = 1; k < kPostfilterHistory; ++k)
+            for (int k = 1; k < kFormantOrder; ++k)
                 sum = V::Add(sum, V::Mul(w_[g][k], V::Load(y - (k + 1) * kLanes)));
             const Reg in = V::Load(f_.x[kLpcOrder + i] + Lane(g));
             const Reg before = V::Load(f_.x[kLpcOrder + i - 1] + Lane(g));
-            const Reg tilted = V::Mul(V::Set(1.03125), V::Sub(in, V::Mul(t_[g], before)));
+            const Reg tilted = V::Mul(V::Set(kFormantInputGain), V::Sub(in, V::Mul(t_[g], before)));
             const Reg out = V::Round(V::Add(sum, tilted));
             V::Store(f_.y[kLpcOrder + i] + Lane(g), out);
-            V::StorePcm(f_.pcm[i] + Lane(g), out);
+            StorePcm16<V>(f_.pcm[i] + Lane(g), out);
             lastY_[g] = out;
         }
     }
@@ -152,7 +146,7 @@ private:
     Reg lastX_[kGroups];  // the most recent synthesized and postfiltered samples
     Reg lastY_[kGroups];
     Reg a_[kGroups][kLpcOrder];
-    Reg w_[kGroups][kPostfilterHistory];
+    Reg w_[kGroups][kFormantOrder];
     Reg t_[kGroups];
     Reg tilt_[kGroups];
     Reg energy_[kGroups];
@@ -283,13 +277,13 @@ void FilterFewest(const LaneStream* streams, int count)
     FilterGroup<kGroups>(streams, count);
 }
 
-// All streams, kGroups registers at a time.
+// All streams, kMaxGroups registers at a time.
 void FilterAll(const LaneStream* streams, int count)
 {
-    constexpr int kLanes = V::kGroups * V::kWidth;
+    constexpr int kLanes = kMaxGroups * V::kWidth;
     while (count > 0) {
         const int n = count < kLanes ? count : kLanes;
-        FilterFewest<V::kGroups>(streams, n);
+        FilterFewest<kMaxGroups>(streams, n);
         streams += n;
         count -= n;
     }

@@ -13,6 +13,7 @@
 
 #include "codec_facts.h"
 #include "loop_hints.h"
+#include "postfilter/formant_constants.h"
 
 namespace mervox {
 
@@ -80,14 +81,14 @@ struct FormantSubframe {
 };
 
 // One postfiltered sample: w[0]*y[-1] + ... + w[5]*y[-6], then the
-// tilt-compensated input 33/32 * (x[0] - t*x[-1]).
+// tilt-compensated input kFormantInputGain * (x[0] - t*x[-1]).
 inline float FormantStep(const RecentOutputs<kFormantOrder>& y, const float* x, const FormantSubframe& f)
 {
     double sum = f.w[0] * y.v[0];
     MERVOX_UNROLL(6)
     for (int k = 1; k < kFormantOrder; ++k)
         sum += f.w[k] * y.v[k];
-    return static_cast<float>(sum + 1.03125 * (x[0] - f.t * x[-1]));
+    return static_cast<float>(sum + kFormantInputGain * (x[0] - f.t * x[-1]));
 }
 
 // The sums the postfilter's tilt is derived from, over one subframe of

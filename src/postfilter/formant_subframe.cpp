@@ -2,13 +2,11 @@
 // the smoothed tilt.
 #include "codec_facts.h"
 #include "postfilter/filter_steps.h"
+#include "postfilter/formant_constants.h"
 #include "tables/tables.h"
 
 namespace mervox {
 namespace {
-
-constexpr double kTiltSmoothing = 0.75;    // weight of the new ratio
-constexpr double kTiltStrength = 0.21875;  // 7/32
 
 // Smoothed first-order autocorrelation ratio of the subframe's speech.
 float UpdateTilt(const TiltSums& sums, float tilt)

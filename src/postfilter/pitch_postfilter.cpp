@@ -3,7 +3,9 @@
 #include <cmath>
 
 #include "codec_facts.h"
-#include "postfilter/pitch_lanes.h"
+#include "lanes/pair.h"
+#include "lanes/scalar.h"
+#include "postfilter/lane_kernels.h"
 #include "postfilter/pitch_search.h"
 
 namespace mervox {
@@ -75,12 +77,25 @@ PitchPostfilterParams ComputePitchGains(int lag, float e0, float r, float e1)
 PitchPostfilterParams ComputePitchPostfilter(const float* x, int openLoopLag, int subframe)
 {
     PitchExcitation e;
-    LoadPitchExcitation<PitchLanes2>(e, x, subframe);
-    PitchSearch search;
+    LoadPitchExcitation<PairLanes>(e, x, subframe);
+    PitchSearchLanes<PairLanes> search;
     search.Start(e, openLoopLag, subframe);
     for (int n = 0; n < kSubframeLength; ++n)
         search.AddSample(n);
     return search.Finish();
+}
+
+// One lag a register: 14 sums already keep the processor busy.
+void PitchPostfilterScalar(float pfExcitation[kFrameLength], const float* x, const int32_t openLoopLag[kHalfFrames])
+{
+    PitchPostfilterLanes<ScalarLanes, 1, false>(pfExcitation, x, openLoopLag);
+}
+
+// Two lags a register, by direction: with sixteen registers both directions
+// of two searches would spill.
+void PitchPostfilterPair(float pfExcitation[kFrameLength], const float* x, const int32_t openLoopLag[kHalfFrames])
+{
+    PitchPostfilterLanes<PairLanes, 1, true>(pfExcitation, x, openLoopLag);
 }
 
 void PitchPostfilter(float pfExcitation[kFrameLength], const float* x, const int32_t openLoopLag[kHalfFrames],
@@ -88,22 +103,7 @@ void PitchPostfilter(float pfExcitation[kFrameLength], const float* x, const int
 {
     // Forward lags reach into later subframes, so the search runs on the
     // finished, unfiltered excitation of the whole frame.
-    switch (variant) {
-    case LaneVariant::kScalar:
-        PitchPostfilterLanes<PitchLanes1>(pfExcitation, x, openLoopLag);
-        return;
-    case LaneVariant::kSse2:
-        break;
-    case LaneVariant::kAvx2:
-        if (PitchPostfilterAvx2(pfExcitation, x, openLoopLag))
-            return;
-        break;
-    case LaneVariant::kAvx512:
-        if (PitchPostfilterAvx512(pfExcitation, x, openLoopLag))
-            return;
-        break;
-    }
-    PitchPostfilterLanes<PitchLanes2>(pfExcitation, x, openLoopLag);
+    KernelsOf(variant).pitchPostfilter(pfExcitation, x, openLoopLag);
 }
 
 }  // namespace mervox

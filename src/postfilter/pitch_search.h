@@ -8,23 +8,21 @@
 // alone would be, but the sums of neighbouring lags sit side by side in the
 // lanes of a vector register (lag by lag in lane order), so that one
 // multiplication and one addition serve several lags with every product
-// and every partial sum unchanged. The lane type V (pitch_lanes.h; the
-// wider ones in pitch_postfilter_<isa>.cpp) sets how many: one, two, four
-// or eight. The energies the gains need (of the subframe and of the two
+// and every partial sum unchanged. The register traits V (lanes/scalar.h)
+// set how many: one, two, four or eight. The energies the gains need (of the subframe and of the two
 // chosen lagged segments) are summed at the end, in the same order, side
 // by side for all the searches that end together (FinishPitchSearches).
 //
 // Everything here is a template on V, so that the files compiled for wider
-// instruction sets instantiate their own copies (with lane types of their
-// own, private to the file) and share no inline code with the portable
-// build.
+// instruction sets instantiate their own copies (with register traits that
+// only they include) and share no inline code with the portable build; for
+// the same reason this header includes no traits.
 #pragma once
 
 #include <cstdint>
 
 #include "codec_facts.h"
 #include "loop_hints.h"
-#include "postfilter/pitch_lanes.h"
 #include "postfilter/postfilter.h"
 
 namespace mervox {
@@ -214,8 +212,11 @@ void ApplyPitchPostfilterLanes(float out[kSubframeLength], const double* x, cons
         out[n] = static_cast<float>(x[n] * p.scale + lagged[n] * p.gain);
 }
 
-// PitchPostfilter with lane type V.
-template <class V>
+// PitchPostfilter with register traits V, kTogether searches sharing a loop
+// or, with kByDirection, the backward sums of two searches in one loop and
+// their forward sums in another (so that the sums of two searches fit
+// sixteen registers where the registers hold two lags each).
+template <class V, int kTogether, bool kByDirection>
 void PitchPostfilterLanes(float pfExcitation[kFrameLength], const float* x, const int32_t openLoopLag[kHalfFrames])
 {
     PitchExcitation e;
@@ -226,7 +227,7 @@ void PitchPostfilterLanes(float pfExcitation[kFrameLength], const float* x, cons
     // Each sum is a chain of 60 dependent additions, so several searches
     // share a loop: the processor works on the others while each addition
     // waits for the previous one of its chain.
-    if (V::kByDirection) {
+    if constexpr (kByDirection) {
         // Two searches, one direction, a pass (so that the sums fit the
         // registers); subframe 3 has no forward candidates.
         for (int s = 0; s < kSubframes; s += 2)
@@ -242,7 +243,6 @@ void PitchPostfilterLanes(float pfExcitation[kFrameLength], const float* x, cons
             for (int n = 0; n < kSubframeLength; ++n)
                 search[2].AddForwardSample(n);
     } else {
-        constexpr int kTogether = V::kSearchesTogether;
         static_assert(kSubframes % kTogether == 0, "searches in equal groups");
         for (int s0 = 0; s0 < kSubframes; s0 += kTogether)
             for (int n = 0; n < kSubframeLength; ++n) {
@@ -257,13 +257,5 @@ void PitchPostfilterLanes(float pfExcitation[kFrameLength], const float* x, cons
         ApplyPitchPostfilterLanes<V>(pfExcitation + kSubframeLength * s,
                                      e.samples + PitchExcitation::kBefore + kSubframeLength * s, p[s]);
 }
-
-// The portable search: two lanes.
-using PitchSearch = PitchSearchLanes<PitchLanes2>;
-
-// The wider variants' entry points (pitch_postfilter_<isa>.cpp): false,
-// doing nothing, where the variant is not part of this build.
-bool PitchPostfilterAvx2(float pfExcitation[kFrameLength], const float* x, const int32_t openLoopLag[kHalfFrames]);
-bool PitchPostfilterAvx512(float pfExcitation[kFrameLength], const float* x, const int32_t openLoopLag[kHalfFrames]);
 
 }  // namespace mervox

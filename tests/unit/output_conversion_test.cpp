@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "lanes/scalar.h"
+#include "postfilter/pcm16_round.h"
 #include "postfilter/postfilter.h"
 
 namespace mervox {
@@ -59,7 +61,7 @@ int16_t PlainPcm16(float f)
     return 0;
 }
 
-TEST(ConvertToPcm16, BranchFreeFormMatchesThePlainFormOnAnyFloat)
+TEST(ConvertToPcm16, BranchFreeFormsMatchThePlainFormOnAnyFloat)
 {
     // Random bit patterns (every exponent, infinities, NaNs, denormals) and
     // every float within a few units of the rounding and saturation limits.
@@ -86,6 +88,12 @@ TEST(ConvertToPcm16, BranchFreeFormMatchesThePlainFormOnAnyFloat)
         ConvertToPcm16(out, values.data() + start);
         for (size_t i = 0; i < 240; ++i)
             ASSERT_EQ(out[i], PlainPcm16(values[start + i])) << values[start + i];
+    }
+    // The rounding in plain doubles, which builds without SSE2 convert with.
+    for (float v : values) {
+        int16_t out;
+        StorePcm16<ScalarLanes>(&out, v);
+        ASSERT_EQ(out, PlainPcm16(v)) << v;
     }
 }
 
