@@ -3,7 +3,10 @@
 // byte per block (a boundary at every position of every frame), and blocks
 // of pseudo-random sizes. The frames must cover the bytes exactly (whole
 // frames back to back from byte 0, then at most one truncated frame), and
-// each must decode the way `mervox decode` decodes it.
+// each must decode the way `mervox decode` decodes it. The recognizer of
+// other formats judges an input by its first kSignatureBytes bytes alone,
+// and the reader refuses exactly what it recognizes (and splits the rest,
+// or everything when told to, as the splitter does).
 #include <algorithm>
 #include <cstring>
 #include <optional>
@@ -12,7 +15,9 @@
 #include "check.h"
 #include "frame_decoder.h"
 #include "frame_splitter.h"
+#include "input_signature.h"
 #include "mervox.h"
+#include "stream_reader.h"
 #include "targets.h"
 
 namespace mervox::fuzz {
@@ -108,6 +113,26 @@ int RunStreamReader(const uint8_t* data, size_t size)
         frameBytes += f.length;
     }
     Require(decoder.value().stats().frames == whole.frames.size(), "frames miscounted");
+
+    const std::optional<tools::InputKind> kind = tools::RecognizeInput(data, size);
+    if (size > tools::kSignatureBytes)
+        Require(tools::RecognizeInput(data, tools::kSignatureBytes) == kind, "judged by bytes past the signature");
+    for (const bool refuse : {true, false}) {
+        tools::StreamReader reader = tools::StreamReader::FromBytes(bytes.data(), size, "<fuzz>", {refuse, "--force"});
+        tools::Frame f;
+        uint64_t frames = 0;
+        while (reader.Next(&f))
+            ++frames;
+        if (refuse && kind) {
+            Require(frames == 0 && reader.otherKind() == kind && reader.status().code() == tools::kExitBadInput,
+                    "another format not refused");
+            Require(reader.status().message() == tools::OtherFormatMessage("<fuzz>", *kind, "--force"),
+                    "refused with another message");
+        } else {
+            Require(frames == whole.frames.size() && !reader.otherKind(), "the reader splits differently");
+            Require(reader.status().ok() == (size > 0), "the reader fails on a stream");
+        }
+    }
     return 0;
 }
 

@@ -1,9 +1,12 @@
 // Reads a stream file (or stdin) block by block and hands out its whole
 // frames one at a time: the input is never held whole, so memory stays a
 // block (64 KiB) whatever the input's length. The same for a stream already
-// in memory (FromBytes), split where it is.
+// in memory (FromBytes), split where it is. An input that starts like
+// another format (a capture, a WAV file, text: input_signature.h) is
+// refused unless the caller says otherwise; standard input is judged by
+// the bytes it starts with, which are then split as usual.
 //
-//   Result<StreamReader> r = StreamReader::Open(path);
+//   Result<StreamReader> r = StreamReader::Open(path, {true, "--force"});
 //   Frame f;
 //   while (r.value().Next(&f)) decode(f);
 //   if (!r.value().status().ok()) fail(r.value().status());
@@ -16,23 +19,31 @@
 
 #include "frame_splitter.h"
 #include "input_file.h"
+#include "input_signature.h"
 #include "status.h"
 
 namespace mervox::tools {
+
+// What a reader does with an input whose first bytes are another format's.
+struct SignatureCheck {
+    bool refuse = true;     // false: split it into frames all the same
+    std::string forceHint;  // how the user decodes it anyway, in the message ("--force")
+};
 
 class StreamReader {
 public:
     static constexpr size_t kBlockBytes = 64 * 1024;
 
     // Opens the input; see InputFile::Open.
-    static Result<StreamReader> Open(const std::string& path);
+    static Result<StreamReader> Open(const std::string& path, const SignatureCheck& check);
     // A stream in memory, named `name` in messages; the bytes must outlive
     // the reader.
-    static StreamReader FromBytes(const uint8_t* data, size_t size, std::string name);
+    static StreamReader FromBytes(const uint8_t* data, size_t size, std::string name, const SignatureCheck& check);
 
     // The next whole frame; false at the end of the input or when reading
     // failed (see status()). An input without a single byte fails with
-    // "NAME: byte 0: empty input, no frames".
+    // "NAME: byte 0: empty input, no frames"; one refused for its first
+    // bytes with OtherFormatMessage() (and otherKind() says what it is).
     bool Next(Frame* frame);
 
     const Status& status() const { return status_; }
@@ -42,15 +53,25 @@ public:
     const InputFile& input() const { return *input_; }
     const std::string& name() const { return name_; }
     uint64_t frames() const { return splitter_.frames(); }
+    // What the input was refused as, if it was.
+    std::optional<InputKind> otherKind() const { return otherKind_; }
 
 private:
-    explicit StreamReader(InputFile input);
-    explicit StreamReader(std::string name) : name_(std::move(name)) {}
+    StreamReader(InputFile input, SignatureCheck check);
+    StreamReader(std::string name, SignatureCheck check) : name_(std::move(name)), check_(std::move(check)) {}
+
+    // Reads the first block (when checking, at least kSignatureBytes of
+    // it unless the input is shorter) and judges it.
+    Status ReadFirstBlock(size_t* got);
+    // A failure when the input's first `size` bytes are another format's.
+    Status Judge(const uint8_t* data, size_t size);
 
     std::optional<InputFile> input_;  // none: the bytes were pushed whole
     std::string name_;
     std::unique_ptr<uint8_t[]> block_;
     FrameSplitter splitter_;
+    SignatureCheck check_;
+    std::optional<InputKind> otherKind_;
     Status status_;
     bool ended_ = false;
 };

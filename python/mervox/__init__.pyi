@@ -91,12 +91,17 @@ class CaptureStream:
     def pcm(self) -> npt.NDArray[numpy.int16]: ...
 
 def decode(
-    data: Union[_Bytes, _Path], loss: Optional[_Loss] = None, drop_rate: float = 0.0, seed: SupportsIndex = 1
+    data: Union[_Bytes, _Path],
+    loss: Optional[_Loss] = None,
+    drop_rate: float = 0.0,
+    seed: SupportsIndex = 1,
+    *,
+    force: bool = False,
 ) -> npt.NDArray[numpy.int16]: ...
 
 # One record per frame: offset (uint64), type (uint8), rate (uint16), size
 # (uint8), faulty (bool).
-def frames(data: Union[_Bytes, _Path]) -> npt.NDArray[numpy.void]: ...
+def frames(data: Union[_Bytes, _Path], *, force: bool = False) -> npt.NDArray[numpy.void]: ...
 def read_capture(
     data: Union[_Bytes, _Path], payload_type: SupportsIndex = 4, allow_long_gaps: bool = False
 ) -> List[CaptureStream]: ...

@@ -55,7 +55,8 @@ uint64_t SeedOf(const py::object& seed)
     return value;
 }
 
-py::array_t<int16_t> Decode(const py::object& data, const py::object& loss, double dropRate, const py::object& seed)
+py::array_t<int16_t> Decode(const py::object& data, const py::object& loss, double dropRate, const py::object& seed,
+                            bool force)
 {
     LossOptions options;
     if (!(dropRate >= 0.0 && dropRate <= 1.0))
@@ -69,20 +70,20 @@ py::array_t<int16_t> Decode(const py::object& data, const py::object& loss, doub
     std::vector<int16_t> pcm;
     {
         py::gil_scoped_release release;
-        pcm = DecodeStream(source.input(), options, warnings, SignalRaised);
+        pcm = DecodeStream(source.input(), options, force, warnings, SignalRaised);
     }
     IssueWarnings(WarningKind::kStream, warnings);
     return ToArray(std::move(pcm));
 }
 
-py::array_t<FrameRecord> Frames(const py::object& data)
+py::array_t<FrameRecord> Frames(const py::object& data, bool force)
 {
     const Source source(data, "data");
     Warnings warnings;
     std::vector<FrameRecord> records;
     {
         py::gil_scoped_release release;
-        records = DescribeFrames(source.input(), warnings, SignalRaised);
+        records = DescribeFrames(source.input(), force, warnings, SignalRaised);
     }
     IssueWarnings(WarningKind::kStream, warnings);
     return py::array_t<FrameRecord>(static_cast<py::ssize_t>(records.size()), records.data());
@@ -94,7 +95,7 @@ void BindStreams(py::module_& m)
 {
     PYBIND11_NUMPY_DTYPE(FrameRecord, offset, type, rate, size, faulty);
     m.def("decode", &Decode, py::arg("data"), py::arg("loss") = py::none(), py::arg("drop_rate") = 0.0,
-          py::arg("seed") = 1,
+          py::arg("seed") = 1, py::kw_only(), py::arg("force") = false,
           R"(Decodes a whole stream into 16-bit PCM at 8000 Hz, like `mervox decode`.
 
 data: the stream's bytes (bytes, bytearray, memoryview, uint8 array) or a
@@ -105,21 +106,26 @@ loss: a loss mask: a path to a mask file, bytes, or a sequence with one
 drop_rate: also lose each frame with this probability (0 to 1).
 seed: seed of those random losses; the same seed drops the same frames
     as `mervox decode --seed` on every machine.
+force: decode the data even when its first bytes are another format's
+    (a capture, WAV, MP3, Ogg, FLAC, .au, gzip, zip, or 512 bytes of
+    text), which is otherwise refused.
 
 Returns an int16 array of 240 samples per frame, lost frames included.
 Raises FileNotFoundError (or another OSError) for a file that cannot be
-read, StreamError (a ValueError) for an empty stream or one without a
-whole frame, TypeError or ValueError for bad arguments, KeyboardInterrupt
-on Ctrl-C (checked every 4096 frames). Warns (StreamWarning) when the stream ends inside a frame or
-the mask's length differs from the frame count.)");
-    m.def("frames", &Frames, py::arg("data"),
+read, StreamError (a ValueError) for an empty stream, one without a
+whole frame, or one that looks like another format (the message says
+what to use instead), TypeError or ValueError for bad arguments,
+KeyboardInterrupt on Ctrl-C (checked every 4096 frames). Warns
+(StreamWarning) when the stream ends inside a frame or the mask's length
+differs from the frame count.)");
+    m.def("frames", &Frames, py::arg("data"), py::kw_only(), py::arg("force") = false,
           R"(The frames of a stream, as `mervox info` counts them.
 
 Returns a structured array with one record per whole frame: `offset` (of
 its first byte), `type` (0 = 6.3 kbit/s, 1 = 5.3 kbit/s, 2 = silence
 descriptor, 3 = untransmitted), `rate` (6300, 5300, or 0 without speech),
 `size` (bytes) and `faulty` (a speech frame with impossible codes, which
-the decoder conceals). Inputs and errors as for decode().)");
+the decoder conceals). Inputs, force and errors as for decode().)");
 }
 
 }  // namespace mervox::python

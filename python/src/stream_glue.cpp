@@ -25,12 +25,14 @@ namespace {
 std::string FilePath(const std::string& path) { return path == "-" ? "./-" : path; }
 
 // The input's frames: a file read block by block by the command's reader,
-// or bytes split where they are.
-tools::StreamReader OpenFrames(const Input& input)
+// or bytes split where they are; refused when it looks like another format
+// unless `force`.
+tools::StreamReader OpenFrames(const Input& input, bool force)
 {
+    const tools::SignatureCheck check{!force, "force=True"};
     if (!input.isPath)
-        return tools::StreamReader::FromBytes(input.data, input.size, input.name);
-    tools::Result<tools::StreamReader> opened = tools::StreamReader::Open(FilePath(input.path));
+        return tools::StreamReader::FromBytes(input.data, input.size, input.name, check);
+    tools::Result<tools::StreamReader> opened = tools::StreamReader::Open(FilePath(input.path), check);
     if (!opened.ok())
         Throw(opened.status());
     return std::move(opened.value());
@@ -50,10 +52,10 @@ tools::LossPlan OpenLosses(const LossOptions& options)
 
 }  // namespace
 
-std::vector<int16_t> DecodeStream(const Input& input, const LossOptions& loss, Warnings& warnings,
+std::vector<int16_t> DecodeStream(const Input& input, const LossOptions& loss, bool force, Warnings& warnings,
                                   const tools::StopRequested& stop)
 {
-    tools::StreamReader reader = OpenFrames(input);
+    tools::StreamReader reader = OpenFrames(input, force);
     tools::StreamDecode decode(reader);
     tools::Status status = decode.Start();
     if (!status.ok())
@@ -77,9 +79,10 @@ std::vector<int16_t> DecodeStream(const Input& input, const LossOptions& loss, W
     return pcm;
 }
 
-std::vector<FrameRecord> DescribeFrames(const Input& input, Warnings& warnings, const tools::StopRequested& stop)
+std::vector<FrameRecord> DescribeFrames(const Input& input, bool force, Warnings& warnings,
+                                        const tools::StopRequested& stop)
 {
-    tools::StreamReader reader = OpenFrames(input);
+    tools::StreamReader reader = OpenFrames(input, force);
     std::vector<FrameRecord> records;
     tools::Frame frame;
     tools::StopCheck check(stop);

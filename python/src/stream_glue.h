@@ -30,8 +30,10 @@ struct LossOptions {
 // no whole frame; warnings for a truncated last frame and a mask whose
 // length differs from the frame count; tools::Interrupted when `stop` says
 // so (asked every kFramesPerStopCheck frames). Unlike the command, "-" is a
-// file of that name, never standard input.
-std::vector<int16_t> DecodeStream(const Input& input, const LossOptions& loss, Warnings& warnings,
+// file of that name, never standard input. An input that starts like
+// another format (a capture, a WAV file, text) is a StreamError unless
+// `force`.
+std::vector<int16_t> DecodeStream(const Input& input, const LossOptions& loss, bool force, Warnings& warnings,
                                   const tools::StopRequested& stop);
 
 // One frame as `mervox info` counts it.
@@ -43,8 +45,9 @@ struct FrameRecord {
     bool faulty;    // speech frame with impossible codes (concealed)
 };
 
-// Every whole frame of the stream; errors, warnings and `stop` as
+// Every whole frame of the stream; errors, warnings, `force` and `stop` as
 // DecodeStream.
-std::vector<FrameRecord> DescribeFrames(const Input& input, Warnings& warnings, const tools::StopRequested& stop);
+std::vector<FrameRecord> DescribeFrames(const Input& input, bool force, Warnings& warnings,
+                                        const tools::StopRequested& stop);
 
 }  // namespace mervox::python

@@ -302,8 +302,6 @@ TEST_F(PcapCommand, OutputIntoADirectory)
         EXPECT_EQ(WavSamples(dir_ + "/out/call-a-0x55667788.wav").size(), 3906u * 240);
         ASSERT_EQ(std::system(("rm '" + dir_ + "/out/'*.wav").c_str()), 0);
     }
-    // A directory that is not there is not made.
-    EXPECT_EQ(Mervox("-q pcap '" + kCall + "' -o '" + dir_ + "/missing/'").exitCode, 3);
     // Standard output cannot take several files: refused, nothing written.
     const std::string command =
         "cd '" + dir_ + "/out' && " + Cli() + " pcap '" + kCall + "' -o - 2>'" + dir_ + "/stderr' >/dev/null";
@@ -312,6 +310,36 @@ TEST_F(PcapCommand, OutputIntoADirectory)
     EXPECT_EQ(WEXITSTATUS(status), 2);
     EXPECT_NE(Slurp(dir_ + "/stderr").find("-o -"), std::string::npos);
     EXPECT_EQ(std::system(("test -z \"$(ls -A '" + dir_ + "/out')\"").c_str()), 0);
+}
+
+// -o DIR/ makes a missing DIR, as `decode -o DIR/` does; a prefix whose
+// directory cannot be had fails before the capture is read (no report),
+// not after decoding it.
+TEST_F(PcapCommand, MissingDirectoryIsMadeOrRefusedBeforeDecoding)
+{
+    CommandResult r = Mervox("pcap '" + kCall + "' -o '" + dir_ + "/new/'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(DigestOf(WavSamples(dir_ + "/new/call-a-0x11223344.wav")), "940a3468db599e8b");
+    EXPECT_EQ(DigestOf(WavSamples(dir_ + "/new/call-a-0x55667788.wav")), "225576ec47b25607");
+    // Made once: a second run into the existing directory is the same.
+    EXPECT_EQ(Mervox("-q pcap '" + kCall + "' -o '" + dir_ + "/new/'").exitCode, 0);
+
+    Write("file", {1});
+    const struct {
+        std::string prefix, message;
+    } refused[] = {
+        {dir_ + "/missing/sub/", dir_ + "/missing/sub/: cannot create the directory: No such file or directory"},
+        {dir_ + "/missing/call", dir_ + "/missing: cannot write the output files there: No such file or directory"},
+        {dir_ + "/file/call", dir_ + "/file: cannot write the output files there: Not a directory"},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.prefix);
+        r = Mervox("pcap '" + kCall + "' -o '" + c.prefix + "'");
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_EQ(r.err, "mervox: error: " + c.message + "\n");
+        EXPECT_EQ(r.out, "");  // refused before reading: no report
+    }
+    EXPECT_EQ(std::system(("test ! -e '" + dir_ + "/missing'").c_str()), 0);
 }
 
 // Calls made in the test: `count` packets of one speech frame each (or of
@@ -417,10 +445,7 @@ TEST_F(PcapCommand, DnsBesideACallGivesOneFile)
             w.Add(test::Ethernet(test::Ipv4Udp("10.0.0.1", 4000, "10.0.0.2", 4002, call[k / 20])));
     }
     const CommandResult r = Mervox("-q pcap '" + Write("dns.pcap", w.bytes()) + "' -o '" + dir_ + "/out/'");
-    EXPECT_EQ(r.exitCode, 3);  // out/ is not there
-    ASSERT_EQ(std::system(("mkdir '" + dir_ + "/out'").c_str()), 0);
-    const CommandResult again = Mervox("-q pcap '" + dir_ + "/dns.pcap' -o '" + dir_ + "/out/'");
-    ASSERT_EQ(again.exitCode, 0) << again.err;
+    ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(WavSamples(dir_ + "/out/dns-0x00005eed.wav").size(), 20u * 240);
     EXPECT_EQ(std::system(("test \"$(ls '" + dir_ + "/out' | wc -l)\" = 1").c_str()), 0);
 }

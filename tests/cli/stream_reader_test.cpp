@@ -120,7 +120,7 @@ TEST(StreamReader, ReadsACorpusStreamAcrossItsBlocks)
 {
     // 93744 bytes: more than one 64 KiB block. Counts from the corpus
     // description of speech-a.63-vad.
-    Result<StreamReader> reader = StreamReader::Open(test::DataPath("corpus/speech-a.63-vad.bit"));
+    Result<StreamReader> reader = StreamReader::Open(test::DataPath("corpus/speech-a.63-vad.bit"), {});
     ASSERT_TRUE(reader.ok()) << reader.status().message();
     uint64_t count[4] = {};
     Frame f;
@@ -138,14 +138,14 @@ TEST(StreamReader, ReadsACorpusStreamAcrossItsBlocks)
 TEST(StreamReader, MissingAndEmptyInputsAreFailuresOfTheirOwn)
 {
     const std::string dir = test::ScratchDir();
-    Result<StreamReader> missing = StreamReader::Open(dir + "/absent.bit");
+    Result<StreamReader> missing = StreamReader::Open(dir + "/absent.bit", {});
     ASSERT_FALSE(missing.ok());
     EXPECT_EQ(missing.status().code(), kExitBadInput);
     EXPECT_EQ(missing.status().systemError(), ENOENT);
     EXPECT_EQ(missing.status().message(), dir + "/absent.bit: cannot open: No such file or directory");
 
     test::WriteFileBytes(dir + "/empty.bit", {});
-    Result<StreamReader> empty = StreamReader::Open(dir + "/empty.bit");
+    Result<StreamReader> empty = StreamReader::Open(dir + "/empty.bit", {});
     ASSERT_TRUE(empty.ok());
     Frame f;
     EXPECT_FALSE(empty.value().Next(&f));

@@ -27,8 +27,8 @@ SKIP = 77
 
 def stub_parameters(stub):
     """{"decode": [("data", None), ("loss", "None"), ...], "Decoder.reset": ...}:
-    the parameters of the stub's functions and methods (self left out), with
-    the repr of their defaults."""
+    the parameters of the stub's functions and methods (self left out, "*"
+    before keyword-only ones), with the repr of their defaults."""
     found = {}
 
     def scan(body, prefix):
@@ -42,7 +42,14 @@ def stub_parameters(stub):
                 defaults = [None] * (len(args) - len(node.args.defaults)) + [
                     repr(ast.literal_eval(d)) for d in node.args.defaults
                 ]
-                found[prefix + node.name] = [(a.arg, d) for a, d in zip(args, defaults) if a.arg != "self"]
+                parameters = [(a.arg, d) for a, d in zip(args, defaults) if a.arg != "self"]
+                if node.args.kwonlyargs:  # pybind11's signature shows a bare "*" before them
+                    parameters.append(("*", None))
+                    parameters += [
+                        (a.arg, None if d is None else repr(ast.literal_eval(d)))
+                        for a, d in zip(node.args.kwonlyargs, node.args.kw_defaults)
+                    ]
+                found[prefix + node.name] = parameters
 
     scan(ast.parse(stub.read_text()).body, "")
     return found

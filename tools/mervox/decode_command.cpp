@@ -46,6 +46,7 @@ struct DecodeOptions {
     LossSettings loss;
     unsigned jobs = 0;  // 0: one per processor
     bool skipExisting = false;
+    bool force = false;
 };
 
 // Option checks on the text, before CLI11 converts it: its conversion
@@ -139,6 +140,7 @@ std::optional<std::vector<DecodeJob>> PlanJobs(const DecodeOptions& options, con
             return std::nullopt;
         }
         job.format = *format;
+        job.force = options.force;
         const auto [where, added] = outputs.emplace(job.output, input);
         if (!added) {
             console.Error(DisplayName(input) + " and " + DisplayName(where->second) + " would both be decoded to " +
@@ -266,6 +268,9 @@ Subcommand AddDecodeCommand(CLI::App& parent)
         ->check(JobsText);
     app->add_flag("--skip-existing", options->skipExisting,
                   "Leave out inputs whose output file exists (a finished one: outputs are complete or absent)");
+    app->add_flag("--force", options->force,
+                  "Decode an input even when its first bytes are another format's (a capture, WAV, MP3, Ogg, "
+                  "FLAC, .au, gzip, zip, text), which is otherwise refused");
     app->add_option("--loss", options->loss.mask, "Loss mask: one byte per frame, nonzero = decode as lost");
     app->add_option("--drop-rate", options->loss.dropRate,
                     "Also lose each frame with probability P (0 to 1); each input on its own")

@@ -18,9 +18,9 @@ using tools::Status;
 
 // The number of whole frames of a regular file, counted without decoding;
 // nullopt when the input is not a regular file or cannot be read.
-std::optional<uint64_t> CountFrames(const std::string& path)
+std::optional<uint64_t> CountFrames(const std::string& path, const tools::SignatureCheck& check)
 {
-    tools::Result<tools::StreamReader> reader = tools::StreamReader::Open(path);
+    tools::Result<tools::StreamReader> reader = tools::StreamReader::Open(path, check);
     if (!reader.ok() || !reader.value().input().size())
         return std::nullopt;
     Frame frame;
@@ -34,13 +34,14 @@ std::optional<uint64_t> CountFrames(const std::string& path)
 // Fails before decoding when the output's format cannot hold the input's
 // frames (a WAV file's 74 hours). Only a regular file's frames are known
 // beforehand; they are counted only if its size allows too many.
-Status CheckOutputRoom(const tools::StreamReader& reader, PcmFormat format, const std::string& outputName)
+Status CheckOutputRoom(const tools::StreamReader& reader, const tools::SignatureCheck& check, PcmFormat format,
+                       const std::string& outputName)
 {
     const std::optional<uint64_t> size = reader.input().size();
     const uint64_t maxFrames = tools::MaxSamples(format) / kFrameSamples;
     if (!size || *size <= maxFrames)  // a frame takes at least one byte
         return Status::Ok();
-    const std::optional<uint64_t> frames = CountFrames(reader.input().path());
+    const std::optional<uint64_t> frames = CountFrames(reader.input().path(), check);
     if (!frames || *frames <= maxFrames)
         return Status::Ok();
     return Status::Failure(tools::kExitOutputError, outputName + ": " + std::to_string(*frames) + " frames (" +
@@ -79,7 +80,8 @@ int DecodeFile(const DecodeJob& job, const LossSettings& lossSettings, Console& 
         }
     }
 
-    tools::Result<tools::StreamReader> opened = tools::StreamReader::Open(job.input);
+    const tools::SignatureCheck check{!job.force, "--force"};
+    tools::Result<tools::StreamReader> opened = tools::StreamReader::Open(job.input, check);
     if (!opened.ok())
         return Fail(console, opened.status());
     tools::StreamReader& reader = opened.value();
@@ -92,7 +94,7 @@ int DecodeFile(const DecodeJob& job, const LossSettings& lossSettings, Console& 
         tools::LossPlan::Open(lossSettings.mask, lossSettings.dropRate, lossSettings.seed);
     if (!loss.ok())
         return Fail(console, loss.status());
-    status = CheckOutputRoom(reader, job.format, tools::DisplayName(job.output, true));
+    status = CheckOutputRoom(reader, check, job.format, tools::DisplayName(job.output, true));
     if (!status.ok())
         return Fail(console, status);
     tools::Result<std::unique_ptr<tools::PcmSink>> out = tools::OpenPcmOutput(job.output, job.format);

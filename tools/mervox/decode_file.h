@@ -18,6 +18,7 @@ struct DecodeJob {
     std::string input;   // path, "-" for stdin
     std::string output;  // path, "-" for stdout
     tools::PcmFormat format = tools::PcmFormat::kWav;
+    bool force = false;  // decode an input that looks like another format (--force)
 };
 
 // How every input of one run loses frames (each input on its own, from
@@ -44,7 +45,9 @@ private:
 };
 
 // Decodes one input; returns its exit status (0, or the ExitCode of its
-// failure, whose message has been printed).
+// failure, whose message has been printed). An input whose first bytes are
+// another format's (a capture, a WAV file, text) fails before its output
+// is opened, unless job.force.
 int DecodeFile(const DecodeJob& job, const LossSettings& loss, Console& console, DecodeProgress& progress);
 
 }  // namespace mervox::cli

@@ -9,7 +9,7 @@
 //
 // clang-format off
 //| 0 | success (also with warnings) |
-//| 1 | input missing, unreadable, empty, or without a whole frame; loss mask unreadable; a capture with no G.723.1 stream |
+//| 1 | input missing, unreadable, empty, or without a whole frame; a stream input that looks like another format (without `--force`); loss mask unreadable; a capture with no G.723.1 stream |
 //| 2 | usage: unknown option or subcommand, bad value, unknown output extension or format |
 //| 3 | the output could not be created or written (a read-only existing file included) |
 //| 4 | memory ran out (`mervox: error: out of memory`; no partial output is left) |

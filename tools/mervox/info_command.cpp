@@ -26,6 +26,7 @@ using tools::FrameType;
 struct InfoOptions {
     std::string input;
     bool json = false;
+    bool force = false;
 };
 
 // The indices of faulty frames listed in a report; the count is complete.
@@ -100,7 +101,7 @@ std::string Text(const std::string& name, const StreamSummary& s)
 int RunInfo(const InfoOptions& options, const GlobalOptions& global)
 {
     Console console(global.quiet);
-    tools::Result<tools::StreamReader> opened = tools::StreamReader::Open(options.input);
+    tools::Result<tools::StreamReader> opened = tools::StreamReader::Open(options.input, {!options.force, "--force"});
     if (!opened.ok()) {
         console.Error(opened.status().message());
         return opened.status().code();
@@ -147,6 +148,9 @@ Subcommand AddInfoCommand(CLI::App& parent)
     CLI::App* app = parent.add_subcommand("info", "Describe a stream file: frames by type, faults, duration");
     app->add_option("IN", options->input, "Stream file, '-' for stdin")->required();
     app->add_flag("--json", options->json, "Print JSON instead of text");
+    app->add_flag("--force", options->force,
+                  "Count the frames of an input even when its first bytes are another format's (a capture, WAV, "
+                  "text, ...), which is otherwise refused");
     return {app, [options](const GlobalOptions& global) { return RunInfo(*options, global); }};
 }
 

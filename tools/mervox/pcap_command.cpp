@@ -6,6 +6,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -64,6 +65,34 @@ std::string OutputPrefix(const PcapOptions& options)
     const size_t slash = stem.find_last_of('/');
     const std::string name = slash == std::string::npos ? stem : stem.substr(slash + 1);
     return options.prefix + (options.prefix.back() == '/' ? "" : "/") + name;
+}
+
+// Makes sure, before the capture is read, that the files can go where
+// PREFIX says: -o DIR/ creates a missing DIR (its parent must exist), as
+// `decode -o DIR/` does; the directory of any other prefix must exist and
+// be writable. Otherwise every stream would fail only once decoded.
+tools::Status PrepareOutputDirectory(const PcapOptions& options, const std::string& prefix)
+{
+    if (!options.prefix.empty() && options.prefix.back() == '/' && mkdir(options.prefix.c_str(), 0777) != 0 &&
+        !tools::IsDirectory(options.prefix)) {
+        const int error = errno;
+        return tools::Status::SystemFailure(tools::kExitOutputError,
+                                            DisplayName(options.prefix) + ": cannot create the directory", error);
+    }
+    const size_t slash = prefix.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : prefix.substr(0, slash);
+    struct stat st;
+    int error = 0;
+    if (stat(dir.c_str(), &st) != 0)
+        error = errno;
+    else if (!S_ISDIR(st.st_mode))
+        error = ENOTDIR;
+    else if (access(dir.c_str(), W_OK | X_OK) != 0)
+        error = errno;
+    if (error == 0)
+        return tools::Status::Ok();
+    return tools::Status::SystemFailure(tools::kExitOutputError,
+                                        DisplayName(dir) + ": cannot write the output files there", error);
 }
 
 // Records skipped, by reason (only the nonzero ones).
@@ -341,6 +370,13 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
         return probed.code();
     }
 
+    const std::string prefix = OutputPrefix(options);
+    const tools::Status directory = PrepareOutputDirectory(options, prefix);
+    if (!directory.ok()) {
+        console.Error(directory.message());
+        return directory.code();
+    }
+
     AllowManyOpenFiles();
     capture::CaptureOptions captureOptions;
     captureOptions.payloadType = options.payloadType;
@@ -348,7 +384,7 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
     // The reader hands each stream's frames to one of -j workers that decode
     // and write them (with -j 1, on the reading thread).
     const unsigned workers = options.jobs ? options.jobs : tools::DefaultWorkerCount();
-    StreamWorkers streams(workers, OutputPrefix(options), console);
+    StreamWorkers streams(workers, prefix, console);
     const CaptureReport report = capture::ReadCapture(options.input, captureOptions, streams);
     streams.Finish();
     const FileOf fileOf = [&](size_t id) -> const StreamFiles::File& { return streams.file(id); };
