@@ -3,7 +3,7 @@
  * samples for every 30 ms frame. Time that is missing from the input (GAP
  * events, DISCONT buffers whose timestamp jumps) is filled with concealed
  * frames, so the output keeps the stream's timeline. */
-#include "mervoxdec.h"
+#include "gstmervoxdec.h"
 
 #include <gst/audio/audio.h>
 

@@ -1,6 +1,6 @@
 /* mervoxdec: decodes G.723.1 frames (audio/G723) into 16-bit PCM at 8 kHz. */
-#ifndef MERVOX_GST_MERVOXDEC_H
-#define MERVOX_GST_MERVOXDEC_H
+#ifndef MERVOX_GST_GSTMERVOXDEC_H
+#define MERVOX_GST_GSTMERVOXDEC_H
 
 #include <gst/audio/gstaudiodecoder.h>
 #include <gst/gst.h>
@@ -14,4 +14,4 @@ GST_ELEMENT_REGISTER_DECLARE(mervoxdec);
 
 G_END_DECLS
 
-#endif /* MERVOX_GST_MERVOXDEC_H */
+#endif /* MERVOX_GST_GSTMERVOXDEC_H */

@@ -2,7 +2,7 @@
  * decode` reads them) into one buffer per frame, 30 ms each, for mervoxdec.
  * A truncated last frame is left out with a warning, as `mervox decode`
  * does. */
-#include "mervoxparse.h"
+#include "gstmervoxparse.h"
 
 #include "mervox.h"
 

@@ -1,6 +1,6 @@
 /* mervoxparse: splits a G.723.1 stream file into frames (audio/G723). */
-#ifndef MERVOX_GST_MERVOXPARSE_H
-#define MERVOX_GST_MERVOXPARSE_H
+#ifndef MERVOX_GST_GSTMERVOXPARSE_H
+#define MERVOX_GST_GSTMERVOXPARSE_H
 
 #include <gst/base/gstbaseparse.h>
 #include <gst/gst.h>
@@ -14,4 +14,4 @@ GST_ELEMENT_REGISTER_DECLARE(mervoxparse);
 
 G_END_DECLS
 
-#endif /* MERVOX_GST_MERVOXPARSE_H */
+#endif /* MERVOX_GST_GSTMERVOXPARSE_H */

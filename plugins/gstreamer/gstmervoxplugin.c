@@ -1,8 +1,8 @@
 /* The mervox GStreamer plugin: G.723.1 decoding for media pipelines. */
 #include <gst/gst.h>
 
-#include "mervoxdec.h"
-#include "mervoxparse.h"
+#include "gstmervoxdec.h"
+#include "gstmervoxparse.h"
 
 /* The plugin's source module, as GST_PLUGIN_DEFINE expects it. */
 #define PACKAGE "mervox"
