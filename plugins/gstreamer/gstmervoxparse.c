@@ -1,7 +1,33 @@
-/* mervoxparse: cuts a raw G.723.1 stream (frames back to back, as `mervox
- * decode` reads them) into one buffer per frame, 30 ms each, for mervoxdec.
- * A truncated last frame is left out with a warning, as `mervox decode`
- * does. */
+/**
+ * SECTION:element-mervoxparse
+ * @title: mervoxparse
+ * @see_also: mervoxdec
+ *
+ * Cuts a raw G.723.1 stream (frames back to back, as `mervox decode` reads
+ * them) into one buffer per frame, 30 ms each, for mervoxdec. Each frame is
+ * as long as its first byte's two low bits say: 24, 20, 4 or 1 bytes. A
+ * truncated last frame is left out with a warning, as `mervox decode` does.
+ *
+ * Seeking: the format has no sync word and its frames differ in length, so
+ * neither a byte position nor a bitrate leads to a frame. A seek (in time,
+ * forwards) restarts the stream at its first byte and hands every frame
+ * before the target on to mervoxdec, which decodes them and drops their
+ * audio: the decoder's state at the target (its concealment noise included)
+ * depends on every frame before it, so the audio after a seek is the
+ * stream's own from the target on, sample for sample. The cost grows with
+ * the target: about 1.5 s per hour of stream on a 2-core machine. Seeks in
+ * bytes and reverse playback are refused.
+ *
+ * ## Example pipelines
+ * |[
+ * gst-launch-1.0 filesrc location=call.bit ! mervoxparse ! mervoxdec \
+ *   ! audioconvert ! wavenc ! filesink location=call.wav
+ * ]| Decodes a stream file to WAV.
+ * |[
+ * gst-launch-1.0 filesrc location=call.bit ! mervoxparse ! mervoxdec \
+ *   ! audioconvert ! autoaudiosink
+ * ]| Plays a stream file.
+ */
 #include "gstmervoxparse.h"
 
 #include "mervox.h"
@@ -29,8 +55,10 @@ static gboolean gst_mervox_parse_start(GstBaseParse* parse)
 {
     GST_MERVOX_PARSE(parse)->caps_set = FALSE;
     gst_base_parse_set_min_frame_size(parse, 1);
-    /* 100/3 frames a second: 30 ms each. */
-    gst_base_parse_set_frame_rate(parse, 100, 3, 0, 0);
+    /* 100/3 frames a second: 30 ms each. Every frame from the start of the
+     * stream is needed to decode the first frame of a segment (the lead-in:
+     * as many frames as the base class can count, 497 days of them). */
+    gst_base_parse_set_frame_rate(parse, 100, 3, G_MAXUINT / 3, 0);
     return TRUE;
 }
 
@@ -68,6 +96,33 @@ static GstFlowReturn gst_mervox_parse_handle_frame(GstBaseParse* parse, GstBaseP
     return gst_base_parse_finish_frame(parse, frame, (gint)length);
 }
 
+/* Every seek is made accurate: the base class then restarts from the
+ * lead-in (the first byte) and drops nothing before the target. An inexact
+ * seek would instead guess a byte position from the bitrate (or bisect the
+ * file), and any byte can pass for the start of a frame. */
+static gboolean gst_mervox_parse_src_event(GstBaseParse* parse, GstEvent* event)
+{
+    if (GST_EVENT_TYPE(event) == GST_EVENT_SEEK) {
+        gdouble rate;
+        GstFormat format;
+        GstSeekFlags flags;
+        GstSeekType start_type, stop_type;
+        gint64 start, stop;
+        gst_event_parse_seek(event, &rate, &format, &flags, &start_type, &start, &stop_type, &stop);
+        if (rate < 0.0 || format == GST_FORMAT_BYTES) {
+            GST_DEBUG_OBJECT(parse, "refusing a seek in %s at rate %g", gst_format_get_name(format), rate);
+            gst_event_unref(event);
+            return FALSE;
+        }
+        GstEvent* accurate =
+            gst_event_new_seek(rate, format, flags | GST_SEEK_FLAG_ACCURATE, start_type, start, stop_type, stop);
+        gst_event_set_seqnum(accurate, gst_event_get_seqnum(event));
+        gst_event_unref(event);
+        event = accurate;
+    }
+    return GST_BASE_PARSE_CLASS(gst_mervox_parse_parent_class)->src_event(parse, event);
+}
+
 static void gst_mervox_parse_class_init(GstMervoxParseClass* klass)
 {
     GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
@@ -79,6 +134,7 @@ static void gst_mervox_parse_class_init(GstMervoxParseClass* klass)
                                           "Splits a raw G.723.1 stream into 30 ms frames", "mervox");
     parse_class->start = GST_DEBUG_FUNCPTR(gst_mervox_parse_start);
     parse_class->handle_frame = GST_DEBUG_FUNCPTR(gst_mervox_parse_handle_frame);
+    parse_class->src_event = GST_DEBUG_FUNCPTR(gst_mervox_parse_src_event);
 
     GST_DEBUG_CATEGORY_INIT(mervox_parse_debug, "mervoxparse", 0, "G.723.1 stream parser");
 }

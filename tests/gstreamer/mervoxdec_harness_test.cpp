@@ -6,8 +6,10 @@
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -571,13 +573,162 @@ TEST(MervoxParseTest, CutsAStreamIntoFramesWhateverTheChunks)
     gst_harness_teardown(h);
 }
 
+// filesrc ! mervoxparse ! mervoxdec after a flushing seek: the parser hands
+// over whole frames only, stamped with their own time, nothing is reported
+// damaged, and the audio is the stream decoded from its start (as `mervox
+// decode` writes it) from the target on, sample for sample. The VAD stream's
+// frames are 24, 4 and 1 bytes long, so no byte position maps to a time; its
+// concealed silence frames draw on the decoder's noise generator, whose state
+// depends on every frame before the target. Pull mode (filesrc drives the
+// parser) and push mode (a queue between them) seek by different paths.
+class MervoxParseSeekTest : public ::testing::TestWithParam<bool> {
+protected:
+    struct Seen {
+        bool flushed = false;
+        std::vector<GstBuffer*> frames;  // the parser's buffers after the flush
+        Pcm pcm;                         // the decoder's samples after the flush
+        GstClockTime first_pts = GST_CLOCK_TIME_NONE;
+    };
+
+    // Keeps what passes a pad once the seek's flush has passed it.
+    static GstPadProbeReturn Collect(GstPad*, GstPadProbeInfo* info, gpointer data)
+    {
+        auto* seen = static_cast<std::pair<Seen*, bool>*>(data);
+        Seen& s = *seen->first;
+        if (info->type & GST_PAD_PROBE_TYPE_EVENT_FLUSH) {
+            if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_FLUSH_STOP)
+                s.flushed = true;
+            return GST_PAD_PROBE_OK;
+        }
+        GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        if (!s.flushed)
+            return GST_PAD_PROBE_OK;
+        if (seen->second) {
+            s.frames.push_back(gst_buffer_ref(buffer));
+        } else {
+            if (s.pcm.empty())
+                s.first_pts = GST_BUFFER_PTS(buffer);
+            GstMapInfo map;
+            if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+                const auto* samples = reinterpret_cast<const int16_t*>(map.data);
+                s.pcm.insert(s.pcm.end(), samples, samples + map.size / sizeof(int16_t));
+                gst_buffer_unmap(buffer, &map);
+            }
+        }
+        return GST_PAD_PROBE_OK;
+    }
+
+    static void Watch(GstElement* pipeline, const char* name, std::pair<Seen*, bool>* data)
+    {
+        GstElement* element = gst_bin_get_by_name(GST_BIN(pipeline), name);
+        ASSERT_NE(element, nullptr);
+        GstPad* pad = gst_element_get_static_pad(element, "src");
+        gst_pad_add_probe(pad, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+                          Collect, data, nullptr);
+        gst_object_unref(pad);
+        gst_object_unref(element);
+    }
+
+    // Seeks to `target` once the pipeline has prerolled and plays to the end.
+    void SeekAndPlay(const std::string& path, GstClockTime target, Seen& parsed, Seen& decoded,
+                     std::vector<std::string>& problems)
+    {
+        const std::string description = "filesrc location=\"" + path + "\" " + (GetParam() ? "! queue " : "") +
+                                        "! mervoxparse name=parse ! mervoxdec name=dec ! fakesink sync=false";
+        GError* error = nullptr;
+        // Stopped and freed on every way out (the probes point into this frame).
+        const std::unique_ptr<GstElement, void (*)(GstElement*)> owner(gst_parse_launch(description.c_str(), &error),
+                                                                       [](GstElement* p) {
+                                                                           gst_element_set_state(p, GST_STATE_NULL);
+                                                                           gst_object_unref(p);
+                                                                       });
+        GstElement* pipeline = owner.get();
+        ASSERT_NE(pipeline, nullptr) << (error ? error->message : description);
+        std::pair<Seen*, bool> frames{&parsed, true}, samples{&decoded, false};
+        Watch(pipeline, "parse", &frames);
+        Watch(pipeline, "dec", &samples);
+
+        ASSERT_EQ(gst_element_set_state(pipeline, GST_STATE_PAUSED), GST_STATE_CHANGE_ASYNC);
+        ASSERT_EQ(gst_element_get_state(pipeline, nullptr, nullptr, 30 * GST_SECOND), GST_STATE_CHANGE_SUCCESS);
+        EXPECT_FALSE(gst_element_seek(pipeline, -1.0, GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH, GST_SEEK_TYPE_SET, 0,
+                                      GST_SEEK_TYPE_SET, static_cast<gint64>(target)))
+            << "reverse playback is refused";
+        ASSERT_TRUE(
+            gst_element_seek_simple(pipeline, GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH, static_cast<gint64>(target)));
+        gst_element_set_state(pipeline, GST_STATE_PLAYING);
+        GstBus* bus = gst_element_get_bus(pipeline);
+        for (bool done = false; !done;) {
+            GstMessage* m = gst_bus_timed_pop_filtered(
+                bus, 60 * GST_SECOND,
+                static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR | GST_MESSAGE_WARNING));
+            ASSERT_NE(m, nullptr) << "no end of stream";
+            done = GST_MESSAGE_TYPE(m) != GST_MESSAGE_WARNING;
+            if (GST_MESSAGE_TYPE(m) != GST_MESSAGE_EOS) {
+                GError* e = nullptr;
+                if (GST_MESSAGE_TYPE(m) == GST_MESSAGE_WARNING)
+                    gst_message_parse_warning(m, &e, nullptr);
+                else
+                    gst_message_parse_error(m, &e, nullptr);
+                problems.push_back(e->message);
+                g_error_free(e);
+            }
+            gst_message_unref(m);
+        }
+        gst_object_unref(bus);
+    }
+};
+
+TEST_P(MervoxParseSeekTest, AfterASeekTheAudioIsTheStreamsOwnFromTheTarget)
+{
+    const std::string name = "speech-a.63-vad.bit";
+    const Stream& s = Corpus(name);
+    Reference whole;
+    whole.Frames(s, 0, s.frames.size());
+
+    for (GstClockTime target : {37300 * GST_MSECOND, 80 * GST_SECOND, 5 * GST_SECOND}) {
+        SCOPED_TRACE(std::to_string(target / GST_MSECOND) + " ms");
+        Seen parsed, decoded;
+        std::vector<std::string> problems;
+        SeekAndPlay(mervox::test::DataPath("corpus/" + name), target, parsed, decoded, problems);
+        EXPECT_TRUE(problems.empty()) << problems.front();
+
+        // Whole frames, each stamped with its own slot, up to the last one.
+        ASSERT_FALSE(parsed.frames.empty());
+        std::vector<GstClockTime> wrong;
+        for (GstBuffer* b : parsed.frames) {
+            const size_t k = GST_BUFFER_PTS(b) / kFrame;
+            if (GST_BUFFER_PTS(b) != k * kFrame || k >= s.frames.size() ||
+                gst_buffer_get_size(b) != s.frames[k].length ||
+                gst_buffer_memcmp(b, 0, s.bytes.data() + s.frames[k].offset, s.frames[k].length) != 0)
+                wrong.push_back(GST_BUFFER_PTS(b));
+        }
+        EXPECT_TRUE(wrong.empty()) << wrong.size() << " of " << parsed.frames.size()
+                                   << " buffers are not the frame of their time, the first at "
+                                   << wrong.front() / GST_MSECOND << " ms";
+        EXPECT_EQ(GST_BUFFER_PTS(parsed.frames.back()), (s.frames.size() - 1) * kFrame);
+        for (GstBuffer* b : parsed.frames)
+            gst_buffer_unref(b);
+
+        // The samples from the target to the end, no more, no fewer.
+        const size_t first = static_cast<size_t>(target / (GST_SECOND / MERVOX_SAMPLE_RATE));
+        EXPECT_EQ(decoded.first_pts, target);
+        EXPECT_EQ(decoded.pcm.size(), whole.pcm.size() - first);
+        EXPECT_TRUE(decoded.pcm.size() == whole.pcm.size() - first &&
+                    std::equal(decoded.pcm.begin(), decoded.pcm.end(), whole.pcm.begin() + static_cast<long>(first)))
+            << "the samples differ from the stream decoded from its start";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PullAndPush, MervoxParseSeekTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& param) { return param.param ? "Push" : "Pull"; });
+
 }  // namespace
 
 // GStreamer starts only when tests run (not when ctest lists them), with a
-// registry and plugin path of its own: this build's plugin and nothing from
-// the system (the harness needs no other plugin). The plugin is scanned in
-// this process: GStreamer's separate scanner program could not load a
-// sanitizer build of it.
+// registry and plugin path of its own: this build's plugin and, from the
+// system, only the core elements (filesrc, queue, fakesink) for the pipeline
+// tests. The plugin is scanned in this process: GStreamer's separate scanner
+// program could not load a sanitizer build of it.
 class GStreamerEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
@@ -590,6 +741,10 @@ public:
             g_setenv(name, MERVOX_GST_REGISTRY, TRUE);
         g_setenv("GST_REGISTRY_FORK", "no", TRUE);
         gst_init(nullptr, nullptr);
+        GError* error = nullptr;
+        GstPlugin* core = gst_plugin_load_file(MERVOX_GST_SYSTEM_PLUGIN_DIR "/libgstcoreelements.so", &error);
+        ASSERT_NE(core, nullptr) << "GStreamer's core elements: " << (error ? error->message : "");
+        gst_object_unref(core);
     }
     void TearDown() override { gst_deinit(); }
 };
