@@ -16,8 +16,16 @@ GST_DEBUG_CATEGORY_STATIC(mervox_dec_debug);
 #define FRAME_PCM_BYTES (MERVOX_FRAME_SAMPLES * sizeof(gint16))
 /* A gap longer than 60 s is a sender that stopped or restarted its clock,
  * not lost speech: it is concealed with 60 s of frames, as mervox pcap does,
- * instead of hours of them. */
+ * instead of hours of them. That is the most concealed between two buffers
+ * of frames, however the missing time is announced (one GAP event, many, a
+ * timestamp jump after them). */
 #define MAX_GAP_FRAMES 2000
+/* Output buffers hold at most this many frames (3 s, 48,000 bytes). A
+ * buffer of more frames is decoded and pushed in pieces: one input byte (an
+ * untransmitted frame) is worth 480 bytes of audio, so output in one piece
+ * would let any large buffer ask for a huge allocation. The frames of a
+ * full-size RTP packet (about 60) fit in one piece. */
+#define MAX_OUTPUT_FRAMES 100
 /* The rate assumed for frames lost before the first frame arrives. */
 #define RATE_SELECTOR MERVOX_RATE_SELECT_6300
 #define DEFAULT_PLC TRUE
@@ -28,6 +36,7 @@ struct _GstMervoxDec {
     mervox_decoder* decoder;
     GstCaps* input_caps;   /* caps of the current stream: other caps start a new one */
     GstClockTime next_pts; /* where the audio produced so far ends; NONE if unknown */
+    guint gap_frames;      /* frames concealed since the last buffer of frames */
 };
 
 enum { PROP_0, PROP_PLC };
@@ -49,12 +58,13 @@ static void start_stream(GstMervoxDec* self)
     if (self->decoder)
         mervox_decoder_reset(self->decoder, RATE_SELECTOR);
     self->next_pts = GST_CLOCK_TIME_NONE;
+    self->gap_frames = 0;
 }
 
 /* Whole frames in `duration`, to the nearest frame, at most MAX_GAP_FRAMES. */
 static guint frames_in(GstClockTime duration)
 {
-    const guint64 frames = (duration + FRAME_DURATION / 2) / FRAME_DURATION;
+    const guint64 frames = duration / FRAME_DURATION + (duration % FRAME_DURATION >= FRAME_DURATION / 2);
     return (guint)MIN(frames, (guint64)MAX_GAP_FRAMES);
 }
 
@@ -114,23 +124,6 @@ static void gst_mervox_dec_flush(GstAudioDecoder* dec, gboolean hard)
         start_stream(GST_MERVOX_DEC(dec));
 }
 
-/* A buffer of `frames` concealed frames (NULL if none or on failure). */
-static GstBuffer* conceal_frames(GstMervoxDec* self, guint frames)
-{
-    if (frames == 0)
-        return NULL;
-    GstBuffer* out = gst_audio_decoder_allocate_output_buffer(GST_AUDIO_DECODER(self), frames * FRAME_PCM_BYTES);
-    GstMapInfo map;
-    if (!out || !gst_buffer_map(out, &map, GST_MAP_WRITE)) {
-        gst_clear_buffer(&out);
-        return NULL;
-    }
-    for (guint k = 0; k < frames; ++k)
-        mervox_conceal(self->decoder, (gint16*)(void*)(map.data + k * FRAME_PCM_BYTES));
-    gst_buffer_unmap(out, &map);
-    return out;
-}
-
 /* A malformed buffer: counted against max-errors as GStreamer's decoders
  * do (an error once there are too many), posted as a warning until then. */
 static GstFlowReturn report_malformed(GstMervoxDec* self, const gchar* text, gchar* debug)
@@ -143,7 +136,7 @@ static GstFlowReturn report_malformed(GstMervoxDec* self, const gchar* text, gch
     return ret;
 }
 
-/* What decoding one buffer of frames found wrong with it. */
+/* What one buffer of frames holds and what is wrong with it. */
 typedef struct {
     guint frames;           /* frames, a truncated one at the end included */
     guint faulty;           /* speech frames with impossible codes (concealed by the decoder) */
@@ -164,71 +157,88 @@ static FrameReport count_frames(const guint8* data, gsize size)
             report.truncated_length = length;
             break;
         }
+        if (mervox_frame_is_speech(data[at]) && mervox_frame_faults(data + at, length) > 0)
+            report.faulty++;
         at += length;
     }
     return report;
 }
 
-/* Decodes every frame of `data` into `pcm`; silence-descriptor and
- * untransmitted frames and a truncated last frame are concealed. */
-static void decode_frames(GstMervoxDec* self, const guint8* data, gsize size, gint16* pcm, FrameReport* report)
+/* Pushes `frames` frames of audio in pieces of at most MAX_OUTPUT_FRAMES:
+ * the frames of `data` (silence-descriptor and untransmitted frames and a
+ * truncated last frame concealed), or lost frames if `data` is NULL. The
+ * input buffer stays the base class's current one until
+ * gst_audio_decoder_finish_subframe(dec, NULL) releases it. */
+static GstFlowReturn push_frames(GstMervoxDec* self, const guint8* data, gsize size, guint frames)
 {
+    GstAudioDecoder* dec = GST_AUDIO_DECODER(self);
+    GstFlowReturn ret = GST_FLOW_OK;
     gsize at = 0;
-    for (guint k = 0; k < report->frames; ++k, pcm += MERVOX_FRAME_SAMPLES) {
-        const gsize length = mervox_frame_bytes(data[at]);
-        if (length <= size - at && mervox_frame_is_speech(data[at])) {
-            if (mervox_frame_faults(data + at, length) > 0)
-                report->faulty++;
-            mervox_decode(self->decoder, data + at, length, pcm);
-        } else {
-            mervox_conceal(self->decoder, pcm);
+    for (guint done = 0; done < frames && ret == GST_FLOW_OK;) {
+        const guint piece = MIN(frames - done, MAX_OUTPUT_FRAMES);
+        GstBuffer* out = gst_audio_decoder_allocate_output_buffer(dec, piece * FRAME_PCM_BYTES);
+        GstMapInfo map;
+        if (!out || !gst_buffer_map(out, &map, GST_MAP_WRITE)) {
+            gst_clear_buffer(&out);
+            GST_ELEMENT_ERROR(self, RESOURCE, WRITE, (NULL), ("could not allocate an output buffer"));
+            ret = GST_FLOW_ERROR;
+            break;
         }
-        at += length;
+        gint16* pcm = (gint16*)(void*)map.data;
+        for (guint k = 0; k < piece; ++k, pcm += MERVOX_FRAME_SAMPLES) {
+            const gsize length = data ? mervox_frame_bytes(data[at]) : 0;
+            if (data && length <= size - at && mervox_frame_is_speech(data[at]))
+                mervox_decode(self->decoder, data + at, length, pcm);
+            else
+                mervox_conceal(self->decoder, pcm);
+            at += length;
+        }
+        gst_buffer_unmap(out, &map);
+        done += piece;
+        ret = gst_audio_decoder_finish_subframe(dec, out);
     }
+    return ret;
 }
 
-/* The decoded frames of a buffer of G.723.1 data, or NULL if it holds none. */
-static GstFlowReturn decode_buffer(GstMervoxDec* self, GstBuffer* in, GstBuffer** out, guint* frames)
+/* Ends the input buffer's turn once its audio was pushed with result
+ * `pushed`; the base class frees the buffer. */
+static GstFlowReturn finish_input(GstMervoxDec* self, GstFlowReturn pushed)
 {
-    GstMapInfo in_map;
-    *out = NULL;
-    *frames = 0;
-    if (!gst_buffer_map(in, &in_map, GST_MAP_READ)) {
+    const GstFlowReturn finished = gst_audio_decoder_finish_subframe(GST_AUDIO_DECODER(self), NULL);
+    return pushed != GST_FLOW_OK ? pushed : finished;
+}
+
+/* Decodes a buffer of G.723.1 frames; a malformed one is reported first
+ * (and nothing of it is decoded if that stops the stream). */
+static GstFlowReturn decode_buffer(GstMervoxDec* self, GstBuffer* in, guint* frames)
+{
+    GstMapInfo map;
+    if (!gst_buffer_map(in, &map, GST_MAP_READ)) {
         GST_ELEMENT_ERROR(self, RESOURCE, READ, (NULL), ("could not map the input buffer"));
         return GST_FLOW_ERROR;
     }
-    FrameReport report = count_frames(in_map.data, in_map.size);
+    const FrameReport report = count_frames(map.data, map.size);
     GstFlowReturn ret = GST_FLOW_OK;
-    if (report.frames > 0) {
-        *out = gst_audio_decoder_allocate_output_buffer(GST_AUDIO_DECODER(self), report.frames * FRAME_PCM_BYTES);
-        GstMapInfo out_map;
-        if (!*out || !gst_buffer_map(*out, &out_map, GST_MAP_WRITE)) {
-            gst_clear_buffer(out);
-            gst_buffer_unmap(in, &in_map);
-            GST_ELEMENT_ERROR(self, RESOURCE, WRITE, (NULL), ("could not allocate an output buffer"));
-            return GST_FLOW_ERROR;
-        }
-        decode_frames(self, in_map.data, in_map.size, (gint16*)(void*)out_map.data, &report);
-        gst_buffer_unmap(*out, &out_map);
-        *frames = report.frames;
-    }
-    gst_buffer_unmap(in, &in_map);
-
     if (report.truncated_bytes > 0) {
-        ret = report_malformed(
-            self, "Truncated G.723.1 frame, concealed.",
-            g_strdup_printf("buffer of %" G_GSIZE_FORMAT " bytes ends in %" G_GSIZE_FORMAT " of the %" G_GSIZE_FORMAT
-                            " bytes of frame %u",
-                            in_map.size, report.truncated_bytes, report.truncated_length, report.frames));
+        ret =
+            report_malformed(self, "Truncated G.723.1 frame, concealed.",
+                             g_strdup_printf("buffer of %" G_GSIZE_FORMAT " bytes ends in %" G_GSIZE_FORMAT
+                                             " of the %" G_GSIZE_FORMAT " bytes of frame %u",
+                                             map.size, report.truncated_bytes, report.truncated_length, report.frames));
     } else if (report.faulty > 0) {
         ret = report_malformed(
             self, "Damaged G.723.1 frame, concealed.",
             g_strdup_printf("%u of the %u frames in a buffer of %" G_GSIZE_FORMAT " bytes hold impossible codes",
-                            report.faulty, report.frames, in_map.size));
+                            report.faulty, report.frames, map.size));
     }
-    if (ret != GST_FLOW_OK)
-        gst_clear_buffer(out);
-    return ret;
+    if (ret != GST_FLOW_OK) {
+        gst_buffer_unmap(in, &map);
+        return ret;
+    }
+    ret = push_frames(self, map.data, map.size, report.frames);
+    gst_buffer_unmap(in, &map);
+    *frames = report.frames;
+    return finish_input(self, ret);
 }
 
 static GstFlowReturn gst_mervox_dec_handle_frame(GstAudioDecoder* dec, GstBuffer* in)
@@ -238,40 +248,41 @@ static GstFlowReturn gst_mervox_dec_handle_frame(GstAudioDecoder* dec, GstBuffer
         return GST_FLOW_OK; /* draining: nothing is held back */
 
     const GstClockTime pts = GST_BUFFER_PTS(in);
-    GstBuffer* out = NULL;
     guint frames = 0;
+    GstFlowReturn ret;
     if (gst_buffer_get_size(in) == 0) {
         /* The base class's stand-in for a GAP event: conceal the part of it
          * that was not produced already. */
         const GstClockTime duration = GST_BUFFER_DURATION(in);
         if (GST_CLOCK_TIME_IS_VALID(duration)) {
-            GstClockTime end = GST_CLOCK_TIME_IS_VALID(pts) ? pts + duration : GST_CLOCK_TIME_NONE;
+            const GstClockTime end = GST_CLOCK_TIME_IS_VALID(pts) && duration < GST_CLOCK_TIME_NONE - pts
+                                         ? pts + duration
+                                         : GST_CLOCK_TIME_NONE;
             if (GST_CLOCK_TIME_IS_VALID(end) && GST_CLOCK_TIME_IS_VALID(self->next_pts) && pts < self->next_pts)
                 frames = end > self->next_pts ? frames_in(end - self->next_pts) : 0;
             else
                 frames = frames_in(duration);
+            frames = MIN(frames, MAX_GAP_FRAMES - self->gap_frames);
+            self->gap_frames += frames;
         }
         GST_DEBUG_OBJECT(self, "gap of %" GST_TIME_FORMAT " at %" GST_TIME_FORMAT ": %u lost frames",
                          GST_TIME_ARGS(duration), GST_TIME_ARGS(pts), frames);
-        out = conceal_frames(self, frames);
-        if (frames > 0 && !out) {
-            GST_ELEMENT_ERROR(self, RESOURCE, WRITE, (NULL), ("could not allocate an output buffer"));
-            return GST_FLOW_ERROR;
-        }
+        ret = finish_input(self, push_frames(self, NULL, 0, frames));
         if (GST_CLOCK_TIME_IS_VALID(self->next_pts) && (!GST_CLOCK_TIME_IS_VALID(pts) || pts < self->next_pts))
             self->next_pts += frames * FRAME_DURATION;
         else if (GST_CLOCK_TIME_IS_VALID(pts))
             self->next_pts = pts + frames * FRAME_DURATION;
     } else {
-        const GstFlowReturn ret = decode_buffer(self, in, &out, &frames);
+        ret = decode_buffer(self, in, &frames);
         if (ret != GST_FLOW_OK)
             return ret;
+        self->gap_frames = 0;
         if (GST_CLOCK_TIME_IS_VALID(pts))
             self->next_pts = pts + frames * FRAME_DURATION;
         else if (GST_CLOCK_TIME_IS_VALID(self->next_pts))
             self->next_pts += frames * FRAME_DURATION;
     }
-    return gst_audio_decoder_finish_frame(dec, out, 1);
+    return ret;
 }
 
 /* Time missing before a DISCONT buffer or a GAP event (a jump of at least

@@ -382,6 +382,65 @@ TEST_F(MervoxDecTest, DiscontBufferAfterATimestampJumpIsPrecededByConcealment)
     EXPECT_EQ(pcm_, ref.pcm);
 }
 
+// Hours of missing time give one minute of concealment between two frames,
+// whether announced by one GAP event, by many, or by a timestamp jump after
+// them; a frame that arrives earns the next gap its minute again.
+TEST_F(MervoxDecTest, AGapGivesAtMostAMinuteOfConcealment)
+{
+    const Stream& s = Corpus("speech-a.63.bit");
+    const size_t kMinute = 2000;
+    Reference ref;
+    PushFrames(s, 0, 10, 1, 0);
+    ref.Frames(s, 0, 10);
+    // An hour's GAP event, then a DISCONT buffer where it ends.
+    Gap(10 * kFrame, 3600 * GST_SECOND);
+    ref.Conceal(kMinute);
+    const GstClockTime resumed = 10 * kFrame + 3600 * GST_SECOND;
+    ASSERT_EQ(Push(s.Payload(10, 1), resumed, true), GST_FLOW_OK);
+    ref.Frames(s, 10, 1);
+    // Five GAP events of 30 s each, then a buffer 20 minutes on.
+    for (GstClockTime k = 0; k < 5; ++k)
+        Gap(resumed + kFrame + k * 30 * GST_SECOND, 30 * GST_SECOND);
+    ref.Conceal(kMinute);
+    ASSERT_EQ(Push(s.Payload(11, 1), resumed + 1200 * GST_SECOND, true), GST_FLOW_OK);
+    ref.Frames(s, 11, 1);
+
+    const std::vector<Output> outputs = Pull();
+    size_t frames = 0;
+    for (const Output& o : outputs)
+        frames += o.frames;
+    EXPECT_EQ(frames, 12 + 2 * kMinute);
+    EXPECT_EQ(pcm_, ref.pcm);
+    ASSERT_FALSE(outputs.empty());
+    EXPECT_EQ(outputs.back().pts, resumed + 1200 * GST_SECOND);
+}
+
+// A buffer of many frames (a whole stream file, then 20,000 one-byte
+// untransmitted frames: 20 KB that ask for 9.6 MB of audio) comes out in
+// buffers of at most 100 frames, decoded as frames one by one would be.
+TEST_F(MervoxDecTest, ABufferOfManyFramesIsDecodedInBoundedPieces)
+{
+    const Stream& s = Corpus("speech-a.63-vad.bit");
+    const size_t untransmitted = 20000;
+    Bytes data = s.bytes;
+    data.insert(data.end(), untransmitted, MERVOX_FRAME_UNTRANSMITTED);
+    ASSERT_EQ(Push(data, 0), GST_FLOW_OK);
+    Reference ref;
+    ref.Frames(s, 0, s.frames.size());
+    ref.Conceal(static_cast<int>(untransmitted));
+
+    const std::vector<Output> outputs = Pull();
+    ExpectContiguous(outputs, 0);
+    size_t frames = 0, largest = 0;
+    for (const Output& o : outputs) {
+        frames += o.frames;
+        largest = std::max(largest, o.frames);
+    }
+    EXPECT_EQ(frames, s.frames.size() + untransmitted);
+    EXPECT_LE(largest, 100u);
+    EXPECT_EQ(pcm_, ref.pcm);
+}
+
 // Each way a new stream begins gives the output of a fresh decoder.
 TEST_F(MervoxDecTest, FlushStreamStartAndNewCapsStartOver)
 {
@@ -740,6 +799,9 @@ public:
         for (const char* name : {"GST_REGISTRY", "GST_REGISTRY_1_0"})
             g_setenv(name, MERVOX_GST_REGISTRY, TRUE);
         g_setenv("GST_REGISTRY_FORK", "no", TRUE);
+        // A failed GLib or GStreamer check (a buffer used after it was
+        // freed, say) ends the program instead of scrolling past.
+        g_log_set_always_fatal(static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_ERROR));
         gst_init(nullptr, nullptr);
         GError* error = nullptr;
         GstPlugin* core = gst_plugin_load_file(MERVOX_GST_SYSTEM_PLUGIN_DIR "/libgstcoreelements.so", &error);
