@@ -44,6 +44,8 @@ if [ "${1:-all}" != build ]; then
     # wireshark-common)
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+    # GStreamer from Python: the capture example started after a pause
+    python3-gi gir1.2-gstreamer-1.0
     # the API reference (the doc target) and its warning check
     doxygen
     # a second WAV reader for the command's piped WAV (no sound servers)
