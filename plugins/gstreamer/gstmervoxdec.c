@@ -1,8 +1,34 @@
-/* mervoxdec: turns audio/G723 buffers (one or more frames back to back, as
- * rtpg723depay or mervoxparse hand them over) into 16-bit PCM at 8 kHz, 240
- * samples for every 30 ms frame. Time that is missing from the input (GAP
- * events, DISCONT buffers whose timestamp jumps) is filled with concealed
- * frames, so the output keeps the stream's timeline. */
+/**
+ * SECTION:element-mervoxdec
+ * @title: mervoxdec
+ * @see_also: mervoxparse, rtpg723depay
+ *
+ * Decodes G.723.1 speech (6.3 and 5.3 kbit/s) into 16-bit PCM at 8 kHz:
+ * audio/G723 buffers, one or more frames back to back as rtpg723depay or
+ * mervoxparse hand them over, give 240 samples for every 30 ms frame.
+ * Silence-descriptor and untransmitted frames are concealed as lost frames.
+ *
+ * Output buffers hold at most 100 frames (3 s): a buffer of more frames is
+ * decoded and pushed in pieces, so no input buffer, however large, asks for
+ * more than 48,000 bytes of output at a time.
+ *
+ * With #GstAudioDecoder:plc (on by default here) time missing from the
+ * input (GAP events, DISCONT buffers whose timestamp jumps) is filled with
+ * concealed frames, so the output keeps the stream's timeline. A gap gives
+ * at most 60 s of concealment between two buffers of frames, however it is
+ * announced; time already produced is not concealed twice.
+ *
+ * ## Example pipelines
+ * |[
+ * gst-launch-1.0 udpsrc port=5004 \
+ *     caps="application/x-rtp,media=audio,clock-rate=8000,encoding-name=G723,payload=4" \
+ *   ! rtpjitterbuffer do-lost=true ! rtpg723depay ! mervoxdec ! audioconvert ! autoaudiosink
+ * ]| Plays an RTP stream received on UDP port 5004, lost packets concealed.
+ * |[
+ * gst-launch-1.0 filesrc location=call.bit ! mervoxparse ! mervoxdec \
+ *   ! audioconvert ! wavenc ! filesink location=call.wav
+ * ]| Decodes a raw stream file to WAV.
+ */
 #include "gstmervoxdec.h"
 
 #include <gst/audio/audio.h>
