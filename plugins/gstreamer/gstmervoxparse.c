@@ -15,8 +15,8 @@
  * audio: the decoder's state at the target (its concealment noise included)
  * depends on every frame before it, so the audio after a seek is the
  * stream's own from the target on, sample for sample. The cost grows with
- * the target: about 1.5 s per hour of stream on a 2-core machine. Seeks in
- * bytes and reverse playback are refused.
+ * the target: about 0.9 s of processor time per hour of stream before it.
+ * Seeks in bytes and reverse playback are refused.
  *
  * ## Example pipelines
  * |[
