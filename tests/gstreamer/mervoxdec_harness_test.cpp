@@ -642,70 +642,76 @@ TEST(MervoxParseTest, CutsAStreamIntoFramesWhateverTheChunks)
 // parser) and push mode (a queue between them) seek by different paths.
 class MervoxParseSeekTest : public ::testing::TestWithParam<bool> {
 protected:
+    // What passes the parser's and the decoder's source pads after the
+    // seek's flush.
     struct Seen {
-        bool flushed = false;
-        std::vector<GstBuffer*> frames;  // the parser's buffers after the flush
-        Pcm pcm;                         // the decoder's samples after the flush
+        const Stream* stream = nullptr;
+        bool flushed[2] = {false, false};
+        size_t frames = 0;
+        std::vector<GstClockTime> wrong;  // buffers that are not the frame of their time
+        GstClockTime last = GST_CLOCK_TIME_NONE;
+        Pcm pcm;
         GstClockTime first_pts = GST_CLOCK_TIME_NONE;
     };
 
-    // Keeps what passes a pad once the seek's flush has passed it.
-    static GstPadProbeReturn Collect(GstPad*, GstPadProbeInfo* info, gpointer data)
+    template <bool kParser>
+    static GstPadProbeReturn Probe(GstPad*, GstPadProbeInfo* info, gpointer data)
     {
-        auto* seen = static_cast<std::pair<Seen*, bool>*>(data);
-        Seen& s = *seen->first;
+        Seen& s = *static_cast<Seen*>(data);
         if (info->type & GST_PAD_PROBE_TYPE_EVENT_FLUSH) {
-            if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_FLUSH_STOP)
-                s.flushed = true;
+            s.flushed[kParser] |= GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_FLUSH_STOP;
             return GST_PAD_PROBE_OK;
         }
-        GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-        if (!s.flushed)
+        GstBuffer* b = GST_PAD_PROBE_INFO_BUFFER(info);
+        if (!s.flushed[kParser])
             return GST_PAD_PROBE_OK;
-        if (seen->second) {
-            s.frames.push_back(gst_buffer_ref(buffer));
-        } else {
-            if (s.pcm.empty())
-                s.first_pts = GST_BUFFER_PTS(buffer);
-            GstMapInfo map;
-            if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-                const auto* samples = reinterpret_cast<const int16_t*>(map.data);
-                s.pcm.insert(s.pcm.end(), samples, samples + map.size / sizeof(int16_t));
-                gst_buffer_unmap(buffer, &map);
-            }
+        if (kParser) {
+            const size_t k = GST_BUFFER_PTS(b) / kFrame;
+            const std::vector<StreamFrame>& f = s.stream->frames;
+            if (GST_BUFFER_PTS(b) != k * kFrame || k >= f.size() || gst_buffer_get_size(b) != f[k].length ||
+                gst_buffer_memcmp(b, 0, s.stream->bytes.data() + f[k].offset, f[k].length) != 0)
+                s.wrong.push_back(GST_BUFFER_PTS(b));
+            s.frames++;
+            s.last = GST_BUFFER_PTS(b);
+            return GST_PAD_PROBE_OK;
+        }
+        if (s.pcm.empty())
+            s.first_pts = GST_BUFFER_PTS(b);
+        GstMapInfo map;
+        if (gst_buffer_map(b, &map, GST_MAP_READ)) {
+            const auto* samples = reinterpret_cast<const int16_t*>(map.data);
+            s.pcm.insert(s.pcm.end(), samples, samples + map.size / sizeof(int16_t));
+            gst_buffer_unmap(b, &map);
         }
         return GST_PAD_PROBE_OK;
     }
 
-    static void Watch(GstElement* pipeline, const char* name, std::pair<Seen*, bool>* data)
+    static void Watch(GstElement* pipeline, const char* name, GstPadProbeCallback probe, Seen* seen)
     {
         GstElement* element = gst_bin_get_by_name(GST_BIN(pipeline), name);
-        ASSERT_NE(element, nullptr);
         GstPad* pad = gst_element_get_static_pad(element, "src");
         gst_pad_add_probe(pad, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_FLUSH),
-                          Collect, data, nullptr);
+                          probe, seen, nullptr);
         gst_object_unref(pad);
         gst_object_unref(element);
     }
 
-    // Seeks to `target` once the pipeline has prerolled and plays to the end.
-    void SeekAndPlay(const std::string& path, GstClockTime target, Seen& parsed, Seen& decoded,
-                     std::vector<std::string>& problems)
+    // Seeks to `target` once the pipeline has prerolled and plays to the
+    // end; the warnings and errors posted on the way go to `problems`.
+    void SeekAndPlay(const std::string& path, GstClockTime target, Seen& seen, std::vector<std::string>& problems)
     {
         const std::string description = "filesrc location=\"" + path + "\" " + (GetParam() ? "! queue " : "") +
                                         "! mervoxparse name=parse ! mervoxdec name=dec ! fakesink sync=false";
-        GError* error = nullptr;
-        // Stopped and freed on every way out (the probes point into this frame).
-        const std::unique_ptr<GstElement, void (*)(GstElement*)> owner(gst_parse_launch(description.c_str(), &error),
+        // Stopped and freed on every way out (the probes point into `seen`).
+        const std::unique_ptr<GstElement, void (*)(GstElement*)> owner(gst_parse_launch(description.c_str(), nullptr),
                                                                        [](GstElement* p) {
                                                                            gst_element_set_state(p, GST_STATE_NULL);
                                                                            gst_object_unref(p);
                                                                        });
         GstElement* pipeline = owner.get();
-        ASSERT_NE(pipeline, nullptr) << (error ? error->message : description);
-        std::pair<Seen*, bool> frames{&parsed, true}, samples{&decoded, false};
-        Watch(pipeline, "parse", &frames);
-        Watch(pipeline, "dec", &samples);
+        ASSERT_NE(pipeline, nullptr) << description;
+        Watch(pipeline, "parse", Probe<true>, &seen);
+        Watch(pipeline, "dec", Probe<false>, &seen);
 
         ASSERT_EQ(gst_element_set_state(pipeline, GST_STATE_PAUSED), GST_STATE_CHANGE_ASYNC);
         ASSERT_EQ(gst_element_get_state(pipeline, nullptr, nullptr, 30 * GST_SECOND), GST_STATE_CHANGE_SUCCESS);
@@ -716,22 +722,18 @@ protected:
             gst_element_seek_simple(pipeline, GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH, static_cast<gint64>(target)));
         gst_element_set_state(pipeline, GST_STATE_PLAYING);
         GstBus* bus = gst_element_get_bus(pipeline);
-        for (bool done = false; !done;) {
-            GstMessage* m = gst_bus_timed_pop_filtered(
-                bus, 60 * GST_SECOND,
-                static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR | GST_MESSAGE_WARNING));
-            ASSERT_NE(m, nullptr) << "no end of stream";
-            done = GST_MESSAGE_TYPE(m) != GST_MESSAGE_WARNING;
-            if (GST_MESSAGE_TYPE(m) != GST_MESSAGE_EOS) {
+        const auto types = static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR | GST_MESSAGE_WARNING);
+        while (GstMessage* m = gst_bus_timed_pop_filtered(bus, 60 * GST_SECOND, types)) {
+            const bool eos = GST_MESSAGE_TYPE(m) == GST_MESSAGE_EOS, error = GST_MESSAGE_TYPE(m) == GST_MESSAGE_ERROR;
+            if (!eos) {
                 GError* e = nullptr;
-                if (GST_MESSAGE_TYPE(m) == GST_MESSAGE_WARNING)
-                    gst_message_parse_warning(m, &e, nullptr);
-                else
-                    gst_message_parse_error(m, &e, nullptr);
+                (error ? gst_message_parse_error : gst_message_parse_warning)(m, &e, nullptr);
                 problems.push_back(e->message);
                 g_error_free(e);
             }
             gst_message_unref(m);
+            if (eos || error)
+                break;
         }
         gst_object_unref(bus);
     }
@@ -746,34 +748,24 @@ TEST_P(MervoxParseSeekTest, AfterASeekTheAudioIsTheStreamsOwnFromTheTarget)
 
     for (GstClockTime target : {37300 * GST_MSECOND, 80 * GST_SECOND, 5 * GST_SECOND}) {
         SCOPED_TRACE(std::to_string(target / GST_MSECOND) + " ms");
-        Seen parsed, decoded;
+        Seen seen;
+        seen.stream = &s;
         std::vector<std::string> problems;
-        SeekAndPlay(mervox::test::DataPath("corpus/" + name), target, parsed, decoded, problems);
+        SeekAndPlay(mervox::test::DataPath("corpus/" + name), target, seen, problems);
         EXPECT_TRUE(problems.empty()) << problems.front();
 
         // Whole frames, each stamped with its own slot, up to the last one.
-        ASSERT_FALSE(parsed.frames.empty());
-        std::vector<GstClockTime> wrong;
-        for (GstBuffer* b : parsed.frames) {
-            const size_t k = GST_BUFFER_PTS(b) / kFrame;
-            if (GST_BUFFER_PTS(b) != k * kFrame || k >= s.frames.size() ||
-                gst_buffer_get_size(b) != s.frames[k].length ||
-                gst_buffer_memcmp(b, 0, s.bytes.data() + s.frames[k].offset, s.frames[k].length) != 0)
-                wrong.push_back(GST_BUFFER_PTS(b));
-        }
-        EXPECT_TRUE(wrong.empty()) << wrong.size() << " of " << parsed.frames.size()
-                                   << " buffers are not the frame of their time, the first at "
-                                   << wrong.front() / GST_MSECOND << " ms";
-        EXPECT_EQ(GST_BUFFER_PTS(parsed.frames.back()), (s.frames.size() - 1) * kFrame);
-        for (GstBuffer* b : parsed.frames)
-            gst_buffer_unref(b);
+        EXPECT_TRUE(seen.wrong.empty()) << seen.wrong.size() << " of " << seen.frames
+                                        << " buffers are not the frame of their time, the first at "
+                                        << seen.wrong.front() / GST_MSECOND << " ms";
+        EXPECT_EQ(seen.last, (s.frames.size() - 1) * kFrame);
 
         // The samples from the target to the end, no more, no fewer.
         const size_t first = static_cast<size_t>(target / (GST_SECOND / MERVOX_SAMPLE_RATE));
-        EXPECT_EQ(decoded.first_pts, target);
-        EXPECT_EQ(decoded.pcm.size(), whole.pcm.size() - first);
-        EXPECT_TRUE(decoded.pcm.size() == whole.pcm.size() - first &&
-                    std::equal(decoded.pcm.begin(), decoded.pcm.end(), whole.pcm.begin() + static_cast<long>(first)))
+        EXPECT_EQ(seen.first_pts, target);
+        EXPECT_EQ(seen.pcm.size(), whole.pcm.size() - first);
+        EXPECT_TRUE(seen.pcm.size() == whole.pcm.size() - first &&
+                    std::equal(seen.pcm.begin(), seen.pcm.end(), whole.pcm.begin() + static_cast<long>(first)))
             << "the samples differ from the stream decoded from its start";
     }
 }
