@@ -14,6 +14,7 @@
 #include "signalling_counts.h"
 #include "sip_dialogs.h"
 #include "skip_reason.h"
+#include "stream_quality.h"
 #include "stream_timeline.h"
 #include "telephone_event.h"
 #include "udp_datagram.h"
@@ -67,6 +68,10 @@ struct RtpStream : StreamInfo {
     // SSRC and addresses: received, not lost (they are no G.723.1 frames).
     uint64_t callPayloadPackets = 0;
     std::vector<DtmfEvent> dtmf;
+    // How it arrived, as Wireshark's RTP stream analysis and RFC 3550 count
+    // it (every packet on its SSRC and addresses, in arrival order), and
+    // what a modelled receiver's jitter buffer made of it.
+    quality::StreamQuality quality;
     std::vector<int16_t> pcm;  // filled by DecodeCaptureFile / DecodeCaptureBytes only
 };
 

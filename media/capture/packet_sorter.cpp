@@ -15,6 +15,10 @@ namespace {
 // (a flood of one-off datagrams).
 constexpr double kCandidateIdleSeconds = 10;
 constexpr size_t kMaxCandidates = 65536;
+// Arrivals a flow keeps for its figures before it is a stream.
+constexpr size_t kCandidateArrivals = 64;
+// RTP clock rate of G.723.1 and comfort noise.
+constexpr int kClockRate = 8000;
 
 int SequenceDistance(uint16_t a, uint16_t b)
 {
@@ -47,11 +51,13 @@ private:
 }  // namespace
 
 struct PacketSorter::Live {
-    Live(const RtpStream& info, uint64_t record, const TimelineRules& rules, StreamConsumer& consumer)
+    Live(const RtpStream& info, uint64_t record, const TimelineRules& rules, StreamConsumer& consumer,
+         int64_t reference)
         : stream(info),
           firstRecord(record),
           output(std::make_unique<FrameRelay>(consumer, info.id)),
-          builder(*output, rules)
+          builder(*output, rules),
+          meter(reference)
     {}
     RtpStream stream;
     uint64_t firstRecord;
@@ -60,6 +66,7 @@ struct PacketSorter::Live {
     std::unique_ptr<TimelineOutput> output;  // relays the timeline to the consumer
     TimelineBuilder builder;
     TelephoneEvents events;
+    quality::StreamQualityMeter meter;
 };
 
 PacketSorter::PacketSorter(const CaptureOptions& options, StreamConsumer& consumer)
@@ -72,6 +79,8 @@ void PacketSorter::Sort(const CaptureRecord& record)
 {
     const uint64_t number = ++counters_.records;
     now_ = record.time;
+    if (number == 1)
+        referenceNs_ = record.timeNs;
     if (number % kIdleSweepRecords == 0)
         Sweep();
     if (record.linkType < 0)
@@ -130,7 +139,8 @@ void PacketSorter::Sort(const CaptureRecord& record)
     const StreamKey key{rtp.ssrc, udp.source, udp.destination};
     if (rtp.payloadType != options_.payloadType && use != signalling::PayloadUse::kG7231) {
         const bool event = use == signalling::PayloadUse::kTelephoneEvent;
-        if ((event || use == signalling::PayloadUse::kComfortNoise) && CallPayload(key, rtp, event, record.time))
+        if ((event || use == signalling::PayloadUse::kComfortNoise) &&
+            CallPayload(key, rtp, event, record.time, record.timeNs))
             return;
         return Skip(SkipReason::kOtherPayloadType);
     }
@@ -142,11 +152,21 @@ void PacketSorter::Sort(const CaptureRecord& record)
     p.payload.assign(rtp.payload.data, rtp.payload.data + rtp.payload.size);
     p.payloadCutShort = !SplitFrames(rtp.payload, p.frames);
     const bool whole = IsWholeFrames(rtp.payload);
+    QualityArrival arrival;
+    arrival.rtp = {record.timeNs, rtp.sequence, rtp.timestamp, rtp.marker, rtp.payloadType, kClockRate};
+    arrival.frames = static_cast<uint16_t>(std::min<size_t>(p.frames.size(), UINT16_MAX));
+    for (const FrameSlice& f : p.frames) {
+        if (f.type == FrameType::kRate6300)
+            ++arrival.frames6300;
+        else if (f.type == FrameType::kRate5300)
+            ++arrival.frames5300;
+    }
 
     const auto live = live_.find(key);
     if (live == live_.end())
-        return ToCandidate(key, std::move(p), whole, rtp.payloadType);
+        return ToCandidate(key, std::move(p), whole, rtp.payloadType, arrival);
     ++counters_.streamPackets;
+    live->second->meter.Audio(arrival.rtp, arrival.frames, arrival.frames6300, arrival.frames5300);
     live->second->lastRecord = number;
     live->second->lastArrival = record.time;
     live->second->builder.Add(std::move(p));
@@ -168,7 +188,7 @@ bool PacketSorter::TcpSignalling(UdpDatagram& packet, double time)
     return sip_.Segment(packet.source, packet.destination, segment, time);
 }
 
-bool PacketSorter::CallPayload(const StreamKey& key, const RtpPacket& rtp, bool event, double time)
+bool PacketSorter::CallPayload(const StreamKey& key, const RtpPacket& rtp, bool event, double time, int64_t timeNs)
 {
     const auto live = live_.find(key);
     if (live == live_.end())
@@ -180,10 +200,13 @@ bool PacketSorter::CallPayload(const StreamKey& key, const RtpPacket& rtp, bool 
     l.lastArrival = time;
     if (event)
         l.events.Add(rtp.payload, rtp.timestamp, time);
+    // Telephone events keep the event's start as their timestamp: no clock.
+    l.meter.Other({timeNs, rtp.sequence, rtp.timestamp, rtp.marker, rtp.payloadType, event ? 0 : kClockRate});
     return true;
 }
 
-void PacketSorter::ToCandidate(const StreamKey& key, StreamPacket packet, bool whole, int payloadType)
+void PacketSorter::ToCandidate(const StreamKey& key, StreamPacket packet, bool whole, int payloadType,
+                               const QualityArrival& arrival)
 {
     if (!whole)
         return Skip(SkipReason::kNotG7231);
@@ -195,6 +218,8 @@ void PacketSorter::ToCandidate(const StreamKey& key, StreamPacket packet, bool w
     }
     c.lastArrival = packet.arrival;
     c.payloadType = payloadType;
+    if (c.arrivals.size() < kCandidateArrivals)
+        c.arrivals.push_back(arrival);
     // Packets that do not fit this one's sequence number (a repeat, or far
     // off) are no sign of a stream.
     auto misfit = [&](const StreamPacket& q) {
@@ -221,7 +246,9 @@ void PacketSorter::Start(const StreamKey& key, Candidate& candidate)
     info.payloadType = candidate.payloadType;
     info.firstArrival = candidate.firstArrival;
     info.number = ++streamsBySsrc_[key.ssrc];
-    auto live = std::make_unique<Live>(info, candidate.firstRecord, options_.timeline, consumer_);
+    auto live = std::make_unique<Live>(info, candidate.firstRecord, options_.timeline, consumer_, referenceNs_);
+    for (const QualityArrival& a : candidate.arrivals)
+        live->meter.Audio(a.rtp, a.frames, a.frames6300, a.frames5300);
     live->lastRecord = counters_.records;
     live->lastArrival = candidate.lastArrival;
     consumer_.StreamStarted(info.id, info);
@@ -239,6 +266,7 @@ void PacketSorter::End(std::map<StreamKey, std::unique_ptr<Live>>::iterator live
     l.stream.stats = l.builder.stats();
     l.stream.lastArrival = l.lastArrival;
     l.stream.dtmf = l.events.events();
+    l.stream.quality = l.meter.Finish();
     consumer_.StreamEnded(l.stream.id, l.stream);
     ended_.emplace_back(l.firstRecord, std::move(l.stream));
     live_.erase(live);

@@ -31,6 +31,14 @@ struct StreamKey {
     }
 };
 
+// What the quality meter takes of a G.723.1 packet.
+struct QualityArrival {
+    quality::RtpArrival rtp;
+    uint16_t frames = 0;
+    uint16_t frames6300 = 0;
+    uint16_t frames5300 = 0;
+};
+
 class PacketSorter {
 public:
     PacketSorter(const CaptureOptions& options, StreamConsumer& consumer);
@@ -51,6 +59,9 @@ private:
         double lastArrival = 0;
         int payloadType = 4;
         std::vector<StreamPacket> pending;  // whole-frame packets, in arrival order
+        // Every packet's arrival (misfits too, up to kCandidateArrivals),
+        // for the stream's figures once it is one.
+        std::vector<QualityArrival> arrivals;
     };
     struct Live;
 
@@ -58,8 +69,9 @@ private:
     bool TcpSignalling(UdpDatagram& packet, double time);
     // A packet of another payload type that the call's signalling lists
     // beside G.723.1; false when it belongs to no stream.
-    bool CallPayload(const StreamKey& key, const RtpPacket& rtp, bool event, double time);
-    void ToCandidate(const StreamKey& key, StreamPacket packet, bool whole, int payloadType);
+    bool CallPayload(const StreamKey& key, const RtpPacket& rtp, bool event, double time, int64_t timeNs);
+    void ToCandidate(const StreamKey& key, StreamPacket packet, bool whole, int payloadType,
+                     const QualityArrival& arrival);
     void Start(const StreamKey& key, Candidate& candidate);
     void End(std::map<StreamKey, std::unique_ptr<Live>>::iterator live);
     void Sweep();
@@ -68,7 +80,8 @@ private:
     signalling::SipReader sip_;
     StreamConsumer& consumer_;
     CaptureCounters counters_;
-    double now_ = 0;  // latest capture time seen
+    double now_ = 0;           // latest capture time seen
+    int64_t referenceNs_ = 0;  // the first record's time: the streams' figures count from it
     std::map<StreamKey, Candidate> candidates_;
     std::map<StreamKey, std::unique_ptr<Live>> live_;
     std::map<uint32_t, int> streamsBySsrc_;

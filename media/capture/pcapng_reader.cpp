@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 namespace mervox::capture {
@@ -19,7 +20,41 @@ constexpr uint16_t kOptionTimestampOffset = 14;     // if_tsoffset
 // Bigger blocks are damage, not packets (libpcap draws the line at the same place).
 constexpr size_t kMaxBlockBytes = 16 * 1024 * 1024;
 
+// Timestamp units per second, or 0 past 64 bits.
+uint64_t WholeUnits(bool binary, int exponent)
+{
+    if (binary)
+        return exponent < 64 ? uint64_t{1} << exponent : 0;
+    uint64_t units = 1;
+    for (int k = 0; k < exponent; ++k) {
+        if (units > UINT64_MAX / 10)
+            return 0;
+        units *= 10;
+    }
+    return units;
+}
+
 }  // namespace
+
+// Whole seconds, then the rest in nanoseconds rounded down (as Wireshark
+// converts them, so that both see the same times).
+int64_t PcapngReader::Nanoseconds(uint64_t units, const Interface& i)
+{
+    if (i.wholeUnitsPerSecond == 0)
+        return static_cast<int64_t>((static_cast<double>(units) / i.unitsPerSecond + i.offsetSeconds) * 1e9);
+    const uint64_t seconds = units / i.wholeUnitsPerSecond;
+    const uint64_t rest = units % i.wholeUnitsPerSecond, perSecond = i.wholeUnitsPerSecond;
+    uint64_t nanoseconds = 0;
+    if (perSecond <= UINT64_MAX / 1000000000u)
+        nanoseconds = rest * 1000000000u / perSecond;
+    else if (perSecond % 1000000000u == 0)
+        nanoseconds = rest / (perSecond / 1000000000u);
+    else  // binary fractions finer than 2^-34 s
+        nanoseconds =
+            static_cast<uint64_t>(static_cast<long double>(rest) * 1e9L / static_cast<long double>(perSecond));
+    // Wraps (defined in unsigned arithmetic) only for times centuries away.
+    return static_cast<int64_t>(seconds * 1000000000u + nanoseconds + static_cast<uint64_t>(i.offset) * 1000000000u);
+}
 
 PcapngReader::PcapngReader(std::FILE* stream) : stream_(stream) {}
 
@@ -140,10 +175,12 @@ void PcapngReader::AddInterface()
             if (code == kOptionTimestampResolution && length >= 1) {
                 const int exponent = body_[value] & 0x7f;
                 i.unitsPerSecond = (body_[value] & 0x80) ? std::ldexp(1.0, exponent) : std::pow(10.0, exponent);
+                i.wholeUnitsPerSecond = WholeUnits((body_[value] & 0x80) != 0, exponent);
             } else if (code == kOptionTimestampOffset && length >= 8) {
                 const uint64_t high = U32(value), low = U32(value + 4);
                 const uint64_t offset = bigEndian_ ? (high << 32) | low : (low << 32) | high;
                 i.offsetSeconds = static_cast<double>(static_cast<int64_t>(offset));
+                i.offset = static_cast<int64_t>(offset);
             }
             at = value + (length + 3u) / 4u * 4u;
         }
@@ -192,9 +229,11 @@ RecordResult PcapngReader::Packet(uint32_t type, CaptureRecord& record)
         const Interface& i = interfaces_[interface];
         record.linkType = i.linkType;
         record.time = static_cast<double>(units) / i.unitsPerSecond + i.offsetSeconds;
+        record.timeNs = Nanoseconds(units, i);
     } else {
         record.linkType = -1;
         record.time = 0;
+        record.timeNs = 0;
     }
     return RecordResult::kRecord;
 }

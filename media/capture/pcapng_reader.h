@@ -31,6 +31,10 @@ private:
         uint32_t snapLength = 0;
         double unitsPerSecond = 1e6;
         double offsetSeconds = 0;
+        // The same exactly, for times in nanoseconds (0: a resolution
+        // beyond 64 bits, left to the seconds in double).
+        uint64_t wholeUnitsPerSecond = 1000000;
+        int64_t offset = 0;
     };
 
     enum class Block { kRead, kEnd, kDamaged };
@@ -41,6 +45,7 @@ private:
     uint32_t U32(size_t offset) const;
     void AddInterface();
     RecordResult Packet(uint32_t type, CaptureRecord& record);
+    static int64_t Nanoseconds(uint64_t units, const Interface& i);
 
     std::FILE* stream_;
     bool bigEndian_ = false;  // the current section's byte order

@@ -65,7 +65,11 @@ public:
         }
         record.data = ByteView{bytes, header->caplen};
         record.originalLength = std::max<size_t>(header->len, header->caplen);
-        record.time = static_cast<double>(header->ts.tv_sec) + static_cast<double>(header->ts.tv_usec) * 1e-6;
+        // Opened with nanosecond precision: tv_usec holds nanoseconds. The
+        // seconds keep the microseconds that other readers of them expect.
+        const int64_t nanoseconds = header->ts.tv_usec;
+        record.time = static_cast<double>(header->ts.tv_sec) + static_cast<double>(nanoseconds / 1000) * 1e-6;
+        record.timeNs = static_cast<int64_t>(header->ts.tv_sec) * 1000000000 + nanoseconds;
         record.linkType = linkTypes().front();
         return RecordResult::kRecord;
     }
@@ -111,7 +115,7 @@ std::unique_ptr<RecordReader> RecordReader::Open(std::FILE* stream, std::string*
         return nullptr;
     }
     char message[PCAP_ERRBUF_SIZE] = {};
-    pcap_t* handle = pcap_fopen_offline(replayed, message);
+    pcap_t* handle = pcap_fopen_offline_with_tstamp_precision(replayed, PCAP_TSTAMP_PRECISION_NANO, message);
     if (!handle) {
         *error = message;
         std::fclose(replayed);

@@ -4,6 +4,7 @@
 // may have others), which libpcap refuses.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@ struct CaptureRecord {
     ByteView data;              // the captured bytes, valid until the next call
     size_t originalLength = 0;  // the packet's length on the wire
     double time = 0;            // seconds since the epoch
+    int64_t timeNs = 0;         // the same in whole nanoseconds, as the capture states it (no rounding)
     int linkType = -1;          // -1: the record names an interface the capture never described
 };
 

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "call_quality.h"
 #include "capture.h"
 #include "commands.h"
 #include "console.h"
@@ -115,6 +116,59 @@ nlohmann::ordered_json EndpointJson(const capture::Endpoint& e)
 // What became of a stream's output file, by stream id.
 using FileOf = std::function<const StreamFiles::File&(size_t)>;
 
+nlohmann::ordered_json SpreadJson(const quality::MinMeanMax& m)
+{
+    return {{"min", m.min}, {"mean", m.mean}, {"max", m.max}};
+}
+
+// The E-model's estimate for a listener.
+nlohmann::ordered_json ListeningJson(const quality::ListeningQuality& q)
+{
+    return {
+        {"r", q.model.r},
+        {"mos", q.model.mos},
+        {"ie", q.equipmentImpairment},
+        {"bpl", q.lossRobustness},
+        {"ie_eff", q.model.ieEff},
+        {"loss_percent", q.lossPercent},
+        {"burst_ratio", q.burstRatio},
+        {"delay_ms", q.delayMs},
+        {"id", q.model.id},
+        {"frames_per_packet", q.framesPerPacket},
+    };
+}
+
+nlohmann::ordered_json QualityJson(const quality::StreamQuality& q)
+{
+    const quality::RtpStats& r = q.rtp;
+    const quality::JitterBufferResult& b = q.buffer;
+    nlohmann::ordered_json jitter = SpreadJson(r.jitterMs);
+    jitter["last"] = r.lastJitterMs;
+    return {
+        {"packets", r.packets},
+        {"expected", r.expected},
+        {"lost", r.lost},
+        {"sequence_errors", r.sequenceErrors},
+        {"duplicates", r.duplicates},
+        {"out_of_order", r.outOfOrder},
+        {"delta_ms", SpreadJson(r.deltaMs)},
+        {"jitter_ms", jitter},
+        {"clock_drift_ms", r.clockDriftMs},
+        {"clock_drift_ppm", r.clockDriftPpm},
+        {"jitter_buffer",
+         {{"delay_ms", static_cast<double>(b.bufferNs) / 1e6},
+          {"played", b.loss.received},
+          {"lost", b.loss.lost},
+          {"late", b.late},
+          {"resyncs", b.resyncs},
+          {"loss_percent", b.loss.LossPercent()},
+          {"p", b.loss.P()},
+          {"q", b.loss.Q()},
+          {"burst_ratio", b.loss.BurstRatio()}}},
+        {"listening", ListeningJson(quality::EstimateListening({&q}))},
+    };
+}
+
 nlohmann::ordered_json StreamJson(const RtpStream& s, const StreamFiles::File& file)
 {
     const capture::TimelineStats& t = s.stats;
@@ -144,6 +198,7 @@ nlohmann::ordered_json StreamJson(const RtpStream& s, const StreamFiles::File& f
         {"call_payload_packets", s.callPayloadPackets},
         {"output", file.path},
         {"written", file.error.empty()},
+        {"quality", QualityJson(s.quality)},
     };
 }
 
@@ -201,6 +256,12 @@ nlohmann::ordered_json CallJson(const capture::Call& c, const CaptureReport& r)
     }
     j["start_time"] = c.start;
     j["end_time"] = c.end;
+    j["quality"] = nlohmann::ordered_json::object();
+    for (const bool fromCaller : {true, false}) {
+        const auto q = capture::DirectionQuality(c, r.streams, fromCaller);
+        j["quality"][fromCaller ? "caller_to_callee" : "callee_to_caller"] =
+            q ? ListeningJson(*q) : nlohmann::ordered_json();
+    }
     j["streams"] = nlohmann::ordered_json::array();
     j["dtmf"] = nlohmann::ordered_json::array();
     for (const capture::CallStream& cs : c.streams) {
@@ -274,6 +335,11 @@ void PrintCalls(const CaptureReport& r)
                         d.encrypted ? " (encrypted media, not decoded)" : "");
         }
         std::printf("  duration:       %.2f s\n", c.end - c.start);
+        for (const bool fromCaller : {true, false})
+            if (const auto q = capture::DirectionQuality(c, r.streams, fromCaller))
+                std::printf("  heard by %s  R %.1f, MOS %.2f (%.1f%% lost after a %.0f ms jitter buffer)\n",
+                            fromCaller ? "callee:" : "caller:", q->model.r, q->model.mos, q->lossPercent,
+                            static_cast<double>(quality::kDefaultBufferNs) / 1e6);
         std::printf("  streams:       ");
         for (const capture::CallStream& cs : c.streams)
             std::printf(" %s", capture::SsrcText(r.streams[cs.stream].ssrc).c_str());
@@ -322,6 +388,9 @@ void PrintText(const std::string& name, const CaptureReport& r, const FileOf& fi
             std::printf("  unfilled gaps:  %llu frames (%.2f s) beyond the concealment limit\n", U(t.unfilledFrames),
                         static_cast<double>(t.unfilledFrames) * 0.03);
         std::printf("  duration:       %.2f s\n", t.DurationSeconds());
+        const quality::RtpStats& q = s.quality.rtp;
+        std::printf("  arrival:        %lld lost of %llu expected; jitter %.3f ms mean, %.3f ms max\n",
+                    static_cast<long long>(q.lost), U(q.expected), q.jitterMs.mean, q.jitterMs.max);
         const StreamFiles::File& f = files(s.id);
         std::printf("  output:         %s%s\n", f.path.c_str(), f.error.empty() ? "" : " (not written)");
     }
