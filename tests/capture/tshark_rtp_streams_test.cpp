@@ -108,7 +108,7 @@ std::string Fixed3(double v)
     return text;
 }
 
-class TsharkRtpStreams : public ::testing::Test {
+class CaptureQualityTshark : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -319,7 +319,7 @@ std::string Sdp(const std::string& address, int port)
            std::to_string(port) + " RTP/AVP 96 101\r\na=rtpmap:96 G723/8000\r\na=rtpmap:101 telephone-event/8000\r\n";
 }
 
-TEST_F(TsharkRtpStreams, CorpusCaptureAgrees)
+TEST_F(CaptureQualityTshark, CorpusCaptureAgrees)
 {
     EXPECT_EQ(Compare(mervox::test::DataPath("corpus/call-a.pcapng")), 2u);
 }
@@ -327,7 +327,7 @@ TEST_F(TsharkRtpStreams, CorpusCaptureAgrees)
 // Unsignalled streams of payload type 4 (tshark finds them by its RTP
 // heuristic): jitter, losses, repeats, swaps, markers, and wraps of both
 // the sequence number and the timestamp within the stream.
-TEST_F(TsharkRtpStreams, UnsignalledStreamsAgree)
+TEST_F(CaptureQualityTshark, UnsignalledStreamsAgree)
 {
     std::mt19937 random(7);
     std::vector<Record> records;
@@ -364,7 +364,7 @@ TEST_F(TsharkRtpStreams, UnsignalledStreamsAgree)
 // A SIP call whose SDP maps G.723.1 to dynamic type 96 and telephone
 // events to 101, both on each stream's SSRC: tshark finds the streams by
 // the SDP, and the events (no clock) count as packets.
-TEST_F(TsharkRtpStreams, SignalledCallWithEventsAgrees)
+TEST_F(CaptureQualityTshark, SignalledCallWithEventsAgrees)
 {
     std::mt19937 random(11);
     std::vector<Record> records;
