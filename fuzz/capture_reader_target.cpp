@@ -1,8 +1,9 @@
 // Input: the bytes of a pcap or pcapng capture. The capture reader must
 // return a consistent report, whatever the timeline rules make of the
 // packets: every packet is placed, dropped as a duplicate or dropped as
-// late; the statistics add up; each stream's slots are its timeline; and no
-// stream receives more concealment than its budget.
+// late; the statistics add up; each stream's slots are its timeline; no
+// stream receives more concealment than its budget, nor the capture more
+// than its real frames pay for.
 // The same bytes, read as a list of packets, also go straight to the
 // timeline (most inputs are no capture, and the rules are reached sooner).
 #include <algorithm>
@@ -50,17 +51,24 @@ public:
         // Each placed packet's frames, at most.
         Require(t.strayTimestamps <= t.packets, "more stray timestamps than packets");
         Require(t.sequenceRuns < t.packets, "more sequence runs than packets");
-        // The whole concealment a stream can get: the allowance plus ten per
-        // real frame (the capture-time part is the smaller one or not).
+        // The whole concealment a stream can get: ten per real frame, and the
+        // allowance only once it has proved real (the capture-time part is
+        // the smaller one or not).
         const uint64_t real = t.speechFrames + t.descriptorFrames;
-        Require(t.lostFrames <= capture::kConcealAllowance + capture::kConcealPerRealFrame * real,
+        Require(t.lostFrames <= capture::ConcealmentLimit(real, capture::CaptureOptions().timeline),
                 "concealment beyond the stream's budget");
+        realFrames_ += real;
+        lostFrames_ += t.lostFrames;
     }
 
     size_t started() const { return started_; }
     size_t ended() const { return ended_.size(); }
+    uint64_t realFrames() const { return realFrames_; }
+    uint64_t lostFrames() const { return lostFrames_; }
 
 private:
+    uint64_t realFrames_ = 0;  // of every stream that ended
+    uint64_t lostFrames_ = 0;
     size_t started_ = 0;
     std::map<size_t, uint64_t> frames_;
     std::set<size_t> ended_;
@@ -89,13 +97,15 @@ public:
 
 // Every 8 bytes one packet: sequence number (2), timestamp (4), frame types
 // (1: the count less one in the top two bits, then a type per two bits),
-// arrival step in 10 ms (1). The first byte's low bit lifts the concealment limit.
+// arrival step in 10 ms (1). The first byte's low bit lifts the concealment
+// limit; the next one asks for the allowance to be earned, as in a capture.
 void CheckTimeline(const uint8_t* data, size_t size)
 {
     if (size == 0)
         return;
     capture::TimelineRules rules;
     rules.limitConcealment = (data[0] & 1) == 0;
+    rules.realFramesForAllowance = (data[0] & 2) ? capture::kRealFramesForAllowance : 0;
     Tally tally;
     capture::TimelineBuilder builder(tally, rules);
     double arrival = 0;
@@ -125,10 +135,8 @@ void CheckTimeline(const uint8_t* data, size_t size)
     Require(tally.frames == t.frames && tally.lost == t.lostFrames, "the timeline and its statistics differ");
     Require(t.frames + t.overlapping <= offered, "more frames placed than the packets held");
     Require(t.duplicates + t.late <= t.packets, "more packets dropped than received");
-    if (rules.limitConcealment)
-        Require(t.lostFrames <=
-                    capture::kConcealAllowance + capture::kConcealPerRealFrame * (t.speechFrames + t.descriptorFrames),
-                "concealment beyond the stream's budget");
+    const uint64_t real = t.speechFrames + t.descriptorFrames;
+    Require(t.lostFrames <= capture::ConcealmentLimit(real, rules), "concealment beyond the stream's budget");
 }
 
 }  // namespace
@@ -172,6 +180,10 @@ int RunCaptureReader(const uint8_t* data, size_t size)
     Require(signalled == report.dialogs.size(), "a SIP dialog that is no call");
     Require(std::all_of(inCalls.begin(), inCalls.end(), [](int n) { return n == 1; }),
             "a stream in no call or in several");
+    // The capture as a whole, however many streams it holds: at most 30
+    // lost frames per real frame.
+    Require(checker.lostFrames() <= capture::kCaptureConcealPerRealFrame * checker.realFrames(),
+            "the capture's concealment beyond what its real frames pay for");
     return 0;
 }
 

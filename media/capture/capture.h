@@ -23,7 +23,9 @@ namespace mervox::capture {
 
 struct CaptureOptions {
     int payloadType = 4;  // G.723.1's static RTP payload type; dynamic mappings differ
-    TimelineRules timeline;
+    // Each stream earns its concealment allowance (stream_timeline.h), so
+    // that many streams cannot add theirs up.
+    TimelineRules timeline{true, kRealFramesForAllowance};
 };
 
 // A stream is this many packets of whole G.723.1 frames, with distinct

@@ -118,6 +118,10 @@ void TimelineBuilder::ReleaseFirst()
 uint64_t TimelineBuilder::ConcealmentBudget() const
 {
     const uint64_t real = stats_.speechFrames + stats_.descriptorFrames;
+    // Until the stream has proved real, its own frames pay for every lost
+    // one (whatever the capture times say).
+    if (real < rules_.realFramesForAllowance)
+        return real * kConcealPerRealFrame;
     const double span = (latestArrival_ - firstArrival_) * 1000.0 / 30.0;
     // Capture times are the capture's own word: bounded, and NaN-free as
     // they come from integers.

@@ -66,15 +66,39 @@ constexpr int64_t kSequenceJump = 1000;
 // neighbours than their sequence distance implies is placed by its sequence
 // number instead (1 s).
 constexpr int64_t kStrayTicks = 8000;
-// The concealment a stream may receive in all: this many frames, plus the
+// The concealment a stream may receive in all: kConcealAllowance, plus the
 // smaller of kConcealPerRealFrame per real frame (speech or silence
-// descriptor) and the capture time the stream has spanned so far.
+// descriptor) and the capture time the stream has spanned so far. In a
+// capture (CaptureOptions), where one file may hold thousands of streams,
+// a stream must also prove real before it gets the allowance: until it has
+// kRealFramesForAllowance real frames, it receives at most
+// kConcealPerRealFrame lost frames per real frame, whatever the capture
+// times say. Then no stream receives more than ConcealmentLimit() of its
+// real frames, and a whole capture no more than
+// kCaptureConcealPerRealFrame lost frames per real frame it holds, however
+// many streams it has. Each stream's limit is its own: what other streams
+// receive changes nothing in it.
 constexpr uint64_t kConcealAllowance = static_cast<uint64_t>(kMaxGapFrames);
 constexpr uint64_t kConcealPerRealFrame = 10;
+constexpr uint64_t kRealFramesForAllowance = 100;
+constexpr uint64_t kCaptureConcealPerRealFrame = kConcealPerRealFrame + kConcealAllowance / kRealFramesForAllowance;
 
 struct TimelineRules {
     bool limitConcealment = true;  // false: every gap is filled (each still at most kMaxGapFrames)
+    // Real frames a stream needs before it gets kConcealAllowance; 0: from
+    // the start (a stream on its own). Captures ask for kRealFramesForAllowance.
+    uint64_t realFramesForAllowance = 0;
 };
+
+// The most lost frames a stream with `realFrames` real frames can receive
+// under `rules`' limit, whatever its capture times.
+constexpr uint64_t ConcealmentLimit(uint64_t realFrames, const TimelineRules& rules)
+{
+    const uint64_t most = (UINT64_MAX - kConcealAllowance) / kConcealPerRealFrame;
+    if (!rules.limitConcealment || realFrames > most)
+        return UINT64_MAX;
+    return realFrames * kConcealPerRealFrame + (realFrames >= rules.realFramesForAllowance ? kConcealAllowance : 0);
+}
 
 // Receives the timeline in order.
 class TimelineOutput {

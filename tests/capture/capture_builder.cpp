@@ -258,4 +258,26 @@ std::vector<Bytes> StreamFrames(const std::string& corpusFile)
     return frames;
 }
 
+void AppendStreams(Bytes& capture, uint64_t& micros, const StreamSeries& series)
+{
+    static const std::vector<Bytes> frames = StreamFrames("speech-a.63.bit");
+    for (size_t k = 0; k < series.streams; ++k) {
+        const auto n = static_cast<uint32_t>(k);
+        const std::string source =
+            "10." + std::to_string(n >> 16 & 255) + "." + std::to_string(n >> 8 & 255) + "." + std::to_string(n & 255);
+        for (size_t p = 0; p < series.packets; ++p) {
+            Rtp h;
+            h.ssrc = series.firstSsrc + n;
+            h.sequence = static_cast<uint16_t>(p);
+            h.timestamp = static_cast<uint32_t>(p) * series.stepFrames * 240;
+            const Bytes packet =
+                Ethernet(Ipv4Udp(source, 5004, "10.255.0.1", 6004, RtpBytes(h, frames[p % frames.size()])));
+            micros += series.stepMicros;
+            const Bytes record =
+                PcapRecord(packet, static_cast<uint32_t>(micros / 1000000), static_cast<uint32_t>(micros % 1000000));
+            capture.insert(capture.end(), record.begin(), record.end());
+        }
+    }
+}
+
 }  // namespace mervox::capture::test

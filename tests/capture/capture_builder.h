@@ -82,4 +82,19 @@ private:
 // Frames of a corpus stream file, one per element.
 std::vector<Bytes> StreamFrames(const std::string& corpusFile);
 
+// Many streams one after the other, for the limits a capture of many
+// streams meets: stream k has SSRC firstSsrc + k and addresses of its own,
+// and `packets` packets of one 6.3 kbit/s frame of speech-a.63.bit each, in
+// order, their timestamps `stepFrames` frames apart (1: no gap). Appended
+// to `capture` (classic pcap bytes, Ethernet) as records `stepMicros`
+// apart, from capture time `micros` (advanced).
+struct StreamSeries {
+    uint32_t firstSsrc = 0x1000;
+    size_t streams = 1;
+    size_t packets = 3;
+    uint32_t stepFrames = 1;
+    uint32_t stepMicros = 30000;
+};
+void AppendStreams(Bytes& capture, uint64_t& micros, const StreamSeries& series);
+
 }  // namespace mervox::capture::test

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <random>
 
 #include "capture.h"
@@ -268,6 +269,53 @@ TEST(HandmadeCapture, IdleStreamsEndWhileTheCaptureIsRead)
     EXPECT_EQ(events.log, (std::vector<std::string>{"start 0 #1", "end 0 10", "start 1 #2", "end 1 10"}));
     ASSERT_EQ(r.streams.size(), 2u);
     EXPECT_EQ(r.streams[1].number, 2);
+}
+
+TEST(HandmadeCapture, ManyTinyStreamsCannotBuyHoursOfConcealment)
+{
+    // 200 streams of 3 speech packets, each packet 59.97 s of RTP time after
+    // the one before, captured 20 ms apart: 56 KB that once asked for 200
+    // minutes of concealment, a minute per stream.
+    auto decode = [](size_t streams, bool limit) {
+        Bytes capture = test::PcapFileHeader(1);
+        uint64_t micros = uint64_t{1700000000} * 1000000;
+        test::AppendStreams(capture, micros, {0x1000, streams, 3, 1999, 20000});
+        const std::string path = ::testing::TempDir() + "mervox-tiny-streams.pcap";
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        EXPECT_TRUE(f && std::fwrite(capture.data(), 1, capture.size(), f) == capture.size());
+        if (f)
+            std::fclose(f);
+        CaptureOptions options;
+        options.timeline.limitConcealment = limit;
+        CaptureReport r = DecodeCaptureFile(path, options);
+        std::remove(path.c_str());
+        EXPECT_EQ(r.streams.size(), streams);
+        return r;
+    };
+    const CaptureReport r = decode(200, true);
+    uint64_t frames = 0, real = 0, samples = 0, bound = 0;
+    for (const RtpStream& s : r.streams) {
+        const uint64_t streamReal = s.stats.speechFrames + s.stats.descriptorFrames;
+        // Not proved real: ten lost frames per real frame before each gap,
+        // no allowance.
+        EXPECT_EQ(s.stats.lostFrames, 20u);
+        EXPECT_EQ(s.stats.unfilledFrames, 2u * 1998 - 20);
+        EXPECT_EQ(s.pcm.size(), s.stats.TimelineFrames() * 240);
+        frames += s.stats.frames;
+        real += streamReal;
+        samples += s.pcm.size();
+        bound += s.stats.frames + ConcealmentLimit(streamReal, CaptureOptions().timeline);
+    }
+    // The whole capture: each stream its frames and what they pay for, and
+    // at most 30 lost frames per real frame in all.
+    EXPECT_LE(samples, bound * 240);
+    EXPECT_LE(samples, (frames + kCaptureConcealPerRealFrame * real) * 240);
+    EXPECT_EQ(samples, 200u * 23 * 240);
+    // Lifted on request: every gap filled.
+    for (const RtpStream& s : decode(5, false).streams) {
+        EXPECT_EQ(s.stats.lostFrames, 2u * 1998);
+        EXPECT_EQ(s.pcm.size(), (3 + 2 * 1998) * 240u);
+    }
 }
 
 TEST(HandmadeCapture, UnsupportedLinkTypeIsReported)

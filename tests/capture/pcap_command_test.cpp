@@ -509,6 +509,32 @@ TEST_F(PcapCommand, ConcealmentIsBoundedUnlessAskedFor)
     EXPECT_EQ(WavSamples(dir_ + "/f-0x00005eed.wav").size(), (20u + 19 * 1998) * 240);
 }
 
+TEST_F(PcapCommand, ManyTinyStreamsCannotBuyHoursOfConcealment)
+{
+    // 100 streams of 3 speech packets 59.97 s of RTP time apart, captured
+    // 20 ms apart: 28 KB that once gave 100 minutes of WAV files.
+    test::Bytes capture = test::PcapFileHeader(1);
+    uint64_t micros = uint64_t{1700000000} * 1000000;
+    test::AppendStreams(capture, micros, {0x1000, 100, 3, 1999, 20000});
+    const CommandResult r = Mervox("pcap --json '" + Write("tiny.pcap", capture) + "' -o '" + dir_ + "/t'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    ASSERT_EQ(j["streams"].size(), 100u);
+    uint64_t samples = 0, bound = 0;
+    for (const nlohmann::json& s : j["streams"]) {
+        const auto frames = s["frames"].get<uint64_t>();
+        const auto real = s["speech_frames"].get<uint64_t>();  // no silence frames here
+        EXPECT_EQ(s["lost_frames"], 20);                       // ten per real frame, no allowance
+        const size_t wav = WavSamples(s["output"].get<std::string>()).size();
+        EXPECT_EQ(wav, (frames + s["lost_frames"].get<uint64_t>()) * 240);
+        samples += wav;
+        bound += frames + ConcealmentLimit(real, CaptureOptions().timeline);
+    }
+    // Each stream its frames and what they pay for: 69 s in all.
+    EXPECT_LE(samples, bound * 240);
+    EXPECT_EQ(samples, 100u * 23 * 240);
+}
+
 TEST_F(PcapCommand, JsonReport)
 {
     const CommandResult r = Mervox("pcap --json '" + kCall + "' -o '" + dir_ + "/c'");

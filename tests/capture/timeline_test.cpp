@@ -332,6 +332,35 @@ TEST(Timeline, ConcealmentIsBoundedByTheFramesAndTheCaptureTime)
     EXPECT_EQ(speech.stats.lostFrames, 49u * 100);
 }
 
+TEST(Timeline, TheAllowanceIsEarnedByRealFrames)
+{
+    // `real` speech frames, then one more after 59.97 s without packets,
+    // received in real time: the capture time is no limit.
+    TimelineRules rules;
+    rules.realFramesForAllowance = kRealFramesForAllowance;  // as in a capture
+    auto afterJump = [&](uint16_t real) {
+        std::vector<StreamPacket> p;
+        for (uint16_t k = 0; k <= real; ++k) {
+            p.push_back(Packet(k, 240u * (k < real ? k : k + 1998)));
+            p.back().arrival = 1000 + p.back().timestamp / 8000.0;
+        }
+        return BuildTimeline(p, rules).stats;
+    };
+    // Not yet proved real: ten lost frames per real frame, whatever the capture time.
+    EXPECT_EQ(afterJump(3).lostFrames, 30u);
+    EXPECT_EQ(afterJump(99).lostFrames, 990u);
+    EXPECT_EQ(afterJump(99).unfilledFrames, 1998u - 990);
+    // From 100 real frames, the allowance too: the whole gap.
+    EXPECT_EQ(afterJump(100).lostFrames, 1998u);
+    EXPECT_EQ(afterJump(100).unfilledFrames, 0u);
+    EXPECT_EQ(ConcealmentLimit(99, rules), 990u);
+    EXPECT_EQ(ConcealmentLimit(100, rules), 3000u);
+    EXPECT_EQ(ConcealmentLimit(UINT64_MAX, rules), UINT64_MAX);
+    // A stream on its own has the allowance from its first frame.
+    EXPECT_EQ(BuildTimeline({Packet(1, 0), Packet(2, 240 * 1999)}).stats.lostFrames, 1998u);
+    EXPECT_EQ(BuildTimeline({Packet(1, 0), Packet(2, 240 * 1999)}, rules).stats.lostFrames, 10u);
+}
+
 TEST(Timeline, EmptyStream)
 {
     const Timeline t = BuildTimeline({});
