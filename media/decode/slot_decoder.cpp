@@ -19,18 +19,16 @@ void SlotDecoder::Decode(const SlotBatch& batch, PcmOutputs& outputs)
     for (const SlotBatch::Item& item : batch.items()) {
         if (item.kind != SlotBatch::Kind::kStart)
             continue;
-        // As after INITdec(1): 6.3 kbit/s until a frame says otherwise.
-        Result<FrameDecoder> decoder = FrameDecoder::Create(MERVOX_RATE_SELECT_6300);
-        if (!decoder.ok())
-            throw std::bad_alloc();
-        streams_.erase(item.id);
-        streams_.emplace(item.id, Stream{std::move(decoder.value())});
+        streams_[item.id] = Stream();
         outputs.Started(item.id);
     }
     DecodeSlots(batch.items(), outputs);
     for (const SlotBatch::Item& item : batch.items()) {
         if (item.kind != SlotBatch::Kind::kEnd)
             continue;
+        const auto lane = laneOf_.find(item.id);
+        if (lane != laneOf_.end() && lanes_[lane->second].ended)
+            continue;  // as soon as its slots were done
         outputs.Ended(item.id);
         streams_.erase(item.id);
     }
@@ -38,7 +36,9 @@ void SlotDecoder::Decode(const SlotBatch& batch, PcmOutputs& outputs)
 
 // Each call decodes the next slot of each of up to `lanes` streams; a stream
 // keeps its place in the calls until its slots are done (or its output
-// stopped), and the next stream takes the place it leaves.
+// stopped), and the next stream takes the place it leaves. A stream that
+// ends in the batch ends as soon as it leaves: few decoders and outputs
+// are under way at once, however many short streams the batch holds.
 void SlotDecoder::DecodeSlots(const std::vector<SlotBatch::Item>& items, PcmOutputs& outputs)
 {
     lanes_.clear();
@@ -49,29 +49,46 @@ void SlotDecoder::DecodeSlots(const std::vector<SlotBatch::Item>& items, PcmOutp
             continue;
         const auto [at, added] = laneOf_.emplace(items[i].id, lanes_.size());
         if (added) {
-            lanes_.push_back(Lane{&streams_.at(items[i].id), items[i].id, i, i, 0});
+            lanes_.push_back(Lane{&streams_.at(items[i].id), items[i].id, i, i, 0, false, false});
         } else {
             Lane& lane = lanes_[at->second];
             nextItem_[lane.last] = i;
             lane.last = i;
         }
     }
+    for (const SlotBatch::Item& item : items) {
+        if (item.kind != SlotBatch::Kind::kEnd)
+            continue;
+        const auto lane = laneOf_.find(item.id);
+        if (lane != laneOf_.end())
+            lanes_[lane->second].ends = true;
+    }
 
     size_t waiting = 0;  // the first lane not yet in a call
     group_.clear();
     for (;;) {
-        for (; group_.size() < capacity_ && waiting < lanes_.size(); ++waiting)
-            if (!lanes_[waiting].stream->stopped)
-                group_.push_back(waiting);
+        for (; group_.size() < capacity_ && waiting < lanes_.size(); ++waiting) {
+            Stream& stream = *lanes_[waiting].stream;
+            if (stream.stopped)
+                continue;
+            if (!stream.decoder) {
+                // As after INITdec(1): 6.3 kbit/s until a frame says otherwise.
+                Result<FrameDecoder> decoder = FrameDecoder::Create(MERVOX_RATE_SELECT_6300);
+                if (!decoder.ok())
+                    throw std::bad_alloc();
+                stream.decoder.emplace(std::move(decoder.value()));
+            }
+            group_.push_back(waiting);
+        }
         if (group_.empty())
             return;
         for (const size_t l : group_) {
             const Lane& lane = lanes_[l];
             const SlotBatch::Item& item = items[lane.item];
             if (item.size)
-                frames_.Add(lane.stream->decoder, item.bytes, item.size);
+                frames_.Add(*lane.stream->decoder, item.bytes, item.size);
             else
-                frames_.AddMissing(lane.stream->decoder);
+                frames_.AddMissing(*lane.stream->decoder);
         }
         frames_.Decode();
         for (size_t k = 0; k < group_.size(); ++k) {
@@ -85,7 +102,17 @@ void SlotDecoder::DecodeSlots(const std::vector<SlotBatch::Item>& items, PcmOutp
         }
         frames_.Clear();
         group_.erase(std::remove_if(group_.begin(), group_.end(),
-                                    [&](size_t l) { return lanes_[l].item == kNoItem || lanes_[l].stream->stopped; }),
+                                    [&](size_t l) {
+                                        Lane& lane = lanes_[l];
+                                        if (lane.item != kNoItem && !lane.stream->stopped)
+                                            return false;
+                                        if (lane.ends) {
+                                            outputs.Ended(lane.id);
+                                            streams_.erase(lane.id);
+                                            lane.ended = true;
+                                        }
+                                        return true;
+                                    }),
                      group_.end());
     }
 }

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -70,17 +71,19 @@ public:
     explicit SlotDecoder(size_t lanes = kLanes) : capacity_(std::max<size_t>(lanes, 1)), frames_(capacity_) {}
 
     // A stream's start, slots and end come in that order (in one batch or
-    // over several), and streams share nothing: the batch's streams start
-    // (a decoder each, as after INITdec(1)), then its slots are decoded,
-    // then its streams end. Throws std::bad_alloc when memory runs out.
+    // over several), and streams share nothing: the batch's streams start,
+    // then its slots are decoded (a decoder each from its first slot, as
+    // after INITdec(1): a stream that has not yet sent a frame costs no
+    // decoder), and its streams end, each as soon as its slots in the batch
+    // are decoded. Throws std::bad_alloc when memory runs out.
     void Decode(const SlotBatch& batch, PcmOutputs& outputs);
     // Drops every stream's decoder (after running out of memory).
     void Forget() { streams_.clear(); }
 
 private:
     struct Stream {
-        FrameDecoder decoder;
-        bool stopped = false;  // its output asked for no more
+        std::optional<FrameDecoder> decoder;  // from its first slot
+        bool stopped = false;                 // its output asked for no more
     };
     // A stream with slots in the batch being decoded: its kSlots items are
     // linked in order through nextItem_.
@@ -90,6 +93,8 @@ private:
         size_t item;    // its current kSlots item, kNoItem when done
         size_t last;    // its last kSlots item so far
         uint64_t done;  // slots of the current item decoded
+        bool ends;      // the stream ends in the batch
+        bool ended;     // and has ended (its stream is gone)
     };
     static constexpr size_t kNoItem = SIZE_MAX;
 

@@ -90,6 +90,11 @@ Result<std::unique_ptr<PcmSink>> AtomicFileSink::Open(const std::string& path, c
     sink->registration_ = std::make_unique<TemporaryFileRegistration>(sink->temporaryPath_);
     // A replaced file keeps its permissions (a private file stays private).
     fchmod(fd, exists ? existing.st_mode & 07777 : DefaultFileMode());
+    struct stat created;
+    if (fstat(fd, &created) == 0) {
+        sink->device_ = created.st_dev;
+        sink->inode_ = created.st_ino;
+    }
     Status started = sink->Start();
     if (!started.ok())
         return started;
@@ -123,6 +128,34 @@ Status AtomicFileSink::Complete(uint64_t dataBytes)
         return Status::SystemFailure(kExitOutputError, name() + ": cannot move output into place", errno);
     registration_.reset();
     temporaryPath_.clear();
+    return Status::Ok();
+}
+
+Status AtomicFileSink::Suspend()
+{
+    const int closed = close(fd_);
+    fd_ = -1;
+    // What close() reports (a full disk on a network file system) is a
+    // write that failed.
+    return closed == 0 ? Status::Ok() : WriteFailure(errno);
+}
+
+Status AtomicFileSink::Reopen()
+{
+    const int fd = open(temporaryPath_.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return Status::SystemFailure(kExitOutputError, name() + ": cannot reopen output", errno);
+    struct stat st;
+    // The same file (not a link to another), as long as it was left.
+    if (fstat(fd, &st) != 0 || st.st_dev != device_ || st.st_ino != inode_ || !S_ISREG(st.st_mode) ||
+        static_cast<uint64_t>(st.st_size) != bytesWritten()) {
+        close(fd);
+        return Status::Failure(kExitOutputError, name() + ": cannot reopen output: its temporary file " +
+                                                     temporaryPath_ + " was replaced");
+    }
+    fd_ = fd;
+    if (lseek(fd_, static_cast<off_t>(bytesWritten()), SEEK_SET) < 0)
+        return Status::SystemFailure(kExitOutputError, name() + ": cannot reopen output", errno);
     return Status::Ok();
 }
 

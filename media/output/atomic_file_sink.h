@@ -6,7 +6,12 @@
 // user may not write (mode 0444) is refused, as cp and sox do; a replaced
 // file keeps its permissions. The temporary file is removed on failure,
 // without Finish(), and on the signals of InstallTemporaryFileCleanup().
+// Parked (pcm_sink.h), the temporary file is closed; it is reopened by its
+// name and must still be the same file as it was left (not a link, not
+// replaced, its length unchanged).
 #pragma once
+
+#include <sys/types.h>
 
 #include <memory>
 #include <string>
@@ -23,15 +28,21 @@ public:
     static Result<std::unique_ptr<PcmSink>> Open(const std::string& path, const std::string& target, PcmFormat format);
     ~AtomicFileSink() override;
 
+    bool CanPark() const override { return true; }
+
 protected:
     Status WriteBytes(const uint8_t* bytes, size_t size) override;
     Status Complete(uint64_t dataBytes) override;
     void Abandon() override;
+    Status Suspend() override;
+    Status Reopen() override;
 
 private:
     AtomicFileSink(const std::string& path, PcmFormat format) : PcmSink(path, format) {}
 
     int fd_ = -1;
+    dev_t device_ = 0;  // of the temporary file, to know it again when reopened
+    ino_t inode_ = 0;
     std::string temporaryPath_;
     std::string target_;
     std::unique_ptr<TemporaryFileRegistration> registration_;

@@ -12,9 +12,14 @@ constexpr size_t kBufferBytes = 64 * 1024;
 
 }  // namespace
 
-PcmSink::PcmSink(std::string path, PcmFormat format)
-    : path_(std::move(path)), format_(format), buffer_(std::make_unique<uint8_t[]>(kBufferBytes))
-{}
+PcmSink::PcmSink(std::string path, PcmFormat format) : path_(std::move(path)), format_(format) {}
+
+uint8_t* PcmSink::Buffer()
+{
+    if (!buffer_)
+        buffer_ = std::make_unique<uint8_t[]>(kBufferBytes);
+    return buffer_.get();
+}
 
 std::string PcmSink::name() const { return DisplayName(path_, true); }
 
@@ -23,7 +28,7 @@ Status PcmSink::Start()
     if (format_ != PcmFormat::kWav)
         return Status::Ok();
     const auto header = WavHeader(MERVOX_SAMPLE_RATE, std::nullopt);
-    std::memcpy(buffer_.get(), header.data(), header.size());
+    std::memcpy(Buffer(), header.data(), header.size());
     buffered_ = header.size();
     return Status::Ok();
 }
@@ -65,9 +70,16 @@ Status PcmSink::Write(const int16_t* samples, size_t count)
         Abandon();
         return room;
     }
+    Status resumed = Resume();
+    if (!resumed.ok()) {
+        finished_ = true;
+        Abandon();
+        return resumed;
+    }
+    uint8_t* const buffer = Buffer();
     while (count > 0) {
         const size_t n = std::min(count, (kBufferBytes - buffered_) / 2);
-        PackLittleEndian(samples, n, buffer_.get() + buffered_);
+        PackLittleEndian(samples, n, buffer + buffered_);
         buffered_ += 2 * n;
         samples += n;
         count -= n;
@@ -88,12 +100,42 @@ Status PcmSink::Finish()
 {
     if (finished_)
         return Status::Failure(kExitOutputError, name() + ": output already finished");
+    Status s = Resume();
     finished_ = true;
-    Status s = Flush();
+    if (s.ok())
+        s = Flush();
     if (s.ok())
         s = Complete(samplesWritten_ * 2);
     if (!s.ok())
         Abandon();
+    buffer_.reset();
+    return s;
+}
+
+Status PcmSink::Park()
+{
+    if (finished_ || parked_ || !CanPark())
+        return Status::Ok();
+    Status s = Flush();
+    if (s.ok())
+        s = Suspend();
+    if (!s.ok()) {
+        finished_ = true;
+        Abandon();
+        return s;
+    }
+    buffer_.reset();
+    parked_ = true;
+    return Status::Ok();
+}
+
+Status PcmSink::Resume()
+{
+    if (!parked_)
+        return Status::Ok();
+    Status s = Reopen();
+    if (s.ok())
+        parked_ = false;
     return s;
 }
 

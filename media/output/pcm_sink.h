@@ -2,7 +2,10 @@
 // decoded and writes them on in blocks (64 KiB), so memory does not grow
 // with the output's length. Finish() completes the output; a sink
 // destroyed without a successful Finish() is abandoned: a file output
-// leaves nothing behind, a descriptor keeps what was already written.
+// leaves nothing behind, a descriptor keeps what was already written. A
+// file output can also be parked between writes: its descriptor closed and
+// its buffer freed, until it is resumed where it was (for many outputs at
+// once, output_pool.h).
 //
 // Three kinds, chosen by OpenPcmOutput (pcm_output.h):
 //  - AtomicFileSink: a regular file, written under a temporary name in its
@@ -40,6 +43,19 @@ public:
     // decoding when the length is known).
     Status CheckRoom(uint64_t samples) const;
 
+    // Whether Park() can close the output and reopen it later (a file of
+    // its own; not a descriptor that was given, a pipe or a device).
+    virtual bool CanPark() const { return false; }
+    // Writes out what is buffered, closes the descriptor and frees the
+    // buffer; what was written stays. Does nothing when the output cannot
+    // be parked, is parked or is finished; a failure abandons the output.
+    Status Park();
+    // Reopens a parked output where it was (the next Write() or Finish()
+    // does so too). A failure leaves it parked (Write() and Finish()
+    // abandon it).
+    Status Resume();
+    bool parked() const { return parked_; }
+
     PcmFormat format() const { return format_; }
     const std::string& path() const { return path_; }
     std::string name() const;  // for messages
@@ -58,11 +74,17 @@ protected:
     virtual void Abandon() = 0;
     // Subclasses call this from their destructors.
     void AbandonUnlessFinished();
+    // For outputs that CanPark(): close the descriptor, and open it again
+    // positioned after the bytes written so far.
+    virtual Status Suspend() { return Status::Ok(); }
+    virtual Status Reopen() { return Status::Ok(); }
 
     Status WriteFailure(int errnoValue) const;
+    uint64_t bytesWritten() const { return bytesWritten_; }  // handed to WriteBytes(), header included
 
 private:
     Status Flush();
+    uint8_t* Buffer();  // allocated when first needed, and again after Park()
 
     std::string path_;
     PcmFormat format_;
@@ -71,6 +93,7 @@ private:
     uint64_t samplesWritten_ = 0;
     uint64_t bytesWritten_ = 0;
     bool finished_ = false;
+    bool parked_ = false;
 };
 
 }  // namespace mervox::tools

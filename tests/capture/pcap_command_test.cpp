@@ -4,11 +4,13 @@
 #include <nlohmann/json.hpp>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include "capture.h"
@@ -51,10 +53,11 @@ protected:
     }
     void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
-    CommandResult Mervox(const std::string& arguments) const
+    // `shell`: commands for the shell to run first.
+    CommandResult Mervox(const std::string& arguments, const std::string& shell = "") const
     {
         const std::string out = dir_ + "/stdout", err = dir_ + "/stderr";
-        const std::string command = Cli() + " " + arguments + " >'" + out + "' 2>'" + err + "'";
+        const std::string command = shell + Cli() + " " + arguments + " >'" + out + "' 2>'" + err + "'";
         const int status = std::system(command.c_str());
         CommandResult r;
         r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -533,6 +536,40 @@ TEST_F(PcapCommand, ManyTinyStreamsCannotBuyHoursOfConcealment)
     // Each stream its frames and what they pay for: 69 s in all.
     EXPECT_LE(samples, bound * 240);
     EXPECT_EQ(samples, 100u * 23 * 240);
+}
+
+TEST_F(PcapCommand, FakeStreamsCannotTakeTheRealCallsFiles)
+{
+    // 2000 streams of 3 packets, all live at once, then a real call: more
+    // streams than the 256 files the shell lets the command open.
+    test::Bytes capture = test::PcapFileHeader(1);
+    uint64_t micros = uint64_t{1700000000} * 1000000;
+    test::AppendStreams(capture, micros, {0x100000, 2000, 3, 1, 100});
+    test::AppendStreams(capture, micros, {0xca11, 1, 300, 1, 30000});
+    // The files on a memory file system where there is one: 2001 of them
+    // are each synced to disk when written.
+    std::string out = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : dir_) + "/mervox-pcap-XXXXXX";
+    ASSERT_NE(mkdtemp(out.data()), nullptr);
+    const std::unique_ptr<const std::string, void (*)(const std::string*)> removed(
+        &out, [](const std::string* d) { std::system(("rm -rf '" + *d + "'").c_str()); });
+    const CommandResult r =
+        Mervox("pcap --json '" + Write("fake.pcap", capture) + "' -o '" + out + "/f'", "ulimit -n 256 && ");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    // The call is its stream decoded alone.
+    const std::vector<test::Bytes> frames = test::StreamFrames("speech-a.63.bit");
+    std::vector<uint8_t> call;
+    for (size_t k = 0; k < 300; ++k)
+        call.insert(call.end(), frames[k].begin(), frames[k].end());
+    const std::vector<int16_t> expected = mervox::test::DecodeWithLegacyApi(call);
+    EXPECT_EQ(DigestOf(WavSamples(out + "/f-0x0000ca11.wav")), DigestOf(expected));
+    // Every other stream is written too.
+    const nlohmann::json j = nlohmann::json::parse(r.out.empty() ? "{}" : r.out);
+    ASSERT_EQ(j["streams"].size(), 2001u);
+    for (const nlohmann::json& stream : j["streams"]) {
+        EXPECT_EQ(stream["written"], true) << stream["output"];
+        EXPECT_EQ(WavSamples(stream["output"].get<std::string>()).size(), stream["frames"].get<size_t>() * 240);
+    }
 }
 
 TEST_F(PcapCommand, JsonReport)

@@ -3,8 +3,11 @@
 // decoded with a peak memory far below its size. Each call packet comes
 // several times (duplicates cost the reader nothing to drop, and keep the
 // decoded output small beside the input), between datagrams of other traffic.
+// Nor do thousands of short streams live at once take the files and memory
+// that a real call after them needs.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -152,6 +155,89 @@ TEST(PcapMemory, PeakMemoryDoesNotGrowWithTheCapture)
     }
     // Every distinct frame decoded once, the duplicates dropped.
     EXPECT_EQ(whole.wavBytes, 44 + whole.distinctFrames * 480);
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// Runs `mervox pcap -` on `fakes` streams of 3 packets, all live at once,
+// then a real call of 1000 packets, with at most 256 files open.
+struct FakeRun {
+    long peakKb = 0;
+    size_t files = 0;
+    size_t callBytes = 0;
+};
+
+FakeRun DecodeFakeStreams(size_t fakes, const std::string& dir)
+{
+    FakeRun run;
+    int in[2];
+    EXPECT_EQ(pipe(in), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(in[0], 0);
+        close(in[0]);
+        close(in[1]);
+        const rlimit files = {256, 256};
+        setrlimit(RLIMIT_NOFILE, &files);
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        setenv("ASAN_OPTIONS", ((asan ? std::string(asan) + ":" : "") + "quarantine_size_mb=4").c_str(), 1);
+        const std::string prefix = dir + "/fake";
+        const char* other = std::getenv("MERVOX_TEST_CLI");
+        execl(other && *other ? other : MERVOX_CLI_PATH, "mervox", "-q", "pcap", "-", "-o", prefix.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(in[0]);
+    test::Bytes capture = test::PcapFileHeader(1);
+    uint64_t micros = uint64_t{1700000000} * 1000000;
+    test::AppendStreams(capture, micros, {0x100000, fakes, 3, 1, 20});
+    test::AppendStreams(capture, micros, {0xca11, 1, 1000, 1, 30000});
+    EXPECT_TRUE(WriteAll(in[1], capture)) << "the command stopped reading";
+    close(in[1]);
+    int status = 0;
+    rusage usage = {};
+    EXPECT_EQ(wait4(child, &status, 0, &usage), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    run.peakKb = usage.ru_maxrss;
+    struct stat wav = {};
+    EXPECT_EQ(stat((dir + "/fake-0x0000ca11.wav").c_str(), &wav), 0);
+    run.callBytes = static_cast<size_t>(wav.st_size);
+    if (DIR* d = opendir(dir.c_str())) {
+        while (const dirent* e = readdir(d))
+            run.files += e->d_name[0] != '.';
+        closedir(d);
+    }
+    std::printf("%zu fake streams and a call: peak RSS %ld kB\n", fakes, run.peakKb);
+    return run;
+}
+
+// Thousands of streams of a few packets, live at once, cost no open file,
+// no file buffer and no decoder while they last: a real call after them is
+// written, and memory grows by a little per stream (its reordering window
+// and counts).
+TEST(PcapMemory, FakeStreamsCostNeitherFilesNorBuffers)
+{
+    // Memory when there is one: every file is synced to disk when written.
+    std::string pattern =
+        (access("/dev/shm", W_OK) == 0 ? std::string("/dev/shm/") : ::testing::TempDir()) + "mervox-fake-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    const std::string dir = pattern;
+    struct sigaction ignore = {}, previous = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &previous);
+    constexpr size_t kFew = 3750, kMany = 15000;
+    const FakeRun few = DecodeFakeStreams(kFew, dir);
+    EXPECT_EQ(few.files, kFew + 1);
+    std::system(("rm -rf '" + dir + "'/*").c_str());
+    const FakeRun many = DecodeFakeStreams(kMany, dir);
+    sigaction(SIGPIPE, &previous, nullptr);
+    EXPECT_EQ(many.files, kMany + 1);
+    EXPECT_EQ(many.callBytes, 44u + 1000 * 480);
+    // Once a file (64 KB of buffer), a decoder (4.5 KB) and more per stream.
+    const long perStreamBytes = (many.peakKb - few.peakKb) * 1024 / static_cast<long>(kMany - kFew);
+    EXPECT_LT(perStreamBytes, kSanitized ? 8192 : 3072);
+    if (!kSanitized) {
+        EXPECT_LT(many.peakKb, 64 * 1024);
+    }
     std::system(("rm -rf '" + dir + "'").c_str());
 }
 

@@ -412,15 +412,19 @@ std::string NoStreamMessage(const std::string& name, const PcapOptions& options,
     return why;
 }
 
-// Every stream being decoded keeps its output file open: allow as many as
-// the system lets this process have.
-void AllowManyOpenFiles()
+// The output files' limits: the pool's, with no more files open at once
+// than the descriptors this process may have leave room for (the rest for
+// the capture, the standard streams and the libraries).
+tools::OutputPool::Limits OutputLimits()
 {
+    tools::OutputPool::Limits limits;
+    constexpr rlim_t kSpare = 32;
     rlimit files;
-    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-        files.rlim_cur = files.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &files);
-    }
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
+        limits.openFiles = static_cast<size_t>(
+            std::min<rlim_t>(limits.openFiles, files.rlim_cur > 2 * kSpare ? files.rlim_cur - kSpare
+                                                                           : std::max<rlim_t>(files.rlim_cur / 2, 1)));
+    return limits;
 }
 
 int RunPcap(const PcapOptions& options, const GlobalOptions& global)
@@ -446,14 +450,13 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
         return directory.code();
     }
 
-    AllowManyOpenFiles();
     capture::CaptureOptions captureOptions;
     captureOptions.payloadType = options.payloadType;
     captureOptions.timeline.limitConcealment = !options.allowLongGaps;
     // The reader hands each stream's frames to one of -j workers that decode
     // and write them (with -j 1, on the reading thread).
     const unsigned workers = options.jobs ? options.jobs : tools::DefaultWorkerCount();
-    StreamWorkers streams(workers, prefix, console);
+    StreamWorkers streams(workers, prefix, console, OutputLimits());
     const CaptureReport report = capture::ReadCapture(options.input, captureOptions, streams);
     streams.Finish();
     const FileOf fileOf = [&](size_t id) -> const StreamFiles::File& { return streams.file(id); };

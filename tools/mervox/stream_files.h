@@ -1,6 +1,7 @@
 // The output files of `mervox pcap`: one WAV file per stream, written as
 // the stream is decoded. Used by one thread at a time (with -j, each
-// worker has its own for the streams it decodes).
+// worker has its own for the streams it decodes, with its share of the
+// limits).
 #pragma once
 
 #include <algorithm>
@@ -11,7 +12,7 @@
 #include "capture.h"
 #include "console.h"
 #include "exit_codes.h"
-#include "pcm_output.h"
+#include "output_pool.h"
 
 namespace mervox::cli {
 
@@ -24,35 +25,35 @@ inline std::string OutputPath(const std::string& prefix, const capture::StreamIn
 
 // One WAV file per stream, written as the stream is decoded and moved into
 // place when it ends; a stream whose file fails does not stop the others.
+// The files share an OutputPool: a stream's samples wait in memory until
+// there are enough of them, and a bounded number of files is open at once.
 class StreamFiles {
 public:
-    StreamFiles(std::string prefix, const Console& console) : prefix_(std::move(prefix)), console_(console) {}
+    StreamFiles(std::string prefix, const Console& console, const tools::OutputPool::Limits& limits)
+        : prefix_(std::move(prefix)), console_(console), pool_(limits)
+    {}
 
     struct File {
         std::string path;
-        std::unique_ptr<tools::PcmSink> output;
-        std::string error;                                  // empty: written
-        bool writing() const { return output != nullptr; }  // not failed
+        std::string error;     // empty: written (or being written)
+        bool writing = false;  // started, not ended, not failed
     };
 
     void StreamStarted(size_t id, const capture::StreamInfo& info)
     {
         File& f = files_[id];
         f.path = OutputPath(prefix_, info);
-        tools::Result<std::unique_ptr<tools::PcmSink>> out = tools::OpenPcmOutput(f.path, tools::PcmFormat::kWav);
-        if (out.ok())
-            f.output = std::move(out.value());
-        else
-            Fail(f, out.status());
+        f.writing = true;
+        pool_.Add(id, f.path);
     }
 
-    // The next samples of a stream's file (looked up with Find()); false
-    // when the file has failed.
-    bool Samples(File& f, const int16_t* pcm, size_t count)
+    // The next samples of stream `id`'s file; false when the file has failed.
+    bool Samples(size_t id, const int16_t* pcm, size_t count)
     {
-        if (!f.output)
+        File& f = files_.at(id);
+        if (!f.writing)
             return false;
-        const tools::Status written = f.output->Write(pcm, count);
+        const tools::Status written = pool_.Write(id, pcm, count);
         if (!written.ok()) {
             Fail(f, written);
             return false;
@@ -63,17 +64,15 @@ public:
     void StreamEnded(size_t id)
     {
         File& f = files_[id];
-        if (f.output) {
-            const tools::Status finished = f.output->Finish();
+        if (f.writing) {
+            f.writing = false;
+            const tools::Status finished = pool_.Finish(id);
             if (!finished.ok())
                 Fail(f, finished);
         }
-        f.output.reset();
     }
 
     const File& file(size_t id) { return files_[id]; }
-    // Stream `id`'s file, once it has started; valid as long as this object.
-    File& Find(size_t id) { return files_.at(id); }
     // The worst exit status of the outputs (kExitOk when all were written).
     int status() const { return status_; }
 
@@ -82,13 +81,14 @@ private:
     {
         // A closed pipe is no failure of the others; it still leaves this file unwritten.
         f.error = why.message().empty() ? f.path + ": reader went away" : why.message();
-        f.output.reset();  // abandons what was written
+        f.writing = false;  // the pool has abandoned what was written
         console_.Error(f.error);
         status_ = std::max<int>(status_, why.readerGone() ? kExitOutputError : why.code());
     }
 
     std::string prefix_;
     const Console& console_;
+    tools::OutputPool pool_;
     std::map<size_t, File> files_;
     int status_ = kExitOk;
 };

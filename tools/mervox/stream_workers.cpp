@@ -18,10 +18,15 @@ constexpr size_t kQueuedBatches = 8;
 
 }  // namespace
 
-StreamWorkers::StreamWorkers(unsigned workers, const std::string& prefix, const Console& console)
+StreamWorkers::StreamWorkers(unsigned workers, const std::string& prefix, const Console& console,
+                             const tools::OutputPool::Limits& limits)
 {
-    for (unsigned i = 0; i < std::max(1u, workers); ++i)
-        workers_.push_back(std::make_unique<Worker>(prefix, console));
+    workers = std::max(1u, workers);
+    tools::OutputPool::Limits share = limits;
+    share.openFiles = std::max<size_t>(1, limits.openFiles / workers);
+    share.heldBytes = limits.heldBytes / workers;
+    for (unsigned i = 0; i < workers; ++i)
+        workers_.push_back(std::make_unique<Worker>(prefix, console, share));
     if (workers_.size() == 1)
         return;  // decoded on the reading thread
     size_t running = 0;

@@ -27,7 +27,9 @@ namespace mervox::cli {
 
 class StreamWorkers : public capture::StreamConsumer {
 public:
-    StreamWorkers(unsigned workers, const std::string& prefix, const Console& console);
+    // `limits`: of all the output files together (each worker has its share).
+    StreamWorkers(unsigned workers, const std::string& prefix, const Console& console,
+                  const tools::OutputPool::Limits& limits);
     ~StreamWorkers() override;
     StreamWorkers(const StreamWorkers&) = delete;
     StreamWorkers& operator=(const StreamWorkers&) = delete;
@@ -52,12 +54,11 @@ private:
     // A worker's streams' files, as the decoder's outputs.
     class Outputs : public tools::PcmOutputs {
     public:
-        Outputs(const std::string& prefix, const Console& console) : files(prefix, console) {}
+        Outputs(const std::string& prefix, const Console& console, const tools::OutputPool::Limits& limits)
+            : files(prefix, console, limits)
+        {}
         void Started(size_t id) override { files.StreamStarted(id, (*started)[next++]); }
-        bool Samples(size_t id, const int16_t* pcm, size_t count) override
-        {
-            return files.Samples(files.Find(id), pcm, count);
-        }
+        bool Samples(size_t id, const int16_t* pcm, size_t count) override { return files.Samples(id, pcm, count); }
         void Ended(size_t id) override { files.StreamEnded(id); }
 
         StreamFiles files;
@@ -65,7 +66,9 @@ private:
         size_t next = 0;
     };
     struct Worker {
-        Worker(const std::string& prefix, const Console& console) : outputs(prefix, console) {}
+        Worker(const std::string& prefix, const Console& console, const tools::OutputPool::Limits& limits)
+            : outputs(prefix, console, limits)
+        {}
         std::mutex mutex;
         std::condition_variable changed;
         std::deque<Batch> queue;  // full batches, oldest first
