@@ -6,12 +6,19 @@
 // than its real frames pay for.
 // The same bytes, read as a list of packets, also go straight to the
 // timeline (most inputs are no capture, and the rules are reached sooner).
+// Each stream's slots, as 240 samples each, go to an output of its own in an
+// OutputPool with small limits, in memory: the pool must keep within its
+// limits on open outputs and held samples whatever the streams, and give
+// each output exactly its samples.
 #include <algorithm>
 #include <map>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "capture.h"
 #include "check.h"
+#include "output_pool.h"
 #include "targets.h"
 
 namespace mervox::fuzz {
@@ -21,13 +28,81 @@ namespace {
 // chosen by the input can ask for in one packet.
 constexpr uint64_t kMaxSlots = 600;
 
+// One output open, a frame held each, two in all.
+const tools::OutputPool::Limits kPoolLimits = {1, 480, 2 * 480};
+
+// An output in memory that counts itself among the open ones unless parked.
+class MemorySink : public tools::PcmSink {
+public:
+    MemorySink(const std::string& path, std::vector<uint8_t>& bytes, size_t& open)
+        : PcmSink(path, tools::PcmFormat::kWav), bytes_(bytes), open_(open)
+    {
+        ++open_;
+        Require(Start().ok(), "a memory output did not start");
+    }
+    ~MemorySink() override
+    {
+        AbandonUnlessFinished();
+        Close();
+    }
+    bool CanPark() const override { return true; }
+
+protected:
+    tools::Status WriteBytes(const uint8_t* bytes, size_t size) override
+    {
+        Require(!closed_, "an output written while parked");
+        bytes_.insert(bytes_.end(), bytes, bytes + size);
+        return tools::Status::Ok();
+    }
+    tools::Status Complete(uint64_t dataBytes) override
+    {
+        Require(bytes_.size() == tools::kWavHeaderBytes + dataBytes, "an output's length is not its samples'");
+        Close();
+        return tools::Status::Ok();
+    }
+    void Abandon() override { Close(); }
+    tools::Status Suspend() override
+    {
+        Close();
+        return tools::Status::Ok();
+    }
+    tools::Status Reopen() override
+    {
+        Require(closed_, "an open output reopened");
+        closed_ = false;
+        ++open_;
+        return tools::Status::Ok();
+    }
+
+private:
+    void Close()
+    {
+        if (!closed_)
+            --open_;
+        closed_ = true;
+    }
+    std::vector<uint8_t>& bytes_;
+    size_t& open_;
+    bool closed_ = false;
+};
+
+// The sample a stream's slot gives its output (all 240 of the slot).
+int16_t SampleOf(size_t id, uint64_t slot) { return static_cast<int16_t>(id * 977 + slot * 13); }
+
 class Checker : public capture::StreamConsumer {
 public:
+    Checker()
+        : pool_(kPoolLimits, [this](const std::string& path) -> tools::Result<std::unique_ptr<tools::PcmSink>> {
+              return std::unique_ptr<tools::PcmSink>(new MemorySink(path, outputs_[std::stoul(path)], openOutputs_));
+          })
+    {}
+
     void StreamStarted(size_t id, const capture::StreamInfo& info) override
     {
         Require(id == started_++, "stream ids are not consecutive");
         Require(info.number >= 1, "stream number below 1");
         frames_[id] = 0;
+        pool_.Add(id, std::to_string(id));
     }
     bool Frames(size_t id, const uint8_t* frame, size_t size, uint64_t count) override
     {
@@ -35,13 +110,29 @@ public:
         Require(frames_[id] < kMaxSlots, "slots of a stream after it was stopped");
         Require(frame ? count == 1 && size == mervox_frame_bytes(frame[0]) : count > 0 && size == 0,
                 "a frame is not one slot of its type's length, or a run of missing slots is empty");
-        frames_[id] = std::min(frames_[id] + count, kMaxSlots);
+        const uint64_t next = std::min(frames_[id] + count, kMaxSlots);
+        for (uint64_t slot = frames_[id]; slot < next; ++slot) {
+            const std::vector<int16_t> pcm(240, SampleOf(id, slot));
+            Require(pool_.Write(id, pcm.data(), pcm.size()).ok(), "an output in memory failed");
+            Require(pool_.openFiles() <= kPoolLimits.openFiles && openOutputs_ <= kPoolLimits.openFiles,
+                    "more outputs open than the pool's limit");
+            Require(pool_.heldBytes() <= kPoolLimits.heldBytes, "more samples held than the pool's limit");
+        }
+        frames_[id] = next;
         return frames_[id] < kMaxSlots;
     }
     void StreamEnded(size_t id, const capture::RtpStream& s) override
     {
         Require(frames_.count(id) == 1, "a stream ended that never started");
         Require(ended_.insert(id).second, "a stream ended twice");
+        Require(pool_.Finish(id).ok(), "an output in memory did not finish");
+        const std::vector<uint8_t>& bytes = outputs_[id];
+        Require(bytes.size() == tools::kWavHeaderBytes + frames_[id] * 480, "an output is not its stream's samples");
+        for (size_t at = tools::kWavHeaderBytes; at + 1 < bytes.size(); at += 2)
+            Require(static_cast<int16_t>(bytes[at] | bytes[at + 1] << 8) ==
+                        SampleOf(id, (at - tools::kWavHeaderBytes) / 480),
+                    "an output's samples are not its stream's, in order");
+        outputs_.erase(id);
         const capture::TimelineStats& t = s.stats;
         Require(frames_[id] == std::min(t.TimelineFrames(), kMaxSlots),
                 "the slots handed out differ from the timeline");
@@ -69,6 +160,9 @@ public:
 private:
     uint64_t realFrames_ = 0;  // of every stream that ended
     uint64_t lostFrames_ = 0;
+    std::map<size_t, std::vector<uint8_t>> outputs_;  // by stream id
+    size_t openOutputs_ = 0;
+    tools::OutputPool pool_;
     size_t started_ = 0;
     std::map<size_t, uint64_t> frames_;
     std::set<size_t> ended_;
