@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <numeric>
 
 #include "link_layer.h"
 #include "rtp_packet.h"
@@ -51,7 +52,7 @@ private:
 }  // namespace
 
 struct PacketSorter::Live {
-    Live(const RtpStream& info, uint64_t record, const TimelineRules& rules, StreamConsumer& consumer,
+    Live(const StreamInfo& info, uint64_t record, const TimelineRules& rules, StreamConsumer& consumer,
          int64_t reference)
         : stream(info),
           firstRecord(record),
@@ -59,7 +60,8 @@ struct PacketSorter::Live {
           builder(*output, rules),
           meter(reference)
     {}
-    RtpStream stream;
+    StreamInfo stream;  // its report (RtpStream) is made when it ends
+    uint64_t callPayloadPackets = 0;
     uint64_t firstRecord;
     uint64_t lastRecord = 0;
     double lastArrival = 0;
@@ -195,7 +197,7 @@ bool PacketSorter::CallPayload(const StreamKey& key, const RtpPacket& rtp, bool 
         return false;
     Live& l = *live->second;
     ++counters_.callPayloadPackets;
-    ++l.stream.callPayloadPackets;
+    ++l.callPayloadPackets;
     l.lastRecord = counters_.records;
     l.lastArrival = time;
     if (event)
@@ -238,7 +240,7 @@ void PacketSorter::ToCandidate(const StreamKey& key, StreamPacket packet, bool w
 
 void PacketSorter::Start(const StreamKey& key, Candidate& candidate)
 {
-    RtpStream info;
+    StreamInfo info;
     info.id = nextId_++;
     info.ssrc = key.ssrc;
     info.source = key.source;
@@ -263,12 +265,16 @@ void PacketSorter::End(std::map<StreamKey, std::unique_ptr<Live>>::iterator live
 {
     Live& l = *live->second;
     l.builder.Finish();
-    l.stream.stats = l.builder.stats();
-    l.stream.lastArrival = l.lastArrival;
-    l.stream.dtmf = l.events.events();
-    l.stream.quality = l.meter.Finish();
-    consumer_.StreamEnded(l.stream.id, l.stream);
-    ended_.emplace_back(l.firstRecord, std::move(l.stream));
+    RtpStream s;
+    static_cast<StreamInfo&>(s) = l.stream;
+    s.stats = l.builder.stats();
+    s.lastArrival = l.lastArrival;
+    s.callPayloadPackets = l.callPayloadPackets;
+    s.dtmf = l.events.events();
+    s.quality = l.meter.Finish();
+    consumer_.StreamEnded(s.id, s);
+    ended_.push_back(std::move(s));
+    endedFirst_.push_back(l.firstRecord);
     live_.erase(live);
 }
 
@@ -300,15 +306,31 @@ std::vector<RtpStream> PacketSorter::Finish()
     std::vector<std::map<StreamKey, std::unique_ptr<Live>>::iterator> open;
     for (auto l = live_.begin(); l != live_.end(); ++l)
         open.push_back(l);
+    ended_.reserve(ended_.size() + open.size());
+    endedFirst_.reserve(ended_.capacity());
     std::sort(open.begin(), open.end(),
               [](const auto& a, const auto& b) { return a->second->stream.id < b->second->stream.id; });
     for (auto l : open)
         End(l);
-    std::stable_sort(ended_.begin(), ended_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<RtpStream> streams;
-    for (auto& e : ended_)
-        streams.push_back(std::move(e.second));
+    // By their first packets, in place: the reports of thousands of streams
+    // are not copied.
+    std::vector<size_t> order(ended_.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return endedFirst_[a] < endedFirst_[b]; });
+    for (size_t i = 0; i < order.size(); ++i) {
+        // Position i takes the report at order[i]; follow the cycle.
+        size_t at = i;
+        while (order[at] != i) {
+            std::swap(ended_[at], ended_[order[at]]);
+            const size_t next = order[at];
+            order[at] = at;
+            at = next;
+        }
+        order[at] = at;
+    }
+    std::vector<RtpStream> streams = std::move(ended_);
     ended_.clear();
+    std::vector<uint64_t>().swap(endedFirst_);
     return streams;
 }
 

@@ -86,7 +86,8 @@ private:
     std::map<StreamKey, std::unique_ptr<Live>> live_;
     std::map<uint32_t, int> streamsBySsrc_;
     size_t nextId_ = 0;
-    std::vector<std::pair<uint64_t, RtpStream>> ended_;  // by first record
+    std::vector<RtpStream> ended_;      // in the order they ended
+    std::vector<uint64_t> endedFirst_;  // the first record of each
 };
 
 }  // namespace mervox::capture

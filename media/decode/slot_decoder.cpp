@@ -19,8 +19,7 @@ void SlotDecoder::Decode(const SlotBatch& batch, PcmOutputs& outputs)
     for (const SlotBatch::Item& item : batch.items()) {
         if (item.kind != SlotBatch::Kind::kStart)
             continue;
-        streams_[item.id] = Stream();
-        outputs.Started(item.id);
+        outputs.Started(item.id);  // its decoder comes with its first slot
     }
     DecodeSlots(batch.items(), outputs);
     for (const SlotBatch::Item& item : batch.items()) {
@@ -49,7 +48,7 @@ void SlotDecoder::DecodeSlots(const std::vector<SlotBatch::Item>& items, PcmOutp
             continue;
         const auto [at, added] = laneOf_.emplace(items[i].id, lanes_.size());
         if (added) {
-            lanes_.push_back(Lane{&streams_.at(items[i].id), items[i].id, i, i, 0, false, false});
+            lanes_.push_back(Lane{&streams_[items[i].id], items[i].id, i, i, 0, false, false});
         } else {
             Lane& lane = lanes_[at->second];
             nextItem_[lane.last] = i;

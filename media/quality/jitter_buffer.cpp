@@ -53,8 +53,7 @@ LossTransitions TransitionsOf(const std::vector<bool>& lost)
     return t;
 }
 
-FixedJitterBuffer::FixedJitterBuffer(int64_t bufferNs, int clockRate)
-    : bufferNs_(bufferNs), states_(static_cast<size_t>(kWindow), kMissing)
+FixedJitterBuffer::FixedJitterBuffer(int64_t bufferNs, int clockRate) : bufferNs_(bufferNs)
 {
     result_.bufferNs = bufferNs;
     const int64_t rate = clockRate > 0 ? clockRate : 8000;
@@ -85,9 +84,9 @@ void FixedJitterBuffer::Note(bool lost)
 void FixedJitterBuffer::Judge(int64_t upTo)
 {
     for (; judged_ < upTo; ++judged_) {
-        uint8_t& state = states_[Slot(judged_)];
-        Note(state != kPlayed);
-        state = kMissing;
+        const size_t slot = Slot(judged_);
+        Note(!played_[slot]);
+        played_[slot] = false;
     }
 }
 
@@ -142,7 +141,7 @@ void FixedJitterBuffer::Add(int64_t arrivalNs, uint16_t sequence, uint32_t times
         highest_ = extended;
     }
     if (inTime)
-        states_[Slot(extended)] = kPlayed;
+        played_[Slot(extended)] = true;
 }
 
 JitterBufferResult FixedJitterBuffer::Finish()

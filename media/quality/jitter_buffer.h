@@ -18,6 +18,7 @@
 // the numbers in between counting neither way.
 #pragma once
 
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -69,7 +70,6 @@ public:
     JitterBufferResult Finish();
 
 private:
-    enum State : uint8_t { kMissing = 0, kPlayed = 1 };
     static constexpr int64_t kWindow = 1024;  // sequence numbers held before they are judged
     void Judge(int64_t upTo);                 // judges every number below upTo
     void NewRun(int64_t extended);
@@ -89,8 +89,8 @@ private:
     // Sequence numbers.
     bool started_ = false;
     int64_t highest_ = 0;
-    int64_t judged_ = 0;  // every number below this one has been judged
-    std::vector<uint8_t> states_;
+    int64_t judged_ = 0;           // every number below this one has been judged
+    std::bitset<kWindow> played_;  // by Slot(): set when the number was played in time
     bool haveState_ = false;
     bool lastLost_ = false;
 };

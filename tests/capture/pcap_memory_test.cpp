@@ -234,7 +234,7 @@ TEST(PcapMemory, FakeStreamsCostNeitherFilesNorBuffers)
     EXPECT_EQ(many.callBytes, 44u + 1000 * 480);
     // Once a file (64 KB of buffer), a decoder (4.5 KB) and more per stream.
     const long perStreamBytes = (many.peakKb - few.peakKb) * 1024 / static_cast<long>(kMany - kFew);
-    EXPECT_LT(perStreamBytes, kSanitized ? 8192 : 3072);
+    EXPECT_LT(perStreamBytes, kSanitized ? 12288 : 4096);
     if (!kSanitized) {
         EXPECT_LT(many.peakKb, 64 * 1024);
     }
