@@ -455,8 +455,11 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
     captureOptions.timeline.limitConcealment = !options.allowLongGaps;
     // The reader hands each stream's frames to one of -j workers that decode
     // and write them (with -j 1, on the reading thread).
-    const unsigned workers = options.jobs ? options.jobs : tools::DefaultWorkerCount();
-    StreamWorkers streams(workers, prefix, console, OutputLimits());
+    // Each worker has at least one file of its own open: no more workers than that allows.
+    const tools::OutputPool::Limits limits = OutputLimits();
+    const auto workers = static_cast<unsigned>(
+        std::min<size_t>(options.jobs ? options.jobs : tools::DefaultWorkerCount(), limits.openFiles));
+    StreamWorkers streams(workers, prefix, console, limits);
     const CaptureReport report = capture::ReadCapture(options.input, captureOptions, streams);
     streams.Finish();
     const FileOf fileOf = [&](size_t id) -> const StreamFiles::File& { return streams.file(id); };
