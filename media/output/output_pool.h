@@ -36,7 +36,7 @@ namespace mervox::tools {
 class OutputPool {
 public:
     // The defaults: 16 MB of buffers of open files (64 KB each), 16 MB of
-    // samples waiting, half a second per output.
+    // samples waiting, about a second (16 KB) per output.
     struct Limits {
         size_t openFiles = 256;
         size_t heldBytesEach = 16 * 1024;
