@@ -40,8 +40,12 @@ uint64_t WholeUnits(bool binary, int exponent)
 // converts them, so that both see the same times).
 int64_t PcapngReader::Nanoseconds(uint64_t units, const Interface& i)
 {
-    if (i.wholeUnitsPerSecond == 0)
-        return static_cast<int64_t>((static_cast<double>(units) / i.unitsPerSecond + i.offsetSeconds) * 1e9);
+    if (i.wholeUnitsPerSecond == 0) {
+        // Held within the range (a damaged resolution or offset can ask for
+        // any time).
+        const double ns = (static_cast<double>(units) / i.unitsPerSecond + i.offsetSeconds) * 1e9;
+        return ns >= 9.2e18 ? INT64_MAX : ns <= -9.2e18 ? INT64_MIN : ns == ns ? static_cast<int64_t>(ns) : 0;
+    }
     const uint64_t seconds = units / i.wholeUnitsPerSecond;
     const uint64_t rest = units % i.wholeUnitsPerSecond, perSecond = i.wholeUnitsPerSecond;
     uint64_t nanoseconds = 0;

@@ -1,5 +1,7 @@
 #include "jitter_buffer.h"
 
+#include "saturating.h"
+
 namespace mervox::quality {
 
 void LossTransitions::Add(const LossTransitions& o)
@@ -110,16 +112,17 @@ void FixedJitterBuffer::Add(int64_t arrivalNs, uint16_t sequence, uint32_t times
             timestamp_ += static_cast<int32_t>(timestamp - lastRawTimestamp_);
             lastRawTimestamp_ = timestamp;
         }
-        const int64_t rtpNs = nsPerTick_ ? timestamp_ * nsPerTick_
-                                         : static_cast<int64_t>(static_cast<double>(timestamp_) * nsPerTickDouble_);
-        const int64_t offset = arrivalNs - rtpNs;
-        if (!haveAnchor_ || offset - anchorNs_ > kResyncNs || anchorNs_ - offset > kResyncNs) {
+        const int64_t rtpNs = nsPerTick_ ? SaturatingMul(timestamp_, nsPerTick_)
+                                         : SaturatingNs(static_cast<double>(timestamp_) * nsPerTickDouble_);
+        const int64_t offset = SaturatingSub(arrivalNs, rtpNs);
+        if (!haveAnchor_ || SaturatingSub(offset, anchorNs_) > kResyncNs ||
+            SaturatingSub(anchorNs_, offset) > kResyncNs) {
             if (haveAnchor_)
                 ++result_.resyncs;
             haveAnchor_ = true;
             anchorNs_ = offset;
         }
-        inTime = offset <= anchorNs_ + bufferNs_;
+        inTime = SaturatingSub(offset, anchorNs_) <= bufferNs_;
         if (!inTime)
             ++result_.late;
     }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "saturating.h"
+
 namespace mervox::quality {
 namespace {
 
@@ -35,7 +37,7 @@ void Include(MinMeanMax& m, double value, uint64_t before, bool first)
 double RtpStatistics::Milliseconds(int64_t ns) const
 {
     // Whole seconds and the nanoseconds left, both toward zero.
-    const int64_t relative = ns - referenceNs_;
+    const int64_t relative = SaturatingSub(ns, referenceNs_);
     return static_cast<double>(relative / 1000000000) * 1000 + static_cast<double>(relative % 1000000000) / 1000000;
 }
 
