@@ -72,7 +72,12 @@ Status InputFile::Read(uint8_t* buffer, size_t capacity, size_t* got)
 
 Status ProbeInput(const std::string& path, const std::string& emptyMeaning)
 {
-    if (path == "-")
+    // Standard input, a pipe or a device cannot be probed without taking
+    // bytes from the reader that follows (and closing a pipe's only reader
+    // would end its writer): only files and folders are.
+    struct stat st;
+    if (path == "-" ||
+        (stat(path.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode))))
         return Status::Ok();
     Result<InputFile> input = InputFile::Open(path);
     if (!input.ok())

@@ -44,8 +44,8 @@ private:
 // Checks, before a reader that opens the file itself, that `path` can be
 // opened and read and holds at least one byte. The failure for an empty
 // file says "NAME: byte 0: empty input, " + `emptyMeaning` (e.g. "no
-// frames", "not a capture"). Standard input ("-") cannot be probed without
-// consuming it and always passes.
+// frames", "not a capture"). Standard input ("-"), pipes and devices cannot
+// be probed without consuming them and always pass.
 Status ProbeInput(const std::string& path, const std::string& emptyMeaning);
 
 }  // namespace mervox::tools

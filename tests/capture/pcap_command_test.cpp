@@ -133,6 +133,19 @@ TEST_F(PcapCommand, DecodesBothCallsOfTheCorpusCapture)
     EXPECT_NE(r.out.find("lost frames:    66"), std::string::npos) << r.out;
 }
 
+// A capture read from a named pipe loses no byte to the check that the
+// input is there and not empty (which reads only regular files).
+TEST_F(PcapCommand, DecodesACaptureFromANamedPipe)
+{
+    const std::string fifo = dir_ + "/call.pipe";
+    ASSERT_EQ(std::system(("mkfifo '" + fifo + "'").c_str()), 0);
+    const CommandResult r = Mervox("pcap '" + fifo + "' -o '" + dir_ + "/call'",
+                                   "cat '" + kCall + "' >'" + fifo + "' 2>/dev/null & timeout 120 ");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(DigestOf(WavSamples(dir_ + "/call-0x11223344.wav")), "940a3468db599e8b");
+    EXPECT_EQ(DigestOf(WavSamples(dir_ + "/call-0x55667788.wav")), "225576ec47b25607");
+}
+
 TEST_F(PcapCommand, ReportThatCannotBeWrittenFails)
 {
     const std::string command =
