@@ -149,7 +149,8 @@ NameAddress ParseNameAddress(const std::string& rawValue)
         if (close != std::string::npos)
             params = value.substr(close + 1);
     } else {
-        // addr-spec alone: parameters after it belong to the header.
+        // A bare URI without angle brackets: what follows its first ";" are
+        // the header's parameters (the tag), not the URI's.
         const std::string rest = value.substr(at);
         const size_t semicolon = rest.find(';');
         a.uri = Bounded(Trim(rest.substr(0, semicolon)));
