@@ -10,12 +10,14 @@ lean_packages=()
 packages=(
   # library and command-line tool
   build-essential cmake pkg-config
-  libcli11-dev libpcap-dev nlohmann-json3-dev
+  libcli11-dev nlohmann-json3-dev
 )
 if [ "${1:-all}" != build ]; then
   packages+=(
     # tests, second compiler, sanitizers and fuzzing, memory checks, benchmarks
     libgtest-dev libgmock-dev clang libclang-rt-14-dev valgrind libbenchmark-dev
+    # libpcap: the capture tests compare the command's own pcap reading with it
+    libpcap-dev
     # Debian packages of mervox and their test (lintian, the manual page)
     lintian man-db
     # a WAV reader that checks the command's output (piped WAV included)

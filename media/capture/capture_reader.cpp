@@ -1,10 +1,11 @@
 // Reads a capture record by record and hands each one to the packet sorter.
-#include <pcap/pcap.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "call_builder.h"
 #include "capture.h"
@@ -23,17 +24,39 @@ CaptureReport NotACapture(const std::string& why)
     return report;
 }
 
+// The names tcpdump and Wireshark's users know for the link types a capture
+// of calls may have but that are not decoded here; other types by number.
 std::string LinkTypeName(int linkType)
 {
-    const char* name = pcap_datalink_val_to_name(linkType);
-    return std::to_string(linkType) + " (" + (name ? name : "unknown") + ")";
+    static const struct {
+        int linkType;
+        const char* name;
+    } kNames[] = {{6, "IEEE802"},
+                  {9, "PPP"},
+                  {10, "FDDI"},
+                  {50, "PPP_SERIAL"},
+                  {51, "PPP_ETHER"},
+                  {104, "C_HDLC"},
+                  {105, "IEEE802_11"},
+                  {119, "PRISM_HEADER"},
+                  {127, "IEEE802_11_RADIO"},
+                  {147, "USER0"},
+                  {163, "IEEE802_11_RADIO_AVS"},
+                  {192, "PPI"},
+                  {220, "USB_LINUX_MMAPPED"},
+                  {249, "USBPCAP"},
+                  {253, "NETLINK"}};
+    for (const auto& n : kNames)
+        if (n.linkType == linkType)
+            return std::to_string(linkType) + " (" + n.name + ")";
+    return std::to_string(linkType);
 }
 
-// Reads every record of `stream` (which it closes).
-CaptureReport ReadStream(std::FILE* stream, const CaptureOptions& options, StreamConsumer& consumer)
+// Reads every record of `input`.
+CaptureReport ReadInput(std::unique_ptr<CaptureInput> input, const CaptureOptions& options, StreamConsumer& consumer)
 {
     std::string error;
-    const std::unique_ptr<RecordReader> reader = RecordReader::Open(stream, &error);
+    const std::unique_ptr<RecordReader> reader = RecordReader::Open(std::move(input), &error);
     if (!reader)
         return NotACapture(error);
     CaptureReport report;
@@ -43,7 +66,7 @@ CaptureReport ReadStream(std::FILE* stream, const CaptureOptions& options, Strea
         const RecordResult result = reader->Next(record);
         if (result == RecordResult::kEnd)
             break;
-        if (result == RecordResult::kDamaged) {
+        if (result == RecordResult::kTruncated || result == RecordResult::kDamaged) {
             report.status = CaptureStatus::kTruncated;
             report.message = reader->error();
             break;
@@ -82,7 +105,7 @@ CaptureReport ReadCapture(const std::string& path, const CaptureOptions& options
     } else if (!(stream = std::fopen(path.c_str(), "rb"))) {
         return NotACapture(std::string("cannot open: ") + std::strerror(errno));
     }
-    return ReadStream(stream, options, consumer);
+    return ReadInput(StreamInput(stream), options, consumer);
 }
 
 CaptureReport ReadCaptureBytes(const uint8_t* data, size_t size, const CaptureOptions& options,
@@ -90,11 +113,7 @@ CaptureReport ReadCaptureBytes(const uint8_t* data, size_t size, const CaptureOp
 {
     if (size == 0)
         return NotACapture("empty input");
-    // The readers take a stdio stream; this one reads the caller's bytes.
-    std::FILE* stream = fmemopen(const_cast<uint8_t*>(data), size, "rb");
-    if (!stream)
-        return NotACapture("cannot open the bytes as a stream");
-    return ReadStream(stream, options, consumer);
+    return ReadInput(MemoryInput(data, size), options, consumer);
 }
 
 std::string SsrcText(uint32_t ssrc)

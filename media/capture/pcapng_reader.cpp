@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace mervox::capture {
 namespace {
@@ -60,9 +61,7 @@ int64_t PcapngReader::Nanoseconds(uint64_t units, const Interface& i)
     return static_cast<int64_t>(seconds * 1000000000u + nanoseconds + static_cast<uint64_t>(i.offset) * 1000000000u);
 }
 
-PcapngReader::PcapngReader(std::FILE* stream) : stream_(stream) {}
-
-PcapngReader::~PcapngReader() { std::fclose(stream_); }
+PcapngReader::PcapngReader(std::unique_ptr<CaptureInput> input) : input_(std::move(input)) {}
 
 uint16_t PcapngReader::U16(size_t offset) const
 {
@@ -86,7 +85,7 @@ bool PcapngReader::ReadBody(size_t size, const char* what)
         const size_t have = body_.size();
         const size_t piece = std::min(kPiece, size - have);
         body_.resize(have + piece);
-        if (std::fread(body_.data() + have, 1, piece, stream_) != piece) {
+        if (input_->Read(body_.data() + have, piece) != piece) {
             error_ = std::string("truncated pcapng file: ") + what + " cut short";
             return false;
         }
@@ -99,7 +98,7 @@ bool PcapngReader::ReadBody(size_t size, const char* what)
 PcapngReader::Block PcapngReader::ReadSectionHeader(const uint8_t lengthBytes[4])
 {
     uint8_t magic[4];
-    if (std::fread(magic, 1, 4, stream_) != 4) {
+    if (input_->Read(magic, 4) != 4) {
         error_ = "truncated pcapng file: section header cut short";
         return Block::kDamaged;
     }
@@ -127,7 +126,7 @@ PcapngReader::Block PcapngReader::ReadSectionHeader(const uint8_t lengthBytes[4]
 bool PcapngReader::ReadFirstSection()
 {
     uint8_t length[4];
-    if (std::fread(length, 1, 4, stream_) != 4) {
+    if (input_->Read(length, 4) != 4) {
         error_ = "truncated pcapng file: section header cut short";
         return false;
     }
@@ -137,12 +136,11 @@ bool PcapngReader::ReadFirstSection()
 PcapngReader::Block PcapngReader::ReadBlock(uint32_t& type)
 {
     uint8_t header[8];
-    const size_t got = std::fread(header, 1, 8, stream_);
-    if (got == 0 && std::feof(stream_))
+    const size_t got = input_->Read(header, 8);
+    if (got == 0 && !input_->Failed())
         return Block::kEnd;
     if (got != 8) {
-        error_ =
-            std::ferror(stream_) ? "read error in the pcapng file" : "truncated pcapng file: block header cut short";
+        error_ = input_->Failed() ? "read error in the pcapng file" : "truncated pcapng file: block header cut short";
         return Block::kDamaged;
     }
     body_.assign(header, header + 8);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "record_reader.h"
@@ -15,9 +16,8 @@ constexpr uint32_t kPcapngSectionHeader = 0x0a0d0d0a;
 
 class PcapngReader : public RecordReader {
 public:
-    // `stream` is positioned just after the first block type, which has been read.
-    explicit PcapngReader(std::FILE* stream);
-    ~PcapngReader() override;
+    // `input` is positioned just after the first block type, which has been read.
+    explicit PcapngReader(std::unique_ptr<CaptureInput> input);
     PcapngReader(const PcapngReader&) = delete;
     PcapngReader& operator=(const PcapngReader&) = delete;
 
@@ -47,7 +47,7 @@ private:
     RecordResult Packet(uint32_t type, CaptureRecord& record);
     static int64_t Nanoseconds(uint64_t units, const Interface& i);
 
-    std::FILE* stream_;
+    std::unique_ptr<CaptureInput> input_;
     bool bigEndian_ = false;  // the current section's byte order
     std::vector<Interface> interfaces_;
     std::vector<uint8_t> body_;  // the current block without its type and lengths

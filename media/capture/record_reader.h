@@ -1,7 +1,7 @@
 // Reads capture records one at a time from a stdio stream (a file, a pipe,
-// standard input): classic pcap through libpcap, pcapng with its own reader
-// because every pcapng interface has its own link type (and a later section
-// may have others), which libpcap refuses.
+// standard input) or from memory: classic pcap (pcap_reader.h) and pcapng
+// (pcapng_reader.h), told apart by their first four bytes. Both are read
+// here, without libpcap, so that every platform reads captures the same way.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "byte_view.h"
+#include "capture_input.h"
 
 namespace mervox::capture {
 
@@ -24,15 +25,20 @@ struct CaptureRecord {
 
 enum class RecordResult {
     kRecord,
-    kEnd,      // the capture ended cleanly
-    kDamaged,  // cut off inside a record or a damaged block: error() says where
+    kEnd,        // the capture ended cleanly
+    kTruncated,  // the capture ends inside a record: error() says where
+    kDamaged,    // a record or block that cannot be one (or a read error): error() says which
 };
 
 class RecordReader {
 public:
-    // Reads the capture's header from `stream` and takes the stream over.
-    // Null (with *error set, the stream closed) when it is not a capture.
-    static std::unique_ptr<RecordReader> Open(std::FILE* stream, std::string* error);
+    // Reads the capture's header from `input` and takes the input over.
+    // Null (with *error set, the input closed) when it is not a capture.
+    static std::unique_ptr<RecordReader> Open(std::unique_ptr<CaptureInput> input, std::string* error);
+    static std::unique_ptr<RecordReader> Open(std::FILE* stream, std::string* error)
+    {
+        return Open(StreamInput(stream), error);
+    }
 
     virtual ~RecordReader() = default;
     virtual RecordResult Next(CaptureRecord& record) = 0;
