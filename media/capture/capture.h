@@ -107,6 +107,13 @@ struct Call {
     double end = 0;    // BYE, CANCEL or failure; else the last packet of its signalling or streams
 };
 
+// One of several capture files read as one (ReadCaptures).
+struct CaptureFileReport {
+    CaptureStatus status = CaptureStatus::kOk;
+    std::string message;  // why it is not a capture, or where it was cut
+    uint64_t records = 0;
+};
+
 struct CaptureReport {
     CaptureStatus status = CaptureStatus::kOk;
     std::string message;         // why the capture is not one, or where it was cut
@@ -116,12 +123,23 @@ struct CaptureReport {
     signalling::SignallingCounters signalling;
     std::vector<signalling::Dialog> dialogs;  // SIP calls, in order of their first message
     std::vector<Call> calls;                  // dialogs with their streams, then unsignalled streams by pairs
+    // ReadCaptures: each file's own status, in the order given (up to the
+    // first that is not a capture). With several, `status` is the worst of
+    // theirs and `message` that of the first file it comes from.
+    std::vector<CaptureFileReport> files;
 };
 
 // Reads a capture file ("-": standard input) from start to end, as a stream.
 CaptureReport ReadCapture(const std::string& path, const CaptureOptions& options, StreamConsumer& consumer);
 CaptureReport ReadCaptureBytes(const uint8_t* data, size_t size, const CaptureOptions& options,
                                StreamConsumer& consumer);
+// Several capture files of one recording (a ring buffer's, or a capture
+// split in pieces) read as one: their records in time order, and records of
+// the same time in the order of the files. Every file is opened first; one
+// that is not a capture stops the reading before any record is read. A file
+// cut short ends there and the others are read on.
+CaptureReport ReadCaptures(const std::vector<std::string>& paths, const CaptureOptions& options,
+                           StreamConsumer& consumer);
 
 // "0x11223344"
 std::string SsrcText(uint32_t ssrc);

@@ -1,11 +1,14 @@
 // Reads a capture record by record and hands each one to the packet sorter.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <queue>
 #include <utility>
+#include <vector>
 
 #include "call_builder.h"
 #include "capture.h"
@@ -52,6 +55,22 @@ std::string LinkTypeName(int linkType)
     return std::to_string(linkType);
 }
 
+// What the sorter found, and the link types that were not decoded.
+void Conclude(PacketSorter& sorter, CaptureReport& report)
+{
+    report.streams = sorter.Finish();
+    report.counters = sorter.counters();
+    report.signalling = sorter.signalling().counters();
+    report.dialogs = sorter.signalling().dialogs();
+    report.calls = BuildCalls(report.dialogs, report.streams);
+    if (report.status == CaptureStatus::kOk && report.counters.skipped[SkipReason::kUnsupportedLink] > 0) {
+        for (int linkType : report.linkTypes)
+            if (!IsSupportedLinkType(linkType))
+                report.message += (report.message.empty() ? "link type " : ", link type ") + LinkTypeName(linkType) +
+                                  " is not decoded";
+    }
+}
+
 // Reads every record of `input`.
 CaptureReport ReadInput(std::unique_ptr<CaptureInput> input, const CaptureOptions& options, StreamConsumer& consumer)
 {
@@ -73,39 +92,114 @@ CaptureReport ReadInput(std::unique_ptr<CaptureInput> input, const CaptureOption
         }
         sorter.Sort(record);
     }
-    report.streams = sorter.Finish();
-    report.counters = sorter.counters();
-    report.signalling = sorter.signalling().counters();
-    report.dialogs = sorter.signalling().dialogs();
-    report.calls = BuildCalls(report.dialogs, report.streams);
     report.linkTypes = reader->linkTypes();
-    if (report.status == CaptureStatus::kOk && report.counters.skipped[SkipReason::kUnsupportedLink] > 0) {
-        for (int linkType : report.linkTypes)
-            if (!IsSupportedLinkType(linkType))
-                report.message += (report.message.empty() ? "link type " : ", link type ") + LinkTypeName(linkType) +
-                                  " is not decoded";
-    }
+    Conclude(sorter, report);
     return report;
 }
 
-}  // namespace
-
-CaptureReport ReadCapture(const std::string& path, const CaptureOptions& options, StreamConsumer& consumer)
+std::unique_ptr<CaptureInput> OpenPath(const std::string& path, std::string* error)
 {
     std::FILE* stream = nullptr;
     if (path == "-") {
         // A stream of its own on standard input, which closing leaves open.
         const int fd = dup(fileno(stdin));
         if (fd < 0 || !(stream = fdopen(fd, "rb"))) {
-            const int error = errno;
+            const int code = errno;
             if (fd >= 0)
                 close(fd);
-            return NotACapture(std::string("cannot read standard input: ") + std::strerror(error));
+            *error = std::string("cannot read standard input: ") + std::strerror(code);
+            return nullptr;
         }
     } else if (!(stream = std::fopen(path.c_str(), "rb"))) {
-        return NotACapture(std::string("cannot open: ") + std::strerror(errno));
+        *error = std::string("cannot open: ") + std::strerror(errno);
+        return nullptr;
     }
-    return ReadInput(StreamInput(stream), options, consumer);
+    return StreamInput(stream);
+}
+
+// One file of several read together, and its next record.
+struct Source {
+    std::unique_ptr<RecordReader> reader;
+    CaptureRecord record;
+    size_t index = 0;
+};
+
+// Reads the next record of `source` into it; false when the file has no more
+// (its report then says why).
+bool Advance(Source& source, CaptureFileReport& file)
+{
+    switch (source.reader->Next(source.record)) {
+    case RecordResult::kRecord:
+        return true;
+    case RecordResult::kEnd:
+        return false;
+    case RecordResult::kTruncated:
+    case RecordResult::kDamaged:
+        file.status = CaptureStatus::kTruncated;
+        file.message = source.reader->error();
+        return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+CaptureReport ReadCapture(const std::string& path, const CaptureOptions& options, StreamConsumer& consumer)
+{
+    std::string error;
+    std::unique_ptr<CaptureInput> input = OpenPath(path, &error);
+    if (!input)
+        return NotACapture(error);
+    return ReadInput(std::move(input), options, consumer);
+}
+
+CaptureReport ReadCaptures(const std::vector<std::string>& paths, const CaptureOptions& options,
+                           StreamConsumer& consumer)
+{
+    CaptureReport report;
+    std::vector<Source> sources(paths.size());
+    for (size_t k = 0; k < paths.size(); ++k) {
+        report.files.emplace_back();
+        std::string error;
+        std::unique_ptr<CaptureInput> input = OpenPath(paths[k], &error);
+        if (input)
+            sources[k].reader = RecordReader::Open(std::move(input), &error);
+        if (!sources[k].reader) {
+            report.status = report.files[k].status = CaptureStatus::kNotACapture;
+            report.message = report.files[k].message = error;
+            return report;
+        }
+        sources[k].index = k;
+    }
+    // The earliest next record first; of equal times, the earlier file's.
+    const auto later = [](const Source* a, const Source* b) {
+        return a->record.timeNs != b->record.timeNs ? a->record.timeNs > b->record.timeNs : a->index > b->index;
+    };
+    std::priority_queue<Source*, std::vector<Source*>, decltype(later)> next(later);
+    for (Source& source : sources)
+        if (Advance(source, report.files[source.index]))
+            next.push(&source);
+    PacketSorter sorter(options, consumer);
+    while (!next.empty()) {
+        Source* source = next.top();
+        next.pop();
+        sorter.Sort(source->record);
+        ++report.files[source->index].records;
+        if (Advance(*source, report.files[source->index]))
+            next.push(source);
+    }
+    // In the order of the files, each file's in order of first appearance.
+    for (const Source& source : sources)
+        for (int linkType : source.reader->linkTypes())
+            if (std::find(report.linkTypes.begin(), report.linkTypes.end(), linkType) == report.linkTypes.end())
+                report.linkTypes.push_back(linkType);
+    for (const CaptureFileReport& file : report.files)
+        if (file.status != CaptureStatus::kOk && report.status == CaptureStatus::kOk) {
+            report.status = file.status;
+            report.message = file.message;
+        }
+    Conclude(sorter, report);
+    return report;
 }
 
 CaptureReport ReadCaptureBytes(const uint8_t* data, size_t size, const CaptureOptions& options,

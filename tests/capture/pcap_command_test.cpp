@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -16,6 +17,7 @@
 #include "capture.h"
 #include "capture_builder.h"
 #include "frame_decoder.h"
+#include "record_reader.h"
 #include "test_support.h"
 
 namespace mervox::capture {
@@ -712,6 +714,155 @@ TEST_F(PcapCommand, TruncatedCaptureWarnsAndDecodesWhatWasRead)
     EXPECT_GT(frames, 500u);
     EXPECT_LT(frames, 3906u);
     EXPECT_EQ(WavSamples(dir_ + "/cut-0x11223344.wav").size(), frames * 240);
+}
+
+// The corpus call's records as classic pcap: the whole, and pieces of it
+// (each a range of records; an overlap spreads its records over two pieces
+// in turn, as two capture points' files would hold them).
+class SplitCapture : public PcapCommand {
+protected:
+    struct Record {
+        test::Bytes data;
+        int64_t timeNs;
+    };
+
+    void SetUp() override
+    {
+        PcapCommand::SetUp();
+        std::string error;
+        const auto reader = RecordReader::Open(std::fopen(kCall.c_str(), "rb"), &error);
+        ASSERT_TRUE(reader) << error;
+        CaptureRecord r;
+        while (reader->Next(r) == RecordResult::kRecord)
+            records_.push_back({test::Bytes(r.data.data, r.data.data + r.data.size), r.timeNs});
+        ASSERT_GT(records_.size(), 5000u);
+    }
+
+    // Records [begin, end) of the call, but for those `skip` says.
+    std::string Piece(const std::string& name, size_t begin, size_t end,
+                      const std::function<bool(size_t)>& skip = nullptr) const
+    {
+        test::Bytes bytes = test::PcapFileHeader(1);
+        for (size_t k = begin; k < end; ++k) {
+            if (skip && skip(k))
+                continue;
+            const int64_t t = records_[k].timeNs;
+            const test::Bytes record = test::PcapRecord(records_[k].data, static_cast<uint32_t>(t / 1000000000),
+                                                        static_cast<uint32_t>(t % 1000000000 / 1000));
+            bytes.insert(bytes.end(), record.begin(), record.end());
+        }
+        return Write(name, bytes);
+    }
+
+    // `mervox pcap --json` on `captures` into a folder of its own: the report
+    // without what names the inputs and outputs, and the WAV files by name.
+    std::pair<nlohmann::json, std::map<std::string, std::string>> Run(const std::string& folder,
+                                                                      const std::string& captures)
+    {
+        const std::string out = dir_ + "/" + folder;
+        EXPECT_EQ(std::system(("mkdir '" + out + "'").c_str()), 0);
+        const CommandResult r = Mervox("pcap --json " + captures + " -o '" + out + "/call'");
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        nlohmann::json j = nlohmann::json::parse(r.out);
+        j.erase("capture");
+        j.erase("files");
+        for (auto& s : j["streams"]) {
+            EXPECT_EQ(s["output"].get<std::string>().rfind(out + "/call-", 0), 0u) << s["output"];
+            s.erase("output");
+        }
+        std::map<std::string, std::string> files;
+        const nlohmann::json streams = nlohmann::json::parse(r.out)["streams"];
+        for (const auto& s : streams) {
+            const std::string path = s["output"];
+            files[path.substr(out.size())] = Slurp(path);
+        }
+        return {j, files};
+    }
+
+    std::vector<Record> records_;
+};
+
+TEST_F(SplitCapture, PiecesInAnyOrderGiveTheWholeCapturesStreams)
+{
+    const size_t n = records_.size();
+    const std::string whole = Piece("whole.pcap", 0, n);
+    const auto [report, files] = Run("whole", "'" + whole + "'");
+    ASSERT_EQ(report["streams"].size(), 2u);
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files.begin()->second.size(), 44 + 3906u * 240 * 2);  // the first call's 3906 frames
+
+    const std::string a = Piece("a.pcap", 0, n / 2), b = Piece("b.pcap", n / 2, n);
+    // In three, each overlapping the next by 300 records (the overlap's odd
+    // records in the earlier piece, its even ones in the later), named out
+    // of order.
+    const size_t third = n / 3;
+    const auto inOverlap = [&](size_t k) {
+        return (k + 150 >= third && k < third + 150) || (k + 150 >= 2 * third && k < 2 * third + 150);
+    };
+    const std::string p1 = Piece("p1.pcap", 0, third + 150, [&](size_t k) { return inOverlap(k) && k % 2 == 0; });
+    const std::string p2 = Piece("p2.pcap", third - 150, 2 * third + 150,
+                                 [&](size_t k) { return inOverlap(k) && (k < third + 150 ? k % 2 == 1 : k % 2 == 0); });
+    const std::string p3 = Piece("p3.pcap", 2 * third - 150, n, [&](size_t k) { return inOverlap(k) && k % 2 == 1; });
+    const struct {
+        const char* folder;
+        std::string captures;
+    } cases[] = {
+        {"two", "'" + a + "' '" + b + "'"},
+        {"two-reversed", "'" + b + "' '" + a + "'"},
+        {"three", "'" + p3 + "' '" + p1 + "' '" + p2 + "'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folder);
+        const auto [split, splitFiles] = Run(c.folder, c.captures);
+        EXPECT_EQ(split, report);
+        EXPECT_TRUE(splitFiles == files);
+    }
+}
+
+TEST_F(SplitCapture, NamesEachCaptureAndWarnsOfOneCutShort)
+{
+    const size_t n = records_.size();
+    const std::string a = Piece("first.pcap", 0, n / 2), b = Piece("second.pcap", n / 2, n);
+    // One-file output stays as it was: "capture" is the name.
+    CommandResult r = Mervox("pcap --json '" + a + "' -o '" + dir_ + "/one'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    nlohmann::json j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["capture"], a);
+    EXPECT_FALSE(j.contains("files"));
+
+    // Several: an array, each file's records, the prefix from the first.
+    r = Mervox("pcap --json '" + b + "' '" + a + "'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["capture"], nlohmann::json::array({b, a}));
+    ASSERT_EQ(j["files"].size(), 2u);
+    EXPECT_EQ(j["files"][0]["records"].get<size_t>() + j["files"][1]["records"].get<size_t>(), n);
+    EXPECT_EQ(j["records"], n);
+    EXPECT_EQ(j["streams"][0]["output"], dir_ + "/second-0x11223344.wav");
+
+    // The second one cut inside a record: a warning naming it, and every
+    // record before the cut of both files read.
+    std::string cut = Slurp(b);
+    cut.resize(cut.size() - 7);
+    const std::string cutPath = Write("cut.pcap", test::Bytes(cut.begin(), cut.end()));
+    r = Mervox("pcap --json '" + a + "' '" + cutPath + "' -o '" + dir_ + "/c'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("warning: " + cutPath + ": capture cut short"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(a), std::string::npos) << r.err;
+    j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["truncated"], true);
+    EXPECT_EQ(j["records"], n - 1);
+    EXPECT_EQ(j["files"][0]["truncated"], false);
+    EXPECT_EQ(j["files"][1]["truncated"], true);
+    EXPECT_EQ(j["streams"].size(), 2u);
+
+    // One that is not a capture: an error naming it, nothing written.
+    const std::string text = Write("notes.pcap", {'n', 'o', 't', ' ', 'a', ' ', 'c', 'a', 'p', 't', 'u', 'r', 'e'});
+    r = Mervox("pcap '" + a + "' '" + text + "' -o '" + dir_ + "/x'");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("error: " + text + ": not a pcap or pcapng capture"), std::string::npos) << r.err;
+    EXPECT_EQ(std::system(("ls '" + dir_ + "'/x-* >/dev/null 2>&1").c_str()) == 0, false);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// mervox pcap CAPTURE [-o PREFIX] [--json] [--payload-type N] [--allow-long-gaps]:
+// mervox pcap CAPTURE... [-o PREFIX] [--json] [--payload-type N] [--allow-long-gaps]:
 // every G.723.1 RTP stream of a packet capture to its own WAV file, decoded
-// while the capture is read.
+// while the capture is read. Several files of one recording are read as one
+// capture, their records in time order.
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
@@ -44,7 +45,7 @@ using tools::DisplayName;
 using tools::PathWithoutExtension;
 
 struct PcapOptions {
-    std::string input;
+    std::vector<std::string> inputs;
     std::string prefix;
     bool json = false;
     int payloadType = 4;
@@ -55,10 +56,12 @@ struct PcapOptions {
 // The prefix of the output files. Default: CAPTURE without its extension,
 // so call.pcapng gives call-0x....wav beside it ("capture" for stdin). A
 // directory (an existing one, or a name ending in '/') gets the capture's
-// name inside it: -o out/ gives out/call-0x....wav.
+// name inside it: -o out/ gives out/call-0x....wav. Of several captures,
+// the first names the files.
 std::string OutputPrefix(const PcapOptions& options)
 {
-    const std::string stem = options.input == "-" ? "capture" : PathWithoutExtension(options.input);
+    const std::string& input = options.inputs.front();
+    const std::string stem = input == "-" ? "capture" : PathWithoutExtension(input);
     if (options.prefix.empty())
         return stem;
     if (options.prefix.back() != '/' && !tools::IsDirectory(options.prefix))
@@ -277,13 +280,26 @@ nlohmann::ordered_json CallJson(const capture::Call& c, const CaptureReport& r)
     return j;
 }
 
-void PrintJson(const std::string& name, const CaptureReport& r, const FileOf& files)
+// One capture by its name; several as an array of names, and each one's
+// records and where it was cut under "files".
+void PrintJson(const std::vector<std::string>& names, const CaptureReport& r, const FileOf& files)
 {
     nlohmann::ordered_json j;
-    j["capture"] = name;
+    j["capture"] = names.size() == 1 ? nlohmann::ordered_json(names.front()) : nlohmann::ordered_json(names);
     j["truncated"] = r.status == CaptureStatus::kTruncated;
     if (!r.message.empty())
         j["message"] = r.message;
+    if (names.size() > 1) {
+        j["files"] = nlohmann::ordered_json::array();
+        for (size_t k = 0; k < names.size() && k < r.files.size(); ++k) {
+            nlohmann::ordered_json f = {{"capture", names[k]},
+                                        {"records", r.files[k].records},
+                                        {"truncated", r.files[k].status == CaptureStatus::kTruncated}};
+            if (!r.files[k].message.empty())
+                f["message"] = r.files[k].message;
+            j["files"].push_back(f);
+        }
+    }
     j["link_type"] = r.linkTypes.empty() ? -1 : r.linkTypes.front();
     j["link_types"] = r.linkTypes;
     j["records"] = r.counters.records;
@@ -414,11 +430,12 @@ std::string NoStreamMessage(const std::string& name, const PcapOptions& options,
 
 // The output files' limits: the pool's, with no more files open at once
 // than the descriptors this process may have leave room for (the rest for
-// the capture, the standard streams and the libraries).
-tools::OutputPool::Limits OutputLimits()
+// the captures, which are all open at once, the standard streams and the
+// libraries).
+tools::OutputPool::Limits OutputLimits(size_t captures)
 {
     tools::OutputPool::Limits limits;
-    constexpr rlim_t kSpare = 32;
+    const rlim_t kSpare = 32 + static_cast<rlim_t>(captures);
     rlimit files;
     if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
         limits.openFiles = static_cast<size_t>(
@@ -430,17 +447,24 @@ tools::OutputPool::Limits OutputLimits()
 int RunPcap(const PcapOptions& options, const GlobalOptions& global)
 {
     Console console(global.quiet);
-    const std::string name = DisplayName(options.input);
+    std::vector<std::string> names;
+    std::string name;  // all of them, for text
+    for (const std::string& input : options.inputs) {
+        names.push_back(DisplayName(input));
+        name += (name.empty() ? "" : ", ") + names.back();
+    }
     if (options.prefix == "-") {
         console.Error(
             "-o -: pcap writes one WAV file per stream, not one stream to stdout; give a prefix or a "
             "directory");
         return kExitUsage;
     }
-    const tools::Status probed = tools::ProbeInput(options.input, "not a capture");
-    if (!probed.ok()) {
-        console.Error(probed.message());
-        return probed.code();
+    for (const std::string& input : options.inputs) {
+        const tools::Status probed = tools::ProbeInput(input, "not a capture");
+        if (!probed.ok()) {
+            console.Error(probed.message());
+            return probed.code();
+        }
     }
 
     const std::string prefix = OutputPrefix(options);
@@ -456,23 +480,32 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
     // The reader hands each stream's frames to one of -j workers that decode
     // and write them (with -j 1, on the reading thread).
     // Each worker has at least one file of its own open: no more workers than that allows.
-    const tools::OutputPool::Limits limits = OutputLimits();
+    const tools::OutputPool::Limits limits = OutputLimits(options.inputs.size());
     const auto workers = static_cast<unsigned>(
         std::min<size_t>(options.jobs ? options.jobs : tools::DefaultWorkerCount(), limits.openFiles));
     StreamWorkers streams(workers, prefix, console, limits);
-    const CaptureReport report = capture::ReadCapture(options.input, captureOptions, streams);
+    const CaptureReport report = options.inputs.size() == 1
+                                     ? capture::ReadCapture(options.inputs.front(), captureOptions, streams)
+                                     : capture::ReadCaptures(options.inputs, captureOptions, streams);
     streams.Finish();
     const FileOf fileOf = [&](size_t id) -> const StreamFiles::File& { return streams.file(id); };
     const int filesStatus = streams.status();
     if (filesStatus == kExitOutOfMemory)
         console.Error("out of memory");
     if (report.status == CaptureStatus::kNotACapture) {
-        console.Error(name + ": not a pcap or pcapng capture (" + report.message + ")");
+        // Of several, the last one opened is the one that is not a capture.
+        const std::string& which = report.files.empty() ? name : names.at(report.files.size() - 1);
+        console.Error(which + ": not a pcap or pcapng capture (" + report.message + ")");
         return kExitBadInput;
     }
-    if (report.status == CaptureStatus::kTruncated)
+    if (report.files.empty() && report.status == CaptureStatus::kTruncated)
         console.Warning(name + ": capture cut short or damaged after " + std::to_string(report.counters.records) +
                         " records (" + report.message + "); using what was read");
+    for (size_t k = 0; k < report.files.size(); ++k)
+        if (report.files[k].status == CaptureStatus::kTruncated)
+            console.Warning(names[k] + ": capture cut short or damaged after " +
+                            std::to_string(report.files[k].records) + " records (" + report.files[k].message +
+                            "); using what was read and the other captures");
     for (const RtpStream& s : report.streams)
         if (s.stats.unfilledFrames > 0)
             console.Warning(name + ": stream " + capture::SsrcText(s.ssrc) + ": " +
@@ -481,7 +514,7 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
                             "duration account for (--allow-long-gaps fills them)");
 
     if (options.json)
-        PrintJson(name, report, fileOf);
+        PrintJson(names, report, fileOf);
     else if (!global.quiet)
         PrintText(name, report, fileOf);
     const bool reportWritten = std::fflush(stdout) == 0 && !std::ferror(stdout);
@@ -507,11 +540,14 @@ Subcommand AddPcapCommand(CLI::App& parent)
     auto options = std::make_shared<PcapOptions>();
     CLI::App* app = parent.add_subcommand(
         "pcap", "Decode every G.723.1 RTP stream of a pcap or pcapng capture to PREFIX-0xSSRC.wav");
-    app->add_option("CAPTURE", options->input, "Capture file (pcap or pcapng), '-' for stdin")->required();
+    app->add_option("CAPTURE", options->inputs,
+                    "Capture file (pcap or pcapng), '-' for stdin; several files of one recording (a ring "
+                    "buffer's) are read as one capture, their records in time order")
+        ->required();
     app->add_option("-o,--output", options->prefix,
                     "Prefix of the WAV files: PREFIX-0xSSRC.wav; a directory (or a name ending in '/') puts "
-                    "CAPTURE's name inside it. Default: CAPTURE without its extension ('capture' when reading "
-                    "stdin)");
+                    "CAPTURE's name inside it. Default: CAPTURE (the first one) without its extension "
+                    "('capture' when reading stdin)");
     app->add_flag("--json", options->json, "Print the per-stream report as JSON");
     app->add_option("--payload-type", options->payloadType,
                     "RTP payload type carrying G.723.1 (default 4; for dynamic mappings)")
