@@ -57,6 +57,8 @@ if [ "${1:-all}" != build ]; then
     g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user
     # 64-bit Windows DLLs (POSIX thread model) and their tests under wine64
     g++-mingw-w64-x86-64-posix wine64
+    # the Windows release archives' test: unzip, LLVM's readobj and dlltool, lld-link
+    unzip llvm lld
   )
 fi
 
