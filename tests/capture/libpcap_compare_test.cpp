@@ -278,5 +278,23 @@ TEST(LibpcapCompare, CutAndDamagedFiles)
     }
 }
 
+// Seconds are unsigned 32-bit (times up to 2106), and so is the fraction,
+// taken as written, in either byte order. (libpcap 1.10 reads them signed
+// from little-endian files and unsigned from big-endian ones, so this is not
+// compared with it.)
+TEST(PcapReader, TimesPast2038ReadTheSameInBothByteOrders)
+{
+    const Record late = {int64_t{0x90000000} * 1000000000 + 123456000, 4, 4, Bytes(4, 1)};
+    for (bool bigEndian : {false, true})
+        for (bool nanoseconds : {false, true}) {
+            Variant v;
+            v.bigEndian = bigEndian;
+            v.nanoseconds = nanoseconds;
+            const Reading r = WithOurReader(Write(v, {late}), true);
+            ASSERT_EQ(r.records.size(), 1u);
+            EXPECT_EQ(r.records[0].timeNs, late.timeNs);
+        }
+}
+
 }  // namespace
 }  // namespace mervox::capture
