@@ -26,6 +26,9 @@ struct CaptureOptions {
     // Each stream earns its concealment allowance (stream_timeline.h), so
     // that many streams cannot add theirs up.
     TimelineRules timeline{true, kRealFramesForAllowance};
+    // Keep each stream's figures over time (RtpStream::timelineSeries and
+    // quality.arrivals), for drawing them.
+    bool series = false;
 };
 
 // A stream is this many packets of whole G.723.1 frames, with distinct
@@ -74,6 +77,9 @@ struct RtpStream : StreamInfo {
     // it (every packet on its SSRC and addresses, in arrival order), and
     // what a modelled receiver's jitter buffer made of it.
     quality::StreamQuality quality;
+    // Its timeline over time: speech, silence and lost frames (with
+    // CaptureOptions::series only).
+    quality::StreamSeries timelineSeries;
     std::vector<int16_t> pcm;  // filled by DecodeCaptureFile / DecodeCaptureBytes only
 };
 

@@ -27,18 +27,30 @@ int SequenceDistance(uint16_t a, uint16_t b)
     return d < 0 ? -d : d;
 }
 
-// Hands a stream's timeline to the consumer.
+// Hands a stream's timeline to the consumer (and counts it over time into
+// `series`, unless null).
 class FrameRelay : public TimelineOutput {
 public:
-    FrameRelay(StreamConsumer& consumer, size_t id) : consumer_(consumer), id_(id) {}
+    FrameRelay(StreamConsumer& consumer, size_t id, quality::StreamSeries* series)
+        : consumer_(consumer), id_(id), series_(series)
+    {}
     void Frame(const StreamPacket& packet, const FrameSlice& frame) override
     {
+        if (series_) {
+            const bool speech = frame.type == FrameType::kRate6300 || frame.type == FrameType::kRate5300;
+            series_->Frames(frames_++,
+                            speech ? quality::StreamSeries::Slot::kSpeech : quality::StreamSeries::Slot::kSilence, 1);
+        }
         if (!stopped_)
             stopped_ = !consumer_.Frames(id_, packet.payload.data() + frame.offset,
                                          mervox_frame_bytes(packet.payload[frame.offset]), 1);
     }
     void Lost(uint64_t frames) override
     {
+        if (series_) {
+            series_->Frames(frames_, quality::StreamSeries::Slot::kLost, frames);
+            frames_ += frames;
+        }
         if (!stopped_ && frames > 0)
             stopped_ = !consumer_.Frames(id_, nullptr, 0, frames);
     }
@@ -46,25 +58,31 @@ public:
 private:
     StreamConsumer& consumer_;
     size_t id_;
+    quality::StreamSeries* series_;
+    uint64_t frames_ = 0;  // on the timeline so far
     bool stopped_ = false;
 };
 
 }  // namespace
 
 struct PacketSorter::Live {
-    Live(const StreamInfo& info, uint64_t record, const TimelineRules& rules, StreamConsumer& consumer,
+    Live(const StreamInfo& info, uint64_t record, const CaptureOptions& options, StreamConsumer& consumer,
          int64_t reference)
         : stream(info),
           firstRecord(record),
-          output(std::make_unique<FrameRelay>(consumer, info.id)),
-          builder(*output, rules),
+          output(std::make_unique<FrameRelay>(consumer, info.id, options.series ? &series : nullptr)),
+          builder(*output, options.timeline),
           meter(reference)
-    {}
+    {
+        if (options.series)
+            meter.KeepSeries();
+    }
     StreamInfo stream;  // its report (RtpStream) is made when it ends
     uint64_t callPayloadPackets = 0;
     uint64_t firstRecord;
     uint64_t lastRecord = 0;
     double lastArrival = 0;
+    quality::StreamSeries series;            // the timeline over time (CaptureOptions::series)
     std::unique_ptr<TimelineOutput> output;  // relays the timeline to the consumer
     TimelineBuilder builder;
     TelephoneEvents events;
@@ -248,7 +266,7 @@ void PacketSorter::Start(const StreamKey& key, Candidate& candidate)
     info.payloadType = candidate.payloadType;
     info.firstArrival = candidate.firstArrival;
     info.number = ++streamsBySsrc_[key.ssrc];
-    auto live = std::make_unique<Live>(info, candidate.firstRecord, options_.timeline, consumer_, referenceNs_);
+    auto live = std::make_unique<Live>(info, candidate.firstRecord, options_, consumer_, referenceNs_);
     for (const QualityArrival& a : candidate.arrivals)
         live->meter.Audio(a.rtp, a.frames, a.frames6300, a.frames5300);
     live->lastRecord = counters_.records;
@@ -272,6 +290,7 @@ void PacketSorter::End(std::map<StreamKey, std::unique_ptr<Live>>::iterator live
     s.callPayloadPackets = l.callPayloadPackets;
     s.dtmf = l.events.events();
     s.quality = l.meter.Finish();
+    s.timelineSeries = std::move(l.series);
     consumer_.StreamEnded(s.id, s);
     ended_.push_back(std::move(s));
     endedFirst_.push_back(l.firstRecord);

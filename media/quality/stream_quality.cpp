@@ -1,5 +1,7 @@
 #include "stream_quality.h"
 
+#include "saturating.h"
+
 namespace mervox::quality {
 
 StreamQualityMeter::StreamQualityMeter(int64_t referenceNs, int64_t bufferNs) : rtp_(referenceNs), buffer_(bufferNs) {}
@@ -9,6 +11,7 @@ void StreamQualityMeter::Audio(const RtpArrival& packet, uint64_t frames, uint64
     const uint64_t duplicates = rtp_.duplicates();
     rtp_.Add(packet);
     buffer_.Add(packet.arrivalNs, packet.sequence, packet.timestamp, true);
+    Series(packet);
     if (rtp_.duplicates() != duplicates)
         return;
     ++quality_.audioPackets;
@@ -21,6 +24,20 @@ void StreamQualityMeter::Other(const RtpArrival& packet)
 {
     rtp_.Add(packet);
     buffer_.Add(packet.arrivalNs, packet.sequence, packet.timestamp, false);
+    Series(packet);
+}
+
+void StreamQualityMeter::Series(const RtpArrival& packet)
+{
+    if (!keepSeries_)
+        return;
+    if (!haveFirst_) {
+        haveFirst_ = true;
+        firstNs_ = packet.arrivalNs;
+    }
+    const RtpStats now = rtp_.Result();
+    // Capture times far apart (a damaged record) must not overflow.
+    quality_.arrivals.Arrival(SaturatingSub(packet.arrivalNs, firstNs_), now.lastJitterMs, now.lost);
 }
 
 StreamQuality StreamQualityMeter::Finish()

@@ -12,6 +12,7 @@
 #include "emodel.h"
 #include "jitter_buffer.h"
 #include "rtp_stats.h"
+#include "stream_series.h"
 
 namespace mervox::quality {
 
@@ -32,6 +33,9 @@ struct StreamQuality {
     uint64_t audioFrames = 0;   // their frames, of any type
     uint64_t frames6300 = 0;    // speech frames at each rate
     uint64_t frames5300 = 0;
+    // Packets, jitter and losses over capture time (stream_series.h); empty
+    // unless the meter was asked to keep them.
+    StreamSeries arrivals;
 };
 
 class StreamQualityMeter {
@@ -44,9 +48,16 @@ public:
     // events, comfort noise): received, no audio to time.
     void Other(const RtpArrival& packet);
     StreamQuality Finish();
+    // Keep the arrivals over time too (from the first packet given on).
+    void KeepSeries() { keepSeries_ = true; }
 
 private:
+    void Series(const RtpArrival& packet);
+
     RtpStatistics rtp_;
+    bool keepSeries_ = false;
+    bool haveFirst_ = false;
+    int64_t firstNs_ = 0;
     FixedJitterBuffer buffer_;
     StreamQuality quality_;
 };

@@ -19,14 +19,16 @@ constexpr size_t kQueuedBatches = 8;
 }  // namespace
 
 StreamWorkers::StreamWorkers(unsigned workers, const std::string& prefix, const Console& console,
-                             const tools::OutputPool::Limits& limits)
+                             const tools::OutputPool::Limits& limits, bool loudness)
 {
     workers = std::max(1u, workers);
     tools::OutputPool::Limits share = limits;
     share.openFiles = std::max<size_t>(1, limits.openFiles / workers);
     share.heldBytes = limits.heldBytes / workers;
-    for (unsigned i = 0; i < workers; ++i)
+    for (unsigned i = 0; i < workers; ++i) {
         workers_.push_back(std::make_unique<Worker>(prefix, console, share));
+        workers_.back()->outputs.keepLoudness = loudness;
+    }
     if (workers_.size() == 1)
         return;  // decoded on the reading thread
     size_t running = 0;
@@ -143,6 +145,13 @@ void StreamWorkers::Finish()
 }
 
 const StreamFiles::File& StreamWorkers::file(size_t id) { return WorkerOf(id).outputs.files.file(id); }
+
+const quality::StreamSeries* StreamWorkers::loudness(size_t id)
+{
+    const auto& kept = WorkerOf(id).outputs.loudness;
+    const auto found = kept.find(id);
+    return found == kept.end() ? nullptr : &found->second.series;
+}
 
 int StreamWorkers::status() const
 {

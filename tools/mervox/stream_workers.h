@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,14 +23,16 @@
 #include "console.h"
 #include "slot_decoder.h"
 #include "stream_files.h"
+#include "stream_series.h"
 
 namespace mervox::cli {
 
 class StreamWorkers : public capture::StreamConsumer {
 public:
     // `limits`: of all the output files together (each worker has its share).
+    // `loudness`: also keep each stream's decoded loudness over time.
     StreamWorkers(unsigned workers, const std::string& prefix, const Console& console,
-                  const tools::OutputPool::Limits& limits);
+                  const tools::OutputPool::Limits& limits, bool loudness = false);
     ~StreamWorkers() override;
     StreamWorkers(const StreamWorkers&) = delete;
     StreamWorkers& operator=(const StreamWorkers&) = delete;
@@ -45,6 +48,8 @@ public:
     // exit status of all files.
     const StreamFiles::File& file(size_t id);
     int status() const;
+    // After Finish(): stream `id`'s loudness over time (null without it).
+    const quality::StreamSeries* loudness(size_t id);
 
 private:
     struct Batch {
@@ -58,10 +63,24 @@ private:
             : files(prefix, console, limits)
         {}
         void Started(size_t id) override { files.StreamStarted(id, (*started)[next++]); }
-        bool Samples(size_t id, const int16_t* pcm, size_t count) override { return files.Samples(id, pcm, count); }
+        bool Samples(size_t id, const int16_t* pcm, size_t count) override
+        {
+            if (keepLoudness) {
+                Loudness& l = loudness[id];
+                l.series.Samples(l.samples, pcm, count);
+                l.samples += count;
+            }
+            return files.Samples(id, pcm, count);
+        }
         void Ended(size_t id) override { files.StreamEnded(id); }
 
         StreamFiles files;
+        struct Loudness {
+            uint64_t samples = 0;  // decoded so far
+            quality::StreamSeries series;
+        };
+        bool keepLoudness = false;
+        std::map<size_t, Loudness> loudness;
         const std::vector<capture::StreamInfo>* started = nullptr;  // the batch being decoded
         size_t next = 0;
     };
