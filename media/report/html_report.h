@@ -1,0 +1,47 @@
+// The calls of a capture as one self-contained HTML page: a table of every
+// call, worst first, and for the worst of them a drawing over time of both
+// directions (speech, silence and concealed losses; loudness; jitter and
+// lost packets). Everything is inline (CSS and SVG, no script, nothing
+// fetched); every string from the capture is escaped. Numbers are those of
+// `mervox pcap --json`, formatted from the same values.
+//
+// Size: the table lists up to kMaxTableRows calls, and the drawings go to
+// the kDrawnCalls calls with the lowest MOS; the page says what it left
+// out. No page exceeds kMaxPageBytes, whatever the capture.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "capture.h"
+#include "status.h"
+#include "stream_series.h"
+
+namespace mervox::report {
+
+constexpr size_t kMaxTableRows = 5000;
+constexpr size_t kDrawnCalls = 50;
+constexpr size_t kMaxPageBytes = 24u << 20;
+
+struct ReportInput {
+    std::string captureName;  // as shown to the user
+    const capture::CaptureReport* capture = nullptr;
+    // Where the page goes, and the directory relative paths start from
+    // (empty: the current one): the links to the audio are relative to
+    // the page's directory.
+    std::string pagePath;
+    std::string workingDirectory;
+    // The audio files of call k (an index into capture->calls), as written.
+    std::function<std::vector<std::string>(size_t call)> audioFiles;
+    // A stream's decoded loudness over time (null: none).
+    std::function<const quality::StreamSeries*(size_t stream)> loudness;
+};
+
+std::string ReportPage(const ReportInput& input);
+
+// The page, to input.pagePath (complete or absent).
+tools::Status WriteHtmlReport(const ReportInput& input);
+
+}  // namespace mervox::report
