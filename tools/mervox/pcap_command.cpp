@@ -24,6 +24,7 @@
 #include "commands.h"
 #include "console.h"
 #include "exit_codes.h"
+#include "html_report.h"
 #include "input_file.h"
 #include "jobs_option.h"
 #include "mervox.hpp"
@@ -48,6 +49,7 @@ struct PcapOptions {
     std::vector<std::string> inputs;
     std::string prefix;
     bool json = false;
+    std::string report;  // the HTML page's path; empty: none
     int payloadType = 4;
     bool allowLongGaps = false;
     unsigned jobs = 0;  // 0: one per processor
@@ -323,6 +325,18 @@ void PrintJson(const std::vector<std::string>& names, const CaptureReport& r, co
     std::printf("%s\n", j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
 }
 
+// The audio a call was written to: its streams' files.
+std::vector<std::string> CallAudioFiles(const CaptureReport& r, size_t call, const FileOf& files)
+{
+    std::vector<std::string> paths;
+    for (const capture::CallStream& cs : r.calls[call].streams) {
+        const StreamFiles::File& f = files(r.streams[cs.stream].id);
+        if (f.error.empty() && !f.path.empty())
+            paths.push_back(f.path);
+    }
+    return paths;
+}
+
 unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
 
 // A party for a line of text: escaped, for a terminal is driven by what
@@ -477,13 +491,14 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
     capture::CaptureOptions captureOptions;
     captureOptions.payloadType = options.payloadType;
     captureOptions.timeline.limitConcealment = !options.allowLongGaps;
+    captureOptions.series = !options.report.empty();
     // The reader hands each stream's frames to one of -j workers that decode
     // and write them (with -j 1, on the reading thread).
     // Each worker has at least one file of its own open: no more workers than that allows.
     const tools::OutputPool::Limits limits = OutputLimits(options.inputs.size());
     const auto workers = static_cast<unsigned>(
         std::min<size_t>(options.jobs ? options.jobs : tools::DefaultWorkerCount(), limits.openFiles));
-    StreamWorkers streams(workers, prefix, console, limits);
+    StreamWorkers streams(workers, prefix, console, limits, !options.report.empty());
     const CaptureReport report = options.inputs.size() == 1
                                      ? capture::ReadCapture(options.inputs.front(), captureOptions, streams)
                                      : capture::ReadCaptures(options.inputs, captureOptions, streams);
@@ -521,6 +536,19 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
     const int reportErrno = errno;
 
     int status = kExitOk;
+    if (!options.report.empty()) {
+        mervox::report::ReportInput page;
+        page.captureName = name;
+        page.capture = &report;
+        page.pagePath = options.report;
+        page.audioFiles = [&](size_t call) { return CallAudioFiles(report, call, fileOf); };
+        page.loudness = [&](size_t stream) { return streams.loudness(report.streams[stream].id); };
+        const tools::Status written = mervox::report::WriteHtmlReport(page);
+        if (!written.ok()) {
+            console.Error(written.message().empty() ? options.report + ": reader went away" : written.message());
+            status = kExitOutputError;
+        }
+    }
     if (report.streams.empty()) {
         console.Error(NoStreamMessage(name, options, report));
         status = kExitBadInput;
@@ -549,6 +577,9 @@ Subcommand AddPcapCommand(CLI::App& parent)
                     "CAPTURE's name inside it. Default: CAPTURE (the first one) without its extension "
                     "('capture' when reading stdin)");
     app->add_flag("--json", options->json, "Print the per-stream report as JSON");
+    app->add_option("--report", options->report,
+                    "Write the calls as one self-contained HTML page: a table of calls, worst first, and "
+                    "drawings over time of the worst ones (timeline, loudness, jitter, losses)");
     app->add_option("--payload-type", options->payloadType,
                     "RTP payload type carrying G.723.1 (default 4; for dynamic mappings)")
         ->check(CLI::Range(0, 127));
