@@ -59,6 +59,9 @@ if [ "${1:-all}" != build ]; then
     g++-mingw-w64-x86-64-posix wine64
     # the Windows release archives' test: unzip, LLVM's readobj and dlltool, lld-link
     unzip llvm lld
+    # the HTML call report rendered by a real browser (headless), with
+    # fonts for its text
+    chromium fonts-liberation fonts-dejavu-core
   )
 fi
 
