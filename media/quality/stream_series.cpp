@@ -62,9 +62,8 @@ void StreamSeries::Frames(uint64_t frame, Slot kind, uint64_t count)
     while (count > 0) {
         const int64_t ns = static_cast<int64_t>(std::min<uint64_t>(frame, INT64_MAX / kSeriesFrameNs)) * kSeriesFrameNs;
         SeriesBucket& b = At(ns);
-        const int64_t end = (ns / widthNs_ + 1) * widthNs_;
-        const uint64_t fit =
-            std::max<uint64_t>(1, static_cast<uint64_t>((end - ns + kSeriesFrameNs - 1) / kSeriesFrameNs));
+        const int64_t rest = widthNs_ - ns % widthNs_;  // to the bucket's end
+        const uint64_t fit = std::max<uint64_t>(1, static_cast<uint64_t>((rest + kSeriesFrameNs - 1) / kSeriesFrameNs));
         const uint64_t n = std::min(count, fit);
         (kind == Slot::kSpeech ? b.speechFrames : kind == Slot::kSilence ? b.silenceFrames : b.lostFrames) += n;
         frame += n;
@@ -80,9 +79,8 @@ void StreamSeries::Samples(uint64_t first, const int16_t* pcm, size_t count)
         const int64_t ns =
             static_cast<int64_t>(std::min<uint64_t>(sample, INT64_MAX / kSeriesSampleNs)) * kSeriesSampleNs;
         SeriesBucket& b = At(ns);
-        const int64_t end = (ns / widthNs_ + 1) * widthNs_;
-        const size_t fit =
-            static_cast<size_t>(std::max<int64_t>(1, (end - ns + kSeriesSampleNs - 1) / kSeriesSampleNs));
+        const int64_t rest = widthNs_ - ns % widthNs_;  // to the bucket's end
+        const size_t fit = static_cast<size_t>(std::max<int64_t>(1, (rest + kSeriesSampleNs - 1) / kSeriesSampleNs));
         const size_t n = std::min(count - done, fit);
         uint64_t sum = 0;
         for (size_t i = 0; i < n; ++i) {
