@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <numeric>
 #include <string>
 #include <utility>
@@ -270,6 +271,31 @@ TEST(ReportCapture, ThousandsOfCallsStayWithinThePageBounds)
                         std::to_string(many.streams)),
               std::string::npos);
     EXPECT_NE(page.find("href=\"../audio/call-0.wav\""), std::string::npos);
+}
+
+// A page that cannot be written is known before the capture is read:
+// exit status 3 and no audio file, as for the audio's own directory.
+TEST(ReportPage, UnwritableDirectoryStopsBeforeDecoding)
+{
+    const std::string dir = ::testing::TempDir() + "mervox-call-report-nowhere";
+    ASSERT_EQ(std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str()), 0);
+    const Bytes capture = TwoCalls(kScriptFrom);
+    {
+        std::ofstream out(dir + "/two-calls.pcap", std::ios::binary);
+        out.write(reinterpret_cast<const char*>(capture.data()), static_cast<std::streamsize>(capture.size()));
+    }
+    const char* other = std::getenv("MERVOX_TEST_CLI");
+    const std::string cli = other && *other ? other : MERVOX_CLI_PATH;
+    const int status = std::system((cli + " -q pcap '" + dir + "/two-calls.pcap' -o '" + dir + "/audio/' --report '" +
+                                    dir + "/missing/calls.html' 2>'" + dir + "/stderr'")
+                                       .c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    std::ifstream err(dir + "/stderr");
+    const std::string message((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
+    EXPECT_NE(message.find("missing: cannot write the report there"), std::string::npos) << message;
+    EXPECT_NE(std::system(("ls '" + dir + "/audio/'*.wav >/dev/null 2>&1").c_str()), 0) << "audio was decoded";
+    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 // The page in a real browser: check_call_report.py runs `mervox pcap

@@ -101,6 +101,29 @@ tools::Status PrepareOutputDirectory(const PcapOptions& options, const std::stri
                                         DisplayName(dir) + ": cannot write the output files there", error);
 }
 
+// Makes sure, before the capture is read, that the report page can go
+// where --report says: its directory exists and may be written (standard
+// output and descriptor paths need none).
+tools::Status PrepareReportDirectory(const std::string& page)
+{
+    if (page.empty() || page == "-" || page.compare(0, 5, "/dev/") == 0 || page.compare(0, 6, "/proc/") == 0)
+        return tools::Status::Ok();
+    const size_t slash = page.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : page.substr(0, slash);
+    struct stat st;
+    int error = 0;
+    if (stat(dir.c_str(), &st) != 0)
+        error = errno;
+    else if (!S_ISDIR(st.st_mode))
+        error = ENOTDIR;
+    else if (access(dir.c_str(), W_OK | X_OK) != 0)
+        error = errno;
+    if (error == 0)
+        return tools::Status::Ok();
+    return tools::Status::SystemFailure(tools::kExitOutputError, DisplayName(dir) + ": cannot write the report there",
+                                        error);
+}
+
 // Records skipped, by reason (only the nonzero ones).
 std::vector<std::pair<std::string, uint64_t>> Skipped(const CaptureCounters& c)
 {
@@ -482,7 +505,9 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
     }
 
     const std::string prefix = OutputPrefix(options);
-    const tools::Status directory = PrepareOutputDirectory(options, prefix);
+    tools::Status directory = PrepareOutputDirectory(options, prefix);
+    if (directory.ok())
+        directory = PrepareReportDirectory(options.report);
     if (!directory.ok()) {
         console.Error(directory.message());
         return directory.code();
