@@ -18,7 +18,9 @@
 
 #include "capture.h"
 #include "check.h"
+#include "html_report.h"
 #include "output_pool.h"
+#include "stream_series.h"
 #include "targets.h"
 
 namespace mervox::fuzz {
@@ -233,6 +235,41 @@ void CheckTimeline(const uint8_t* data, size_t size)
     Require(t.lostFrames <= capture::ConcealmentLimit(real, rules), "concealment beyond the stream's budget");
 }
 
+// Each stream's figures over time add up to its totals, and the HTML page
+// of its calls stays within its size and holds no markup of the capture's.
+void CheckReportPage(const capture::CaptureReport& report)
+{
+    for (const capture::RtpStream& s : report.streams) {
+        uint64_t speech = 0, silence = 0, lost = 0, packets = 0;
+        int64_t lostPackets = 0;
+        for (const quality::SeriesBucket& b : s.timelineSeries.buckets()) {
+            speech += b.speechFrames;
+            silence += b.silenceFrames;
+            lost += b.lostFrames;
+        }
+        for (const quality::SeriesBucket& b : s.quality.arrivals.buckets()) {
+            packets += b.packets;
+            lostPackets += b.lostPackets;
+        }
+        Require(speech == s.stats.speechFrames && silence == s.stats.silenceFrames && lost == s.stats.lostFrames,
+                "the timeline over time does not add up to the stream's frames");
+        Require(packets == s.quality.rtp.packets && lostPackets == s.quality.rtp.lost,
+                "the arrivals over time do not add up to the stream's packets and losses");
+        Require(s.timelineSeries.buckets().size() <= quality::kSeriesBuckets &&
+                    s.quality.arrivals.buckets().size() <= quality::kSeriesBuckets,
+                "more buckets than the bound");
+    }
+    mervox::report::ReportInput input;
+    input.captureName = "fuzz.pcap";
+    input.capture = &report;
+    input.pagePath = "/pages/fuzz.html";
+    input.workingDirectory = "/";
+    const std::string page = mervox::report::ReportPage(input);
+    Require(page.size() <= mervox::report::kMaxPageBytes, "a report page past its bound");
+    Require(page.find("<script") == std::string::npos && page.find("<SCRIPT") == std::string::npos,
+            "a script element in the report page");
+}
+
 }  // namespace
 
 int RunCaptureReader(const uint8_t* data, size_t size)
@@ -242,7 +279,9 @@ int RunCaptureReader(const uint8_t* data, size_t size)
     std::vector<uint8_t> bytes(data, data + size);
     CheckTimeline(bytes.data(), bytes.size());
     Checker checker;
-    const capture::CaptureReport report = capture::ReadCaptureBytes(bytes.data(), bytes.size(), {}, checker);
+    capture::CaptureOptions options;
+    options.series = true;
+    const capture::CaptureReport report = capture::ReadCaptureBytes(bytes.data(), bytes.size(), options, checker);
     if (report.status == capture::CaptureStatus::kNotACapture) {
         Require(report.streams.empty() && checker.started() == 0, "streams found in something that is not a capture");
         return 0;
@@ -278,6 +317,7 @@ int RunCaptureReader(const uint8_t* data, size_t size)
     // lost frames per real frame.
     Require(checker.lostFrames() <= capture::kCaptureConcealPerRealFrame * checker.realFrames(),
             "the capture's concealment beyond what its real frames pay for");
+    CheckReportPage(report);
     return 0;
 }
 
