@@ -21,7 +21,7 @@
 
 namespace mervox::report {
 
-constexpr size_t kMaxTableRows = 5000;
+constexpr size_t kMaxTableRows = 10000;  // as many as the SIP reader keeps calls
 constexpr size_t kDrawnCalls = 50;
 constexpr size_t kMaxPageBytes = 24u << 20;
 

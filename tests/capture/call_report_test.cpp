@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -239,6 +240,14 @@ size_t Count(const std::string& text, const std::string& what)
     return n;
 }
 
+// Takes the streams and decodes nothing (the page needs their figures only).
+class NoDecoding : public StreamConsumer {
+public:
+    void StreamStarted(size_t, const StreamInfo&) override {}
+    bool Frames(size_t, const uint8_t*, size_t, uint64_t) override { return true; }
+    void StreamEnded(size_t, const RtpStream&) override {}
+};
+
 TEST(ReportCapture, ThousandsOfCallsStayWithinThePageBounds)
 {
     // More one-direction calls than the table lists, each stream 3 s long
@@ -253,7 +262,8 @@ TEST(ReportCapture, ThousandsOfCallsStayWithinThePageBounds)
     test::AppendStreams(capture, micros, many);
     CaptureOptions options;
     options.series = true;
-    const CaptureReport r = DecodeCaptureBytes(capture.data(), capture.size(), options);
+    NoDecoding none;
+    const CaptureReport r = ReadCaptureBytes(capture.data(), capture.size(), options, none);
     ASSERT_EQ(r.calls.size(), many.streams);
     report::ReportInput input;
     input.captureName = "many.pcap";
@@ -303,12 +313,13 @@ TEST(ReportPage, UnwritableDirectoryStopsBeforeDecoding)
 TEST(ReportPage, RendersInChromiumWithTheJsonsNumbers)
 {
     const bool ci = std::getenv("CI") && std::string(std::getenv("CI")) == "true";
-    for (const char* program : {MERVOX_CHROMIUM, "/usr/bin/python3"})
-        if (std::string(program).empty() || access(program, X_OK) != 0) {
+    const std::pair<std::string, const char*> needed[] = {{MERVOX_CHROMIUM, "chromium"},
+                                                          {"/usr/bin/python3", "python3"}};
+    for (const auto& [program, package] : needed)
+        if (program.empty() || access(program.c_str(), X_OK) != 0) {
             if (ci)
-                FAIL() << "the report test needs Debian's chromium and python3 (scripts/install-deps.sh)";
-            GTEST_SKIP() << "skipped: no " << (*program ? program : "chromium") << " (Debian package "
-                         << (*program ? "python3" : "chromium") << ")";
+                FAIL() << "the report test needs Debian's " << package << " (scripts/install-deps.sh)";
+            GTEST_SKIP() << "skipped: no " << package << " (Debian package " << package << ")";
         }
     const std::string dir = ::testing::TempDir() + "mervox-call-report";
     ASSERT_EQ(std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str()), 0);
