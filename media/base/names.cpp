@@ -1,5 +1,7 @@
 #include "names.h"
 
+#include "paths.h"
+
 namespace mervox::tools {
 
 std::string EscapeControlCharacters(const std::string& text)
@@ -32,8 +34,7 @@ std::string DisplayName(const std::string& path, bool isOutput)
 
 std::string PathWithoutExtension(const std::string& path)
 {
-    const size_t slash = path.find_last_of('/');
-    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const size_t nameStart = platform::NameStart(path);
     const size_t dot = path.find_last_of('.');
     const bool hasExtension = dot != std::string::npos && dot > nameStart;
     return hasExtension ? path.substr(0, dot) : path;

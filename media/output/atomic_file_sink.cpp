@@ -1,60 +1,38 @@
 #include "atomic_file_sink.h"
 
-#include <fcntl.h>
-#include <limits.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
-#include <vector>
 
 #include "fd_io.h"
+#include "files.h"
 #include "mervox.h"
+#include "paths.h"
+#include "process.h"
 
 namespace mervox::tools {
 namespace {
 
-// Permissions a newly created file would get (mkstemp makes 0600).
-mode_t DefaultFileMode()
-{
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
+// The longest name of one directory entry, in bytes (POSIX file systems'
+// NAME_MAX; Windows counts 255 UTF-16 units, which 255 bytes never exceed).
+constexpr size_t kNameMax = 255;
 
-// "dir/.NAME.XXXXXX" for the target "dir/NAME", NAME cut short so that the
-// name stays within NAME_MAX.
+// "dir/.NAME.XXXXXX" for the target "dir/NAME", NAME cut short (at a
+// character's start, so that a UTF-8 name stays one) so that the name
+// stays within kNameMax.
 std::string TemporaryTemplate(const std::string& target)
 {
-    const size_t slash = target.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "./" : target.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    const size_t start = platform::NameStart(target);
+    const std::string dir = target.substr(0, start);
+    std::string base = target.substr(start);
     const size_t extra = std::string(".").size() + std::string(".XXXXXX").size();
-    if (base.size() + extra > NAME_MAX)
-        base.resize(NAME_MAX - extra);
+    if (base.size() + extra > kNameMax) {
+        size_t cut = kNameMax - extra;
+        while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80)
+            --cut;
+        base.resize(cut);
+    }
     return dir + "." + base + ".XXXXXX";
 }
-
-// Holds back the cleanup signals for its lifetime.
-class SignalsHeld {
-public:
-    SignalsHeld()
-    {
-        sigset_t set;
-        sigemptyset(&set);
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ})
-            sigaddset(&set, signal);
-        pthread_sigmask(SIG_BLOCK, &set, &previous_);
-    }
-    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-    SignalsHeld(const SignalsHeld&) = delete;
-    SignalsHeld& operator=(const SignalsHeld&) = delete;
-
-private:
-    sigset_t previous_;
-};
 
 }  // namespace
 
@@ -64,36 +42,38 @@ Result<std::unique_ptr<PcmSink>> AtomicFileSink::Open(const std::string& path, c
     std::unique_ptr<AtomicFileSink> sink(new AtomicFileSink(path, format));
     sink->target_ = target;
 
-    struct stat existing;
-    const bool exists = stat(target.c_str(), &existing) == 0;
-    if (exists && S_ISDIR(existing.st_mode))
+    platform::FileStatus existing;
+    const bool exists = platform::StatPath(target, &existing) == 0;
+    if (exists && existing.kind == platform::FileKind::kDirectory)
         return Status::SystemFailure(kExitOutputError, sink->name() + ": cannot create output", EISDIR);
     // Renaming needs only the directory's permission; the file's own says
     // whether the user meant it to be replaced.
-    if (exists && faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
-        return Status::SystemFailure(kExitOutputError, sink->name() + ": cannot replace the existing file", errno);
+    const int readOnly = exists ? platform::CanReplace(target) : 0;
+    if (readOnly != 0)
+        return Status::SystemFailure(kExitOutputError, sink->name() + ": cannot replace the existing file", readOnly);
 
-    std::string templ = TemporaryTemplate(target);
-    std::vector<char> name(templ.begin(), templ.end());
-    name.push_back('\0');
-    // No signal may come between creating the file and registering it.
-    const SignalsHeld held;
-    const int fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        const size_t slash = target.find_last_of('/');
-        const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-        return Status::SystemFailure(kExitOutputError, sink->name() + ": cannot create output in " + dir, error);
+    std::string name = TemporaryTemplate(target);
+    {
+        // No termination may come between creating the file and registering it.
+        const platform::TerminationHeld held;
+        const int fd = platform::CreateUniqueFile(&name);
+        if (fd < 0) {
+            const int error = errno;
+            const size_t start = platform::NameStart(target);
+            const std::string dir = start == 0 ? "." : target.substr(0, start);
+            return Status::SystemFailure(kExitOutputError, sink->name() + ": cannot create output in " + dir, error);
+        }
+        sink->fd_ = fd;
+        sink->temporaryPath_ = name;
+        sink->registration_ = std::make_unique<TemporaryFileRegistration>(sink->temporaryPath_);
     }
-    sink->fd_ = fd;
-    sink->temporaryPath_ = name.data();
-    sink->registration_ = std::make_unique<TemporaryFileRegistration>(sink->temporaryPath_);
+    platform::InterruptIfTesting();
     // A replaced file keeps its permissions (a private file stays private).
-    fchmod(fd, exists ? existing.st_mode & 07777 : DefaultFileMode());
-    struct stat created;
-    if (fstat(fd, &created) == 0) {
-        sink->device_ = created.st_dev;
-        sink->inode_ = created.st_ino;
+    platform::SetFileMode(sink->fd_, exists ? existing.mode : platform::DefaultFileMode());
+    platform::FileStatus created;
+    if (platform::StatDescriptor(sink->fd_, &created) == 0) {
+        sink->device_ = created.device;
+        sink->inode_ = created.inode;
     }
     Status started = sink->Start();
     if (!started.ok())
@@ -118,14 +98,16 @@ Status AtomicFileSink::Complete(uint64_t dataBytes)
             return WriteFailure(error);
     }
     // On disk before it gets its final name.
-    if (fsync(fd_) != 0 && errno != EINVAL && errno != EROFS)
-        return Status::SystemFailure(kExitOutputError, name() + ": cannot finish output", errno);
-    const int closed = close(fd_);
+    const int unsynced = platform::SyncFile(fd_);
+    if (unsynced != 0)
+        return Status::SystemFailure(kExitOutputError, name() + ": cannot finish output", unsynced);
+    const int unclosed = platform::CloseFile(fd_);
     fd_ = -1;
-    if (closed != 0)
-        return Status::SystemFailure(kExitOutputError, name() + ": cannot finish output", errno);
-    if (std::rename(temporaryPath_.c_str(), target_.c_str()) != 0)
-        return Status::SystemFailure(kExitOutputError, name() + ": cannot move output into place", errno);
+    if (unclosed != 0)
+        return Status::SystemFailure(kExitOutputError, name() + ": cannot finish output", unclosed);
+    const int unmoved = platform::ReplaceFile(temporaryPath_, target_);
+    if (unmoved != 0)
+        return Status::SystemFailure(kExitOutputError, name() + ": cannot move output into place", unmoved);
     registration_.reset();
     temporaryPath_.clear();
     return Status::Ok();
@@ -133,39 +115,40 @@ Status AtomicFileSink::Complete(uint64_t dataBytes)
 
 Status AtomicFileSink::Suspend()
 {
-    const int closed = close(fd_);
+    const int error = platform::CloseFile(fd_);
     fd_ = -1;
-    // What close() reports (a full disk on a network file system) is a
+    // What closing reports (a full disk on a network file system) is a
     // write that failed.
-    return closed == 0 ? Status::Ok() : WriteFailure(errno);
+    return error == 0 ? Status::Ok() : WriteFailure(error);
 }
 
 Status AtomicFileSink::Reopen()
 {
-    const int fd = open(temporaryPath_.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int fd = platform::ReopenForWriting(temporaryPath_);
     if (fd < 0)
         return Status::SystemFailure(kExitOutputError, name() + ": cannot reopen output", errno);
-    struct stat st;
+    platform::FileStatus st;
     // The same file (not a link to another), as long as it was left.
-    if (fstat(fd, &st) != 0 || st.st_dev != device_ || st.st_ino != inode_ || !S_ISREG(st.st_mode) ||
-        static_cast<uint64_t>(st.st_size) != bytesWritten()) {
-        close(fd);
+    if (platform::StatDescriptor(fd, &st) != 0 || st.device != device_ || st.inode != inode_ ||
+        st.kind != platform::FileKind::kRegular || st.size != bytesWritten()) {
+        platform::CloseFile(fd);
         return Status::Failure(kExitOutputError, name() + ": cannot reopen output: its temporary file " +
                                                      temporaryPath_ + " was replaced");
     }
     fd_ = fd;
-    if (lseek(fd_, static_cast<off_t>(bytesWritten()), SEEK_SET) < 0)
-        return Status::SystemFailure(kExitOutputError, name() + ": cannot reopen output", errno);
+    const int unsought = platform::SeekTo(fd_, bytesWritten());
+    if (unsought != 0)
+        return Status::SystemFailure(kExitOutputError, name() + ": cannot reopen output", unsought);
     return Status::Ok();
 }
 
 void AtomicFileSink::Abandon()
 {
     if (fd_ >= 0)
-        close(fd_);
+        platform::CloseFile(fd_);
     fd_ = -1;
     if (!temporaryPath_.empty())
-        unlink(temporaryPath_.c_str());
+        platform::RemoveFile(temporaryPath_);
     temporaryPath_.clear();
     registration_.reset();
 }

@@ -5,14 +5,16 @@
 // file they lead to is written and the links stay. An existing target the
 // user may not write (mode 0444) is refused, as cp and sox do; a replaced
 // file keeps its permissions. The temporary file is removed on failure,
-// without Finish(), and on the signals of InstallTemporaryFileCleanup().
+// without Finish(), and on the termination requests of
+// InstallTemporaryFileCleanup() (signals; on Windows Ctrl-C and closing the
+// console). On Windows the file is replaced with MoveFileExW, written
+// through to the disk.
 // Parked (pcm_sink.h), the temporary file is closed; it is reopened by its
 // name and must still be the same file as it was left (not a link, not
 // replaced, its length unchanged).
 #pragma once
 
-#include <sys/types.h>
-
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -41,8 +43,8 @@ private:
     AtomicFileSink(const std::string& path, PcmFormat format) : PcmSink(path, format) {}
 
     int fd_ = -1;
-    dev_t device_ = 0;  // of the temporary file, to know it again when reopened
-    ino_t inode_ = 0;
+    uint64_t device_ = 0;  // of the temporary file, to know it again when reopened
+    uint64_t inode_ = 0;
     std::string temporaryPath_;
     std::string target_;
     std::unique_ptr<TemporaryFileRegistration> registration_;

@@ -1,12 +1,9 @@
 #include "descriptor_sink.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 
 #include "fd_io.h"
+#include "files.h"
 #include "mervox.h"
 
 namespace mervox::tools {
@@ -16,16 +13,16 @@ Result<std::unique_ptr<PcmSink>> DescriptorSink::Open(const std::string& path, i
     std::unique_ptr<DescriptorSink> sink(new DescriptorSink(path, format));
     sink->fd_ = fd;
     sink->owned_ = owned;
-    const int flags = fcntl(fd, F_GETFL);
-    if (flags < 0)
-        return Status::SystemFailure(kExitOutputError, sink->name() + ": cannot write output", errno);
-    if ((flags & O_ACCMODE) == O_RDONLY)
-        return Status::SystemFailure(kExitOutputError, sink->name() + ": cannot write output", EBADF);
-    struct stat st;
-    if (format == PcmFormat::kWav && !(flags & O_APPEND) && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        const off_t at = lseek(fd, 0, SEEK_CUR);
-        if (at >= 0)
-            sink->headerOffset_ = at;
+    bool appends = false;
+    const int unwritable = platform::DescriptorWritable(fd, &appends);
+    if (unwritable != 0)
+        return Status::SystemFailure(kExitOutputError, sink->name() + ": cannot write output", unwritable);
+    platform::FileStatus st;
+    if (format == PcmFormat::kWav && !appends && platform::StatDescriptor(fd, &st) == 0 &&
+        st.kind == platform::FileKind::kRegular) {
+        const std::optional<uint64_t> at = platform::Position(fd);
+        if (at)
+            sink->headerOffset_ = static_cast<long long>(*at);
     }
     Status started = sink->Start();
     if (!started.ok())
@@ -47,15 +44,15 @@ Status DescriptorSink::Complete(uint64_t dataBytes)
 {
     if (headerOffset_ >= 0) {
         const auto header = WavHeader(MERVOX_SAMPLE_RATE, dataBytes);
-        const int error = WriteAllAt(fd_, header.data(), header.size(), static_cast<off_t>(headerOffset_));
+        const int error = WriteAllAt(fd_, header.data(), header.size(), static_cast<uint64_t>(headerOffset_));
         if (error != 0)
             return WriteFailure(error);
     }
     if (owned_) {
-        const int closed = close(fd_);
+        const int error = platform::CloseFile(fd_);
         fd_ = -1;
-        if (closed != 0)
-            return errno == EPIPE ? Status::ReaderGone() : WriteFailure(errno);
+        if (error != 0)
+            return error == EPIPE ? Status::ReaderGone() : WriteFailure(error);
     }
     return Status::Ok();
 }
@@ -63,7 +60,7 @@ Status DescriptorSink::Complete(uint64_t dataBytes)
 void DescriptorSink::Abandon()
 {
     if (owned_ && fd_ >= 0)
-        close(fd_);
+        platform::CloseFile(fd_);
     fd_ = -1;
 }
 

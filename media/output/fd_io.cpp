@@ -1,8 +1,8 @@
 #include "fd_io.h"
 
-#include <unistd.h>
-
 #include <cerrno>
+
+#include "files.h"
 
 namespace mervox::tools {
 namespace {
@@ -16,7 +16,7 @@ int WriteLoop(const uint8_t* bytes, size_t size, WriteSome writeSome)
 {
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = writeSome(bytes + done, size - done, done);
+        const long long n = writeSome(bytes + done, size - done, done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -32,13 +32,13 @@ int WriteLoop(const uint8_t* bytes, size_t size, WriteSome writeSome)
 
 int WriteAll(int fd, const uint8_t* bytes, size_t size)
 {
-    return WriteLoop(bytes, size, [fd](const uint8_t* p, size_t n, size_t) { return write(fd, p, n); });
+    return WriteLoop(bytes, size, [fd](const uint8_t* p, size_t n, size_t) { return platform::WriteSome(fd, p, n); });
 }
 
-int WriteAllAt(int fd, const uint8_t* bytes, size_t size, off_t offset)
+int WriteAllAt(int fd, const uint8_t* bytes, size_t size, uint64_t offset)
 {
     return WriteLoop(bytes, size, [fd, offset](const uint8_t* p, size_t n, size_t done) {
-        return pwrite(fd, p, n, offset + static_cast<off_t>(done));
+        return platform::WriteSomeAt(fd, p, n, offset + done);
     });
 }
 

@@ -1,8 +1,6 @@
 // Writing whole buffers to a descriptor, with the errno of the failing call.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 
@@ -13,6 +11,6 @@ namespace mervox::tools {
 int WriteAll(int fd, const uint8_t* bytes, size_t size);
 
 // The same at `offset`, leaving the descriptor's position alone.
-int WriteAllAt(int fd, const uint8_t* bytes, size_t size, off_t offset);
+int WriteAllAt(int fd, const uint8_t* bytes, size_t size, uint64_t offset);
 
 }  // namespace mervox::tools

@@ -1,16 +1,13 @@
 #include "pcm_output.h"
 
-#include <fcntl.h>
-#include <limits.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
-#include <vector>
 
 #include "atomic_file_sink.h"
 #include "descriptor_sink.h"
+#include "files.h"
 #include "names.h"
 
 namespace mervox::tools {
@@ -28,31 +25,12 @@ std::optional<int> ParseDescriptor(const std::string& digits)
     return fd;
 }
 
-// Where a path leads: each symbolic link replaced by its target (relative
-// targets from the link's directory), up to the first name that is not a
-// link, which need not exist. Stops early at a path naming a descriptor.
-// nullopt for a loop of links.
-std::optional<std::string> FollowLinks(std::string path)
+// Where a path leads: each symbolic link replaced by its target, up to the
+// first name that is not a link, which need not exist. Stops early at a
+// path naming a descriptor. nullopt for a loop of links.
+std::optional<std::string> FollowLinks(const std::string& path)
 {
-    for (int hops = 0; hops < 40; ++hops) {
-        if (DescriptorOfPath(path))
-            return path;
-        struct stat st;
-        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-            return path;
-        std::vector<char> target(PATH_MAX + 1);
-        const ssize_t n = readlink(path.c_str(), target.data(), PATH_MAX);
-        if (n < 0)
-            return path;
-        std::string next(target.data(), static_cast<size_t>(n));
-        if (next.empty() || next[0] != '/') {
-            const size_t slash = path.find_last_of('/');
-            if (slash != std::string::npos)
-                next = path.substr(0, slash + 1) + next;
-        }
-        path = next;
-    }
-    return std::nullopt;
+    return platform::FollowLinks(path, [](const std::string& p) { return DescriptorOfPath(p).has_value(); });
 }
 
 }  // namespace
@@ -76,17 +54,17 @@ std::optional<int> DescriptorOfPath(const std::string& path)
 Result<std::unique_ptr<PcmSink>> OpenPcmOutput(const std::string& path, PcmFormat format)
 {
     if (path == "-")
-        return DescriptorSink::Open(path, STDOUT_FILENO, false, format);
+        return DescriptorSink::Open(path, platform::kStandardOutput, false, format);
     const std::optional<std::string> target = FollowLinks(path);
     if (!target)
         return Status::SystemFailure(kExitOutputError, DisplayName(path) + ": cannot create output", ELOOP);
     if (const std::optional<int> fd = DescriptorOfPath(*target))
         return DescriptorSink::Open(path, *fd, false, format);
-    struct stat st;
-    if (stat(target->c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    platform::FileStatus st;
+    if (platform::StatPath(*target, &st) == 0 && st.kind == platform::FileKind::kOther) {
         // A pipe or a device such as /dev/null: renaming a file onto it
         // would put a regular file in its place.
-        const int fd = open(target->c_str(), O_WRONLY | O_CLOEXEC);
+        const int fd = platform::OpenForWriting(*target);
         if (fd < 0)
             return Status::SystemFailure(kExitOutputError, DisplayName(path) + ": cannot open output", errno);
         return DescriptorSink::Open(path, fd, true, format);
@@ -98,15 +76,11 @@ bool SameFile(const std::string& a, const std::string& b)
 {
     if (a == "-" || b == "-")
         return false;
-    struct stat sa, sb;
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && S_ISREG(sa.st_mode) && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+    platform::FileStatus sa, sb;
+    return platform::StatPath(a, &sa) == 0 && platform::StatPath(b, &sb) == 0 &&
+           sa.kind == platform::FileKind::kRegular && sa.device == sb.device && sa.inode == sb.inode;
 }
 
-bool IsDirectory(const std::string& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+bool IsDirectory(const std::string& path) { return platform::IsDirectory(path); }
 
 }  // namespace mervox::tools

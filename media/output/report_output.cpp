@@ -1,11 +1,10 @@
 #include "report_output.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 
 #include "fd_io.h"
+#include "files.h"
 
 namespace mervox::tools {
 
@@ -13,7 +12,7 @@ Status WriteReport(const std::string& text)
 {
     int error = std::fflush(stdout) == 0 ? 0 : errno;
     if (error == 0)
-        error = WriteAll(STDOUT_FILENO, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+        error = WriteAll(platform::kStandardOutput, reinterpret_cast<const uint8_t*>(text.data()), text.size());
     if (error == EPIPE)
         return Status::ReaderGone();
     if (error != 0)

@@ -1,13 +1,14 @@
 #include "temporary_files.h"
 
 #include <limits.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
 #include <mutex>
 #include <vector>
+
+#include "files.h"
+#include "process.h"
 
 namespace mervox::tools {
 
@@ -29,9 +30,17 @@ namespace {
 std::atomic<TemporaryFileRegistration::Slot*> g_slots{nullptr};
 std::mutex g_slotsMutex;  // taken by threads registering, never by the handler
 
+// The longest path a file can be created at, in bytes with its zero:
+// PATH_MAX; on Windows (260 UTF-16 units, or more through a "\\?\" name,
+// each up to 3 bytes in UTF-8) the largest slot.
 constexpr size_t kSmallestSlot = 64;
-constexpr size_t kSlotClasses = 8;  // 64 ... 8192 bytes, enough for PATH_MAX
-static_assert(kSmallestSlot << (kSlotClasses - 1) >= PATH_MAX, "a class for the longest path");
+constexpr size_t kSlotClasses = 8;  // 64 ... 8192 bytes
+#ifdef _WIN32
+constexpr size_t kMaxPathBytes = kSmallestSlot << (kSlotClasses - 1);
+#else
+constexpr size_t kMaxPathBytes = PATH_MAX;
+#endif
+static_assert(kSmallestSlot << (kSlotClasses - 1) >= kMaxPathBytes, "a class for the longest path");
 // Under g_slotsMutex: per class, the free slots and the number of slots.
 // Never destroyed, for registrations that outlive static destruction.
 struct SlotClasses {
@@ -52,41 +61,20 @@ size_t SlotClass(size_t bytes)
     return c;
 }
 
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
-
-void RemoveTemporaryFilesAndDie(int signal)
+void RemoveTemporaryFiles()
 {
     for (TemporaryFileRegistration::Slot* s = g_slots.load(std::memory_order_acquire); s; s = s->next)
         if (s->active.load(std::memory_order_acquire))
-            unlink(s->path);
-    // SA_RESETHAND has restored the default action: deliver the signal
-    // again once this handler returns, so the exit status tells the signal.
-    raise(signal);
+            platform::RemoveFileQuietly(s->path);
 }
 
 }  // namespace
 
-void InstallTemporaryFileCleanup()
-{
-    for (const int signal : kCleanupSignals) {
-        struct sigaction current;
-        if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL ||
-            (current.sa_flags & SA_SIGINFO))
-            continue;  // ignored (e.g. `trap '' XFSZ`, nohup) or handled by the host
-        struct sigaction action;
-        std::memset(&action, 0, sizeof action);
-        action.sa_handler = &RemoveTemporaryFilesAndDie;
-        sigemptyset(&action.sa_mask);
-        for (const int other : kCleanupSignals)
-            sigaddset(&action.sa_mask, other);
-        action.sa_flags = static_cast<int>(SA_RESETHAND);
-        sigaction(signal, &action, nullptr);
-    }
-}
+void InstallTemporaryFileCleanup() { platform::InstallTerminationCleanup(&RemoveTemporaryFiles); }
 
 TemporaryFileRegistration::TemporaryFileRegistration(const std::string& path)
 {
-    if (path.size() >= PATH_MAX)
+    if (path.size() >= kMaxPathBytes)
         return;
     const size_t c = SlotClass(path.size() + 1);
     std::lock_guard<std::mutex> lock(g_slotsMutex);

@@ -1,9 +1,10 @@
 // Temporary output files that a terminating signal must not leave behind.
 // InstallTemporaryFileCleanup() makes SIGINT, SIGTERM, SIGHUP and SIGXFSZ
-// (those not ignored and without a handler of the host's own) remove every
-// registered file and then end the process as the signal would have.
+// (those not ignored and without a handler of the host's own; on Windows
+// Ctrl-C, Ctrl-Break and closing the console) remove every registered file
+// and then end the process as the request would have (platform/process.h).
 // Registering and forgetting are safe from any thread; the handler only
-// calls unlink() and never allocates.
+// removes files and never allocates.
 #pragma once
 
 #include <string>
@@ -15,7 +16,7 @@ void InstallTemporaryFileCleanup();
 class TemporaryFileRegistration {
 public:
     // Removed from the file system if a handled signal arrives before
-    // Forget() or destruction. A path longer than PATH_MAX is not
+    // Forget() or destruction. A path of kMaxPathBytes or more is not
     // registered (no such file can be created anyway).
     explicit TemporaryFileRegistration(const std::string& path);
     ~TemporaryFileRegistration() { Forget(); }

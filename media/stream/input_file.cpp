@@ -1,11 +1,8 @@
 #include "input_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 
+#include "files.h"
 #include "names.h"
 
 namespace mervox::tools {
@@ -23,8 +20,8 @@ InputFile::InputFile(InputFile&& other) noexcept
 InputFile& InputFile::operator=(InputFile&& other) noexcept
 {
     if (this != &other) {
-        if (fd_ > STDIN_FILENO)
-            close(fd_);
+        if (fd_ > platform::kStandardInput)
+            platform::CloseFile(fd_);
         fd_ = other.fd_;
         path_ = std::move(other.path_);
         size_ = other.size_;
@@ -36,19 +33,19 @@ InputFile& InputFile::operator=(InputFile&& other) noexcept
 
 InputFile::~InputFile()
 {
-    if (fd_ > STDIN_FILENO)
-        close(fd_);
+    if (fd_ > platform::kStandardInput)
+        platform::CloseFile(fd_);
 }
 
 Result<InputFile> InputFile::Open(const std::string& path)
 {
-    const int fd = path == "-" ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = path == "-" ? platform::kStandardInput : platform::OpenForReading(path);
     if (fd < 0)
         return Status::SystemFailure(kExitBadInput, DisplayName(path) + ": cannot open", errno);
-    struct stat st;
+    platform::FileStatus st;
     std::optional<uint64_t> size;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-        size = static_cast<uint64_t>(st.st_size);
+    if (platform::StatDescriptor(fd, &st) == 0 && st.kind == platform::FileKind::kRegular)
+        size = st.size;
     return InputFile(fd, path, size);
 }
 
@@ -58,7 +55,7 @@ Status InputFile::Read(uint8_t* buffer, size_t capacity, size_t* got)
 {
     *got = 0;
     for (;;) {
-        const ssize_t n = read(fd_, buffer, capacity);
+        const long long n = platform::ReadSome(fd_, buffer, capacity);
         if (n >= 0) {
             *got = static_cast<size_t>(n);
             bytesRead_ += *got;
@@ -75,9 +72,8 @@ Status ProbeInput(const std::string& path, const std::string& emptyMeaning)
     // Standard input, a pipe or a device cannot be probed without taking
     // bytes from the reader that follows (and closing a pipe's only reader
     // would end its writer): only files and folders are.
-    struct stat st;
-    if (path == "-" ||
-        (stat(path.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode))))
+    platform::FileStatus st;
+    if (path == "-" || (platform::StatPath(path, &st) == 0 && st.kind == platform::FileKind::kOther))
         return Status::Ok();
     Result<InputFile> input = InputFile::Open(path);
     if (!input.ok())

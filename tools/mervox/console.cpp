@@ -1,12 +1,13 @@
 #include "console.h"
 
-#include <unistd.h>
-
 #include <cstdio>
+
+#include "files.h"
 
 namespace mervox::cli {
 
-Console::Console(bool quiet) : quiet_(quiet), interactive_(isatty(STDERR_FILENO) == 1) {}
+Console::Console(bool quiet) : quiet_(quiet), interactive_(tools::platform::IsTerminal(tools::platform::kStandardError))
+{}
 
 void Console::Print(const char* kind, const std::string& message) const
 {

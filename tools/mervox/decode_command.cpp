@@ -4,9 +4,6 @@
 // each exactly as it would be alone.
 #include <CLI/CLI.hpp>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -26,9 +23,11 @@
 #include "console.h"
 #include "decode_file.h"
 #include "exit_codes.h"
+#include "files.h"
 #include "jobs_option.h"
 #include "names.h"
 #include "parallel_for.h"
+#include "paths.h"
 #include "pcm_format.h"
 #include "pcm_output.h"
 
@@ -69,17 +68,11 @@ std::string DropRateText(const std::string& text)
     return value >= 0.0 && value <= 1.0 ? "" : "drop rate must be from 0 to 1";
 }
 
-std::string BaseName(const std::string& path)
-{
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // The output of `input` inside `dir`: its name with the format's extension.
 std::string PathInDirectory(const std::string& dir, const std::string& input, PcmFormat format)
 {
-    const std::string stem = tools::PathWithoutExtension(BaseName(input));
-    return dir + (dir.back() == '/' ? "" : "/") + stem + (format == PcmFormat::kRaw ? ".raw" : ".wav");
+    const std::string stem = tools::PathWithoutExtension(tools::platform::BaseName(input));
+    return tools::platform::Join(dir, stem + (format == PcmFormat::kRaw ? ".raw" : ".wav"));
 }
 
 // Where each input goes, or the usage error that stops the whole run
@@ -117,8 +110,9 @@ std::optional<std::vector<DecodeJob>> PlanJobs(const DecodeOptions& options, con
     // OUT is a directory for several inputs, and for one input when it is
     // an existing directory or ends in '/'. A missing one is created.
     const std::string& out = options.output;
-    const bool intoDirectory = !out.empty() && (several || out.back() == '/' || tools::IsDirectory(out));
-    if (intoDirectory && !tools::IsDirectory(out) && access(out.c_str(), F_OK) == 0) {
+    const bool intoDirectory =
+        !out.empty() && (several || tools::platform::EndsWithSeparator(out) || tools::IsDirectory(out));
+    if (intoDirectory && !tools::IsDirectory(out) && tools::platform::Exists(out)) {
         console.Error(DisplayName(out) + ": not a directory (several inputs need -o DIR)");
         return std::nullopt;
     }
@@ -151,13 +145,13 @@ std::optional<std::vector<DecodeJob>> PlanJobs(const DecodeOptions& options, con
     }
     // An output that is another input would destroy it while it is read.
     if (several) {
-        std::set<std::pair<dev_t, ino_t>> inputFiles;
-        struct stat st;
+        std::set<std::pair<uint64_t, uint64_t>> inputFiles;
+        tools::platform::FileStatus st;
         for (const std::string& input : inputs)
-            if (stat(input.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-                inputFiles.emplace(st.st_dev, st.st_ino);
+            if (tools::platform::StatPath(input, &st) == 0 && st.kind == tools::platform::FileKind::kRegular)
+                inputFiles.emplace(st.device, st.inode);
         for (const DecodeJob& job : jobs)
-            if (stat(job.output.c_str(), &st) == 0 && inputFiles.count({st.st_dev, st.st_ino})) {
+            if (tools::platform::StatPath(job.output, &st) == 0 && inputFiles.count({st.device, st.inode})) {
                 console.Error(DisplayName(job.output, true) + ": output of " + DisplayName(job.input) +
                               " would overwrite an input");
                 return std::nullopt;
@@ -165,9 +159,8 @@ std::optional<std::vector<DecodeJob>> PlanJobs(const DecodeOptions& options, con
     }
     // Created only now that the command line holds. Another run (say a
     // GNU parallel job) may create it at the same time.
-    const int made = intoDirectory ? mkdir(out.c_str(), 0777) : 0;
-    const int error = errno;
-    if (made != 0 && !tools::IsDirectory(out)) {
+    const int error = intoDirectory ? tools::platform::MakeDirectory(out) : 0;
+    if (error != 0 && !tools::IsDirectory(out)) {
         console.Error(Status::SystemFailure(kExitOutputError, DisplayName(out) + ": cannot create the directory", error)
                           .message());
         *status = kExitOutputError;
@@ -182,8 +175,8 @@ std::optional<std::vector<DecodeJob>> PlanJobs(const DecodeOptions& options, con
 // earlier run finished.
 bool OutputExists(const std::string& path)
 {
-    struct stat st;
-    return path != "-" && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    tools::platform::FileStatus st;
+    return path != "-" && tools::platform::StatPath(path, &st) == 0 && st.kind == tools::platform::FileKind::kRegular;
 }
 
 // The bytes of the regular input files, for the progress line.
@@ -191,10 +184,11 @@ uint64_t TotalInputBytes(const std::vector<DecodeJob>& jobs, const std::vector<b
 {
     uint64_t total = 0;
     for (size_t i = 0; i < jobs.size(); ++i) {
-        struct stat st;
-        const int got = jobs[i].input == "-" ? fstat(STDIN_FILENO, &st) : stat(jobs[i].input.c_str(), &st);
-        if (!skipped[i] && got == 0 && S_ISREG(st.st_mode))
-            total += static_cast<uint64_t>(st.st_size);
+        tools::platform::FileStatus st;
+        const int error = jobs[i].input == "-" ? tools::platform::StatDescriptor(tools::platform::kStandardInput, &st)
+                                               : tools::platform::StatPath(jobs[i].input, &st);
+        if (!skipped[i] && error == 0 && st.kind == tools::platform::FileKind::kRegular)
+            total += st.size;
     }
     return total;
 }

@@ -2,7 +2,6 @@
 // exit codes.
 #include <CLI/CLI.hpp>
 
-#include <csignal>
 #include <cstdio>
 #include <new>
 #include <stdexcept>
@@ -13,6 +12,7 @@
 #include "exit_codes.h"
 #include "mervox.h"
 #include "names.h"
+#include "process.h"
 #include "temporary_files.h"
 
 namespace {
@@ -72,11 +72,12 @@ int Run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    // A reader that goes away (`| head`) shows as EPIPE, a normal end.
-    std::signal(SIGPIPE, SIG_IGN);
+    // UTF-8 words (on Windows from the wide-character command line); binary
+    // standard streams; a reader that goes away shows as EPIPE.
+    mervox::tools::platform::CommandLine words(argc, argv);
     mervox::tools::InstallTemporaryFileCleanup();
     try {
-        return Run(argc, argv);
+        return Run(words.argc(), words.argv());
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }

@@ -5,10 +5,6 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -24,12 +20,14 @@
 #include "commands.h"
 #include "console.h"
 #include "exit_codes.h"
+#include "files.h"
 #include "html_report.h"
 #include "input_file.h"
 #include "jobs_option.h"
 #include "mervox.hpp"
 #include "names.h"
 #include "parallel_for.h"
+#include "paths.h"
 #include "pcm_output.h"
 #include "stream_files.h"
 #include "stream_workers.h"
@@ -66,11 +64,9 @@ std::string OutputPrefix(const PcapOptions& options)
     const std::string stem = input == "-" ? "capture" : PathWithoutExtension(input);
     if (options.prefix.empty())
         return stem;
-    if (options.prefix.back() != '/' && !tools::IsDirectory(options.prefix))
+    if (!tools::platform::EndsWithSeparator(options.prefix) && !tools::IsDirectory(options.prefix))
         return options.prefix;
-    const size_t slash = stem.find_last_of('/');
-    const std::string name = slash == std::string::npos ? stem : stem.substr(slash + 1);
-    return options.prefix + (options.prefix.back() == '/' ? "" : "/") + name;
+    return tools::platform::Join(options.prefix, tools::platform::BaseName(stem));
 }
 
 // Makes sure, before the capture is read, that the files can go where
@@ -79,22 +75,21 @@ std::string OutputPrefix(const PcapOptions& options)
 // be writable. Otherwise every stream would fail only once decoded.
 tools::Status PrepareOutputDirectory(const PcapOptions& options, const std::string& prefix)
 {
-    if (!options.prefix.empty() && options.prefix.back() == '/' && mkdir(options.prefix.c_str(), 0777) != 0 &&
-        !tools::IsDirectory(options.prefix)) {
-        const int error = errno;
+    const int unmade = !options.prefix.empty() && tools::platform::EndsWithSeparator(options.prefix)
+                           ? tools::platform::MakeDirectory(options.prefix)
+                           : 0;
+    if (unmade != 0 && !tools::IsDirectory(options.prefix)) {
+        const int error = unmade;
         return tools::Status::SystemFailure(tools::kExitOutputError,
                                             DisplayName(options.prefix) + ": cannot create the directory", error);
     }
-    const size_t slash = prefix.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : prefix.substr(0, slash);
-    struct stat st;
-    int error = 0;
-    if (stat(dir.c_str(), &st) != 0)
-        error = errno;
-    else if (!S_ISDIR(st.st_mode))
+    const std::string dir = tools::platform::DirectoryOf(prefix);
+    tools::platform::FileStatus st;
+    int error = tools::platform::StatPath(dir, &st);
+    if (error == 0 && st.kind != tools::platform::FileKind::kDirectory)
         error = ENOTDIR;
-    else if (access(dir.c_str(), W_OK | X_OK) != 0)
-        error = errno;
+    else if (error == 0)
+        error = tools::platform::CanCreateIn(dir);
     if (error == 0)
         return tools::Status::Ok();
     return tools::Status::SystemFailure(tools::kExitOutputError,
@@ -108,16 +103,13 @@ tools::Status PrepareReportDirectory(const std::string& page)
 {
     if (page.empty() || page == "-" || page.compare(0, 5, "/dev/") == 0 || page.compare(0, 6, "/proc/") == 0)
         return tools::Status::Ok();
-    const size_t slash = page.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : page.substr(0, slash);
-    struct stat st;
-    int error = 0;
-    if (stat(dir.c_str(), &st) != 0)
-        error = errno;
-    else if (!S_ISDIR(st.st_mode))
+    const std::string dir = tools::platform::DirectoryOf(page);
+    tools::platform::FileStatus st;
+    int error = tools::platform::StatPath(dir, &st);
+    if (error == 0 && st.kind != tools::platform::FileKind::kDirectory)
         error = ENOTDIR;
-    else if (access(dir.c_str(), W_OK | X_OK) != 0)
-        error = errno;
+    else if (error == 0)
+        error = tools::platform::CanCreateIn(dir);
     if (error == 0)
         return tools::Status::Ok();
     return tools::Status::SystemFailure(tools::kExitOutputError, DisplayName(dir) + ": cannot write the report there",
@@ -472,12 +464,10 @@ std::string NoStreamMessage(const std::string& name, const PcapOptions& options,
 tools::OutputPool::Limits OutputLimits(size_t captures)
 {
     tools::OutputPool::Limits limits;
-    const rlim_t kSpare = 32 + static_cast<rlim_t>(captures);
-    rlimit files;
-    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
-        limits.openFiles = static_cast<size_t>(
-            std::min<rlim_t>(limits.openFiles, files.rlim_cur > 2 * kSpare ? files.rlim_cur - kSpare
-                                                                           : std::max<rlim_t>(files.rlim_cur / 2, 1)));
+    const uint64_t kSpare = 32 + static_cast<uint64_t>(captures);
+    if (const std::optional<uint64_t> files = tools::platform::OpenFileLimit())
+        limits.openFiles = static_cast<size_t>(std::min<uint64_t>(
+            limits.openFiles, *files > 2 * kSpare ? *files - kSpare : std::max<uint64_t>(*files / 2, 1)));
     return limits;
 }
 
