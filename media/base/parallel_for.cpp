@@ -1,26 +1,20 @@
 #include "parallel_for.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <atomic>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "process.h"
+
 namespace mervox::tools {
 
 unsigned DefaultWorkerCount()
 {
-    // The affinity mask (taskset, a container's cpuset) rather than the
-    // machine's processor count.
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) == 0) {
-        const int n = CPU_COUNT(&set);
-        if (n > 0)
-            return static_cast<unsigned>(n);
-    }
-    return std::max(1u, std::thread::hardware_concurrency());
+    // The processors this process may run on rather than the machine's.
+    const unsigned n = platform::UsableProcessors();
+    return n > 0 ? n : std::max(1u, std::thread::hardware_concurrency());
 }
 
 void ParallelFor(size_t count, unsigned workers, const std::function<void(size_t)>& job)

@@ -105,7 +105,7 @@ Status AtomicFileSink::Complete(uint64_t dataBytes)
     fd_ = -1;
     if (unclosed != 0)
         return Status::SystemFailure(kExitOutputError, name() + ": cannot finish output", unclosed);
-    const int unmoved = platform::ReplaceFile(temporaryPath_, target_);
+    const int unmoved = platform::MoveIntoPlace(temporaryPath_, target_);
     if (unmoved != 0)
         return Status::SystemFailure(kExitOutputError, name() + ": cannot move output into place", unmoved);
     registration_.reset();

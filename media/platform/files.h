@@ -72,7 +72,7 @@ int CanReplace(const std::string& path);
 int CanCreateIn(const std::string& directory);
 // `from` takes the place of `to` in one step (an existing `to` replaced),
 // on disk when this returns.
-int ReplaceFile(const std::string& from, const std::string& to);
+int MoveIntoPlace(const std::string& from, const std::string& to);
 int RemoveFile(const std::string& path);
 int MakeDirectory(const std::string& path);
 // For a handler that may not allocate: removes `path` (a C string).

@@ -45,6 +45,11 @@ private:
     alignas(8) unsigned char state_[128];  // the platform's saved state (a signal mask)
 };
 
+// The processors this process may run on (POSIX: its affinity mask, as
+// taskset or a container's cpuset sets it; Windows: its affinity mask in
+// its processor group); 0 if unknown.
+unsigned UsableProcessors();
+
 // Test hook: with MERVOX_TEST_INTERRUPT=1 in the environment, the first
 // temporary file registered is followed by a termination request (on
 // Windows the console control handler is run for Ctrl-C, on a thread of

@@ -1,6 +1,10 @@
 #include "sdp.h"
 
+#ifdef _WIN32
+#include <ws2tcpip.h>  // inet_pton, inet_ntop
+#else
 #include <arpa/inet.h>
+#endif
 
 #include <sstream>
 

@@ -66,7 +66,12 @@ std::string Json(const std::string& path, const StreamSummary& s)
     return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
+#ifdef __MINGW32__
+// mingw-w64's C99 printf (libstdc++ selects it), not the system's.
+std::string Format(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+#else
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+#endif
 std::string Format(const char* format, ...)
 {
     char line[256];

@@ -143,7 +143,7 @@ int CanReplace(const std::string& path) { return faccessat(AT_FDCWD, path.c_str(
 
 int CanCreateIn(const std::string& directory) { return access(directory.c_str(), W_OK | X_OK) == 0 ? 0 : errno; }
 
-int ReplaceFile(const std::string& from, const std::string& to)
+int MoveIntoPlace(const std::string& from, const std::string& to)
 {
     return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }

@@ -1,3 +1,4 @@
+#include <sched.h>
 #include <signal.h>
 
 #include <atomic>
@@ -31,6 +32,14 @@ CommandLine::CommandLine(int argc, char** argv) : words_(argv, argv + argc)
     for (std::string& word : words_)
         pointers_.push_back(word.data());
     pointers_.push_back(nullptr);
+}
+
+unsigned UsableProcessors()
+{
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) != 0)
+        return 0;
+    return static_cast<unsigned>(CPU_COUNT(&set));
 }
 
 void InstallTerminationCleanup(void (*cleanup)())

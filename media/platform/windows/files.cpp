@@ -23,8 +23,16 @@ int FillFromHandle(HANDLE handle, FileStatus* status)
         return 0;
     }
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle, &info))
-        return ErrnoOfWindowsError(GetLastError());
+    if (!GetFileInformationByHandle(handle, &info)) {
+        // A handle without the right to read attributes (a standard
+        // handle opened for writing only): a file, of unknown identity.
+        *status = FileStatus();
+        status->kind = FileKind::kRegular;
+        LARGE_INTEGER size;
+        if (GetFileSizeEx(handle, &size))
+            status->size = static_cast<uint64_t>(size.QuadPart);
+        return 0;
+    }
     status->kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? FileKind::kDirectory : FileKind::kRegular;
     status->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     status->device = info.dwVolumeSerialNumber;
@@ -190,7 +198,7 @@ int CanCreateIn(const std::string& directory)
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : ENOTDIR;
 }
 
-int ReplaceFile(const std::string& from, const std::string& to)
+int MoveIntoPlace(const std::string& from, const std::string& to)
 {
     if (!MoveFileExW(Widen(from).c_str(), Widen(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return ErrnoOfWindowsError(GetLastError());

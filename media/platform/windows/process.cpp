@@ -78,6 +78,18 @@ CommandLine::CommandLine(int, char**)
     SetConsoleOutputCP(CP_UTF8);
 }
 
+unsigned UsableProcessors()
+{
+    DWORD_PTR process = 0;
+    DWORD_PTR system = 0;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
+        return 0;
+    unsigned n = 0;
+    for (; process != 0; process &= process - 1)
+        ++n;
+    return n;
+}
+
 void InstallTerminationCleanup(void (*cleanup)())
 {
     g_cleanup = cleanup;
