@@ -12,6 +12,7 @@
 
 #include "call_builder.h"
 #include "capture.h"
+#include "files.h"
 #include "link_layer.h"
 #include "packet_sorter.h"
 #include "record_reader.h"
@@ -110,7 +111,7 @@ std::unique_ptr<CaptureInput> OpenPath(const std::string& path, std::string* err
             *error = std::string("cannot read standard input: ") + std::strerror(code);
             return nullptr;
         }
-    } else if (!(stream = std::fopen(path.c_str(), "rb"))) {
+    } else if (!(stream = tools::platform::OpenStreamForReading(path))) {
         *error = std::string("cannot open: ") + std::strerror(errno);
         return nullptr;
     }
