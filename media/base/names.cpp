@@ -4,14 +4,18 @@
 
 namespace mervox::tools {
 
-std::string EscapeControlCharacters(const std::string& text)
+namespace {
+
+// `text` with control characters (and, when `backslash`, backslashes)
+// written as escapes.
+std::string Escaped(const std::string& text, bool backslash)
 {
     static const char kHex[] = "0123456789abcdef";
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (c == '\\')
+        if (c == '\\' && backslash)
             out += "\\\\";
         else if (c == '\n')
             out += "\\n";
@@ -25,11 +29,16 @@ std::string EscapeControlCharacters(const std::string& text)
     return out;
 }
 
+}  // namespace
+
+std::string EscapeControlCharacters(const std::string& text) { return Escaped(text, true); }
+
 std::string DisplayName(const std::string& path, bool isOutput)
 {
     if (path == "-")
         return isOutput ? "<stdout>" : "<stdin>";
-    return EscapeControlCharacters(path);
+    // Where '\\' separates folders (Windows) it is shown as it is.
+    return Escaped(path, !platform::IsSeparator('\\'));
 }
 
 std::string PathWithoutExtension(const std::string& path)

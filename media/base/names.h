@@ -12,7 +12,8 @@ namespace mervox::tools {
 std::string EscapeControlCharacters(const std::string& text);
 
 // The path for a text message: "<stdin>"/"<stdout>" for "-" (as `isOutput`
-// says), else the path with its control characters escaped.
+// says), else the path with its control characters escaped (and its
+// backslashes, except on Windows, where they separate folders).
 std::string DisplayName(const std::string& path, bool isOutput = false);
 
 // The path without the extension of its last component ("dir/call.bit" ->
