@@ -181,6 +181,24 @@ TEST_P(DllTables, CarryTheProjectVersionInTheirVersionResources)
     }
 }
 
+#ifdef MERVOX_LINUX_COMMAND
+// mervox.exe, built with the DLLs when the command is: the system's DLLs
+// only (its runtime linked in; the command line, sockets' address text) and
+// the version resource of a program.
+TEST(CommandImageWin64, ImportsSystemDllsOnlyAndCarriesTheVersion)
+{
+    MERVOX_REQUIRE_TOOLS(MissingForDll(Width::k64));
+    const std::string exe = "../tools/mervox/mervox.exe";
+    const PeTables tables = DumpPeTables(exe, Width::k64);
+    EXPECT_EQ(tables.format, "pei-x86-64");
+    EXPECT_EQ(tables.imports, (std::set<std::string>{"kernel32.dll", "msvcrt.dll", "shell32.dll", "ws2_32.dll"}));
+    const std::vector<uint8_t> image = mervox::test::ReadFileBytes(WindowsBinary(exe, Width::k64));
+    EXPECT_EQ(VersionString(image, "FileVersion"), MERVOX_EXPECTED_VERSION);
+    EXPECT_EQ(VersionString(image, "OriginalFilename"), "mervox.exe");
+    EXPECT_EQ(VersionString(image, "FileDescription"), "mervox G.723.1 decoder, command");
+}
+#endif
+
 INSTANTIATE_TEST_SUITE_P(Widths, DllTables, ::testing::Values(Width::k32, Width::k64),
                          [](const ::testing::TestParamInfo<Width>& param) {
                              return param.param == Width::k64 ? "Win64" : "Win32";
@@ -196,7 +214,11 @@ TEST(DllCodeWin64, HasNoAlignedVectorMoves)
 {
     MERVOX_REQUIRE_TOOLS(MissingForDll(Width::k64));
     static const std::regex kAligned(R"(\bvmov(aps|apd|dqa|dqa32|dqa64|ntps|ntpd|ntdq|ntdqa)\b)");
-    for (const std::string dll : {"mervox.dll", "mervox-api.dll"}) {
+    std::vector<std::string> images = {"mervox.dll", "mervox-api.dll"};
+#ifdef MERVOX_LINUX_COMMAND
+    images.push_back("../tools/mervox/mervox.exe");  // the same kernels, in the command
+#endif
+    for (const std::string& dll : images) {
         const CommandResult code =
             RunCommand(Quote(Objdump(Width::k64)) + " -d --no-show-raw-insn " + Quote(WindowsBinary(dll, Width::k64)));
         ASSERT_EQ(code.status, 0) << code.output.substr(0, 2000);
