@@ -9,6 +9,7 @@
 #include "cli_test_support.h"
 #include "input_file.h"
 #include "names.h"
+#include "paths.h"
 #include "pcm_output.h"
 
 namespace mervox::tools {
@@ -24,6 +25,27 @@ TEST(Names, PathWithoutExtensionStripsOnlyTheLastNamesExtension)
     EXPECT_EQ(PathWithoutExtension(".call"), ".call");
     EXPECT_EQ(PathWithoutExtension("dir/.call"), "dir/.call");
     EXPECT_EQ(PathWithoutExtension(".call.bit"), ".call");
+}
+
+// Splitting at '/' (on Windows also at '\\' and after a drive letter;
+// tested under Wine with mervox.exe).
+TEST(Names, PathsSplitIntoFolderAndName)
+{
+    EXPECT_EQ(platform::BaseName("dir/sub/call.bit"), "call.bit");
+    EXPECT_EQ(platform::BaseName("call.bit"), "call.bit");
+    EXPECT_EQ(platform::BaseName("dir/"), "");
+    EXPECT_EQ(platform::DirectoryOf("call.bit"), ".");
+    EXPECT_EQ(platform::DirectoryOf("dir/call"), "dir");
+    EXPECT_EQ(platform::DirectoryOf("dir//call"), "dir");
+    EXPECT_EQ(platform::DirectoryOf("/call"), "/");
+    EXPECT_EQ(platform::DirectoryOf("//call"), "/");
+    EXPECT_EQ(platform::Join("out", "a.wav"), "out/a.wav");
+    EXPECT_EQ(platform::Join("out/", "a.wav"), "out/a.wav");
+    EXPECT_TRUE(platform::EndsWithSeparator("out/"));
+    EXPECT_FALSE(platform::EndsWithSeparator("out"));
+    EXPECT_FALSE(platform::EndsWithSeparator(""));
+    // A backslash is part of a name here.
+    EXPECT_EQ(platform::BaseName("a\\b.bit"), "a\\b.bit");
 }
 
 TEST(Names, ControlCharactersAreEscapedForText)
