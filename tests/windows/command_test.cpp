@@ -229,6 +229,7 @@ TEST(Win64Command, FailuresHaveLinuxExitStatuses)
     for (const std::string& dir : {l, w}) {
         WriteAll(dir + "/empty.bit", "");
         WriteAll(dir + "/a-file", "x");
+        mkdir((dir + "/a-folder").c_str(), 0755);
     }
     const std::vector<std::vector<std::string>> runs = {
         {"decode", "missing.bit"},
@@ -239,6 +240,9 @@ TEST(Win64Command, FailuresHaveLinuxExitStatuses)
         {"decode", "speech-a.63.bit", "-o", "no-such-folder/x.wav"},
         {"info", "missing.bit"},
         {"info", "empty.bit"},
+        {"info", "a-folder"},
+        {"decode", "a-folder", "-o", "x.wav"},
+        {"pcap", "a-folder"},
         {"pcap", "speech-a.63.bit"},
         {"pcap", "missing.pcap"},
         {"pcap", "empty.bit"},
@@ -252,6 +256,10 @@ TEST(Win64Command, FailuresHaveLinuxExitStatuses)
         EXPECT_NE(onLinux.status, 0) << Words(run);
         ExpectSameRun(onLinux, onWindows, Words(run));
         EXPECT_EQ(onWindows.err.empty(), onLinux.err.empty()) << Words(run) << ": " << onWindows.err;
+        // The same reason where the system gives one.
+        for (const char* reason : {"No such file or directory", "Is a directory"})
+            EXPECT_EQ(onWindows.err.find(reason) != std::string::npos, onLinux.err.find(reason) != std::string::npos)
+                << Words(run) << ": " << onWindows.err << " / " << onLinux.err;
     }
 }
 

@@ -94,7 +94,11 @@ std::optional<std::string> FollowLinks(std::string path, bool (*)(const std::str
 
 int OpenForReading(const std::string& path)
 {
-    return _wopen(Widen(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+    const int fd = _wopen(Widen(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+    // The C runtime says "permission denied" for a folder.
+    if (fd < 0 && errno == EACCES && IsDirectory(path))
+        errno = EISDIR;
+    return fd;
 }
 
 int OpenForWriting(const std::string& path)
