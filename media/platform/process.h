@@ -16,12 +16,16 @@ namespace mervox::tools::platform {
 class CommandLine {
 public:
     CommandLine(int argc, char** argv);
+    ~CommandLine();  // Windows: the console's output code page as it was
+    CommandLine(const CommandLine&) = delete;
+    CommandLine& operator=(const CommandLine&) = delete;
     int argc() const { return static_cast<int>(pointers_.size()) - 1; }
     char** argv() { return pointers_.data(); }
 
 private:
     std::vector<std::string> words_;
-    std::vector<char*> pointers_;  // into words_, then nullptr
+    std::vector<char*> pointers_;                     // into words_, then nullptr
+    [[maybe_unused]] unsigned previousCodePage_ = 0;  // Windows
 };
 
 // Makes the termination requests a console program gets (POSIX: SIGINT,

@@ -42,6 +42,8 @@ unsigned UsableProcessors()
     return static_cast<unsigned>(CPU_COUNT(&set));
 }
 
+CommandLine::~CommandLine() = default;
+
 void InstallTerminationCleanup(void (*cleanup)())
 {
     g_cleanup = cleanup;

@@ -75,7 +75,14 @@ CommandLine::CommandLine(int, char**)
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
     // Messages (file names in them) are UTF-8.
+    previousCodePage_ = GetConsoleOutputCP();
     SetConsoleOutputCP(CP_UTF8);
+}
+
+CommandLine::~CommandLine()
+{
+    if (previousCodePage_ != 0)
+        SetConsoleOutputCP(previousCodePage_);
 }
 
 unsigned UsableProcessors()
