@@ -212,6 +212,10 @@ TEST(Win64Command, PcapGivesLinuxReportsAndFiles)
                                                     std::vector<std::string>{"pcap", capture, "-o", "text/"}})
             ExpectSameRun(Linux(l, run), Windows(w, run), Words(run));
     }
+    // Two files of one recording read as one capture.
+    const std::vector<std::string> both = {"pcap", "made.pcap", "made-ns.pcapng", "--json", "-o", "both/"};
+    ExpectSameRun(Linux(l, both), Windows(w, both), Words(both));
+    ExpectSameFiles(l + "/both", w + "/both", "pcap of two files");
     ExpectSameFiles(l + "/json", w + "/json", "pcap --json");
     ExpectSameFiles(l + "/text", w + "/text", "pcap");
     // The capture read from standard input, in binary mode.
