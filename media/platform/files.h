@@ -78,6 +78,10 @@ int MakeDirectory(const std::string& path);
 // For a handler that may not allocate: removes `path` (a C string).
 void RemoveFileQuietly(const char* path);
 
+// The working directory, with '/' between its folders on every system
+// ("C:/Users/me" on Windows), or "." if it cannot be told.
+std::string CurrentDirectory();
+
 // How many files this process may have open (nullopt: no limit known).
 std::optional<uint64_t> OpenFileLimit();
 

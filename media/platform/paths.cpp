@@ -50,6 +50,21 @@ std::string Join(const std::string& directory, const std::string& name)
     return directory + kSeparator + name;
 }
 
+std::string WithSlashes(const std::string& original)
+{
+    std::string path = original;
+    for (char& c : path)
+        if (IsSeparator(c))
+            c = '/';
+    return path;
+}
+
+bool IsAbsolute(const std::string& path)
+{
+    const size_t root = HasDrive(path) ? 2 : 0;
+    return path.size() > root && IsSeparator(path[root]);
+}
+
 bool EndsWithSeparator(const std::string& path) { return !path.empty() && IsSeparator(path.back()); }
 
 }  // namespace mervox::tools::platform

@@ -26,6 +26,13 @@ std::string DirectoryOf(const std::string& path);
 // `directory` and `name` joined by one separator.
 std::string Join(const std::string& directory, const std::string& name);
 
+// `path` with '/' between its folders (on Windows '\\' becomes '/'; on
+// POSIX systems unchanged), for links and URLs.
+std::string WithSlashes(const std::string& path);
+
+// Whether `path` is absolute ("/x"; on Windows also "C:/x", "C:\\x").
+bool IsAbsolute(const std::string& path);
+
 // Whether `path` ends in a separator (names a directory by its spelling).
 bool EndsWithSeparator(const std::string& path);
 

@@ -1,7 +1,5 @@
 #include "html_report.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <ctime>
@@ -10,7 +8,9 @@
 #include "call_charts.h"
 #include "call_figures.h"
 #include "document_output.h"
+#include "files.h"
 #include "html_text.h"
+#include "paths.h"
 #include "svg_chart.h"
 
 namespace mervox::report {
@@ -55,7 +55,11 @@ std::string UtcText(double seconds)
         return Fixed(seconds, 3);
     const auto t = static_cast<time_t>(std::floor(seconds));
     std::tm tm{};
+#ifdef _WIN32
+    gmtime_s(&tm, &t);
+#else
     gmtime_r(&t, &tm);
+#endif
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
     return text;
@@ -83,13 +87,11 @@ std::string LossText(const std::optional<quality::ListeningQuality>& q, const ch
 // Where the page's links start: its directory, made absolute.
 std::string PageDirectory(const ReportInput& input)
 {
-    std::string cwd = input.workingDirectory;
-    if (cwd.empty()) {
-        std::vector<char> buffer(4096);
-        cwd = getcwd(buffer.data(), buffer.size()) ? buffer.data() : ".";
-    }
-    const auto absolute = [&](const std::string& p) { return !p.empty() && p[0] == '/' ? p : cwd + "/" + p; };
-    const std::string page = absolute(input.pagePath);
+    // Names with '/' between folders (on Windows too), as links have them.
+    const std::string cwd =
+        input.workingDirectory.empty() ? tools::platform::CurrentDirectory() : input.workingDirectory;
+    const std::string pagePath = tools::platform::WithSlashes(input.pagePath);
+    const std::string page = tools::platform::IsAbsolute(pagePath) ? pagePath : cwd + "/" + pagePath;
     return page.substr(0, page.find_last_of('/') + 1);
 }
 
@@ -98,15 +100,12 @@ std::string AudioLinks(const ReportInput& input, const std::string& pageDirector
     const std::vector<std::string> files = input.audioFiles ? input.audioFiles(call) : std::vector<std::string>();
     if (files.empty())
         return "\u2013";
-    std::string cwd = input.workingDirectory;
-    if (cwd.empty()) {
-        std::vector<char> buffer(4096);
-        cwd = getcwd(buffer.data(), buffer.size()) ? buffer.data() : ".";
-    }
+    const std::string cwd =
+        input.workingDirectory.empty() ? tools::platform::CurrentDirectory() : input.workingDirectory;
     std::string html;
     for (size_t i = 0; i < files.size() && i < most; ++i) {
-        const std::string& f = files[i];
-        const std::string link = RelativePath(pageDirectory, !f.empty() && f[0] == '/' ? f : cwd + "/" + f);
+        const std::string f = tools::platform::WithSlashes(files[i]);
+        const std::string link = RelativePath(pageDirectory, tools::platform::IsAbsolute(f) ? f : cwd + "/" + f);
         const size_t slash = f.find_last_of('/');
         html += std::string(i ? "<br>" : "") + "<a class=\"wav\" href=\"" + HtmlEscape(UrlPath(link)) + "\">" +
                 HtmlEscape(slash == std::string::npos ? f : f.substr(slash + 1)) + "</a>";

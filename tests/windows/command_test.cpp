@@ -212,6 +212,14 @@ TEST(Win64Command, PcapGivesLinuxReportsAndFiles)
                                                     std::vector<std::string>{"pcap", capture, "-o", "text/"}})
             ExpectSameRun(Linux(l, run), Windows(w, run), Words(run));
     }
+    // The calls' page, its links to the audio the same with a folder
+    // given the Windows way.
+    const Outcome pageLinux = Linux(l, {"pcap", "call-a.pcapng", "--report", "calls.html", "-o", "page/"});
+    const Outcome pageWindows = Windows(w, {"pcap", "call-a.pcapng", "--report", "calls.html", "-o", "page\\"});
+    EXPECT_EQ(pageWindows.status, pageLinux.status) << pageWindows.err;  // (the text names page\\...)
+    EXPECT_TRUE(ReadAll(l + "/calls.html") == ReadAll(w + "/calls.html")) << "pcap --report: the page differs";
+    EXPECT_NE(ReadAll(w + "/calls.html").find("href=\"page/call-a-0x11223344.wav\""), std::string::npos);
+    ExpectSameFiles(l + "/page", w + "/page", "pcap --report");
     // Two files of one recording read as one capture.
     const std::vector<std::string> both = {"pcap", "made.pcap", "made-ns.pcapng", "--json", "-o", "both/"};
     ExpectSameRun(Linux(l, both), Windows(w, both), Words(both));

@@ -162,6 +162,12 @@ std::optional<uint64_t> OpenFileLimit()
     return static_cast<uint64_t>(files.rlim_cur);
 }
 
+std::string CurrentDirectory()
+{
+    std::vector<char> buffer(PATH_MAX + 1);
+    return getcwd(buffer.data(), buffer.size()) ? buffer.data() : ".";
+}
+
 bool IsTerminal(int fd) { return isatty(fd) == 1; }
 
 }  // namespace mervox::tools::platform

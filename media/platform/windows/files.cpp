@@ -1,9 +1,11 @@
+#include <direct.h>
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <random>
 
 #include "files.h"
@@ -229,6 +231,19 @@ void RemoveFileQuietly(const char* path)
 
 // The C runtime's table of descriptors (msvcrt.dll: 2048 entries).
 std::optional<uint64_t> OpenFileLimit() { return 2048; }
+
+std::string CurrentDirectory()
+{
+    wchar_t* wide = _wgetcwd(nullptr, 0);
+    if (!wide)
+        return ".";
+    std::string directory = Narrow(wide);
+    std::free(wide);
+    for (char& c : directory)
+        if (c == '\\')
+            c = '/';
+    return directory;
+}
 
 bool IsTerminal(int fd) { return _isatty(fd) != 0; }
 
