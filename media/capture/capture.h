@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "arrival_anchors.h"
 #include "signalling_counts.h"
 #include "sip_dialogs.h"
 #include "skip_reason.h"
@@ -80,6 +81,9 @@ struct RtpStream : StreamInfo {
     // Its timeline over time: speech, silence and lost frames (with
     // CaptureOptions::series only).
     quality::StreamSeries timelineSeries;
+    // Where its samples lie against the packets' arrival (arrival_anchors.h);
+    // anchors.size() - 1 re-anchorings.
+    std::vector<StreamAnchor> anchors{StreamAnchor{}};
     std::vector<int16_t> pcm;  // filled by DecodeCaptureFile / DecodeCaptureBytes only
 };
 

@@ -28,14 +28,15 @@ int SequenceDistance(uint16_t a, uint16_t b)
 }
 
 // Hands a stream's timeline to the consumer (and counts it over time into
-// `series`, unless null).
+// `series`, unless null), and holds it against the packets' arrival.
 class FrameRelay : public TimelineOutput {
 public:
-    FrameRelay(StreamConsumer& consumer, size_t id, quality::StreamSeries* series)
-        : consumer_(consumer), id_(id), series_(series)
+    FrameRelay(StreamConsumer& consumer, const StreamInfo& info, quality::StreamSeries* series)
+        : consumer_(consumer), id_(info.id), series_(series), anchors(info.firstArrival)
     {}
     void Frame(const StreamPacket& packet, const FrameSlice& frame) override
     {
+        anchors.Frame(packet.index, packet.arrival);
         if (series_) {
             const bool speech = frame.type == FrameType::kRate6300 || frame.type == FrameType::kRate5300;
             series_->Frames(frames_++,
@@ -47,6 +48,7 @@ public:
     }
     void Lost(uint64_t frames) override
     {
+        anchors.Lost(frames);
         if (series_) {
             series_->Frames(frames_, quality::StreamSeries::Slot::kLost, frames);
             frames_ += frames;
@@ -61,6 +63,9 @@ private:
     quality::StreamSeries* series_;
     uint64_t frames_ = 0;  // on the timeline so far
     bool stopped_ = false;
+
+public:
+    ArrivalAnchors anchors;
 };
 
 }  // namespace
@@ -70,7 +75,7 @@ struct PacketSorter::Live {
          int64_t reference)
         : stream(info),
           firstRecord(record),
-          output(std::make_unique<FrameRelay>(consumer, info.id, options.series ? &series : nullptr)),
+          output(std::make_unique<FrameRelay>(consumer, info, options.series ? &series : nullptr)),
           builder(*output, options.timeline),
           meter(reference)
     {
@@ -82,8 +87,8 @@ struct PacketSorter::Live {
     uint64_t firstRecord;
     uint64_t lastRecord = 0;
     double lastArrival = 0;
-    quality::StreamSeries series;            // the timeline over time (CaptureOptions::series)
-    std::unique_ptr<TimelineOutput> output;  // relays the timeline to the consumer
+    quality::StreamSeries series;        // the timeline over time (CaptureOptions::series)
+    std::unique_ptr<FrameRelay> output;  // relays the timeline to the consumer
     TimelineBuilder builder;
     TelephoneEvents events;
     quality::StreamQualityMeter meter;
@@ -291,6 +296,7 @@ void PacketSorter::End(std::map<StreamKey, std::unique_ptr<Live>>::iterator live
     s.dtmf = l.events.events();
     s.quality = l.meter.Finish();
     s.timelineSeries = std::move(l.series);
+    s.anchors = l.output->anchors.anchors();
     consumer_.StreamEnded(s.id, s);
     ended_.push_back(std::move(s));
     endedFirst_.push_back(l.firstRecord);

@@ -91,8 +91,8 @@ Status AtomicFileSink::WriteBytes(const uint8_t* bytes, size_t size)
 
 Status AtomicFileSink::Complete(uint64_t dataBytes)
 {
-    if (format() == PcmFormat::kWav) {
-        const auto header = WavHeader(MERVOX_SAMPLE_RATE, dataBytes);
+    if (IsWav(format())) {
+        const auto header = WavHeader(MERVOX_SAMPLE_RATE, dataBytes, Channels(format()));
         const int error = WriteAllAt(fd_, header.data(), header.size(), 0);
         if (error != 0)
             return WriteFailure(error);

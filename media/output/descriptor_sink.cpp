@@ -18,7 +18,7 @@ Result<std::unique_ptr<PcmSink>> DescriptorSink::Open(const std::string& path, i
     if (unwritable != 0)
         return Status::SystemFailure(kExitOutputError, sink->name() + ": cannot write output", unwritable);
     platform::FileStatus st;
-    if (format == PcmFormat::kWav && !appends && platform::StatDescriptor(fd, &st) == 0 &&
+    if (IsWav(format) && !appends && platform::StatDescriptor(fd, &st) == 0 &&
         st.kind == platform::FileKind::kRegular) {
         const std::optional<uint64_t> at = platform::Position(fd);
         if (at)
@@ -43,7 +43,7 @@ Status DescriptorSink::WriteBytes(const uint8_t* bytes, size_t size)
 Status DescriptorSink::Complete(uint64_t dataBytes)
 {
     if (headerOffset_ >= 0) {
-        const auto header = WavHeader(MERVOX_SAMPLE_RATE, dataBytes);
+        const auto header = WavHeader(MERVOX_SAMPLE_RATE, dataBytes, Channels(format()));
         const int error = WriteAllAt(fd_, header.data(), header.size(), static_cast<uint64_t>(headerOffset_));
         if (error != 0)
             return WriteFailure(error);

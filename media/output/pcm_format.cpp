@@ -57,12 +57,14 @@ std::optional<PcmFormat> PcmFormatFromName(const std::string& name)
 
 uint64_t MaxSamples(PcmFormat format)
 {
-    return format == PcmFormat::kWav ? (0xffffffffu - (kWavHeaderBytes - 8)) / 2 : UINT64_MAX;
+    return IsWav(format) ? (0xffffffffu - (kWavHeaderBytes - 8)) / 2 : UINT64_MAX;
 }
 
-std::array<uint8_t, kWavHeaderBytes> WavHeader(int sampleRate, std::optional<uint64_t> dataBytes)
+std::array<uint8_t, kWavHeaderBytes> WavHeader(int sampleRate, std::optional<uint64_t> dataBytes, int channels)
 {
-    constexpr uint16_t kChannels = 1, kBitsPerSample = 16, kBlockAlign = kChannels * kBitsPerSample / 8;
+    constexpr uint16_t kBitsPerSample = 16;
+    const auto channelCount = static_cast<uint16_t>(channels);
+    const auto blockAlign = static_cast<uint16_t>(channelCount * kBitsPerSample / 8);
     const uint32_t data = dataBytes ? static_cast<uint32_t>(*dataBytes) : kWavUnknownSize;
     const uint32_t riff = dataBytes ? static_cast<uint32_t>(*dataBytes + kWavHeaderBytes - 8) : kWavUnknownSize;
     std::array<uint8_t, kWavHeaderBytes> h = {'R', 'I', 'F', 'F', 0, 0, 0,   0,   'W', 'A', 'V', 'E', 'f', 'm', 't',
@@ -71,10 +73,10 @@ std::array<uint8_t, kWavHeaderBytes> WavHeader(int sampleRate, std::optional<uin
     PutLe32(&h[4], riff);
     PutLe32(&h[16], 16);  // size of the fmt chunk
     PutLe16(&h[20], 1);   // integer PCM
-    PutLe16(&h[22], kChannels);
+    PutLe16(&h[22], channelCount);
     PutLe32(&h[24], static_cast<uint32_t>(sampleRate));
-    PutLe32(&h[28], static_cast<uint32_t>(sampleRate) * kBlockAlign);
-    PutLe16(&h[32], kBlockAlign);
+    PutLe32(&h[28], static_cast<uint32_t>(sampleRate) * blockAlign);
+    PutLe16(&h[32], blockAlign);
     PutLe16(&h[34], kBitsPerSample);
     PutLe32(&h[40], data);
     return h;

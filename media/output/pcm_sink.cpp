@@ -25,9 +25,9 @@ std::string PcmSink::name() const { return DisplayName(path_, true); }
 
 Status PcmSink::Start()
 {
-    if (format_ != PcmFormat::kWav)
+    if (!IsWav(format_))
         return Status::Ok();
-    const auto header = WavHeader(MERVOX_SAMPLE_RATE, std::nullopt);
+    const auto header = WavHeader(MERVOX_SAMPLE_RATE, std::nullopt, Channels(format_));
     std::memcpy(Buffer(), header.data(), header.size());
     buffered_ = header.size();
     return Status::Ok();

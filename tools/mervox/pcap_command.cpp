@@ -1,6 +1,7 @@
-// mervox pcap CAPTURE... [-o PREFIX] [--json] [--payload-type N] [--allow-long-gaps]:
-// every G.723.1 RTP stream of a packet capture to its own WAV file, decoded
-// while the capture is read. Several files of one recording are read as one
+// mervox pcap CAPTURE... [-o PREFIX] [--layout call|mixed|streams] [--json] [--payload-type N]
+// [--allow-long-gaps]: every call of a packet capture to a WAV file of its
+// own (stereo, or mixed), or every G.723.1 RTP stream to one, decoded while
+// the capture is read. Several files of one recording are read as one
 // capture, their records in time order.
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "call_files.h"
 #include "call_quality.h"
 #include "capture.h"
 #include "commands.h"
@@ -51,6 +53,7 @@ struct PcapOptions {
     int payloadType = 4;
     bool allowLongGaps = false;
     unsigned jobs = 0;  // 0: one per processor
+    std::string layout = "call";
 };
 
 // The prefix of the output files. Default: CAPTURE without its extension,
@@ -248,7 +251,7 @@ nlohmann::ordered_json MediaJson(const signalling::DialogMedia& m)
     return j;
 }
 
-nlohmann::ordered_json CallJson(const capture::Call& c, const CaptureReport& r)
+nlohmann::ordered_json CallJson(const capture::Call& c, const CaptureReport& r, const CallFiles* recordings, size_t index)
 {
     nlohmann::ordered_json j;
     j["signalled"] = c.signalled;
@@ -276,6 +279,15 @@ nlohmann::ordered_json CallJson(const capture::Call& c, const CaptureReport& r)
     }
     j["start_time"] = c.start;
     j["end_time"] = c.end;
+    if (recordings) {
+        const StreamFiles::File& f = recordings->files[index];
+        const calls::CallAudio& a = recordings->audio[index];
+        j["output"] = f.path.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(f.path);
+        j["written"] = !f.path.empty() && f.error.empty();
+        j["channels"] = a.channels;
+        j["recording_start_time"] = a.channels ? nlohmann::ordered_json(a.start) : nlohmann::ordered_json();
+        j["recording_seconds"] = static_cast<double>(a.length) / 8000.0;
+    }
     j["quality"] = nlohmann::ordered_json::object();
     for (const bool fromCaller : {true, false}) {
         const auto q = capture::DirectionQuality(c, r.streams, fromCaller);
@@ -297,9 +309,24 @@ nlohmann::ordered_json CallJson(const capture::Call& c, const CaptureReport& r)
     return j;
 }
 
+// A stream's place in its call's recording.
+void AddPlacementJson(nlohmann::ordered_json& j, size_t stream, const CallFiles& recordings)
+{
+    const size_t call = recordings.callOf[stream];
+    if (call == SIZE_MAX)
+        return;
+    for (const calls::PlacedStream& p : recordings.audio[call].streams)
+        if (p.stream == stream) {
+            j["call"] = call;
+            j["channel"] = recordings.audio[call].channels == 1 ? "mono" : p.channel == 0 ? "left" : "right";
+            j["reanchors"] = p.reanchors;
+        }
+}
+
 // One capture by its name; several as an array of names, and each one's
 // records and where it was cut under "files".
-void PrintJson(const std::vector<std::string>& names, const CaptureReport& r, const FileOf& files)
+void PrintJson(const std::vector<std::string>& names, const CaptureReport& r, const FileOf& files,
+               const CallFiles* recordings)
 {
     nlohmann::ordered_json j;
     j["capture"] = names.size() == 1 ? nlohmann::ordered_json(names.front()) : nlohmann::ordered_json(names);
@@ -325,8 +352,11 @@ void PrintJson(const std::vector<std::string>& names, const CaptureReport& r, co
         j["skipped"][reason] = count;
     j["reorder_window_packets"] = capture::kReorderWindow;
     j["streams"] = nlohmann::ordered_json::array();
-    for (const RtpStream& s : r.streams)
-        j["streams"].push_back(StreamJson(s, files(s.id)));
+    for (size_t i = 0; i < r.streams.size(); ++i) {
+        j["streams"].push_back(StreamJson(r.streams[i], files(r.streams[i].id)));
+        if (recordings)
+            AddPlacementJson(j["streams"].back(), i, *recordings);
+    }
     j["signalling"] = {{"packets", r.counters.signallingPackets}, {"messages", r.signalling.messages}};
     j["signalling"]["skipped"] = nlohmann::ordered_json::object();
     for (size_t i = 0; i < signalling::kSipProblems; ++i)
@@ -334,8 +364,8 @@ void PrintJson(const std::vector<std::string>& names, const CaptureReport& r, co
             j["signalling"]["skipped"][signalling::SipProblemName(static_cast<signalling::SipProblem>(i))] =
                 r.signalling.problems[i];
     j["calls"] = nlohmann::ordered_json::array();
-    for (const capture::Call& c : r.calls)
-        j["calls"].push_back(CallJson(c, r));
+    for (size_t i = 0; i < r.calls.size(); ++i)
+        j["calls"].push_back(CallJson(r.calls[i], r, recordings, i));
     // File names need not be UTF-8; dump() would throw on them.
     std::printf("%s\n", j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
 }
@@ -346,7 +376,8 @@ std::vector<std::string> CallAudioFiles(const CaptureReport& r, size_t call, con
     std::vector<std::string> paths;
     for (const capture::CallStream& cs : r.calls[call].streams) {
         const StreamFiles::File& f = files(r.streams[cs.stream].id);
-        if (f.error.empty() && !f.path.empty())
+        // In a call layout its streams share the call's one file.
+        if (f.error.empty() && !f.path.empty() && std::find(paths.begin(), paths.end(), f.path) == paths.end())
             paths.push_back(f.path);
     }
     return paths;
@@ -362,7 +393,7 @@ std::string PartyText(const signalling::NameAddress& a)
     return a.displayName.empty() ? uri : "\"" + tools::EscapeControlCharacters(a.displayName) + "\" " + uri;
 }
 
-void PrintCalls(const CaptureReport& r)
+void PrintCalls(const CaptureReport& r, const CallFiles* recordings)
 {
     for (size_t i = 0; i < r.calls.size(); ++i) {
         const capture::Call& c = r.calls[i];
@@ -380,6 +411,17 @@ void PrintCalls(const CaptureReport& r)
                         d.encrypted ? " (encrypted media, not decoded)" : "");
         }
         std::printf("  duration:       %.2f s\n", c.end - c.start);
+        if (recordings && !recordings->files[i].path.empty()) {
+            const StreamFiles::File& f = recordings->files[i];
+            std::printf("  file:           %s (%s)%s\n", DisplayName(f.path).c_str(),
+                        recordings->audio[i].channels == 2 ? "stereo" : "mono",
+                        f.error.empty() ? "" : " (not written)");
+            for (const calls::PlacedStream& p : recordings->audio[i].streams)
+                if (p.reanchors)
+                    std::printf("  re-anchored:    %s %llu time%s to its packets' arrival\n",
+                                capture::SsrcText(r.streams[p.stream].ssrc).c_str(),
+                                static_cast<unsigned long long>(p.reanchors), p.reanchors == 1 ? "" : "s");
+        }
         for (const bool fromCaller : {true, false})
             if (const auto q = capture::DirectionQuality(c, r.streams, fromCaller))
                 std::printf("  heard by %s  R %.1f, MOS %.2f (%.1f%% lost after a %.0f ms jitter buffer)\n",
@@ -398,7 +440,7 @@ void PrintCalls(const CaptureReport& r)
     }
 }
 
-void PrintText(const std::string& name, const CaptureReport& r, const FileOf& files)
+void PrintText(const std::string& name, const CaptureReport& r, const FileOf& files, const CallFiles* recordings)
 {
     std::printf("capture: %s, %llu records, %zu G.723.1 stream%s\n", name.c_str(), U(r.counters.records),
                 r.streams.size(), r.streams.size() == 1 ? "" : "s");
@@ -439,7 +481,7 @@ void PrintText(const std::string& name, const CaptureReport& r, const FileOf& fi
         const StreamFiles::File& f = files(s.id);
         std::printf("  output:         %s%s\n", f.path.c_str(), f.error.empty() ? "" : " (not written)");
     }
-    PrintCalls(r);
+    PrintCalls(r, recordings);
 }
 
 std::string NoStreamMessage(const std::string& name, const PcapOptions& options, const CaptureReport& report)
@@ -513,13 +555,30 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
     const tools::OutputPool::Limits limits = OutputLimits(options.inputs.size());
     const auto workers = static_cast<unsigned>(
         std::min<size_t>(options.jobs ? options.jobs : tools::DefaultWorkerCount(), limits.openFiles));
-    StreamWorkers streams(workers, prefix, console, limits, !options.report.empty());
+    // In a call layout the streams are decoded to scratch files first, and
+    // each call's recording is made of them once the calls are known.
+    const calls::CallLayout layout = *calls::CallLayoutFromName(options.layout);
+    const bool byCall = layout != calls::CallLayout::kStreams;
+    StreamWorkers streams(workers, prefix, console, limits, !options.report.empty(),
+                          byCall ? ScratchPrefix(prefix) : "");
     const CaptureReport report = options.inputs.size() == 1
                                      ? capture::ReadCapture(options.inputs.front(), captureOptions, streams)
                                      : capture::ReadCaptures(options.inputs, captureOptions, streams);
     streams.Finish();
-    const FileOf fileOf = [&](size_t id) -> const StreamFiles::File& { return streams.file(id); };
-    const int filesStatus = streams.status();
+    CallFiles recordings;
+    if (byCall)
+        recordings = WriteCallFiles(report, layout, prefix,
+                                    [&](size_t id) -> const StreamFiles::File& { return streams.file(id); }, workers,
+                                    console);
+    // Per stream id, in a call layout: the recording that holds it.
+    std::map<size_t, const StreamFiles::File*> recordingOf;
+    for (size_t i = 0; byCall && i < report.streams.size(); ++i)
+        if (recordings.callOf[i] != SIZE_MAX)
+            recordingOf[report.streams[i].id] = &recordings.files[recordings.callOf[i]];
+    const FileOf fileOf = [&](size_t id) -> const StreamFiles::File& {
+        return byCall && recordingOf.count(id) ? *recordingOf.at(id) : streams.file(id);
+    };
+    const int filesStatus = std::max(streams.status(), recordings.status);
     if (filesStatus == kExitOutOfMemory)
         console.Error("out of memory");
     if (report.status == CaptureStatus::kNotACapture) {
@@ -544,9 +603,9 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
                             "duration account for (--allow-long-gaps fills them)");
 
     if (options.json)
-        PrintJson(names, report, fileOf);
+        PrintJson(names, report, fileOf, byCall ? &recordings : nullptr);
     else if (!global.quiet)
-        PrintText(name, report, fileOf);
+        PrintText(name, report, fileOf, byCall ? &recordings : nullptr);
     const bool reportWritten = std::fflush(stdout) == 0 && !std::ferror(stdout);
     const int reportErrno = errno;
 
@@ -582,15 +641,21 @@ Subcommand AddPcapCommand(CLI::App& parent)
 {
     auto options = std::make_shared<PcapOptions>();
     CLI::App* app = parent.add_subcommand(
-        "pcap", "Decode every G.723.1 RTP stream of a pcap or pcapng capture to PREFIX-0xSSRC.wav");
+        "pcap", "Decode every call of pcap or pcapng captures to a stereo WAV file (caller left, callee right), "
+                "or every G.723.1 RTP stream to PREFIX-0xSSRC.wav");
     app->add_option("CAPTURE", options->inputs,
                     "Capture file (pcap or pcapng), '-' for stdin; several files of one recording (a ring "
                     "buffer's) are read as one capture, their records in time order")
         ->required();
     app->add_option("-o,--output", options->prefix,
-                    "Prefix of the WAV files: PREFIX-0xSSRC.wav; a directory (or a name ending in '/') puts "
-                    "CAPTURE's name inside it. Default: CAPTURE (the first one) without its extension "
-                    "('capture' when reading stdin)");
+                    "Prefix of the WAV files: PREFIX-<UTC start>-<from>-<to>.wav (or PREFIX-0xSSRC.wav); a "
+                    "directory (or a name ending in '/') puts CAPTURE's name inside it. Default: CAPTURE (the "
+                    "first one) without its extension ('capture' when reading stdin)");
+    app->add_option("--layout", options->layout,
+                    "call (default): PREFIX-<UTC start>-<from>-<to>.wav per call, caller left, callee right (a "
+                    "stream without signalling or partner: mono); mixed: the same, both directions on one channel; "
+                    "streams: PREFIX-0xSSRC.wav per stream")
+        ->check(CLI::IsMember({"call", "mixed", "streams"}));
     app->add_flag("--json", options->json, "Print the per-stream report as JSON");
     app->add_option("--report", options->report,
                     "Write the calls as one self-contained HTML page: a table of calls, worst first, and "

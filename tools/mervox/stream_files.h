@@ -13,6 +13,8 @@
 #include "console.h"
 #include "exit_codes.h"
 #include "output_pool.h"
+#include "pcm_output.h"
+#include "temporary_files.h"
 
 namespace mervox::cli {
 
@@ -25,12 +27,21 @@ inline std::string OutputPath(const std::string& prefix, const capture::StreamIn
 
 // One WAV file per stream, written as the stream is decoded and moved into
 // place when it ends; a stream whose file fails does not stop the others.
+// With a `scratch` prefix, each stream goes instead to SCRATCH<id>.raw (raw
+// samples, removed on a terminating signal) for a call's recording to be
+// made of it once the capture has been read.
 // The files share an OutputPool: a stream's samples wait in memory until
 // there are enough of them, and a bounded number of files is open at once.
 class StreamFiles {
 public:
-    StreamFiles(std::string prefix, const Console& console, const tools::OutputPool::Limits& limits)
-        : prefix_(std::move(prefix)), console_(console), pool_(limits)
+    StreamFiles(std::string prefix, const Console& console, const tools::OutputPool::Limits& limits,
+                std::string scratch = "")
+        : prefix_(std::move(prefix)),
+          scratch_(std::move(scratch)),
+          console_(console),
+          pool_(limits, scratch_.empty() ? tools::OutputPool::Opener() : [](const std::string& path) {
+              return tools::OpenPcmOutput(path, tools::PcmFormat::kRaw);
+          })
     {}
 
     struct File {
@@ -42,7 +53,9 @@ public:
     void StreamStarted(size_t id, const capture::StreamInfo& info)
     {
         File& f = files_[id];
-        f.path = OutputPath(prefix_, info);
+        f.path = scratch_.empty() ? OutputPath(prefix_, info) : scratch_ + std::to_string(id) + ".raw";
+        if (!scratch_.empty())
+            scratchFiles_[id] = std::make_unique<tools::TemporaryFileRegistration>(f.path);
         f.writing = true;
         pool_.Add(id, f.path);
     }
@@ -87,9 +100,11 @@ private:
     }
 
     std::string prefix_;
+    std::string scratch_;
     const Console& console_;
     tools::OutputPool pool_;
     std::map<size_t, File> files_;
+    std::map<size_t, std::unique_ptr<tools::TemporaryFileRegistration>> scratchFiles_;
     int status_ = kExitOk;
 };
 

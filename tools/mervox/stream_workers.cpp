@@ -19,14 +19,14 @@ constexpr size_t kQueuedBatches = 8;
 }  // namespace
 
 StreamWorkers::StreamWorkers(unsigned workers, const std::string& prefix, const Console& console,
-                             const tools::OutputPool::Limits& limits, bool loudness)
+                             const tools::OutputPool::Limits& limits, bool loudness, const std::string& scratch)
 {
     workers = std::max(1u, workers);
     tools::OutputPool::Limits share = limits;
     share.openFiles = std::max<size_t>(1, limits.openFiles / workers);
     share.heldBytes = limits.heldBytes / workers;
     for (unsigned i = 0; i < workers; ++i) {
-        workers_.push_back(std::make_unique<Worker>(prefix, console, share));
+        workers_.push_back(std::make_unique<Worker>(prefix, console, share, scratch));
         workers_.back()->outputs.keepLoudness = loudness;
     }
     if (workers_.size() == 1)

@@ -31,8 +31,9 @@ class StreamWorkers : public capture::StreamConsumer {
 public:
     // `limits`: of all the output files together (each worker has its share).
     // `loudness`: also keep each stream's decoded loudness over time.
+    // `scratch`: see StreamFiles.
     StreamWorkers(unsigned workers, const std::string& prefix, const Console& console,
-                  const tools::OutputPool::Limits& limits, bool loudness = false);
+                  const tools::OutputPool::Limits& limits, bool loudness = false, const std::string& scratch = "");
     ~StreamWorkers() override;
     StreamWorkers(const StreamWorkers&) = delete;
     StreamWorkers& operator=(const StreamWorkers&) = delete;
@@ -59,8 +60,9 @@ private:
     // A worker's streams' files, as the decoder's outputs.
     class Outputs : public tools::PcmOutputs {
     public:
-        Outputs(const std::string& prefix, const Console& console, const tools::OutputPool::Limits& limits)
-            : files(prefix, console, limits)
+        Outputs(const std::string& prefix, const Console& console, const tools::OutputPool::Limits& limits,
+                const std::string& scratch)
+            : files(prefix, console, limits, scratch)
         {}
         void Started(size_t id) override { files.StreamStarted(id, (*started)[next++]); }
         bool Samples(size_t id, const int16_t* pcm, size_t count) override
@@ -85,8 +87,9 @@ private:
         size_t next = 0;
     };
     struct Worker {
-        Worker(const std::string& prefix, const Console& console, const tools::OutputPool::Limits& limits)
-            : outputs(prefix, console, limits)
+        Worker(const std::string& prefix, const Console& console, const tools::OutputPool::Limits& limits,
+               const std::string& scratch)
+            : outputs(prefix, console, limits, scratch)
         {}
         std::mutex mutex;
         std::condition_variable changed;

@@ -1,0 +1,38 @@
+// File names made from what a capture says (a caller's name, an address):
+// one rule on every platform, so that nothing from the capture reaches the
+// file system as it is.
+//   SafeNamePart("../etc/passwd") == "%2E%2E%2Fetc%2Fpasswd"
+//   UniqueNames names;  names.Claim("a.wav") == "a.wav";  names.Claim("A.WAV") == "A-2.WAV"
+#pragma once
+
+#include <cstddef>
+#include <set>
+#include <string>
+
+namespace mervox::tools {
+
+// Bytes of one part of a name, escapes included, at most.
+constexpr size_t kNamePartBytes = 64;
+
+// One part of a file name, safe on POSIX and Windows file systems alike:
+// ASCII letters, digits and "-_+=@,~" stay; a dot stays where it is neither
+// the first nor the last byte nor next to another dot; every other byte
+// (a path separator, "<>:\"|?*%", a space, a control character, a byte of
+// a multibyte UTF-8 character) becomes %XX (its value in hexadecimal). A
+// part that is a Windows device name (CON, PRN, AUX, NUL, COM0-9, LPT0-9),
+// alone or before a dot, gets "_" after the device name. Parts longer than
+// kNamePartBytes are cut (never inside an escape); an empty part is "_".
+std::string SafeNamePart(const std::string& text);
+
+// Names handed out once each: a name already given, compared without
+// regard to ASCII case, gets "-2" (then "-3", ...) before its extension.
+// Deterministic: the same claims in the same order give the same names.
+class UniqueNames {
+public:
+    std::string Claim(const std::string& name);
+
+private:
+    std::set<std::string> taken_;  // lowercased
+};
+
+}  // namespace mervox::tools

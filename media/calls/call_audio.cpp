@@ -1,0 +1,290 @@
+#include "call_audio.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <ctime>
+#include <limits>
+
+#include "file_names.h"
+#include "names.h"
+#include "pcm_output.h"
+
+namespace mervox::calls {
+
+using tools::Status;
+
+std::optional<CallLayout> CallLayoutFromName(const std::string& name)
+{
+    if (name == "call")
+        return CallLayout::kStereo;
+    if (name == "mixed")
+        return CallLayout::kMixed;
+    if (name == "streams")
+        return CallLayout::kStreams;
+    return std::nullopt;
+}
+
+namespace {
+
+// Samples of 8 kHz from `from` to `to` (capture seconds), to the nearest.
+int64_t SamplesBetween(double from, double to)
+{
+    const double samples = std::fmax(-1e12, std::fmin(1e12, (to - from) * 8000.0));
+    return static_cast<int64_t>(std::llround(samples));
+}
+
+// The stream's samples on the call's timeline: from each anchor on, at the
+// place the anchor gives; where an anchor moves the stream back over
+// samples it already filled, the overlap is cut from the later samples, so
+// that a stream never overlaps itself. Nothing goes before the call's
+// first sample.
+std::vector<Segment> Segments(const std::vector<capture::StreamAnchor>& anchors, int64_t start, uint64_t samples)
+{
+    std::vector<Segment> segments;
+    uint64_t filled = 0;  // the call sample after the stream's last one so far
+    for (size_t i = 0; i < anchors.size(); ++i) {
+        const uint64_t from = std::min(anchors[i].sample, samples);
+        const uint64_t to = i + 1 < anchors.size() ? std::min(anchors[i + 1].sample, samples) : samples;
+        if (to <= from)
+            continue;
+        const int64_t at = start + anchors[i].at;
+        const auto reached = static_cast<int64_t>(filled);
+        const uint64_t skip = at < reached ? static_cast<uint64_t>(reached - at) : 0;
+        if (skip >= to - from)
+            continue;
+        const Segment s{from + skip, to - from - skip, static_cast<uint64_t>(at + static_cast<int64_t>(skip))};
+        segments.push_back(s);
+        filled = s.at + s.count;
+    }
+    return segments;
+}
+
+}  // namespace
+
+CallAudio PlaceCall(const capture::Call& call, const std::vector<capture::RtpStream>& streams, CallLayout layout,
+                    const std::function<uint64_t(size_t)>& samplesOf)
+{
+    CallAudio audio;
+    if (call.streams.empty())
+        return audio;
+    bool caller = false, callee = false;
+    audio.start = streams[call.streams.front().stream].firstArrival;
+    for (const capture::CallStream& cs : call.streams) {
+        (cs.fromCaller ? caller : callee) = true;
+        audio.start = std::min(audio.start, streams[cs.stream].firstArrival);
+    }
+    const bool stereo = layout != CallLayout::kMixed && (call.signalled || (caller && callee));
+    audio.channels = stereo ? 2 : 1;
+    for (const capture::CallStream& cs : call.streams) {
+        const capture::RtpStream& s = streams[cs.stream];
+        PlacedStream p;
+        p.stream = cs.stream;
+        p.channel = stereo && !cs.fromCaller ? 1 : 0;
+        const int64_t start = SamplesBetween(audio.start, s.firstArrival);
+        p.start = static_cast<uint64_t>(std::max<int64_t>(start, 0));
+        p.segments = Segments(s.anchors, start, samplesOf(cs.stream));
+        p.reanchors = s.anchors.empty() ? 0 : s.anchors.size() - 1;
+        if (!p.segments.empty())
+            audio.length = std::max(audio.length, p.segments.back().at + p.segments.back().count);
+        audio.streams.push_back(std::move(p));
+    }
+    return audio;
+}
+
+Status ComposeCall(const CallAudio& audio, SampleSource& source, const BlockWriter& write)
+{
+    const auto channels = static_cast<size_t>(audio.channels);
+    std::vector<int64_t> sums(kBlockSamples * channels);
+    std::vector<int16_t> block(kBlockSamples * channels);
+    std::vector<int16_t> read(kBlockSamples);
+    std::vector<size_t> next(audio.streams.size(), 0);  // each stream's first segment not yet passed
+    std::vector<bool> done(audio.streams.size(), false);
+    for (uint64_t begin = 0; begin < audio.length; begin += kBlockSamples) {
+        const uint64_t end = std::min<uint64_t>(begin + kBlockSamples, audio.length);
+        std::fill(sums.begin(), sums.end(), 0);
+        for (size_t k = 0; k < audio.streams.size(); ++k) {
+            const PlacedStream& p = audio.streams[k];
+            for (size_t i = next[k]; i < p.segments.size() && p.segments[i].at < end; ++i) {
+                const Segment& s = p.segments[i];
+                const uint64_t lo = std::max(begin, s.at), hi = std::min(end, s.at + s.count);
+                if (lo >= hi)
+                    continue;
+                const auto count = static_cast<size_t>(hi - lo);
+                const Status r = source.Read(p.stream, s.from + (lo - s.at), read.data(), count);
+                if (!r.ok())
+                    return r;
+                int64_t* to = sums.data() + (lo - begin) * channels + static_cast<size_t>(p.channel);
+                for (size_t j = 0; j < count; ++j)
+                    to[j * channels] += read[j];
+            }
+            while (next[k] < p.segments.size() && p.segments[next[k]].at + p.segments[next[k]].count <= end)
+                ++next[k];
+            if (next[k] == p.segments.size() && !done[k]) {
+                done[k] = true;
+                source.Done(p.stream);
+            }
+        }
+        const size_t count = static_cast<size_t>(end - begin) * channels;
+        for (size_t j = 0; j < count; ++j)
+            block[j] = static_cast<int16_t>(std::clamp<int64_t>(sums[j], INT16_MIN, INT16_MAX));
+        const Status w = write(block.data(), count);
+        if (!w.ok())
+            return w;
+    }
+    for (size_t k = 0; k < audio.streams.size(); ++k)
+        if (!done[k])
+            source.Done(audio.streams[k].stream);
+    return Status::Ok();
+}
+
+namespace {
+
+class MemorySource : public SampleSource {
+public:
+    explicit MemorySource(const std::vector<capture::RtpStream>& streams) : streams_(streams) {}
+    Status Read(size_t stream, uint64_t offset, int16_t* samples, size_t count) override
+    {
+        const std::vector<int16_t>& pcm = streams_[stream].pcm;
+        const auto from = static_cast<size_t>(std::min<uint64_t>(offset, pcm.size()));
+        const size_t n = std::min(count, pcm.size() - from);
+        std::copy_n(pcm.data() + from, n, samples);
+        std::fill(samples + n, samples + count, int16_t{0});
+        return Status::Ok();
+    }
+
+private:
+    const std::vector<capture::RtpStream>& streams_;
+};
+
+}  // namespace
+
+std::vector<int16_t> ComposeCallInMemory(const CallAudio& audio, const std::vector<capture::RtpStream>& streams)
+{
+    std::vector<int16_t> out;
+    out.reserve(static_cast<size_t>(audio.length) * static_cast<size_t>(audio.channels));
+    MemorySource source(streams);
+    ComposeCall(audio, source, [&](const int16_t* samples, size_t count) {
+        out.insert(out.end(), samples, samples + count);
+        return Status::Ok();
+    });
+    return out;
+}
+
+FileSampleSource::~FileSampleSource()
+{
+    for (const auto& [stream, fd] : open_)
+        close(fd);
+}
+
+Status FileSampleSource::Read(size_t stream, uint64_t offset, int16_t* samples, size_t count)
+{
+    auto open = open_.find(stream);
+    if (open == open_.end()) {
+        const std::string& path = paths_.at(stream);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return Status::SystemFailure(tools::kExitOutputError, tools::DisplayName(path) + ": cannot read", errno);
+        open = open_.emplace(stream, fd).first;
+    }
+    uint8_t bytes[2 * kBlockSamples];
+    size_t got = 0;
+    const size_t want = std::min(count, kBlockSamples) * 2;
+    while (got < want) {
+        const ssize_t n = pread(open->second, bytes + got, want - got, static_cast<off_t>(offset * 2 + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return Status::SystemFailure(tools::kExitOutputError,
+                                         tools::DisplayName(paths_.at(stream)) + ": cannot read", errno);
+        if (n == 0)
+            break;  // shorter than placed: silence after its end
+        got += static_cast<size_t>(n);
+    }
+    for (size_t j = 0; j < count; ++j)
+        samples[j] = 2 * j + 1 < got ? static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * j] | bytes[2 * j + 1] << 8))
+                                      : int16_t{0};
+    return Status::Ok();
+}
+
+void FileSampleSource::Done(size_t stream)
+{
+    const auto open = open_.find(stream);
+    if (open == open_.end())
+        return;
+    close(open->second);
+    open_.erase(open);
+}
+
+Status WriteCallFile(const CallAudio& audio, SampleSource& source, const std::string& path)
+{
+    auto out = tools::OpenPcmOutput(path, audio.channels == 2 ? tools::PcmFormat::kWavStereo : tools::PcmFormat::kWav);
+    if (!out.ok())
+        return out.status();
+    tools::PcmSink& sink = *out.value();
+    const Status room = sink.CheckRoom(audio.length * static_cast<uint64_t>(audio.channels));
+    if (!room.ok())
+        return room;
+    const Status composed =
+        ComposeCall(audio, source, [&](const int16_t* samples, size_t count) { return sink.Write(samples, count); });
+    if (!composed.ok())
+        return composed;  // the sink, destroyed unfinished, leaves nothing
+    return sink.Finish();
+}
+
+std::string UriUser(const std::string& uri)
+{
+    std::string rest = uri;
+    const size_t colon = rest.find(':');
+    if (colon != std::string::npos) {
+        const std::string scheme = rest.substr(0, colon);
+        if (scheme == "sip" || scheme == "sips" || scheme == "tel")
+            rest = rest.substr(colon + 1);
+    }
+    const size_t at = rest.find('@');
+    if (at != std::string::npos)
+        return rest.substr(0, at);
+    return rest.substr(0, rest.find_first_of(";?:>"));
+}
+
+namespace {
+
+std::string UtcText(double seconds)
+{
+    const double whole = std::floor(std::fmax(0, std::fmin(seconds, 253402300799.0)));  // up to year 9999
+    const auto t = static_cast<time_t>(whole);
+    struct tm utc {};
+    gmtime_r(&t, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &utc);
+    return text;
+}
+
+// "192.0.2.1_5004", "2001_db8__1_5004": no colon or bracket of our own.
+std::string AddressPart(const capture::Endpoint& e)
+{
+    std::string text = capture::AddressText(e);
+    std::replace(text.begin(), text.end(), ':', '_');
+    return text + "_" + std::to_string(e.port);
+}
+
+}  // namespace
+
+std::string CallFileStem(const capture::Call& call, const capture::CaptureReport& report, double start)
+{
+    std::string stem = UtcText(start);
+    if (call.signalled) {
+        const signalling::Dialog& d = report.dialogs[call.dialog];
+        return stem + "-" + tools::SafeNamePart(UriUser(d.from.uri)) + "-" + tools::SafeNamePart(UriUser(d.to.uri));
+    }
+    if (call.streams.empty())
+        return stem;
+    const capture::RtpStream& first = report.streams[call.streams.front().stream];
+    return stem + "-" + tools::SafeNamePart(AddressPart(first.source)) + "-" +
+           tools::SafeNamePart(AddressPart(first.destination));
+}
+
+}  // namespace mervox::calls

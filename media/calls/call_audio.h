@@ -1,0 +1,121 @@
+// A call's recording, made from its streams' decoded samples: one
+// timeline that starts at the call's first RTP packet (capture time), each
+// stream placed from its own first packet's arrival and kept on its RTP
+// timeline while that stays near the arrivals (re-anchored where it does
+// not: capture/arrival_anchors.h). Stereo puts the caller's streams on the
+// left and the callee's on the right; mixed puts both on one channel.
+// Where streams overlap (two streams of one direction, or both directions
+// mixed) their samples are added and the sum saturated to 16 bits; where
+// no stream has audio the recording is digital silence.
+//
+// Composition works in blocks from any SampleSource: streams decoded to
+// files (FileSampleSource) for bounded memory, or RtpStream::pcm in memory
+// (ComposeCallInMemory).
+//
+//   CallAudio audio = PlaceCall(call, report.streams, CallLayout::kStereo, lengthOf);
+//   Status s = WriteCallFile(audio, source, "out/call.wav");
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "capture.h"
+#include "status.h"
+
+namespace mervox::calls {
+
+// What `mervox pcap --layout` writes.
+enum class CallLayout {
+    kStereo,   // "call": one file per call, caller left, callee right
+    kMixed,    // "mixed": one mono file per call, both directions added
+    kStreams,  // "streams": one file per stream
+};
+std::optional<CallLayout> CallLayoutFromName(const std::string& name);
+
+// Stream samples [from, from + count) lie at call samples [at, at + count).
+struct Segment {
+    uint64_t from = 0;
+    uint64_t count = 0;
+    uint64_t at = 0;
+};
+
+struct PlacedStream {
+    size_t stream = 0;  // index into the capture's streams
+    int channel = 0;    // 0: left (or the only channel), 1: right
+    uint64_t start = 0;            // call sample of its first packet's arrival
+    std::vector<Segment> segments;  // in order of both stream and call samples, disjoint
+    uint64_t reanchors = 0;         // times its timeline was moved to its arrivals
+};
+
+struct CallAudio {
+    int channels = 0;    // 1 or 2; 0: the call has no stream (and no recording)
+    double start = 0;    // capture time of the first sample: the call's first RTP packet
+    uint64_t length = 0;  // samples per channel
+    std::vector<PlacedStream> streams;
+};
+
+// Stereo: a SIP call, or an unsignalled call with streams both ways; an
+// unsignalled stream alone gives a mono recording. `samplesOf(i)`: how many
+// decoded samples stream i has. kStreams is taken as kStereo.
+CallAudio PlaceCall(const capture::Call& call, const std::vector<capture::RtpStream>& streams, CallLayout layout,
+                    const std::function<uint64_t(size_t)>& samplesOf);
+
+// Where composition reads a stream's decoded samples, each stream from
+// start to end (offsets only grow).
+class SampleSource {
+public:
+    virtual ~SampleSource() = default;
+    // `count` samples of stream `stream` from sample `offset` on.
+    virtual tools::Status Read(size_t stream, uint64_t offset, int16_t* samples, size_t count) = 0;
+    // No more reads of stream `stream`.
+    virtual void Done(size_t /*stream*/) {}
+};
+
+// Samples per channel in a composed block.
+constexpr size_t kBlockSamples = 4096;
+
+// The recording block by block, samples interleaved (left first), to `write`.
+using BlockWriter = std::function<tools::Status(const int16_t* samples, size_t count)>;
+tools::Status ComposeCall(const CallAudio& audio, SampleSource& source, const BlockWriter& write);
+
+// The recording at once, from the streams' pcm (DecodeCaptureFile fills it).
+std::vector<int16_t> ComposeCallInMemory(const CallAudio& audio, const std::vector<capture::RtpStream>& streams);
+
+// Streams decoded to raw files of little-endian 16-bit samples, each
+// opened when first read and closed when done: as many descriptors as
+// streams overlap in the call.
+class FileSampleSource : public SampleSource {
+public:
+    explicit FileSampleSource(std::map<size_t, std::string> paths) : paths_(std::move(paths)) {}
+    ~FileSampleSource() override;
+    FileSampleSource(const FileSampleSource&) = delete;
+    FileSampleSource& operator=(const FileSampleSource&) = delete;
+    tools::Status Read(size_t stream, uint64_t offset, int16_t* samples, size_t count) override;
+    void Done(size_t stream) override;
+
+private:
+    std::map<size_t, std::string> paths_;
+    std::map<size_t, int> open_;
+};
+
+// The recording as a WAV file at `path` (complete or absent): mono or
+// stereo as `audio` says.
+tools::Status WriteCallFile(const CallAudio& audio, SampleSource& source, const std::string& path);
+
+// The name of a call's recording, without prefix and extension:
+// "<UTC start>-<from user>-<to user>" for a SIP call,
+// "<UTC start>-<address>-<address>" otherwise (one address for a stream
+// alone), each part made safe by tools::SafeNamePart. The UTC start is
+// that of the recording's first sample, as 20261207T101500Z.
+std::string CallFileStem(const capture::Call& call, const capture::CaptureReport& report, double start);
+
+// The user of a SIP URI: "alice" of "sip:alice@example.com;transport=udp";
+// the host where there is no user.
+std::string UriUser(const std::string& uri);
+
+}  // namespace mervox::calls

@@ -1,0 +1,92 @@
+#include "call_files.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <new>
+
+#include "exit_codes.h"
+#include "file_names.h"
+#include "parallel_for.h"
+
+namespace mervox::cli {
+
+std::string ScratchPrefix(const std::string& prefix)
+{
+    const size_t slash = prefix.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "" : prefix.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? prefix : prefix.substr(slash + 1);
+    // Cut so that the scratch names stay within the file system's limit.
+    return dir + "." + name.substr(0, 150) + "-" + std::to_string(getpid()) + "-stream-";
+}
+
+CallFiles WriteCallFiles(const capture::CaptureReport& report, calls::CallLayout layout, const std::string& prefix,
+                         const std::function<const StreamFiles::File&(size_t)>& scratchOf, unsigned workers,
+                         const Console& console)
+{
+    CallFiles out;
+    const size_t calls = report.calls.size();
+    out.audio.resize(calls);
+    out.files.resize(calls);
+    out.callOf.assign(report.streams.size(), SIZE_MAX);
+    const auto samplesOf = [&](size_t stream) -> uint64_t {
+        const StreamFiles::File& f = scratchOf(report.streams[stream].id);
+        struct stat st;
+        if (!f.error.empty() || stat(f.path.c_str(), &st) != 0)
+            return 0;
+        return static_cast<uint64_t>(st.st_size) / 2;
+    };
+    tools::UniqueNames names;
+    std::vector<std::map<size_t, std::string>> sources(calls);  // per call: its streams' scratch files
+    for (size_t c = 0; c < calls; ++c) {
+        const capture::Call& call = report.calls[c];
+        for (const capture::CallStream& cs : call.streams) {
+            out.callOf[cs.stream] = c;
+            sources[c].emplace(cs.stream, scratchOf(report.streams[cs.stream].id).path);
+        }
+        out.audio[c] = calls::PlaceCall(call, report.streams, layout, samplesOf);
+        if (out.audio[c].channels == 0)
+            continue;
+        out.files[c].path = names.Claim(prefix + "-" + calls::CallFileStem(call, report, out.audio[c].start) + ".wav");
+        for (const capture::CallStream& cs : call.streams) {
+            const StreamFiles::File& f = scratchOf(report.streams[cs.stream].id);
+            if (!f.error.empty())
+                out.files[c].error = out.files[c].path + ": not written: a stream of the call was not decoded (" +
+                                     f.error + ")";
+        }
+    }
+    std::vector<tools::Status> written(calls);
+    tools::ParallelFor(calls, workers, [&](size_t c) {
+        const StreamFiles::File& file = out.files[c];
+        if (!file.path.empty() && file.error.empty()) {
+            try {
+                calls::FileSampleSource source(sources[c]);
+                written[c] = calls::WriteCallFile(out.audio[c], source, file.path);
+            } catch (const std::bad_alloc&) {
+                written[c] = tools::OutOfMemory();
+            }
+        }
+        for (const auto& [stream, path] : sources[c])
+            unlink(path.c_str());
+    });
+    for (size_t c = 0; c < calls; ++c) {
+        StreamFiles::File& file = out.files[c];
+        if (!file.error.empty()) {
+            console.Error(file.error);
+            out.status = std::max<int>(out.status, kExitOutputError);
+        } else if (!written[c].ok()) {
+            file.error = written[c].message().empty() ? file.path + ": not written" : written[c].message();
+            console.Error(file.error);
+            out.status = std::max<int>(out.status, written[c].code() == tools::kExitOk ? kExitOutputError
+                                                                                          : written[c].code());
+        }
+    }
+    // Streams in no call (none, as calls are built) leave nothing either.
+    for (const capture::RtpStream& s : report.streams)
+        unlink(scratchOf(s.id).path.c_str());
+    return out;
+}
+
+}  // namespace mervox::cli
