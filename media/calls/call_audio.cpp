@@ -38,27 +38,29 @@ int64_t SamplesBetween(double from, double to)
 }
 
 // The stream's samples on the call's timeline: from each anchor on, at the
-// place the anchor gives; where an anchor moves the stream back over
-// samples it already filled, the overlap is cut from the later samples, so
-// that a stream never overlaps itself. Nothing goes before the call's
-// first sample.
+// place the anchor gives. Where an anchor moves the stream back over
+// samples it already filled, the earlier samples give way (they are the
+// ones that drifted from the arrivals): a stream never overlaps itself.
+// Nothing goes before the call's first sample.
 std::vector<Segment> Segments(const std::vector<capture::StreamAnchor>& anchors, int64_t start, uint64_t samples)
 {
     std::vector<Segment> segments;
-    uint64_t filled = 0;  // the call sample after the stream's last one so far
     for (size_t i = 0; i < anchors.size(); ++i) {
-        const uint64_t from = std::min(anchors[i].sample, samples);
+        uint64_t from = std::min(anchors[i].sample, samples);
         const uint64_t to = i + 1 < anchors.size() ? std::min(anchors[i + 1].sample, samples) : samples;
+        int64_t at = start + anchors[i].at;
+        if (at < 0) {
+            from += std::min(static_cast<uint64_t>(-at), to - from);
+            at = 0;
+        }
         if (to <= from)
             continue;
-        const int64_t at = start + anchors[i].at;
-        const auto reached = static_cast<int64_t>(filled);
-        const uint64_t skip = at < reached ? static_cast<uint64_t>(reached - at) : 0;
-        if (skip >= to - from)
-            continue;
-        const Segment s{from + skip, to - from - skip, static_cast<uint64_t>(at + static_cast<int64_t>(skip))};
-        segments.push_back(s);
-        filled = s.at + s.count;
+        const auto place = static_cast<uint64_t>(at);
+        while (!segments.empty() && segments.back().at >= place)
+            segments.pop_back();
+        if (!segments.empty() && segments.back().at + segments.back().count > place)
+            segments.back().count = place - segments.back().at;
+        segments.push_back({from, to - from, place});
     }
     return segments;
 }

@@ -4,7 +4,9 @@
 // RTP timeline stays within kMaxDriftSamples of the arrivals it is kept as
 // it is; where it drifts further (gaps left unfilled, a timestamp jump
 // capped at 60 s, a sender clock running fast or slow) the stream is
-// re-anchored: from that frame on, its samples lie where its packet arrived.
+// re-anchored: from that frame on, its samples lie where its packet arrived
+// (silence before them where the stream fell behind; where it ran ahead,
+// its earlier samples give way to them).
 #pragma once
 
 #include <cstddef>

@@ -124,7 +124,7 @@ const std::string kCall = mervox::test::DataPath("corpus/call-a.pcapng");
 
 TEST_F(PcapCommand, DecodesBothCallsOfTheCorpusCapture)
 {
-    const CommandResult r = Mervox("pcap '" + kCall + "' -o '" + dir_ + "/call'");
+    const CommandResult r = Mervox("pcap --layout streams '" + kCall + "' -o '" + dir_ + "/call'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
     // Digests as in tests/data/corpus/expected-digests.txt.
@@ -141,7 +141,7 @@ TEST_F(PcapCommand, DecodesACaptureFromANamedPipe)
 {
     const std::string fifo = dir_ + "/call.pipe";
     ASSERT_EQ(std::system(("mkfifo '" + fifo + "'").c_str()), 0);
-    const CommandResult r = Mervox("pcap '" + fifo + "' -o '" + dir_ + "/call'",
+    const CommandResult r = Mervox("pcap --layout streams '" + fifo + "' -o '" + dir_ + "/call'",
                                    "cat '" + kCall + "' >'" + fifo + "' 2>/dev/null & timeout 120 ");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(DigestOf(WavSamples(dir_ + "/call-0x11223344.wav")), "940a3468db599e8b");
@@ -151,7 +151,7 @@ TEST_F(PcapCommand, DecodesACaptureFromANamedPipe)
 TEST_F(PcapCommand, ReportThatCannotBeWrittenFails)
 {
     const std::string command =
-        Cli() + " pcap '" + kCall + "' -o '" + dir_ + "/full' >/dev/full 2>'" + dir_ + "/stderr'";
+        Cli() + " pcap --layout streams '" + kCall + "' -o '" + dir_ + "/full' >/dev/full 2>'" + dir_ + "/stderr'";
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 3);
@@ -164,7 +164,7 @@ TEST_F(PcapCommand, OneOutputThatCannotBeWrittenDoesNotStopTheOthers)
     ASSERT_EQ(std::system(("mkdir '" + dir_ + "/c-0x11223344.wav'").c_str()), 0);
     for (const std::string jobs : {"1", "2", "3"}) {  // on this thread, or on workers
         SCOPED_TRACE("-j " + jobs);
-        const CommandResult r = Mervox("pcap --json '" + kCall + "' -o '" + dir_ + "/c' -j " + jobs);
+        const CommandResult r = Mervox("pcap --layout streams --json '" + kCall + "' -o '" + dir_ + "/c' -j " + jobs);
         EXPECT_EQ(r.exitCode, 3);
         EXPECT_NE(r.err.find(dir_ + "/c-0x11223344.wav"), std::string::npos) << r.err;
         EXPECT_EQ(DigestOf(WavSamples(dir_ + "/c-0x55667788.wav")), "225576ec47b25607");
@@ -289,7 +289,7 @@ TEST_F(PcapCommand, ThreadsAndBatchesChangeNoOutput)
         SCOPED_TRACE("-j " + jobs);
         const std::string out = dir_ + "/j" + jobs;
         ASSERT_EQ(std::system(("mkdir '" + out + "'").c_str()), 0);
-        const CommandResult r = Mervox("pcap --json '" + capture + "' -o '" + out + "/' -j " + jobs);
+        const CommandResult r = Mervox("pcap --layout streams --json '" + capture + "' -o '" + out + "/' -j " + jobs);
         ASSERT_EQ(r.exitCode, 0) << r.err;
         nlohmann::json j = nlohmann::json::parse(r.out);
         ASSERT_EQ(j["streams"].size(), kCalls);
@@ -306,7 +306,7 @@ TEST_F(PcapCommand, ThreadsAndBatchesChangeNoOutput)
             reference = report;
         EXPECT_EQ(report, reference);
     }
-    EXPECT_EQ(Mervox("pcap '" + capture + "' -j 0").exitCode, 2);
+    EXPECT_EQ(Mervox("pcap --layout streams '" + capture + "' -j 0").exitCode, 2);
 }
 
 TEST_F(PcapCommand, OutputIntoADirectory)
@@ -315,14 +315,14 @@ TEST_F(PcapCommand, OutputIntoADirectory)
     // A name ending in '/', or an existing directory: the capture's name inside it.
     for (const std::string& o : {dir_ + "/out/", dir_ + "/out"}) {
         SCOPED_TRACE(o);
-        const CommandResult r = Mervox("-q pcap '" + kCall + "' -o '" + o + "'");
+        const CommandResult r = Mervox("-q pcap --layout streams '" + kCall + "' -o '" + o + "'");
         ASSERT_EQ(r.exitCode, 0) << r.err;
         EXPECT_EQ(WavSamples(dir_ + "/out/call-a-0x55667788.wav").size(), 3906u * 240);
         ASSERT_EQ(std::system(("rm '" + dir_ + "/out/'*.wav").c_str()), 0);
     }
     // Standard output cannot take several files: refused, nothing written.
     const std::string command =
-        "cd '" + dir_ + "/out' && " + Cli() + " pcap '" + kCall + "' -o - 2>'" + dir_ + "/stderr' >/dev/null";
+        "cd '" + dir_ + "/out' && " + Cli() + " pcap --layout streams '" + kCall + "' -o - 2>'" + dir_ + "/stderr' >/dev/null";
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 2);
@@ -335,12 +335,12 @@ TEST_F(PcapCommand, OutputIntoADirectory)
 // not after decoding it.
 TEST_F(PcapCommand, MissingDirectoryIsMadeOrRefusedBeforeDecoding)
 {
-    CommandResult r = Mervox("pcap '" + kCall + "' -o '" + dir_ + "/new/'");
+    CommandResult r = Mervox("pcap --layout streams '" + kCall + "' -o '" + dir_ + "/new/'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(DigestOf(WavSamples(dir_ + "/new/call-a-0x11223344.wav")), "940a3468db599e8b");
     EXPECT_EQ(DigestOf(WavSamples(dir_ + "/new/call-a-0x55667788.wav")), "225576ec47b25607");
     // Made once: a second run into the existing directory is the same.
-    EXPECT_EQ(Mervox("-q pcap '" + kCall + "' -o '" + dir_ + "/new/'").exitCode, 0);
+    EXPECT_EQ(Mervox("-q pcap --layout streams '" + kCall + "' -o '" + dir_ + "/new/'").exitCode, 0);
 
     Write("file", {1});
     const struct {
@@ -352,7 +352,7 @@ TEST_F(PcapCommand, MissingDirectoryIsMadeOrRefusedBeforeDecoding)
     };
     for (const auto& c : refused) {
         SCOPED_TRACE(c.prefix);
-        r = Mervox("pcap '" + kCall + "' -o '" + c.prefix + "'");
+        r = Mervox("pcap --layout streams '" + kCall + "' -o '" + c.prefix + "'");
         EXPECT_EQ(r.exitCode, 3);
         EXPECT_EQ(r.err, "mervox: error: " + c.message + "\n");
         EXPECT_EQ(r.out, "");  // refused before reading: no report
@@ -405,7 +405,7 @@ TEST_F(PcapCommand, PcapngWithALinkTypePerInterface)
         packet.insert(packet.end(), ip.begin(), ip.end());
         w.Add(cooked, packet, 2000000 + 30000 * k);
     }
-    const CommandResult r = Mervox("pcap --json '" + Write("links.pcapng", w.bytes()) + "' -o '" + dir_ + "/l'");
+    const CommandResult r = Mervox("pcap --layout streams --json '" + Write("links.pcapng", w.bytes()) + "' -o '" + dir_ + "/l'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
     const nlohmann::json j = nlohmann::json::parse(r.out);
@@ -462,7 +462,7 @@ TEST_F(PcapCommand, DnsBesideACallGivesOneFile)
         if (k % 20 == 0)
             w.Add(test::Ethernet(test::Ipv4Udp("10.0.0.1", 4000, "10.0.0.2", 4002, call[k / 20])));
     }
-    const CommandResult r = Mervox("-q pcap '" + Write("dns.pcap", w.bytes()) + "' -o '" + dir_ + "/out/'");
+    const CommandResult r = Mervox("-q pcap --layout streams '" + Write("dns.pcap", w.bytes()) + "' -o '" + dir_ + "/out/'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(WavSamples(dir_ + "/out/dns-0x00005eed.wav").size(), 20u * 240);
     EXPECT_EQ(std::system(("test \"$(ls '" + dir_ + "/out' | wc -l)\" = 1").c_str()), 0);
@@ -479,7 +479,7 @@ TEST_F(PcapCommand, RenumberedSenderKeepsTheWholeCall)
     packets.erase(packets.begin() + 48);
     packets.insert(packets.begin() + 55, straggler);
     const CommandResult r =
-        Mervox("pcap --json '" + Write("renumbered.pcap", CaptureOf(packets)) + "' -o '" + dir_ + "/r'");
+        Mervox("pcap --layout streams --json '" + Write("renumbered.pcap", CaptureOf(packets)) + "' -o '" + dir_ + "/r'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const nlohmann::json s = nlohmann::json::parse(r.out)["streams"][0];
     EXPECT_EQ(s["frames"], 99);
@@ -488,7 +488,7 @@ TEST_F(PcapCommand, RenumberedSenderKeepsTheWholeCall)
     EXPECT_EQ(s["sequence_restarts"], 1);
     EXPECT_EQ(WavSamples(dir_ + "/r-0x00005eed.wav").size(), 100u * 240);
     // The text report says what was dropped.
-    const CommandResult text = Mervox("pcap '" + dir_ + "/renumbered.pcap' -o '" + dir_ + "/r'");
+    const CommandResult text = Mervox("pcap --layout streams '" + dir_ + "/renumbered.pcap' -o '" + dir_ + "/r'");
     EXPECT_NE(text.out.find("late packets:   1"), std::string::npos) << text.out;
 }
 
@@ -496,7 +496,7 @@ TEST_F(PcapCommand, StrayTimestampShiftsNothing)
 {
     std::vector<test::Bytes> packets = CallPackets(3000, 7, 1000000);
     packets[1500] = CallPackets(1, 7 + 1500, 1000000 + 1500 * 240 + 30 * 8000)[0];  // 30 s ahead
-    const CommandResult r = Mervox("pcap --json '" + Write("stray.pcap", CaptureOf(packets)) + "' -o '" + dir_ + "/s'");
+    const CommandResult r = Mervox("pcap --layout streams --json '" + Write("stray.pcap", CaptureOf(packets)) + "' -o '" + dir_ + "/s'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const nlohmann::json s = nlohmann::json::parse(r.out)["streams"][0];
     EXPECT_EQ(s["frames"], 3000);
@@ -510,7 +510,7 @@ TEST_F(PcapCommand, ConcealmentIsBoundedUnlessAskedFor)
     // Untransmitted one-byte frames, 59.97 s apart, captured within seconds.
     const test::Bytes untransmitted = {0x03};
     const std::string many = Write("many.pcap", CaptureOf(CallPackets(300, 1, 0, 1999 * 240, untransmitted)));
-    CommandResult r = Mervox("pcap --json '" + many + "' -o '" + dir_ + "/m'");
+    CommandResult r = Mervox("pcap --layout streams --json '" + many + "' -o '" + dir_ + "/m'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("--allow-long-gaps"), std::string::npos) << r.err;
     nlohmann::json s = nlohmann::json::parse(r.out)["streams"][0];
@@ -518,7 +518,7 @@ TEST_F(PcapCommand, ConcealmentIsBoundedUnlessAskedFor)
     EXPECT_LE(WavSamples(dir_ + "/m-0x00005eed.wav").size(), (300u + 2000) * 240);
 
     const std::string few = Write("few.pcap", CaptureOf(CallPackets(20, 1, 0, 1999 * 240, untransmitted)));
-    r = Mervox("pcap --allow-long-gaps --json '" + few + "' -o '" + dir_ + "/f'");
+    r = Mervox("pcap --layout streams --allow-long-gaps --json '" + few + "' -o '" + dir_ + "/f'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
     s = nlohmann::json::parse(r.out)["streams"][0];
@@ -534,7 +534,7 @@ TEST_F(PcapCommand, ManyTinyStreamsCannotBuyHoursOfConcealment)
     test::Bytes capture = test::PcapFileHeader(1);
     uint64_t micros = uint64_t{1700000000} * 1000000;
     test::AppendStreams(capture, micros, {0x1000, 100, 3, 1999, 20000});
-    const CommandResult r = Mervox("pcap --json '" + Write("tiny.pcap", capture) + "' -o '" + dir_ + "/t'");
+    const CommandResult r = Mervox("pcap --layout streams --json '" + Write("tiny.pcap", capture) + "' -o '" + dir_ + "/t'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const nlohmann::json j = nlohmann::json::parse(r.out);
     ASSERT_EQ(j["streams"].size(), 100u);
@@ -568,7 +568,7 @@ TEST_F(PcapCommand, FakeStreamsCannotTakeTheRealCallsFiles)
     const std::unique_ptr<const std::string, void (*)(const std::string*)> removed(
         &out, [](const std::string* d) { std::system(("rm -rf '" + *d + "'").c_str()); });
     const CommandResult r =
-        Mervox("pcap --json '" + Write("fake.pcap", capture) + "' -o '" + out + "/f'", "ulimit -n 256 && ");
+        Mervox("pcap --layout streams --json '" + Write("fake.pcap", capture) + "' -o '" + out + "/f'", "ulimit -n 256 && ");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
     // The call is its stream decoded alone.
@@ -589,7 +589,7 @@ TEST_F(PcapCommand, FakeStreamsCannotTakeTheRealCallsFiles)
 
 TEST_F(PcapCommand, JsonReport)
 {
-    const CommandResult r = Mervox("pcap --json '" + kCall + "' -o '" + dir_ + "/c'");
+    const CommandResult r = Mervox("pcap --layout streams --json '" + kCall + "' -o '" + dir_ + "/c'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const nlohmann::json j = nlohmann::json::parse(r.out);
     EXPECT_EQ(j["records"], 5757);
@@ -622,7 +622,7 @@ TEST_F(PcapCommand, JsonReport)
 TEST_F(PcapCommand, JsonReportOfAFileNameThatIsNotUtf8)
 {
     const std::string copy = Write("caf\xe9.pcapng", mervox::test::ReadFileBytes(kCall));
-    const CommandResult r = Mervox("pcap --json '" + copy + "'");
+    const CommandResult r = Mervox("pcap --layout streams --json '" + copy + "'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const nlohmann::json j = nlohmann::json::parse(r.out);
     EXPECT_EQ(j["capture"], dir_ + "/caf\xef\xbf\xbd.pcapng");  // U+FFFD in place of the byte
@@ -633,13 +633,13 @@ TEST_F(PcapCommand, JsonReportOfAFileNameThatIsNotUtf8)
 TEST_F(PcapCommand, DefaultPrefixIsTheCaptureName)
 {
     const std::string copy = Write("meeting.pcapng", mervox::test::ReadFileBytes(kCall));
-    const CommandResult r = Mervox("-q pcap '" + copy + "'");
+    const CommandResult r = Mervox("-q pcap --layout streams '" + copy + "'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "");  // --quiet
     EXPECT_EQ(WavSamples(dir_ + "/meeting-0x55667788.wav").size(), 3906u * 240);
 
     // From stdin the files are named after "capture", in the working directory.
-    const std::string fromStdin = "cd '" + dir_ + "' && " + Cli() + " -q pcap - < '" + kCall + "'";
+    const std::string fromStdin = "cd '" + dir_ + "' && " + Cli() + " -q pcap --layout streams - < '" + kCall + "'";
     ASSERT_EQ(std::system(fromStdin.c_str()), 0);
     EXPECT_EQ(WavSamples(dir_ + "/capture-0x55667788.wav").size(), 3906u * 240);
 }
@@ -648,16 +648,16 @@ TEST_F(PcapCommand, RejectsWhatIsNotACapture)
 {
     const std::string text = "not a capture at all\n";
     const std::string path = Write("notes.pcap", test::Bytes(text.begin(), text.end()));
-    CommandResult r = Mervox("pcap '" + path + "' -o '" + dir_ + "/x'");
+    CommandResult r = Mervox("pcap --layout streams '" + path + "' -o '" + dir_ + "/x'");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("not a pcap or pcapng capture"), std::string::npos) << r.err;
-    r = Mervox("pcap '" + dir_ + "/missing.pcap'");
+    r = Mervox("pcap --layout streams '" + dir_ + "/missing.pcap'");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("cannot open"), std::string::npos) << r.err;
-    r = Mervox("pcap '" + Write("empty.pcap", {}) + "'");
+    r = Mervox("pcap --layout streams '" + Write("empty.pcap", {}) + "'");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("byte 0: empty input, not a capture"), std::string::npos) << r.err;
-    r = Mervox("pcap '" + dir_ + "'");
+    r = Mervox("pcap --layout streams '" + dir_ + "'");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("byte 0: read failed"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
@@ -670,7 +670,7 @@ TEST_F(PcapCommand, SaysSoWhenThereIsNoG7231Stream)
     h.payloadType = 0;  // G.711
     w.Add(test::Ethernet(test::Ipv4Udp("10.0.0.1", 4000, "10.0.0.2", 4002, test::RtpBytes(h, test::Bytes(160, 0xff)))));
     w.Add(test::Ethernet(test::Ipv4Udp("10.0.0.1", 53, "10.0.0.2", 53, {1, 2, 3})));
-    const CommandResult r = Mervox("pcap --json '" + Write("g711.pcap", w.bytes()) + "' -o '" + dir_ + "/x'");
+    const CommandResult r = Mervox("pcap --layout streams --json '" + Write("g711.pcap", w.bytes()) + "' -o '" + dir_ + "/x'");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("no G.723.1 RTP stream"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("--payload-type"), std::string::npos) << r.err;
@@ -692,18 +692,18 @@ TEST_F(PcapCommand, DynamicPayloadType)
         stream.insert(stream.end(), frames[k].begin(), frames[k].end());
     }
     const std::string capture = Write("dyn.pcap", w.bytes());
-    EXPECT_EQ(Mervox("pcap '" + capture + "' -o '" + dir_ + "/d'").exitCode, 1);
-    const CommandResult r = Mervox("pcap --payload-type 97 '" + capture + "' -o '" + dir_ + "/d'");
+    EXPECT_EQ(Mervox("pcap --layout streams '" + capture + "' -o '" + dir_ + "/d'").exitCode, 1);
+    const CommandResult r = Mervox("pcap --layout streams --payload-type 97 '" + capture + "' -o '" + dir_ + "/d'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(WavSamples(dir_ + "/d-0x0000cafe.wav"), mervox::test::DecodeWithLegacyApi(stream));
-    EXPECT_EQ(Mervox("pcap --payload-type 128 '" + capture + "'").exitCode, 2);
+    EXPECT_EQ(Mervox("pcap --layout streams --payload-type 128 '" + capture + "'").exitCode, 2);
 }
 
 TEST_F(PcapCommand, TruncatedCaptureWarnsAndDecodesWhatWasRead)
 {
     std::vector<uint8_t> bytes = mervox::test::ReadFileBytes(kCall);
     bytes.resize(bytes.size() / 3 + 5);
-    const CommandResult r = Mervox("pcap --json '" + Write("cut.pcapng", bytes) + "' -o '" + dir_ + "/cut'");
+    const CommandResult r = Mervox("pcap --layout streams --json '" + Write("cut.pcapng", bytes) + "' -o '" + dir_ + "/cut'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("warning"), std::string::npos);
     EXPECT_NE(r.err.find("cut short"), std::string::npos) << r.err;

@@ -395,7 +395,7 @@ TEST(SipCallCommand, JsonListsTheCallAndTextEscapesWhatTheCaptureSays)
     std::ofstream(dir + "/sip.pcap", std::ios::binary)
         .write(reinterpret_cast<const char*>(w.bytes().data()), static_cast<std::streamsize>(w.bytes().size()));
 
-    const CommandResult json = RunMervox("pcap '" + dir + "/sip.pcap' --json -j 1", dir);
+    const CommandResult json = RunMervox("pcap --layout streams '" + dir + "/sip.pcap' --json -j 1", dir);
     ASSERT_EQ(json.exitCode, 0) << json.out;
     const nlohmann::json j = nlohmann::json::parse(json.out);
     ASSERT_EQ(j["calls"].size(), 1u);
@@ -418,7 +418,7 @@ TEST(SipCallCommand, JsonListsTheCallAndTextEscapesWhatTheCaptureSays)
     EXPECT_EQ(j["streams"][0]["output"], dir + "/sip-0x000a11ce.wav");
     EXPECT_EQ(j["streams"][0]["payload_type"], 96);
 
-    const CommandResult text = RunMervox("pcap '" + dir + "/sip.pcap' -j 1", dir);
+    const CommandResult text = RunMervox("pcap --layout streams '" + dir + "/sip.pcap' -j 1", dir);
     ASSERT_EQ(text.exitCode, 0);
     EXPECT_EQ(text.out.find('\x1b'), std::string::npos);
     EXPECT_NE(text.out.find("from:           \"<script>\\x1b[31m\" <sip:alice@example.com>"), std::string::npos)

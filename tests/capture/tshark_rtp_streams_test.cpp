@@ -134,7 +134,7 @@ protected:
         const std::vector<TsharkRow> rows = TsharkStreams(capture);
         int status = 0;
         const std::string out =
-            RunShell(Cli() + " pcap '" + capture + "' -o '" + dir_ + "/' --json 2>/dev/null", &status);
+            RunShell(Cli() + " pcap --layout streams '" + capture + "' -o '" + dir_ + "/' --json 2>/dev/null", &status);
         EXPECT_EQ(status, 0);
         report_ = nlohmann::json::parse(out);
         const nlohmann::json& report = report_;

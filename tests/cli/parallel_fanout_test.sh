@@ -51,7 +51,7 @@ cp "$data/corpus/call-a.pcapng" captures/a.pcapng
 cp "$data/corpus/call-a.pcapng" captures/b.pcapng
 cp "$data/corpus/call-a.pcapng" captures/c.pcapng
 run_pcap() {
-  parallel --will-cite --sshlogin : --joblog pcap.log --resume "$mervox" pcap -q {} -o pcap/{/.} ::: "$@"
+  parallel --will-cite --sshlogin : --joblog pcap.log --resume "$mervox" pcap -q --layout streams {} -o pcap/{/.} ::: "$@"
 }
 run_pcap captures/a.pcapng captures/b.pcapng
 [ "$(ls pcap | wc -l)" -eq 4 ] || fail "expected two streams for each of two captures: $(ls pcap)"

@@ -123,7 +123,7 @@ EOF
 case $mode in
 capture)
     ln -s "$corpus/call-a.pcapng" call.pcapng
-    "$mervox" -q pcap call.pcapng -o reference || fail "mervox pcap"
+    "$mervox" -q pcap --layout streams call.pcapng -o reference || fail "mervox pcap"
     # decode SCRIPT WAV REFERENCE: runs the example once, compares its WAV
     # file; then again with the pipeline held PAUSED for a second before it
     # plays (gst-launch-1.0 started by launch_after_pause.py), as on a slow

@@ -19,7 +19,7 @@ def wav_samples(path):
 @pytest.fixture(scope="module")
 def command_report(corpus, cli, tmp_path_factory):
     out = tmp_path_factory.mktemp("pcap")
-    result = cli("pcap", corpus / "call-a.pcapng", "-o", out / "call", "--json")
+    result = cli("pcap", "--layout", "streams", corpus / "call-a.pcapng", "-o", out / "call", "--json")
     return json.loads(result.stdout)
 
 
@@ -55,7 +55,7 @@ def test_cut_capture_warns_and_keeps_what_was_read(corpus, cli, tmp_path):
     cut = tmp_path / "cut.pcapng"
     data = (corpus / "call-a.pcapng").read_bytes()
     cut.write_bytes(data[: len(data) // 2 + 3])
-    result = cli("pcap", cut, "-o", tmp_path / "cut", "--json")
+    result = cli("pcap", "--layout", "streams", cut, "-o", tmp_path / "cut", "--json")
     report = json.loads(result.stdout)
     with pytest.warns(mervox.CaptureWarning) as record:
         streams = mervox.read_capture(cut)
@@ -66,7 +66,7 @@ def test_cut_capture_warns_and_keeps_what_was_read(corpus, cli, tmp_path):
 
 
 def test_other_payload_type_finds_nothing_like_the_command(corpus, cli, tmp_path):
-    result = cli("pcap", corpus / "call-a.pcapng", "--payload-type", 96, "-o", tmp_path / "x", check=False)
+    result = cli("pcap", "--layout", "streams", corpus / "call-a.pcapng", "--payload-type", 96, "-o", tmp_path / "x", check=False)
     assert result.returncode == 1
     with pytest.raises(mervox.CaptureError) as error:
         mervox.read_capture(corpus / "call-a.pcapng", payload_type=96)

@@ -78,7 +78,7 @@ def test_a_file_named_dash_is_a_file(tmp_path, monkeypatch):
 def test_not_a_capture(cli, tmp_path, content, message):
     path = tmp_path / "notes.txt"
     path.write_bytes(content)
-    result = cli("pcap", path, "-o", tmp_path / "x", check=False)
+    result = cli("pcap", "--layout", "streams", path, "-o", tmp_path / "x", check=False)
     assert result.returncode == 1
     with pytest.raises(mervox.CaptureError) as error:
         mervox.read_capture(path)
