@@ -25,8 +25,8 @@ bool IsDeviceName(const std::string& part)
     const std::string base = Lower(part.substr(0, part.find('.')));
     if (base == "con" || base == "prn" || base == "aux" || base == "nul")
         return true;
-    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
-           base[3] >= '0' && base[3] <= '9';
+    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) && base[3] >= '0' &&
+           base[3] <= '9';
 }
 
 }  // namespace
@@ -37,8 +37,7 @@ std::string SafeNamePart(const std::string& text)
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        const bool dotKept =
-            c == '.' && i > 0 && i + 1 < text.size() && text[i - 1] != '.' && text[i + 1] != '.';
+        const bool dotKept = c == '.' && i > 0 && i + 1 < text.size() && text[i - 1] != '.' && text[i + 1] != '.';
         const size_t width = Kept(c) || dotKept ? 1 : 3;
         if (out.size() + width > kNamePartBytes)
             break;

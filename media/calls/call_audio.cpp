@@ -208,7 +208,7 @@ Status FileSampleSource::Read(size_t stream, uint64_t offset, int16_t* samples, 
     }
     for (size_t j = 0; j < count; ++j)
         samples[j] = 2 * j + 1 < got ? static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * j] | bytes[2 * j + 1] << 8))
-                                      : int16_t{0};
+                                     : int16_t{0};
     return Status::Ok();
 }
 

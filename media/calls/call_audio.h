@@ -45,16 +45,16 @@ struct Segment {
 };
 
 struct PlacedStream {
-    size_t stream = 0;  // index into the capture's streams
-    int channel = 0;    // 0: left (or the only channel), 1: right
-    uint64_t start = 0;            // call sample of its first packet's arrival
+    size_t stream = 0;              // index into the capture's streams
+    int channel = 0;                // 0: left (or the only channel), 1: right
+    uint64_t start = 0;             // call sample of its first packet's arrival
     std::vector<Segment> segments;  // in order of both stream and call samples, disjoint
     uint64_t reanchors = 0;         // times its timeline was moved to its arrivals
 };
 
 struct CallAudio {
-    int channels = 0;    // 1 or 2; 0: the call has no stream (and no recording)
-    double start = 0;    // capture time of the first sample: the call's first RTP packet
+    int channels = 0;     // 1 or 2; 0: the call has no stream (and no recording)
+    double start = 0;     // capture time of the first sample: the call's first RTP packet
     uint64_t length = 0;  // samples per channel
     std::vector<PlacedStream> streams;
 };

@@ -55,10 +55,7 @@ std::optional<PcmFormat> PcmFormatFromName(const std::string& name)
     return std::nullopt;
 }
 
-uint64_t MaxSamples(PcmFormat format)
-{
-    return IsWav(format) ? (0xffffffffu - (kWavHeaderBytes - 8)) / 2 : UINT64_MAX;
-}
+uint64_t MaxSamples(PcmFormat format) { return IsWav(format) ? (0xffffffffu - (kWavHeaderBytes - 8)) / 2 : UINT64_MAX; }
 
 std::array<uint8_t, kWavHeaderBytes> WavHeader(int sampleRate, std::optional<uint64_t> dataBytes, int channels)
 {

@@ -112,7 +112,7 @@ TEST(CallAudio, AnchorsMoveTheStreamAndItNeverOverlapsItself)
     ASSERT_EQ(pcm.size(), 1250u);
     for (size_t i = 0; i < pcm.size(); ++i) {
         SCOPED_TRACE(i);
-        const int want = i < 100 ? 1 + static_cast<int>(i)
+        const int want = i < 100    ? 1 + static_cast<int>(i)
                          : i < 1100 ? 0
                          : i < 1150 ? 101 + static_cast<int>(i - 1100)
                                     : 201 + static_cast<int>(i - 1150);

@@ -14,8 +14,8 @@
 #include <functional>
 #include <map>
 #include <set>
-#include <tuple>
 #include <sstream>
+#include <tuple>
 
 #include "capture_builder.h"
 #include "test_support.h"
@@ -322,14 +322,15 @@ TEST_F(CallLayout, MixedIsTheSaturatedSumAndJobsChangeNothing)
 TEST_F(CallLayout, HostileCallersGiveSafeNames)
 {
     TimedCapture c;
-    const std::vector<std::string> users = {"../../../escaped", "a/b\\c<d>e:f|g?h*", "CON", std::string(10240, 'A'),
-                                            "alice", "ALICE", "dots..", "\x1b[31mred"};
+    const std::vector<std::string> users = {
+        "../../../escaped", "a/b\\c<d>e:f|g?h*", "CON", std::string(10240, 'A'), "alice", "ALICE",
+        "dots..",           "\x1b[31mred"};
     for (size_t i = 0; i < users.size(); ++i) {
         const std::string a = "10.1." + std::to_string(i) + ".1", b = "10.1." + std::to_string(i) + ".2";
         const auto port = static_cast<uint16_t>(4000 + 2 * i);
         SipCall(c, 1000 * i, "hostile-" + std::to_string(i), users[i], a, b, port);
-        c.Stream(a, port, b, static_cast<uint16_t>(port + 1000), 0x100 + static_cast<uint32_t>(i), 96, 1000000 + 1000 * i,
-                 5, [](size_t k) -> uint64_t { return 30000 * k; });
+        c.Stream(a, port, b, static_cast<uint16_t>(port + 1000), 0x100 + static_cast<uint32_t>(i), 96,
+                 1000000 + 1000 * i, 5, [](size_t k) -> uint64_t { return 30000 * k; });
     }
     std::system(("mkdir -p '" + dir_ + "/out'").c_str());
     const std::string capture = Write("hostile.pcap", c.Pcap());
@@ -373,8 +374,8 @@ TEST_F(CallLayout, SoxReadsTheStereoFile)
     const std::string sip = dir_ + "/c/calls-20231114T221321Z-alice-bob.wav";
     const size_t samples = ReadWav(sip).samples.size() / 2;
     ASSERT_GT(samples, 0u);
-    std::system(("soxi -c '" + sip + "' >'" + dir_ + "/channels' && soxi -s '" + sip + "' >'" + dir_ + "/samples' && soxi -r '" +
-                 sip + "' >'" + dir_ + "/rate'")
+    std::system(("soxi -c '" + sip + "' >'" + dir_ + "/channels' && soxi -s '" + sip + "' >'" + dir_ +
+                 "/samples' && soxi -r '" + sip + "' >'" + dir_ + "/rate'")
                     .c_str());
     EXPECT_EQ(Slurp(dir_ + "/channels"), "2\n");
     EXPECT_EQ(Slurp(dir_ + "/samples"), std::to_string(samples) + "\n");

@@ -321,8 +321,8 @@ TEST_F(PcapCommand, OutputIntoADirectory)
         ASSERT_EQ(std::system(("rm '" + dir_ + "/out/'*.wav").c_str()), 0);
     }
     // Standard output cannot take several files: refused, nothing written.
-    const std::string command =
-        "cd '" + dir_ + "/out' && " + Cli() + " pcap --layout streams '" + kCall + "' -o - 2>'" + dir_ + "/stderr' >/dev/null";
+    const std::string command = "cd '" + dir_ + "/out' && " + Cli() + " pcap --layout streams '" + kCall +
+                                "' -o - 2>'" + dir_ + "/stderr' >/dev/null";
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 2);
@@ -405,7 +405,8 @@ TEST_F(PcapCommand, PcapngWithALinkTypePerInterface)
         packet.insert(packet.end(), ip.begin(), ip.end());
         w.Add(cooked, packet, 2000000 + 30000 * k);
     }
-    const CommandResult r = Mervox("pcap --layout streams --json '" + Write("links.pcapng", w.bytes()) + "' -o '" + dir_ + "/l'");
+    const CommandResult r =
+        Mervox("pcap --layout streams --json '" + Write("links.pcapng", w.bytes()) + "' -o '" + dir_ + "/l'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
     const nlohmann::json j = nlohmann::json::parse(r.out);
@@ -462,7 +463,8 @@ TEST_F(PcapCommand, DnsBesideACallGivesOneFile)
         if (k % 20 == 0)
             w.Add(test::Ethernet(test::Ipv4Udp("10.0.0.1", 4000, "10.0.0.2", 4002, call[k / 20])));
     }
-    const CommandResult r = Mervox("-q pcap --layout streams '" + Write("dns.pcap", w.bytes()) + "' -o '" + dir_ + "/out/'");
+    const CommandResult r =
+        Mervox("-q pcap --layout streams '" + Write("dns.pcap", w.bytes()) + "' -o '" + dir_ + "/out/'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(WavSamples(dir_ + "/out/dns-0x00005eed.wav").size(), 20u * 240);
     EXPECT_EQ(std::system(("test \"$(ls '" + dir_ + "/out' | wc -l)\" = 1").c_str()), 0);
@@ -478,8 +480,8 @@ TEST_F(PcapCommand, RenumberedSenderKeepsTheWholeCall)
     const test::Bytes straggler = packets[48];
     packets.erase(packets.begin() + 48);
     packets.insert(packets.begin() + 55, straggler);
-    const CommandResult r =
-        Mervox("pcap --layout streams --json '" + Write("renumbered.pcap", CaptureOf(packets)) + "' -o '" + dir_ + "/r'");
+    const CommandResult r = Mervox("pcap --layout streams --json '" + Write("renumbered.pcap", CaptureOf(packets)) +
+                                   "' -o '" + dir_ + "/r'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const nlohmann::json s = nlohmann::json::parse(r.out)["streams"][0];
     EXPECT_EQ(s["frames"], 99);
@@ -496,7 +498,8 @@ TEST_F(PcapCommand, StrayTimestampShiftsNothing)
 {
     std::vector<test::Bytes> packets = CallPackets(3000, 7, 1000000);
     packets[1500] = CallPackets(1, 7 + 1500, 1000000 + 1500 * 240 + 30 * 8000)[0];  // 30 s ahead
-    const CommandResult r = Mervox("pcap --layout streams --json '" + Write("stray.pcap", CaptureOf(packets)) + "' -o '" + dir_ + "/s'");
+    const CommandResult r =
+        Mervox("pcap --layout streams --json '" + Write("stray.pcap", CaptureOf(packets)) + "' -o '" + dir_ + "/s'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const nlohmann::json s = nlohmann::json::parse(r.out)["streams"][0];
     EXPECT_EQ(s["frames"], 3000);
@@ -534,7 +537,8 @@ TEST_F(PcapCommand, ManyTinyStreamsCannotBuyHoursOfConcealment)
     test::Bytes capture = test::PcapFileHeader(1);
     uint64_t micros = uint64_t{1700000000} * 1000000;
     test::AppendStreams(capture, micros, {0x1000, 100, 3, 1999, 20000});
-    const CommandResult r = Mervox("pcap --layout streams --json '" + Write("tiny.pcap", capture) + "' -o '" + dir_ + "/t'");
+    const CommandResult r =
+        Mervox("pcap --layout streams --json '" + Write("tiny.pcap", capture) + "' -o '" + dir_ + "/t'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const nlohmann::json j = nlohmann::json::parse(r.out);
     ASSERT_EQ(j["streams"].size(), 100u);
@@ -567,8 +571,8 @@ TEST_F(PcapCommand, FakeStreamsCannotTakeTheRealCallsFiles)
     ASSERT_NE(mkdtemp(out.data()), nullptr);
     const std::unique_ptr<const std::string, void (*)(const std::string*)> removed(
         &out, [](const std::string* d) { std::system(("rm -rf '" + *d + "'").c_str()); });
-    const CommandResult r =
-        Mervox("pcap --layout streams --json '" + Write("fake.pcap", capture) + "' -o '" + out + "/f'", "ulimit -n 256 && ");
+    const CommandResult r = Mervox(
+        "pcap --layout streams --json '" + Write("fake.pcap", capture) + "' -o '" + out + "/f'", "ulimit -n 256 && ");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
     // The call is its stream decoded alone.
@@ -670,7 +674,8 @@ TEST_F(PcapCommand, SaysSoWhenThereIsNoG7231Stream)
     h.payloadType = 0;  // G.711
     w.Add(test::Ethernet(test::Ipv4Udp("10.0.0.1", 4000, "10.0.0.2", 4002, test::RtpBytes(h, test::Bytes(160, 0xff)))));
     w.Add(test::Ethernet(test::Ipv4Udp("10.0.0.1", 53, "10.0.0.2", 53, {1, 2, 3})));
-    const CommandResult r = Mervox("pcap --layout streams --json '" + Write("g711.pcap", w.bytes()) + "' -o '" + dir_ + "/x'");
+    const CommandResult r =
+        Mervox("pcap --layout streams --json '" + Write("g711.pcap", w.bytes()) + "' -o '" + dir_ + "/x'");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("no G.723.1 RTP stream"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("--payload-type"), std::string::npos) << r.err;
@@ -703,7 +708,8 @@ TEST_F(PcapCommand, TruncatedCaptureWarnsAndDecodesWhatWasRead)
 {
     std::vector<uint8_t> bytes = mervox::test::ReadFileBytes(kCall);
     bytes.resize(bytes.size() / 3 + 5);
-    const CommandResult r = Mervox("pcap --layout streams --json '" + Write("cut.pcapng", bytes) + "' -o '" + dir_ + "/cut'");
+    const CommandResult r =
+        Mervox("pcap --layout streams --json '" + Write("cut.pcapng", bytes) + "' -o '" + dir_ + "/cut'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("warning"), std::string::npos);
     EXPECT_NE(r.err.find("cut short"), std::string::npos) << r.err;

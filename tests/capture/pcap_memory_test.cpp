@@ -85,8 +85,8 @@ Decoded DecodeGenerated(size_t inputBytes, const std::string& dir)
         setenv("ASAN_OPTIONS", ((asan ? std::string(asan) + ":" : "") + "quarantine_size_mb=4").c_str(), 1);
         const std::string prefix = dir + "/big";
         const char* other = std::getenv("MERVOX_TEST_CLI");  // another build of the command
-        execl(other && *other ? other : MERVOX_CLI_PATH, "mervox", "-q", "pcap", "--layout", "streams", "-", "-o", prefix.c_str(),
-              static_cast<char*>(nullptr));
+        execl(other && *other ? other : MERVOX_CLI_PATH, "mervox", "-q", "pcap", "--layout", "streams", "-", "-o",
+              prefix.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     close(in[0]);
@@ -182,8 +182,8 @@ FakeRun DecodeFakeStreams(size_t fakes, const std::string& dir)
         setenv("ASAN_OPTIONS", ((asan ? std::string(asan) + ":" : "") + "quarantine_size_mb=4").c_str(), 1);
         const std::string prefix = dir + "/fake";
         const char* other = std::getenv("MERVOX_TEST_CLI");
-        execl(other && *other ? other : MERVOX_CLI_PATH, "mervox", "-q", "pcap", "--layout", "streams", "-", "-o", prefix.c_str(),
-              static_cast<char*>(nullptr));
+        execl(other && *other ? other : MERVOX_CLI_PATH, "mervox", "-q", "pcap", "--layout", "streams", "-", "-o",
+              prefix.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     close(in[0]);

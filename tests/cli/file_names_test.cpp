@@ -61,7 +61,8 @@ TEST(FileNames, HostileTextBecomesASafePart)
 
 TEST(FileNames, WindowsDeviceNamesAreNotLeftAsThey)
 {
-    for (const std::string device : {"CON", "con", "PRN", "AUX", "NUL", "nul.txt", "COM1", "com9.wav", "LPT1", "Lpt0"}) {
+    for (const std::string device :
+         {"CON", "con", "PRN", "AUX", "NUL", "nul.txt", "COM1", "com9.wav", "LPT1", "Lpt0"}) {
         const std::string part = SafeNamePart(device);
         SCOPED_TRACE(device);
         ExpectSafe(part);

@@ -53,8 +53,8 @@ CallFiles WriteCallFiles(const capture::CaptureReport& report, calls::CallLayout
         for (const capture::CallStream& cs : call.streams) {
             const StreamFiles::File& f = scratchOf(report.streams[cs.stream].id);
             if (!f.error.empty())
-                out.files[c].error = out.files[c].path + ": not written: a stream of the call was not decoded (" +
-                                     f.error + ")";
+                out.files[c].error =
+                    out.files[c].path + ": not written: a stream of the call was not decoded (" + f.error + ")";
         }
     }
     std::vector<tools::Status> written(calls);
@@ -79,8 +79,8 @@ CallFiles WriteCallFiles(const capture::CaptureReport& report, calls::CallLayout
         } else if (!written[c].ok()) {
             file.error = written[c].message().empty() ? file.path + ": not written" : written[c].message();
             console.Error(file.error);
-            out.status = std::max<int>(out.status, written[c].code() == tools::kExitOk ? kExitOutputError
-                                                                                          : written[c].code());
+            out.status =
+                std::max<int>(out.status, written[c].code() == tools::kExitOk ? kExitOutputError : written[c].code());
         }
     }
     // Streams in no call (none, as calls are built) leave nothing either.

@@ -18,7 +18,7 @@
 namespace mervox::cli {
 
 struct CallFiles {
-    std::vector<calls::CallAudio> audio;    // per call
+    std::vector<calls::CallAudio> audio;   // per call
     std::vector<StreamFiles::File> files;  // per call; path empty: no stream, no recording
     // Per stream (index into the report's streams): its call's index, and
     // its channel there.

@@ -251,7 +251,8 @@ nlohmann::ordered_json MediaJson(const signalling::DialogMedia& m)
     return j;
 }
 
-nlohmann::ordered_json CallJson(const capture::Call& c, const CaptureReport& r, const CallFiles* recordings, size_t index)
+nlohmann::ordered_json CallJson(const capture::Call& c, const CaptureReport& r, const CallFiles* recordings,
+                                size_t index)
 {
     nlohmann::ordered_json j;
     j["signalled"] = c.signalled;
@@ -567,9 +568,9 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
     streams.Finish();
     CallFiles recordings;
     if (byCall)
-        recordings = WriteCallFiles(report, layout, prefix,
-                                    [&](size_t id) -> const StreamFiles::File& { return streams.file(id); }, workers,
-                                    console);
+        recordings = WriteCallFiles(
+            report, layout, prefix, [&](size_t id) -> const StreamFiles::File& { return streams.file(id); }, workers,
+            console);
     // Per stream id, in a call layout: the recording that holds it.
     std::map<size_t, const StreamFiles::File*> recordingOf;
     for (size_t i = 0; byCall && i < report.streams.size(); ++i)
@@ -641,8 +642,9 @@ Subcommand AddPcapCommand(CLI::App& parent)
 {
     auto options = std::make_shared<PcapOptions>();
     CLI::App* app = parent.add_subcommand(
-        "pcap", "Decode every call of pcap or pcapng captures to a stereo WAV file (caller left, callee right), "
-                "or every G.723.1 RTP stream to PREFIX-0xSSRC.wav");
+        "pcap",
+        "Decode every call of pcap or pcapng captures to a stereo WAV file (caller left, callee right), "
+        "or every G.723.1 RTP stream to PREFIX-0xSSRC.wav");
     app->add_option("CAPTURE", options->inputs,
                     "Capture file (pcap or pcapng), '-' for stdin; several files of one recording (a ring "
                     "buffer's) are read as one capture, their records in time order")

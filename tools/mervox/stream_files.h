@@ -39,9 +39,10 @@ public:
         : prefix_(std::move(prefix)),
           scratch_(std::move(scratch)),
           console_(console),
-          pool_(limits, scratch_.empty() ? tools::OutputPool::Opener() : [](const std::string& path) {
-              return tools::OpenPcmOutput(path, tools::PcmFormat::kRaw);
-          })
+          pool_(
+              limits, scratch_.empty() ? tools::OutputPool::Opener() : [](const std::string& path) {
+                  return tools::OpenPcmOutput(path, tools::PcmFormat::kRaw);
+              })
     {}
 
     struct File {
