@@ -52,9 +52,11 @@ CallFiles WriteCallFiles(const capture::CaptureReport& report, calls::CallLayout
         out.files[c].path = names.Claim(prefix + "-" + calls::CallFileStem(call, report, out.audio[c].start) + ".wav");
         for (const capture::CallStream& cs : call.streams) {
             const StreamFiles::File& f = scratchOf(report.streams[cs.stream].id);
-            if (!f.error.empty())
-                out.files[c].error =
-                    out.files[c].path + ": not written: a stream of the call was not decoded (" + f.error + ")";
+            struct stat st;
+            if (!f.error.empty() || stat(f.path.c_str(), &st) != 0)
+                out.files[c].error = out.files[c].path + ": not written: stream " +
+                                     capture::SsrcText(report.streams[cs.stream].ssrc) + " of the call was not decoded" +
+                                     (f.error.empty() ? "" : " (" + f.error + ")");
         }
     }
     std::vector<tools::Status> written(calls);
