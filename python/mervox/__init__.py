@@ -12,6 +12,7 @@ the `mervox` command: the same samples, the same messages.
 from ._mervox import (
     FRAME_SAMPLES,
     SAMPLE_RATE,
+    CaptureCall,
     CaptureError,
     CaptureStream,
     CaptureWarning,
@@ -21,6 +22,7 @@ from ._mervox import (
     __version__,
     decode,
     frames,
+    read_calls,
     read_capture,
 )
 
@@ -29,7 +31,9 @@ __all__ = [
     "decode",
     "frames",
     "read_capture",
+    "read_calls",
     "CaptureStream",
+    "CaptureCall",
     "StreamError",
     "CaptureError",
     "StreamWarning",

@@ -2,7 +2,7 @@
 # extension mervox._mervox). tests/python/stub_check.py holds them against
 # the built module with mypy's stubtest.
 import os
-from typing import Any, List, Optional, Sequence, SupportsIndex, Tuple, Union
+from typing import Any, Dict, List, Optional, Sequence, SupportsIndex, Tuple, Union
 
 import numpy
 import numpy.typing as npt
@@ -18,7 +18,9 @@ __all__ = [
     "decode",
     "frames",
     "read_capture",
+    "read_calls",
     "CaptureStream",
+    "CaptureCall",
     "StreamError",
     "CaptureError",
     "StreamWarning",
@@ -105,3 +107,33 @@ def frames(data: Union[_Bytes, _Path], *, force: bool = False) -> npt.NDArray[nu
 def read_capture(
     data: Union[_Bytes, _Path], payload_type: SupportsIndex = 4, allow_long_gaps: bool = False
 ) -> List[CaptureStream]: ...
+
+class CaptureCall:
+    @property
+    def signalled(self) -> bool: ...
+    @property
+    def call_id(self) -> Optional[str]: ...
+    @property
+    def caller(self) -> Optional[Tuple[str, str]]: ...
+    @property
+    def callee(self) -> Optional[Tuple[str, str]]: ...
+    @property
+    def start_time(self) -> float: ...
+    @property
+    def end_time(self) -> float: ...
+    @property
+    def recording_start_time(self) -> float: ...
+    @property
+    def caller_ssrcs(self) -> List[int]: ...
+    @property
+    def callee_ssrcs(self) -> List[int]: ...
+    @property
+    def quality(self) -> Dict[str, Optional[Dict[str, float]]]: ...
+    @property
+    def reanchors(self) -> int: ...
+    @property
+    def samples(self) -> npt.NDArray[numpy.int16]: ...
+
+def read_calls(
+    data: Union[_Bytes, _Path], payload_type: SupportsIndex = 4, allow_long_gaps: bool = False
+) -> List[CaptureCall]: ...

@@ -42,6 +42,51 @@ std::vector<CaptureStream> Read(const py::object& data, const py::object& payloa
     return streams;
 }
 
+// One call: what `mervox pcap --json` reports of it, and the samples of
+// its recording.
+struct CaptureCall {
+    CallRecording call;
+    py::array_t<int16_t> samples;
+};
+
+std::vector<CaptureCall> ReadCallsOf(const py::object& data, const py::object& payloadType, bool allowLongGaps)
+{
+    const long long type = IntegerArgument(payloadType, "payload_type");
+    if (type < 0 || type > 127)
+        throw py::value_error("payload_type must be from 0 to 127, not " + py::str(payloadType).cast<std::string>());
+    CaptureSettings settings;
+    settings.payloadType = static_cast<int>(type);
+    settings.allowLongGaps = allowLongGaps;
+    const Source source(data, "data");
+    Warnings warnings;
+    std::vector<CallRecording> recordings;
+    {
+        py::gil_scoped_release release;
+        recordings = ReadCalls(source.input(), settings, warnings, SignalRaised);
+    }
+    IssueWarnings(WarningKind::kCapture, warnings);
+    std::vector<CaptureCall> calls;
+    for (CallRecording& r : recordings) {
+        const auto channels = static_cast<py::ssize_t>(std::max(r.channels, 1));
+        const auto frames = static_cast<py::ssize_t>(r.samples.size()) / channels;
+        py::array_t<int16_t> samples = ToArray(std::move(r.samples));
+        samples = samples.reshape({frames, channels});
+        calls.push_back({std::move(r), std::move(samples)});
+    }
+    return calls;
+}
+
+// {"r": R, "mos": MOS} or None.
+py::object Rating(bool have, double r, double mos)
+{
+    if (!have)
+        return py::none();
+    py::dict d;
+    d["r"] = r;
+    d["mos"] = mos;
+    return std::move(d);
+}
+
 std::string Repr(const CaptureStream& s)
 {
     const StreamReport& r = s.report;
@@ -95,6 +140,71 @@ void BindCaptures(py::module_& m)
     Field(c, "first_packet_time", &StreamReport::firstPacketTime, "capture time of the first packet (Unix time)");
     c.def_readonly("pcm", &CaptureStream::pcm, "the decoded stream: int16, 240 samples per frame, 8000 Hz");
     c.def("__repr__", &Repr);
+
+    py::class_<CaptureCall> call(m, "CaptureCall",
+                                 "One call of a capture: what `mervox pcap --json` reports, and its recording.");
+    call.def_property_readonly(
+        "signalled", [](const CaptureCall& cc) { return cc.call.signalled; }, "a SIP call (else paired by addresses)");
+    call.def_property_readonly(
+        "call_id",
+        [](const CaptureCall& cc) { return cc.call.signalled ? py::object(py::str(cc.call.callId)) : py::none(); },
+        "SIP Call-ID, None without signalling");
+    call.def_property_readonly(
+        "caller",
+        [](const CaptureCall& cc) {
+            return cc.call.signalled ? py::object(py::make_tuple(cc.call.fromName, cc.call.fromUri)) : py::none();
+        },
+        "(display name, URI) of the From header, None without signalling");
+    call.def_property_readonly(
+        "callee",
+        [](const CaptureCall& cc) {
+            return cc.call.signalled ? py::object(py::make_tuple(cc.call.toName, cc.call.toUri)) : py::none();
+        },
+        "(display name, URI) of the To header, None without signalling");
+    call.def_property_readonly(
+        "start_time", [](const CaptureCall& cc) { return cc.call.startTime; },
+        "the INVITE (or the first packet) in capture time (Unix time)");
+    call.def_property_readonly(
+        "end_time", [](const CaptureCall& cc) { return cc.call.endTime; }, "its end in capture time");
+    call.def_property_readonly(
+        "recording_start_time", [](const CaptureCall& cc) { return cc.call.recordingStartTime; },
+        "capture time of the first sample: the call's first RTP packet");
+    call.def_property_readonly(
+        "caller_ssrcs", [](const CaptureCall& cc) { return cc.call.callerSsrcs; }, "SSRCs of the caller's streams");
+    call.def_property_readonly(
+        "callee_ssrcs", [](const CaptureCall& cc) { return cc.call.calleeSsrcs; }, "SSRCs of the callee's streams");
+    call.def_property_readonly(
+        "quality",
+        [](const CaptureCall& cc) {
+            py::dict d;
+            d["caller_to_callee"] =
+                Rating(cc.call.haveCallerToCallee, cc.call.callerToCalleeR, cc.call.callerToCalleeMos);
+            d["callee_to_caller"] =
+                Rating(cc.call.haveCalleeToCaller, cc.call.calleeToCallerR, cc.call.calleeToCallerMos);
+            return d;
+        },
+        "E-model rating per direction: {'r': R, 'mos': MOS}, or None without a stream that way");
+    call.def_property_readonly(
+        "reanchors", [](const CaptureCall& cc) { return cc.call.reanchors; },
+        "times its streams were moved to their packets' arrival");
+    call.def_readonly("samples", &CaptureCall::samples,
+                      "the recording, int16 at 8000 Hz, shape (n, 2): caller, callee; (n, 1) for a stream alone");
+    call.def("__repr__", [](const CaptureCall& cc) {
+        return "<mervox.CaptureCall " + std::string(cc.call.signalled ? "SIP" : "unsignalled") + ", " +
+               std::to_string(cc.samples.shape(0)) + " samples x " + std::to_string(cc.samples.shape(1)) + ">";
+    });
+
+    m.def("read_calls", &ReadCallsOf, py::arg("data"), py::arg("payload_type") = 4, py::arg("allow_long_gaps") = false,
+          R"(Finds the calls of a pcap or pcapng capture and makes each one's
+recording, as `mervox pcap` (--layout call) does: the same samples as its
+WAV file.
+
+data: the capture's bytes or a path (str or os.PathLike).
+payload_type, allow_long_gaps: as for read_capture.
+
+Returns a list of CaptureCall in the order of `mervox pcap --json`'s calls.
+A SIP call without a G.723.1 stream has samples of shape (0, 1). Raises
+and warns as read_capture does.)");
 
     m.def("read_capture", &Read, py::arg("data"), py::arg("payload_type") = 4, py::arg("allow_long_gaps") = false,
           R"(Finds and decodes every G.723.1 RTP stream of a pcap or pcapng capture,

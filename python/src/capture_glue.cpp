@@ -1,5 +1,7 @@
 #include "capture_glue.h"
 
+#include "call_audio.h"
+#include "call_quality.h"
 #include "capture.h"
 #include "decoded_capture.h"
 #include "input_file.h"
@@ -52,10 +54,9 @@ StreamReport ReportStream(const capture::RtpStream& s)
     return r;
 }
 
-}  // namespace
-
-std::vector<DecodedStream> ReadCapture(const Input& input, const CaptureSettings& settings, Warnings& warnings,
-                                       const tools::StopRequested& stop)
+// The capture decoded, its streams' pcm filled; the command's messages.
+capture::CaptureReport Decode(const Input& input, const CaptureSettings& settings, Warnings& warnings,
+                              const tools::StopRequested& stop)
 {
     capture::CaptureOptions options;
     options.payloadType = settings.payloadType;
@@ -87,10 +88,63 @@ std::vector<DecodedStream> ReadCapture(const Input& input, const CaptureSettings
                                "duration account for (--allow-long-gaps fills them)");
     if (report.streams.empty())
         throw CaptureError(NoStreamMessage(name, report, settings.payloadType));
+    return report;
+}
+
+}  // namespace
+
+std::vector<DecodedStream> ReadCapture(const Input& input, const CaptureSettings& settings, Warnings& warnings,
+                                       const tools::StopRequested& stop)
+{
+    capture::CaptureReport report = Decode(input, settings, warnings, stop);
     std::vector<DecodedStream> streams;
     for (capture::RtpStream& s : report.streams)
         streams.push_back({ReportStream(s), std::move(s.pcm)});
     return streams;
+}
+
+std::vector<CallRecording> ReadCalls(const Input& input, const CaptureSettings& settings, Warnings& warnings,
+                                     const tools::StopRequested& stop)
+{
+    const capture::CaptureReport report = Decode(input, settings, warnings, stop);
+    std::vector<CallRecording> calls;
+    for (const capture::Call& c : report.calls) {
+        CallRecording r;
+        r.signalled = c.signalled;
+        if (c.signalled) {
+            const signalling::Dialog& d = report.dialogs[c.dialog];
+            r.callId = d.callId;
+            r.fromName = d.from.displayName;
+            r.fromUri = d.from.uri;
+            r.toName = d.to.displayName;
+            r.toUri = d.to.uri;
+        }
+        r.startTime = c.start;
+        r.endTime = c.end;
+        for (const capture::CallStream& cs : c.streams)
+            (cs.fromCaller ? r.callerSsrcs : r.calleeSsrcs).push_back(report.streams[cs.stream].ssrc);
+        if (const auto q = capture::DirectionQuality(c, report.streams, true)) {
+            r.haveCallerToCallee = true;
+            r.callerToCalleeR = q->model.r;
+            r.callerToCalleeMos = q->model.mos;
+        }
+        if (const auto q = capture::DirectionQuality(c, report.streams, false)) {
+            r.haveCalleeToCaller = true;
+            r.calleeToCallerR = q->model.r;
+            r.calleeToCallerMos = q->model.mos;
+        }
+        const calls::CallAudio audio =
+            calls::PlaceCall(c, report.streams, calls::CallLayout::kStereo,
+                             [&](size_t stream) { return static_cast<uint64_t>(report.streams[stream].pcm.size()); });
+        r.channels = audio.channels;
+        r.recordingStartTime = audio.start;
+        for (const calls::PlacedStream& p : audio.streams)
+            r.reanchors += p.reanchors;
+        if (audio.channels > 0)
+            r.samples = calls::ComposeCallInMemory(audio, report.streams);
+        calls.push_back(std::move(r));
+    }
+    return calls;
 }
 
 }  // namespace mervox::python

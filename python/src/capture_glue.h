@@ -42,6 +42,28 @@ struct CaptureSettings {
     bool allowLongGaps = false;  // fill every gap, beyond the concealment limit
 };
 
+// One call of a capture, as `mervox pcap --json` reports it, with the
+// samples of the file it writes for the call (--layout call).
+struct CallRecording {
+    bool signalled = false;
+    std::string callId;
+    std::string fromName, fromUri, toName, toUri;  // SIP calls
+    double startTime = 0, endTime = 0;
+    double recordingStartTime = 0;  // capture time of the first sample
+    std::vector<uint32_t> callerSsrcs, calleeSsrcs;
+    // The listening-quality estimate per direction (R, MOS); absent: that
+    // direction has no stream.
+    bool haveCallerToCallee = false, haveCalleeToCaller = false;
+    double callerToCalleeR = 0, callerToCalleeMos = 0, calleeToCallerR = 0, calleeToCallerMos = 0;
+    uint64_t reanchors = 0;        // of all its streams
+    int channels = 0;              // 2 (caller left), or 1 (a stream alone); 0: no stream, no samples
+    std::vector<int16_t> samples;  // interleaved
+};
+
+// As ReadCapture, then every call's recording, in the order of the report's calls.
+std::vector<CallRecording> ReadCalls(const Input& input, const CaptureSettings& settings, Warnings& warnings,
+                                     const tools::StopRequested& stop);
+
 // Reads a capture (a file, or bytes) with the command's capture reader and
 // decodes every G.723.1 stream in it, in order of their first packet.
 // InputError when the file cannot be read; CaptureError when it is not a

@@ -55,8 +55,8 @@ CallFiles WriteCallFiles(const capture::CaptureReport& report, calls::CallLayout
             struct stat st;
             if (!f.error.empty() || stat(f.path.c_str(), &st) != 0)
                 out.files[c].error = out.files[c].path + ": not written: stream " +
-                                     capture::SsrcText(report.streams[cs.stream].ssrc) + " of the call was not decoded" +
-                                     (f.error.empty() ? "" : " (" + f.error + ")");
+                                     capture::SsrcText(report.streams[cs.stream].ssrc) +
+                                     " of the call was not decoded" + (f.error.empty() ? "" : " (" + f.error + ")");
         }
     }
     std::vector<tools::Status> written(calls);
