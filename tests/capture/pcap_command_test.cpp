@@ -767,7 +767,7 @@ protected:
     {
         const std::string out = dir_ + "/" + folder;
         EXPECT_EQ(std::system(("mkdir '" + out + "'").c_str()), 0);
-        const CommandResult r = Mervox("pcap --json " + captures + " -o '" + out + "/call'");
+        const CommandResult r = Mervox("pcap --layout streams --json " + captures + " -o '" + out + "/call'");
         EXPECT_EQ(r.exitCode, 0) << r.err;
         EXPECT_EQ(r.err, "");
         nlohmann::json j = nlohmann::json::parse(r.out);
@@ -831,14 +831,14 @@ TEST_F(SplitCapture, NamesEachCaptureAndWarnsOfOneCutShort)
     const size_t n = records_.size();
     const std::string a = Piece("first.pcap", 0, n / 2), b = Piece("second.pcap", n / 2, n);
     // One-file output stays as it was: "capture" is the name.
-    CommandResult r = Mervox("pcap --json '" + a + "' -o '" + dir_ + "/one'");
+    CommandResult r = Mervox("pcap --layout streams --json '" + a + "' -o '" + dir_ + "/one'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     nlohmann::json j = nlohmann::json::parse(r.out);
     EXPECT_EQ(j["capture"], a);
     EXPECT_FALSE(j.contains("files"));
 
     // Several: an array, each file's records, the prefix from the first.
-    r = Mervox("pcap --json '" + b + "' '" + a + "'");
+    r = Mervox("pcap --layout streams --json '" + b + "' '" + a + "'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     j = nlohmann::json::parse(r.out);
     EXPECT_EQ(j["capture"], nlohmann::json::array({b, a}));
@@ -852,7 +852,7 @@ TEST_F(SplitCapture, NamesEachCaptureAndWarnsOfOneCutShort)
     std::string cut = Slurp(b);
     cut.resize(cut.size() - 7);
     const std::string cutPath = Write("cut.pcap", test::Bytes(cut.begin(), cut.end()));
-    r = Mervox("pcap --json '" + a + "' '" + cutPath + "' -o '" + dir_ + "/c'");
+    r = Mervox("pcap --layout streams --json '" + a + "' '" + cutPath + "' -o '" + dir_ + "/c'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("warning: " + cutPath + ": capture cut short"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find(a), std::string::npos) << r.err;
@@ -865,7 +865,7 @@ TEST_F(SplitCapture, NamesEachCaptureAndWarnsOfOneCutShort)
 
     // One that is not a capture: an error naming it, nothing written.
     const std::string text = Write("notes.pcap", {'n', 'o', 't', ' ', 'a', ' ', 'c', 'a', 'p', 't', 'u', 'r', 'e'});
-    r = Mervox("pcap '" + a + "' '" + text + "' -o '" + dir_ + "/x'");
+    r = Mervox("pcap --layout streams '" + a + "' '" + text + "' -o '" + dir_ + "/x'");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("error: " + text + ": not a pcap or pcapng capture"), std::string::npos) << r.err;
     EXPECT_EQ(std::system(("ls '" + dir_ + "'/x-* >/dev/null 2>&1").c_str()) == 0, false);
