@@ -9,13 +9,16 @@
 // Each stream's slots, as 240 samples each, go to an output of its own in an
 // OutputPool with small limits, in memory: the pool must keep within its
 // limits on open outputs and held samples whatever the streams, and give
-// each output exactly its samples.
+// each output exactly its samples. Each call's streams are placed as its
+// recording would have them: in order, each stream within its samples and
+// never over itself, the anchors as the stream's frames gave them.
 #include <algorithm>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "call_audio.h"
 #include "capture.h"
 #include "check.h"
 #include "html_report.h"
@@ -313,6 +316,36 @@ int RunCaptureReader(const uint8_t* data, size_t size)
     Require(signalled == report.dialogs.size(), "a SIP dialog that is no call");
     Require(std::all_of(inCalls.begin(), inCalls.end(), [](int n) { return n == 1; }),
             "a stream in no call or in several");
+    for (const capture::RtpStream& s : report.streams) {
+        Require(!s.anchors.empty() && s.anchors.front().sample == 0 && s.anchors.front().at == 0,
+                "a stream's first anchor is not its first sample at its first arrival");
+        Require(s.anchors.size() <= capture::kMaxAnchors + 1, "more anchors than a stream may record");
+        for (size_t k = 1; k < s.anchors.size(); ++k)
+            Require(s.anchors[k].sample > s.anchors[k - 1].sample, "anchors out of the stream's order");
+    }
+    for (const capture::Call& call : report.calls)
+        for (const calls::CallLayout layout : {calls::CallLayout::kStereo, calls::CallLayout::kMixed}) {
+            const calls::CallAudio audio = calls::PlaceCall(call, report.streams, layout, [&](size_t i) {
+                return std::min(report.streams[i].stats.TimelineFrames(), kMaxSlots) * 240;
+            });
+            const int want = call.streams.empty()                  ? 0
+                             : layout == calls::CallLayout::kMixed ? 1
+                             : call.signalled                      ? 2
+                                                                   : -1;  // 1 or 2
+            Require(want < 0 ? audio.channels == 1 || audio.channels == 2 : audio.channels == want,
+                    "a recording with the wrong channels");
+            for (const calls::PlacedStream& p : audio.streams) {
+                const uint64_t samples = std::min(report.streams[p.stream].stats.TimelineFrames(), kMaxSlots) * 240;
+                for (size_t k = 0; k < p.segments.size(); ++k) {
+                    const calls::Segment& g = p.segments[k];
+                    Require(g.count > 0 && g.from + g.count <= samples, "a piece of a stream beyond its samples");
+                    Require(g.at + g.count <= audio.length, "a piece of a stream beyond the recording");
+                    Require(k == 0 || (g.at >= p.segments[k - 1].at + p.segments[k - 1].count &&
+                                       g.from >= p.segments[k - 1].from + p.segments[k - 1].count),
+                            "a stream over itself, or out of order");
+                }
+            }
+        }
     // The capture as a whole, however many streams it holds: at most 30
     // lost frames per real frame.
     Require(checker.lostFrames() <= capture::kCaptureConcealPerRealFrame * checker.realFrames(),
