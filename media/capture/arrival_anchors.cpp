@@ -18,8 +18,12 @@ void ArrivalAnchors::Frame(uint64_t packet, double arrival)
         const StreamAnchor& last = anchors_.back();
         const int64_t placed = last.at + static_cast<int64_t>(samples_ - last.sample);
         const int64_t drift = placed - arrived;
-        if ((drift > kMaxDriftSamples || drift < -kMaxDriftSamples) && anchors_.size() <= kMaxAnchors)
-            anchors_.push_back({samples_, arrived});
+        if (drift > kMaxDriftSamples || drift < -kMaxDriftSamples) {
+            if (samples_ == 0)
+                anchors_.front().at = arrived;  // the first frame came long after the first packet
+            else if (anchors_.size() <= kMaxAnchors)
+                anchors_.push_back({samples_, arrived});
+        }
     }
     samples_ += kTicksPerFrame;
 }

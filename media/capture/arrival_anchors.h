@@ -41,7 +41,11 @@ public:
     // `frames` slots without a frame (concealed).
     void Lost(uint64_t frames);
 
-    // The first anchor is always {0, 0}.
+    // In order of `sample`, the first one at sample 0: at 0 (the first
+    // packet's arrival), or where the packet of the stream's first frame
+    // arrived when that was more than kMaxDriftSamples away (the packets
+    // before it were dropped, or arrived out of order). Each further one is
+    // a re-anchoring.
     const std::vector<StreamAnchor>& anchors() const { return anchors_; }
     uint64_t samples() const { return samples_; }
 

@@ -146,6 +146,16 @@ TEST(CallAudio, ArrivalsWithin100MsKeepTheTimelineAndLaterOnesReanchorIt)
     EXPECT_EQ(a.anchors()[2].sample, 62u * 240);
     EXPECT_EQ(a.anchors()[2].at, 22 * 240 + 4000);
     EXPECT_EQ(a.samples(), 63u * 240);
+
+    // The stream's first frame came 2 s after its first packet (the packets
+    // before it were dropped): the stream starts where that frame arrived,
+    // its first anchor moved rather than a second one at the same sample.
+    ArrivalAnchors late(100.0);
+    late.Frame(0, 102.0);
+    late.Frame(1, 102.03);
+    ASSERT_EQ(late.anchors().size(), 1u);
+    EXPECT_EQ(late.anchors()[0].sample, 0u);
+    EXPECT_EQ(late.anchors()[0].at, 16000);
 }
 
 TEST(CallAudio, LayoutNamesAndUriUsers)
