@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "paths.h"
+
 namespace mervox::tools {
 namespace {
 
@@ -68,9 +70,8 @@ std::string SafeNamePart(const std::string& text)
 
 std::string UniqueNames::Claim(const std::string& name)
 {
-    const size_t slash = name.find_last_of('/');
     const size_t dot = name.find_last_of('.');
-    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    const bool hasExtension = dot != std::string::npos && dot >= platform::NameStart(name);
     const std::string stem = hasExtension ? name.substr(0, dot) : name;
     const std::string extension = hasExtension ? name.substr(dot) : "";
     std::string candidate = name;

@@ -1,8 +1,5 @@
 #include "call_audio.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -10,8 +7,10 @@
 #include <limits>
 
 #include "file_names.h"
+#include "files.h"
 #include "names.h"
 #include "pcm_output.h"
+#include "utc_time.h"
 
 namespace mervox::calls {
 
@@ -179,7 +178,7 @@ std::vector<int16_t> ComposeCallInMemory(const CallAudio& audio, const std::vect
 FileSampleSource::~FileSampleSource()
 {
     for (const auto& [stream, fd] : open_)
-        close(fd);
+        tools::platform::CloseFile(fd);
 }
 
 Status FileSampleSource::Read(size_t stream, uint64_t offset, int16_t* samples, size_t count)
@@ -187,7 +186,7 @@ Status FileSampleSource::Read(size_t stream, uint64_t offset, int16_t* samples, 
     auto open = open_.find(stream);
     if (open == open_.end()) {
         const std::string& path = paths_.at(stream);
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        const int fd = tools::platform::OpenForReading(path);
         if (fd < 0)
             return Status::SystemFailure(tools::kExitOutputError, tools::DisplayName(path) + ": cannot read", errno);
         open = open_.emplace(stream, fd).first;
@@ -195,8 +194,12 @@ Status FileSampleSource::Read(size_t stream, uint64_t offset, int16_t* samples, 
     uint8_t bytes[2 * kBlockSamples];
     size_t got = 0;
     const size_t want = std::min(count, kBlockSamples) * 2;
+    const int seek = tools::platform::SeekTo(open->second, offset * 2);
+    if (seek != 0)
+        return Status::SystemFailure(tools::kExitOutputError, tools::DisplayName(paths_.at(stream)) + ": cannot read",
+                                     seek);
     while (got < want) {
-        const ssize_t n = pread(open->second, bytes + got, want - got, static_cast<off_t>(offset * 2 + got));
+        const long long n = tools::platform::ReadSome(open->second, bytes + got, want - got);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -217,7 +220,7 @@ void FileSampleSource::Done(size_t stream)
     const auto open = open_.find(stream);
     if (open == open_.end())
         return;
-    close(open->second);
+    tools::platform::CloseFile(open->second);
     open_.erase(open);
 }
 
@@ -256,10 +259,8 @@ namespace {
 
 std::string UtcText(double seconds)
 {
-    const double whole = std::floor(std::fmax(0, std::fmin(seconds, 253402300799.0)));  // up to year 9999
-    const auto t = static_cast<time_t>(whole);
-    struct tm utc {};
-    gmtime_r(&t, &utc);
+    std::tm utc;
+    tools::UtcFields(std::fmax(0, std::fmin(seconds, tools::kLatestUtcSecond)), &utc);
     char text[32];
     std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &utc);
     return text;

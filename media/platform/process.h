@@ -54,6 +54,9 @@ private:
 // its processor group); 0 if unknown.
 unsigned UsableProcessors();
 
+// This process's number (for names that no other run of the command takes).
+unsigned long ProcessId();
+
 // Test hook: with MERVOX_TEST_INTERRUPT=1 in the environment, the first
 // temporary file registered is followed by a termination request (on
 // Windows the console control handler is run for Ctrl-C, on a thread of

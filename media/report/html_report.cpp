@@ -12,6 +12,7 @@
 #include "html_text.h"
 #include "paths.h"
 #include "svg_chart.h"
+#include "utc_time.h"
 
 namespace mervox::report {
 namespace {
@@ -51,15 +52,9 @@ std::string Escaped(const std::string& text) { return HtmlEscape(ShortText(text,
 // "2023-11-14 22:13:20": the second of a capture time, UTC.
 std::string UtcText(double seconds)
 {
-    if (!std::isfinite(seconds) || seconds < 0 || seconds > 253402300799.0)  // past 9999: shown as it is
+    std::tm tm;
+    if (!tools::UtcFields(seconds, &tm))  // before 1970, past the year 3000: shown as it is
         return Fixed(seconds, 3);
-    const auto t = static_cast<time_t>(std::floor(seconds));
-    std::tm tm{};
-#ifdef _WIN32
-    gmtime_s(&tm, &t);
-#else
-    gmtime_r(&t, &tm);
-#endif
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
     return text;

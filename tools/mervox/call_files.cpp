@@ -1,25 +1,25 @@
 #include "call_files.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <map>
 #include <new>
 
 #include "exit_codes.h"
 #include "file_names.h"
+#include "files.h"
 #include "parallel_for.h"
+#include "paths.h"
+#include "process.h"
 
 namespace mervox::cli {
 
 std::string ScratchPrefix(const std::string& prefix)
 {
-    const size_t slash = prefix.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "" : prefix.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? prefix : prefix.substr(slash + 1);
+    const size_t start = tools::platform::NameStart(prefix);
+    const std::string dir = prefix.substr(0, start);
+    const std::string name = prefix.substr(start);
     // Cut so that the scratch names stay within the file system's limit.
-    return dir + "." + name.substr(0, 150) + "-" + std::to_string(getpid()) + "-stream-";
+    return dir + "." + name.substr(0, 150) + "-" + std::to_string(tools::platform::ProcessId()) + "-stream-";
 }
 
 CallFiles WriteCallFiles(const capture::CaptureReport& report, calls::CallLayout layout, const std::string& prefix,
@@ -33,10 +33,10 @@ CallFiles WriteCallFiles(const capture::CaptureReport& report, calls::CallLayout
     out.callOf.assign(report.streams.size(), SIZE_MAX);
     const auto samplesOf = [&](size_t stream) -> uint64_t {
         const StreamFiles::File& f = scratchOf(report.streams[stream].id);
-        struct stat st;
-        if (!f.error.empty() || stat(f.path.c_str(), &st) != 0)
+        tools::platform::FileStatus st;
+        if (!f.error.empty() || tools::platform::StatPath(f.path, &st) != 0)
             return 0;
-        return static_cast<uint64_t>(st.st_size) / 2;
+        return st.size / 2;
     };
     tools::UniqueNames names;
     std::vector<std::map<size_t, std::string>> sources(calls);  // per call: its streams' scratch files
@@ -52,8 +52,7 @@ CallFiles WriteCallFiles(const capture::CaptureReport& report, calls::CallLayout
         out.files[c].path = names.Claim(prefix + "-" + calls::CallFileStem(call, report, out.audio[c].start) + ".wav");
         for (const capture::CallStream& cs : call.streams) {
             const StreamFiles::File& f = scratchOf(report.streams[cs.stream].id);
-            struct stat st;
-            if (!f.error.empty() || stat(f.path.c_str(), &st) != 0)
+            if (!f.error.empty() || !tools::platform::Exists(f.path))
                 out.files[c].error = out.files[c].path + ": not written: stream " +
                                      capture::SsrcText(report.streams[cs.stream].ssrc) +
                                      " of the call was not decoded" + (f.error.empty() ? "" : " (" + f.error + ")");
@@ -71,7 +70,7 @@ CallFiles WriteCallFiles(const capture::CaptureReport& report, calls::CallLayout
             }
         }
         for (const auto& [stream, path] : sources[c])
-            unlink(path.c_str());
+            tools::platform::RemoveFile(path);
     });
     for (size_t c = 0; c < calls; ++c) {
         StreamFiles::File& file = out.files[c];
@@ -87,7 +86,7 @@ CallFiles WriteCallFiles(const capture::CaptureReport& report, calls::CallLayout
     }
     // Streams in no call (none, as calls are built) leave nothing either.
     for (const capture::RtpStream& s : report.streams)
-        unlink(scratchOf(s.id).path.c_str());
+        tools::platform::RemoveFile(scratchOf(s.id).path);
     return out;
 }
 

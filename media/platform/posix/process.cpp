@@ -1,5 +1,6 @@
 #include <sched.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -41,6 +42,8 @@ unsigned UsableProcessors()
         return 0;
     return static_cast<unsigned>(CPU_COUNT(&set));
 }
+
+unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
 
 CommandLine::~CommandLine() = default;
 

@@ -85,6 +85,8 @@ CommandLine::~CommandLine()
         SetConsoleOutputCP(previousCodePage_);
 }
 
+unsigned long ProcessId() { return GetCurrentProcessId(); }
+
 unsigned UsableProcessors()
 {
     DWORD_PTR process = 0;
