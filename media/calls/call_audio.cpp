@@ -64,6 +64,16 @@ std::vector<Segment> Segments(const std::vector<capture::StreamAnchor>& anchors,
     return segments;
 }
 
+// Whether the stream's frames span more than twice the time its packets
+// took to arrive, and a second more: no receiver got it so, and its
+// arrivals say nothing of where its samples belong (anchoring to them would
+// cut nearly all of it).
+bool FasterThanRealTime(const capture::RtpStream& s)
+{
+    const double carried = static_cast<double>(s.stats.frames) * 0.03;
+    return carried > 2 * (s.lastArrival - s.firstArrival) + 1.0;
+}
+
 }  // namespace
 
 CallAudio PlaceCall(const capture::Call& call, const std::vector<capture::RtpStream>& streams, CallLayout layout,
@@ -87,8 +97,13 @@ CallAudio PlaceCall(const capture::Call& call, const std::vector<capture::RtpStr
         p.channel = stereo && !cs.fromCaller ? 1 : 0;
         const int64_t start = SamplesBetween(audio.start, s.firstArrival);
         p.start = static_cast<uint64_t>(std::max<int64_t>(start, 0));
-        p.segments = Segments(s.anchors, start, samplesOf(cs.stream));
-        p.reanchors = s.anchors.empty() ? 0 : s.anchors.size() - 1;
+        p.fasterThanRealTime = FasterThanRealTime(s);
+        if (p.fasterThanRealTime && s.anchors.size() > 1) {
+            p.segments = Segments({s.anchors.front()}, start, samplesOf(cs.stream));
+        } else {
+            p.segments = Segments(s.anchors, start, samplesOf(cs.stream));
+            p.reanchors = s.anchors.empty() ? 0 : s.anchors.size() - 1;
+        }
         if (!p.segments.empty())
             audio.length = std::max(audio.length, p.segments.back().at + p.segments.back().count);
         audio.streams.push_back(std::move(p));

@@ -50,6 +50,10 @@ struct PlacedStream {
     uint64_t start = 0;             // call sample of its first packet's arrival
     std::vector<Segment> segments;  // in order of both stream and call samples, disjoint
     uint64_t reanchors = 0;         // times its timeline was moved to its arrivals
+    // Its frames span far more time than its packets took to arrive (a
+    // replayed or generated capture, not what a receiver got in real time):
+    // kept on its RTP timeline from its first packet, never re-anchored.
+    bool fasterThanRealTime = false;
 };
 
 struct CallAudio {

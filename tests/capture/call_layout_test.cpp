@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -284,6 +285,31 @@ TEST_F(CallLayout, ChannelsAreEachStreamsOwnDecodeAtItsFirstArrival)
     EXPECT_EQ(text.find("re-anchored:    0x000a11ce"), std::string::npos) << text;
     // No scratch file is left.
     EXPECT_EQ(Files("c").size(), 3u);
+}
+
+// The corpus capture was generated: 117 s of speech per direction in 0.2 s
+// of capture time. Anchored to those arrivals the calls would keep 0.2 s;
+// each stream keeps its RTP timeline whole instead.
+TEST_F(CallLayout, AStreamFasterThanRealTimeKeepsItsTimeline)
+{
+    const std::string capture = mervox::test::DataPath("corpus/call-a.pcapng");
+    const nlohmann::json own =
+        nlohmann::json::parse(Mervox("pcap --json --layout streams '" + capture + "' -o '" + dir_ + "/s/'"));
+    const nlohmann::json j = nlohmann::json::parse(Mervox("pcap --json '" + capture + "' -o '" + dir_ + "/c/'"));
+    ASSERT_EQ(j["streams"].size(), own["streams"].size());
+    ASSERT_FALSE(j["calls"].empty());
+    for (size_t i = 0; i < j["streams"].size(); ++i) {
+        const nlohmann::json& s = j["streams"][i];
+        EXPECT_EQ(s["faster_than_real_time"], true);
+        EXPECT_EQ(s["reanchors"], 0);
+        const std::vector<int16_t> alone = ReadWav(own["streams"][i]["output"]).samples;
+        const Wav call = ReadWav(s["output"]);
+        const int channel = s["channel"] == "right" ? 1 : 0;
+        const double late = s["first_packet_time"].get<double>() -
+                            j["calls"][s["call"].get<size_t>()]["recording_start_time"].get<double>();
+        ASSERT_GT(alone.size(), 100000u);  // minutes of speech, not the 0.2 s of arrivals
+        ExpectPlaced(call, channel, {{static_cast<size_t>(std::llround(late * 8000)), alone}});
+    }
 }
 
 TEST_F(CallLayout, MixedIsTheSaturatedSumAndJobsChangeNothing)

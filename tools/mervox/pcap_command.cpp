@@ -321,6 +321,7 @@ void AddPlacementJson(nlohmann::ordered_json& j, size_t stream, const CallFiles&
             j["call"] = call;
             j["channel"] = recordings.audio[call].channels == 1 ? "mono" : p.channel == 0 ? "left" : "right";
             j["reanchors"] = p.reanchors;
+            j["faster_than_real_time"] = p.fasterThanRealTime;
         }
 }
 
@@ -422,6 +423,9 @@ void PrintCalls(const CaptureReport& r, const CallFiles* recordings)
                     std::printf("  re-anchored:    %s %llu time%s to its packets' arrival\n",
                                 capture::SsrcText(r.streams[p.stream].ssrc).c_str(),
                                 static_cast<unsigned long long>(p.reanchors), p.reanchors == 1 ? "" : "s");
+                else if (p.fasterThanRealTime)
+                    std::printf("  RTP time kept:  %s arrived faster than real time (a replayed capture?)\n",
+                                capture::SsrcText(r.streams[p.stream].ssrc).c_str());
         }
         for (const bool fromCaller : {true, false})
             if (const auto q = capture::DirectionQuality(c, r.streams, fromCaller))
