@@ -14,6 +14,18 @@ namespace py = pybind11;
 namespace mervox::python {
 namespace {
 
+// The arguments every capture call takes, checked.
+CaptureSettings SettingsOf(const py::object& payloadType, bool allowLongGaps)
+{
+    const long long type = IntegerArgument(payloadType, "payload_type");
+    if (type < 0 || type > 127)
+        throw py::value_error("payload_type must be from 0 to 127, not " + py::str(payloadType).cast<std::string>());
+    CaptureSettings settings;
+    settings.payloadType = static_cast<int>(type);
+    settings.allowLongGaps = allowLongGaps;
+    return settings;
+}
+
 // One stream: its report and its decoded samples.
 struct CaptureStream {
     StreamReport report;
@@ -22,12 +34,7 @@ struct CaptureStream {
 
 std::vector<CaptureStream> Read(const py::object& data, const py::object& payloadType, bool allowLongGaps)
 {
-    const long long type = IntegerArgument(payloadType, "payload_type");
-    if (type < 0 || type > 127)
-        throw py::value_error("payload_type must be from 0 to 127, not " + py::str(payloadType).cast<std::string>());
-    CaptureSettings settings;
-    settings.payloadType = static_cast<int>(type);
-    settings.allowLongGaps = allowLongGaps;
+    const CaptureSettings settings = SettingsOf(payloadType, allowLongGaps);
     const Source source(data, "data");
     Warnings warnings;
     std::vector<DecodedStream> decoded;
@@ -51,12 +58,7 @@ struct CaptureCall {
 
 std::vector<CaptureCall> ReadCallsOf(const py::object& data, const py::object& payloadType, bool allowLongGaps)
 {
-    const long long type = IntegerArgument(payloadType, "payload_type");
-    if (type < 0 || type > 127)
-        throw py::value_error("payload_type must be from 0 to 127, not " + py::str(payloadType).cast<std::string>());
-    CaptureSettings settings;
-    settings.payloadType = static_cast<int>(type);
-    settings.allowLongGaps = allowLongGaps;
+    const CaptureSettings settings = SettingsOf(payloadType, allowLongGaps);
     const Source source(data, "data");
     Warnings warnings;
     std::vector<CallRecording> recordings;

@@ -72,6 +72,23 @@ std::string OutputPrefix(const PcapOptions& options)
     return tools::platform::Join(options.prefix, tools::platform::BaseName(stem));
 }
 
+// Whether `what` can be created where `path` names it: its directory
+// exists, is one, and may be written.
+tools::Status CheckDirectoryOf(const std::string& path, const std::string& what)
+{
+    const std::string dir = tools::platform::DirectoryOf(path);
+    tools::platform::FileStatus st;
+    int error = tools::platform::StatPath(dir, &st);
+    if (error == 0 && st.kind != tools::platform::FileKind::kDirectory)
+        error = ENOTDIR;
+    else if (error == 0)
+        error = tools::platform::CanCreateIn(dir);
+    if (error == 0)
+        return tools::Status::Ok();
+    return tools::Status::SystemFailure(tools::kExitOutputError, DisplayName(dir) + ": cannot write " + what + " there",
+                                        error);
+}
+
 // Makes sure, before the capture is read, that the files can go where
 // PREFIX says: -o DIR/ creates a missing DIR (its parent must exist), as
 // `decode -o DIR/` does; the directory of any other prefix must exist and
@@ -86,17 +103,7 @@ tools::Status PrepareOutputDirectory(const PcapOptions& options, const std::stri
         return tools::Status::SystemFailure(tools::kExitOutputError,
                                             DisplayName(options.prefix) + ": cannot create the directory", error);
     }
-    const std::string dir = tools::platform::DirectoryOf(prefix);
-    tools::platform::FileStatus st;
-    int error = tools::platform::StatPath(dir, &st);
-    if (error == 0 && st.kind != tools::platform::FileKind::kDirectory)
-        error = ENOTDIR;
-    else if (error == 0)
-        error = tools::platform::CanCreateIn(dir);
-    if (error == 0)
-        return tools::Status::Ok();
-    return tools::Status::SystemFailure(tools::kExitOutputError,
-                                        DisplayName(dir) + ": cannot write the output files there", error);
+    return CheckDirectoryOf(prefix, "the output files");
 }
 
 // Makes sure, before the capture is read, that the report page can go
@@ -106,17 +113,7 @@ tools::Status PrepareReportDirectory(const std::string& page)
 {
     if (page.empty() || page == "-" || page.compare(0, 5, "/dev/") == 0 || page.compare(0, 6, "/proc/") == 0)
         return tools::Status::Ok();
-    const std::string dir = tools::platform::DirectoryOf(page);
-    tools::platform::FileStatus st;
-    int error = tools::platform::StatPath(dir, &st);
-    if (error == 0 && st.kind != tools::platform::FileKind::kDirectory)
-        error = ENOTDIR;
-    else if (error == 0)
-        error = tools::platform::CanCreateIn(dir);
-    if (error == 0)
-        return tools::Status::Ok();
-    return tools::Status::SystemFailure(tools::kExitOutputError, DisplayName(dir) + ": cannot write the report there",
-                                        error);
+    return CheckDirectoryOf(page, "the report");
 }
 
 // Records skipped, by reason (only the nonzero ones).
