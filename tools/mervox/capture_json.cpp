@@ -1,0 +1,272 @@
+// `mervox pcap --json`: the capture, its streams and calls as one JSON document.
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+
+#include "call_quality.h"
+#include "capture_report.h"
+#include "names.h"
+
+namespace mervox::cli {
+
+using capture::CaptureCounters;
+using capture::CaptureReport;
+using capture::CaptureStatus;
+using capture::RtpStream;
+using capture::SkipReason;
+using tools::DisplayName;
+
+std::vector<std::pair<std::string, uint64_t>> Skipped(const CaptureCounters& c)
+{
+    std::vector<std::pair<std::string, uint64_t>> nonzero;
+    for (size_t i = 0; i < capture::kSkipReasons; ++i) {
+        const auto reason = static_cast<SkipReason>(i);
+        if (c.skipped[reason])
+            nonzero.emplace_back(capture::SkipReasonName(reason), c.skipped[reason]);
+    }
+    return nonzero;
+}
+
+namespace {
+
+nlohmann::ordered_json EndpointJson(const capture::Endpoint& e)
+{
+    return {{"address", capture::AddressText(e)}, {"port", e.port}};
+}
+
+nlohmann::ordered_json SpreadJson(const quality::MinMeanMax& m)
+{
+    return {{"min", m.min}, {"mean", m.mean}, {"max", m.max}};
+}
+
+// The E-model's estimate for a listener.
+nlohmann::ordered_json ListeningJson(const quality::ListeningQuality& q)
+{
+    return {
+        {"r", q.model.r},
+        {"mos", q.model.mos},
+        {"ie", q.equipmentImpairment},
+        {"bpl", q.lossRobustness},
+        {"ie_eff", q.model.ieEff},
+        {"loss_percent", q.lossPercent},
+        {"burst_ratio", q.burstRatio},
+        {"delay_ms", q.delayMs},
+        {"id", q.model.id},
+        {"frames_per_packet", q.framesPerPacket},
+    };
+}
+
+nlohmann::ordered_json QualityJson(const quality::StreamQuality& q)
+{
+    const quality::RtpStats& r = q.rtp;
+    const quality::JitterBufferResult& b = q.buffer;
+    nlohmann::ordered_json jitter = SpreadJson(r.jitterMs);
+    jitter["last"] = r.lastJitterMs;
+    return {
+        {"packets", r.packets},
+        {"expected", r.expected},
+        {"lost", r.lost},
+        {"sequence_errors", r.sequenceErrors},
+        {"duplicates", r.duplicates},
+        {"out_of_order", r.outOfOrder},
+        {"delta_ms", SpreadJson(r.deltaMs)},
+        {"jitter_ms", jitter},
+        {"clock_drift_ms", r.clockDriftMs},
+        {"clock_drift_ppm", r.clockDriftPpm},
+        {"jitter_buffer",
+         {{"delay_ms", static_cast<double>(b.bufferNs) / 1e6},
+          {"played", b.loss.received},
+          {"lost", b.loss.lost},
+          {"late", b.late},
+          {"resyncs", b.resyncs},
+          {"loss_percent", b.loss.LossPercent()},
+          {"p", b.loss.P()},
+          {"q", b.loss.Q()},
+          {"burst_ratio", b.loss.BurstRatio()}}},
+        {"listening", ListeningJson(quality::EstimateListening({&q}))},
+    };
+}
+
+nlohmann::ordered_json StreamJson(const RtpStream& s, const StreamFiles::File& file)
+{
+    const capture::TimelineStats& t = s.stats;
+    return {
+        {"ssrc", capture::SsrcText(s.ssrc)},
+        {"source", EndpointJson(s.source)},
+        {"destination", EndpointJson(s.destination)},
+        {"payload_type", s.payloadType},
+        {"packets", t.packets},
+        {"duplicates", t.duplicates},
+        {"reordered", t.reordered},
+        {"late", t.late},
+        {"frames", t.frames},
+        {"speech_frames", t.speechFrames},
+        {"silence_frames", t.silenceFrames},
+        {"lost_frames", t.lostFrames},
+        {"rate_switches", t.rateSwitches},
+        {"overlapping_frames", t.overlapping},
+        {"timestamp_jumps", t.timestampJumps},
+        {"stray_timestamps", t.strayTimestamps},
+        {"sequence_restarts", t.sequenceRuns},
+        {"unfilled_frames", t.unfilledFrames},
+        {"cut_short_payloads", t.cutShortPayloads},
+        {"duration_seconds", t.DurationSeconds()},
+        {"first_packet_time", s.firstArrival},
+        {"last_packet_time", s.lastArrival},
+        {"call_payload_packets", s.callPayloadPackets},
+        {"output", file.path},
+        {"written", file.error.empty()},
+        {"quality", QualityJson(s.quality)},
+    };
+}
+
+// A time in capture seconds, or null where the event was not seen.
+nlohmann::ordered_json TimeJson(double t) { return t >= 0 ? nlohmann::ordered_json(t) : nlohmann::ordered_json(); }
+
+nlohmann::ordered_json PartyJson(const signalling::NameAddress& a)
+{
+    return {{"display_name", a.displayName}, {"uri", a.uri}};
+}
+
+nlohmann::ordered_json MediaJson(const signalling::DialogMedia& m)
+{
+    nlohmann::ordered_json j;
+    j["address"] =
+        m.media.haveAddress ? nlohmann::ordered_json(capture::AddressText(m.media.endpoint)) : nlohmann::ordered_json();
+    j["port"] = m.media.endpoint.port;
+    j["protocol"] = m.media.protocol;
+    j["direction"] = signalling::MediaDirectionName(m.media.direction);
+    j["encrypted"] = m.media.encrypted;
+    j["from_caller"] = m.fromCaller;
+    j["message"] = m.status ? nlohmann::ordered_json(m.status) : nlohmann::ordered_json(m.method);
+    j["time"] = m.time;
+    j["payload_types"] = nlohmann::ordered_json::array();
+    for (const signalling::PayloadMapping& p : m.media.payloads)
+        j["payload_types"].push_back({{"payload_type", p.payloadType}, {"encoding", p.encoding}});
+    return j;
+}
+
+nlohmann::ordered_json CallJson(const capture::Call& c, const CaptureReport& r, const CallFiles* recordings,
+                                size_t index)
+{
+    nlohmann::ordered_json j;
+    j["signalled"] = c.signalled;
+    if (c.signalled) {
+        const signalling::Dialog& d = r.dialogs[c.dialog];
+        j["call_id"] = d.callId;
+        j["from"] = PartyJson(d.from);
+        j["to"] = PartyJson(d.to);
+        j["caller"] = EndpointJson(d.caller);
+        j["callee"] = EndpointJson(d.callee);
+        j["invite_time"] = TimeJson(d.inviteTime);
+        j["answer_time"] = TimeJson(d.answerTime);
+        j["ack_time"] = TimeJson(d.ackTime);
+        j["bye_time"] = TimeJson(d.byeTime);
+        j["cancel_time"] = TimeJson(d.cancelTime);
+        j["final_response"] = d.finalStatus ? nlohmann::ordered_json(d.finalStatus) : nlohmann::ordered_json();
+        j["answers"] = nlohmann::ordered_json::array();
+        for (const signalling::SipAnswer& a : d.answers)
+            j["answers"].push_back({{"status", a.status}, {"to_tag", a.toTag}, {"time", a.time}, {"sdp", a.sdp}});
+        j["reinvites"] = d.reinvites;
+        j["encrypted_media"] = d.encrypted;
+        j["media"] = nlohmann::ordered_json::array();
+        for (const signalling::DialogMedia& m : d.media)
+            j["media"].push_back(MediaJson(m));
+    }
+    j["start_time"] = c.start;
+    j["end_time"] = c.end;
+    if (recordings) {
+        const StreamFiles::File& f = recordings->files[index];
+        const calls::CallAudio& a = recordings->audio[index];
+        j["output"] = f.path.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(f.path);
+        j["written"] = !f.path.empty() && f.error.empty();
+        j["channels"] = a.channels;
+        j["recording_start_time"] = a.channels ? nlohmann::ordered_json(a.start) : nlohmann::ordered_json();
+        j["recording_seconds"] = static_cast<double>(a.length) / 8000.0;
+    }
+    j["quality"] = nlohmann::ordered_json::object();
+    for (const bool fromCaller : {true, false}) {
+        const auto q = capture::DirectionQuality(c, r.streams, fromCaller);
+        j["quality"][fromCaller ? "caller_to_callee" : "callee_to_caller"] =
+            q ? ListeningJson(*q) : nlohmann::ordered_json();
+    }
+    j["streams"] = nlohmann::ordered_json::array();
+    j["dtmf"] = nlohmann::ordered_json::array();
+    for (const capture::CallStream& cs : c.streams) {
+        const RtpStream& s = r.streams[cs.stream];
+        j["streams"].push_back(
+            {{"stream", cs.stream}, {"ssrc", capture::SsrcText(s.ssrc)}, {"from_caller", cs.fromCaller}});
+        for (const capture::DtmfEvent& e : s.dtmf)
+            j["dtmf"].push_back({{"digit", std::string(1, e.digit)},
+                                 {"time", e.time},
+                                 {"duration_ms", e.duration / 8.0},
+                                 {"stream", cs.stream}});
+    }
+    return j;
+}
+
+// A stream's place in its call's recording.
+void AddPlacementJson(nlohmann::ordered_json& j, size_t stream, const CallFiles& recordings)
+{
+    const size_t call = recordings.callOf[stream];
+    if (call == SIZE_MAX)
+        return;
+    for (const calls::PlacedStream& p : recordings.audio[call].streams)
+        if (p.stream == stream) {
+            j["call"] = call;
+            j["channel"] = recordings.audio[call].channels == 1 ? "mono" : p.channel == 0 ? "left" : "right";
+            j["reanchors"] = p.reanchors;
+            j["faster_than_real_time"] = p.fasterThanRealTime;
+        }
+}
+
+}  // namespace
+
+// One capture by its name; several as an array of names, and each one's
+// records and where it was cut under "files".
+void PrintJson(const std::vector<std::string>& names, const CaptureReport& r, const FileOf& files,
+               const CallFiles* recordings)
+{
+    nlohmann::ordered_json j;
+    j["capture"] = names.size() == 1 ? nlohmann::ordered_json(names.front()) : nlohmann::ordered_json(names);
+    j["truncated"] = r.status == CaptureStatus::kTruncated;
+    if (!r.message.empty())
+        j["message"] = r.message;
+    if (names.size() > 1) {
+        j["files"] = nlohmann::ordered_json::array();
+        for (size_t k = 0; k < names.size() && k < r.files.size(); ++k) {
+            nlohmann::ordered_json f = {{"capture", names[k]},
+                                        {"records", r.files[k].records},
+                                        {"truncated", r.files[k].status == CaptureStatus::kTruncated}};
+            if (!r.files[k].message.empty())
+                f["message"] = r.files[k].message;
+            j["files"].push_back(f);
+        }
+    }
+    j["link_type"] = r.linkTypes.empty() ? -1 : r.linkTypes.front();
+    j["link_types"] = r.linkTypes;
+    j["records"] = r.counters.records;
+    j["skipped"] = nlohmann::ordered_json::object();
+    for (const auto& [reason, count] : Skipped(r.counters))
+        j["skipped"][reason] = count;
+    j["reorder_window_packets"] = capture::kReorderWindow;
+    j["streams"] = nlohmann::ordered_json::array();
+    for (size_t i = 0; i < r.streams.size(); ++i) {
+        j["streams"].push_back(StreamJson(r.streams[i], files(r.streams[i].id)));
+        if (recordings)
+            AddPlacementJson(j["streams"].back(), i, *recordings);
+    }
+    j["signalling"] = {{"packets", r.counters.signallingPackets}, {"messages", r.signalling.messages}};
+    j["signalling"]["skipped"] = nlohmann::ordered_json::object();
+    for (size_t i = 0; i < signalling::kSipProblems; ++i)
+        if (r.signalling.problems[i])
+            j["signalling"]["skipped"][signalling::SipProblemName(static_cast<signalling::SipProblem>(i))] =
+                r.signalling.problems[i];
+    j["calls"] = nlohmann::ordered_json::array();
+    for (size_t i = 0; i < r.calls.size(); ++i)
+        j["calls"].push_back(CallJson(r.calls[i], r, recordings, i));
+    // File names need not be UTF-8; dump() would throw on them.
+    std::printf("%s\n", j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+}
+
+}  // namespace mervox::cli
