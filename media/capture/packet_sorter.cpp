@@ -125,7 +125,19 @@ void PacketSorter::Sort(const CaptureRecord& record)
     }
 
     UdpDatagram udp;
-    switch (ParseUdp(ip, udp)) {
+    UdpResult parsed = ParseUdp(ip, udp);
+    if (parsed == UdpResult::kFragment) {
+        // Held until its datagram is whole; the pieces of one given up are
+        // counted as skipped.
+        ByteView whole;
+        const bool complete = fragments_.Add(udp, record.time, whole);
+        counters_.skipped[SkipReason::kFragment] += fragments_.TakeDropped();
+        if (!complete)
+            return;
+        udp = UdpDatagram{};
+        parsed = ParseUdp(whole, udp);
+    }
+    switch (parsed) {
     case UdpResult::kUdp:
         break;
     case UdpResult::kNotUdp:
@@ -134,8 +146,8 @@ void PacketSorter::Sort(const CaptureRecord& record)
             return;
         }
         return Skip(SkipReason::kNotUdp);
-    case UdpResult::kFragment:
-        return Skip(SkipReason::kFragment);
+    case UdpResult::kFragment:  // a reassembled datagram is whole
+        return Skip(SkipReason::kMalformedIp);
     case UdpResult::kTruncated:
         return Skip(cutByCapture ? SkipReason::kCutShort : SkipReason::kMalformedIp);
     case UdpResult::kMalformed:
@@ -306,6 +318,8 @@ void PacketSorter::End(std::map<StreamKey, std::unique_ptr<Live>>::iterator live
 void PacketSorter::Sweep()
 {
     sip_.Sweep(now_);
+    fragments_.Expire(now_);
+    counters_.skipped[SkipReason::kFragment] += fragments_.TakeDropped();
     for (auto c = candidates_.begin(); c != candidates_.end();) {
         if (candidates_.size() > kMaxCandidates || c->second.lastArrival < now_ - kCandidateIdleSeconds) {
             counters_.skipped[SkipReason::kTooFewPackets] += c->second.pending.size();
@@ -324,6 +338,8 @@ void PacketSorter::Sweep()
 
 std::vector<RtpStream> PacketSorter::Finish()
 {
+    fragments_.Clear();
+    counters_.skipped[SkipReason::kFragment] += fragments_.TakeDropped();
     for (const auto& c : candidates_)
         counters_.skipped[SkipReason::kTooFewPackets] += c.second.pending.size();
     candidates_.clear();

@@ -2,7 +2,8 @@
 // layer down to the G.723.1 frames and hands it to its stream, or counts why
 // it was skipped. A flow becomes a stream only after kConfirmPackets packets
 // of whole frames with consistent sequence numbers; until then its packets
-// wait (a few per flow). Streams idle for kStreamIdleSeconds end.
+// wait (a few per flow). Streams idle for kStreamIdleSeconds end. Pieces
+// of fragmented datagrams wait for the rest (IpReassembly).
 #pragma once
 
 #include <map>
@@ -10,6 +11,7 @@
 #include <tuple>
 
 #include "capture.h"
+#include "ip_reassembly.h"
 #include "record_reader.h"
 #include "rtp_packet.h"
 #include "sip_reader.h"
@@ -78,6 +80,7 @@ private:
 
     CaptureOptions options_;
     signalling::SipReader sip_;
+    IpReassembly fragments_;  // pieces of fragmented datagrams
     StreamConsumer& consumer_;
     CaptureCounters counters_;
     double now_ = 0;           // latest capture time seen

@@ -14,7 +14,7 @@ enum class SkipReason : uint8_t {
     kUnknownInterface,  // pcapng packets naming an interface the capture never described
     kCutShort,          // packets the capture cut short (snap length)
     kMalformedIp,       // impossible IP or UDP header fields
-    kFragment,          // IP fragments (not reassembled)
+    kFragment,          // pieces of IP datagrams that never completed
     kNotUdp,            // TCP, ICMP, ...
     kNotRtp,            // UDP datagrams that are not RTP version 2
     kMalformedRtp,      // RTP whose CSRC list, extension or padding overrun the datagram

@@ -75,8 +75,6 @@ UdpResult Ipv4(ByteView ip, UdpDatagram& out)
                            out);
         return UdpResult::kNotUdp;
     }
-    if (moreFragments || laterPiece)
-        return UdpResult::kFragment;
     out.source.ipVersion = out.destination.ipVersion = kIpv4;
     out.source.address = {};
     out.destination.address = {};
@@ -85,6 +83,14 @@ UdpResult Ipv4(ByteView ip, UdpDatagram& out)
     // Ethernet pads short frames: the IP length, not the capture, ends the packet.
     if (totalLength > ip.size)
         return UdpResult::kTruncated;
+    if (moreFragments || laterPiece) {
+        out.fragment.identification = ip.U16(4);
+        out.fragment.protocol = kProtoUdp;
+        out.fragment.offset = (fragment & kIpv4FragmentOffset) * 8u;
+        out.fragment.more = moreFragments;
+        out.fragment.data = ip.Prefix(totalLength).From(headerLength);
+        return UdpResult::kFragment;
+    }
     return Udp(ip.Prefix(totalLength).From(headerLength), out);
 }
 
@@ -134,8 +140,14 @@ UdpResult Ipv6(ByteView ip, UdpDatagram& out)
             if (!rest.Has(0, 8))
                 return UdpResult::kTruncated;
             const uint16_t offsetAndFlag = rest.U16(2);
-            if ((offsetAndFlag & 0xfff9) != 0)
+            if ((offsetAndFlag & 0xfff9) != 0) {
+                out.fragment.identification = rest.U32(4);
+                out.fragment.protocol = rest.U8(0);
+                out.fragment.offset = offsetAndFlag & 0xfff8u;
+                out.fragment.more = (offsetAndFlag & 1) != 0;
+                out.fragment.data = rest.From(8);
                 return UdpResult::kFragment;
+            }
             next = rest.U8(0);
             rest = rest.From(8);
             break;

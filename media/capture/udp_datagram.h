@@ -41,7 +41,7 @@ std::string EndpointText(const Endpoint& e);
 enum class UdpResult {
     kUdp,        // `payload` is the UDP payload
     kNotUdp,     // another transport (TCP, ICMP, ESP, ...): see UdpDatagram::protocol
-    kFragment,   // a piece of a fragmented datagram: not reassembled
+    kFragment,   // a piece of a fragmented datagram: see UdpDatagram::fragment
     kTruncated,  // the capture cut the packet short
     kMalformed,  // impossible header fields
 };
@@ -57,6 +57,14 @@ struct UdpDatagram {
     // number, `payload` its whole segment (header included) and the
     // addresses set (ports 0); otherwise 0.
     uint8_t protocol = 0;
+    // With kFragment: the piece (the addresses are set too).
+    struct Piece {
+        uint32_t identification = 0;
+        uint8_t protocol = 0;  // the transport's (IPv6: known from the first piece only)
+        size_t offset = 0;     // of `data` in the datagram's payload, in bytes
+        bool more = false;     // more pieces follow this one
+        ByteView data;
+    } fragment;
 };
 
 UdpResult ParseUdp(ByteView ip, UdpDatagram& out);
