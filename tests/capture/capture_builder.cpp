@@ -130,6 +130,37 @@ Bytes Ipv6Udp(const std::string& source, uint16_t sourcePort, const std::string&
     return b;
 }
 
+Bytes IpFragment(const Bytes& packet, uint32_t id, size_t first, size_t second)
+{
+    const bool v6 = (packet.at(0) >> 4) == 6;
+    const size_t header = v6 ? 40 : 20;
+    const size_t payload = packet.size() - header;
+    const bool more = second < payload;
+    const auto begin = packet.begin() + static_cast<std::ptrdiff_t>(header + first);
+    const auto end = packet.begin() + static_cast<std::ptrdiff_t>(header + second);
+    Bytes b(packet.begin(), packet.begin() + static_cast<std::ptrdiff_t>(header));
+    if (v6) {
+        b[4] = static_cast<uint8_t>((second - first + 8) >> 8);
+        b[5] = static_cast<uint8_t>(second - first + 8);
+        const uint8_t next = b[6];
+        b[6] = 44;  // Fragment header
+        b.push_back(next);
+        b.push_back(0);
+        Put16(b, static_cast<uint16_t>(first | (more ? 1 : 0)));
+        Put32(b, id);
+    } else {
+        b[2] = static_cast<uint8_t>((second - first + 20) >> 8);
+        b[3] = static_cast<uint8_t>(second - first + 20);
+        b[4] = static_cast<uint8_t>(id >> 8);
+        b[5] = static_cast<uint8_t>(id);
+        const size_t field = first / 8 | (more ? 0x2000 : 0);
+        b[6] = static_cast<uint8_t>(field >> 8);
+        b[7] = static_cast<uint8_t>(field);
+    }
+    b.insert(b.end(), begin, end);
+    return b;
+}
+
 Bytes Ethernet(const Bytes& ip, uint16_t vlan)
 {
     Bytes b = {0, 0x11, 0x22, 0x33, 0x44, 0x55, 0, 0x66, 0x77, 0x88, 0x99, 0xaa};

@@ -30,6 +30,12 @@ Bytes Ipv4Udp(const std::string& source, uint16_t sourcePort, const std::string&
 Bytes Ipv6Udp(const std::string& source, uint16_t sourcePort, const std::string& destination, uint16_t destinationPort,
               const Bytes& payload, bool hopByHop = false);
 
+// Pieces of a fragmented datagram, from an unfragmented packet as Ipv4Udp
+// or Ipv6Udp (without hop-by-hop options) make it: each range [first,
+// second) of its IP payload (offsets multiples of 8) in a packet of its own,
+// as identification `id`; the piece that ends the payload is the last.
+Bytes IpFragment(const Bytes& packet, uint32_t id, size_t first, size_t second);
+
 // IPv4 header + TCP header (20 bytes, ACK set, and PSH with data) + payload.
 Bytes Ipv4Tcp(const std::string& source, uint16_t sourcePort, const std::string& destination, uint16_t destinationPort,
               uint32_t sequence, const Bytes& payload);
