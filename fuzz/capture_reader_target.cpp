@@ -299,7 +299,7 @@ int RunCaptureReader(const uint8_t* data, size_t size)
     for (uint64_t n : report.counters.skipped.counts)
         skipped += n;
     const capture::CaptureCounters& c = report.counters;
-    Require(skipped + streamPackets + c.signallingPackets + c.callPayloadPackets == c.records,
+    Require(skipped + streamPackets + c.signallingPackets + c.callPayloadPackets + c.joinedFragments == c.records,
             "records not accounted for, or twice");
     // Every stream is in exactly one call, and every SIP call is one.
     std::vector<int> inCalls(report.streams.size(), 0);

@@ -53,6 +53,9 @@ struct CaptureCounters {
     uint64_t streamPackets = 0;       // RTP packets that went to a stream
     uint64_t signallingPackets = 0;   // SIP over UDP, and the segments of SIP connections over TCP
     uint64_t callPayloadPackets = 0;  // a call's telephone events and comfort noise on a stream's SSRC
+    // Pieces of IP datagrams put back together, but for the piece that
+    // completed each one (that record counts as what the datagram was).
+    uint64_t joinedFragments = 0;
     SkipCounts skipped;
 };
 

@@ -80,6 +80,7 @@ bool IpReassembly::Add(const UdpDatagram& piece, double time, ByteView& whole)
     if (!d.endKnown || d.protocol < 0 || d.have.size() != 1 || d.have[0].first != 0 || d.have[0].second != d.end)
         return false;
     Build(piece, d);
+    completedPieces_ = d.pieces;
     pending_.erase(found);
     whole = ByteView{whole_.data(), whole_.size()};
     return true;

@@ -36,6 +36,8 @@ public:
     void Clear();
     // Pieces of the datagrams given up since the last call.
     uint64_t TakeDropped();
+    // After Add() completed a datagram: how many pieces it was made of.
+    uint64_t completedPieces() const { return completedPieces_; }
     size_t inProgress() const { return pending_.size(); }
 
 private:
@@ -70,6 +72,7 @@ private:
     Map pending_;
     uint64_t started_ = 0;
     uint64_t dropped_ = 0;
+    uint64_t completedPieces_ = 0;
     std::vector<uint8_t> whole_;
 };
 

@@ -134,6 +134,7 @@ void PacketSorter::Sort(const CaptureRecord& record)
         counters_.skipped[SkipReason::kFragment] += fragments_.TakeDropped();
         if (!complete)
             return;
+        counters_.joinedFragments += fragments_.completedPieces() - 1;
         udp = UdpDatagram{};
         parsed = ParseUdp(whole, udp);
     }

@@ -140,6 +140,9 @@ TEST(IpFragments, SipInviteInPiecesInAnyOrderGivesTheSameCallOverIpv4AndIpv6)
         const CaptureReport r = ReadWithInvite(v6, Split(call[0], 7, three));
         EXPECT_EQ(r.counters.skipped[SkipReason::kFragment], 0u);
         EXPECT_EQ(r.counters.skipped.counts, whole.counters.skipped.counts);
+        // Each record counted once: the two pieces before the last as joined.
+        EXPECT_EQ(r.counters.joinedFragments, 2u);
+        EXPECT_EQ(r.counters.records, whole.counters.records + 2);
     }
 }
 

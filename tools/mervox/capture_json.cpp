@@ -249,6 +249,7 @@ void PrintJson(const std::vector<std::string>& names, const CaptureReport& r, co
     j["skipped"] = nlohmann::ordered_json::object();
     for (const auto& [reason, count] : Skipped(r.counters))
         j["skipped"][reason] = count;
+    j["joined_fragments"] = r.counters.joinedFragments;
     j["reorder_window_packets"] = capture::kReorderWindow;
     j["streams"] = nlohmann::ordered_json::array();
     for (size_t i = 0; i < r.streams.size(); ++i) {
