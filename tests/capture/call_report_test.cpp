@@ -102,15 +102,8 @@ void Record(Bytes& capture, uint64_t micros, const Bytes& packet)
     capture.insert(capture.end(), r.begin(), r.end());
 }
 
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-std::string Sip(const std::string& startLine, const std::vector<std::string>& headers, const std::string& body = "")
-{
-    std::string m = startLine + "\r\n";
-    for (const std::string& h : headers)
-        m += h + "\r\n";
-    return m + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
+using test::SipMessage;
+using test::Text;
 
 std::string Sdp(const std::string& address, int port)
 {
@@ -118,15 +111,7 @@ std::string Sdp(const std::string& address, int port)
            std::to_string(port) + " RTP/AVP 96\r\na=rtpmap:96 G723/8000\r\n";
 }
 
-Bytes Rtp(uint32_t ssrc, uint16_t sequence, uint32_t timestamp, int payloadType, const Bytes& payload)
-{
-    test::Rtp h;
-    h.ssrc = ssrc;
-    h.sequence = sequence;
-    h.timestamp = timestamp;
-    h.payloadType = payloadType;
-    return test::RtpBytes(h, payload);
-}
+using test::RtpPacket;
 
 // Two calls, 10 s each: a SIP call whose From header carries markup (audio
 // on dynamic payload type 96, the caller losing every 25th packet, the
@@ -144,38 +129,40 @@ Bytes TwoCalls(const std::string& from)
                                                                : test::Ipv4Udp(b, 5060, a, 5060, Text(text))));
     };
     sip(0, true,
-        Sip("INVITE sip:bob@example.com SIP/2.0", {from, to, callId, "CSeq: 1 INVITE", "Content-Type: application/sdp"},
-            Sdp(a, 4000)));
+        SipMessage("INVITE sip:bob@example.com SIP/2.0",
+                   {from, to, callId, "CSeq: 1 INVITE", "Content-Type: application/sdp"}, Sdp(a, 4000)));
     sip(200000, false,
-        Sip("SIP/2.0 200 OK", {from, to + ";tag=b1", callId, "CSeq: 1 INVITE", "Content-Type: application/sdp"},
-            Sdp(b, 5000)));
-    sip(250000, true, Sip("ACK sip:bob@10.0.0.2 SIP/2.0", {from, to + ";tag=b1", callId, "CSeq: 1 ACK"}));
+        SipMessage("SIP/2.0 200 OK", {from, to + ";tag=b1", callId, "CSeq: 1 INVITE", "Content-Type: application/sdp"},
+                   Sdp(b, 5000)));
+    sip(250000, true, SipMessage("ACK sip:bob@10.0.0.2 SIP/2.0", {from, to + ";tag=b1", callId, "CSeq: 1 ACK"}));
     const uint64_t start = 300000;
     for (uint32_t k = 0; k < kPackets; ++k) {
         const uint64_t due = start + k * 30000ull;
         if (k % 25 != 7)
             records.emplace_back(due + (k % 5) * 2000,
                                  test::Ethernet(test::Ipv4Udp(a, 4000, b, 5000,
-                                                              Rtp(0xca11e7, static_cast<uint16_t>(1000 + k), 240 * k,
-                                                                  96, frames[k % frames.size()]))));
+                                                              RtpPacket(0xca11e7, static_cast<uint16_t>(1000 + k),
+                                                                        240 * k, 96, frames[k % frames.size()]))));
         if (k < 200 || k >= 215)
-            records.emplace_back(due + (k >= 166 ? (k % 3) * 40000 : 1000),
-                                 test::Ethernet(test::Ipv4Udp(b, 5000, a, 4000,
-                                                              Rtp(0xca11ee, static_cast<uint16_t>(60000 + k), 240 * k,
-                                                                  96, frames[(k + 400) % frames.size()]))));
+            records.emplace_back(
+                due + (k >= 166 ? (k % 3) * 40000 : 1000),
+                test::Ethernet(test::Ipv4Udp(b, 5000, a, 4000,
+                                             RtpPacket(0xca11ee, static_cast<uint16_t>(60000 + k), 240 * k, 96,
+                                                       frames[(k + 400) % frames.size()]))));
     }
     sip(start + kPackets * 30000ull + 100000, false,
-        Sip("BYE sip:alice@10.0.0.1 SIP/2.0",
-            {"From: <sip:bob@example.com>;tag=b1", "To: " + from.substr(6), callId, "CSeq: 2 BYE"}));
+        SipMessage("BYE sip:alice@10.0.0.1 SIP/2.0",
+                   {"From: <sip:bob@example.com>;tag=b1", "To: " + from.substr(6), callId, "CSeq: 2 BYE"}));
     // The unsignalled pair, 20 s later.
     for (uint32_t k = 0; k < kPackets; ++k) {
         const uint64_t due = 20'000'000 + k * 30000ull;
         records.emplace_back(due, test::Ethernet(test::Ipv4Udp("10.1.0.1", 7000, "10.1.0.2", 7002,
-                                                               Rtp(0x9a11, static_cast<uint16_t>(k), 240 * k, 4,
-                                                                   frames[(k + 100) % frames.size()]))));
-        records.emplace_back(due + 500, test::Ethernet(test::Ipv4Udp("10.1.0.2", 7002, "10.1.0.1", 7000,
-                                                                     Rtp(0x9a12, static_cast<uint16_t>(k), 240 * k, 4,
-                                                                         frames[(k + 200) % frames.size()]))));
+                                                               RtpPacket(0x9a11, static_cast<uint16_t>(k), 240 * k, 4,
+                                                                         frames[(k + 100) % frames.size()]))));
+        records.emplace_back(due + 500,
+                             test::Ethernet(test::Ipv4Udp("10.1.0.2", 7002, "10.1.0.1", 7000,
+                                                          RtpPacket(0x9a12, static_cast<uint16_t>(k), 240 * k, 4,
+                                                                    frames[(k + 200) % frames.size()]))));
     }
     std::stable_sort(records.begin(), records.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
     Bytes capture = test::PcapFileHeader(1);

@@ -311,4 +311,25 @@ void AppendStreams(Bytes& capture, uint64_t& micros, const StreamSeries& series)
     }
 }
 
+Bytes RtpPacket(uint32_t ssrc, uint16_t sequence, uint32_t timestamp, int payloadType, const Bytes& payload)
+{
+    Rtp h;
+    h.ssrc = ssrc;
+    h.sequence = sequence;
+    h.timestamp = timestamp;
+    h.payloadType = payloadType;
+    return RtpBytes(h, payload);
+}
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+std::string SipMessage(const std::string& startLine, const std::vector<std::string>& headers, const std::string& body,
+                       const std::string& length)
+{
+    std::string m = startLine + "\r\n";
+    for (const std::string& h : headers)
+        m += h + "\r\n";
+    return m + "Content-Length: " + (length.empty() ? std::to_string(body.size()) : length) + "\r\n\r\n" + body;
+}
+
 }  // namespace mervox::capture::test

@@ -22,6 +22,15 @@ struct Rtp {
 };
 
 Bytes RtpBytes(const Rtp& header, const Bytes& payload);
+// An RTP packet with the header fields that most tests vary.
+Bytes RtpPacket(uint32_t ssrc, uint16_t sequence, uint32_t timestamp, int payloadType, const Bytes& payload);
+
+// The bytes of a text (a SIP message).
+Bytes Text(const std::string& s);
+// A SIP message: start line, headers, and the body with its Content-Length
+// (unless `length` names another one).
+std::string SipMessage(const std::string& startLine, const std::vector<std::string>& headers,
+                       const std::string& body = "", const std::string& length = "");
 
 // IPv4 header (no options) + UDP header + payload.
 Bytes Ipv4Udp(const std::string& source, uint16_t sourcePort, const std::string& destination, uint16_t destinationPort,

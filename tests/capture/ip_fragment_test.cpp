@@ -15,7 +15,7 @@ namespace {
 
 using test::Bytes;
 
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+using test::Text;
 
 struct Host {
     std::string address;

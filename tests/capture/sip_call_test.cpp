@@ -25,19 +25,9 @@ namespace {
 using signalling::Dialog;
 using test::Bytes;
 
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-// A SIP message: start line, headers, and the body with its Content-Length
-// (unless `length` names another one).
-std::string Sip(const std::string& startLine, const std::vector<std::string>& headers, const std::string& body = "",
-                const std::string& length = "")
-{
-    std::string m = startLine + "\r\n";
-    for (const std::string& h : headers)
-        m += h + "\r\n";
-    m += "Content-Length: " + (length.empty() ? std::to_string(body.size()) : length) + "\r\n\r\n" + body;
-    return m;
-}
+using test::RtpPacket;
+using test::SipMessage;
+using test::Text;
 
 std::string Sdp(const std::string& address, int port, const std::string& extra = "",
                 const std::string& profile = "RTP/AVP")
@@ -49,16 +39,6 @@ std::string Sdp(const std::string& address, int port, const std::string& extra =
 
 const std::string kAlice = "From: \"Alice\" <sip:alice@example.com>;tag=a1";
 const std::string kBob = "To: Bob <sip:bob@example.com>";
-
-Bytes RtpPacket(uint32_t ssrc, uint16_t sequence, uint32_t timestamp, int payloadType, const Bytes& payload)
-{
-    test::Rtp h;
-    h.ssrc = ssrc;
-    h.sequence = sequence;
-    h.timestamp = timestamp;
-    h.payloadType = payloadType;
-    return test::RtpBytes(h, payload);
-}
 
 // Both directions of the call's audio on payload type 96, and on the
 // caller's SSRC the digits 1 and # as telephone events (3 packets each).
@@ -100,25 +80,26 @@ test::PcapWriter UdpCall(const std::string& from = kAlice)
         w.Add(test::Ethernet(fromCaller ? test::Ipv4Udp(a, 5080, b, 5080, Text(text))
                                         : test::Ipv4Udp(b, 5080, a, 5080, Text(text))));
     };
-    sip(true,
-        Sip("INVITE sip:bob@example.com SIP/2.0",
-            {"Via: SIP/2.0/UDP 10.0.0.1:5080", from, kBob, callId, "CSeq: 1 INVITE", "Content-Type: application/sdp"},
-            Sdp(a, 4000)));
-    sip(false, Sip("SIP/2.0 100 Trying", {from, kBob, callId, "CSeq: 1 INVITE"}));
-    sip(false, Sip("SIP/2.0 180 Ringing", {from, kBob + ";tag=b1", callId, "CSeq: 1 INVITE"}));
-    sip(false, Sip("SIP/2.0 183 Session Progress",
-                   {from, kBob + ";tag=b2", callId, "CSeq: 1 INVITE", "Content-Type: application/sdp"},
-                   Sdp("10.0.0.3", 6000)));
-    sip(false, Sip("SIP/2.0 200 OK",
-                   {"f: " + from.substr(6), "t: <sip:bob@example.com>;tag=b1", "i: call-1@example.com",
-                    "CSeq: 1 INVITE", "c: application/sdp"},
-                   Sdp(b, 5000)));
-    sip(true, Sip("ACK sip:bob@10.0.0.2 SIP/2.0", {from, kBob + ";tag=b1", callId, "CSeq: 1 ACK"}));
+    sip(true, SipMessage("INVITE sip:bob@example.com SIP/2.0",
+                         {"Via: SIP/2.0/UDP 10.0.0.1:5080", from, kBob, callId, "CSeq: 1 INVITE",
+                          "Content-Type: application/sdp"},
+                         Sdp(a, 4000)));
+    sip(false, SipMessage("SIP/2.0 100 Trying", {from, kBob, callId, "CSeq: 1 INVITE"}));
+    sip(false, SipMessage("SIP/2.0 180 Ringing", {from, kBob + ";tag=b1", callId, "CSeq: 1 INVITE"}));
+    sip(false, SipMessage("SIP/2.0 183 Session Progress",
+                          {from, kBob + ";tag=b2", callId, "CSeq: 1 INVITE", "Content-Type: application/sdp"},
+                          Sdp("10.0.0.3", 6000)));
+    sip(false, SipMessage("SIP/2.0 200 OK",
+                          {"f: " + from.substr(6), "t: <sip:bob@example.com>;tag=b1", "i: call-1@example.com",
+                           "CSeq: 1 INVITE", "c: application/sdp"},
+                          Sdp(b, 5000)));
+    sip(true, SipMessage("ACK sip:bob@10.0.0.2 SIP/2.0", {from, kBob + ";tag=b1", callId, "CSeq: 1 ACK"}));
     AddMedia(w, a, b, true);
-    sip(false, Sip("BYE sip:alice@10.0.0.1 SIP/2.0", {"From: Bob <sip:bob@example.com>;tag=b1",
+    sip(false,
+        SipMessage("BYE sip:alice@10.0.0.1 SIP/2.0", {"From: Bob <sip:bob@example.com>;tag=b1",
                                                       "To: <sip:alice@example.com>;tag=a1", callId, "CSeq: 1 BYE"}));
-    sip(true, Sip("SIP/2.0 200 OK",
-                  {"From: <sip:bob@example.com>;tag=b1", "To: <sip:alice@example.com>;tag=a1", callId, "CSeq: 1 BYE"}));
+    sip(true, SipMessage("SIP/2.0 200 OK", {"From: <sip:bob@example.com>;tag=b1", "To: <sip:alice@example.com>;tag=a1",
+                                            callId, "CSeq: 1 BYE"}));
     return w;
 }
 
@@ -185,21 +166,22 @@ TEST(SipCall, TcpMessagesSplitJoinedAndAfterAGap)
 {
     const std::string a = "10.0.0.1", b = "10.0.0.2";
     const std::string callId = "Call-ID: late@example.com";
-    const std::string invite = Sip("INVITE sip:bob@example.com SIP/2.0",
-                                   {"Via: SIP/2.0/TCP 10.0.0.1", kAlice, kBob, callId, "CSeq: 7 INVITE"});
+    const std::string invite = SipMessage("INVITE sip:bob@example.com SIP/2.0",
+                                          {"Via: SIP/2.0/TCP 10.0.0.1", kAlice, kBob, callId, "CSeq: 7 INVITE"});
     const std::string boundary = "frontier";
     const std::string multipart = "--" + boundary + "\r\nContent-Type: application/isup\r\n\r\nxx\r\n--" + boundary +
                                   "\r\nContent-Type: application/sdp\r\n\r\n" + Sdp(a, 4000) + "\r\n--" + boundary +
                                   "--\r\n";
-    const std::string ack =
-        Sip("ACK sip:bob@10.0.0.2 SIP/2.0",
-            {kAlice, kBob + ";tag=b1", callId, "CSeq: 7 ACK", "Content-Type: multipart/mixed;boundary=" + boundary},
-            multipart);
+    const std::string ack = SipMessage(
+        "ACK sip:bob@10.0.0.2 SIP/2.0",
+        {kAlice, kBob + ";tag=b1", callId, "CSeq: 7 ACK", "Content-Type: multipart/mixed;boundary=" + boundary},
+        multipart);
     const std::string answers =
-        Sip("SIP/2.0 100 Trying", {kAlice, kBob, callId, "CSeq: 7 INVITE"}) +
-        Sip("SIP/2.0 200 OK", {kAlice, kBob + ";tag=b1", callId, "CSeq: 7 INVITE", "Content-Type: application/sdp"},
-            Sdp(b, 5000));
-    const std::string bye = Sip("BYE sip:bob@10.0.0.2 SIP/2.0", {kAlice, kBob + ";tag=b1", callId, "CSeq: 8 BYE"});
+        SipMessage("SIP/2.0 100 Trying", {kAlice, kBob, callId, "CSeq: 7 INVITE"}) +
+        SipMessage("SIP/2.0 200 OK",
+                   {kAlice, kBob + ";tag=b1", callId, "CSeq: 7 INVITE", "Content-Type: application/sdp"}, Sdp(b, 5000));
+    const std::string bye =
+        SipMessage("BYE sip:bob@10.0.0.2 SIP/2.0", {kAlice, kBob + ";tag=b1", callId, "CSeq: 8 BYE"});
 
     test::PcapWriter w;
     uint32_t up = 1000;
@@ -239,16 +221,16 @@ TEST(SipCall, EncryptedMediaIsNeverDecoded)
 {
     test::PcapWriter w;
     const std::string crypto = "a=crypto:1 AES_CM_128_HMAC_SHA1_80 inline:WVNfX19zZW1jdGwgKCkgewkyMjA7fQp9CnVubGVz\r\n";
-    w.Add(test::Ethernet(
-        test::Ipv4Udp("10.0.0.1", 5060, "10.0.0.2", 5060,
-                      Text(Sip("INVITE sip:bob@example.com SIP/2.0",
-                               {kAlice, kBob, "Call-ID: srtp", "CSeq: 1 INVITE", "Content-Type: application/sdp"},
-                               Sdp("10.0.0.1", 4000, crypto, "RTP/SAVP"))))));
+    w.Add(test::Ethernet(test::Ipv4Udp(
+        "10.0.0.1", 5060, "10.0.0.2", 5060,
+        Text(SipMessage("INVITE sip:bob@example.com SIP/2.0",
+                        {kAlice, kBob, "Call-ID: srtp", "CSeq: 1 INVITE", "Content-Type: application/sdp"},
+                        Sdp("10.0.0.1", 4000, crypto, "RTP/SAVP"))))));
     w.Add(test::Ethernet(test::Ipv4Udp(
         "10.0.0.2", 5060, "10.0.0.1", 5060,
-        Text(Sip("SIP/2.0 200 OK",
-                 {kAlice, kBob + ";tag=b", "Call-ID: srtp", "CSeq: 1 INVITE", "Content-Type: application/sdp"},
-                 Sdp("10.0.0.2", 5000, crypto, "RTP/SAVP"))))));
+        Text(SipMessage("SIP/2.0 200 OK",
+                        {kAlice, kBob + ";tag=b", "Call-ID: srtp", "CSeq: 1 INVITE", "Content-Type: application/sdp"},
+                        Sdp("10.0.0.2", 5000, crypto, "RTP/SAVP"))))));
     AddMedia(w, "10.0.0.1", "10.0.0.2", false);
     const CaptureReport r = Read(w, 96);
     EXPECT_TRUE(r.streams.empty());
@@ -294,16 +276,17 @@ TEST_F(SipHostile, MalformedAndOversizedFieldsAreCutOrSkippedAndCounted)
 {
     using signalling::SipProblem;
     const std::string huge(10000, 'x');
-    Datagram(Sip("INVITE sip:b@x SIP/2.0", {"From: \"" + huge + "\x1b[2J\" <sip:" + huge + ">;tag=1", "no colon here",
-                                            ": nameless", "Call-ID: " + huge, "CSeq: one INVITE"}));
+    Datagram(
+        SipMessage("INVITE sip:b@x SIP/2.0", {"From: \"" + huge + "\x1b[2J\" <sip:" + huge + ">;tag=1", "no colon here",
+                                              ": nameless", "Call-ID: " + huge, "CSeq: one INVITE"}));
     // Content-Length past the datagram, and an absurd one: headers used, body left out.
-    Datagram(Sip("INVITE sip:b@x SIP/2.0", {"i: past", "CSeq: 1 INVITE"}, "v=0\r\n", "500"));
-    Datagram(Sip("INVITE sip:b@x SIP/2.0", {"i: absurd", "CSeq: 1 INVITE"}, "", "99999999999999"));
+    Datagram(SipMessage("INVITE sip:b@x SIP/2.0", {"i: past", "CSeq: 1 INVITE"}, "v=0\r\n", "500"));
+    Datagram(SipMessage("INVITE sip:b@x SIP/2.0", {"i: absurd", "CSeq: 1 INVITE"}, "", "99999999999999"));
     // Thousands of media lines.
     std::string sdp = "v=0\r\nc=IN IP6 2001:db8::1\r\n";
     for (int i = 0; i < 3000; ++i)
         sdp += "m=audio " + std::to_string(10000 + 2 * i) + " RTP/AVP 4\r\nbad line\r\n";
-    Datagram(Sip("INVITE sip:b@x SIP/2.0", {"i: many", "CSeq: 1 INVITE", "c: application/sdp"}, sdp));
+    Datagram(SipMessage("INVITE sip:b@x SIP/2.0", {"i: many", "CSeq: 1 INVITE", "c: application/sdp"}, sdp));
     // Not SIP at all: no message, nothing counted.
     EXPECT_FALSE(reader.Datagram(source, destination, {reinterpret_cast<const uint8_t*>("\x80\x04xxxx"), 6}, 0));
     Datagram("HELLO sip:b@x HTTP/1.1\r\n\r\n");
@@ -332,14 +315,15 @@ TEST_F(SipHostile, HundredThousandCallIdsStayWithinTheLimits)
 {
     using signalling::SipProblem;
     for (int i = 0; i < 100000; ++i)
-        Datagram(Sip("INVITE sip:b@x SIP/2.0", {"Call-ID: flood-" + std::to_string(i), "CSeq: 1 INVITE"}), i * 1e-3);
+        Datagram(SipMessage("INVITE sip:b@x SIP/2.0", {"Call-ID: flood-" + std::to_string(i), "CSeq: 1 INVITE"}),
+                 i * 1e-3);
     EXPECT_EQ(reader.dialogs().size(), signalling::kMaxDialogs);
     EXPECT_LE(reader.openDialogs(), signalling::kMaxOpenDialogs);
     const auto& c = reader.counters();
     EXPECT_EQ(c[SipProblem::kDialogLimit], 100000u - signalling::kMaxDialogs);
     EXPECT_EQ(c[SipProblem::kDialogsEvicted], signalling::kMaxDialogs - signalling::kMaxOpenDialogs);
     // Requests outside any call open none.
-    Datagram(Sip("OPTIONS sip:b@x SIP/2.0", {"Call-ID: probe", "CSeq: 1 OPTIONS"}));
+    Datagram(SipMessage("OPTIONS sip:b@x SIP/2.0", {"Call-ID: probe", "CSeq: 1 OPTIONS"}));
     EXPECT_EQ(reader.dialogs().size(), signalling::kMaxDialogs);
 }
 
@@ -363,8 +347,8 @@ TEST_F(SipHostile, TcpBuffersAtMostOneMessagePerConnection)
         send(filler);
         EXPECT_LE(reader.bufferedBytes(), signalling::kMaxMessageBytes + filler.size());
     }
-    send(Sip("INVITE sip:b@x SIP/2.0", {"Call-ID: absurd", "CSeq: 1 INVITE"}, "", "4000000000"));
-    send(Sip("INVITE sip:b@x SIP/2.0", {"Call-ID: good", "CSeq: 1 INVITE"}));
+    send(SipMessage("INVITE sip:b@x SIP/2.0", {"Call-ID: absurd", "CSeq: 1 INVITE"}, "", "4000000000"));
+    send(SipMessage("INVITE sip:b@x SIP/2.0", {"Call-ID: good", "CSeq: 1 INVITE"}));
     const auto& c = reader.counters();
     EXPECT_GE(c[SipProblem::kTooLarge], 2u);
     ASSERT_EQ(reader.dialogs().size(), 1u);

@@ -303,15 +303,8 @@ NanosecondPcap Assemble(std::vector<Record> records, std::mt19937& random)
     return pcap;
 }
 
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-std::string Sip(const std::string& startLine, const std::vector<std::string>& headers, const std::string& body)
-{
-    std::string m = startLine + "\r\n";
-    for (const std::string& h : headers)
-        m += h + "\r\n";
-    return m + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
+using test::SipMessage;
+using test::Text;
 
 std::string Sdp(const std::string& address, int port)
 {
@@ -377,12 +370,13 @@ TEST_F(CaptureQualityTshark, SignalledCallWithEventsAgrees)
             {ns, test::Ipv4Udp(fromAlice ? alice : bob, 5060, fromAlice ? bob : alice, 5060, Text(message))});
     };
     sip(t0, true,
-        Sip("INVITE sip:bob@example.com SIP/2.0", {from, to, callId, "CSeq: 1 INVITE", "Content-Type: application/sdp"},
-            Sdp(alice, 40000)));
+        SipMessage("INVITE sip:bob@example.com SIP/2.0",
+                   {from, to, callId, "CSeq: 1 INVITE", "Content-Type: application/sdp"}, Sdp(alice, 40000)));
     sip(t0 + 50000000, false,
-        Sip("SIP/2.0 200 OK", {from, to + ";tag=b1", callId, "CSeq: 1 INVITE", "Content-Type: application/sdp"},
-            Sdp(bob, 50000)));
-    sip(t0 + 60000000, true, Sip("ACK sip:bob@10.0.0.2 SIP/2.0", {from, to + ";tag=b1", callId, "CSeq: 1 ACK"}, ""));
+        SipMessage("SIP/2.0 200 OK", {from, to + ";tag=b1", callId, "CSeq: 1 INVITE", "Content-Type: application/sdp"},
+                   Sdp(bob, 50000)));
+    sip(t0 + 60000000, true,
+        SipMessage("ACK sip:bob@10.0.0.2 SIP/2.0", {from, to + ";tag=b1", callId, "CSeq: 1 ACK"}, ""));
     StreamPlan a;
     a.source = alice;
     a.destination = bob;
