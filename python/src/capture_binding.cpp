@@ -26,6 +26,23 @@ CaptureSettings SettingsOf(const py::object& payloadType, bool allowLongGaps)
     return settings;
 }
 
+// The capture read by `read` (ReadCapture or ReadCalls) with the
+// interpreter free for other threads meanwhile; then its warnings issued.
+template <typename Reader>
+auto ReadUnlocked(const py::object& data, const py::object& payloadType, bool allowLongGaps, Reader read)
+{
+    const CaptureSettings settings = SettingsOf(payloadType, allowLongGaps);
+    const Source source(data, "data");
+    Warnings warnings;
+    decltype(read(source.input(), settings, warnings, SignalRaised)) result;
+    {
+        py::gil_scoped_release release;
+        result = read(source.input(), settings, warnings, SignalRaised);
+    }
+    IssueWarnings(WarningKind::kCapture, warnings);
+    return result;
+}
+
 // One stream: its report and its decoded samples.
 struct CaptureStream {
     StreamReport report;
@@ -34,15 +51,7 @@ struct CaptureStream {
 
 std::vector<CaptureStream> Read(const py::object& data, const py::object& payloadType, bool allowLongGaps)
 {
-    const CaptureSettings settings = SettingsOf(payloadType, allowLongGaps);
-    const Source source(data, "data");
-    Warnings warnings;
-    std::vector<DecodedStream> decoded;
-    {
-        py::gil_scoped_release release;
-        decoded = ReadCapture(source.input(), settings, warnings, SignalRaised);
-    }
-    IssueWarnings(WarningKind::kCapture, warnings);
+    std::vector<DecodedStream> decoded = ReadUnlocked(data, payloadType, allowLongGaps, ReadCapture);
     std::vector<CaptureStream> streams;
     for (DecodedStream& d : decoded)
         streams.push_back({d.report, ToArray(std::move(d.pcm))});
@@ -58,15 +67,7 @@ struct CaptureCall {
 
 std::vector<CaptureCall> ReadCallsOf(const py::object& data, const py::object& payloadType, bool allowLongGaps)
 {
-    const CaptureSettings settings = SettingsOf(payloadType, allowLongGaps);
-    const Source source(data, "data");
-    Warnings warnings;
-    std::vector<CallRecording> recordings;
-    {
-        py::gil_scoped_release release;
-        recordings = ReadCalls(source.input(), settings, warnings, SignalRaised);
-    }
-    IssueWarnings(WarningKind::kCapture, warnings);
+    std::vector<CallRecording> recordings = ReadUnlocked(data, payloadType, allowLongGaps, ReadCalls);
     std::vector<CaptureCall> calls;
     for (CallRecording& r : recordings) {
         const auto channels = static_cast<py::ssize_t>(std::max(r.channels, 1));
