@@ -18,12 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "call_audio.h"
-#include "capture.h"
+#include "calls/call_audio.h"
+#include "capture/capture.h"
 #include "check.h"
-#include "html_report.h"
-#include "output_pool.h"
-#include "stream_series.h"
+#include "output/output_pool.h"
+#include "quality/stream_series.h"
+#include "report/html_report.h"
 #include "targets.h"
 
 namespace mervox::fuzz {
@@ -34,13 +34,13 @@ namespace {
 constexpr uint64_t kMaxSlots = 600;
 
 // One output open, a frame held each, two in all.
-const tools::OutputPool::Limits kPoolLimits = {1, 480, 2 * 480};
+const media::output::OutputPool::Limits kPoolLimits = {1, 480, 2 * 480};
 
 // An output in memory that counts itself among the open ones unless parked.
-class MemorySink : public tools::PcmSink {
+class MemorySink : public media::output::PcmSink {
 public:
     MemorySink(const std::string& path, std::vector<uint8_t>& bytes, size_t& open)
-        : PcmSink(path, tools::PcmFormat::kWav), bytes_(bytes), open_(open)
+        : PcmSink(path, media::output::PcmFormat::kWav), bytes_(bytes), open_(open)
     {
         ++open_;
         Require(Start().ok(), "a memory output did not start");
@@ -53,30 +53,30 @@ public:
     bool CanPark() const override { return true; }
 
 protected:
-    tools::Status WriteBytes(const uint8_t* bytes, size_t size) override
+    media::base::Status WriteBytes(const uint8_t* bytes, size_t size) override
     {
         Require(!closed_, "an output written while parked");
         bytes_.insert(bytes_.end(), bytes, bytes + size);
-        return tools::Status::Ok();
+        return media::base::Status::Ok();
     }
-    tools::Status Complete(uint64_t dataBytes) override
+    media::base::Status Complete(uint64_t dataBytes) override
     {
-        Require(bytes_.size() == tools::kWavHeaderBytes + dataBytes, "an output's length is not its samples'");
+        Require(bytes_.size() == media::output::kWavHeaderBytes + dataBytes, "an output's length is not its samples'");
         Close();
-        return tools::Status::Ok();
+        return media::base::Status::Ok();
     }
     void Abandon() override { Close(); }
-    tools::Status Suspend() override
+    media::base::Status Suspend() override
     {
         Close();
-        return tools::Status::Ok();
+        return media::base::Status::Ok();
     }
-    tools::Status Reopen() override
+    media::base::Status Reopen() override
     {
         Require(closed_, "an open output reopened");
         closed_ = false;
         ++open_;
-        return tools::Status::Ok();
+        return media::base::Status::Ok();
     }
 
 private:
@@ -94,15 +94,17 @@ private:
 // The sample a stream's slot gives its output (all 240 of the slot).
 int16_t SampleOf(size_t id, uint64_t slot) { return static_cast<int16_t>(id * 977 + slot * 13); }
 
-class Checker : public capture::StreamConsumer {
+class Checker : public media::capture::StreamConsumer {
 public:
     Checker()
-        : pool_(kPoolLimits, [this](const std::string& path) -> tools::Result<std::unique_ptr<tools::PcmSink>> {
-              return std::unique_ptr<tools::PcmSink>(new MemorySink(path, outputs_[std::stoul(path)], openOutputs_));
-          })
+        : pool_(kPoolLimits,
+                [this](const std::string& path) -> media::base::Result<std::unique_ptr<media::output::PcmSink>> {
+                    return std::unique_ptr<media::output::PcmSink>(
+                        new MemorySink(path, outputs_[std::stoul(path)], openOutputs_));
+                })
     {}
 
-    void StreamStarted(size_t id, const capture::StreamInfo& info) override
+    void StreamStarted(size_t id, const media::timeline::StreamInfo& info) override
     {
         Require(id == started_++, "stream ids are not consecutive");
         Require(info.number >= 1, "stream number below 1");
@@ -126,24 +128,25 @@ public:
         frames_[id] = next;
         return frames_[id] < kMaxSlots;
     }
-    void StreamEnded(size_t id, const capture::RtpStream& s) override
+    void StreamEnded(size_t id, const media::timeline::RtpStream& s) override
     {
         Require(frames_.count(id) == 1, "a stream ended that never started");
         Require(ended_.insert(id).second, "a stream ended twice");
         Require(pool_.Finish(id).ok(), "an output in memory did not finish");
         const std::vector<uint8_t>& bytes = outputs_[id];
-        Require(bytes.size() == tools::kWavHeaderBytes + frames_[id] * 480, "an output is not its stream's samples");
-        for (size_t at = tools::kWavHeaderBytes; at + 1 < bytes.size(); at += 2)
+        Require(bytes.size() == media::output::kWavHeaderBytes + frames_[id] * 480,
+                "an output is not its stream's samples");
+        for (size_t at = media::output::kWavHeaderBytes; at + 1 < bytes.size(); at += 2)
             Require(static_cast<int16_t>(bytes[at] | bytes[at + 1] << 8) ==
-                        SampleOf(id, (at - tools::kWavHeaderBytes) / 480),
+                        SampleOf(id, (at - media::output::kWavHeaderBytes) / 480),
                     "an output's samples are not its stream's, in order");
         outputs_.erase(id);
-        const capture::TimelineStats& t = s.stats;
+        const media::timeline::TimelineStats& t = s.stats;
         Require(frames_[id] == std::min(t.TimelineFrames(), kMaxSlots),
                 "the slots handed out differ from the timeline");
         Require(t.speechFrames + t.silenceFrames == t.frames, "speech and silence frames do not add up");
         Require(t.duplicates + t.late + t.reordered <= t.packets, "more packets dropped or moved than received");
-        Require(t.packets >= capture::kConfirmPackets, "a stream of fewer packets than recognising one takes");
+        Require(t.packets >= media::capture::kConfirmPackets, "a stream of fewer packets than recognising one takes");
         // Each placed packet's frames, at most.
         Require(t.strayTimestamps <= t.packets, "more stray timestamps than packets");
         Require(t.sequenceRuns < t.packets, "more sequence runs than packets");
@@ -151,7 +154,7 @@ public:
         // allowance only once it has proved real (the capture-time part is
         // the smaller one or not).
         const uint64_t real = t.speechFrames + t.descriptorFrames;
-        Require(t.lostFrames <= capture::ConcealmentLimit(real, capture::CaptureOptions().timeline),
+        Require(t.lostFrames <= media::timeline::ConcealmentLimit(real, media::capture::CaptureOptions().timeline),
                 "concealment beyond the stream's budget");
         realFrames_ += real;
         lostFrames_ += t.lostFrames;
@@ -167,16 +170,16 @@ private:
     uint64_t lostFrames_ = 0;
     std::map<size_t, std::vector<uint8_t>> outputs_;  // by stream id
     size_t openOutputs_ = 0;
-    tools::OutputPool pool_;
+    media::output::OutputPool pool_;
     size_t started_ = 0;
     std::map<size_t, uint64_t> frames_;
     std::set<size_t> ended_;
 };
 
 // Counts what the timeline lays out.
-class Tally : public capture::TimelineOutput {
+class Tally : public media::timeline::TimelineOutput {
 public:
-    void Frame(const capture::StreamPacket& packet, const capture::FrameSlice& frame) override
+    void Frame(const media::timeline::StreamPacket& packet, const media::packets::FrameSlice& frame) override
     {
         Require(frame.offset + mervox_frame_bytes(packet.payload[frame.offset]) <= packet.payload.size(),
                 "frame runs past its payload");
@@ -186,7 +189,7 @@ public:
     }
     void Lost(uint64_t count) override
     {
-        Require(count > 0 && count <= static_cast<uint64_t>(capture::kMaxGapFrames),
+        Require(count > 0 && count <= static_cast<uint64_t>(media::timeline::kMaxGapFrames),
                 "a run of lost frames out of range");
         lost += count;
     }
@@ -202,16 +205,16 @@ void CheckTimeline(const uint8_t* data, size_t size)
 {
     if (size == 0)
         return;
-    capture::TimelineRules rules;
+    media::timeline::TimelineRules rules;
     rules.limitConcealment = (data[0] & 1) == 0;
-    rules.realFramesForAllowance = (data[0] & 2) ? capture::kRealFramesForAllowance : 0;
+    rules.realFramesForAllowance = (data[0] & 2) ? media::timeline::kRealFramesForAllowance : 0;
     Tally tally;
-    capture::TimelineBuilder builder(tally, rules);
+    media::timeline::TimelineBuilder builder(tally, rules);
     double arrival = 0;
     uint64_t offered = 0, packets = 0;
     for (size_t at = 1; at + 8 <= size; at += 8) {
         const uint8_t* r = data + at;
-        capture::StreamPacket p;
+        media::timeline::StreamPacket p;
         p.sequence = static_cast<uint16_t>(r[0] << 8 | r[1]);
         p.timestamp = static_cast<uint32_t>(r[2]) << 24 | static_cast<uint32_t>(r[3]) << 16 |
                       static_cast<uint32_t>(r[4]) << 8 | r[5];
@@ -220,7 +223,7 @@ void CheckTimeline(const uint8_t* data, size_t size)
         const int count = (r[6] >> 6) + 1;
         for (int k = 0; k < count; ++k) {
             const auto type = static_cast<uint8_t>((r[6] >> (2 * k)) & 3);
-            p.frames.push_back({static_cast<capture::FrameType>(type), static_cast<uint16_t>(p.payload.size())});
+            p.frames.push_back({static_cast<media::stream::FrameType>(type), static_cast<uint16_t>(p.payload.size())});
             p.payload.push_back(type);
             p.payload.resize(p.payload.size() + mervox_frame_bytes(type) - 1, 0x55);
         }
@@ -229,28 +232,28 @@ void CheckTimeline(const uint8_t* data, size_t size)
         builder.Add(std::move(p));
     }
     builder.Finish();
-    const capture::TimelineStats& t = builder.stats();
+    const media::timeline::TimelineStats& t = builder.stats();
     Require(t.packets == packets, "packets counted wrong");
     Require(tally.frames == t.frames && tally.lost == t.lostFrames, "the timeline and its statistics differ");
     Require(t.frames + t.overlapping <= offered, "more frames placed than the packets held");
     Require(t.duplicates + t.late <= t.packets, "more packets dropped than received");
     const uint64_t real = t.speechFrames + t.descriptorFrames;
-    Require(t.lostFrames <= capture::ConcealmentLimit(real, rules), "concealment beyond the stream's budget");
+    Require(t.lostFrames <= media::timeline::ConcealmentLimit(real, rules), "concealment beyond the stream's budget");
 }
 
 // Each stream's figures over time add up to its totals, and the HTML page
 // of its calls stays within its size and holds no markup of the capture's.
-void CheckReportPage(const capture::CaptureReport& report)
+void CheckReportPage(const media::capture::CaptureReport& report)
 {
-    for (const capture::RtpStream& s : report.streams) {
+    for (const media::timeline::RtpStream& s : report.streams) {
         uint64_t speech = 0, silence = 0, lost = 0, packets = 0;
         int64_t lostPackets = 0;
-        for (const quality::SeriesBucket& b : s.timelineSeries.buckets()) {
+        for (const media::quality::SeriesBucket& b : s.timelineSeries.buckets()) {
             speech += b.speechFrames;
             silence += b.silenceFrames;
             lost += b.lostFrames;
         }
-        for (const quality::SeriesBucket& b : s.quality.arrivals.buckets()) {
+        for (const media::quality::SeriesBucket& b : s.quality.arrivals.buckets()) {
             packets += b.packets;
             lostPackets += b.lostPackets;
         }
@@ -258,17 +261,17 @@ void CheckReportPage(const capture::CaptureReport& report)
                 "the timeline over time does not add up to the stream's frames");
         Require(packets == s.quality.rtp.packets && lostPackets == s.quality.rtp.lost,
                 "the arrivals over time do not add up to the stream's packets and losses");
-        Require(s.timelineSeries.buckets().size() <= quality::kSeriesBuckets &&
-                    s.quality.arrivals.buckets().size() <= quality::kSeriesBuckets,
+        Require(s.timelineSeries.buckets().size() <= media::quality::kSeriesBuckets &&
+                    s.quality.arrivals.buckets().size() <= media::quality::kSeriesBuckets,
                 "more buckets than the bound");
     }
-    mervox::report::ReportInput input;
+    mervox::media::report::ReportInput input;
     input.captureName = "fuzz.pcap";
     input.capture = &report;
     input.pagePath = "/pages/fuzz.html";
     input.workingDirectory = "/";
-    const std::string page = mervox::report::ReportPage(input);
-    Require(page.size() <= mervox::report::kMaxPageBytes, "a report page past its bound");
+    const std::string page = mervox::media::report::ReportPage(input);
+    Require(page.size() <= mervox::media::report::kMaxPageBytes, "a report page past its bound");
     Require(page.find("<script") == std::string::npos && page.find("<SCRIPT") == std::string::npos,
             "a script element in the report page");
 }
@@ -282,33 +285,34 @@ int RunCaptureReader(const uint8_t* data, size_t size)
     std::vector<uint8_t> bytes(data, data + size);
     CheckTimeline(bytes.data(), bytes.size());
     Checker checker;
-    capture::CaptureOptions options;
+    media::capture::CaptureOptions options;
     options.series = true;
-    const capture::CaptureReport report = capture::ReadCaptureBytes(bytes.data(), bytes.size(), options, checker);
-    if (report.status == capture::CaptureStatus::kNotACapture) {
+    const media::capture::CaptureReport report =
+        media::capture::ReadCaptureBytes(bytes.data(), bytes.size(), options, checker);
+    if (report.status == media::capture::CaptureStatus::kNotACapture) {
         Require(report.streams.empty() && checker.started() == 0, "streams found in something that is not a capture");
         return 0;
     }
     Require(checker.ended() == checker.started() && report.streams.size() == checker.started(),
             "every stream that started must end and be reported");
     uint64_t streamPackets = 0;
-    for (const capture::RtpStream& s : report.streams)
+    for (const media::timeline::RtpStream& s : report.streams)
         streamPackets += s.stats.packets;
     Require(streamPackets == report.counters.streamPackets, "stream packets do not add up");
     uint64_t skipped = 0;
     for (uint64_t n : report.counters.skipped.counts)
         skipped += n;
-    const capture::CaptureCounters& c = report.counters;
+    const media::capture::CaptureCounters& c = report.counters;
     Require(skipped + streamPackets + c.signallingPackets + c.callPayloadPackets + c.joinedFragments == c.records,
             "records not accounted for, or twice");
     // Every stream is in exactly one call, and every SIP call is one.
     std::vector<int> inCalls(report.streams.size(), 0);
     size_t signalled = 0;
-    for (const capture::Call& call : report.calls) {
+    for (const media::calls::Call& call : report.calls) {
         signalled += call.signalled ? 1 : 0;
         Require(!call.signalled || call.dialog < report.dialogs.size(), "a call of a dialog that is not there");
         Require(call.signalled || !call.streams.empty(), "an unsignalled call without streams");
-        for (const capture::CallStream& cs : call.streams) {
+        for (const media::calls::CallStream& cs : call.streams) {
             Require(cs.stream < report.streams.size(), "a call's stream that is not there");
             ++inCalls[cs.stream];
         }
@@ -316,27 +320,28 @@ int RunCaptureReader(const uint8_t* data, size_t size)
     Require(signalled == report.dialogs.size(), "a SIP dialog that is no call");
     Require(std::all_of(inCalls.begin(), inCalls.end(), [](int n) { return n == 1; }),
             "a stream in no call or in several");
-    for (const capture::RtpStream& s : report.streams) {
+    for (const media::timeline::RtpStream& s : report.streams) {
         Require(!s.anchors.empty() && s.anchors.front().sample == 0, "a stream's first anchor is not its first sample");
-        Require(s.anchors.size() <= capture::kMaxAnchors + 1, "more anchors than a stream may record");
+        Require(s.anchors.size() <= media::timeline::kMaxAnchors + 1, "more anchors than a stream may record");
         for (size_t k = 1; k < s.anchors.size(); ++k)
             Require(s.anchors[k].sample > s.anchors[k - 1].sample, "anchors out of the stream's order");
     }
-    for (const capture::Call& call : report.calls)
-        for (const calls::CallLayout layout : {calls::CallLayout::kStereo, calls::CallLayout::kMixed}) {
-            const calls::CallAudio audio = calls::PlaceCall(call, report.streams, layout, [&](size_t i) {
+    for (const media::calls::Call& call : report.calls)
+        for (const media::calls::CallLayout layout :
+             {media::calls::CallLayout::kStereo, media::calls::CallLayout::kMixed}) {
+            const media::calls::CallAudio audio = media::calls::PlaceCall(call, report.streams, layout, [&](size_t i) {
                 return std::min(report.streams[i].stats.TimelineFrames(), kMaxSlots) * 240;
             });
-            const int want = call.streams.empty()                  ? 0
-                             : layout == calls::CallLayout::kMixed ? 1
-                             : call.signalled                      ? 2
-                                                                   : -1;  // 1 or 2
+            const int want = call.streams.empty()                         ? 0
+                             : layout == media::calls::CallLayout::kMixed ? 1
+                             : call.signalled                             ? 2
+                                                                          : -1;  // 1 or 2
             Require(want < 0 ? audio.channels == 1 || audio.channels == 2 : audio.channels == want,
                     "a recording with the wrong channels");
-            for (const calls::PlacedStream& p : audio.streams) {
+            for (const media::calls::PlacedStream& p : audio.streams) {
                 const uint64_t samples = std::min(report.streams[p.stream].stats.TimelineFrames(), kMaxSlots) * 240;
                 for (size_t k = 0; k < p.segments.size(); ++k) {
-                    const calls::Segment& g = p.segments[k];
+                    const media::calls::Segment& g = p.segments[k];
                     Require(g.count > 0 && g.from + g.count <= samples, "a piece of a stream beyond its samples");
                     Require(g.at + g.count <= audio.length, "a piece of a stream beyond the recording");
                     Require(k == 0 || (g.at >= p.segments[k - 1].at + p.segments[k - 1].count &&
@@ -347,7 +352,7 @@ int RunCaptureReader(const uint8_t* data, size_t size)
         }
     // The capture as a whole, however many streams it holds: at most 30
     // lost frames per real frame.
-    Require(checker.lostFrames() <= capture::kCaptureConcealPerRealFrame * checker.realFrames(),
+    Require(checker.lostFrames() <= media::timeline::kCaptureConcealPerRealFrame * checker.realFrames(),
             "the capture's concealment beyond what its real frames pay for");
     CheckReportPage(report);
     return 0;

@@ -8,38 +8,38 @@
 #include <array>
 
 #include "check.h"
-#include "sip_reader.h"
-#include "sip_text.h"
+#include "signalling/sip_reader.h"
+#include "signalling/sip_text.h"
 #include "targets.h"
 
 namespace mervox::fuzz {
 namespace {
 
-using signalling::Dialog;
+using media::signalling::Dialog;
 
 void CheckDialog(const Dialog& d)
 {
     for (const std::string* field :
          {&d.callId, &d.from.displayName, &d.from.uri, &d.from.tag, &d.to.displayName, &d.to.uri, &d.to.tag})
-        Require(field->size() <= signalling::kMaxFieldBytes, "a stored field beyond its bound");
+        Require(field->size() <= media::signalling::kMaxFieldBytes, "a stored field beyond its bound");
     Require(!d.callId.empty(), "a call without a Call-ID");
-    Require(d.media.size() <= signalling::kMaxDialogMedia, "more media than a call keeps");
-    Require(d.answers.size() <= signalling::kMaxAnswers, "more answers than a call keeps");
+    Require(d.media.size() <= media::signalling::kMaxDialogMedia, "more media than a call keeps");
+    Require(d.answers.size() <= media::signalling::kMaxAnswers, "more answers than a call keeps");
     Require(d.firstTime <= d.lastTime, "a call's last message before its first");
     for (double t : {d.inviteTime, d.answerTime, d.ackTime, d.byeTime, d.cancelTime, d.finalTime})
         Require(t < 0 || (t >= d.firstTime && t <= d.lastTime), "a call's event outside its messages");
     Require((d.finalStatus == 0) == (d.finalTime < 0), "a final response without its time, or the reverse");
     Require(d.finalStatus == 0 || (d.finalStatus >= 200 && d.finalStatus <= 699), "a final response out of range");
-    for (const signalling::DialogMedia& m : d.media)
-        Require(m.media.payloads.size() <= signalling::kMaxPayloadTypes, "more payload types than kept");
+    for (const media::signalling::DialogMedia& m : d.media)
+        Require(m.media.payloads.size() <= media::signalling::kMaxPayloadTypes, "more payload types than kept");
 }
 
 }  // namespace
 
 int RunSipReader(const uint8_t* data, size_t size)
 {
-    signalling::SipReader reader;
-    capture::Endpoint hosts[2];
+    media::signalling::SipReader reader;
+    media::net::Endpoint hosts[2];
     hosts[0].address[3] = 1;
     hosts[1].address[3] = 2;
     hosts[0].port = 5060;
@@ -57,11 +57,11 @@ int RunSipReader(const uint8_t* data, size_t size)
         const std::vector<uint8_t> chunk(data + at, data + at + length);
         at += length;
         const int from = (control >> 1) & 1;
-        const capture::ByteView payload{chunk.data(), chunk.size()};
+        const media::net::ByteView payload{chunk.data(), chunk.size()};
         time += 0.5;
         if (control & 1) {
             sequence[from] += ((control >> 2) & 3) * 16u;
-            signalling::TcpSegmentInfo segment;
+            media::signalling::TcpSegmentInfo segment;
             segment.sequence = sequence[from];
             segment.fin = (control & 0x10) != 0;
             segment.payload = payload;
@@ -70,13 +70,14 @@ int RunSipReader(const uint8_t* data, size_t size)
         } else {
             reader.Datagram(hosts[from], hosts[1 - from], payload, time);
         }
-        Require(reader.connections() <= signalling::kMaxTcpConnections, "more connections than the limit");
-        Require(reader.bufferedBytes() <= signalling::kMaxMessageBytes + 256, "a connection buffers beyond a message");
+        Require(reader.connections() <= media::signalling::kMaxTcpConnections, "more connections than the limit");
+        Require(reader.bufferedBytes() <= media::signalling::kMaxMessageBytes + 256,
+                "a connection buffers beyond a message");
         for (int pt = 0; pt < 128; pt += 37)
             reader.Use(hosts[from], hosts[1 - from], pt);
     }
     reader.Sweep(time + 1e6);
-    Require(reader.dialogs().size() <= signalling::kMaxDialogs, "more calls than the limit");
+    Require(reader.dialogs().size() <= media::signalling::kMaxDialogs, "more calls than the limit");
     Require(reader.openDialogs() == 0, "calls still open long after their last message");
     for (const Dialog& d : reader.dialogs())
         CheckDialog(d);

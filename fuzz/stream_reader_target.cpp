@@ -13,20 +13,20 @@
 #include <vector>
 
 #include "check.h"
-#include "frame_decoder.h"
-#include "frame_splitter.h"
-#include "input_signature.h"
+#include "decode/frame_decoder.h"
 #include "mervox.h"
-#include "stream_reader.h"
+#include "stream/frame_splitter.h"
+#include "stream/input_signature.h"
+#include "stream/stream_reader.h"
 #include "targets.h"
 
 namespace mervox::fuzz {
 namespace {
 
 struct SplitResult {
-    std::vector<tools::Frame> frames;  // bytes pointers not kept: see `contents`
-    std::vector<uint8_t> contents;     // the frames' bytes, back to back
-    std::optional<tools::Truncation> truncated;
+    std::vector<media::stream::Frame> frames;  // bytes pointers not kept: see `contents`
+    std::vector<uint8_t> contents;             // the frames' bytes, back to back
+    std::optional<media::stream::Truncation> truncated;
 };
 
 // Splits `bytes` pushed in blocks whose sizes come from `nextSize`.
@@ -34,7 +34,7 @@ template <typename NextSize>
 SplitResult Split(const std::vector<uint8_t>& bytes, NextSize nextSize)
 {
     SplitResult r;
-    tools::FrameSplitter splitter;
+    media::stream::FrameSplitter splitter;
     size_t at = 0;
     while (at < bytes.size()) {
         const size_t n = std::min(nextSize(), bytes.size() - at);
@@ -42,7 +42,7 @@ SplitResult Split(const std::vector<uint8_t>& bytes, NextSize nextSize)
         // read past its end or any use of it after the next block came.
         std::vector<uint8_t> block(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + n));
         splitter.Push(block.data(), block.size());
-        tools::Frame f;
+        media::stream::Frame f;
         while (splitter.Next(&f)) {
             r.contents.insert(r.contents.end(), f.bytes, f.bytes + f.length);
             f.bytes = nullptr;
@@ -76,9 +76,9 @@ int RunStreamReader(const uint8_t* data, size_t size)
     const SplitResult whole = Split(bytes, [&] { return size; });
 
     size_t offset = 0;
-    for (const tools::Frame& f : whole.frames) {
+    for (const media::stream::Frame& f : whole.frames) {
         Require(f.offset == offset, "frames are not back to back from byte 0");
-        Require(f.type == tools::FrameTypeOf(bytes[offset]), "frame type is not that of its first byte");
+        Require(f.type == media::stream::FrameTypeOf(bytes[offset]), "frame type is not that of its first byte");
         Require(f.length == mervox_frame_bytes(bytes[offset]) && f.length <= size - offset,
                 "a frame runs past the end");
         offset += f.length;
@@ -104,29 +104,31 @@ int RunStreamReader(const uint8_t* data, size_t size)
                                    })),
             "blocks of random sizes split differently");
 
-    tools::Result<tools::FrameDecoder> decoder = tools::FrameDecoder::Create();
+    media::base::Result<media::decode::FrameDecoder> decoder = media::decode::FrameDecoder::Create();
     Require(decoder.ok(), "FrameDecoder::Create failed");
     FramePcm pcm;
     const uint8_t* frameBytes = whole.contents.data();
-    for (const tools::Frame& f : whole.frames) {
+    for (const media::stream::Frame& f : whole.frames) {
         decoder.value().Decode(frameBytes, f.length, false, pcm);
         frameBytes += f.length;
     }
     Require(decoder.value().stats().frames == whole.frames.size(), "frames miscounted");
 
-    const std::optional<tools::InputKind> kind = tools::RecognizeInput(data, size);
-    if (size > tools::kSignatureBytes)
-        Require(tools::RecognizeInput(data, tools::kSignatureBytes) == kind, "judged by bytes past the signature");
+    const std::optional<media::stream::InputKind> kind = media::stream::RecognizeInput(data, size);
+    if (size > media::stream::kSignatureBytes)
+        Require(media::stream::RecognizeInput(data, media::stream::kSignatureBytes) == kind,
+                "judged by bytes past the signature");
     for (const bool refuse : {true, false}) {
-        tools::StreamReader reader = tools::StreamReader::FromBytes(bytes.data(), size, "<fuzz>", {refuse, "--force"});
-        tools::Frame f;
+        media::stream::StreamReader reader =
+            media::stream::StreamReader::FromBytes(bytes.data(), size, "<fuzz>", {refuse, "--force"});
+        media::stream::Frame f;
         uint64_t frames = 0;
         while (reader.Next(&f))
             ++frames;
         if (refuse && kind) {
-            Require(frames == 0 && reader.otherKind() == kind && reader.status().code() == tools::kExitBadInput,
+            Require(frames == 0 && reader.otherKind() == kind && reader.status().code() == media::base::kExitBadInput,
                     "another format not refused");
-            Require(reader.status().message() == tools::OtherFormatMessage("<fuzz>", *kind, "--force"),
+            Require(reader.status().message() == media::stream::OtherFormatMessage("<fuzz>", *kind, "--force"),
                     "refused with another message");
         } else {
             Require(frames == whole.frames.size() && !reader.otherKind(), "the reader splits differently");

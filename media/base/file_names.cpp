@@ -1,10 +1,10 @@
-#include "file_names.h"
+#include "base/file_names.h"
 
 #include <cctype>
 
-#include "paths.h"
+#include "platform/paths.h"
 
-namespace mervox::tools {
+namespace mervox::media::base {
 namespace {
 
 bool Kept(unsigned char c)
@@ -80,4 +80,4 @@ std::string UniqueNames::Claim(const std::string& name)
     return candidate;
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::base

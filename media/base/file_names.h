@@ -9,7 +9,7 @@
 #include <set>
 #include <string>
 
-namespace mervox::tools {
+namespace mervox::media::base {
 
 // Bytes of one part of a name, escapes included, at most.
 constexpr size_t kNamePartBytes = 64;
@@ -35,4 +35,4 @@ private:
     std::set<std::string> taken_;  // lowercased
 };
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::base

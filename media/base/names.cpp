@@ -1,8 +1,8 @@
-#include "names.h"
+#include "base/names.h"
 
-#include "paths.h"
+#include "platform/paths.h"
 
-namespace mervox::tools {
+namespace mervox::media::base {
 
 namespace {
 
@@ -49,4 +49,4 @@ std::string PathWithoutExtension(const std::string& path)
     return hasExtension ? path.substr(0, dot) : path;
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::base

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace mervox::tools {
+namespace mervox::media::base {
 
 // "\n" -> "\\n", "\t" -> "\\t", other bytes below 0x20 and 0x7f -> "\\xNN",
 // a backslash -> "\\\\"; everything else (UTF-8 included) unchanged.
@@ -20,4 +20,4 @@ std::string DisplayName(const std::string& path, bool isOutput = false);
 // "dir/call"); a leading dot (".call") is a name, not an extension.
 std::string PathWithoutExtension(const std::string& path);
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::base

@@ -1,4 +1,4 @@
-#include "parallel_for.h"
+#include "base/parallel_for.h"
 
 #include <algorithm>
 #include <atomic>
@@ -6,9 +6,9 @@
 #include <thread>
 #include <vector>
 
-#include "process.h"
+#include "platform/process.h"
 
-namespace mervox::tools {
+namespace mervox::media::base {
 
 unsigned DefaultWorkerCount()
 {
@@ -39,4 +39,4 @@ void ParallelFor(size_t count, unsigned workers, const std::function<void(size_t
         thread.join();
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::base

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <functional>
 
-namespace mervox::tools {
+namespace mervox::media::base {
 
 // The number of processors this process may run on (at least 1): the
 // default number of workers.
@@ -18,4 +18,4 @@ unsigned DefaultWorkerCount();
 // has do all the jobs. `workers` 0 counts as 1.
 void ParallelFor(size_t count, unsigned workers, const std::function<void(size_t)>& job);
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::base

@@ -14,7 +14,7 @@
 #include <string>
 #include <utility>
 
-namespace mervox::tools {
+namespace mervox::media::base {
 
 // Exit status of the mervox command (what each means to the user:
 // tools/mervox/exit_codes.h).
@@ -74,4 +74,4 @@ private:
 // The message for running out of memory, the same everywhere.
 inline Status OutOfMemory() { return Status::Failure(kExitOutOfMemory, "out of memory"); }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::base

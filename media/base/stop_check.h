@@ -8,7 +8,7 @@
 #include <exception>
 #include <functional>
 
-namespace mervox::tools {
+namespace mervox::media::base {
 
 // True: abandon the work. May be empty (never stop).
 using StopRequested = std::function<bool()>;
@@ -38,4 +38,4 @@ private:
     uint64_t frames_ = 0;
 };
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::base

@@ -1,8 +1,8 @@
-#include "utc_time.h"
+#include "base/utc_time.h"
 
 #include <cmath>
 
-namespace mervox::tools {
+namespace mervox::media::base {
 
 bool UtcFields(double seconds, std::tm* fields)
 {
@@ -17,4 +17,4 @@ bool UtcFields(double seconds, std::tm* fields)
 #endif
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::base

@@ -3,7 +3,7 @@
 
 #include <ctime>
 
-namespace mervox::tools {
+namespace mervox::media::base {
 
 // The latest second every system converts: 3000-12-31 23:59:59 UTC
 // (Windows' gmtime_s stops there).
@@ -13,4 +13,4 @@ constexpr double kLatestUtcSecond = 32535215999.0;
 // for times before 1970, after kLatestUtcSecond, or not a number.
 bool UtcFields(double seconds, std::tm* fields);
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::base

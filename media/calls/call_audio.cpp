@@ -1,4 +1,4 @@
-#include "call_audio.h"
+#include "calls/call_audio.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,15 +6,15 @@
 #include <ctime>
 #include <limits>
 
-#include "file_names.h"
-#include "files.h"
-#include "names.h"
-#include "pcm_output.h"
-#include "utc_time.h"
+#include "base/file_names.h"
+#include "base/names.h"
+#include "base/utc_time.h"
+#include "output/pcm_output.h"
+#include "platform/files.h"
 
-namespace mervox::calls {
+namespace mervox::media::calls {
 
-using tools::Status;
+using base::Status;
 
 std::optional<CallLayout> CallLayoutFromName(const std::string& name)
 {
@@ -41,7 +41,7 @@ int64_t SamplesBetween(double from, double to)
 // samples it already filled, the earlier samples give way (they are the
 // ones that drifted from the arrivals): a stream never overlaps itself.
 // Nothing goes before the call's first sample.
-std::vector<Segment> Segments(const std::vector<capture::StreamAnchor>& anchors, int64_t start, uint64_t samples)
+std::vector<Segment> Segments(const std::vector<timeline::StreamAnchor>& anchors, int64_t start, uint64_t samples)
 {
     std::vector<Segment> segments;
     for (size_t i = 0; i < anchors.size(); ++i) {
@@ -68,7 +68,7 @@ std::vector<Segment> Segments(const std::vector<capture::StreamAnchor>& anchors,
 // took to arrive, and a second more: no receiver got it so, and its
 // arrivals say nothing of where its samples belong (anchoring to them would
 // cut nearly all of it).
-bool FasterThanRealTime(const capture::RtpStream& s)
+bool FasterThanRealTime(const timeline::RtpStream& s)
 {
     const double carried = static_cast<double>(s.stats.frames) * 0.03;
     return carried > 2 * (s.lastArrival - s.firstArrival) + 1.0;
@@ -76,7 +76,7 @@ bool FasterThanRealTime(const capture::RtpStream& s)
 
 }  // namespace
 
-CallAudio PlaceCall(const capture::Call& call, const std::vector<capture::RtpStream>& streams, CallLayout layout,
+CallAudio PlaceCall(const Call& call, const std::vector<timeline::RtpStream>& streams, CallLayout layout,
                     const std::function<uint64_t(size_t)>& samplesOf)
 {
     CallAudio audio;
@@ -84,14 +84,14 @@ CallAudio PlaceCall(const capture::Call& call, const std::vector<capture::RtpStr
         return audio;
     bool caller = false, callee = false;
     audio.start = streams[call.streams.front().stream].firstArrival;
-    for (const capture::CallStream& cs : call.streams) {
+    for (const CallStream& cs : call.streams) {
         (cs.fromCaller ? caller : callee) = true;
         audio.start = std::min(audio.start, streams[cs.stream].firstArrival);
     }
     const bool stereo = layout != CallLayout::kMixed && (call.signalled || (caller && callee));
     audio.channels = stereo ? 2 : 1;
-    for (const capture::CallStream& cs : call.streams) {
-        const capture::RtpStream& s = streams[cs.stream];
+    for (const CallStream& cs : call.streams) {
+        const timeline::RtpStream& s = streams[cs.stream];
         PlacedStream p;
         p.stream = cs.stream;
         p.channel = stereo && !cs.fromCaller ? 1 : 0;
@@ -161,7 +161,7 @@ namespace {
 
 class MemorySource : public SampleSource {
 public:
-    explicit MemorySource(const std::vector<capture::RtpStream>& streams) : streams_(streams) {}
+    explicit MemorySource(const std::vector<timeline::RtpStream>& streams) : streams_(streams) {}
     Status Read(size_t stream, uint64_t offset, int16_t* samples, size_t count) override
     {
         const std::vector<int16_t>& pcm = streams_[stream].pcm;
@@ -173,12 +173,12 @@ public:
     }
 
 private:
-    const std::vector<capture::RtpStream>& streams_;
+    const std::vector<timeline::RtpStream>& streams_;
 };
 
 }  // namespace
 
-std::vector<int16_t> ComposeCallInMemory(const CallAudio& audio, const std::vector<capture::RtpStream>& streams)
+std::vector<int16_t> ComposeCallInMemory(const CallAudio& audio, const std::vector<timeline::RtpStream>& streams)
 {
     std::vector<int16_t> out;
     out.reserve(static_cast<size_t>(audio.length) * static_cast<size_t>(audio.channels));
@@ -193,7 +193,7 @@ std::vector<int16_t> ComposeCallInMemory(const CallAudio& audio, const std::vect
 FileSampleSource::~FileSampleSource()
 {
     for (const auto& [stream, fd] : open_)
-        tools::platform::CloseFile(fd);
+        platform::CloseFile(fd);
 }
 
 Status FileSampleSource::Read(size_t stream, uint64_t offset, int16_t* samples, size_t count)
@@ -201,25 +201,25 @@ Status FileSampleSource::Read(size_t stream, uint64_t offset, int16_t* samples, 
     auto open = open_.find(stream);
     if (open == open_.end()) {
         const std::string& path = paths_.at(stream);
-        const int fd = tools::platform::OpenForReading(path);
+        const int fd = platform::OpenForReading(path);
         if (fd < 0)
-            return Status::SystemFailure(tools::kExitOutputError, tools::DisplayName(path) + ": cannot read", errno);
+            return Status::SystemFailure(base::kExitOutputError, base::DisplayName(path) + ": cannot read", errno);
         open = open_.emplace(stream, fd).first;
     }
     uint8_t bytes[2 * kBlockSamples];
     size_t got = 0;
     const size_t want = std::min(count, kBlockSamples) * 2;
-    const int seek = tools::platform::SeekTo(open->second, offset * 2);
+    const int seek = platform::SeekTo(open->second, offset * 2);
     if (seek != 0)
-        return Status::SystemFailure(tools::kExitOutputError, tools::DisplayName(paths_.at(stream)) + ": cannot read",
+        return Status::SystemFailure(base::kExitOutputError, base::DisplayName(paths_.at(stream)) + ": cannot read",
                                      seek);
     while (got < want) {
-        const long long n = tools::platform::ReadSome(open->second, bytes + got, want - got);
+        const long long n = platform::ReadSome(open->second, bytes + got, want - got);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return Status::SystemFailure(tools::kExitOutputError,
-                                         tools::DisplayName(paths_.at(stream)) + ": cannot read", errno);
+            return Status::SystemFailure(base::kExitOutputError, base::DisplayName(paths_.at(stream)) + ": cannot read",
+                                         errno);
         if (n == 0)
             break;  // shorter than placed: silence after its end
         got += static_cast<size_t>(n);
@@ -235,16 +235,17 @@ void FileSampleSource::Done(size_t stream)
     const auto open = open_.find(stream);
     if (open == open_.end())
         return;
-    tools::platform::CloseFile(open->second);
+    platform::CloseFile(open->second);
     open_.erase(open);
 }
 
 Status WriteCallFile(const CallAudio& audio, SampleSource& source, const std::string& path)
 {
-    auto out = tools::OpenPcmOutput(path, audio.channels == 2 ? tools::PcmFormat::kWavStereo : tools::PcmFormat::kWav);
+    auto out =
+        output::OpenPcmOutput(path, audio.channels == 2 ? output::PcmFormat::kWavStereo : output::PcmFormat::kWav);
     if (!out.ok())
         return out.status();
-    tools::PcmSink& sink = *out.value();
+    output::PcmSink& sink = *out.value();
     const Status room = sink.CheckRoom(audio.length * static_cast<uint64_t>(audio.channels));
     if (!room.ok())
         return room;
@@ -275,34 +276,35 @@ namespace {
 std::string UtcText(double seconds)
 {
     std::tm utc;
-    tools::UtcFields(std::fmax(0, std::fmin(seconds, tools::kLatestUtcSecond)), &utc);
+    base::UtcFields(std::fmax(0, std::fmin(seconds, base::kLatestUtcSecond)), &utc);
     char text[32];
     std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &utc);
     return text;
 }
 
 // "192.0.2.1_5004", "2001_db8__1_5004": no colon or bracket of our own.
-std::string AddressPart(const capture::Endpoint& e)
+std::string AddressPart(const net::Endpoint& e)
 {
-    std::string text = capture::AddressText(e);
+    std::string text = net::AddressText(e);
     std::replace(text.begin(), text.end(), ':', '_');
     return text + "_" + std::to_string(e.port);
 }
 
 }  // namespace
 
-std::string CallFileStem(const capture::Call& call, const capture::CaptureReport& report, double start)
+std::string CallFileStem(const Call& call, const std::vector<signalling::Dialog>& dialogs,
+                         const std::vector<timeline::RtpStream>& streams, double start)
 {
     std::string stem = UtcText(start);
     if (call.signalled) {
-        const signalling::Dialog& d = report.dialogs[call.dialog];
-        return stem + "-" + tools::SafeNamePart(UriUser(d.from.uri)) + "-" + tools::SafeNamePart(UriUser(d.to.uri));
+        const signalling::Dialog& d = dialogs[call.dialog];
+        return stem + "-" + base::SafeNamePart(UriUser(d.from.uri)) + "-" + base::SafeNamePart(UriUser(d.to.uri));
     }
     if (call.streams.empty())
         return stem;
-    const capture::RtpStream& first = report.streams[call.streams.front().stream];
-    return stem + "-" + tools::SafeNamePart(AddressPart(first.source)) + "-" +
-           tools::SafeNamePart(AddressPart(first.destination));
+    const timeline::RtpStream& first = streams[call.streams.front().stream];
+    return stem + "-" + base::SafeNamePart(AddressPart(first.source)) + "-" +
+           base::SafeNamePart(AddressPart(first.destination));
 }
 
-}  // namespace mervox::calls
+}  // namespace mervox::media::calls

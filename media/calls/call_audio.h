@@ -2,7 +2,7 @@
 // timeline that starts at the call's first RTP packet (capture time), each
 // stream placed from its own first packet's arrival and kept on its RTP
 // timeline while that stays near the arrivals (re-anchored where it does
-// not: capture/arrival_anchors.h). Stereo puts the caller's streams on the
+// not: timeline/arrival_anchors.h). Stereo puts the caller's streams on the
 // left and the callee's on the right; mixed puts both on one channel.
 // Where streams overlap (two streams of one direction, or both directions
 // mixed) their samples are added and the sum saturated to 16 bits; where
@@ -24,10 +24,12 @@
 #include <string>
 #include <vector>
 
-#include "capture.h"
-#include "status.h"
+#include "base/status.h"
+#include "calls/call.h"
+#include "signalling/sip_dialogs.h"
+#include "timeline/rtp_stream.h"
 
-namespace mervox::calls {
+namespace mervox::media::calls {
 
 // What `mervox pcap --layout` writes.
 enum class CallLayout {
@@ -66,7 +68,7 @@ struct CallAudio {
 // Stereo: a SIP call, or an unsignalled call with streams both ways; an
 // unsignalled stream alone gives a mono recording. `samplesOf(i)`: how many
 // decoded samples stream i has. kStreams is taken as kStereo.
-CallAudio PlaceCall(const capture::Call& call, const std::vector<capture::RtpStream>& streams, CallLayout layout,
+CallAudio PlaceCall(const Call& call, const std::vector<timeline::RtpStream>& streams, CallLayout layout,
                     const std::function<uint64_t(size_t)>& samplesOf);
 
 // Where composition reads a stream's decoded samples, each stream from
@@ -75,7 +77,7 @@ class SampleSource {
 public:
     virtual ~SampleSource() = default;
     // `count` samples of stream `stream` from sample `offset` on.
-    virtual tools::Status Read(size_t stream, uint64_t offset, int16_t* samples, size_t count) = 0;
+    virtual base::Status Read(size_t stream, uint64_t offset, int16_t* samples, size_t count) = 0;
     // No more reads of stream `stream`.
     virtual void Done(size_t /*stream*/) {}
 };
@@ -84,11 +86,11 @@ public:
 constexpr size_t kBlockSamples = 4096;
 
 // The recording block by block, samples interleaved (left first), to `write`.
-using BlockWriter = std::function<tools::Status(const int16_t* samples, size_t count)>;
-tools::Status ComposeCall(const CallAudio& audio, SampleSource& source, const BlockWriter& write);
+using BlockWriter = std::function<base::Status(const int16_t* samples, size_t count)>;
+base::Status ComposeCall(const CallAudio& audio, SampleSource& source, const BlockWriter& write);
 
 // The recording at once, from the streams' pcm (DecodeCaptureFile fills it).
-std::vector<int16_t> ComposeCallInMemory(const CallAudio& audio, const std::vector<capture::RtpStream>& streams);
+std::vector<int16_t> ComposeCallInMemory(const CallAudio& audio, const std::vector<timeline::RtpStream>& streams);
 
 // Streams decoded to raw files of little-endian 16-bit samples, each
 // opened when first read and closed when done: as many descriptors as
@@ -99,7 +101,7 @@ public:
     ~FileSampleSource() override;
     FileSampleSource(const FileSampleSource&) = delete;
     FileSampleSource& operator=(const FileSampleSource&) = delete;
-    tools::Status Read(size_t stream, uint64_t offset, int16_t* samples, size_t count) override;
+    base::Status Read(size_t stream, uint64_t offset, int16_t* samples, size_t count) override;
     void Done(size_t stream) override;
 
 private:
@@ -109,17 +111,18 @@ private:
 
 // The recording as a WAV file at `path` (complete or absent): mono or
 // stereo as `audio` says.
-tools::Status WriteCallFile(const CallAudio& audio, SampleSource& source, const std::string& path);
+base::Status WriteCallFile(const CallAudio& audio, SampleSource& source, const std::string& path);
 
 // The name of a call's recording, without prefix and extension:
 // "<UTC start>-<from user>-<to user>" for a SIP call,
 // "<UTC start>-<address>-<address>" otherwise (one address for a stream
-// alone), each part made safe by tools::SafeNamePart. The UTC start is
+// alone), each part made safe by base::SafeNamePart. The UTC start is
 // that of the recording's first sample, as 20261207T101500Z.
-std::string CallFileStem(const capture::Call& call, const capture::CaptureReport& report, double start);
+std::string CallFileStem(const Call& call, const std::vector<signalling::Dialog>& dialogs,
+                         const std::vector<timeline::RtpStream>& streams, double start);
 
 // The user of a SIP URI: "alice" of "sip:alice@example.com;transport=udp";
 // the host where there is no user.
 std::string UriUser(const std::string& uri);
 
-}  // namespace mervox::calls
+}  // namespace mervox::media::calls

@@ -11,22 +11,20 @@
 #include <string>
 #include <vector>
 
-#include "arrival_anchors.h"
-#include "signalling_counts.h"
-#include "sip_dialogs.h"
-#include "skip_reason.h"
-#include "stream_quality.h"
-#include "stream_timeline.h"
-#include "telephone_event.h"
-#include "udp_datagram.h"
+#include "calls/call.h"
+#include "capture/skip_reason.h"
+#include "signalling/signalling_counts.h"
+#include "signalling/sip_dialogs.h"
+#include "timeline/rtp_stream.h"
+#include "timeline/stream_timeline.h"
 
-namespace mervox::capture {
+namespace mervox::media::capture {
 
 struct CaptureOptions {
     int payloadType = 4;  // G.723.1's static RTP payload type; dynamic mappings differ
     // Each stream earns its concealment allowance (stream_timeline.h), so
     // that many streams cannot add theirs up.
-    TimelineRules timeline{true, kRealFramesForAllowance};
+    timeline::TimelineRules timeline{true, timeline::kRealFramesForAllowance};
     // Keep each stream's figures over time (RtpStream::timelineSeries and
     // quality.arrivals), for drawing them.
     bool series = false;
@@ -59,65 +57,18 @@ struct CaptureCounters {
     SkipCounts skipped;
 };
 
-struct StreamInfo {
-    size_t id = 0;  // streams count from 0 in the order they are recognised
-    uint32_t ssrc = 0;
-    Endpoint source;
-    Endpoint destination;
-    int payloadType = 4;      // as the packets carry it (a dynamic one mapped by SIP/SDP)
-    double firstArrival = 0;  // capture time of its first packet, seconds since the epoch
-    int number = 1;           // 1 for the first stream with this SSRC, 2 for the second, ...
-};
-
-struct RtpStream : StreamInfo {
-    TimelineStats stats;
-    double lastArrival = 0;  // capture time of its last packet
-    // Packets of the call's other payload types (RFC 4733 telephone events,
-    // comfort noise, as its session descriptions list them) on this stream's
-    // SSRC and addresses: received, not lost (they are no G.723.1 frames).
-    uint64_t callPayloadPackets = 0;
-    std::vector<DtmfEvent> dtmf;
-    // How it arrived, as Wireshark's RTP stream analysis and RFC 3550 count
-    // it (every packet on its SSRC and addresses, in arrival order), and
-    // what a modelled receiver's jitter buffer made of it.
-    quality::StreamQuality quality;
-    // Its timeline over time: speech, silence and lost frames (with
-    // CaptureOptions::series only).
-    quality::StreamSeries timelineSeries;
-    // Where its samples lie against the packets' arrival (arrival_anchors.h);
-    // anchors.size() - 1 re-anchorings.
-    std::vector<StreamAnchor> anchors{StreamAnchor{}};
-    std::vector<int16_t> pcm;  // filled by DecodeCaptureFile / DecodeCaptureBytes only
-};
-
 // Receives the streams while the capture is read.
 class StreamConsumer {
 public:
     virtual ~StreamConsumer() = default;
-    virtual void StreamStarted(size_t id, const StreamInfo& info) = 0;
+    virtual void StreamStarted(size_t id, const timeline::StreamInfo& info) = 0;
     // The next slots of stream `id`'s timeline, in order: one frame's bytes
-    // (of any type, count 1, to decode as tools::FrameDecoder does) or, with
+    // (of any type, count 1, to decode as decode::FrameDecoder does) or, with
     // `frame` null, `count` slots without a frame (to conceal as missing).
     // Returns false: send no more of this stream.
     virtual bool Frames(size_t id, const uint8_t* frame, size_t size, uint64_t count) = 0;
     // Stream `id` has ended (it went idle, or the capture ended).
-    virtual void StreamEnded(size_t id, const RtpStream& stream) = 0;
-};
-
-// A call: a SIP dialog with the streams its session descriptions name, or
-// (without signalling) two streams that mirror each other's addresses, or
-// one stream alone.
-struct CallStream {
-    size_t stream = 0;        // index into CaptureReport::streams
-    bool fromCaller = false;  // sent by the caller (the INVITE's sender; unsignalled: the stream seen first)
-};
-
-struct Call {
-    bool signalled = false;
-    size_t dialog = 0;  // index into CaptureReport::dialogs when signalled
-    std::vector<CallStream> streams;
-    double start = 0;  // the INVITE (or first message), else the first packet
-    double end = 0;    // BYE, CANCEL or failure; else the last packet of its signalling or streams
+    virtual void StreamEnded(size_t id, const timeline::RtpStream& stream) = 0;
 };
 
 // One of several capture files read as one (ReadCaptures).
@@ -132,10 +83,10 @@ struct CaptureReport {
     std::string message;         // why the capture is not one, or where it was cut
     std::vector<int> linkTypes;  // of the capture's interfaces, in order of first appearance
     CaptureCounters counters;
-    std::vector<RtpStream> streams;  // in order of their first packet (pcm empty)
+    std::vector<timeline::RtpStream> streams;  // in order of their first packet (pcm empty)
     signalling::SignallingCounters signalling;
     std::vector<signalling::Dialog> dialogs;  // SIP calls, in order of their first message
-    std::vector<Call> calls;                  // dialogs with their streams, then unsignalled streams by pairs
+    std::vector<calls::Call> calls;           // dialogs with their streams, then unsignalled streams by pairs
     // ReadCaptures: each file's own status, in the order given (up to the
     // first that is not a capture). With several, `status` is the worst of
     // theirs and `message` that of the first file it comes from.
@@ -157,4 +108,4 @@ CaptureReport ReadCaptures(const std::vector<std::string>& paths, const CaptureO
 // "0x11223344"
 std::string SsrcText(uint32_t ssrc);
 
-}  // namespace mervox::capture
+}  // namespace mervox::media::capture

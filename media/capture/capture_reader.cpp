@@ -10,14 +10,14 @@
 #include <utility>
 #include <vector>
 
-#include "call_builder.h"
-#include "capture.h"
-#include "files.h"
-#include "link_layer.h"
-#include "packet_sorter.h"
-#include "record_reader.h"
+#include "calls/call_builder.h"
+#include "capture/capture.h"
+#include "capture/packet_sorter.h"
+#include "packets/link_layer.h"
+#include "platform/files.h"
+#include "records/record_reader.h"
 
-namespace mervox::capture {
+namespace mervox::media::capture {
 namespace {
 
 CaptureReport NotACapture(const std::string& why)
@@ -63,30 +63,31 @@ void Conclude(PacketSorter& sorter, CaptureReport& report)
     report.counters = sorter.counters();
     report.signalling = sorter.signalling().counters();
     report.dialogs = sorter.signalling().dialogs();
-    report.calls = BuildCalls(report.dialogs, report.streams);
+    report.calls = calls::BuildCalls(report.dialogs, report.streams);
     if (report.status == CaptureStatus::kOk && report.counters.skipped[SkipReason::kUnsupportedLink] > 0) {
         for (int linkType : report.linkTypes)
-            if (!IsSupportedLinkType(linkType))
+            if (!packets::IsSupportedLinkType(linkType))
                 report.message += (report.message.empty() ? "link type " : ", link type ") + LinkTypeName(linkType) +
                                   " is not decoded";
     }
 }
 
 // Reads every record of `input`.
-CaptureReport ReadInput(std::unique_ptr<CaptureInput> input, const CaptureOptions& options, StreamConsumer& consumer)
+CaptureReport ReadInput(std::unique_ptr<records::CaptureInput> input, const CaptureOptions& options,
+                        StreamConsumer& consumer)
 {
     std::string error;
-    const std::unique_ptr<RecordReader> reader = RecordReader::Open(std::move(input), &error);
+    const std::unique_ptr<records::RecordReader> reader = records::RecordReader::Open(std::move(input), &error);
     if (!reader)
         return NotACapture(error);
     CaptureReport report;
     PacketSorter sorter(options, consumer);
-    CaptureRecord record;
+    records::CaptureRecord record;
     for (;;) {
-        const RecordResult result = reader->Next(record);
-        if (result == RecordResult::kEnd)
+        const records::RecordResult result = reader->Next(record);
+        if (result == records::RecordResult::kEnd)
             break;
-        if (result == RecordResult::kTruncated || result == RecordResult::kDamaged) {
+        if (result == records::RecordResult::kTruncated || result == records::RecordResult::kDamaged) {
             report.status = CaptureStatus::kTruncated;
             report.message = reader->error();
             break;
@@ -98,7 +99,7 @@ CaptureReport ReadInput(std::unique_ptr<CaptureInput> input, const CaptureOption
     return report;
 }
 
-std::unique_ptr<CaptureInput> OpenPath(const std::string& path, std::string* error)
+std::unique_ptr<records::CaptureInput> OpenPath(const std::string& path, std::string* error)
 {
     std::FILE* stream = nullptr;
     if (path == "-") {
@@ -111,17 +112,17 @@ std::unique_ptr<CaptureInput> OpenPath(const std::string& path, std::string* err
             *error = std::string("cannot read standard input: ") + std::strerror(code);
             return nullptr;
         }
-    } else if (!(stream = tools::platform::OpenStreamForReading(path))) {
+    } else if (!(stream = platform::OpenStreamForReading(path))) {
         *error = std::string("cannot open: ") + std::strerror(errno);
         return nullptr;
     }
-    return StreamInput(stream);
+    return records::StreamInput(stream);
 }
 
 // One file of several read together, and its next record.
 struct Source {
-    std::unique_ptr<RecordReader> reader;
-    CaptureRecord record;
+    std::unique_ptr<records::RecordReader> reader;
+    records::CaptureRecord record;
     size_t index = 0;
 };
 
@@ -130,12 +131,12 @@ struct Source {
 bool Advance(Source& source, CaptureFileReport& file)
 {
     switch (source.reader->Next(source.record)) {
-    case RecordResult::kRecord:
+    case records::RecordResult::kRecord:
         return true;
-    case RecordResult::kEnd:
+    case records::RecordResult::kEnd:
         return false;
-    case RecordResult::kTruncated:
-    case RecordResult::kDamaged:
+    case records::RecordResult::kTruncated:
+    case records::RecordResult::kDamaged:
         file.status = CaptureStatus::kTruncated;
         file.message = source.reader->error();
         return false;
@@ -148,7 +149,7 @@ bool Advance(Source& source, CaptureFileReport& file)
 CaptureReport ReadCapture(const std::string& path, const CaptureOptions& options, StreamConsumer& consumer)
 {
     std::string error;
-    std::unique_ptr<CaptureInput> input = OpenPath(path, &error);
+    std::unique_ptr<records::CaptureInput> input = OpenPath(path, &error);
     if (!input)
         return NotACapture(error);
     return ReadInput(std::move(input), options, consumer);
@@ -162,9 +163,9 @@ CaptureReport ReadCaptures(const std::vector<std::string>& paths, const CaptureO
     for (size_t k = 0; k < paths.size(); ++k) {
         report.files.emplace_back();
         std::string error;
-        std::unique_ptr<CaptureInput> input = OpenPath(paths[k], &error);
+        std::unique_ptr<records::CaptureInput> input = OpenPath(paths[k], &error);
         if (input)
-            sources[k].reader = RecordReader::Open(std::move(input), &error);
+            sources[k].reader = records::RecordReader::Open(std::move(input), &error);
         if (!sources[k].reader) {
             report.status = report.files[k].status = CaptureStatus::kNotACapture;
             report.message = report.files[k].message = error;
@@ -208,7 +209,7 @@ CaptureReport ReadCaptureBytes(const uint8_t* data, size_t size, const CaptureOp
 {
     if (size == 0)
         return NotACapture("empty input");
-    return ReadInput(MemoryInput(data, size), options, consumer);
+    return ReadInput(records::MemoryInput(data, size), options, consumer);
 }
 
 std::string SsrcText(uint32_t ssrc)
@@ -218,4 +219,4 @@ std::string SsrcText(uint32_t ssrc)
     return text;
 }
 
-}  // namespace mervox::capture
+}  // namespace mervox::media::capture

@@ -1,22 +1,22 @@
-#include "decoded_capture.h"
+#include "capture/decoded_capture.h"
 
 #include <map>
 #include <vector>
 
-#include "slot_decoder.h"
+#include "decode/slot_decoder.h"
 
-namespace mervox::capture {
+namespace mervox::media::capture {
 namespace {
 
 // Slots handed to the decoder in batches of about this many.
 constexpr size_t kBatchItems = 4096;
 
 // Hands the timelines to a SlotDecoder and keeps every stream's samples.
-class Collector : public StreamConsumer, private tools::PcmOutputs {
+class Collector : public StreamConsumer, private decode::PcmOutputs {
 public:
-    explicit Collector(const tools::StopRequested& stop) : check_(stop) {}
+    explicit Collector(const base::StopRequested& stop) : check_(stop) {}
 
-    void StreamStarted(size_t id, const StreamInfo&) override
+    void StreamStarted(size_t id, const timeline::StreamInfo&) override
     {
         Add([&] { batch_.Start(id); });
     }
@@ -25,7 +25,7 @@ public:
         Add([&] { frame ? batch_.Frame(id, frame, size) : batch_.Missing(id, count); });
         return true;
     }
-    void StreamEnded(size_t id, const RtpStream&) override
+    void StreamEnded(size_t id, const timeline::RtpStream&) override
     {
         Add([&] { batch_.End(id); });
     }
@@ -34,7 +34,7 @@ public:
     {
         decoder_.Decode(batch_, *this);
         batch_.Clear();
-        for (RtpStream& s : report.streams)
+        for (timeline::RtpStream& s : report.streams)
             s.pcm = std::move(pcm_[s.id]);
         return report;
     }
@@ -59,26 +59,25 @@ private:
     }
     void Ended(size_t) override {}
 
-    tools::SlotBatch batch_;
-    tools::SlotDecoder decoder_;
+    decode::SlotBatch batch_;
+    decode::SlotDecoder decoder_;
     std::map<size_t, std::vector<int16_t>> pcm_;
-    tools::StopCheck check_;
+    base::StopCheck check_;
 };
 
 }  // namespace
 
-CaptureReport DecodeCaptureFile(const std::string& path, const CaptureOptions& options,
-                                const tools::StopRequested& stop)
+CaptureReport DecodeCaptureFile(const std::string& path, const CaptureOptions& options, const base::StopRequested& stop)
 {
     Collector collector(stop);
     return collector.Attach(ReadCapture(path, options, collector));
 }
 
 CaptureReport DecodeCaptureBytes(const uint8_t* data, size_t size, const CaptureOptions& options,
-                                 const tools::StopRequested& stop)
+                                 const base::StopRequested& stop)
 {
     Collector collector(stop);
     return collector.Attach(ReadCaptureBytes(data, size, options, collector));
 }
 
-}  // namespace mervox::capture
+}  // namespace mervox::media::capture

@@ -8,17 +8,17 @@
 #include <cstdint>
 #include <string>
 
-#include "capture.h"
-#include "stop_check.h"
+#include "base/stop_check.h"
+#include "capture/capture.h"
 
-namespace mervox::capture {
+namespace mervox::media::capture {
 
 // "-": standard input. Throws std::bad_alloc when memory runs out, and
-// tools::Interrupted when `stop` says so (asked every kFramesPerStopCheck
+// base::Interrupted when `stop` says so (asked every kFramesPerStopCheck
 // frames decoded).
 CaptureReport DecodeCaptureFile(const std::string& path, const CaptureOptions& options = {},
-                                const tools::StopRequested& stop = {});
+                                const base::StopRequested& stop = {});
 CaptureReport DecodeCaptureBytes(const uint8_t* data, size_t size, const CaptureOptions& options = {},
-                                 const tools::StopRequested& stop = {});
+                                 const base::StopRequested& stop = {});
 
-}  // namespace mervox::capture
+}  // namespace mervox::media::capture

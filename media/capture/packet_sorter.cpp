@@ -1,14 +1,14 @@
-#include "packet_sorter.h"
+#include "capture/packet_sorter.h"
 
 #include <algorithm>
 #include <memory>
 #include <numeric>
 
-#include "link_layer.h"
-#include "rtp_packet.h"
-#include "tcp_segment.h"
+#include "packets/link_layer.h"
+#include "packets/rtp_packet.h"
+#include "packets/tcp_segment.h"
 
-namespace mervox::capture {
+namespace mervox::media::capture {
 namespace {
 
 // A flow that is not yet a stream is forgotten after this long without a
@@ -29,16 +29,17 @@ int SequenceDistance(uint16_t a, uint16_t b)
 
 // Hands a stream's timeline to the consumer (and counts it over time into
 // `series`, unless null), and holds it against the packets' arrival.
-class FrameRelay : public TimelineOutput {
+class FrameRelay : public timeline::TimelineOutput {
 public:
-    FrameRelay(StreamConsumer& consumer, const StreamInfo& info, quality::StreamSeries* series)
+    FrameRelay(StreamConsumer& consumer, const timeline::StreamInfo& info, quality::StreamSeries* series)
         : consumer_(consumer), id_(info.id), series_(series), anchors(info.firstArrival)
     {}
-    void Frame(const StreamPacket& packet, const FrameSlice& frame) override
+    void Frame(const timeline::StreamPacket& packet, const packets::FrameSlice& frame) override
     {
         anchors.Frame(packet.index, packet.arrival);
         if (series_) {
-            const bool speech = frame.type == FrameType::kRate6300 || frame.type == FrameType::kRate5300;
+            const bool speech =
+                frame.type == stream::FrameType::kRate6300 || frame.type == stream::FrameType::kRate5300;
             series_->Frames(frames_++,
                             speech ? quality::StreamSeries::Slot::kSpeech : quality::StreamSeries::Slot::kSilence, 1);
         }
@@ -65,13 +66,13 @@ private:
     bool stopped_ = false;
 
 public:
-    ArrivalAnchors anchors;
+    timeline::ArrivalAnchors anchors;
 };
 
 }  // namespace
 
 struct PacketSorter::Live {
-    Live(const StreamInfo& info, uint64_t record, const CaptureOptions& options, StreamConsumer& consumer,
+    Live(const timeline::StreamInfo& info, uint64_t record, const CaptureOptions& options, StreamConsumer& consumer,
          int64_t reference)
         : stream(info),
           firstRecord(record),
@@ -82,15 +83,15 @@ struct PacketSorter::Live {
         if (options.series)
             meter.KeepSeries();
     }
-    StreamInfo stream;  // its report (RtpStream) is made when it ends
+    timeline::StreamInfo stream;  // its report (RtpStream) is made when it ends
     uint64_t callPayloadPackets = 0;
     uint64_t firstRecord;
     uint64_t lastRecord = 0;
     double lastArrival = 0;
     quality::StreamSeries series;        // the timeline over time (CaptureOptions::series)
     std::unique_ptr<FrameRelay> output;  // relays the timeline to the consumer
-    TimelineBuilder builder;
-    TelephoneEvents events;
+    timeline::TimelineBuilder builder;
+    packets::TelephoneEvents events;
     quality::StreamQualityMeter meter;
 };
 
@@ -100,7 +101,7 @@ PacketSorter::PacketSorter(const CaptureOptions& options, StreamConsumer& consum
 
 PacketSorter::~PacketSorter() = default;
 
-void PacketSorter::Sort(const CaptureRecord& record)
+void PacketSorter::Sort(const records::CaptureRecord& record)
 {
     const uint64_t number = ++counters_.records;
     now_ = record.time;
@@ -112,46 +113,46 @@ void PacketSorter::Sort(const CaptureRecord& record)
         return Skip(SkipReason::kUnknownInterface);
     const bool cutByCapture = record.data.size < record.originalLength;
 
-    ByteView ip;
-    switch (ExtractIp(record.linkType, record.data, ip)) {
-    case LinkResult::kIp:
+    net::ByteView ip;
+    switch (packets::ExtractIp(record.linkType, record.data, ip)) {
+    case packets::LinkResult::kIp:
         break;
-    case LinkResult::kNotIp:
+    case packets::LinkResult::kNotIp:
         return Skip(SkipReason::kNotIp);
-    case LinkResult::kTruncated:
+    case packets::LinkResult::kTruncated:
         return Skip(SkipReason::kCutShort);
-    case LinkResult::kUnsupported:
+    case packets::LinkResult::kUnsupported:
         return Skip(SkipReason::kUnsupportedLink);
     }
 
-    UdpDatagram udp;
-    UdpResult parsed = ParseUdp(ip, udp);
-    if (parsed == UdpResult::kFragment) {
+    packets::UdpDatagram udp;
+    packets::UdpResult parsed = packets::ParseUdp(ip, udp);
+    if (parsed == packets::UdpResult::kFragment) {
         // Held until its datagram is whole; the pieces of one given up are
         // counted as skipped.
-        ByteView whole;
+        net::ByteView whole;
         const bool complete = fragments_.Add(udp, record.time, whole);
         counters_.skipped[SkipReason::kFragment] += fragments_.TakeDropped();
         if (!complete)
             return;
         counters_.joinedFragments += fragments_.completedPieces() - 1;
-        udp = UdpDatagram{};
-        parsed = ParseUdp(whole, udp);
+        udp = packets::UdpDatagram{};
+        parsed = packets::ParseUdp(whole, udp);
     }
     switch (parsed) {
-    case UdpResult::kUdp:
+    case packets::UdpResult::kUdp:
         break;
-    case UdpResult::kNotUdp:
-        if (udp.protocol == kProtoTcp && TcpSignalling(udp, record.time)) {
+    case packets::UdpResult::kNotUdp:
+        if (udp.protocol == packets::kProtoTcp && TcpSignalling(udp, record.time)) {
             ++counters_.signallingPackets;
             return;
         }
         return Skip(SkipReason::kNotUdp);
-    case UdpResult::kFragment:  // a reassembled datagram is whole
+    case packets::UdpResult::kFragment:  // a reassembled datagram is whole
         return Skip(SkipReason::kMalformedIp);
-    case UdpResult::kTruncated:
+    case packets::UdpResult::kTruncated:
         return Skip(cutByCapture ? SkipReason::kCutShort : SkipReason::kMalformedIp);
-    case UdpResult::kMalformed:
+    case packets::UdpResult::kMalformed:
         return Skip(SkipReason::kMalformedIp);
     }
 
@@ -160,13 +161,13 @@ void PacketSorter::Sort(const CaptureRecord& record)
         return;
     }
 
-    RtpPacket rtp;
-    switch (ParseRtp(udp.payload, rtp)) {
-    case RtpResult::kRtp:
+    packets::RtpPacket rtp;
+    switch (packets::ParseRtp(udp.payload, rtp)) {
+    case packets::RtpResult::kRtp:
         break;
-    case RtpResult::kNotRtp:
+    case packets::RtpResult::kNotRtp:
         return Skip(SkipReason::kNotRtp);
-    case RtpResult::kMalformed:
+    case packets::RtpResult::kMalformed:
         return Skip(SkipReason::kMalformedRtp);
     }
     // What the call's session descriptions say the payload type carries.
@@ -183,20 +184,20 @@ void PacketSorter::Sort(const CaptureRecord& record)
         return Skip(SkipReason::kOtherPayloadType);
     }
 
-    StreamPacket p;
+    timeline::StreamPacket p;
     p.sequence = rtp.sequence;
     p.timestamp = rtp.timestamp;
     p.arrival = record.time;
     p.payload.assign(rtp.payload.data, rtp.payload.data + rtp.payload.size);
-    p.payloadCutShort = !SplitFrames(rtp.payload, p.frames);
-    const bool whole = IsWholeFrames(rtp.payload);
+    p.payloadCutShort = !packets::SplitFrames(rtp.payload, p.frames);
+    const bool whole = packets::IsWholeFrames(rtp.payload);
     QualityArrival arrival;
     arrival.rtp = {record.timeNs, rtp.sequence, rtp.timestamp, rtp.marker, rtp.payloadType, kClockRate};
     arrival.frames = static_cast<uint16_t>(std::min<size_t>(p.frames.size(), UINT16_MAX));
-    for (const FrameSlice& f : p.frames) {
-        if (f.type == FrameType::kRate6300)
+    for (const packets::FrameSlice& f : p.frames) {
+        if (f.type == stream::FrameType::kRate6300)
             ++arrival.frames6300;
-        else if (f.type == FrameType::kRate5300)
+        else if (f.type == stream::FrameType::kRate5300)
             ++arrival.frames5300;
     }
 
@@ -210,10 +211,10 @@ void PacketSorter::Sort(const CaptureRecord& record)
     live->second->builder.Add(std::move(p));
 }
 
-bool PacketSorter::TcpSignalling(UdpDatagram& packet, double time)
+bool PacketSorter::TcpSignalling(packets::UdpDatagram& packet, double time)
 {
-    TcpSegment tcp;
-    if (!ParseTcp(packet.payload, tcp))
+    packets::TcpSegment tcp;
+    if (!packets::ParseTcp(packet.payload, tcp))
         return false;
     packet.source.port = tcp.sourcePort;
     packet.destination.port = tcp.destinationPort;
@@ -226,7 +227,8 @@ bool PacketSorter::TcpSignalling(UdpDatagram& packet, double time)
     return sip_.Segment(packet.source, packet.destination, segment, time);
 }
 
-bool PacketSorter::CallPayload(const StreamKey& key, const RtpPacket& rtp, bool event, double time, int64_t timeNs)
+bool PacketSorter::CallPayload(const StreamKey& key, const packets::RtpPacket& rtp, bool event, double time,
+                               int64_t timeNs)
 {
     const auto live = live_.find(key);
     if (live == live_.end())
@@ -243,7 +245,7 @@ bool PacketSorter::CallPayload(const StreamKey& key, const RtpPacket& rtp, bool 
     return true;
 }
 
-void PacketSorter::ToCandidate(const StreamKey& key, StreamPacket packet, bool whole, int payloadType,
+void PacketSorter::ToCandidate(const StreamKey& key, timeline::StreamPacket packet, bool whole, int payloadType,
                                const QualityArrival& arrival)
 {
     if (!whole)
@@ -260,7 +262,7 @@ void PacketSorter::ToCandidate(const StreamKey& key, StreamPacket packet, bool w
         c.arrivals.push_back(arrival);
     // Packets that do not fit this one's sequence number (a repeat, or far
     // off) are no sign of a stream.
-    auto misfit = [&](const StreamPacket& q) {
+    auto misfit = [&](const timeline::StreamPacket& q) {
         const int d = SequenceDistance(q.sequence, packet.sequence);
         return d == 0 || d > kConfirmSpan;
     };
@@ -276,7 +278,7 @@ void PacketSorter::ToCandidate(const StreamKey& key, StreamPacket packet, bool w
 
 void PacketSorter::Start(const StreamKey& key, Candidate& candidate)
 {
-    StreamInfo info;
+    timeline::StreamInfo info;
     info.id = nextId_++;
     info.ssrc = key.ssrc;
     info.source = key.source;
@@ -290,7 +292,7 @@ void PacketSorter::Start(const StreamKey& key, Candidate& candidate)
     live->lastRecord = counters_.records;
     live->lastArrival = candidate.lastArrival;
     consumer_.StreamStarted(info.id, info);
-    for (StreamPacket& p : candidate.pending) {
+    for (timeline::StreamPacket& p : candidate.pending) {
         ++counters_.streamPackets;
         live->builder.Add(std::move(p));
     }
@@ -301,8 +303,8 @@ void PacketSorter::End(std::map<StreamKey, std::unique_ptr<Live>>::iterator live
 {
     Live& l = *live->second;
     l.builder.Finish();
-    RtpStream s;
-    static_cast<StreamInfo&>(s) = l.stream;
+    timeline::RtpStream s;
+    static_cast<timeline::StreamInfo&>(s) = l.stream;
     s.stats = l.builder.stats();
     s.lastArrival = l.lastArrival;
     s.callPayloadPackets = l.callPayloadPackets;
@@ -337,7 +339,7 @@ void PacketSorter::Sweep()
     }
 }
 
-std::vector<RtpStream> PacketSorter::Finish()
+std::vector<timeline::RtpStream> PacketSorter::Finish()
 {
     fragments_.Clear();
     counters_.skipped[SkipReason::kFragment] += fragments_.TakeDropped();
@@ -370,10 +372,10 @@ std::vector<RtpStream> PacketSorter::Finish()
         }
         order[at] = at;
     }
-    std::vector<RtpStream> streams = std::move(ended_);
+    std::vector<timeline::RtpStream> streams = std::move(ended_);
     ended_.clear();
     std::vector<uint64_t>().swap(endedFirst_);
     return streams;
 }
 
-}  // namespace mervox::capture
+}  // namespace mervox::media::capture

@@ -10,13 +10,13 @@
 #include <memory>
 #include <tuple>
 
-#include "capture.h"
-#include "ip_reassembly.h"
-#include "record_reader.h"
-#include "rtp_packet.h"
-#include "sip_reader.h"
+#include "capture/capture.h"
+#include "packets/ip_reassembly.h"
+#include "packets/rtp_packet.h"
+#include "records/record_reader.h"
+#include "signalling/sip_reader.h"
 
-namespace mervox::capture {
+namespace mervox::media::capture {
 
 // Idle flows and streams are looked for every this many records; a stream
 // must also have missed this many records to count as idle, so that one
@@ -25,8 +25,8 @@ constexpr uint64_t kIdleSweepRecords = 4096;
 
 struct StreamKey {
     uint32_t ssrc;
-    Endpoint source;
-    Endpoint destination;
+    net::Endpoint source;
+    net::Endpoint destination;
     bool operator<(const StreamKey& o) const
     {
         return std::tie(ssrc, source, destination) < std::tie(o.ssrc, o.source, o.destination);
@@ -48,9 +48,9 @@ public:
     PacketSorter(const PacketSorter&) = delete;
     PacketSorter& operator=(const PacketSorter&) = delete;
 
-    void Sort(const CaptureRecord& record);
+    void Sort(const records::CaptureRecord& record);
     // Ends every stream; the streams in order of their first packet.
-    std::vector<RtpStream> Finish();
+    std::vector<timeline::RtpStream> Finish();
     const CaptureCounters& counters() const { return counters_; }
     const signalling::SipReader& signalling() const { return sip_; }
 
@@ -60,7 +60,7 @@ private:
         double firstArrival = 0;
         double lastArrival = 0;
         int payloadType = 4;
-        std::vector<StreamPacket> pending;  // whole-frame packets, in arrival order
+        std::vector<timeline::StreamPacket> pending;  // whole-frame packets, in arrival order
         // Every packet's arrival (misfits too, up to kCandidateArrivals),
         // for the stream's figures once it is one.
         std::vector<QualityArrival> arrivals;
@@ -68,11 +68,11 @@ private:
     struct Live;
 
     void Skip(SkipReason reason) { ++counters_.skipped[reason]; }
-    bool TcpSignalling(UdpDatagram& packet, double time);
+    bool TcpSignalling(packets::UdpDatagram& packet, double time);
     // A packet of another payload type that the call's signalling lists
     // beside G.723.1; false when it belongs to no stream.
-    bool CallPayload(const StreamKey& key, const RtpPacket& rtp, bool event, double time, int64_t timeNs);
-    void ToCandidate(const StreamKey& key, StreamPacket packet, bool whole, int payloadType,
+    bool CallPayload(const StreamKey& key, const packets::RtpPacket& rtp, bool event, double time, int64_t timeNs);
+    void ToCandidate(const StreamKey& key, timeline::StreamPacket packet, bool whole, int payloadType,
                      const QualityArrival& arrival);
     void Start(const StreamKey& key, Candidate& candidate);
     void End(std::map<StreamKey, std::unique_ptr<Live>>::iterator live);
@@ -80,7 +80,7 @@ private:
 
     CaptureOptions options_;
     signalling::SipReader sip_;
-    IpReassembly fragments_;  // pieces of fragmented datagrams
+    packets::IpReassembly fragments_;  // pieces of fragmented datagrams
     StreamConsumer& consumer_;
     CaptureCounters counters_;
     double now_ = 0;           // latest capture time seen
@@ -89,8 +89,8 @@ private:
     std::map<StreamKey, std::unique_ptr<Live>> live_;
     std::map<uint32_t, int> streamsBySsrc_;
     size_t nextId_ = 0;
-    std::vector<RtpStream> ended_;      // in the order they ended
-    std::vector<uint64_t> endedFirst_;  // the first record of each
+    std::vector<timeline::RtpStream> ended_;  // in the order they ended
+    std::vector<uint64_t> endedFirst_;        // the first record of each
 };
 
-}  // namespace mervox::capture
+}  // namespace mervox::media::capture

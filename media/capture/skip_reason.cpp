@@ -1,6 +1,6 @@
-#include "skip_reason.h"
+#include "capture/skip_reason.h"
 
-namespace mervox::capture {
+namespace mervox::media::capture {
 
 const char* SkipReasonName(SkipReason reason)
 {
@@ -37,4 +37,4 @@ const char* SkipReasonName(SkipReason reason)
     return "unknown";
 }
 
-}  // namespace mervox::capture
+}  // namespace mervox::media::capture

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace mervox::capture {
+namespace mervox::media::capture {
 
 enum class SkipReason : uint8_t {
     kNotIp,             // ARP and other non-IP frames
@@ -37,4 +37,4 @@ struct SkipCounts {
     uint64_t operator[](SkipReason r) const { return counts[static_cast<size_t>(r)]; }
 };
 
-}  // namespace mervox::capture
+}  // namespace mervox::media::capture

@@ -1,8 +1,8 @@
-#include "frame_batch.h"
+#include "decode/frame_batch.h"
 
 #include <algorithm>
 
-namespace mervox::tools {
+namespace mervox::media::decode {
 
 FrameBatch::FrameBatch(size_t capacity)
     : capacity_(std::max<size_t>(capacity, 1)), pcm_(capacity_ * MERVOX_FRAME_SAMPLES), results_(capacity_)
@@ -14,10 +14,10 @@ FrameBatch::FrameBatch(size_t capacity)
 
 void FrameBatch::Add(FrameDecoder& decoder, const uint8_t* bytes, size_t length)
 {
-    const FrameType type = FrameTypeOf(bytes[0]);
+    const stream::FrameType type = stream::FrameTypeOf(bytes[0]);
     decoder.stats_.AddFrame(type);
     decoders_.push_back(decoder.decoder_);
-    const bool speech = IsWholeSpeechFrame(bytes, length);
+    const bool speech = stream::IsWholeSpeechFrame(bytes, length);
     frames_.push_back(speech ? bytes : nullptr);
     sizes_.push_back(speech ? length : 0);
 }
@@ -44,4 +44,4 @@ void FrameBatch::Clear()
     sizes_.clear();
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::decode

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "frame_decoder.h"
+#include "decode/frame_decoder.h"
 
-namespace mervox::tools {
+namespace mervox::media::decode {
 
 class FrameBatch {
 public:
@@ -44,4 +44,4 @@ private:
     std::vector<int> results_;
 };
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::decode

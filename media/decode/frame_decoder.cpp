@@ -1,12 +1,12 @@
-#include "frame_decoder.h"
+#include "decode/frame_decoder.h"
 
-namespace mervox::tools {
+namespace mervox::media::decode {
 
-Result<FrameDecoder> FrameDecoder::Create(int32_t rateSelector)
+base::Result<FrameDecoder> FrameDecoder::Create(int32_t rateSelector)
 {
     mervox_decoder* decoder = mervox_decoder_create(rateSelector, nullptr);
     if (!decoder)
-        return OutOfMemory();
+        return base::OutOfMemory();
     return FrameDecoder(decoder);
 }
 
@@ -28,16 +28,16 @@ FrameDecoder& FrameDecoder::operator=(FrameDecoder&& other) noexcept
 
 FrameDecoder::~FrameDecoder() { mervox_decoder_destroy(decoder_); }
 
-void FrameDecoder::Decode(const Frame& frame, bool lost, FramePcm& pcm)
+void FrameDecoder::Decode(const stream::Frame& frame, bool lost, FramePcm& pcm)
 {
     Decode(frame.bytes, frame.length, lost, pcm);
 }
 
 void FrameDecoder::Decode(const uint8_t* bytes, size_t length, bool lost, FramePcm& pcm)
 {
-    const FrameType type = FrameTypeOf(bytes[0]);
+    const stream::FrameType type = stream::FrameTypeOf(bytes[0]);
     stats_.AddFrame(type);
-    if (IsWholeSpeechFrame(bytes, length) && !lost)
+    if (stream::IsWholeSpeechFrame(bytes, length) && !lost)
         mervox_decode(decoder_, bytes, length, pcm.data());
     else
         mervox_conceal(decoder_, pcm.data());
@@ -49,4 +49,4 @@ void FrameDecoder::ConcealMissing(FramePcm& pcm)
     mervox_conceal(decoder_, pcm.data());
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::decode

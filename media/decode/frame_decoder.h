@@ -7,18 +7,18 @@
 
 #include <cstdint>
 
-#include "frame_splitter.h"
+#include "base/status.h"
 #include "mervox.hpp"
-#include "status.h"
-#include "stream_stats.h"
+#include "stream/frame_splitter.h"
+#include "stream/stream_stats.h"
 
-namespace mervox::tools {
+namespace mervox::media::decode {
 
 class FrameDecoder {
 public:
     // A decoder reset with `rateSelector`; out-of-memory is a Status, not an
     // exception.
-    static Result<FrameDecoder> Create(int32_t rateSelector = MERVOX_RATE_SELECT_6300);
+    static base::Result<FrameDecoder> Create(int32_t rateSelector = MERVOX_RATE_SELECT_6300);
 
     FrameDecoder(FrameDecoder&& other) noexcept;
     FrameDecoder& operator=(FrameDecoder&& other) noexcept;
@@ -27,20 +27,20 @@ public:
     ~FrameDecoder();
 
     // A frame of the stream; `lost` decodes it as lost all the same.
-    void Decode(const Frame& frame, bool lost, FramePcm& pcm);
+    void Decode(const stream::Frame& frame, bool lost, FramePcm& pcm);
     // The same for a frame given by its bytes (`length` = its type's length).
     void Decode(const uint8_t* bytes, size_t length, bool lost, FramePcm& pcm);
     // A slot without any frame (a missing packet).
     void ConcealMissing(FramePcm& pcm);
 
-    const StreamStats& stats() const { return stats_; }
+    const stream::StreamStats& stats() const { return stats_; }
 
 private:
     friend class FrameBatch;  // the same step for many decoders in one call
     explicit FrameDecoder(mervox_decoder* decoder) : decoder_(decoder) {}
 
     mervox_decoder* decoder_ = nullptr;
-    StreamStats stats_;
+    stream::StreamStats stats_;
 };
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::decode

@@ -1,28 +1,28 @@
-#include "loss.h"
+#include "decode/loss.h"
 
 #include <algorithm>
 
-namespace mervox::tools {
+namespace mervox::media::decode {
 namespace {
 
 constexpr size_t kMaskBlockBytes = 64 * 1024;
 
 }  // namespace
 
-LossPlan::LossPlan(std::unique_ptr<InputFile> mask, RandomDrops drops) : mask_(std::move(mask)), drops_(drops)
+LossPlan::LossPlan(std::unique_ptr<stream::InputFile> mask, RandomDrops drops) : mask_(std::move(mask)), drops_(drops)
 {
     if (mask_)
         block_ = std::make_unique<uint8_t[]>(kMaskBlockBytes);
 }
 
-Result<LossPlan> LossPlan::Open(const std::string& maskPath, double dropRate, uint64_t seed)
+base::Result<LossPlan> LossPlan::Open(const std::string& maskPath, double dropRate, uint64_t seed)
 {
-    std::unique_ptr<InputFile> mask;
+    std::unique_ptr<stream::InputFile> mask;
     if (!maskPath.empty()) {
-        Result<InputFile> opened = InputFile::Open(maskPath);
+        base::Result<stream::InputFile> opened = stream::InputFile::Open(maskPath);
         if (!opened.ok())
             return opened.status();
-        mask = std::make_unique<InputFile>(std::move(opened.value()));
+        mask = std::make_unique<stream::InputFile>(std::move(opened.value()));
     }
     return LossPlan(std::move(mask), RandomDrops(dropRate, seed));
 }
@@ -63,7 +63,7 @@ bool LossPlan::NextLost()
     return masked || dropped;
 }
 
-Result<uint64_t> LossPlan::MaskBytes()
+base::Result<uint64_t> LossPlan::MaskBytes()
 {
     if (memoryMask_)
         return uint64_t{blockSize_};
@@ -87,4 +87,4 @@ std::vector<uint8_t> BuildLossPlan(size_t frames, const std::vector<uint8_t>& ma
     return lost;
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::decode

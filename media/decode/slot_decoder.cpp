@@ -1,10 +1,10 @@
-#include "slot_decoder.h"
+#include "decode/slot_decoder.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
-namespace mervox::tools {
+namespace mervox::media::decode {
 
 void SlotBatch::Frame(size_t id, const uint8_t* frame, size_t size)
 {
@@ -72,7 +72,7 @@ void SlotDecoder::DecodeSlots(const std::vector<SlotBatch::Item>& items, PcmOutp
                 continue;
             if (!stream.decoder) {
                 // As after INITdec(1): 6.3 kbit/s until a frame says otherwise.
-                Result<FrameDecoder> decoder = FrameDecoder::Create(MERVOX_RATE_SELECT_6300);
+                base::Result<FrameDecoder> decoder = FrameDecoder::Create(MERVOX_RATE_SELECT_6300);
                 if (!decoder.ok())
                     throw std::bad_alloc();
                 stream.decoder.emplace(std::move(decoder.value()));
@@ -116,4 +116,4 @@ void SlotDecoder::DecodeSlots(const std::vector<SlotBatch::Item>& items, PcmOutp
     }
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::decode

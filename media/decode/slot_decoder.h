@@ -16,10 +16,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "frame_batch.h"
-#include "frame_decoder.h"
+#include "decode/frame_batch.h"
+#include "decode/frame_decoder.h"
 
-namespace mervox::tools {
+namespace mervox::media::decode {
 
 // A stream's events in the order a batch holds them.
 class SlotBatch {
@@ -110,4 +110,4 @@ private:
     std::vector<size_t> group_;                  // lanes in the current call
 };
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::decode

@@ -1,21 +1,21 @@
-#include "stream_decode.h"
+#include "decode/stream_decode.h"
 
-namespace mervox::tools {
+namespace mervox::media::decode {
 
-Status StreamDecode::Start()
+base::Status StreamDecode::Start()
 {
     started_ = reader_.Next(&frame_);
     if (started_)
-        return Status::Ok();
+        return base::Status::Ok();
     if (!reader_.status().ok())
         return reader_.status();
-    return Status::Failure(kExitBadInput,
-                           DescribeTruncation(reader_.name(), *reader_.Truncated()) + ", no whole frame");
+    return base::Status::Failure(base::kExitBadInput,
+                                 stream::DescribeTruncation(reader_.name(), *reader_.Truncated()) + ", no whole frame");
 }
 
-Status StreamDecode::Run(LossPlan& loss, const FrameCall& each)
+base::Status StreamDecode::Run(LossPlan& loss, const FrameCall& each)
 {
-    Result<FrameDecoder> decoder = FrameDecoder::Create(MERVOX_RATE_SELECT_6300);
+    base::Result<FrameDecoder> decoder = FrameDecoder::Create(MERVOX_RATE_SELECT_6300);
     if (!decoder.ok())
         return decoder.status();
     FramePcm pcm;
@@ -24,22 +24,22 @@ Status StreamDecode::Run(LossPlan& loss, const FrameCall& each)
         if (!loss.status().ok())
             return loss.status();
         decoder.value().Decode(frame_, lost, pcm);
-        const Status status = each(frame_, pcm);
+        const base::Status status = each(frame_, pcm);
         if (!status.ok())
             return status;
     }
     return reader_.status();
 }
 
-Result<std::vector<std::string>> StreamDecode::Warnings(LossPlan& loss) const
+base::Result<std::vector<std::string>> StreamDecode::Warnings(LossPlan& loss) const
 {
     std::vector<std::string> warnings;
     const uint64_t frames = reader_.frames();
     if (const auto cut = reader_.Truncated())
-        warnings.push_back(DescribeTruncation(reader_.name(), *cut) + "; decoding the " + std::to_string(frames) +
-                           " whole frames before it");
+        warnings.push_back(stream::DescribeTruncation(reader_.name(), *cut) + "; decoding the " +
+                           std::to_string(frames) + " whole frames before it");
     if (loss.hasMask()) {
-        Result<uint64_t> maskBytes = loss.MaskBytes();
+        base::Result<uint64_t> maskBytes = loss.MaskBytes();
         if (!maskBytes.ok())
             return maskBytes.status();
         if (maskBytes.value() != frames)
@@ -49,4 +49,4 @@ Result<std::vector<std::string>> StreamDecode::Warnings(LossPlan& loss) const
     return warnings;
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::decode

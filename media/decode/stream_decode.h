@@ -14,38 +14,38 @@
 #include <string>
 #include <vector>
 
-#include "frame_decoder.h"
-#include "loss.h"
-#include "status.h"
-#include "stream_reader.h"
+#include "base/status.h"
+#include "decode/frame_decoder.h"
+#include "decode/loss.h"
+#include "stream/stream_reader.h"
 
-namespace mervox::tools {
+namespace mervox::media::decode {
 
 class StreamDecode {
 public:
     // Each decoded frame's samples; a failed Status stops the decoding
     // and is Run()'s result.
-    using FrameCall = std::function<Status(const Frame& frame, const FramePcm& pcm)>;
+    using FrameCall = std::function<base::Status(const stream::Frame& frame, const FramePcm& pcm)>;
 
-    explicit StreamDecode(StreamReader& reader) : reader_(reader) {}
+    explicit StreamDecode(stream::StreamReader& reader) : reader_(reader) {}
 
     // Reads the first frame. Fails when reading fails, or the stream holds
     // no whole frame ("NAME: byte 0: empty input, no frames", or its cut
     // frame and ", no whole frame").
-    Status Start();
+    base::Status Start();
 
     // Decodes every frame from the first on, as after INITdec(1), each
     // lost where `loss` says so.
-    Status Run(LossPlan& loss, const FrameCall& each);
+    base::Status Run(LossPlan& loss, const FrameCall& each);
 
     // After Run(): the stream's cut last frame, and a mask whose length is
     // not the number of frames.
-    Result<std::vector<std::string>> Warnings(LossPlan& loss) const;
+    base::Result<std::vector<std::string>> Warnings(LossPlan& loss) const;
 
 private:
-    StreamReader& reader_;
-    Frame frame_{};
+    stream::StreamReader& reader_;
+    stream::Frame frame_{};
     bool started_ = false;
 };
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::decode

@@ -1,15 +1,15 @@
-#include "atomic_file_sink.h"
+#include "output/atomic_file_sink.h"
 
 #include <cerrno>
 #include <cstdio>
 
-#include "fd_io.h"
-#include "files.h"
 #include "mervox.h"
-#include "paths.h"
-#include "process.h"
+#include "output/fd_io.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/process.h"
 
-namespace mervox::tools {
+namespace mervox::media::output {
 namespace {
 
 // The longest name of one directory entry, in bytes (POSIX file systems'
@@ -36,8 +36,8 @@ std::string TemporaryTemplate(const std::string& target)
 
 }  // namespace
 
-Result<std::unique_ptr<PcmSink>> AtomicFileSink::Open(const std::string& path, const std::string& target,
-                                                      PcmFormat format)
+base::Result<std::unique_ptr<PcmSink>> AtomicFileSink::Open(const std::string& path, const std::string& target,
+                                                            PcmFormat format)
 {
     std::unique_ptr<AtomicFileSink> sink(new AtomicFileSink(path, format));
     sink->target_ = target;
@@ -45,12 +45,13 @@ Result<std::unique_ptr<PcmSink>> AtomicFileSink::Open(const std::string& path, c
     platform::FileStatus existing;
     const bool exists = platform::StatPath(target, &existing) == 0;
     if (exists && existing.kind == platform::FileKind::kDirectory)
-        return Status::SystemFailure(kExitOutputError, sink->name() + ": cannot create output", EISDIR);
+        return base::Status::SystemFailure(base::kExitOutputError, sink->name() + ": cannot create output", EISDIR);
     // Renaming needs only the directory's permission; the file's own says
     // whether the user meant it to be replaced.
     const int readOnly = exists ? platform::CanReplace(target) : 0;
     if (readOnly != 0)
-        return Status::SystemFailure(kExitOutputError, sink->name() + ": cannot replace the existing file", readOnly);
+        return base::Status::SystemFailure(base::kExitOutputError, sink->name() + ": cannot replace the existing file",
+                                           readOnly);
 
     std::string name = TemporaryTemplate(target);
     {
@@ -61,7 +62,8 @@ Result<std::unique_ptr<PcmSink>> AtomicFileSink::Open(const std::string& path, c
             const int error = errno;
             const size_t start = platform::NameStart(target);
             const std::string dir = start == 0 ? "." : target.substr(0, start);
-            return Status::SystemFailure(kExitOutputError, sink->name() + ": cannot create output in " + dir, error);
+            return base::Status::SystemFailure(base::kExitOutputError,
+                                               sink->name() + ": cannot create output in " + dir, error);
         }
         sink->fd_ = fd;
         sink->temporaryPath_ = name;
@@ -75,7 +77,7 @@ Result<std::unique_ptr<PcmSink>> AtomicFileSink::Open(const std::string& path, c
         sink->device_ = created.device;
         sink->inode_ = created.inode;
     }
-    Status started = sink->Start();
+    base::Status started = sink->Start();
     if (!started.ok())
         return started;
     return std::unique_ptr<PcmSink>(std::move(sink));
@@ -83,13 +85,13 @@ Result<std::unique_ptr<PcmSink>> AtomicFileSink::Open(const std::string& path, c
 
 AtomicFileSink::~AtomicFileSink() { AbandonUnlessFinished(); }
 
-Status AtomicFileSink::WriteBytes(const uint8_t* bytes, size_t size)
+base::Status AtomicFileSink::WriteBytes(const uint8_t* bytes, size_t size)
 {
     const int error = WriteAll(fd_, bytes, size);
-    return error == 0 ? Status::Ok() : WriteFailure(error);
+    return error == 0 ? base::Status::Ok() : WriteFailure(error);
 }
 
-Status AtomicFileSink::Complete(uint64_t dataBytes)
+base::Status AtomicFileSink::Complete(uint64_t dataBytes)
 {
     if (IsWav(format())) {
         const auto header = WavHeader(MERVOX_SAMPLE_RATE, dataBytes, Channels(format()));
@@ -100,46 +102,46 @@ Status AtomicFileSink::Complete(uint64_t dataBytes)
     // On disk before it gets its final name.
     const int unsynced = platform::SyncFile(fd_);
     if (unsynced != 0)
-        return Status::SystemFailure(kExitOutputError, name() + ": cannot finish output", unsynced);
+        return base::Status::SystemFailure(base::kExitOutputError, name() + ": cannot finish output", unsynced);
     const int unclosed = platform::CloseFile(fd_);
     fd_ = -1;
     if (unclosed != 0)
-        return Status::SystemFailure(kExitOutputError, name() + ": cannot finish output", unclosed);
+        return base::Status::SystemFailure(base::kExitOutputError, name() + ": cannot finish output", unclosed);
     const int unmoved = platform::MoveIntoPlace(temporaryPath_, target_);
     if (unmoved != 0)
-        return Status::SystemFailure(kExitOutputError, name() + ": cannot move output into place", unmoved);
+        return base::Status::SystemFailure(base::kExitOutputError, name() + ": cannot move output into place", unmoved);
     registration_.reset();
     temporaryPath_.clear();
-    return Status::Ok();
+    return base::Status::Ok();
 }
 
-Status AtomicFileSink::Suspend()
+base::Status AtomicFileSink::Suspend()
 {
     const int error = platform::CloseFile(fd_);
     fd_ = -1;
     // What closing reports (a full disk on a network file system) is a
     // write that failed.
-    return error == 0 ? Status::Ok() : WriteFailure(error);
+    return error == 0 ? base::Status::Ok() : WriteFailure(error);
 }
 
-Status AtomicFileSink::Reopen()
+base::Status AtomicFileSink::Reopen()
 {
     const int fd = platform::ReopenForWriting(temporaryPath_);
     if (fd < 0)
-        return Status::SystemFailure(kExitOutputError, name() + ": cannot reopen output", errno);
+        return base::Status::SystemFailure(base::kExitOutputError, name() + ": cannot reopen output", errno);
     platform::FileStatus st;
     // The same file (not a link to another), as long as it was left.
     if (platform::StatDescriptor(fd, &st) != 0 || st.device != device_ || st.inode != inode_ ||
         st.kind != platform::FileKind::kRegular || st.size != bytesWritten()) {
         platform::CloseFile(fd);
-        return Status::Failure(kExitOutputError, name() + ": cannot reopen output: its temporary file " +
-                                                     temporaryPath_ + " was replaced");
+        return base::Status::Failure(base::kExitOutputError, name() + ": cannot reopen output: its temporary file " +
+                                                                 temporaryPath_ + " was replaced");
     }
     fd_ = fd;
     const int unsought = platform::SeekTo(fd_, bytesWritten());
     if (unsought != 0)
-        return Status::SystemFailure(kExitOutputError, name() + ": cannot reopen output", unsought);
-    return Status::Ok();
+        return base::Status::SystemFailure(base::kExitOutputError, name() + ": cannot reopen output", unsought);
+    return base::Status::Ok();
 }
 
 void AtomicFileSink::Abandon()
@@ -153,4 +155,4 @@ void AtomicFileSink::Abandon()
     registration_.reset();
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::output

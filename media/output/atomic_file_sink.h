@@ -18,26 +18,27 @@
 #include <memory>
 #include <string>
 
-#include "pcm_sink.h"
-#include "temporary_files.h"
+#include "output/pcm_sink.h"
+#include "output/temporary_files.h"
 
-namespace mervox::tools {
+namespace mervox::media::output {
 
 class AtomicFileSink : public PcmSink {
 public:
     // `path` as the user gave it (for messages); `target` the file it
     // leads to (links followed).
-    static Result<std::unique_ptr<PcmSink>> Open(const std::string& path, const std::string& target, PcmFormat format);
+    static base::Result<std::unique_ptr<PcmSink>> Open(const std::string& path, const std::string& target,
+                                                       PcmFormat format);
     ~AtomicFileSink() override;
 
     bool CanPark() const override { return true; }
 
 protected:
-    Status WriteBytes(const uint8_t* bytes, size_t size) override;
-    Status Complete(uint64_t dataBytes) override;
+    base::Status WriteBytes(const uint8_t* bytes, size_t size) override;
+    base::Status Complete(uint64_t dataBytes) override;
     void Abandon() override;
-    Status Suspend() override;
-    Status Reopen() override;
+    base::Status Suspend() override;
+    base::Status Reopen() override;
 
 private:
     AtomicFileSink(const std::string& path, PcmFormat format) : PcmSink(path, format) {}
@@ -50,4 +51,4 @@ private:
     std::unique_ptr<TemporaryFileRegistration> registration_;
 };
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::output

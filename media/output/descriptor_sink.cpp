@@ -1,14 +1,15 @@
-#include "descriptor_sink.h"
+#include "output/descriptor_sink.h"
 
 #include <cerrno>
 
-#include "fd_io.h"
-#include "files.h"
 #include "mervox.h"
+#include "output/fd_io.h"
+#include "platform/files.h"
 
-namespace mervox::tools {
+namespace mervox::media::output {
 
-Result<std::unique_ptr<PcmSink>> DescriptorSink::Open(const std::string& path, int fd, bool owned, PcmFormat format)
+base::Result<std::unique_ptr<PcmSink>> DescriptorSink::Open(const std::string& path, int fd, bool owned,
+                                                            PcmFormat format)
 {
     std::unique_ptr<DescriptorSink> sink(new DescriptorSink(path, format));
     sink->fd_ = fd;
@@ -16,15 +17,14 @@ Result<std::unique_ptr<PcmSink>> DescriptorSink::Open(const std::string& path, i
     bool appends = false;
     const int unwritable = platform::DescriptorWritable(fd, &appends);
     if (unwritable != 0)
-        return Status::SystemFailure(kExitOutputError, sink->name() + ": cannot write output", unwritable);
+        return base::Status::SystemFailure(base::kExitOutputError, sink->name() + ": cannot write output", unwritable);
     platform::FileStatus st;
-    if (IsWav(format) && !appends && platform::StatDescriptor(fd, &st) == 0 &&
-        st.kind == platform::FileKind::kRegular) {
+    if (IsWav(format) && !appends && StatDescriptor(fd, &st) == 0 && st.kind == platform::FileKind::kRegular) {
         const std::optional<uint64_t> at = platform::Position(fd);
         if (at)
             sink->headerOffset_ = static_cast<long long>(*at);
     }
-    Status started = sink->Start();
+    base::Status started = sink->Start();
     if (!started.ok())
         return started;
     return std::unique_ptr<PcmSink>(std::move(sink));
@@ -32,15 +32,15 @@ Result<std::unique_ptr<PcmSink>> DescriptorSink::Open(const std::string& path, i
 
 DescriptorSink::~DescriptorSink() { AbandonUnlessFinished(); }
 
-Status DescriptorSink::WriteBytes(const uint8_t* bytes, size_t size)
+base::Status DescriptorSink::WriteBytes(const uint8_t* bytes, size_t size)
 {
     const int error = WriteAll(fd_, bytes, size);
     if (error == EPIPE)
-        return Status::ReaderGone();
-    return error == 0 ? Status::Ok() : WriteFailure(error);
+        return base::Status::ReaderGone();
+    return error == 0 ? base::Status::Ok() : WriteFailure(error);
 }
 
-Status DescriptorSink::Complete(uint64_t dataBytes)
+base::Status DescriptorSink::Complete(uint64_t dataBytes)
 {
     if (headerOffset_ >= 0) {
         const auto header = WavHeader(MERVOX_SAMPLE_RATE, dataBytes, Channels(format()));
@@ -52,9 +52,9 @@ Status DescriptorSink::Complete(uint64_t dataBytes)
         const int error = platform::CloseFile(fd_);
         fd_ = -1;
         if (error != 0)
-            return error == EPIPE ? Status::ReaderGone() : WriteFailure(error);
+            return error == EPIPE ? base::Status::ReaderGone() : WriteFailure(error);
     }
-    return Status::Ok();
+    return base::Status::Ok();
 }
 
 void DescriptorSink::Abandon()
@@ -64,4 +64,4 @@ void DescriptorSink::Abandon()
     fd_ = -1;
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::output

@@ -11,20 +11,20 @@
 #include <memory>
 #include <string>
 
-#include "pcm_sink.h"
+#include "output/pcm_sink.h"
 
-namespace mervox::tools {
+namespace mervox::media::output {
 
 class DescriptorSink : public PcmSink {
 public:
     // Writes to the open descriptor `fd`, which stays open (owned = false)
     // or is closed by Finish() (owned = true).
-    static Result<std::unique_ptr<PcmSink>> Open(const std::string& path, int fd, bool owned, PcmFormat format);
+    static base::Result<std::unique_ptr<PcmSink>> Open(const std::string& path, int fd, bool owned, PcmFormat format);
     ~DescriptorSink() override;
 
 protected:
-    Status WriteBytes(const uint8_t* bytes, size_t size) override;
-    Status Complete(uint64_t dataBytes) override;
+    base::Status WriteBytes(const uint8_t* bytes, size_t size) override;
+    base::Status Complete(uint64_t dataBytes) override;
     void Abandon() override;
 
 private:
@@ -35,4 +35,4 @@ private:
     long long headerOffset_ = -1;  // where the header can be rewritten, else -1
 };
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::output

@@ -1,12 +1,12 @@
-#include "document_output.h"
+#include "output/document_output.h"
 
 #include <vector>
 
-#include "pcm_output.h"
+#include "output/pcm_output.h"
 
-namespace mervox::tools {
+namespace mervox::media::output {
 
-Status WriteDocument(const std::string& path, const std::string& text)
+base::Status WriteDocument(const std::string& path, const std::string& text)
 {
     // Raw output writes each 16-bit value low byte first: the document's
     // bytes in pairs, an odd last byte followed by a newline (no document
@@ -18,13 +18,13 @@ Status WriteDocument(const std::string& path, const std::string& text)
     for (size_t i = 0; i < pairs.size(); ++i)
         pairs[i] = static_cast<int16_t>(
             static_cast<uint16_t>(static_cast<uint8_t>(bytes[2 * i]) | static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
-    Result<std::unique_ptr<PcmSink>> out = OpenPcmOutput(path, PcmFormat::kRaw);
+    base::Result<std::unique_ptr<PcmSink>> out = OpenPcmOutput(path, PcmFormat::kRaw);
     if (!out.ok())
         return out.status();
-    const Status written = out.value()->Write(pairs.data(), pairs.size());
+    const base::Status written = out.value()->Write(pairs.data(), pairs.size());
     if (!written.ok())
         return written;
     return out.value()->Finish();
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::output

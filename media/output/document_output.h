@@ -6,10 +6,10 @@
 
 #include <string>
 
-#include "status.h"
+#include "base/status.h"
 
-namespace mervox::tools {
+namespace mervox::media::output {
 
-Status WriteDocument(const std::string& path, const std::string& text);
+base::Status WriteDocument(const std::string& path, const std::string& text);
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::output

@@ -1,10 +1,10 @@
-#include "fd_io.h"
+#include "output/fd_io.h"
 
 #include <cerrno>
 
-#include "files.h"
+#include "platform/files.h"
 
-namespace mervox::tools {
+namespace mervox::media::output {
 namespace {
 
 // Repeats `writeSome(bytes, size, done)` (which writes up to `size` bytes,
@@ -42,4 +42,4 @@ int WriteAllAt(int fd, const uint8_t* bytes, size_t size, uint64_t offset)
     });
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::output

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace mervox::tools {
+namespace mervox::media::output {
 
 // Writes all `size` bytes (retrying short writes and EINTR). Returns 0, or
 // the errno of the call that failed (ENOSPC for a write that wrote nothing).
@@ -13,4 +13,4 @@ int WriteAll(int fd, const uint8_t* bytes, size_t size);
 // The same at `offset`, leaving the descriptor's position alone.
 int WriteAllAt(int fd, const uint8_t* bytes, size_t size, uint64_t offset);
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::output

@@ -1,11 +1,11 @@
-#include "output_pool.h"
+#include "output/output_pool.h"
 
 #include <algorithm>
 #include <cerrno>
 
-#include "pcm_output.h"
+#include "output/pcm_output.h"
 
-namespace mervox::tools {
+namespace mervox::media::output {
 
 OutputPool::OutputPool(Limits limits, Opener opener) : limits_(limits), opener_(std::move(opener))
 {
@@ -29,18 +29,18 @@ OutputPool::Output* OutputPool::Find(size_t key)
     return found == outputs_.end() ? nullptr : &found->second;
 }
 
-Status OutputPool::Write(size_t key, const int16_t* samples, size_t count)
+base::Status OutputPool::Write(size_t key, const int16_t* samples, size_t count)
 {
     Output* o = Find(key);
     if (!o)
-        return Status::Failure(kExitOutputError, "no output " + std::to_string(key));
+        return base::Status::Failure(base::kExitOutputError, "no output " + std::to_string(key));
     if (!o->failure.ok()) {
-        const Status failure = o->failure;
+        const base::Status failure = o->failure;
         Forget(key, *o);
         return failure;
     }
     if (o->sink && !o->sink->parked()) {
-        const Status s = o->sink->Write(samples, count);
+        const base::Status s = o->sink->Write(samples, count);
         if (!s.ok()) {
             Forget(key, *o);
             return s;
@@ -52,21 +52,21 @@ Status OutputPool::Write(size_t key, const int16_t* samples, size_t count)
     o->held.insert(o->held.end(), samples, samples + count);
     held_ += count;
     if (o->held.size() * sizeof(int16_t) > limits_.heldBytesEach || heldBytes() > limits_.heldBytes) {
-        const Status s = Spill(key, *o);
+        const base::Status s = Spill(key, *o);
         if (!s.ok()) {
             Forget(key, *o);
             return s;
         }
     }
-    return Status::Ok();
+    return base::Status::Ok();
 }
 
-Status OutputPool::Finish(size_t key)
+base::Status OutputPool::Finish(size_t key)
 {
     Output* o = Find(key);
     if (!o)
-        return Status::Failure(kExitOutputError, "no output " + std::to_string(key));
-    Status s = o->failure;
+        return base::Status::Failure(base::kExitOutputError, "no output " + std::to_string(key));
+    base::Status s = o->failure;
     if (s.ok())
         s = Spill(key, *o);
     if (s.ok()) {
@@ -86,16 +86,16 @@ void OutputPool::Abandon(size_t key)
         Forget(key, *o);
 }
 
-Status OutputPool::Open(size_t key, Output& o)
+base::Status OutputPool::Open(size_t key, Output& o)
 {
     if (o.sink && !o.sink->parked())
-        return Status::Ok();
+        return base::Status::Ok();
     while (lru_.size() >= limits_.openFiles && ParkOne()) {
     }
     for (;;) {
-        Status s;
+        base::Status s;
         if (!o.sink) {
-            Result<std::unique_ptr<PcmSink>> opened = opener_(o.path);
+            base::Result<std::unique_ptr<PcmSink>> opened = opener_(o.path);
             if (opened.ok())
                 o.sink = std::move(opened.value());
             else
@@ -116,12 +116,12 @@ Status OutputPool::Open(size_t key, Output& o)
         o.lru = lru_.insert(lru_.end(), key);
         o.inLru = true;
     }
-    return Status::Ok();
+    return base::Status::Ok();
 }
 
-Status OutputPool::Spill(size_t key, Output& o)
+base::Status OutputPool::Spill(size_t key, Output& o)
 {
-    Status s = Open(key, o);
+    base::Status s = Open(key, o);
     if (!s.ok() || o.held.empty())
         return s;
     s = o.sink->Write(o.held.data(), o.held.size());
@@ -137,7 +137,7 @@ bool OutputPool::ParkOne()
     Output& o = outputs_.at(lru_.front());
     lru_.pop_front();
     o.inLru = false;
-    const Status s = o.sink->Park();
+    const base::Status s = o.sink->Park();
     if (!s.ok()) {
         // This output has failed (its sink abandoned): its next call says so.
         o.failure = s;
@@ -154,4 +154,4 @@ void OutputPool::Forget(size_t key, Output& o)
     outputs_.erase(key);
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::output

@@ -29,9 +29,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "pcm_sink.h"
+#include "output/pcm_sink.h"
 
-namespace mervox::tools {
+namespace mervox::media::output {
 
 class OutputPool {
 public:
@@ -43,7 +43,7 @@ public:
         size_t heldBytes = 16 * 1024 * 1024;
     };
     // Opens the output at a path (by default OpenPcmOutput(path, kWav)).
-    using Opener = std::function<Result<std::unique_ptr<PcmSink>>(const std::string& path)>;
+    using Opener = std::function<base::Result<std::unique_ptr<PcmSink>>(const std::string& path)>;
 
     explicit OutputPool(Limits limits, Opener opener = nullptr);
     ~OutputPool();  // abandons the outputs not finished
@@ -55,9 +55,9 @@ public:
     // Appends samples. A failure (of this output, or found when it was
     // parked for another) abandons the output and forgets it: nothing of it
     // is left, and the key may be added again.
-    Status Write(size_t key, const int16_t* samples, size_t count);
+    base::Status Write(size_t key, const int16_t* samples, size_t count);
     // Writes what is held, completes the output and forgets it.
-    Status Finish(size_t key);
+    base::Status Finish(size_t key);
     // Forgets the output, leaving nothing of it.
     void Abandon(size_t key);
 
@@ -71,16 +71,16 @@ private:
         std::string path;
         std::vector<int16_t> held;  // samples not yet given to the sink
         std::unique_ptr<PcmSink> sink;
-        Status failure;                   // found while parking it for another
+        base::Status failure;             // found while parking it for another
         bool inLru = false;               // open, and can be parked
         std::list<size_t>::iterator lru;  // its place among the open outputs
     };
 
     Output* Find(size_t key);
     // Gives `o` its open sink, with room made for it.
-    Status Open(size_t key, Output& o);
+    base::Status Open(size_t key, Output& o);
     // Opens `o` and hands its held samples to its sink.
-    Status Spill(size_t key, Output& o);
+    base::Status Spill(size_t key, Output& o);
     // Parks the output written least recently; false when none is open.
     bool ParkOne();
     void Forget(size_t key, Output& o);
@@ -92,4 +92,4 @@ private:
     size_t held_ = 0;        // samples held, in all
 };
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::output

@@ -1,11 +1,11 @@
-#include "pcm_format.h"
+#include "output/pcm_format.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "pcm_output.h"
+#include "output/pcm_output.h"
 
-namespace mervox::tools {
+namespace mervox::media::output {
 namespace {
 
 std::string Lowercase(std::string s)
@@ -88,4 +88,4 @@ void PackLittleEndian(const int16_t* samples, size_t count, uint8_t* out)
     }
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::output

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-namespace mervox::tools {
+namespace mervox::media::output {
 
 // kWavStereo: two channels, their samples interleaved (left first), as a
 // call's recording has them.
@@ -46,4 +46,4 @@ std::array<uint8_t, kWavHeaderBytes> WavHeader(int sampleRate, std::optional<uin
 // Appends `count` samples to `out` as little-endian 16-bit values.
 void PackLittleEndian(const int16_t* samples, size_t count, uint8_t* out);
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::output

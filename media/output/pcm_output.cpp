@@ -1,16 +1,16 @@
-#include "pcm_output.h"
+#include "output/pcm_output.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
 
-#include "atomic_file_sink.h"
-#include "descriptor_sink.h"
-#include "files.h"
-#include "names.h"
+#include "base/names.h"
+#include "output/atomic_file_sink.h"
+#include "output/descriptor_sink.h"
+#include "platform/files.h"
 
-namespace mervox::tools {
+namespace mervox::media::output {
 namespace {
 
 bool StartsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
@@ -51,13 +51,14 @@ std::optional<int> DescriptorOfPath(const std::string& path)
     return std::nullopt;
 }
 
-Result<std::unique_ptr<PcmSink>> OpenPcmOutput(const std::string& path, PcmFormat format)
+base::Result<std::unique_ptr<PcmSink>> OpenPcmOutput(const std::string& path, PcmFormat format)
 {
     if (path == "-")
         return DescriptorSink::Open(path, platform::kStandardOutput, false, format);
     const std::optional<std::string> target = FollowLinks(path);
     if (!target)
-        return Status::SystemFailure(kExitOutputError, DisplayName(path) + ": cannot create output", ELOOP);
+        return base::Status::SystemFailure(base::kExitOutputError, base::DisplayName(path) + ": cannot create output",
+                                           ELOOP);
     if (const std::optional<int> fd = DescriptorOfPath(*target))
         return DescriptorSink::Open(path, *fd, false, format);
     platform::FileStatus st;
@@ -66,7 +67,8 @@ Result<std::unique_ptr<PcmSink>> OpenPcmOutput(const std::string& path, PcmForma
         // would put a regular file in its place.
         const int fd = platform::OpenForWriting(*target);
         if (fd < 0)
-            return Status::SystemFailure(kExitOutputError, DisplayName(path) + ": cannot open output", errno);
+            return base::Status::SystemFailure(base::kExitOutputError, base::DisplayName(path) + ": cannot open output",
+                                               errno);
         return DescriptorSink::Open(path, fd, true, format);
     }
     return AtomicFileSink::Open(path, *target, format);
@@ -77,10 +79,10 @@ bool SameFile(const std::string& a, const std::string& b)
     if (a == "-" || b == "-")
         return false;
     platform::FileStatus sa, sb;
-    return platform::StatPath(a, &sa) == 0 && platform::StatPath(b, &sb) == 0 &&
-           sa.kind == platform::FileKind::kRegular && sa.device == sb.device && sa.inode == sb.inode;
+    return platform::StatPath(a, &sa) == 0 && StatPath(b, &sb) == 0 && sa.kind == platform::FileKind::kRegular &&
+           sa.device == sb.device && sa.inode == sb.inode;
 }
 
 bool IsDirectory(const std::string& path) { return platform::IsDirectory(path); }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::output

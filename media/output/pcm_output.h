@@ -15,11 +15,11 @@
 #include <optional>
 #include <string>
 
-#include "pcm_sink.h"
+#include "output/pcm_sink.h"
 
-namespace mervox::tools {
+namespace mervox::media::output {
 
-Result<std::unique_ptr<PcmSink>> OpenPcmOutput(const std::string& path, PcmFormat format);
+base::Result<std::unique_ptr<PcmSink>> OpenPcmOutput(const std::string& path, PcmFormat format);
 
 // The descriptor a path names by its spelling ("/dev/stdout" -> 1,
 // "/dev/fd/7" and "/proc/self/fd/7" -> 7), else nullopt.
@@ -33,4 +33,4 @@ bool SameFile(const std::string& a, const std::string& b);
 // Whether `path` is a directory (after links).
 bool IsDirectory(const std::string& path);
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::output

@@ -1,11 +1,11 @@
-#include "pcm_sink.h"
+#include "output/pcm_sink.h"
 
 #include <cstring>
 
+#include "base/names.h"
 #include "mervox.h"
-#include "names.h"
 
-namespace mervox::tools {
+namespace mervox::media::output {
 namespace {
 
 constexpr size_t kBufferBytes = 64 * 1024;
@@ -21,56 +21,58 @@ uint8_t* PcmSink::Buffer()
     return buffer_.get();
 }
 
-std::string PcmSink::name() const { return DisplayName(path_, true); }
+std::string PcmSink::name() const { return base::DisplayName(path_, true); }
 
-Status PcmSink::Start()
+base::Status PcmSink::Start()
 {
     if (!IsWav(format_))
-        return Status::Ok();
+        return base::Status::Ok();
     const auto header = WavHeader(MERVOX_SAMPLE_RATE, std::nullopt, Channels(format_));
     std::memcpy(Buffer(), header.data(), header.size());
     buffered_ = header.size();
-    return Status::Ok();
+    return base::Status::Ok();
 }
 
-Status PcmSink::WriteFailure(int errnoValue) const
+base::Status PcmSink::WriteFailure(int errnoValue) const
 {
-    return Status::SystemFailure(
-        kExitOutputError, name() + ": write failed after " + std::to_string(bytesWritten_) + " bytes", errnoValue);
+    return base::Status::SystemFailure(base::kExitOutputError,
+                                       name() + ": write failed after " + std::to_string(bytesWritten_) + " bytes",
+                                       errnoValue);
 }
 
-Status PcmSink::CheckRoom(uint64_t samples) const
+base::Status PcmSink::CheckRoom(uint64_t samples) const
 {
     if (samples <= MaxSamples(format_) - samplesWritten_)
-        return Status::Ok();
+        return base::Status::Ok();
     // A WAV file's sizes would wrap around.
-    return Status::Failure(kExitOutputError, name() + ": more than " + std::to_string(MaxSamples(format_)) +
-                                                 " samples (about 74 hours), beyond what a WAV file can hold; "
-                                                 "use raw output (-f raw)");
+    return base::Status::Failure(base::kExitOutputError,
+                                 name() + ": more than " + std::to_string(MaxSamples(format_)) +
+                                     " samples (about 74 hours), beyond what a WAV file can hold; "
+                                     "use raw output (-f raw)");
 }
 
-Status PcmSink::Flush()
+base::Status PcmSink::Flush()
 {
     if (buffered_ == 0)
-        return Status::Ok();
-    Status s = WriteBytes(buffer_.get(), buffered_);
+        return base::Status::Ok();
+    base::Status s = WriteBytes(buffer_.get(), buffered_);
     if (s.ok())
         bytesWritten_ += buffered_;
     buffered_ = 0;
     return s;
 }
 
-Status PcmSink::Write(const int16_t* samples, size_t count)
+base::Status PcmSink::Write(const int16_t* samples, size_t count)
 {
     if (finished_)
-        return Status::Failure(kExitOutputError, name() + ": output already finished");
-    Status room = CheckRoom(count);
+        return base::Status::Failure(base::kExitOutputError, name() + ": output already finished");
+    base::Status room = CheckRoom(count);
     if (!room.ok()) {
         finished_ = true;
         Abandon();
         return room;
     }
-    Status resumed = Resume();
+    base::Status resumed = Resume();
     if (!resumed.ok()) {
         finished_ = true;
         Abandon();
@@ -85,7 +87,7 @@ Status PcmSink::Write(const int16_t* samples, size_t count)
         count -= n;
         samplesWritten_ += n;
         if (kBufferBytes - buffered_ < 2) {
-            Status s = Flush();
+            base::Status s = Flush();
             if (!s.ok()) {
                 finished_ = true;
                 Abandon();
@@ -93,14 +95,14 @@ Status PcmSink::Write(const int16_t* samples, size_t count)
             }
         }
     }
-    return Status::Ok();
+    return base::Status::Ok();
 }
 
-Status PcmSink::Finish()
+base::Status PcmSink::Finish()
 {
     if (finished_)
-        return Status::Failure(kExitOutputError, name() + ": output already finished");
-    Status s = Resume();
+        return base::Status::Failure(base::kExitOutputError, name() + ": output already finished");
+    base::Status s = Resume();
     finished_ = true;
     if (s.ok())
         s = Flush();
@@ -112,11 +114,11 @@ Status PcmSink::Finish()
     return s;
 }
 
-Status PcmSink::Park()
+base::Status PcmSink::Park()
 {
     if (finished_ || parked_ || !CanPark())
-        return Status::Ok();
-    Status s = Flush();
+        return base::Status::Ok();
+    base::Status s = Flush();
     if (s.ok())
         s = Suspend();
     if (!s.ok()) {
@@ -126,14 +128,14 @@ Status PcmSink::Park()
     }
     buffer_.reset();
     parked_ = true;
-    return Status::Ok();
+    return base::Status::Ok();
 }
 
-Status PcmSink::Resume()
+base::Status PcmSink::Resume()
 {
     if (!parked_)
-        return Status::Ok();
-    Status s = Reopen();
+        return base::Status::Ok();
+    base::Status s = Reopen();
     if (s.ok())
         parked_ = false;
     return s;
@@ -147,4 +149,4 @@ void PcmSink::AbandonUnlessFinished()
     }
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::output

@@ -19,10 +19,10 @@
 #include <memory>
 #include <string>
 
-#include "pcm_format.h"
-#include "status.h"
+#include "base/status.h"
+#include "output/pcm_format.h"
 
-namespace mervox::tools {
+namespace mervox::media::output {
 
 class PcmSink {
 public:
@@ -33,15 +33,15 @@ public:
     // Appends samples. Fails (and abandons the output) when writing fails or
     // when the output would pass MaxSamples(format); Status::ReaderGone()
     // when the reader of a pipe went away.
-    Status Write(const int16_t* samples, size_t count);
+    base::Status Write(const int16_t* samples, size_t count);
 
     // Flushes, completes the WAV header where the output can be rewritten,
     // and puts the output in place. Once only.
-    Status Finish();
+    base::Status Finish();
 
     // Whether `samples` more samples would still fit (for a check before
     // decoding when the length is known).
-    Status CheckRoom(uint64_t samples) const;
+    base::Status CheckRoom(uint64_t samples) const;
 
     // Whether Park() can close the output and reopen it later (a file of
     // its own; not a descriptor that was given, a pipe or a device).
@@ -49,11 +49,11 @@ public:
     // Writes out what is buffered, closes the descriptor and frees the
     // buffer; what was written stays. Does nothing when the output cannot
     // be parked, is parked or is finished; a failure abandons the output.
-    Status Park();
+    base::Status Park();
     // Reopens a parked output where it was (the next Write() or Finish()
     // does so too). A failure leaves it parked (Write() and Finish()
     // abandon it).
-    Status Resume();
+    base::Status Resume();
     bool parked() const { return parked_; }
 
     PcmFormat format() const { return format_; }
@@ -65,25 +65,25 @@ protected:
     PcmSink(std::string path, PcmFormat format);
 
     // Writes the format's leading bytes (the WAV header with unknown sizes).
-    Status Start();
+    base::Status Start();
     // All of `bytes`, or a failure naming the path.
-    virtual Status WriteBytes(const uint8_t* bytes, size_t size) = 0;
+    virtual base::Status WriteBytes(const uint8_t* bytes, size_t size) = 0;
     // After the last data: fix the header (if it can) and put in place.
-    virtual Status Complete(uint64_t dataBytes) = 0;
+    virtual base::Status Complete(uint64_t dataBytes) = 0;
     // After a failure or without Finish(): clean up what must not stay.
     virtual void Abandon() = 0;
     // Subclasses call this from their destructors.
     void AbandonUnlessFinished();
     // For outputs that CanPark(): close the descriptor, and open it again
     // positioned after the bytes written so far.
-    virtual Status Suspend() { return Status::Ok(); }
-    virtual Status Reopen() { return Status::Ok(); }
+    virtual base::Status Suspend() { return base::Status::Ok(); }
+    virtual base::Status Reopen() { return base::Status::Ok(); }
 
-    Status WriteFailure(int errnoValue) const;
+    base::Status WriteFailure(int errnoValue) const;
     uint64_t bytesWritten() const { return bytesWritten_; }  // handed to WriteBytes(), header included
 
 private:
-    Status Flush();
+    base::Status Flush();
     uint8_t* Buffer();  // allocated when first needed, and again after Park()
 
     std::string path_;
@@ -96,4 +96,4 @@ private:
     bool parked_ = false;
 };
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::output

@@ -1,23 +1,23 @@
-#include "report_output.h"
+#include "output/report_output.h"
 
 #include <cerrno>
 #include <cstdio>
 
-#include "fd_io.h"
-#include "files.h"
+#include "output/fd_io.h"
+#include "platform/files.h"
 
-namespace mervox::tools {
+namespace mervox::media::output {
 
-Status WriteReport(const std::string& text)
+base::Status WriteReport(const std::string& text)
 {
     int error = std::fflush(stdout) == 0 ? 0 : errno;
     if (error == 0)
         error = WriteAll(platform::kStandardOutput, reinterpret_cast<const uint8_t*>(text.data()), text.size());
     if (error == EPIPE)
-        return Status::ReaderGone();
+        return base::Status::ReaderGone();
     if (error != 0)
-        return Status::SystemFailure(kExitOutputError, "<stdout>: write failed", error);
-    return Status::Ok();
+        return base::Status::SystemFailure(base::kExitOutputError, "<stdout>: write failed", error);
+    return base::Status::Ok();
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::output

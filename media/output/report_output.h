@@ -4,13 +4,13 @@
 
 #include <string>
 
-#include "status.h"
+#include "base/status.h"
 
-namespace mervox::tools {
+namespace mervox::media::output {
 
 // All of `text` to standard output (stdio's buffer is flushed first). A
 // failure says "<stdout>: write failed: REASON" (exit status 3); a reader
 // that went away gives Status::ReaderGone().
-Status WriteReport(const std::string& text);
+base::Status WriteReport(const std::string& text);
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::output

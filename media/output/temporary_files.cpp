@@ -1,4 +1,4 @@
-#include "temporary_files.h"
+#include "output/temporary_files.h"
 
 #include <limits.h>
 
@@ -7,10 +7,10 @@
 #include <mutex>
 #include <vector>
 
-#include "files.h"
-#include "process.h"
+#include "platform/files.h"
+#include "platform/process.h"
 
-namespace mervox::tools {
+namespace mervox::media::output {
 
 // Slots are never freed, only reused, so the handler can walk the list at
 // any moment: a slot is published (active) only once its path is complete.
@@ -111,4 +111,4 @@ void TemporaryFileRegistration::Forget()
     slot_ = nullptr;
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::output

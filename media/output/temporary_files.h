@@ -9,7 +9,7 @@
 
 #include <string>
 
-namespace mervox::tools {
+namespace mervox::media::output {
 
 void InstallTemporaryFileCleanup();
 
@@ -31,4 +31,4 @@ private:
     Slot* slot_ = nullptr;
 };
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::output

@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-namespace mervox::tools::platform {
+namespace mervox::media::platform {
 
 enum class FileKind { kRegular, kDirectory, kOther };  // other: pipe, device, socket
 
@@ -91,4 +91,4 @@ constexpr int kStandardOutput = 1;
 constexpr int kStandardError = 2;
 bool IsTerminal(int fd);
 
-}  // namespace mervox::tools::platform
+}  // namespace mervox::media::platform

@@ -1,6 +1,6 @@
-#include "paths.h"
+#include "platform/paths.h"
 
-namespace mervox::tools::platform {
+namespace mervox::media::platform {
 
 #ifdef _WIN32
 const char kSeparator = '\\';
@@ -67,4 +67,4 @@ bool IsAbsolute(const std::string& path)
 
 bool EndsWithSeparator(const std::string& path) { return !path.empty() && IsSeparator(path.back()); }
 
-}  // namespace mervox::tools::platform
+}  // namespace mervox::media::platform

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace mervox::tools::platform {
+namespace mervox::media::platform {
 
 // The separator put between a directory and a name.
 extern const char kSeparator;
@@ -36,4 +36,4 @@ bool IsAbsolute(const std::string& path);
 // Whether `path` ends in a separator (names a directory by its spelling).
 bool EndsWithSeparator(const std::string& path);
 
-}  // namespace mervox::tools::platform
+}  // namespace mervox::media::platform

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace mervox::tools::platform {
+namespace mervox::media::platform {
 
 // The command line as UTF-8 words. POSIX: argv as given. Windows: the
 // wide-character command line (GetCommandLineW), whatever the code page.
@@ -64,4 +64,4 @@ unsigned long ProcessId();
 // otherwise.
 void InterruptIfTesting();
 
-}  // namespace mervox::tools::platform
+}  // namespace mervox::media::platform

@@ -1,8 +1,8 @@
-#include "emodel.h"
+#include "quality/emodel.h"
 
 #include <cmath>
 
-namespace mervox::quality {
+namespace mervox::media::quality {
 namespace {
 
 double Power10(double x) { return std::pow(10.0, x); }
@@ -83,4 +83,4 @@ EModelResult RateConnection(const EModelParameters& p)
     return out;
 }
 
-}  // namespace mervox::quality
+}  // namespace mervox::media::quality

@@ -13,7 +13,7 @@
 // set; with them all, R = 93.2.
 #pragma once
 
-namespace mervox::quality {
+namespace mervox::media::quality {
 
 struct EModelParameters {
     double sendLoudness = 8;            // SLR, dB
@@ -58,4 +58,4 @@ double EffectiveEquipmentImpairment(double ie, double bpl, double lossPercent, d
 // Idd alone (0 up to 100 ms).
 double AbsoluteDelayImpairment(double absoluteDelayMs);
 
-}  // namespace mervox::quality
+}  // namespace mervox::media::quality

@@ -1,8 +1,8 @@
-#include "jitter_buffer.h"
+#include "quality/jitter_buffer.h"
 
-#include "saturating.h"
+#include "quality/saturating.h"
 
-namespace mervox::quality {
+namespace mervox::media::quality {
 
 void LossTransitions::Add(const LossTransitions& o)
 {
@@ -155,4 +155,4 @@ JitterBufferResult FixedJitterBuffer::Finish()
     return result_;
 }
 
-}  // namespace mervox::quality
+}  // namespace mervox::media::quality

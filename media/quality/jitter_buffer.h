@@ -23,7 +23,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace mervox::quality {
+namespace mervox::media::quality {
 
 constexpr int64_t kDefaultBufferNs = 60'000'000;  // 60 ms
 constexpr int64_t kResyncNs = 1'000'000'000;      // 1 s
@@ -95,4 +95,4 @@ private:
     bool lastLost_ = false;
 };
 
-}  // namespace mervox::quality
+}  // namespace mervox::media::quality

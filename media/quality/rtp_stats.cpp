@@ -1,11 +1,11 @@
-#include "rtp_stats.h"
+#include "quality/rtp_stats.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "saturating.h"
+#include "quality/saturating.h"
 
-namespace mervox::quality {
+namespace mervox::media::quality {
 namespace {
 
 constexpr int kComfortNoise = 13;     // RFC 3389
@@ -181,4 +181,4 @@ RtpStats RtpStatistics::Result() const
     return r;
 }
 
-}  // namespace mervox::quality
+}  // namespace mervox::media::quality

@@ -24,7 +24,7 @@
 #include <array>
 #include <cstdint>
 
-namespace mervox::quality {
+namespace mervox::media::quality {
 
 // One packet of the stream, in arrival order.
 struct RtpArrival {
@@ -102,4 +102,4 @@ private:
     double firstArrivalMs_ = 0, lastArrivalMs_ = 0;
 };
 
-}  // namespace mervox::quality
+}  // namespace mervox::media::quality

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <limits>
 
-namespace mervox::quality {
+namespace mervox::media::quality {
 
 inline int64_t SaturatingSub(int64_t a, int64_t b)
 {
@@ -38,4 +38,4 @@ inline int64_t SaturatingNs(double ns)
     return static_cast<int64_t>(ns);
 }
 
-}  // namespace mervox::quality
+}  // namespace mervox::media::quality

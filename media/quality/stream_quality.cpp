@@ -1,8 +1,8 @@
-#include "stream_quality.h"
+#include "quality/stream_quality.h"
 
-#include "saturating.h"
+#include "quality/saturating.h"
 
-namespace mervox::quality {
+namespace mervox::media::quality {
 
 StreamQualityMeter::StreamQualityMeter(int64_t referenceNs, int64_t bufferNs) : rtp_(referenceNs), buffer_(bufferNs) {}
 
@@ -86,4 +86,4 @@ ListeningQuality EstimateListening(const std::vector<const StreamQuality*>& stre
     return out;
 }
 
-}  // namespace mervox::quality
+}  // namespace mervox::media::quality

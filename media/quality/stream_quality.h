@@ -9,12 +9,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "emodel.h"
-#include "jitter_buffer.h"
-#include "rtp_stats.h"
-#include "stream_series.h"
+#include "quality/emodel.h"
+#include "quality/jitter_buffer.h"
+#include "quality/rtp_stats.h"
+#include "quality/stream_series.h"
 
-namespace mervox::quality {
+namespace mervox::media::quality {
 
 // G.723.1 in the E-model (ITU-T G.113 Appendix I): equipment impairment at
 // each rate, and the packet-loss robustness published for 6.3 kbit/s, used
@@ -78,4 +78,4 @@ struct ListeningQuality {
 // (their losses and transitions summed, Ie weighted by speech frames).
 ListeningQuality EstimateListening(const std::vector<const StreamQuality*>& streams);
 
-}  // namespace mervox::quality
+}  // namespace mervox::media::quality

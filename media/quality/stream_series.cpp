@@ -1,9 +1,9 @@
-#include "stream_series.h"
+#include "quality/stream_series.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace mervox::quality {
+namespace mervox::media::quality {
 namespace {
 
 uint64_t SaturatingAdd(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
@@ -102,4 +102,4 @@ void StreamSeries::Arrival(int64_t ns, double jitterMs, int64_t lostSoFar)
     lostSoFar_ = lostSoFar;
 }
 
-}  // namespace mervox::quality
+}  // namespace mervox::media::quality

@@ -27,7 +27,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace mervox::quality {
+namespace mervox::media::quality {
 
 constexpr size_t kSeriesBuckets = 240;
 constexpr int64_t kSeriesBucketNs = 1'000'000'000;
@@ -80,4 +80,4 @@ private:
     int64_t lostSoFar_ = 0;
 };
 
-}  // namespace mervox::quality
+}  // namespace mervox::media::quality

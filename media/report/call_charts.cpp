@@ -1,18 +1,18 @@
-#include "call_charts.h"
+#include "report/call_charts.h"
 
 #include <algorithm>
 #include <cmath>
 #include <utility>
 #include <vector>
 
-#include "svg_chart.h"
+#include "report/svg_chart.h"
 
-namespace mervox::report {
+namespace mervox::media::report {
 namespace {
 
 // A stream placed on the call's time axis.
 struct Placed {
-    const capture::RtpStream* stream = nullptr;
+    const timeline::RtpStream* stream = nullptr;
     const quality::StreamSeries* loudness = nullptr;
     double offset = 0;  // its first packet, seconds after the call's start
 };
@@ -49,11 +49,11 @@ void Lines(SvgChart& chart, const Placed& p, const quality::StreamSeries& s, Val
 std::string CallCharts(const ReportInput& input, size_t index)
 {
     const capture::CaptureReport& r = *input.capture;
-    const capture::Call& c = r.calls[index];
+    const calls::Call& c = r.calls[index];
     std::vector<Placed> directions[2];  // [0] caller -> callee, [1] callee -> caller
     size_t left[2] = {0, 0};
     double seconds = c.end - c.start;
-    for (const capture::CallStream& cs : c.streams) {
+    for (const calls::CallStream& cs : c.streams) {
         const int d = cs.fromCaller ? 0 : 1;
         if (directions[d].size() >= kDrawnStreams) {
             ++left[d];
@@ -154,4 +154,4 @@ std::string CallCharts(const ReportInput& input, size_t index)
     return html;
 }
 
-}  // namespace mervox::report
+}  // namespace mervox::media::report

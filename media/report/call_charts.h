@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <string>
 
-#include "html_report.h"
+#include "report/html_report.h"
 
-namespace mervox::report {
+namespace mervox::media::report {
 
 // Streams drawn per direction (a direction with more says so).
 constexpr size_t kDrawnStreams = 8;
@@ -16,4 +16,4 @@ constexpr size_t kDrawnStreams = 8;
 // The charts of call `call` as inline SVG with their captions.
 std::string CallCharts(const ReportInput& input, size_t call);
 
-}  // namespace mervox::report
+}  // namespace mervox::media::report

@@ -1,20 +1,20 @@
-#include "html_report.h"
+#include "report/html_report.h"
 
 #include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <numeric>
 
-#include "call_charts.h"
-#include "call_figures.h"
-#include "document_output.h"
-#include "files.h"
-#include "html_text.h"
-#include "paths.h"
-#include "svg_chart.h"
-#include "utc_time.h"
+#include "base/utc_time.h"
+#include "calls/call_figures.h"
+#include "output/document_output.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "report/call_charts.h"
+#include "report/html_text.h"
+#include "report/svg_chart.h"
 
-namespace mervox::report {
+namespace mervox::media::report {
 namespace {
 
 // Shown of a party or an address; the JSON has them whole.
@@ -53,7 +53,7 @@ std::string Escaped(const std::string& text) { return HtmlEscape(ShortText(text,
 std::string UtcText(double seconds)
 {
     std::tm tm;
-    if (!tools::UtcFields(seconds, &tm))  // before 1970, past the year 3000: shown as it is
+    if (!base::UtcFields(seconds, &tm))  // before 1970, past the year 3000: shown as it is
         return Fixed(seconds, 3);
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
@@ -83,10 +83,9 @@ std::string LossText(const std::optional<quality::ListeningQuality>& q, const ch
 std::string PageDirectory(const ReportInput& input)
 {
     // Names with '/' between folders (on Windows too), as links have them.
-    const std::string cwd =
-        input.workingDirectory.empty() ? tools::platform::CurrentDirectory() : input.workingDirectory;
-    const std::string pagePath = tools::platform::WithSlashes(input.pagePath);
-    const std::string page = tools::platform::IsAbsolute(pagePath) ? pagePath : cwd + "/" + pagePath;
+    const std::string cwd = input.workingDirectory.empty() ? platform::CurrentDirectory() : input.workingDirectory;
+    const std::string pagePath = platform::WithSlashes(input.pagePath);
+    const std::string page = platform::IsAbsolute(pagePath) ? pagePath : cwd + "/" + pagePath;
     return page.substr(0, page.find_last_of('/') + 1);
 }
 
@@ -95,12 +94,11 @@ std::string AudioLinks(const ReportInput& input, const std::string& pageDirector
     const std::vector<std::string> files = input.audioFiles ? input.audioFiles(call) : std::vector<std::string>();
     if (files.empty())
         return "\u2013";
-    const std::string cwd =
-        input.workingDirectory.empty() ? tools::platform::CurrentDirectory() : input.workingDirectory;
+    const std::string cwd = input.workingDirectory.empty() ? platform::CurrentDirectory() : input.workingDirectory;
     std::string html;
     for (size_t i = 0; i < files.size() && i < most; ++i) {
-        const std::string f = tools::platform::WithSlashes(files[i]);
-        const std::string link = RelativePath(pageDirectory, tools::platform::IsAbsolute(f) ? f : cwd + "/" + f);
+        const std::string f = platform::WithSlashes(files[i]);
+        const std::string link = RelativePath(pageDirectory, platform::IsAbsolute(f) ? f : cwd + "/" + f);
         const size_t slash = f.find_last_of('/');
         html += std::string(i ? "<br>" : "") + "<a class=\"wav\" href=\"" + HtmlEscape(UrlPath(link)) + "\">" +
                 HtmlEscape(slash == std::string::npos ? f : f.substr(slash + 1)) + "</a>";
@@ -110,11 +108,12 @@ std::string AudioLinks(const ReportInput& input, const std::string& pageDirector
     return html;
 }
 
-std::string Row(const ReportInput& input, const std::string& pageDirectory, size_t k, const CallFigures& f, bool drawn)
+std::string Row(const ReportInput& input, const std::string& pageDirectory, size_t k, const calls::CallFigures& f,
+                bool drawn)
 {
     const capture::CaptureReport& r = *input.capture;
-    const capture::Call& c = r.calls[k];
-    const char* rating = RatingOf(f);
+    const calls::Call& c = r.calls[k];
+    const char* rating = calls::RatingOf(f);
     std::string row = "<tr class=\"call " + std::string(rating) + "\" data-call=\"" + std::to_string(k) + "\">";
     row += Cell("n", drawn ? "<a href=\"#call-" + std::to_string(k) + "\">" + std::to_string(k + 1) + "</a>"
                            : std::to_string(k + 1));
@@ -132,10 +131,10 @@ std::string Row(const ReportInput& input, const std::string& pageDirectory, size
     return row + "</tr>\n";
 }
 
-std::string Detail(const ReportInput& input, const std::string& pageDirectory, size_t k, const CallFigures& f)
+std::string Detail(const ReportInput& input, const std::string& pageDirectory, size_t k, const calls::CallFigures& f)
 {
     const capture::CaptureReport& r = *input.capture;
-    const capture::Call& c = r.calls[k];
+    const calls::Call& c = r.calls[k];
     std::string html = "<section class=\"detail\" id=\"call-" + std::to_string(k) + "\" data-call=\"" +
                        std::to_string(k) + "\"><h2>Call " + std::to_string(k + 1) + ": " + Escaped(f.from) +
                        " \u2192 " + Escaped(f.to) + "</h2><p>";
@@ -158,10 +157,10 @@ std::string ReportPage(const ReportInput& input)
 {
     const capture::CaptureReport& r = *input.capture;
     const std::string pageDirectory = PageDirectory(input);
-    std::vector<CallFigures> figures;
+    std::vector<calls::CallFigures> figures;
     figures.reserve(r.calls.size());
     for (size_t k = 0; k < r.calls.size(); ++k)
-        figures.push_back(FiguresOf(r, k));
+        figures.push_back(calls::FiguresOf(r.calls[k], r.dialogs, r.streams));
     // Worst first: by the lower MOS of the two directions, calls without an
     // estimate last, otherwise in the capture's order.
     std::vector<size_t> order(r.calls.size());
@@ -228,9 +227,9 @@ std::string ReportPage(const ReportInput& input)
     return page;
 }
 
-tools::Status WriteHtmlReport(const ReportInput& input)
+base::Status WriteHtmlReport(const ReportInput& input)
 {
-    return tools::WriteDocument(input.pagePath, ReportPage(input));
+    return output::WriteDocument(input.pagePath, ReportPage(input));
 }
 
-}  // namespace mervox::report
+}  // namespace mervox::media::report

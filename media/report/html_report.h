@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "capture.h"
-#include "status.h"
-#include "stream_series.h"
+#include "base/status.h"
+#include "capture/capture.h"
+#include "quality/stream_series.h"
 
-namespace mervox::report {
+namespace mervox::media::report {
 
 constexpr size_t kMaxTableRows = 10000;  // as many as the SIP reader keeps calls
 constexpr size_t kDrawnCalls = 50;
@@ -42,6 +42,6 @@ struct ReportInput {
 std::string ReportPage(const ReportInput& input);
 
 // The page, to input.pagePath (complete or absent).
-tools::Status WriteHtmlReport(const ReportInput& input);
+base::Status WriteHtmlReport(const ReportInput& input);
 
-}  // namespace mervox::report
+}  // namespace mervox::media::report

@@ -1,9 +1,9 @@
-#include "html_text.h"
+#include "report/html_text.h"
 
 #include <cstdint>
 #include <vector>
 
-namespace mervox::report {
+namespace mervox::media::report {
 namespace {
 
 // The length of the valid UTF-8 sequence at `text[i]`, 0 if there is none
@@ -156,4 +156,4 @@ std::string RelativePath(const std::string& fromDirectory, const std::string& ta
     return out;
 }
 
-}  // namespace mervox::report
+}  // namespace mervox::media::report

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace mervox::report {
+namespace mervox::media::report {
 
 // For element content and quoted attribute values: & < > " ' escaped,
 // control characters (tab and newline included: a value is one line) and
@@ -28,4 +28,4 @@ std::string UrlPath(std::string_view path);
 // text, symbolic links not followed).
 std::string RelativePath(const std::string& fromDirectory, const std::string& target);
 
-}  // namespace mervox::report
+}  // namespace mervox::media::report

@@ -1,12 +1,12 @@
-#include "svg_chart.h"
+#include "report/svg_chart.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-#include "html_text.h"
+#include "report/html_text.h"
 
-namespace mervox::report {
+namespace mervox::media::report {
 
 std::string Fixed(double value, int decimals)
 {
@@ -95,4 +95,4 @@ std::string SvgChart::Svg() const
     return svg;
 }
 
-}  // namespace mervox::report
+}  // namespace mervox::media::report

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace mervox::report {
+namespace mervox::media::report {
 
 class SvgChart {
 public:
@@ -46,4 +46,4 @@ private:
 // "12.5": a coordinate or value with `decimals` decimals, as printf's %.*f.
 std::string Fixed(double value, int decimals);
 
-}  // namespace mervox::report
+}  // namespace mervox::media::report

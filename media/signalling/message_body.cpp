@@ -1,8 +1,8 @@
-#include "message_body.h"
+#include "signalling/message_body.h"
 
-#include "sip_text.h"
+#include "signalling/sip_text.h"
 
-namespace mervox::signalling {
+namespace mervox::media::signalling {
 namespace {
 
 bool LooksLikeSdp(const std::string& body) { return body.compare(0, 2, "v=") == 0; }
@@ -69,4 +69,4 @@ std::string SdpBody(const SipMessage& message)
     return {};
 }
 
-}  // namespace mervox::signalling
+}  // namespace mervox::media::signalling

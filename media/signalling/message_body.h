@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "sip_message.h"
+#include "signalling/sip_message.h"
 
-namespace mervox::signalling {
+namespace mervox::media::signalling {
 
 // Parts of a multipart body looked at; the rest are passed over.
 constexpr size_t kMaxBodyParts = 16;
@@ -15,4 +15,4 @@ constexpr size_t kMaxBodyParts = 16;
 // The SDP text of `message`, or "" when it carries none.
 std::string SdpBody(const SipMessage& message);
 
-}  // namespace mervox::signalling
+}  // namespace mervox::media::signalling

@@ -1,4 +1,4 @@
-#include "sdp.h"
+#include "signalling/sdp.h"
 
 #ifdef _WIN32
 #include <ws2tcpip.h>  // inet_pton, inet_ntop
@@ -8,9 +8,9 @@
 
 #include <sstream>
 
-#include "sip_text.h"
+#include "signalling/sip_text.h"
 
-namespace mervox::signalling {
+namespace mervox::media::signalling {
 namespace {
 
 PayloadKind KindOfEncoding(const std::string& encoding)
@@ -45,12 +45,12 @@ bool ParseAddress(const std::string& value, Endpoint& e)
     if (!SameText(network, "IN"))
         return false;
     if (SameText(type, "IP4")) {
-        e.ipVersion = capture::kIpv4;
+        e.ipVersion = net::kIpv4;
         e.address = {};
         return inet_pton(AF_INET, address.c_str(), e.address.data()) == 1;
     }
     if (SameText(type, "IP6")) {
-        e.ipVersion = capture::kIpv6;
+        e.ipVersion = net::kIpv6;
         return inet_pton(AF_INET6, address.c_str(), e.address.data()) == 1;
     }
     return false;
@@ -203,4 +203,4 @@ SessionDescription ParseSdp(const std::string& body)
     return sdp;
 }
 
-}  // namespace mervox::signalling
+}  // namespace mervox::media::signalling

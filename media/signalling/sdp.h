@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "udp_datagram.h"
+#include "net/endpoint.h"
 
-namespace mervox::signalling {
+namespace mervox::media::signalling {
 
-using capture::Endpoint;
+using net::Endpoint;
 
 // Media lines read per description; the rest are skipped and counted.
 constexpr size_t kMaxSdpMedia = 16;
@@ -52,4 +52,4 @@ struct SessionDescription {
 // Reads an SDP body; nothing in it is fatal.
 SessionDescription ParseSdp(const std::string& body);
 
-}  // namespace mervox::signalling
+}  // namespace mervox::media::signalling

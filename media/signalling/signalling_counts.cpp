@@ -1,6 +1,6 @@
-#include "signalling_counts.h"
+#include "signalling/signalling_counts.h"
 
-namespace mervox::signalling {
+namespace mervox::media::signalling {
 
 const char* SipProblemName(SipProblem problem)
 {
@@ -37,4 +37,4 @@ const char* SipProblemName(SipProblem problem)
     return "unknown";
 }
 
-}  // namespace mervox::signalling
+}  // namespace mervox::media::signalling

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace mervox::signalling {
+namespace mervox::media::signalling {
 
 enum class SipProblem : uint8_t {
     kMalformedMessage,    // a datagram or stream data that starts like SIP but cannot be read as a message
@@ -37,4 +37,4 @@ struct SignallingCounters {
     uint64_t operator[](SipProblem p) const { return problems[static_cast<size_t>(p)]; }
 };
 
-}  // namespace mervox::signalling
+}  // namespace mervox::media::signalling

@@ -1,12 +1,12 @@
-#include "sip_dialogs.h"
+#include "signalling/sip_dialogs.h"
 
 #include <algorithm>
 #include <iterator>
 
-#include "message_body.h"
-#include "sip_text.h"
+#include "signalling/message_body.h"
+#include "signalling/sip_text.h"
 
-namespace mervox::signalling {
+namespace mervox::media::signalling {
 
 Dialog* SipDialogs::Find(const std::string& callId)
 {
@@ -175,4 +175,4 @@ const DialogMedia* SipDialogs::MediaAt(const Endpoint& endpoint, size_t* dialog)
     return &dialogs_[found->second.dialog].media[found->second.media];
 }
 
-}  // namespace mervox::signalling
+}  // namespace mervox::media::signalling

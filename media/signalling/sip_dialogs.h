@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "sdp.h"
-#include "signalling_counts.h"
-#include "sip_message.h"
+#include "signalling/sdp.h"
+#include "signalling/signalling_counts.h"
+#include "signalling/sip_message.h"
 
-namespace mervox::signalling {
+namespace mervox::media::signalling {
 
 constexpr size_t kMaxDialogs = 10000;
 constexpr size_t kMaxOpenDialogs = 4096;
@@ -106,4 +106,4 @@ private:
     std::map<Endpoint, MediaRef> mediaIndex_;
 };
 
-}  // namespace mervox::signalling
+}  // namespace mervox::media::signalling

@@ -1,12 +1,12 @@
-#include "sip_message.h"
+#include "signalling/sip_message.h"
 
 #include <cctype>
 #include <cstring>
 #include <vector>
 
-#include "sip_text.h"
+#include "signalling/sip_text.h"
 
-namespace mervox::signalling {
+namespace mervox::media::signalling {
 namespace {
 
 constexpr size_t kMaxStartLine = 2048;
@@ -256,4 +256,4 @@ SipParse ParseSipMessage(const char* data, size_t size, bool datagram, SipMessag
     return SipParse::kMessage;
 }
 
-}  // namespace mervox::signalling
+}  // namespace mervox::media::signalling

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-namespace mervox::signalling {
+namespace mervox::media::signalling {
 
 // A message (headers and body) longer than this is skipped: far beyond any
 // call's INVITE, and the bound on what a TCP connection buffers.
@@ -61,4 +61,4 @@ bool StartsLikeSip(const char* data, size_t size);
 // needs the empty line and Content-Length bytes of body.
 SipParse ParseSipMessage(const char* data, size_t size, bool datagram, SipMessage& out, size_t& consumed);
 
-}  // namespace mervox::signalling
+}  // namespace mervox::media::signalling

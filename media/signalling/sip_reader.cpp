@@ -1,6 +1,6 @@
-#include "sip_reader.h"
+#include "signalling/sip_reader.h"
 
-namespace mervox::signalling {
+namespace mervox::media::signalling {
 
 SipReader::SipReader()
     : dialogs_(counters_),
@@ -82,4 +82,4 @@ void SipReader::Sweep(double now)
     tcp_.Sweep(now);
 }
 
-}  // namespace mervox::signalling
+}  // namespace mervox::media::signalling

@@ -9,10 +9,10 @@
 
 #include <memory>
 
-#include "sip_dialogs.h"
-#include "tcp_reassembly.h"
+#include "signalling/sip_dialogs.h"
+#include "signalling/tcp_reassembly.h"
 
-namespace mervox::signalling {
+namespace mervox::media::signalling {
 
 // What an RTP packet's payload type is, by the call that names its addresses.
 enum class PayloadUse {
@@ -56,4 +56,4 @@ private:
     double now_ = 0;
 };
 
-}  // namespace mervox::signalling
+}  // namespace mervox::media::signalling

@@ -1,8 +1,8 @@
-#include "sip_text.h"
+#include "signalling/sip_text.h"
 
 #include <cctype>
 
-namespace mervox::signalling {
+namespace mervox::media::signalling {
 
 std::string Trim(const std::string& text)
 {
@@ -90,4 +90,4 @@ bool ParseCount(const std::string& text, size_t& value)
     return true;
 }
 
-}  // namespace mervox::signalling
+}  // namespace mervox::media::signalling

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-namespace mervox::signalling {
+namespace mervox::media::signalling {
 
 // Stored text of any field (Call-ID, names, URIs, tags) is cut to this many
 // bytes: a 10 KB header costs no more than a normal one.
@@ -27,4 +27,4 @@ std::string Parameter(const std::string& params, const char* name);
 // false on anything else.
 bool ParseCount(const std::string& text, size_t& value);
 
-}  // namespace mervox::signalling
+}  // namespace mervox::media::signalling

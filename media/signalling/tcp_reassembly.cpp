@@ -1,8 +1,8 @@
-#include "tcp_reassembly.h"
+#include "signalling/tcp_reassembly.h"
 
 #include <cstring>
 
-namespace mervox::signalling {
+namespace mervox::media::signalling {
 namespace {
 
 // The offset of the first line in `text` at or after `from` that is a SIP
@@ -145,4 +145,4 @@ size_t TcpReassembly::bufferedBytes() const
     return total;
 }
 
-}  // namespace mervox::signalling
+}  // namespace mervox::media::signalling

@@ -14,15 +14,15 @@
 #include <string>
 #include <utility>
 
-#include "byte_view.h"
-#include "signalling_counts.h"
-#include "sip_message.h"
-#include "udp_datagram.h"
+#include "net/byte_view.h"
+#include "net/endpoint.h"
+#include "signalling/signalling_counts.h"
+#include "signalling/sip_message.h"
 
-namespace mervox::signalling {
+namespace mervox::media::signalling {
 
-using capture::ByteView;
-using capture::Endpoint;
+using net::ByteView;
+using net::Endpoint;
 
 constexpr size_t kMaxTcpConnections = 256;
 // A direction without a segment for this long (capture time) is forgotten.
@@ -68,4 +68,4 @@ private:
     std::map<Key, Direction> streams_;
 };
 
-}  // namespace mervox::signalling
+}  // namespace mervox::media::signalling

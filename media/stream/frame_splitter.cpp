@@ -1,9 +1,9 @@
-#include "frame_splitter.h"
+#include "stream/frame_splitter.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace mervox::tools {
+namespace mervox::media::stream {
 
 void FrameSplitter::Push(const uint8_t* data, size_t size)
 {
@@ -58,4 +58,4 @@ std::optional<Truncation> FrameSplitter::Truncated() const
     return Truncation{consumed_ - carried_, carried_, mervox_frame_bytes(carry_[0])};
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::stream

@@ -15,9 +15,9 @@
 #include <cstdint>
 #include <optional>
 
-#include "frames.h"
+#include "stream/frames.h"
 
-namespace mervox::tools {
+namespace mervox::media::stream {
 
 struct Frame {
     const uint8_t* bytes;  // valid until the next Push or Next
@@ -60,4 +60,4 @@ private:
     uint64_t frames_ = 0;
 };
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::stream

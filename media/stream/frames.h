@@ -7,7 +7,7 @@
 
 #include "mervox.h"
 
-namespace mervox::tools {
+namespace mervox::media::stream {
 
 enum class FrameType : uint8_t {
     kRate6300 = MERVOX_FRAME_6300,                // speech
@@ -35,4 +35,4 @@ inline bool IsWholeSpeechFrame(const uint8_t* bytes, size_t length)
 // The longest frame, for buffers that hold any one frame.
 constexpr size_t kMaxFrameBytes = MERVOX_MAX_FRAME_BYTES;
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::stream

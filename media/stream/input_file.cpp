@@ -1,11 +1,11 @@
-#include "input_file.h"
+#include "stream/input_file.h"
 
 #include <cerrno>
 
-#include "files.h"
-#include "names.h"
+#include "base/names.h"
+#include "platform/files.h"
 
-namespace mervox::tools {
+namespace mervox::media::stream {
 
 InputFile::InputFile(int fd, std::string path, std::optional<uint64_t> size)
     : fd_(fd), path_(std::move(path)), size_(size)
@@ -37,11 +37,11 @@ InputFile::~InputFile()
         platform::CloseFile(fd_);
 }
 
-Result<InputFile> InputFile::Open(const std::string& path)
+base::Result<InputFile> InputFile::Open(const std::string& path)
 {
     const int fd = path == "-" ? platform::kStandardInput : platform::OpenForReading(path);
     if (fd < 0)
-        return Status::SystemFailure(kExitBadInput, DisplayName(path) + ": cannot open", errno);
+        return base::Status::SystemFailure(base::kExitBadInput, base::DisplayName(path) + ": cannot open", errno);
     platform::FileStatus st;
     std::optional<uint64_t> size;
     if (platform::StatDescriptor(fd, &st) == 0 && st.kind == platform::FileKind::kRegular)
@@ -49,9 +49,9 @@ Result<InputFile> InputFile::Open(const std::string& path)
     return InputFile(fd, path, size);
 }
 
-std::string InputFile::name() const { return DisplayName(path_); }
+std::string InputFile::name() const { return base::DisplayName(path_); }
 
-Status InputFile::Read(uint8_t* buffer, size_t capacity, size_t* got)
+base::Status InputFile::Read(uint8_t* buffer, size_t capacity, size_t* got)
 {
     *got = 0;
     for (;;) {
@@ -59,33 +59,34 @@ Status InputFile::Read(uint8_t* buffer, size_t capacity, size_t* got)
         if (n >= 0) {
             *got = static_cast<size_t>(n);
             bytesRead_ += *got;
-            return Status::Ok();
+            return base::Status::Ok();
         }
         if (errno != EINTR)
-            return Status::SystemFailure(kExitBadInput,
-                                         name() + ": byte " + std::to_string(bytesRead_) + ": read failed", errno);
+            return base::Status::SystemFailure(
+                base::kExitBadInput, name() + ": byte " + std::to_string(bytesRead_) + ": read failed", errno);
     }
 }
 
-Status ProbeInput(const std::string& path, const std::string& emptyMeaning)
+base::Status ProbeInput(const std::string& path, const std::string& emptyMeaning)
 {
     // Standard input, a pipe or a device cannot be probed without taking
     // bytes from the reader that follows (and closing a pipe's only reader
     // would end its writer): only files and folders are.
     platform::FileStatus st;
     if (path == "-" || (platform::StatPath(path, &st) == 0 && st.kind == platform::FileKind::kOther))
-        return Status::Ok();
-    Result<InputFile> input = InputFile::Open(path);
+        return base::Status::Ok();
+    base::Result<InputFile> input = InputFile::Open(path);
     if (!input.ok())
         return input.status();
     uint8_t byte;
     size_t got = 0;
-    const Status read = input.value().Read(&byte, 1, &got);
+    const base::Status read = input.value().Read(&byte, 1, &got);
     if (!read.ok())
         return read;
     if (got == 0)
-        return Status::Failure(kExitBadInput, DisplayName(path) + ": byte 0: empty input, " + emptyMeaning);
-    return Status::Ok();
+        return base::Status::Failure(base::kExitBadInput,
+                                     base::DisplayName(path) + ": byte 0: empty input, " + emptyMeaning);
+    return base::Status::Ok();
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::stream

@@ -8,14 +8,14 @@
 #include <optional>
 #include <string>
 
-#include "status.h"
+#include "base/status.h"
 
-namespace mervox::tools {
+namespace mervox::media::stream {
 
 class InputFile {
 public:
     // Opens `path` for reading; "-" is standard input (not closed at the end).
-    static Result<InputFile> Open(const std::string& path);
+    static base::Result<InputFile> Open(const std::string& path);
 
     InputFile(InputFile&& other) noexcept;
     InputFile& operator=(InputFile&& other) noexcept;
@@ -24,7 +24,7 @@ public:
     ~InputFile();
 
     // Reads up to `capacity` bytes; *got = 0 at the end of the input.
-    Status Read(uint8_t* buffer, size_t capacity, size_t* got);
+    base::Status Read(uint8_t* buffer, size_t capacity, size_t* got);
 
     const std::string& path() const { return path_; }
     std::string name() const;  // for messages
@@ -46,6 +46,6 @@ private:
 // file says "NAME: byte 0: empty input, " + `emptyMeaning` (e.g. "no
 // frames", "not a capture"). Standard input ("-"), pipes and devices cannot
 // be probed without consuming them and always pass.
-Status ProbeInput(const std::string& path, const std::string& emptyMeaning);
+base::Status ProbeInput(const std::string& path, const std::string& emptyMeaning);
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::stream

@@ -1,9 +1,9 @@
-#include "input_signature.h"
+#include "stream/input_signature.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace mervox::tools {
+namespace mervox::media::stream {
 namespace {
 
 bool StartsWith(const uint8_t* data, size_t size, const char* magic, size_t length)
@@ -221,4 +221,4 @@ std::string OtherFormatMessage(const std::string& name, InputKind kind, const st
            force + " decodes it anyway";
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::stream

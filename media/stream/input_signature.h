@@ -17,7 +17,7 @@
 #include <optional>
 #include <string>
 
-namespace mervox::tools {
+namespace mervox::media::stream {
 
 enum class InputKind {
     kPcap,      // classic pcap, either byte order, micro- or nanosecond times
@@ -58,4 +58,4 @@ const char* InputKindHint(InputKind kind);
 // anyway", `force` being how the caller's user insists ("--force").
 std::string OtherFormatMessage(const std::string& name, InputKind kind, const std::string& force);
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::stream

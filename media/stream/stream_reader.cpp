@@ -1,6 +1,6 @@
-#include "stream_reader.h"
+#include "stream/stream_reader.h"
 
-namespace mervox::tools {
+namespace mervox::media::stream {
 
 StreamReader::StreamReader(InputFile input, SignatureCheck check)
     : input_(std::move(input)),
@@ -14,7 +14,7 @@ StreamReader StreamReader::FromBytes(const uint8_t* data, size_t size, std::stri
     StreamReader reader(std::move(name), check);
     reader.ended_ = true;
     if (size == 0)
-        reader.status_ = Status::Failure(kExitBadInput, reader.name_ + ": byte 0: empty input, no frames");
+        reader.status_ = base::Status::Failure(base::kExitBadInput, reader.name_ + ": byte 0: empty input, no frames");
     else
         reader.status_ = reader.Judge(data, size);
     if (reader.status_.ok())
@@ -22,25 +22,25 @@ StreamReader StreamReader::FromBytes(const uint8_t* data, size_t size, std::stri
     return reader;
 }
 
-Result<StreamReader> StreamReader::Open(const std::string& path, const SignatureCheck& check)
+base::Result<StreamReader> StreamReader::Open(const std::string& path, const SignatureCheck& check)
 {
-    Result<InputFile> input = InputFile::Open(path);
+    base::Result<InputFile> input = InputFile::Open(path);
     if (!input.ok())
         return input.status();
     return StreamReader(std::move(input.value()), check);
 }
 
-Status StreamReader::Judge(const uint8_t* data, size_t size)
+base::Status StreamReader::Judge(const uint8_t* data, size_t size)
 {
     if (!check_.refuse)
-        return Status::Ok();
+        return base::Status::Ok();
     otherKind_ = RecognizeInput(data, size);
     if (!otherKind_)
-        return Status::Ok();
-    return Status::Failure(kExitBadInput, OtherFormatMessage(name_, *otherKind_, check_.forceHint));
+        return base::Status::Ok();
+    return base::Status::Failure(base::kExitBadInput, OtherFormatMessage(name_, *otherKind_, check_.forceHint));
 }
 
-Status StreamReader::ReadFirstBlock(size_t* got)
+base::Status StreamReader::ReadFirstBlock(size_t* got)
 {
     // A pipe hands out what has been written so far: read on until the
     // signature's bytes are there, so that the verdict does not depend on
@@ -48,14 +48,14 @@ Status StreamReader::ReadFirstBlock(size_t* got)
     *got = 0;
     do {
         size_t n = 0;
-        const Status read = input_->Read(block_.get() + *got, kBlockBytes - *got, &n);
+        const base::Status read = input_->Read(block_.get() + *got, kBlockBytes - *got, &n);
         if (!read.ok())
             return read;
         if (n == 0)
             break;
         *got += n;
     } while (check_.refuse && *got < kSignatureBytes);
-    return *got == 0 ? Status::Ok() : Judge(block_.get(), *got);
+    return *got == 0 ? base::Status::Ok() : Judge(block_.get(), *got);
 }
 
 bool StreamReader::Next(Frame* frame)
@@ -68,7 +68,7 @@ bool StreamReader::Next(Frame* frame)
         if (!status_.ok() || got == 0) {
             ended_ = true;
             if (status_.ok() && input_->bytesRead() == 0)
-                status_ = Status::Failure(kExitBadInput, name_ + ": byte 0: empty input, no frames");
+                status_ = base::Status::Failure(base::kExitBadInput, name_ + ": byte 0: empty input, no frames");
             return false;
         }
         splitter_.Push(block_.get(), got);
@@ -82,4 +82,4 @@ std::string DescribeTruncation(const std::string& name, const Truncation& cut)
            " of " + std::to_string(cut.expected) + " bytes)";
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::stream

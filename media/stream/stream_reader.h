@@ -17,12 +17,12 @@
 #include <optional>
 #include <string>
 
-#include "frame_splitter.h"
-#include "input_file.h"
-#include "input_signature.h"
-#include "status.h"
+#include "base/status.h"
+#include "stream/frame_splitter.h"
+#include "stream/input_file.h"
+#include "stream/input_signature.h"
 
-namespace mervox::tools {
+namespace mervox::media::stream {
 
 // What a reader does with an input whose first bytes are another format's.
 struct SignatureCheck {
@@ -35,7 +35,7 @@ public:
     static constexpr size_t kBlockBytes = 64 * 1024;
 
     // Opens the input; see InputFile::Open.
-    static Result<StreamReader> Open(const std::string& path, const SignatureCheck& check);
+    static base::Result<StreamReader> Open(const std::string& path, const SignatureCheck& check);
     // A stream in memory, named `name` in messages; the bytes must outlive
     // the reader.
     static StreamReader FromBytes(const uint8_t* data, size_t size, std::string name, const SignatureCheck& check);
@@ -46,7 +46,7 @@ public:
     // bytes with OtherFormatMessage() (and otherKind() says what it is).
     bool Next(Frame* frame);
 
-    const Status& status() const { return status_; }
+    const base::Status& status() const { return status_; }
     // After Next() returned false with an ok status: a partial last frame.
     std::optional<Truncation> Truncated() const { return splitter_.Truncated(); }
     // The file read (not for a stream from FromBytes).
@@ -62,9 +62,9 @@ private:
 
     // Reads the first block (when checking, at least kSignatureBytes of
     // it unless the input is shorter) and judges it.
-    Status ReadFirstBlock(size_t* got);
+    base::Status ReadFirstBlock(size_t* got);
     // A failure when the input's first `size` bytes are another format's.
-    Status Judge(const uint8_t* data, size_t size);
+    base::Status Judge(const uint8_t* data, size_t size);
 
     std::optional<InputFile> input_;  // none: the bytes were pushed whole
     std::string name_;
@@ -72,11 +72,11 @@ private:
     FrameSplitter splitter_;
     SignatureCheck check_;
     std::optional<InputKind> otherKind_;
-    Status status_;
+    base::Status status_;
     bool ended_ = false;
 };
 
 // "NAME: byte OFFSET: truncated last frame (PRESENT of EXPECTED bytes)".
 std::string DescribeTruncation(const std::string& name, const Truncation& cut);
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::stream

@@ -1,6 +1,6 @@
-#include "stream_stats.h"
+#include "stream/stream_stats.h"
 
-namespace mervox::tools {
+namespace mervox::media::stream {
 
 void StreamStats::AddFrame(FrameType type)
 {
@@ -35,4 +35,4 @@ double FramesToSeconds(uint64_t frames)
     return static_cast<double>(frames) * MERVOX_FRAME_SAMPLES / MERVOX_SAMPLE_RATE;
 }
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::stream

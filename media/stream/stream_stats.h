@@ -6,9 +6,9 @@
 
 #include <cstdint>
 
-#include "frames.h"
+#include "stream/frames.h"
 
-namespace mervox::tools {
+namespace mervox::media::stream {
 
 struct StreamStats {
     uint64_t frames = 0;                // every frame slot of the output, lost ones included
@@ -35,4 +35,4 @@ bool IsRateSwitch(int& lastSpeechType, FrameType speech);
 // Seconds of audio in `frames` frames (30 ms each).
 double FramesToSeconds(uint64_t frames);
 
-}  // namespace mervox::tools
+}  // namespace mervox::media::stream

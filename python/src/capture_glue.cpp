@@ -1,22 +1,22 @@
 #include "capture_glue.h"
 
-#include "call_audio.h"
-#include "call_quality.h"
-#include "capture.h"
-#include "decoded_capture.h"
-#include "input_file.h"
+#include "calls/call_audio.h"
+#include "calls/call_quality.h"
+#include "capture/capture.h"
+#include "capture/decoded_capture.h"
+#include "stream/input_file.h"
 
 namespace mervox::python {
 namespace {
 
-std::string NoStreamMessage(const std::string& name, const capture::CaptureReport& report, int payloadType)
+std::string NoStreamMessage(const std::string& name, const media::capture::CaptureReport& report, int payloadType)
 {
-    const capture::CaptureCounters& c = report.counters;
+    const media::capture::CaptureCounters& c = report.counters;
     std::string why = name + ": no G.723.1 RTP stream (payload type " + std::to_string(payloadType) + ") in " +
                       std::to_string(c.records) + " records";
-    if (!report.message.empty() && report.status == capture::CaptureStatus::kOk)
+    if (!report.message.empty() && report.status == media::capture::CaptureStatus::kOk)
         why += "; " + report.message;
-    const uint64_t other = c.skipped[capture::SkipReason::kOtherPayloadType];
+    const uint64_t other = c.skipped[media::capture::SkipReason::kOtherPayloadType];
     if (other > 0)
         why += "; " + std::to_string(other) +
                (other == 1 ? " RTP packet of another payload type" : " RTP packets of other payload types") +
@@ -24,14 +24,14 @@ std::string NoStreamMessage(const std::string& name, const capture::CaptureRepor
     return why;
 }
 
-StreamReport ReportStream(const capture::RtpStream& s)
+StreamReport ReportStream(const media::timeline::RtpStream& s)
 {
-    const capture::TimelineStats& t = s.stats;
+    const media::timeline::TimelineStats& t = s.stats;
     StreamReport r{};
     r.ssrc = s.ssrc;
-    r.sourceAddress = capture::AddressText(s.source);
+    r.sourceAddress = media::net::AddressText(s.source);
     r.sourcePort = s.source.port;
-    r.destinationAddress = capture::AddressText(s.destination);
+    r.destinationAddress = media::net::AddressText(s.destination);
     r.destinationPort = s.destination.port;
     r.payloadType = s.payloadType;
     r.packets = t.packets;
@@ -55,34 +55,34 @@ StreamReport ReportStream(const capture::RtpStream& s)
 }
 
 // The capture decoded, its streams' pcm filled; the command's messages.
-capture::CaptureReport Decode(const Input& input, const CaptureSettings& settings, Warnings& warnings,
-                              const tools::StopRequested& stop)
+media::capture::CaptureReport Decode(const Input& input, const CaptureSettings& settings, Warnings& warnings,
+                                     const media::base::StopRequested& stop)
 {
-    capture::CaptureOptions options;
+    media::capture::CaptureOptions options;
     options.payloadType = settings.payloadType;
     options.timeline.limitConcealment = !settings.allowLongGaps;
-    capture::CaptureReport report;
+    media::capture::CaptureReport report;
     const std::string& name = input.name;
     if (input.isPath) {
-        const std::string file = input.path == "-" ? "./-" : input.path;       // the reader takes "-" as stdin
-        const tools::Status probe = tools::ProbeInput(file, "not a capture");  // the command's probe
+        const std::string file = input.path == "-" ? "./-" : input.path;  // the reader takes "-" as stdin
+        const media::base::Status probe = media::stream::ProbeInput(file, "not a capture");  // the command's probe
         if (!probe.ok()) {
             if (probe.systemError() != 0)
                 throw InputError(probe.systemError(), probe.message());
             throw CaptureError(probe.message());
         }
-        report = capture::DecodeCaptureFile(file, options, stop);
+        report = media::capture::DecodeCaptureFile(file, options, stop);
     } else {
-        report = capture::DecodeCaptureBytes(input.data, input.size, options, stop);
+        report = media::capture::DecodeCaptureBytes(input.data, input.size, options, stop);
     }
-    if (report.status == capture::CaptureStatus::kNotACapture)
+    if (report.status == media::capture::CaptureStatus::kNotACapture)
         throw CaptureError(name + ": not a pcap or pcapng capture (" + report.message + ")");
-    if (report.status == capture::CaptureStatus::kTruncated)
+    if (report.status == media::capture::CaptureStatus::kTruncated)
         warnings.push_back(name + ": capture cut short or damaged after " + std::to_string(report.counters.records) +
                            " records (" + report.message + "); using what was read");
-    for (const capture::RtpStream& s : report.streams)
+    for (const media::timeline::RtpStream& s : report.streams)
         if (s.stats.unfilledFrames > 0)
-            warnings.push_back(name + ": stream " + capture::SsrcText(s.ssrc) + ": " +
+            warnings.push_back(name + ": stream " + media::capture::SsrcText(s.ssrc) + ": " +
                                std::to_string(s.stats.unfilledFrames) +
                                " missing frames left out: its gaps exceed what its frames and the capture's "
                                "duration account for (--allow-long-gaps fills them)");
@@ -94,25 +94,25 @@ capture::CaptureReport Decode(const Input& input, const CaptureSettings& setting
 }  // namespace
 
 std::vector<DecodedStream> ReadCapture(const Input& input, const CaptureSettings& settings, Warnings& warnings,
-                                       const tools::StopRequested& stop)
+                                       const media::base::StopRequested& stop)
 {
-    capture::CaptureReport report = Decode(input, settings, warnings, stop);
+    media::capture::CaptureReport report = Decode(input, settings, warnings, stop);
     std::vector<DecodedStream> streams;
-    for (capture::RtpStream& s : report.streams)
+    for (media::timeline::RtpStream& s : report.streams)
         streams.push_back({ReportStream(s), std::move(s.pcm)});
     return streams;
 }
 
 std::vector<CallRecording> ReadCalls(const Input& input, const CaptureSettings& settings, Warnings& warnings,
-                                     const tools::StopRequested& stop)
+                                     const media::base::StopRequested& stop)
 {
-    const capture::CaptureReport report = Decode(input, settings, warnings, stop);
+    const media::capture::CaptureReport report = Decode(input, settings, warnings, stop);
     std::vector<CallRecording> calls;
-    for (const capture::Call& c : report.calls) {
+    for (const media::calls::Call& c : report.calls) {
         CallRecording r;
         r.signalled = c.signalled;
         if (c.signalled) {
-            const signalling::Dialog& d = report.dialogs[c.dialog];
+            const media::signalling::Dialog& d = report.dialogs[c.dialog];
             r.callId = d.callId;
             r.fromName = d.from.displayName;
             r.fromUri = d.from.uri;
@@ -121,27 +121,27 @@ std::vector<CallRecording> ReadCalls(const Input& input, const CaptureSettings& 
         }
         r.startTime = c.start;
         r.endTime = c.end;
-        for (const capture::CallStream& cs : c.streams)
+        for (const media::calls::CallStream& cs : c.streams)
             (cs.fromCaller ? r.callerSsrcs : r.calleeSsrcs).push_back(report.streams[cs.stream].ssrc);
-        if (const auto q = capture::DirectionQuality(c, report.streams, true)) {
+        if (const auto q = media::calls::DirectionQuality(c, report.streams, true)) {
             r.haveCallerToCallee = true;
             r.callerToCalleeR = q->model.r;
             r.callerToCalleeMos = q->model.mos;
         }
-        if (const auto q = capture::DirectionQuality(c, report.streams, false)) {
+        if (const auto q = media::calls::DirectionQuality(c, report.streams, false)) {
             r.haveCalleeToCaller = true;
             r.calleeToCallerR = q->model.r;
             r.calleeToCallerMos = q->model.mos;
         }
-        const calls::CallAudio audio =
-            calls::PlaceCall(c, report.streams, calls::CallLayout::kStereo,
-                             [&](size_t stream) { return static_cast<uint64_t>(report.streams[stream].pcm.size()); });
+        const media::calls::CallAudio audio = media::calls::PlaceCall(
+            c, report.streams, media::calls::CallLayout::kStereo,
+            [&](size_t stream) { return static_cast<uint64_t>(report.streams[stream].pcm.size()); });
         r.channels = audio.channels;
         r.recordingStartTime = audio.start;
-        for (const calls::PlacedStream& p : audio.streams)
+        for (const media::calls::PlacedStream& p : audio.streams)
             r.reanchors += p.reanchors;
         if (audio.channels > 0)
-            r.samples = calls::ComposeCallInMemory(audio, report.streams);
+            r.samples = media::calls::ComposeCallInMemory(audio, report.streams);
         calls.push_back(std::move(r));
     }
     return calls;

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "base/stop_check.h"
 #include "errors.h"
 #include "input.h"
-#include "stop_check.h"
 
 namespace mervox::python {
 
@@ -62,16 +62,16 @@ struct CallRecording {
 
 // As ReadCapture, then every call's recording, in the order of the report's calls.
 std::vector<CallRecording> ReadCalls(const Input& input, const CaptureSettings& settings, Warnings& warnings,
-                                     const tools::StopRequested& stop);
+                                     const media::base::StopRequested& stop);
 
 // Reads a capture (a file, or bytes) with the command's capture reader and
 // decodes every G.723.1 stream in it, in order of their first packet.
 // InputError when the file cannot be read; CaptureError when it is not a
 // capture or holds no such stream; warnings when it is cut short or a
-// stream's gaps were left unfilled; tools::Interrupted when `stop` says so
+// stream's gaps were left unfilled; media::base::Interrupted when `stop` says so
 // (asked every kFramesPerStopCheck frames decoded). Unlike the command, "-"
 // is a file of that name.
 std::vector<DecodedStream> ReadCapture(const Input& input, const CaptureSettings& settings, Warnings& warnings,
-                                       const tools::StopRequested& stop);
+                                       const media::base::StopRequested& stop);
 
 }  // namespace mervox::python

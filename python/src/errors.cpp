@@ -2,8 +2,8 @@
 
 #include <Python.h>
 
+#include "base/stop_check.h"
 #include "source.h"
-#include "stop_check.h"
 
 namespace py = pybind11;
 
@@ -49,7 +49,7 @@ void RegisterErrors(py::module_& m)
             PyErr_SetObject(streamError, FileSystemText(e.what()).ptr());
         } catch (const CaptureError& e) {
             PyErr_SetObject(captureError, FileSystemText(e.what()).ptr());
-        } catch (const tools::Interrupted&) {
+        } catch (const media::base::Interrupted&) {
             // SignalRaised left the handler's exception set.
             if (!PyErr_Occurred())
                 PyErr_SetNone(PyExc_KeyboardInterrupt);

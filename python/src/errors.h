@@ -34,14 +34,14 @@ using Warnings = std::vector<std::string>;
 enum class WarningKind { kStream, kCapture };
 
 // Registers the exception and warning classes and the exception translator
-// (which also turns tools::Interrupted into the exception a signal handler
+// (which also turns media::base::Interrupted into the exception a signal handler
 // raised).
 void RegisterErrors(pybind11::module_& m);
 
 // Runs Python's signal handlers, taking the interpreter lock for it: true
 // when one raised an exception (KeyboardInterrupt for Ctrl-C), which stays
-// set until the tools::Interrupted this leads to reaches the binding. The
-// glue's loops ask it every few thousand frames (tools::StopRequested).
+// set until the media::base::Interrupted this leads to reaches the binding. The
+// glue's loops ask it every few thousand frames (media::base::StopRequested).
 bool SignalRaised();
 
 // Issues each text as mervox.StreamWarning or mervox.CaptureWarning; throws

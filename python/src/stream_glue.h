@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "base/stop_check.h"
 #include "errors.h"
 #include "input.h"
-#include "stop_check.h"
 
 namespace mervox::python {
 
@@ -28,13 +28,13 @@ struct LossOptions {
 // speech frames not marked lost are decoded, everything else concealed.
 // InputError when a file cannot be read, StreamError when the stream holds
 // no whole frame; warnings for a truncated last frame and a mask whose
-// length differs from the frame count; tools::Interrupted when `stop` says
+// length differs from the frame count; media::base::Interrupted when `stop` says
 // so (asked every kFramesPerStopCheck frames). Unlike the command, "-" is a
 // file of that name, never standard input. An input that starts like
 // another format (a capture, a WAV file, text) is a StreamError unless
 // `force`.
 std::vector<int16_t> DecodeStream(const Input& input, const LossOptions& loss, bool force, Warnings& warnings,
-                                  const tools::StopRequested& stop);
+                                  const media::base::StopRequested& stop);
 
 // One frame as `mervox info` counts it.
 struct FrameRecord {
@@ -48,6 +48,6 @@ struct FrameRecord {
 // Every whole frame of the stream; errors, warnings, `force` and `stop` as
 // DecodeStream.
 std::vector<FrameRecord> DescribeFrames(const Input& input, bool force, Warnings& warnings,
-                                        const tools::StopRequested& stop);
+                                        const media::base::StopRequested& stop);
 
 }  // namespace mervox::python

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "cli_test_support.h"
-#include "loss.h"
+#include "decode/loss.h"
 #include "test_support.h"
 
 namespace mervox::test {
@@ -99,11 +99,11 @@ TEST(DecodeOptions, DropRateIsReproducibleBySeedAndCombinesWithTheMask)
     EXPECT_EQ(a.size(), frames * 240);
     EXPECT_TRUE(a == SamplesFromS16le(ReadFileBytes(dir + "/b.raw")));
     EXPECT_FALSE(a == SamplesFromS16le(ReadFileBytes(dir + "/c.raw")));
-    EXPECT_TRUE(a == DecodeWithLegacyApi(stream, tools::BuildLossPlan(frames, {}, 0.2, 42)));
+    EXPECT_TRUE(a == DecodeWithLegacyApi(stream, media::decode::BuildLossPlan(frames, {}, 0.2, 42)));
     EXPECT_FALSE(a == DecodeWithLegacyApi(stream));
     const std::vector<uint8_t> maskBytes = ReadFileBytes(mask);
     EXPECT_TRUE(SamplesFromS16le(ReadFileBytes(dir + "/d.raw")) ==
-                DecodeWithLegacyApi(stream, tools::BuildLossPlan(frames, maskBytes, 0.2, 42)));
+                DecodeWithLegacyApi(stream, media::decode::BuildLossPlan(frames, maskBytes, 0.2, 42)));
 }
 
 TEST(DecodeOptions, RawFormatsStdinStdoutAndDefaultName)

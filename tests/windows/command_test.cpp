@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "../capture/capture_builder.h"
+#include "capture_builder.h"
 #include "test_support.h"
 #include "windows_test_env.h"
 
 namespace mervox::windows_test {
 namespace {
 
-using capture::test::Bytes;
+using media::capture::test::Bytes;
 
 // Fails or skips the test when the command of either side is missing.
 #define MERVOX_REQUIRE_COMMANDS()                                                                           \
@@ -172,7 +172,7 @@ TEST(Win64Command, DecodeAndInfoGiveLinuxBytes)
 // cut short inside a record.
 std::vector<std::pair<std::string, Bytes>> MadeCaptures()
 {
-    using namespace capture::test;
+    using namespace media::capture::test;
     const std::vector<Bytes> frames = StreamFrames("speech-a.63.bit");
     PcapWriter pcap;
     PcapngWriter pcapng;

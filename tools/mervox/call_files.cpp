@@ -4,27 +4,27 @@
 #include <map>
 #include <new>
 
+#include "base/file_names.h"
+#include "base/parallel_for.h"
 #include "exit_codes.h"
-#include "file_names.h"
-#include "files.h"
-#include "parallel_for.h"
-#include "paths.h"
-#include "process.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/process.h"
 
 namespace mervox::cli {
 
 std::string ScratchPrefix(const std::string& prefix)
 {
-    const size_t start = tools::platform::NameStart(prefix);
+    const size_t start = media::platform::NameStart(prefix);
     const std::string dir = prefix.substr(0, start);
     const std::string name = prefix.substr(start);
     // Cut so that the scratch names stay within the file system's limit.
-    return dir + "." + name.substr(0, 150) + "-" + std::to_string(tools::platform::ProcessId()) + "-stream-";
+    return dir + "." + name.substr(0, 150) + "-" + std::to_string(media::platform::ProcessId()) + "-stream-";
 }
 
-CallFiles WriteCallFiles(const capture::CaptureReport& report, calls::CallLayout layout, const std::string& prefix,
-                         const std::function<const StreamFiles::File&(size_t)>& scratchOf, unsigned workers,
-                         const Console& console)
+CallFiles WriteCallFiles(const media::capture::CaptureReport& report, media::calls::CallLayout layout,
+                         const std::string& prefix, const std::function<const StreamFiles::File&(size_t)>& scratchOf,
+                         unsigned workers, const Console& console)
 {
     CallFiles out;
     const size_t calls = report.calls.size();
@@ -33,44 +33,46 @@ CallFiles WriteCallFiles(const capture::CaptureReport& report, calls::CallLayout
     out.callOf.assign(report.streams.size(), SIZE_MAX);
     const auto samplesOf = [&](size_t stream) -> uint64_t {
         const StreamFiles::File& f = scratchOf(report.streams[stream].id);
-        tools::platform::FileStatus st;
-        if (!f.error.empty() || tools::platform::StatPath(f.path, &st) != 0)
+        media::platform::FileStatus st;
+        if (!f.error.empty() || media::platform::StatPath(f.path, &st) != 0)
             return 0;
         return st.size / 2;
     };
-    tools::UniqueNames names;
+    media::base::UniqueNames names;
     std::vector<std::map<size_t, std::string>> sources(calls);  // per call: its streams' scratch files
     for (size_t c = 0; c < calls; ++c) {
-        const capture::Call& call = report.calls[c];
-        for (const capture::CallStream& cs : call.streams) {
+        const media::calls::Call& call = report.calls[c];
+        for (const media::calls::CallStream& cs : call.streams) {
             out.callOf[cs.stream] = c;
             sources[c].emplace(cs.stream, scratchOf(report.streams[cs.stream].id).path);
         }
-        out.audio[c] = calls::PlaceCall(call, report.streams, layout, samplesOf);
+        out.audio[c] = media::calls::PlaceCall(call, report.streams, layout, samplesOf);
         if (out.audio[c].channels == 0)
             continue;
-        out.files[c].path = names.Claim(prefix + "-" + calls::CallFileStem(call, report, out.audio[c].start) + ".wav");
-        for (const capture::CallStream& cs : call.streams) {
+        out.files[c].path =
+            names.Claim(prefix + "-" +
+                        media::calls::CallFileStem(call, report.dialogs, report.streams, out.audio[c].start) + ".wav");
+        for (const media::calls::CallStream& cs : call.streams) {
             const StreamFiles::File& f = scratchOf(report.streams[cs.stream].id);
-            if (!f.error.empty() || !tools::platform::Exists(f.path))
+            if (!f.error.empty() || !media::platform::Exists(f.path))
                 out.files[c].error = out.files[c].path + ": not written: stream " +
-                                     capture::SsrcText(report.streams[cs.stream].ssrc) +
+                                     media::capture::SsrcText(report.streams[cs.stream].ssrc) +
                                      " of the call was not decoded" + (f.error.empty() ? "" : " (" + f.error + ")");
         }
     }
-    std::vector<tools::Status> written(calls);
-    tools::ParallelFor(calls, workers, [&](size_t c) {
+    std::vector<media::base::Status> written(calls);
+    media::base::ParallelFor(calls, workers, [&](size_t c) {
         const StreamFiles::File& file = out.files[c];
         if (!file.path.empty() && file.error.empty()) {
             try {
-                calls::FileSampleSource source(sources[c]);
-                written[c] = calls::WriteCallFile(out.audio[c], source, file.path);
+                media::calls::FileSampleSource source(sources[c]);
+                written[c] = media::calls::WriteCallFile(out.audio[c], source, file.path);
             } catch (const std::bad_alloc&) {
-                written[c] = tools::OutOfMemory();
+                written[c] = media::base::OutOfMemory();
             }
         }
         for (const auto& [stream, path] : sources[c])
-            tools::platform::RemoveFile(path);
+            media::platform::RemoveFile(path);
     });
     for (size_t c = 0; c < calls; ++c) {
         StreamFiles::File& file = out.files[c];
@@ -80,13 +82,13 @@ CallFiles WriteCallFiles(const capture::CaptureReport& report, calls::CallLayout
         } else if (!written[c].ok()) {
             file.error = written[c].message().empty() ? file.path + ": not written" : written[c].message();
             console.Error(file.error);
-            out.status =
-                std::max<int>(out.status, written[c].code() == tools::kExitOk ? kExitOutputError : written[c].code());
+            out.status = std::max<int>(
+                out.status, written[c].code() == media::base::kExitOk ? kExitOutputError : written[c].code());
         }
     }
     // Streams in no call (none, as calls are built) leave nothing either.
-    for (const capture::RtpStream& s : report.streams)
-        tools::platform::RemoveFile(scratchOf(s.id).path);
+    for (const media::timeline::RtpStream& s : report.streams)
+        media::platform::RemoveFile(scratchOf(s.id).path);
     return out;
 }
 

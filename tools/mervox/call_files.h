@@ -10,16 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "call_audio.h"
-#include "capture.h"
+#include "calls/call_audio.h"
+#include "capture/capture.h"
 #include "console.h"
 #include "stream_files.h"
 
 namespace mervox::cli {
 
 struct CallFiles {
-    std::vector<calls::CallAudio> audio;   // per call
-    std::vector<StreamFiles::File> files;  // per call; path empty: no stream, no recording
+    std::vector<media::calls::CallAudio> audio;  // per call
+    std::vector<StreamFiles::File> files;        // per call; path empty: no stream, no recording
     // Per stream (index into the report's streams): its call's index, and
     // its channel there.
     std::vector<size_t> callOf;
@@ -30,8 +30,8 @@ struct CallFiles {
 std::string ScratchPrefix(const std::string& prefix);
 
 // `scratchOf(id)`: stream `id`'s scratch file. Removes every scratch file.
-CallFiles WriteCallFiles(const capture::CaptureReport& report, calls::CallLayout layout, const std::string& prefix,
-                         const std::function<const StreamFiles::File&(size_t)>& scratchOf, unsigned workers,
-                         const Console& console);
+CallFiles WriteCallFiles(const media::capture::CaptureReport& report, media::calls::CallLayout layout,
+                         const std::string& prefix, const std::function<const StreamFiles::File&(size_t)>& scratchOf,
+                         unsigned workers, const Console& console);
 
 }  // namespace mervox::cli

@@ -3,44 +3,44 @@
 
 #include <cstdio>
 
-#include "call_quality.h"
+#include "base/names.h"
+#include "calls/call_quality.h"
 #include "capture_report.h"
-#include "names.h"
 
 namespace mervox::cli {
 
-using capture::CaptureCounters;
-using capture::CaptureReport;
-using capture::CaptureStatus;
-using capture::RtpStream;
-using capture::SkipReason;
-using tools::DisplayName;
+using media::base::DisplayName;
+using media::capture::CaptureCounters;
+using media::capture::CaptureReport;
+using media::capture::CaptureStatus;
+using media::capture::SkipReason;
+using media::timeline::RtpStream;
 
 std::vector<std::pair<std::string, uint64_t>> Skipped(const CaptureCounters& c)
 {
     std::vector<std::pair<std::string, uint64_t>> nonzero;
-    for (size_t i = 0; i < capture::kSkipReasons; ++i) {
+    for (size_t i = 0; i < media::capture::kSkipReasons; ++i) {
         const auto reason = static_cast<SkipReason>(i);
         if (c.skipped[reason])
-            nonzero.emplace_back(capture::SkipReasonName(reason), c.skipped[reason]);
+            nonzero.emplace_back(media::capture::SkipReasonName(reason), c.skipped[reason]);
     }
     return nonzero;
 }
 
 namespace {
 
-nlohmann::ordered_json EndpointJson(const capture::Endpoint& e)
+nlohmann::ordered_json EndpointJson(const media::net::Endpoint& e)
 {
-    return {{"address", capture::AddressText(e)}, {"port", e.port}};
+    return {{"address", media::net::AddressText(e)}, {"port", e.port}};
 }
 
-nlohmann::ordered_json SpreadJson(const quality::MinMeanMax& m)
+nlohmann::ordered_json SpreadJson(const media::quality::MinMeanMax& m)
 {
     return {{"min", m.min}, {"mean", m.mean}, {"max", m.max}};
 }
 
 // The E-model's estimate for a listener.
-nlohmann::ordered_json ListeningJson(const quality::ListeningQuality& q)
+nlohmann::ordered_json ListeningJson(const media::quality::ListeningQuality& q)
 {
     return {
         {"r", q.model.r},
@@ -56,10 +56,10 @@ nlohmann::ordered_json ListeningJson(const quality::ListeningQuality& q)
     };
 }
 
-nlohmann::ordered_json QualityJson(const quality::StreamQuality& q)
+nlohmann::ordered_json QualityJson(const media::quality::StreamQuality& q)
 {
-    const quality::RtpStats& r = q.rtp;
-    const quality::JitterBufferResult& b = q.buffer;
+    const media::quality::RtpStats& r = q.rtp;
+    const media::quality::JitterBufferResult& b = q.buffer;
     nlohmann::ordered_json jitter = SpreadJson(r.jitterMs);
     jitter["last"] = r.lastJitterMs;
     return {
@@ -83,15 +83,15 @@ nlohmann::ordered_json QualityJson(const quality::StreamQuality& q)
           {"p", b.loss.P()},
           {"q", b.loss.Q()},
           {"burst_ratio", b.loss.BurstRatio()}}},
-        {"listening", ListeningJson(quality::EstimateListening({&q}))},
+        {"listening", ListeningJson(media::quality::EstimateListening({&q}))},
     };
 }
 
 nlohmann::ordered_json StreamJson(const RtpStream& s, const StreamFiles::File& file)
 {
-    const capture::TimelineStats& t = s.stats;
+    const media::timeline::TimelineStats& t = s.stats;
     return {
-        {"ssrc", capture::SsrcText(s.ssrc)},
+        {"ssrc", media::capture::SsrcText(s.ssrc)},
         {"source", EndpointJson(s.source)},
         {"destination", EndpointJson(s.destination)},
         {"payload_type", s.payloadType},
@@ -123,36 +123,36 @@ nlohmann::ordered_json StreamJson(const RtpStream& s, const StreamFiles::File& f
 // A time in capture seconds, or null where the event was not seen.
 nlohmann::ordered_json TimeJson(double t) { return t >= 0 ? nlohmann::ordered_json(t) : nlohmann::ordered_json(); }
 
-nlohmann::ordered_json PartyJson(const signalling::NameAddress& a)
+nlohmann::ordered_json PartyJson(const media::signalling::NameAddress& a)
 {
     return {{"display_name", a.displayName}, {"uri", a.uri}};
 }
 
-nlohmann::ordered_json MediaJson(const signalling::DialogMedia& m)
+nlohmann::ordered_json MediaJson(const media::signalling::DialogMedia& m)
 {
     nlohmann::ordered_json j;
-    j["address"] =
-        m.media.haveAddress ? nlohmann::ordered_json(capture::AddressText(m.media.endpoint)) : nlohmann::ordered_json();
+    j["address"] = m.media.haveAddress ? nlohmann::ordered_json(media::net::AddressText(m.media.endpoint))
+                                       : nlohmann::ordered_json();
     j["port"] = m.media.endpoint.port;
     j["protocol"] = m.media.protocol;
-    j["direction"] = signalling::MediaDirectionName(m.media.direction);
+    j["direction"] = media::signalling::MediaDirectionName(m.media.direction);
     j["encrypted"] = m.media.encrypted;
     j["from_caller"] = m.fromCaller;
     j["message"] = m.status ? nlohmann::ordered_json(m.status) : nlohmann::ordered_json(m.method);
     j["time"] = m.time;
     j["payload_types"] = nlohmann::ordered_json::array();
-    for (const signalling::PayloadMapping& p : m.media.payloads)
+    for (const media::signalling::PayloadMapping& p : m.media.payloads)
         j["payload_types"].push_back({{"payload_type", p.payloadType}, {"encoding", p.encoding}});
     return j;
 }
 
-nlohmann::ordered_json CallJson(const capture::Call& c, const CaptureReport& r, const CallFiles* recordings,
+nlohmann::ordered_json CallJson(const media::calls::Call& c, const CaptureReport& r, const CallFiles* recordings,
                                 size_t index)
 {
     nlohmann::ordered_json j;
     j["signalled"] = c.signalled;
     if (c.signalled) {
-        const signalling::Dialog& d = r.dialogs[c.dialog];
+        const media::signalling::Dialog& d = r.dialogs[c.dialog];
         j["call_id"] = d.callId;
         j["from"] = PartyJson(d.from);
         j["to"] = PartyJson(d.to);
@@ -165,19 +165,19 @@ nlohmann::ordered_json CallJson(const capture::Call& c, const CaptureReport& r, 
         j["cancel_time"] = TimeJson(d.cancelTime);
         j["final_response"] = d.finalStatus ? nlohmann::ordered_json(d.finalStatus) : nlohmann::ordered_json();
         j["answers"] = nlohmann::ordered_json::array();
-        for (const signalling::SipAnswer& a : d.answers)
+        for (const media::signalling::SipAnswer& a : d.answers)
             j["answers"].push_back({{"status", a.status}, {"to_tag", a.toTag}, {"time", a.time}, {"sdp", a.sdp}});
         j["reinvites"] = d.reinvites;
         j["encrypted_media"] = d.encrypted;
         j["media"] = nlohmann::ordered_json::array();
-        for (const signalling::DialogMedia& m : d.media)
+        for (const media::signalling::DialogMedia& m : d.media)
             j["media"].push_back(MediaJson(m));
     }
     j["start_time"] = c.start;
     j["end_time"] = c.end;
     if (recordings) {
         const StreamFiles::File& f = recordings->files[index];
-        const calls::CallAudio& a = recordings->audio[index];
+        const media::calls::CallAudio& a = recordings->audio[index];
         j["output"] = f.path.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(f.path);
         j["written"] = !f.path.empty() && f.error.empty();
         j["channels"] = a.channels;
@@ -186,17 +186,17 @@ nlohmann::ordered_json CallJson(const capture::Call& c, const CaptureReport& r, 
     }
     j["quality"] = nlohmann::ordered_json::object();
     for (const bool fromCaller : {true, false}) {
-        const auto q = capture::DirectionQuality(c, r.streams, fromCaller);
+        const auto q = media::calls::DirectionQuality(c, r.streams, fromCaller);
         j["quality"][fromCaller ? "caller_to_callee" : "callee_to_caller"] =
             q ? ListeningJson(*q) : nlohmann::ordered_json();
     }
     j["streams"] = nlohmann::ordered_json::array();
     j["dtmf"] = nlohmann::ordered_json::array();
-    for (const capture::CallStream& cs : c.streams) {
+    for (const media::calls::CallStream& cs : c.streams) {
         const RtpStream& s = r.streams[cs.stream];
         j["streams"].push_back(
-            {{"stream", cs.stream}, {"ssrc", capture::SsrcText(s.ssrc)}, {"from_caller", cs.fromCaller}});
-        for (const capture::DtmfEvent& e : s.dtmf)
+            {{"stream", cs.stream}, {"ssrc", media::capture::SsrcText(s.ssrc)}, {"from_caller", cs.fromCaller}});
+        for (const media::packets::DtmfEvent& e : s.dtmf)
             j["dtmf"].push_back({{"digit", std::string(1, e.digit)},
                                  {"time", e.time},
                                  {"duration_ms", e.duration / 8.0},
@@ -211,7 +211,7 @@ void AddPlacementJson(nlohmann::ordered_json& j, size_t stream, const CallFiles&
     const size_t call = recordings.callOf[stream];
     if (call == SIZE_MAX)
         return;
-    for (const calls::PlacedStream& p : recordings.audio[call].streams)
+    for (const media::calls::PlacedStream& p : recordings.audio[call].streams)
         if (p.stream == stream) {
             j["call"] = call;
             j["channel"] = recordings.audio[call].channels == 1 ? "mono" : p.channel == 0 ? "left" : "right";
@@ -250,7 +250,7 @@ void PrintJson(const std::vector<std::string>& names, const CaptureReport& r, co
     for (const auto& [reason, count] : Skipped(r.counters))
         j["skipped"][reason] = count;
     j["joined_fragments"] = r.counters.joinedFragments;
-    j["reorder_window_packets"] = capture::kReorderWindow;
+    j["reorder_window_packets"] = media::timeline::kReorderWindow;
     j["streams"] = nlohmann::ordered_json::array();
     for (size_t i = 0; i < r.streams.size(); ++i) {
         j["streams"].push_back(StreamJson(r.streams[i], files(r.streams[i].id)));
@@ -259,10 +259,11 @@ void PrintJson(const std::vector<std::string>& names, const CaptureReport& r, co
     }
     j["signalling"] = {{"packets", r.counters.signallingPackets}, {"messages", r.signalling.messages}};
     j["signalling"]["skipped"] = nlohmann::ordered_json::object();
-    for (size_t i = 0; i < signalling::kSipProblems; ++i)
+    for (size_t i = 0; i < media::signalling::kSipProblems; ++i)
         if (r.signalling.problems[i])
-            j["signalling"]["skipped"][signalling::SipProblemName(static_cast<signalling::SipProblem>(i))] =
-                r.signalling.problems[i];
+            j["signalling"]["skipped"]
+             [media::signalling::SipProblemName(static_cast<media::signalling::SipProblem>(i))] =
+                 r.signalling.problems[i];
     j["calls"] = nlohmann::ordered_json::array();
     for (size_t i = 0; i < r.calls.size(); ++i)
         j["calls"].push_back(CallJson(r.calls[i], r, recordings, i));

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "call_files.h"
-#include "capture.h"
+#include "capture/capture.h"
 #include "stream_files.h"
 
 namespace mervox::cli {
@@ -19,14 +19,14 @@ namespace mervox::cli {
 using FileOf = std::function<const StreamFiles::File&(size_t)>;
 
 // Records skipped, by reason (only the nonzero ones).
-std::vector<std::pair<std::string, uint64_t>> Skipped(const capture::CaptureCounters& c);
+std::vector<std::pair<std::string, uint64_t>> Skipped(const media::capture::CaptureCounters& c);
 
 // `recordings`: the call files of a call layout (null with --layout streams).
 // One capture by its name; several as an array of names, and each one's
 // records and where it was cut under "files".
-void PrintJson(const std::vector<std::string>& names, const capture::CaptureReport& r, const FileOf& files,
+void PrintJson(const std::vector<std::string>& names, const media::capture::CaptureReport& r, const FileOf& files,
                const CallFiles* recordings);
-void PrintText(const std::string& name, const capture::CaptureReport& r, const FileOf& files,
+void PrintText(const std::string& name, const media::capture::CaptureReport& r, const FileOf& files,
                const CallFiles* recordings);
 
 }  // namespace mervox::cli

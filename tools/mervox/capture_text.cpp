@@ -1,41 +1,41 @@
 // `mervox pcap` without --json: the capture, its streams and calls as lines of text.
 #include <cstdio>
 
-#include "call_quality.h"
+#include "base/names.h"
+#include "calls/call_quality.h"
 #include "capture_report.h"
-#include "names.h"
 
 namespace mervox::cli {
 namespace {
 
-using capture::CaptureCounters;
-using capture::CaptureReport;
-using capture::CaptureStatus;
-using capture::RtpStream;
-using capture::SkipReason;
-using tools::DisplayName;
+using media::base::DisplayName;
+using media::capture::CaptureCounters;
+using media::capture::CaptureReport;
+using media::capture::CaptureStatus;
+using media::capture::SkipReason;
+using media::timeline::RtpStream;
 
 unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
 
 // A party for a line of text: escaped, for a terminal is driven by what
 // the capture says.
-std::string PartyText(const signalling::NameAddress& a)
+std::string PartyText(const media::signalling::NameAddress& a)
 {
-    const std::string uri = "<" + tools::EscapeControlCharacters(a.uri) + ">";
-    return a.displayName.empty() ? uri : "\"" + tools::EscapeControlCharacters(a.displayName) + "\" " + uri;
+    const std::string uri = "<" + media::base::EscapeControlCharacters(a.uri) + ">";
+    return a.displayName.empty() ? uri : "\"" + media::base::EscapeControlCharacters(a.displayName) + "\" " + uri;
 }
 
 void PrintCalls(const CaptureReport& r, const CallFiles* recordings)
 {
     for (size_t i = 0; i < r.calls.size(); ++i) {
-        const capture::Call& c = r.calls[i];
+        const media::calls::Call& c = r.calls[i];
         std::printf("\ncall %zu  %s\n", i + 1,
                     c.signalled            ? "SIP"
                     : c.streams.size() > 1 ? "unsignalled pair"
                                            : "one direction");
         if (c.signalled) {
-            const signalling::Dialog& d = r.dialogs[c.dialog];
-            std::printf("  Call-ID:        %s\n", tools::EscapeControlCharacters(d.callId).c_str());
+            const media::signalling::Dialog& d = r.dialogs[c.dialog];
+            std::printf("  Call-ID:        %s\n", media::base::EscapeControlCharacters(d.callId).c_str());
             std::printf("  from:           %s\n", PartyText(d.from).c_str());
             std::printf("  to:             %s\n", PartyText(d.to).c_str());
             std::printf("  outcome:        %s%s\n",
@@ -48,27 +48,27 @@ void PrintCalls(const CaptureReport& r, const CallFiles* recordings)
             std::printf("  file:           %s (%s)%s\n", DisplayName(f.path).c_str(),
                         recordings->audio[i].channels == 2 ? "stereo" : "mono",
                         f.error.empty() ? "" : " (not written)");
-            for (const calls::PlacedStream& p : recordings->audio[i].streams)
+            for (const media::calls::PlacedStream& p : recordings->audio[i].streams)
                 if (p.reanchors)
                     std::printf("  re-anchored:    %s %llu time%s to its packets' arrival\n",
-                                capture::SsrcText(r.streams[p.stream].ssrc).c_str(),
+                                media::capture::SsrcText(r.streams[p.stream].ssrc).c_str(),
                                 static_cast<unsigned long long>(p.reanchors), p.reanchors == 1 ? "" : "s");
                 else if (p.fasterThanRealTime)
                     std::printf("  RTP time kept:  %s arrived faster than real time (a replayed capture?)\n",
-                                capture::SsrcText(r.streams[p.stream].ssrc).c_str());
+                                media::capture::SsrcText(r.streams[p.stream].ssrc).c_str());
         }
         for (const bool fromCaller : {true, false})
-            if (const auto q = capture::DirectionQuality(c, r.streams, fromCaller))
+            if (const auto q = media::calls::DirectionQuality(c, r.streams, fromCaller))
                 std::printf("  heard by %s  R %.1f, MOS %.2f (%.1f%% lost after a %.0f ms jitter buffer)\n",
                             fromCaller ? "callee:" : "caller:", q->model.r, q->model.mos, q->lossPercent,
-                            static_cast<double>(quality::kDefaultBufferNs) / 1e6);
+                            static_cast<double>(media::quality::kDefaultBufferNs) / 1e6);
         std::printf("  streams:       ");
-        for (const capture::CallStream& cs : c.streams)
-            std::printf(" %s", capture::SsrcText(r.streams[cs.stream].ssrc).c_str());
+        for (const media::calls::CallStream& cs : c.streams)
+            std::printf(" %s", media::capture::SsrcText(r.streams[cs.stream].ssrc).c_str());
         std::printf("%s\n", c.streams.empty() ? " none" : "");
         std::string digits;
-        for (const capture::CallStream& cs : c.streams)
-            for (const capture::DtmfEvent& e : r.streams[cs.stream].dtmf)
+        for (const media::calls::CallStream& cs : c.streams)
+            for (const media::packets::DtmfEvent& e : r.streams[cs.stream].dtmf)
                 digits += e.digit;
         if (!digits.empty())
             std::printf("  DTMF:           %s\n", digits.c_str());
@@ -89,15 +89,15 @@ void PrintText(const std::string& name, const CaptureReport& r, const FileOf& fi
         std::printf("\n");
     }
     for (const RtpStream& s : r.streams) {
-        const capture::TimelineStats& t = s.stats;
-        std::printf("\nstream %s  %s -> %s  payload type %d\n", capture::SsrcText(s.ssrc).c_str(),
-                    capture::EndpointText(s.source).c_str(), capture::EndpointText(s.destination).c_str(),
+        const media::timeline::TimelineStats& t = s.stats;
+        std::printf("\nstream %s  %s -> %s  payload type %d\n", media::capture::SsrcText(s.ssrc).c_str(),
+                    media::net::EndpointText(s.source).c_str(), media::net::EndpointText(s.destination).c_str(),
                     s.payloadType);
         std::printf("  packets:        %llu (%llu duplicates, %llu reordered)\n", U(t.packets), U(t.duplicates),
                     U(t.reordered));
         if (t.late)
             std::printf("  late packets:   %llu (too late for the %lld-packet reordering window, dropped)\n", U(t.late),
-                        static_cast<long long>(capture::kReorderWindow));
+                        static_cast<long long>(media::timeline::kReorderWindow));
         std::printf("  frames:         %llu (%llu speech, %llu silence)\n", U(t.frames), U(t.speechFrames),
                     U(t.silenceFrames));
         std::printf("  lost frames:    %llu\n", U(t.lostFrames));
@@ -112,7 +112,7 @@ void PrintText(const std::string& name, const CaptureReport& r, const FileOf& fi
             std::printf("  unfilled gaps:  %llu frames (%.2f s) beyond the concealment limit\n", U(t.unfilledFrames),
                         static_cast<double>(t.unfilledFrames) * 0.03);
         std::printf("  duration:       %.2f s\n", t.DurationSeconds());
-        const quality::RtpStats& q = s.quality.rtp;
+        const media::quality::RtpStats& q = s.quality.rtp;
         std::printf("  arrival:        %lld lost of %llu expected; jitter %.3f ms mean, %.3f ms max\n",
                     static_cast<long long>(q.lost), U(q.expected), q.jitterMs.mean, q.jitterMs.max);
         const StreamFiles::File& f = files(s.id);

@@ -2,11 +2,11 @@
 
 #include <cstdio>
 
-#include "files.h"
+#include "platform/files.h"
 
 namespace mervox::cli {
 
-Console::Console(bool quiet) : quiet_(quiet), interactive_(tools::platform::IsTerminal(tools::platform::kStandardError))
+Console::Console(bool quiet) : quiet_(quiet), interactive_(media::platform::IsTerminal(media::platform::kStandardError))
 {}
 
 void Console::Print(const char* kind, const std::string& message) const

@@ -19,24 +19,24 @@
 #include <utility>
 #include <vector>
 
+#include "base/names.h"
+#include "base/parallel_for.h"
 #include "commands.h"
 #include "console.h"
 #include "decode_file.h"
 #include "exit_codes.h"
-#include "files.h"
 #include "jobs_option.h"
-#include "names.h"
-#include "parallel_for.h"
-#include "paths.h"
-#include "pcm_format.h"
-#include "pcm_output.h"
+#include "output/pcm_format.h"
+#include "output/pcm_output.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 
 namespace mervox::cli {
 namespace {
 
-using tools::DisplayName;
-using tools::PcmFormat;
-using tools::Status;
+using media::base::DisplayName;
+using media::base::Status;
+using media::output::PcmFormat;
 
 struct DecodeOptions {
     std::vector<std::string> inputs;
@@ -64,15 +64,15 @@ std::string DropRateText(const std::string& text)
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
     if (text.empty() || end != text.c_str() + text.size() || std::isnan(value))
-        return "'" + tools::EscapeControlCharacters(text) + "' is not a number";
+        return "'" + media::base::EscapeControlCharacters(text) + "' is not a number";
     return value >= 0.0 && value <= 1.0 ? "" : "drop rate must be from 0 to 1";
 }
 
 // The output of `input` inside `dir`: its name with the format's extension.
 std::string PathInDirectory(const std::string& dir, const std::string& input, PcmFormat format)
 {
-    const std::string stem = tools::PathWithoutExtension(tools::platform::BaseName(input));
-    return tools::platform::Join(dir, stem + (format == PcmFormat::kRaw ? ".raw" : ".wav"));
+    const std::string stem = media::base::PathWithoutExtension(media::platform::BaseName(input));
+    return media::platform::Join(dir, stem + (format == PcmFormat::kRaw ? ".raw" : ".wav"));
 }
 
 // Where each input goes, or the usage error that stops the whole run
@@ -83,9 +83,10 @@ std::optional<std::vector<DecodeJob>> PlanJobs(const DecodeOptions& options, con
     const std::vector<std::string>& inputs = options.inputs;
     const bool several = inputs.size() > 1;
     const std::optional<PcmFormat> forced =
-        options.format.empty() ? std::nullopt : tools::PcmFormatFromName(options.format);
+        options.format.empty() ? std::nullopt : media::output::PcmFormatFromName(options.format);
     if (!options.format.empty() && !forced) {
-        console.Error("unknown --format '" + tools::EscapeControlCharacters(options.format) + "' (use wav or raw)");
+        console.Error("unknown --format '" + media::base::EscapeControlCharacters(options.format) +
+                      "' (use wav or raw)");
         return std::nullopt;
     }
     if (several) {
@@ -111,8 +112,8 @@ std::optional<std::vector<DecodeJob>> PlanJobs(const DecodeOptions& options, con
     // an existing directory or ends in '/'. A missing one is created.
     const std::string& out = options.output;
     const bool intoDirectory =
-        !out.empty() && (several || tools::platform::EndsWithSeparator(out) || tools::IsDirectory(out));
-    if (intoDirectory && !tools::IsDirectory(out) && tools::platform::Exists(out)) {
+        !out.empty() && (several || media::platform::EndsWithSeparator(out) || media::output::IsDirectory(out));
+    if (intoDirectory && !media::output::IsDirectory(out) && media::platform::Exists(out)) {
         console.Error(DisplayName(out) + ": not a directory (several inputs need -o DIR)");
         return std::nullopt;
     }
@@ -127,8 +128,8 @@ std::optional<std::vector<DecodeJob>> PlanJobs(const DecodeOptions& options, con
         else if (!out.empty())
             job.output = out;
         else
-            job.output = input == "-" ? "-" : tools::PathWithoutExtension(input) + ".wav";
-        const std::optional<PcmFormat> format = forced ? forced : tools::PcmFormatFromPath(job.output);
+            job.output = input == "-" ? "-" : media::base::PathWithoutExtension(input) + ".wav";
+        const std::optional<PcmFormat> format = forced ? forced : media::output::PcmFormatFromPath(job.output);
         if (!format) {
             console.Error(DisplayName(job.output) + ": unknown output extension (use .wav, .raw or .pcm, or --format)");
             return std::nullopt;
@@ -146,12 +147,12 @@ std::optional<std::vector<DecodeJob>> PlanJobs(const DecodeOptions& options, con
     // An output that is another input would destroy it while it is read.
     if (several) {
         std::set<std::pair<uint64_t, uint64_t>> inputFiles;
-        tools::platform::FileStatus st;
+        media::platform::FileStatus st;
         for (const std::string& input : inputs)
-            if (tools::platform::StatPath(input, &st) == 0 && st.kind == tools::platform::FileKind::kRegular)
+            if (media::platform::StatPath(input, &st) == 0 && st.kind == media::platform::FileKind::kRegular)
                 inputFiles.emplace(st.device, st.inode);
         for (const DecodeJob& job : jobs)
-            if (tools::platform::StatPath(job.output, &st) == 0 && inputFiles.count({st.device, st.inode})) {
+            if (media::platform::StatPath(job.output, &st) == 0 && inputFiles.count({st.device, st.inode})) {
                 console.Error(DisplayName(job.output, true) + ": output of " + DisplayName(job.input) +
                               " would overwrite an input");
                 return std::nullopt;
@@ -159,8 +160,8 @@ std::optional<std::vector<DecodeJob>> PlanJobs(const DecodeOptions& options, con
     }
     // Created only now that the command line holds. Another run (say a
     // GNU parallel job) may create it at the same time.
-    const int error = intoDirectory ? tools::platform::MakeDirectory(out) : 0;
-    if (error != 0 && !tools::IsDirectory(out)) {
+    const int error = intoDirectory ? media::platform::MakeDirectory(out) : 0;
+    if (error != 0 && !media::output::IsDirectory(out)) {
         console.Error(Status::SystemFailure(kExitOutputError, DisplayName(out) + ": cannot create the directory", error)
                           .message());
         *status = kExitOutputError;
@@ -175,8 +176,8 @@ std::optional<std::vector<DecodeJob>> PlanJobs(const DecodeOptions& options, con
 // earlier run finished.
 bool OutputExists(const std::string& path)
 {
-    tools::platform::FileStatus st;
-    return path != "-" && tools::platform::StatPath(path, &st) == 0 && st.kind == tools::platform::FileKind::kRegular;
+    media::platform::FileStatus st;
+    return path != "-" && media::platform::StatPath(path, &st) == 0 && st.kind == media::platform::FileKind::kRegular;
 }
 
 // The bytes of the regular input files, for the progress line.
@@ -184,10 +185,10 @@ uint64_t TotalInputBytes(const std::vector<DecodeJob>& jobs, const std::vector<b
 {
     uint64_t total = 0;
     for (size_t i = 0; i < jobs.size(); ++i) {
-        tools::platform::FileStatus st;
-        const int error = jobs[i].input == "-" ? tools::platform::StatDescriptor(tools::platform::kStandardInput, &st)
-                                               : tools::platform::StatPath(jobs[i].input, &st);
-        if (!skipped[i] && error == 0 && st.kind == tools::platform::FileKind::kRegular)
+        media::platform::FileStatus st;
+        const int error = jobs[i].input == "-" ? media::platform::StatDescriptor(media::platform::kStandardInput, &st)
+                                               : media::platform::StatPath(jobs[i].input, &st);
+        if (!skipped[i] && error == 0 && st.kind == media::platform::FileKind::kRegular)
             total += st.size;
     }
     return total;
@@ -216,13 +217,13 @@ int RunDecode(const DecodeOptions& options, const GlobalOptions& global)
                                                : "decoding " + std::to_string(toDecode) + " files";
     DecodeProgress progress(console, label, TotalInputBytes(jobs, skipped));
     std::vector<int> results(jobs.size(), kExitOk);
-    const unsigned workers = options.jobs ? options.jobs : tools::DefaultWorkerCount();
+    const unsigned workers = options.jobs ? options.jobs : media::base::DefaultWorkerCount();
     const auto outOfMemory = [&](size_t i) {
         // This input's output was abandoned while the stack unwound; the others go on.
         console.Error(jobs.size() == 1 ? "out of memory" : DisplayName(jobs[i].input) + ": out of memory");
         results[i] = kExitOutOfMemory;
     };
-    tools::ParallelFor(jobs.size(), workers, [&](size_t i) {
+    media::base::ParallelFor(jobs.size(), workers, [&](size_t i) {
         if (skipped[i])
             return;
         try {

@@ -4,23 +4,23 @@
 #include <optional>
 #include <string>
 
+#include "base/names.h"
+#include "decode/stream_decode.h"
 #include "exit_codes.h"
-#include "names.h"
-#include "pcm_output.h"
-#include "stream_decode.h"
+#include "output/pcm_output.h"
 
 namespace mervox::cli {
 namespace {
 
-using tools::Frame;
-using tools::PcmFormat;
-using tools::Status;
+using media::base::Status;
+using media::output::PcmFormat;
+using media::stream::Frame;
 
 // The number of whole frames of a regular file, counted without decoding;
 // nullopt when the input is not a regular file or cannot be read.
-std::optional<uint64_t> CountFrames(const std::string& path, const tools::SignatureCheck& check)
+std::optional<uint64_t> CountFrames(const std::string& path, const media::stream::SignatureCheck& check)
 {
-    tools::Result<tools::StreamReader> reader = tools::StreamReader::Open(path, check);
+    media::base::Result<media::stream::StreamReader> reader = media::stream::StreamReader::Open(path, check);
     if (!reader.ok() || !reader.value().input().size())
         return std::nullopt;
     Frame frame;
@@ -34,21 +34,21 @@ std::optional<uint64_t> CountFrames(const std::string& path, const tools::Signat
 // Fails before decoding when the output's format cannot hold the input's
 // frames (a WAV file's 74 hours). Only a regular file's frames are known
 // beforehand; they are counted only if its size allows too many.
-Status CheckOutputRoom(const tools::StreamReader& reader, const tools::SignatureCheck& check, PcmFormat format,
-                       const std::string& outputName)
+Status CheckOutputRoom(const media::stream::StreamReader& reader, const media::stream::SignatureCheck& check,
+                       PcmFormat format, const std::string& outputName)
 {
     const std::optional<uint64_t> size = reader.input().size();
-    const uint64_t maxFrames = tools::MaxSamples(format) / kFrameSamples;
+    const uint64_t maxFrames = media::output::MaxSamples(format) / kFrameSamples;
     if (!size || *size <= maxFrames)  // a frame takes at least one byte
         return Status::Ok();
     const std::optional<uint64_t> frames = CountFrames(reader.input().path(), check);
     if (!frames || *frames <= maxFrames)
         return Status::Ok();
-    return Status::Failure(tools::kExitOutputError, outputName + ": " + std::to_string(*frames) + " frames (" +
-                                                        std::to_string(*frames * kFrameSamples) +
-                                                        " samples) are more than a WAV file can hold (" +
-                                                        std::to_string(tools::MaxSamples(format)) +
-                                                        " samples, about 74 hours); use raw output (-f raw)");
+    return Status::Failure(media::base::kExitOutputError, outputName + ": " + std::to_string(*frames) + " frames (" +
+                                                              std::to_string(*frames * kFrameSamples) +
+                                                              " samples) are more than a WAV file can hold (" +
+                                                              std::to_string(media::output::MaxSamples(format)) +
+                                                              " samples, about 74 hours); use raw output (-f raw)");
 }
 
 int Fail(const Console& console, const Status& status)
@@ -73,34 +73,35 @@ int DecodeFile(const DecodeJob& job, const LossSettings& lossSettings, Console& 
     // it; appending to it (`-o - >> call.bit`) would never end.
     const std::string outputFile = job.output == "-" ? "/dev/stdout" : job.output;
     for (const std::string& source : {job.input, lossSettings.mask}) {
-        if (tools::SameFile(source == "-" ? "/dev/stdin" : source, outputFile)) {
-            console.Error(tools::DisplayName(job.output, true) + ": output would overwrite the input " +
-                          tools::DisplayName(source));
+        if (media::output::SameFile(source == "-" ? "/dev/stdin" : source, outputFile)) {
+            console.Error(media::base::DisplayName(job.output, true) + ": output would overwrite the input " +
+                          media::base::DisplayName(source));
             return kExitUsage;
         }
     }
 
-    const tools::SignatureCheck check{!job.force, "--force"};
-    tools::Result<tools::StreamReader> opened = tools::StreamReader::Open(job.input, check);
+    const media::stream::SignatureCheck check{!job.force, "--force"};
+    media::base::Result<media::stream::StreamReader> opened = media::stream::StreamReader::Open(job.input, check);
     if (!opened.ok())
         return Fail(console, opened.status());
-    tools::StreamReader& reader = opened.value();
-    tools::StreamDecode decode(reader);
+    media::stream::StreamReader& reader = opened.value();
+    media::decode::StreamDecode decode(reader);
     Status status = decode.Start();
     if (!status.ok())
         return Fail(console, status);
 
-    tools::Result<tools::LossPlan> loss =
-        tools::LossPlan::Open(lossSettings.mask, lossSettings.dropRate, lossSettings.seed);
+    media::base::Result<media::decode::LossPlan> loss =
+        media::decode::LossPlan::Open(lossSettings.mask, lossSettings.dropRate, lossSettings.seed);
     if (!loss.ok())
         return Fail(console, loss.status());
-    status = CheckOutputRoom(reader, check, job.format, tools::DisplayName(job.output, true));
+    status = CheckOutputRoom(reader, check, job.format, media::base::DisplayName(job.output, true));
     if (!status.ok())
         return Fail(console, status);
-    tools::Result<std::unique_ptr<tools::PcmSink>> out = tools::OpenPcmOutput(job.output, job.format);
+    media::base::Result<std::unique_ptr<media::output::PcmSink>> out =
+        media::output::OpenPcmOutput(job.output, job.format);
     if (!out.ok())
         return Fail(console, out.status());
-    tools::PcmSink& sink = *out.value();
+    media::output::PcmSink& sink = *out.value();
 
     const bool knownSize = reader.input().size().has_value();
     uint64_t reported = 0;  // input bytes already counted in the progress line
@@ -115,7 +116,7 @@ int DecodeFile(const DecodeJob& job, const LossSettings& lossSettings, Console& 
         return Fail(console, status);
     if (knownSize)
         progress.Advance(*reader.input().size() - reported);
-    tools::Result<std::vector<std::string>> warnings = decode.Warnings(loss.value());
+    media::base::Result<std::vector<std::string>> warnings = decode.Warnings(loss.value());
     if (!warnings.ok())
         return Fail(console, warnings.status());
     for (const std::string& warning : warnings.value())

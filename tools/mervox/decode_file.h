@@ -10,14 +10,14 @@
 #include <string>
 
 #include "console.h"
-#include "pcm_format.h"
+#include "output/pcm_format.h"
 
 namespace mervox::cli {
 
 struct DecodeJob {
     std::string input;   // path, "-" for stdin
     std::string output;  // path, "-" for stdout
-    tools::PcmFormat format = tools::PcmFormat::kWav;
+    media::output::PcmFormat format = media::output::PcmFormat::kWav;
     bool force = false;  // decode an input that looks like another format (--force)
 };
 

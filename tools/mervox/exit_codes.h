@@ -16,16 +16,16 @@
 // clang-format on
 #pragma once
 
-#include "status.h"
+#include "base/status.h"
 
 namespace mervox::cli {
 
-using tools::ExitCode;
-using tools::kExitBadInput;
-using tools::kExitOk;
-using tools::kExitOutOfMemory;
-using tools::kExitOutputError;
-using tools::kExitUsage;
+using media::base::ExitCode;
+using media::base::kExitBadInput;
+using media::base::kExitOk;
+using media::base::kExitOutOfMemory;
+using media::base::kExitOutputError;
+using media::base::kExitUsage;
 
 // The rows above give these numbers.
 static_assert(kExitOk == 0 && kExitBadInput == 1 && kExitUsage == 2 && kExitOutputError == 3 && kExitOutOfMemory == 4,

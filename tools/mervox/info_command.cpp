@@ -9,19 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "base/names.h"
 #include "commands.h"
 #include "console.h"
 #include "exit_codes.h"
 #include "mervox.h"
-#include "names.h"
-#include "report_output.h"
-#include "stream_reader.h"
-#include "stream_stats.h"
+#include "output/report_output.h"
+#include "stream/stream_reader.h"
+#include "stream/stream_stats.h"
 
 namespace mervox::cli {
 namespace {
 
-using tools::FrameType;
+using media::stream::FrameType;
 
 struct InfoOptions {
     std::string input;
@@ -34,10 +34,10 @@ constexpr size_t kListedFaultyFrames = 1000;
 
 struct StreamSummary {
     uint64_t bytes = 0;
-    tools::StreamStats stats;
+    media::stream::StreamStats stats;
     uint64_t faultyFrames = 0;                // speech frames the unpacking rejects
     std::vector<uint64_t> firstFaultyFrames;  // the first kListedFaultyFrames of them
-    std::optional<tools::Truncation> truncated;
+    std::optional<media::stream::Truncation> truncated;
 };
 
 uint64_t Count(const StreamSummary& s, FrameType type) { return s.stats.byType[static_cast<int>(type)]; }
@@ -106,18 +106,19 @@ std::string Text(const std::string& name, const StreamSummary& s)
 int RunInfo(const InfoOptions& options, const GlobalOptions& global)
 {
     Console console(global.quiet);
-    tools::Result<tools::StreamReader> opened = tools::StreamReader::Open(options.input, {!options.force, "--force"});
+    media::base::Result<media::stream::StreamReader> opened =
+        media::stream::StreamReader::Open(options.input, {!options.force, "--force"});
     if (!opened.ok()) {
         console.Error(opened.status().message());
         return opened.status().code();
     }
-    tools::StreamReader& reader = opened.value();
+    media::stream::StreamReader& reader = opened.value();
     const std::string name = reader.input().name();
     StreamSummary summary;
-    tools::Frame frame;
+    media::stream::Frame frame;
     while (reader.Next(&frame)) {
         summary.stats.AddFrame(frame.type);
-        if (tools::IsSpeech(frame.type) && mervox_frame_faults(frame.bytes, frame.length) > 0) {
+        if (media::stream::IsSpeech(frame.type) && mervox_frame_faults(frame.bytes, frame.length) > 0) {
             if (summary.firstFaultyFrames.size() < kListedFaultyFrames)
                 summary.firstFaultyFrames.push_back(frame.index);
             ++summary.faultyFrames;
@@ -135,7 +136,8 @@ int RunInfo(const InfoOptions& options, const GlobalOptions& global)
     }
     if (summary.truncated)
         console.Warning(DescribeTruncation(name, *summary.truncated));
-    const tools::Status written = tools::WriteReport(options.json ? Json(options.input, summary) : Text(name, summary));
+    const media::base::Status written =
+        media::output::WriteReport(options.json ? Json(options.input, summary) : Text(name, summary));
     if (written.readerGone())
         return kExitOk;
     if (!written.ok()) {

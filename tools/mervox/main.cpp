@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "base/names.h"
 #include "commands.h"
 #include "exit_codes.h"
 #include "mervox.h"
-#include "names.h"
-#include "process.h"
-#include "temporary_files.h"
+#include "output/temporary_files.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ bool ReportUnknownSubcommand(int argc, char** argv, const std::vector<Subcommand
             if (command.app->get_name() == word)
                 return false;
         std::fprintf(stderr, "mervox: error: unknown subcommand '%s' (use decode, info or pcap; see --help)\n",
-                     mervox::tools::EscapeControlCharacters(word).c_str());
+                     mervox::media::base::EscapeControlCharacters(word).c_str());
         return true;
     }
     return false;
@@ -74,8 +74,8 @@ int main(int argc, char** argv)
 {
     // UTF-8 words (on Windows from the wide-character command line); binary
     // standard streams; a reader that goes away shows as EPIPE.
-    mervox::tools::platform::CommandLine words(argc, argv);
-    mervox::tools::InstallTemporaryFileCleanup();
+    mervox::media::platform::CommandLine words(argc, argv);
+    mervox::media::output::InstallTemporaryFileCleanup();
     try {
         return Run(words.argc(), words.argv());
     } catch (const std::bad_alloc&) {

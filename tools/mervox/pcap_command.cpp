@@ -15,34 +15,34 @@
 #include <string>
 #include <vector>
 
+#include "base/names.h"
+#include "base/parallel_for.h"
 #include "call_files.h"
-#include "capture.h"
+#include "capture/capture.h"
 #include "capture_report.h"
 #include "commands.h"
 #include "console.h"
 #include "exit_codes.h"
-#include "files.h"
-#include "html_report.h"
-#include "input_file.h"
 #include "jobs_option.h"
 #include "mervox.hpp"
-#include "names.h"
-#include "parallel_for.h"
-#include "paths.h"
-#include "pcm_output.h"
+#include "output/pcm_output.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "report/html_report.h"
+#include "stream/input_file.h"
 #include "stream_files.h"
 #include "stream_workers.h"
 
 namespace mervox::cli {
 namespace {
 
-using capture::CaptureCounters;
-using capture::CaptureReport;
-using capture::CaptureStatus;
-using capture::RtpStream;
-using capture::SkipReason;
-using tools::DisplayName;
-using tools::PathWithoutExtension;
+using media::base::DisplayName;
+using media::base::PathWithoutExtension;
+using media::capture::CaptureCounters;
+using media::capture::CaptureReport;
+using media::capture::CaptureStatus;
+using media::capture::SkipReason;
+using media::timeline::RtpStream;
 
 struct PcapOptions {
     std::vector<std::string> inputs;
@@ -66,41 +66,41 @@ std::string OutputPrefix(const PcapOptions& options)
     const std::string stem = input == "-" ? "capture" : PathWithoutExtension(input);
     if (options.prefix.empty())
         return stem;
-    if (!tools::platform::EndsWithSeparator(options.prefix) && !tools::IsDirectory(options.prefix))
+    if (!media::platform::EndsWithSeparator(options.prefix) && !media::output::IsDirectory(options.prefix))
         return options.prefix;
-    return tools::platform::Join(options.prefix, tools::platform::BaseName(stem));
+    return media::platform::Join(options.prefix, media::platform::BaseName(stem));
 }
 
 // Whether `what` can be created where `path` names it: its directory
 // exists, is one, and may be written.
-tools::Status CheckDirectoryOf(const std::string& path, const std::string& what)
+media::base::Status CheckDirectoryOf(const std::string& path, const std::string& what)
 {
-    const std::string dir = tools::platform::DirectoryOf(path);
-    tools::platform::FileStatus st;
-    int error = tools::platform::StatPath(dir, &st);
-    if (error == 0 && st.kind != tools::platform::FileKind::kDirectory)
+    const std::string dir = media::platform::DirectoryOf(path);
+    media::platform::FileStatus st;
+    int error = media::platform::StatPath(dir, &st);
+    if (error == 0 && st.kind != media::platform::FileKind::kDirectory)
         error = ENOTDIR;
     else if (error == 0)
-        error = tools::platform::CanCreateIn(dir);
+        error = media::platform::CanCreateIn(dir);
     if (error == 0)
-        return tools::Status::Ok();
-    return tools::Status::SystemFailure(tools::kExitOutputError, DisplayName(dir) + ": cannot write " + what + " there",
-                                        error);
+        return media::base::Status::Ok();
+    return media::base::Status::SystemFailure(media::base::kExitOutputError,
+                                              DisplayName(dir) + ": cannot write " + what + " there", error);
 }
 
 // Makes sure, before the capture is read, that the files can go where
 // PREFIX says: -o DIR/ creates a missing DIR (its parent must exist), as
 // `decode -o DIR/` does; the directory of any other prefix must exist and
 // be writable. Otherwise every stream would fail only once decoded.
-tools::Status PrepareOutputDirectory(const PcapOptions& options, const std::string& prefix)
+media::base::Status PrepareOutputDirectory(const PcapOptions& options, const std::string& prefix)
 {
-    const int unmade = !options.prefix.empty() && tools::platform::EndsWithSeparator(options.prefix)
-                           ? tools::platform::MakeDirectory(options.prefix)
+    const int unmade = !options.prefix.empty() && media::platform::EndsWithSeparator(options.prefix)
+                           ? media::platform::MakeDirectory(options.prefix)
                            : 0;
-    if (unmade != 0 && !tools::IsDirectory(options.prefix)) {
+    if (unmade != 0 && !media::output::IsDirectory(options.prefix)) {
         const int error = unmade;
-        return tools::Status::SystemFailure(tools::kExitOutputError,
-                                            DisplayName(options.prefix) + ": cannot create the directory", error);
+        return media::base::Status::SystemFailure(media::base::kExitOutputError,
+                                                  DisplayName(options.prefix) + ": cannot create the directory", error);
     }
     return CheckDirectoryOf(prefix, "the output files");
 }
@@ -108,10 +108,10 @@ tools::Status PrepareOutputDirectory(const PcapOptions& options, const std::stri
 // Makes sure, before the capture is read, that the report page can go
 // where --report says: its directory exists and may be written (standard
 // output and descriptor paths need none).
-tools::Status PrepareReportDirectory(const std::string& page)
+media::base::Status PrepareReportDirectory(const std::string& page)
 {
     if (page.empty() || page == "-" || page.compare(0, 5, "/dev/") == 0 || page.compare(0, 6, "/proc/") == 0)
-        return tools::Status::Ok();
+        return media::base::Status::Ok();
     return CheckDirectoryOf(page, "the report");
 }
 
@@ -119,7 +119,7 @@ tools::Status PrepareReportDirectory(const std::string& page)
 std::vector<std::string> CallAudioFiles(const CaptureReport& r, size_t call, const FileOf& files)
 {
     std::vector<std::string> paths;
-    for (const capture::CallStream& cs : r.calls[call].streams) {
+    for (const media::calls::CallStream& cs : r.calls[call].streams) {
         const StreamFiles::File& f = files(r.streams[cs.stream].id);
         // In a call layout its streams share the call's one file.
         if (f.error.empty() && !f.path.empty() && std::find(paths.begin(), paths.end(), f.path) == paths.end())
@@ -147,11 +147,11 @@ std::string NoStreamMessage(const std::string& name, const PcapOptions& options,
 // than the descriptors this process may have leave room for (the rest for
 // the captures, which are all open at once, the standard streams and the
 // libraries).
-tools::OutputPool::Limits OutputLimits(size_t captures)
+media::output::OutputPool::Limits OutputLimits(size_t captures)
 {
-    tools::OutputPool::Limits limits;
+    media::output::OutputPool::Limits limits;
     const uint64_t kSpare = 32 + static_cast<uint64_t>(captures);
-    if (const std::optional<uint64_t> files = tools::platform::OpenFileLimit())
+    if (const std::optional<uint64_t> files = media::platform::OpenFileLimit())
         limits.openFiles = static_cast<size_t>(std::min<uint64_t>(
             limits.openFiles, *files > 2 * kSpare ? *files - kSpare : std::max<uint64_t>(*files / 2, 1)));
     return limits;
@@ -173,7 +173,7 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
         return kExitUsage;
     }
     for (const std::string& input : options.inputs) {
-        const tools::Status probed = tools::ProbeInput(input, "not a capture");
+        const media::base::Status probed = media::stream::ProbeInput(input, "not a capture");
         if (!probed.ok()) {
             console.Error(probed.message());
             return probed.code();
@@ -181,7 +181,7 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
     }
 
     const std::string prefix = OutputPrefix(options);
-    tools::Status directory = PrepareOutputDirectory(options, prefix);
+    media::base::Status directory = PrepareOutputDirectory(options, prefix);
     if (directory.ok())
         directory = PrepareReportDirectory(options.report);
     if (!directory.ok()) {
@@ -189,25 +189,25 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
         return directory.code();
     }
 
-    capture::CaptureOptions captureOptions;
+    media::capture::CaptureOptions captureOptions;
     captureOptions.payloadType = options.payloadType;
     captureOptions.timeline.limitConcealment = !options.allowLongGaps;
     captureOptions.series = !options.report.empty();
     // The reader hands each stream's frames to one of -j workers that decode
     // and write them (with -j 1, on the reading thread).
     // Each worker has at least one file of its own open: no more workers than that allows.
-    const tools::OutputPool::Limits limits = OutputLimits(options.inputs.size());
+    const media::output::OutputPool::Limits limits = OutputLimits(options.inputs.size());
     const auto workers = static_cast<unsigned>(
-        std::min<size_t>(options.jobs ? options.jobs : tools::DefaultWorkerCount(), limits.openFiles));
+        std::min<size_t>(options.jobs ? options.jobs : media::base::DefaultWorkerCount(), limits.openFiles));
     // In a call layout the streams are decoded to scratch files first, and
     // each call's recording is made of them once the calls are known.
-    const calls::CallLayout layout = *calls::CallLayoutFromName(options.layout);
-    const bool byCall = layout != calls::CallLayout::kStreams;
+    const media::calls::CallLayout layout = *media::calls::CallLayoutFromName(options.layout);
+    const bool byCall = layout != media::calls::CallLayout::kStreams;
     StreamWorkers streams(workers, prefix, console, limits, !options.report.empty(),
                           byCall ? ScratchPrefix(prefix) : "");
     const CaptureReport report = options.inputs.size() == 1
-                                     ? capture::ReadCapture(options.inputs.front(), captureOptions, streams)
-                                     : capture::ReadCaptures(options.inputs, captureOptions, streams);
+                                     ? media::capture::ReadCapture(options.inputs.front(), captureOptions, streams)
+                                     : media::capture::ReadCaptures(options.inputs, captureOptions, streams);
     streams.Finish();
     CallFiles recordings;
     if (byCall)
@@ -241,7 +241,7 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
                             "); using what was read and the other captures");
     for (const RtpStream& s : report.streams)
         if (s.stats.unfilledFrames > 0)
-            console.Warning(name + ": stream " + capture::SsrcText(s.ssrc) + ": " +
+            console.Warning(name + ": stream " + media::capture::SsrcText(s.ssrc) + ": " +
                             std::to_string(s.stats.unfilledFrames) +
                             " missing frames left out: its gaps exceed what its frames and the capture's "
                             "duration account for (--allow-long-gaps fills them)");
@@ -255,13 +255,13 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
 
     int status = kExitOk;
     if (!options.report.empty()) {
-        mervox::report::ReportInput page;
+        mervox::media::report::ReportInput page;
         page.captureName = name;
         page.capture = &report;
         page.pagePath = options.report;
         page.audioFiles = [&](size_t call) { return CallAudioFiles(report, call, fileOf); };
         page.loudness = [&](size_t stream) { return streams.loudness(report.streams[stream].id); };
-        const tools::Status written = mervox::report::WriteHtmlReport(page);
+        const media::base::Status written = mervox::media::report::WriteHtmlReport(page);
         if (!written.ok()) {
             console.Error(written.message().empty() ? options.report + ": reader went away" : written.message());
             status = kExitOutputError;

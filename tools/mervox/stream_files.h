@@ -9,20 +9,21 @@
 #include <memory>
 #include <string>
 
-#include "capture.h"
+#include "capture/capture.h"
 #include "console.h"
 #include "exit_codes.h"
-#include "output_pool.h"
-#include "pcm_output.h"
-#include "temporary_files.h"
+#include "output/output_pool.h"
+#include "output/pcm_output.h"
+#include "output/temporary_files.h"
 
 namespace mervox::cli {
 
 // PREFIX-0xSSRC.wav; a second stream with the same SSRC (other addresses,
 // or after it had ended) gets -2, a third -3, ...
-inline std::string OutputPath(const std::string& prefix, const capture::StreamInfo& s)
+inline std::string OutputPath(const std::string& prefix, const media::timeline::StreamInfo& s)
 {
-    return prefix + "-" + capture::SsrcText(s.ssrc) + (s.number > 1 ? "-" + std::to_string(s.number) : "") + ".wav";
+    return prefix + "-" + media::capture::SsrcText(s.ssrc) + (s.number > 1 ? "-" + std::to_string(s.number) : "") +
+           ".wav";
 }
 
 // One WAV file per stream, written as the stream is decoded and moved into
@@ -34,14 +35,14 @@ inline std::string OutputPath(const std::string& prefix, const capture::StreamIn
 // there are enough of them, and a bounded number of files is open at once.
 class StreamFiles {
 public:
-    StreamFiles(std::string prefix, const Console& console, const tools::OutputPool::Limits& limits,
+    StreamFiles(std::string prefix, const Console& console, const media::output::OutputPool::Limits& limits,
                 std::string scratch = "")
         : prefix_(std::move(prefix)),
           scratch_(std::move(scratch)),
           console_(console),
           pool_(
-              limits, scratch_.empty() ? tools::OutputPool::Opener() : [](const std::string& path) {
-                  return tools::OpenPcmOutput(path, tools::PcmFormat::kRaw);
+              limits, scratch_.empty() ? media::output::OutputPool::Opener() : [](const std::string& path) {
+                  return media::output::OpenPcmOutput(path, media::output::PcmFormat::kRaw);
               })
     {}
 
@@ -51,12 +52,12 @@ public:
         bool writing = false;  // started, not ended, not failed
     };
 
-    void StreamStarted(size_t id, const capture::StreamInfo& info)
+    void StreamStarted(size_t id, const media::timeline::StreamInfo& info)
     {
         File& f = files_[id];
         f.path = scratch_.empty() ? OutputPath(prefix_, info) : scratch_ + std::to_string(id) + ".raw";
         if (!scratch_.empty())
-            scratchFiles_[id] = std::make_unique<tools::TemporaryFileRegistration>(f.path);
+            scratchFiles_[id] = std::make_unique<media::output::TemporaryFileRegistration>(f.path);
         f.writing = true;
         pool_.Add(id, f.path);
     }
@@ -67,7 +68,7 @@ public:
         File& f = files_.at(id);
         if (!f.writing)
             return false;
-        const tools::Status written = pool_.Write(id, pcm, count);
+        const media::base::Status written = pool_.Write(id, pcm, count);
         if (!written.ok()) {
             Fail(f, written);
             return false;
@@ -80,7 +81,7 @@ public:
         File& f = files_[id];
         if (f.writing) {
             f.writing = false;
-            const tools::Status finished = pool_.Finish(id);
+            const media::base::Status finished = pool_.Finish(id);
             if (!finished.ok())
                 Fail(f, finished);
         }
@@ -91,7 +92,7 @@ public:
     int status() const { return status_; }
 
 private:
-    void Fail(File& f, const tools::Status& why)
+    void Fail(File& f, const media::base::Status& why)
     {
         // A closed pipe is no failure of the others; it still leaves this file unwritten.
         f.error = why.message().empty() ? f.path + ": reader went away" : why.message();
@@ -103,9 +104,9 @@ private:
     std::string prefix_;
     std::string scratch_;
     const Console& console_;
-    tools::OutputPool pool_;
+    media::output::OutputPool pool_;
     std::map<size_t, File> files_;
-    std::map<size_t, std::unique_ptr<tools::TemporaryFileRegistration>> scratchFiles_;
+    std::map<size_t, std::unique_ptr<media::output::TemporaryFileRegistration>> scratchFiles_;
     int status_ = kExitOk;
 };
 

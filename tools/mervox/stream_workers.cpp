@@ -19,10 +19,10 @@ constexpr size_t kQueuedBatches = 8;
 }  // namespace
 
 StreamWorkers::StreamWorkers(unsigned workers, const std::string& prefix, const Console& console,
-                             const tools::OutputPool::Limits& limits, bool loudness, const std::string& scratch)
+                             const media::output::OutputPool::Limits& limits, bool loudness, const std::string& scratch)
 {
     workers = std::max(1u, workers);
-    tools::OutputPool::Limits share = limits;
+    media::output::OutputPool::Limits share = limits;
     share.openFiles = std::max<size_t>(1, limits.openFiles / workers);
     share.heldBytes = limits.heldBytes / workers;
     for (unsigned i = 0; i < workers; ++i) {
@@ -70,7 +70,7 @@ void StreamWorkers::Hand(Worker& w)
     w.changed.notify_all();
 }
 
-void StreamWorkers::StreamStarted(size_t id, const capture::StreamInfo& info)
+void StreamWorkers::StreamStarted(size_t id, const media::timeline::StreamInfo& info)
 {
     Worker& w = WorkerOf(id);
     w.filling.started.push_back(info);
@@ -89,7 +89,7 @@ bool StreamWorkers::Frames(size_t id, const uint8_t* frame, size_t size, uint64_
     return true;  // a stream whose file failed is skipped by its worker
 }
 
-void StreamWorkers::StreamEnded(size_t id, const capture::RtpStream&)
+void StreamWorkers::StreamEnded(size_t id, const media::timeline::RtpStream&)
 {
     Worker& w = WorkerOf(id);
     w.filling.slots.End(id);
@@ -146,7 +146,7 @@ void StreamWorkers::Finish()
 
 const StreamFiles::File& StreamWorkers::file(size_t id) { return WorkerOf(id).outputs.files.file(id); }
 
-const quality::StreamSeries* StreamWorkers::loudness(size_t id)
+const media::quality::StreamSeries* StreamWorkers::loudness(size_t id)
 {
     const auto& kept = WorkerOf(id).outputs.loudness;
     const auto found = kept.find(id);

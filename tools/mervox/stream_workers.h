@@ -19,28 +19,29 @@
 #include <thread>
 #include <vector>
 
-#include "capture.h"
+#include "capture/capture.h"
 #include "console.h"
-#include "slot_decoder.h"
+#include "decode/slot_decoder.h"
+#include "quality/stream_series.h"
 #include "stream_files.h"
-#include "stream_series.h"
 
 namespace mervox::cli {
 
-class StreamWorkers : public capture::StreamConsumer {
+class StreamWorkers : public media::capture::StreamConsumer {
 public:
     // `limits`: of all the output files together (each worker has its share).
     // `loudness`: also keep each stream's decoded loudness over time.
     // `scratch`: see StreamFiles.
     StreamWorkers(unsigned workers, const std::string& prefix, const Console& console,
-                  const tools::OutputPool::Limits& limits, bool loudness = false, const std::string& scratch = "");
+                  const media::output::OutputPool::Limits& limits, bool loudness = false,
+                  const std::string& scratch = "");
     ~StreamWorkers() override;
     StreamWorkers(const StreamWorkers&) = delete;
     StreamWorkers& operator=(const StreamWorkers&) = delete;
 
-    void StreamStarted(size_t id, const capture::StreamInfo& info) override;
+    void StreamStarted(size_t id, const media::timeline::StreamInfo& info) override;
     bool Frames(size_t id, const uint8_t* frame, size_t size, uint64_t count) override;
-    void StreamEnded(size_t id, const capture::RtpStream& stream) override;
+    void StreamEnded(size_t id, const media::timeline::RtpStream& stream) override;
 
     // Hands over what is left and waits until every stream is written.
     void Finish();
@@ -50,17 +51,17 @@ public:
     const StreamFiles::File& file(size_t id);
     int status() const;
     // After Finish(): stream `id`'s loudness over time (null without it).
-    const quality::StreamSeries* loudness(size_t id);
+    const media::quality::StreamSeries* loudness(size_t id);
 
 private:
     struct Batch {
-        tools::SlotBatch slots;
-        std::vector<capture::StreamInfo> started;  // of the batch's starts, in order
+        media::decode::SlotBatch slots;
+        std::vector<media::timeline::StreamInfo> started;  // of the batch's starts, in order
     };
     // A worker's streams' files, as the decoder's outputs.
-    class Outputs : public tools::PcmOutputs {
+    class Outputs : public media::decode::PcmOutputs {
     public:
-        Outputs(const std::string& prefix, const Console& console, const tools::OutputPool::Limits& limits,
+        Outputs(const std::string& prefix, const Console& console, const media::output::OutputPool::Limits& limits,
                 const std::string& scratch)
             : files(prefix, console, limits, scratch)
         {}
@@ -79,15 +80,15 @@ private:
         StreamFiles files;
         struct Loudness {
             uint64_t samples = 0;  // decoded so far
-            quality::StreamSeries series;
+            media::quality::StreamSeries series;
         };
         bool keepLoudness = false;
         std::map<size_t, Loudness> loudness;
-        const std::vector<capture::StreamInfo>* started = nullptr;  // the batch being decoded
+        const std::vector<media::timeline::StreamInfo>* started = nullptr;  // the batch being decoded
         size_t next = 0;
     };
     struct Worker {
-        Worker(const std::string& prefix, const Console& console, const tools::OutputPool::Limits& limits,
+        Worker(const std::string& prefix, const Console& console, const media::output::OutputPool::Limits& limits,
                const std::string& scratch)
             : outputs(prefix, console, limits, scratch)
         {}
@@ -98,7 +99,7 @@ private:
         Batch filling;  // touched by the reader only
         // Touched by the worker only, until joined:
         Outputs outputs;
-        tools::SlotDecoder decoder;
+        media::decode::SlotDecoder decoder;
         bool outOfMemory = false;
         std::thread thread;  // none: runs on the reading thread
     };

@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <vector>
 
-#include "files.h"
+#include "platform/files.h"
 
-namespace mervox::tools::platform {
+namespace mervox::media::platform {
 namespace {
 
 void Fill(const struct stat& st, FileStatus* status)
@@ -170,4 +170,4 @@ std::string CurrentDirectory()
 
 bool IsTerminal(int fd) { return isatty(fd) == 1; }
 
-}  // namespace mervox::tools::platform
+}  // namespace mervox::media::platform

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "process.h"
+#include "platform/process.h"
 
-namespace mervox::tools::platform {
+namespace mervox::media::platform {
 namespace {
 
 constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
@@ -86,4 +86,4 @@ void InterruptIfTesting()
     raise(SIGINT);
 }
 
-}  // namespace mervox::tools::platform
+}  // namespace mervox::media::platform

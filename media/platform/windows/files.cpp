@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <random>
 
-#include "files.h"
-#include "wide.h"
+#include "platform/files.h"
+#include "platform/windows/wide.h"
 
-namespace mervox::tools::platform {
+namespace mervox::media::platform {
 namespace {
 
 // The file a handle is open on: its kind, size and identity (volume
@@ -247,4 +247,4 @@ std::string CurrentDirectory()
 
 bool IsTerminal(int fd) { return _isatty(fd) != 0; }
 
-}  // namespace mervox::tools::platform
+}  // namespace mervox::media::platform

@@ -11,10 +11,10 @@
 #include <mutex>
 #include <thread>
 
-#include "process.h"
-#include "wide.h"
+#include "platform/process.h"
+#include "platform/windows/wide.h"
 
-namespace mervox::tools::platform {
+namespace mervox::media::platform {
 namespace {
 
 // How a console program ends on Ctrl-C (STATUS_CONTROL_C_EXIT).
@@ -120,4 +120,4 @@ void InterruptIfTesting()
     std::thread([] { CleanUpAndExit(CTRL_C_EVENT); }).join();
 }
 
-}  // namespace mervox::tools::platform
+}  // namespace mervox::media::platform

@@ -1,10 +1,10 @@
-#include "wide.h"
+#include "platform/windows/wide.h"
 
 #include <windows.h>
 
 #include <cerrno>
 
-namespace mervox::tools::platform {
+namespace mervox::media::platform {
 
 std::wstring Widen(const std::string& utf8)
 {
@@ -68,4 +68,4 @@ int ErrnoOfWindowsError(unsigned long error)
     }
 }
 
-}  // namespace mervox::tools::platform
+}  // namespace mervox::media::platform

@@ -4,11 +4,11 @@
 
 #include <string>
 
-namespace mervox::tools::platform {
+namespace mervox::media::platform {
 
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const wchar_t* utf16);
 // The errno value nearest to a Windows error (GetLastError()).
 int ErrnoOfWindowsError(unsigned long error);
 
-}  // namespace mervox::tools::platform
+}  // namespace mervox::media::platform
