@@ -45,6 +45,7 @@ int RunSipReader(const uint8_t* data, size_t size)
     hosts[0].port = 5060;
     hosts[1].port = 5062;
     std::array<uint32_t, 2> sequence{1000, 9000};
+    media::signalling::StreamOwner owners[2];
     double time = 0;
     size_t at = 0;
     while (at + 2 <= size) {
@@ -73,8 +74,16 @@ int RunSipReader(const uint8_t* data, size_t size)
         Require(reader.connections() <= media::signalling::kMaxTcpConnections, "more connections than the limit");
         Require(reader.bufferedBytes() <= media::signalling::kMaxMessageBytes + 256,
                 "a connection buffers beyond a message");
+        // Each direction between the hosts as a stream of media: its call
+        // is one that is there, and one that answered when it is the stream's.
+        reader.Follow(hosts[from], hosts[1 - from], time, owners[from]);
+        const media::signalling::StreamOwner& o = owners[from];
+        Require(o.dialog == media::signalling::kNoDialog || o.dialog < reader.dialogs().size(), "a stream of no call");
+        Require(!o.attached || reader.dialogs()[o.dialog].replyTime >= 0, "a stream of a call nobody answered");
+        Require(o.moves.size() <= media::signalling::kMaxStreamMoves && o.moves.size() <= o.moveCount,
+                "moves kept beyond their bound");
         for (int pt = 0; pt < 128; pt += 37)
-            reader.Use(hosts[from], hosts[1 - from], pt);
+            reader.Use(o, hosts[from], hosts[1 - from], pt);
     }
     reader.Sweep(time + 1e6);
     Require(reader.dialogs().size() <= media::signalling::kMaxDialogs, "more calls than the limit");

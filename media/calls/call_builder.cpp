@@ -4,49 +4,12 @@
 #include <map>
 #include <utility>
 
+#include "signalling/stream_owner.h"
+
 namespace mervox::media::calls {
 namespace {
 
 using signalling::Dialog;
-using signalling::DialogMedia;
-
-struct Naming {
-    size_t dialog;
-    double time;
-    bool fromCaller;  // the endpoint is the caller's media
-};
-
-// Every endpoint that session descriptions name, with when and by whom.
-std::map<net::Endpoint, std::vector<Naming>> MediaEndpoints(const std::vector<Dialog>& dialogs)
-{
-    std::map<net::Endpoint, std::vector<Naming>> named;
-    for (size_t d = 0; d < dialogs.size(); ++d)
-        for (const DialogMedia& m : dialogs[d].media)
-            if (m.media.haveAddress && m.media.endpoint.port != 0)
-                named[m.media.endpoint].push_back({d, m.time, m.fromCaller});
-    return named;
-}
-
-// The call latest to name `endpoint` before `start` (with the lead), and
-// not over by then; false when none.
-bool Latest(const std::map<net::Endpoint, std::vector<Naming>>& named, const std::vector<Dialog>& dialogs,
-            const net::Endpoint& endpoint, double start, Naming& out)
-{
-    const auto found = named.find(endpoint);
-    if (found == named.end())
-        return false;
-    bool any = false;
-    for (const Naming& n : found->second) {
-        const Dialog& d = dialogs[n.dialog];
-        if (n.time > start + kMediaLeadSeconds || (d.Ended() && d.lastTime < start - kMediaLeadSeconds))
-            continue;
-        if (!any || n.time >= out.time) {
-            out = n;
-            any = true;
-        }
-    }
-    return any;
-}
 
 std::pair<net::Endpoint, net::Endpoint> Reversed(const timeline::RtpStream& s) { return {s.destination, s.source}; }
 
@@ -60,35 +23,31 @@ std::vector<Call> BuildCalls(const std::vector<Dialog>& dialogs, const std::vect
         calls[d].dialog = d;
         calls[d].start = dialogs[d].inviteTime >= 0 ? dialogs[d].inviteTime : dialogs[d].firstTime;
     }
-    const auto named = MediaEndpoints(dialogs);
     std::vector<bool> placed(streams.size(), false);
     // Streams by their addresses, for the mirror images.
     std::map<std::pair<net::Endpoint, net::Endpoint>, std::vector<size_t>> byAddresses;
     for (size_t i = 0; i < streams.size(); ++i)
         byAddresses[{streams[i].source, streams[i].destination}].push_back(i);
+    auto near = [&](const timeline::RtpStream& a, const timeline::RtpStream& b) {
+        return a.firstArrival <= b.lastArrival + signalling::kCallIdleSeconds &&
+               b.firstArrival <= a.lastArrival + signalling::kCallIdleSeconds;
+    };
     auto mirror = [&](size_t i) -> long {
         const auto found = byAddresses.find(Reversed(streams[i]));
         if (found == byAddresses.end())
             return -1;
         for (size_t j : found->second)
-            if (!placed[j])
+            if (!placed[j] && near(streams[i], streams[j]))
                 return static_cast<long>(j);
         return -1;
     };
 
     // Streams the signalling names.
     for (size_t i = 0; i < streams.size(); ++i) {
-        const timeline::RtpStream& s = streams[i];
-        Naming n{};
-        bool fromCaller = false;
-        if (Latest(named, dialogs, s.destination, s.firstArrival, n))
-            fromCaller = !n.fromCaller;  // sent to the caller's media: the callee speaks
-        else if (Latest(named, dialogs, s.source, s.firstArrival, n))
-            fromCaller = n.fromCaller;
-        else
+        if (streams[i].dialog >= dialogs.size())
             continue;
         placed[i] = true;
-        calls[n.dialog].streams.push_back({i, fromCaller});
+        calls[streams[i].dialog].streams.push_back({i, streams[i].fromCaller});
     }
     // Their mirror images, the signalling notwithstanding (NAT).
     for (size_t c = 0; c < dialogs.size(); ++c) {

@@ -84,6 +84,7 @@ struct PacketSorter::Live {
             meter.KeepSeries();
     }
     timeline::StreamInfo stream;  // its report (RtpStream) is made when it ends
+    signalling::StreamOwner owner;
     uint64_t callPayloadPackets = 0;
     uint64_t firstRecord;
     uint64_t lastRecord = 0;
@@ -170,12 +171,23 @@ void PacketSorter::Sort(const records::CaptureRecord& record)
     case packets::RtpResult::kMalformed:
         return Skip(SkipReason::kMalformedRtp);
     }
-    // What the call's session descriptions say the payload type carries.
-    const signalling::PayloadUse use =
-        sip_.HasMedia() ? sip_.Use(udp.source, udp.destination, rtp.payloadType) : signalling::PayloadUse::kUnsignalled;
+    // The flow's call, and what its session descriptions say the payload
+    // type carries.
+    const StreamKey key{rtp.ssrc, udp.source, udp.destination};
+    const auto live = live_.find(key);
+    signalling::StreamOwner fresh;
+    fresh.firstPacket = record.time;
+    signalling::StreamOwner* owner = &fresh;
+    if (live != live_.end()) {
+        owner = &live->second->owner;
+    } else if (const auto candidate = candidates_.find(key); candidate != candidates_.end()) {
+        owner = &candidate->second.owner;
+    }
+    if (sip_.HasMedia() || owner->dialog != signalling::kNoDialog)
+        sip_.Follow(udp.source, udp.destination, record.time, *owner);
+    const signalling::PayloadUse use = sip_.Use(*owner, udp.source, udp.destination, rtp.payloadType);
     if (use == signalling::PayloadUse::kEncrypted)
         return Skip(SkipReason::kEncrypted);
-    const StreamKey key{rtp.ssrc, udp.source, udp.destination};
     if (rtp.payloadType != options_.payloadType && use != signalling::PayloadUse::kG7231) {
         const bool event = use == signalling::PayloadUse::kTelephoneEvent;
         if ((event || use == signalling::PayloadUse::kComfortNoise) &&
@@ -201,9 +213,8 @@ void PacketSorter::Sort(const records::CaptureRecord& record)
             ++arrival.frames5300;
     }
 
-    const auto live = live_.find(key);
     if (live == live_.end())
-        return ToCandidate(key, std::move(p), whole, rtp.payloadType, arrival);
+        return ToCandidate(key, std::move(p), whole, rtp.payloadType, arrival, *owner);
     ++counters_.streamPackets;
     live->second->meter.Audio(arrival.rtp, arrival.frames, arrival.frames6300, arrival.frames5300);
     live->second->lastRecord = number;
@@ -246,7 +257,7 @@ bool PacketSorter::CallPayload(const StreamKey& key, const packets::RtpPacket& r
 }
 
 void PacketSorter::ToCandidate(const StreamKey& key, timeline::StreamPacket packet, bool whole, int payloadType,
-                               const QualityArrival& arrival)
+                               const QualityArrival& arrival, const signalling::StreamOwner& owner)
 {
     if (!whole)
         return Skip(SkipReason::kNotG7231);
@@ -255,6 +266,7 @@ void PacketSorter::ToCandidate(const StreamKey& key, timeline::StreamPacket pack
     if (added) {
         c.firstRecord = counters_.records;
         c.firstArrival = packet.arrival;
+        c.owner = owner;
     }
     c.lastArrival = packet.arrival;
     c.payloadType = payloadType;
@@ -287,6 +299,7 @@ void PacketSorter::Start(const StreamKey& key, Candidate& candidate)
     info.firstArrival = candidate.firstArrival;
     info.number = ++streamsBySsrc_[key.ssrc];
     auto live = std::make_unique<Live>(info, candidate.firstRecord, options_, consumer_, referenceNs_);
+    live->owner = std::move(candidate.owner);
     for (const QualityArrival& a : candidate.arrivals)
         live->meter.Audio(a.rtp, a.frames, a.frames6300, a.frames5300);
     live->lastRecord = counters_.records;
@@ -312,6 +325,14 @@ void PacketSorter::End(std::map<StreamKey, std::unique_ptr<Live>>::iterator live
     s.quality = l.meter.Finish();
     s.timelineSeries = std::move(l.series);
     s.anchors = l.output->anchors.anchors();
+    if (l.owner.attached) {
+        const bool moved = l.owner.moveCount > 0;
+        s.dialog = moved ? l.owner.firstDialog : l.owner.dialog;
+        s.fromCaller = moved ? l.owner.firstFromCaller : l.owner.fromCaller;
+        for (const signalling::StreamMove& m : l.owner.moves)
+            s.moves.push_back({m.time, m.from, m.to});
+        s.moveCount = l.owner.moveCount;
+    }
     consumer_.StreamEnded(s.id, s);
     ended_.push_back(std::move(s));
     endedFirst_.push_back(l.firstRecord);

@@ -2,7 +2,9 @@
 // layer down to the G.723.1 frames and hands it to its stream, or counts why
 // it was skipped. A flow becomes a stream only after kConfirmPackets packets
 // of whole frames with consistent sequence numbers; until then its packets
-// wait (a few per flow). Streams idle for kStreamIdleSeconds end. Pieces
+// wait (a few per flow). Each flow's call is followed from its first packet
+// (signalling/stream_owner.h): the call's SDP tells what its payload types
+// carry. Streams idle for kStreamIdleSeconds end. Pieces
 // of fragmented datagrams wait for the rest (IpReassembly).
 #pragma once
 
@@ -60,6 +62,7 @@ private:
         double firstArrival = 0;
         double lastArrival = 0;
         int payloadType = 4;
+        signalling::StreamOwner owner;                // its call, from its first packet on
         std::vector<timeline::StreamPacket> pending;  // whole-frame packets, in arrival order
         // Every packet's arrival (misfits too, up to kCandidateArrivals),
         // for the stream's figures once it is one.
@@ -73,7 +76,7 @@ private:
     // beside G.723.1; false when it belongs to no stream.
     bool CallPayload(const StreamKey& key, const packets::RtpPacket& rtp, bool event, double time, int64_t timeNs);
     void ToCandidate(const StreamKey& key, timeline::StreamPacket packet, bool whole, int payloadType,
-                     const QualityArrival& arrival);
+                     const QualityArrival& arrival, const signalling::StreamOwner& owner);
     void Start(const StreamKey& key, Candidate& candidate);
     void End(std::map<StreamKey, std::unique_ptr<Live>>::iterator live);
     void Sweep();

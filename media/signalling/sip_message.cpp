@@ -111,6 +111,9 @@ void TakeHeader(const std::string& rawName, const std::string& value, SipMessage
             haveLength = true;
         else
             badLength = true;
+    } else if (name == "replaces") {
+        if (out.replaces.empty())
+            out.replaces = Bounded(value, &out.longFields);
     } else if (name == "content-type") {
         const size_t semicolon = value.find(';');
         out.contentType = Bounded(Lower(Trim(value.substr(0, semicolon))), &out.longFields);

@@ -37,6 +37,7 @@ struct SipMessage {
     std::string cseqMethod;
     std::string contentType;  // without parameters, lower case
     std::string boundary;     // of a multipart body
+    std::string replaces;     // the Replaces header (RFC 3891): the dialog a transfer takes over, as written
     std::string body;
     // What was wrong but could be passed over:
     uint32_t malformedLines = 0;  // header lines without a name and a colon, or beyond kMaxHeaderLines

@@ -49,33 +49,6 @@ void SipReader::Message(const SipMessage& message, const Endpoint& source, const
     dialogs_.Add(message, source, destination, time);
 }
 
-PayloadUse SipReader::Use(const Endpoint& source, const Endpoint& destination, int payloadType) const
-{
-    const DialogMedia* receiver = dialogs_.MediaAt(destination);
-    const DialogMedia* sender = dialogs_.MediaAt(source);
-    if (!receiver && !sender)
-        return PayloadUse::kUnsignalled;
-    if ((receiver && receiver->media.encrypted) || (sender && sender->media.encrypted))
-        return PayloadUse::kEncrypted;
-    for (const DialogMedia* m : {receiver, sender}) {
-        if (!m)
-            continue;
-        switch (m->media.KindOf(payloadType)) {
-        case PayloadKind::kG7231:
-            return PayloadUse::kG7231;
-        case PayloadKind::kTelephoneEvent:
-            return PayloadUse::kTelephoneEvent;
-        case PayloadKind::kComfortNoise:
-            return PayloadUse::kComfortNoise;
-        case PayloadKind::kOther:
-            return PayloadUse::kOther;
-        case PayloadKind::kUnknown:
-            break;
-        }
-    }
-    return PayloadUse::kOther;
-}
-
 void SipReader::Sweep(double now)
 {
     dialogs_.Sweep(now);

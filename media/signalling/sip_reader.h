@@ -1,28 +1,19 @@
 // The signalling of a capture: SIP messages from UDP datagrams (any port:
 // recognised by their start line) and TCP connections, read into calls
-// (sip_dialogs.h). It also answers, for an RTP packet, what its payload
-// type carries by the session descriptions that name its addresses, so
-// that a dynamic payload type mapped to G723/8000 is decoded without
-// --payload-type, and encrypted media is never decoded. SIP in IP
+// (sip_dialogs.h). It also tells which call an RTP stream belongs to and
+// what its payload type carries by that call's session descriptions
+// (stream_owner.h), so that a dynamic payload type mapped to G723/8000 is
+// decoded without --payload-type, and encrypted media is never decoded. SIP in IP
 // fragments is not reassembled (the fragments are counted as such).
 #pragma once
 
 #include <memory>
 
 #include "signalling/sip_dialogs.h"
+#include "signalling/stream_owner.h"
 #include "signalling/tcp_reassembly.h"
 
 namespace mervox::media::signalling {
-
-// What an RTP packet's payload type is, by the call that names its addresses.
-enum class PayloadUse {
-    kUnsignalled,     // no session description names the addresses
-    kG7231,           // mapped to G.723.1
-    kTelephoneEvent,  // RFC 4733 events (DTMF)
-    kComfortNoise,
-    kEncrypted,  // SRTP or another secure profile: never decoded
-    kOther,      // another codec, or a type the description does not list
-};
 
 class SipReader {
 public:
@@ -35,9 +26,16 @@ public:
     // A message already delimited (the datagram and stream paths end here).
     void Message(const SipMessage& message, const Endpoint& source, const Endpoint& destination, double time);
 
-    // What payload type `payloadType` of a packet from `source` to
-    // `destination` carries (the receiver's description first, then the sender's).
-    PayloadUse Use(const Endpoint& source, const Endpoint& destination, int payloadType) const;
+    // Brings a stream's call up to date for its packet at `time`
+    // (stream_owner.h), and tells what its payload type carries.
+    void Follow(const Endpoint& source, const Endpoint& destination, double time, StreamOwner& owner)
+    {
+        FollowStream(dialogs_, source, destination, time, owner);
+    }
+    PayloadUse Use(const StreamOwner& owner, const Endpoint& source, const Endpoint& destination, int payloadType) const
+    {
+        return UseOf(dialogs_, owner, source, destination, payloadType);
+    }
     bool HasMedia() const { return dialogs_.HasMedia(); }
 
     // Closes idle calls and forgets idle connections.

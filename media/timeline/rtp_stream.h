@@ -15,6 +15,17 @@
 
 namespace mervox::media::timeline {
 
+// No SIP call (signalling::kNoDialog).
+constexpr size_t kNoDialog = SIZE_MAX;
+
+// A stream's move from one SIP call to another (indexes into the capture's
+// dialogs), at the time of the packet that found it in the new one.
+struct DialogMove {
+    double time = 0;
+    size_t from = kNoDialog;
+    size_t to = kNoDialog;
+};
+
 struct StreamInfo {
     size_t id = 0;  // streams count from 0 in the order they are recognised
     uint32_t ssrc = 0;
@@ -43,6 +54,15 @@ struct RtpStream : StreamInfo {
     // Where its samples lie against the packets' arrival (arrival_anchors.h);
     // anchors.size() - 1 re-anchorings.
     std::vector<StreamAnchor> anchors{StreamAnchor{}};
+    // The SIP call it belongs to (signalling/stream_owner.h: its SDP named
+    // the stream's addresses and the other party answered), an index into
+    // the capture's dialogs, or kNoDialog; whether that call's caller sent
+    // it; and the calls it moved to later (all of them counted, the first
+    // 16 kept). Its call is the first one.
+    size_t dialog = kNoDialog;
+    bool fromCaller = false;
+    std::vector<DialogMove> moves;
+    uint64_t moveCount = 0;
     std::vector<int16_t> pcm;  // filled by DecodeCaptureFile / DecodeCaptureBytes only
 };
 
