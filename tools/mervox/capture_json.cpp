@@ -87,6 +87,15 @@ nlohmann::ordered_json QualityJson(const media::quality::StreamQuality& q)
     };
 }
 
+// Where a stream went after its call (indexes into calls[]).
+nlohmann::ordered_json MovesJson(const RtpStream& s)
+{
+    nlohmann::ordered_json moves = nlohmann::ordered_json::array();
+    for (const media::timeline::DialogMove& m : s.moves)
+        moves.push_back({{"time", m.time}, {"from_call", m.from}, {"to_call", m.to}});
+    return moves;
+}
+
 nlohmann::ordered_json StreamJson(const RtpStream& s, const StreamFiles::File& file)
 {
     const media::timeline::TimelineStats& t = s.stats;
@@ -114,6 +123,8 @@ nlohmann::ordered_json StreamJson(const RtpStream& s, const StreamFiles::File& f
         {"first_packet_time", s.firstArrival},
         {"last_packet_time", s.lastArrival},
         {"call_payload_packets", s.callPayloadPackets},
+        {"call_moves", s.moveCount},
+        {"moves", MovesJson(s)},
         {"output", file.path},
         {"written", file.error.empty()},
         {"quality", QualityJson(s.quality)},
@@ -167,6 +178,12 @@ nlohmann::ordered_json CallJson(const media::calls::Call& c, const CaptureReport
         j["answers"] = nlohmann::ordered_json::array();
         for (const media::signalling::SipAnswer& a : d.answers)
             j["answers"].push_back({{"status", a.status}, {"to_tag", a.toTag}, {"time", a.time}, {"sdp", a.sdp}});
+        j["dialogs"] = nlohmann::ordered_json::array();
+        for (const media::signalling::DialogLeg& l : d.legs)
+            j["dialogs"].push_back(
+                {{"to_tag", l.tag}, {"confirm_time", TimeJson(l.confirmTime)}, {"bye_time", TimeJson(l.byeTime)}});
+        j["replaces"] =
+            d.replaces == media::signalling::kNoDialog ? nlohmann::ordered_json() : nlohmann::ordered_json(d.replaces);
         j["reinvites"] = d.reinvites;
         j["encrypted_media"] = d.encrypted;
         j["media"] = nlohmann::ordered_json::array();

@@ -115,6 +115,9 @@ void PrintText(const std::string& name, const CaptureReport& r, const FileOf& fi
         const media::quality::RtpStats& q = s.quality.rtp;
         std::printf("  arrival:        %lld lost of %llu expected; jitter %.3f ms mean, %.3f ms max\n",
                     static_cast<long long>(q.lost), U(q.expected), q.jitterMs.mean, q.jitterMs.max);
+        if (s.moveCount)
+            std::printf("  moved:          %llu time%s to another call, first to call %zu\n", U(s.moveCount),
+                        s.moveCount == 1 ? "" : "s", s.moves.front().to + 1);
         const StreamFiles::File& f = files(s.id);
         std::printf("  output:         %s%s\n", f.path.c_str(), f.error.empty() ? "" : " (not written)");
     }
