@@ -46,6 +46,7 @@ public:
     size_t connections() const { return tcp_.connections(); }
     size_t bufferedBytes() const { return tcp_.bufferedBytes(); }
     size_t openDialogs() const { return dialogs_.open(); }
+    uint64_t indexSteps() const { return dialogs_.indexSteps(); }
 
 private:
     SignallingCounters counters_;

@@ -28,6 +28,12 @@ Claim ClaimOf(const SipDialogs& dialogs, const Endpoint& endpoint, bool destinat
             d.LastActivity() < first - kCallIdleSeconds)
             continue;
         const bool answered = d.replyTime >= 0 && d.replyTime <= first + kMediaLeadSeconds;
+        // A call nobody answered counts only with a description from
+        // before the stream began (early media ahead of its 183, a capture
+        // of one direction), so that an INVITE sent into a live stream
+        // changes nothing.
+        if (!answered && n.time > first)
+            continue;
         if ((move && !answered) || (best.dialog != kNoDialog && (best.answered && !answered)) ||
             (best.dialog != kNoDialog && best.answered == answered && n.time < best.time))
             continue;

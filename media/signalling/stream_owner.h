@@ -11,7 +11,8 @@
 // moves to another call only when its own has ended and another answered
 // call names its addresses, or when an answered INVITE with Replaces took
 // over its call and names them. A stream that no answered call names takes
-// its payload types from the call that named it, if any, but belongs to none.
+// its payload types from the call that named it before its first packet, if
+// any, but belongs to none.
 #pragma once
 
 #include <cstdint>

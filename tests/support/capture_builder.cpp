@@ -2,6 +2,9 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "test_support.h"
 
 namespace mervox::media::capture::test {
@@ -193,6 +196,23 @@ Bytes PcapRecord(const Bytes& packet, uint32_t seconds, uint32_t microseconds)
     PutLe32(b, static_cast<uint32_t>(packet.size()));
     PutLe32(b, static_cast<uint32_t>(packet.size()));
     b.insert(b.end(), packet.begin(), packet.end());
+    return b;
+}
+
+Bytes TimedCapture::bytes() const
+{
+    std::vector<size_t> order(records_.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return records_[a].first < records_[b].first; });
+    Bytes b = PcapFileHeader(1);
+    for (const size_t i : order) {
+        const auto micros = static_cast<uint64_t>(std::llround(records_[i].first * 1e6));
+        const Bytes record = PcapRecord(records_[i].second, static_cast<uint32_t>(1700000000 + micros / 1000000),
+                                        static_cast<uint32_t>(micros % 1000000));
+        b.insert(b.end(), record.begin(), record.end());
+    }
     return b;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace mervox::media::capture::test {
@@ -65,6 +66,18 @@ public:
 private:
     Bytes bytes_;
     uint32_t records_ = 0;
+};
+
+// A classic pcap capture whose records are given with their capture times
+// (seconds from 1700000000), in any order: written in time order, records
+// of the same time in the order given.
+class TimedCapture {
+public:
+    void Add(double seconds, const Bytes& packet) { records_.emplace_back(seconds, packet); }
+    Bytes bytes() const;
+
+private:
+    std::vector<std::pair<double, Bytes>> records_;
 };
 
 // The pieces of a classic pcap file, for captures written as they are made.
