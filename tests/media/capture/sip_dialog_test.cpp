@@ -269,7 +269,10 @@ TEST(SipDialogs, OneForgedMessageNeitherTakesNorCutsNorMergesACall)
              second.Request(16, true, "BYE", 2);
          },
          {{"reused", {"0a", "0b"}}, {"reused", {"0c", "0d"}}},
-         [](const CaptureReport& r) { EXPECT_EQ(r.dialogs[1].from.uri, "sip:carol@example.com"); }},
+         [](const CaptureReport& r) {
+             ASSERT_EQ(r.dialogs.size(), 2u);
+             EXPECT_EQ(r.dialogs[1].from.uri, "sip:carol@example.com");
+         }},
         {"a new INVITE with the Call-ID and From tag of a call that has ended",
          [](Calls& k) {
              const auto call = k.NewCall("again");
