@@ -24,6 +24,7 @@
 #include "output/output_pool.h"
 #include "quality/stream_series.h"
 #include "report/html_report.h"
+#include "signalling/stream_owner.h"
 #include "targets.h"
 
 namespace mervox::fuzz {
@@ -318,6 +319,33 @@ int RunCaptureReader(const uint8_t* data, size_t size)
         }
     }
     Require(signalled == report.dialogs.size(), "a SIP dialog that is no call");
+    // A stream's call is one that answered, and lists it; its moves lead
+    // to calls that answered; a call's BYE ended one of its dialogs.
+    for (size_t i = 0; i < report.streams.size(); ++i) {
+        const media::timeline::RtpStream& s = report.streams[i];
+        Require(s.moves.size() <= media::signalling::kMaxStreamMoves && s.moves.size() <= s.moveCount,
+                "moves kept beyond their bound or their count");
+        Require(s.dialog != media::signalling::kNoDialog || s.moveCount == 0, "a stream of no call that moved");
+        if (s.dialog == media::signalling::kNoDialog)
+            continue;
+        Require(s.dialog < report.dialogs.size() && report.dialogs[s.dialog].replyTime >= 0,
+                "a stream of a call that is not there or that nobody answered");
+        const auto& listed = report.calls[s.dialog].streams;
+        Require(std::any_of(listed.begin(), listed.end(),
+                            [&](const media::calls::CallStream& cs) { return cs.stream == i; }),
+                "a stream that its call does not list");
+        for (const media::timeline::DialogMove& m : s.moves)
+            Require(m.to < report.dialogs.size() && m.to != m.from && report.dialogs[m.to].replyTime >= 0,
+                    "a stream moved to a call that is not there or that nobody answered");
+    }
+    for (const media::signalling::Dialog& d : report.dialogs) {
+        Require(d.legs.size() <= media::signalling::kMaxLegs, "more dialogs in a call than kept");
+        Require(d.byeTime < 0 || std::any_of(d.legs.begin(), d.legs.end(),
+                                             [](const media::signalling::DialogLeg& l) { return l.byeTime >= 0; }),
+                "a call ended by a BYE that ended none of its dialogs");
+        Require(d.replaces == media::signalling::kNoDialog || d.replaces < report.dialogs.size(),
+                "a transfer of a call that is not there");
+    }
     Require(std::all_of(inCalls.begin(), inCalls.end(), [](int n) { return n == 1; }),
             "a stream in no call or in several");
     for (const media::timeline::RtpStream& s : report.streams) {
