@@ -24,6 +24,8 @@ if [ "${1:-all}" != build ]; then
     libsndfile1-dev
     # GNU parallel: the fan-out in doc/command.md of the command over machines, tested locally
     parallel
+    # SIPp user agents: a real SIP call on the loopback interface, captured and read
+    sip-tester
     # 32-bit Windows DLLs and their tests under Wine
     g++-mingw-w64-i686 wine wine32:i386
     # the format check

@@ -9,13 +9,19 @@
 #
 #   sipp_call_test.sh MERVOX CORPUS_FRAMES
 #
-# Exits 77 (skipped) without sipp or dumpcap, or without the right to capture.
+# Exits 77 (skipped) without sipp or dumpcap, or without the right to
+# capture; under CI=true that is a failure instead.
 set -uo pipefail
+skip() {
+  echo "SKIPPED: $1"
+  [ "${CI:-}" = true ] && exit 1
+  exit 77
+}
 mervox=$1
 frames=$2
 here=$(cd "$(dirname "$0")" && pwd)
 for tool in sipp dumpcap; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "SKIPPED: $tool not found"; exit 77; }
+  command -v "$tool" >/dev/null 2>&1 || skip "$tool not found (packages sip-tester, wireshark-common)"
 done
 dir=$(mktemp -d)
 capture_pid=
@@ -42,7 +48,7 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 if ! kill -0 "$capture_pid" 2>/dev/null; then
-  echo "SKIPPED: cannot capture on lo: $(cat capture.log)"; exit 77
+  skip "cannot capture on lo: $(cat capture.log)"
 fi
 
 sipp -sf "$here/uas.xml" -i 127.0.0.1 -p "$sip_callee" -mi 127.0.0.1 -mp "$media_callee" -m 1 -nostdin \
