@@ -1,10 +1,15 @@
 // Input: a list of chunks, each one a SIP datagram or TCP segment between
-// two hosts: a control byte (bit 0: TCP; bit 1: from the second host; bits
+// hosts: a control byte (bit 0: TCP; bit 1: from the second host; bits
 // 2-3: the TCP sequence number jumps ahead by that many times 16 bytes, a
-// gap; bit 4: FIN), a length byte, then that many bytes (the last chunk
-// takes what is left). The SIP reader must read it all with its memory
-// bounded: calls, open calls, connections and buffered bytes within their
-// limits, every stored field within its bound, each call's times in order.
+// gap; bit 4: FIN; bits 5-6: which of four ports the sender uses, so that
+// up to eight directions are followed; bit 7: this one segment is spoofed
+// 2^31 - 2^16 bytes ahead of the sender's numbering), a length byte, then
+// that many bytes (the last chunk takes what is left). The SIP reader must
+// read it all with its memory bounded: calls, open calls, TCP directions
+// and buffered bytes within their limits, every stored field within its
+// bound, each call's times in order. The chunks are read twice: with the
+// reader's own limits, and with limits small enough that directions are
+// forgotten and messages dropped to make room.
 #include <array>
 
 #include "check.h"
@@ -34,17 +39,15 @@ void CheckDialog(const Dialog& d)
         Require(m.media.payloads.size() <= media::signalling::kMaxPayloadTypes, "more payload types than kept");
 }
 
-}  // namespace
-
-int RunSipReader(const uint8_t* data, size_t size)
+void ReadChunks(const uint8_t* data, size_t size, media::signalling::TcpLimits limits)
 {
-    media::signalling::SipReader reader;
+    media::signalling::SipReader reader(limits);
     media::net::Endpoint hosts[2];
     hosts[0].address[3] = 1;
     hosts[1].address[3] = 2;
     hosts[0].port = 5060;
     hosts[1].port = 5062;
-    std::array<uint32_t, 2> sequence{1000, 9000};
+    std::array<std::array<uint32_t, 4>, 2> sequence{{{1000, 2000, 3000, 4000}, {9000, 8000, 7000, 6000}}};
     media::signalling::StreamOwner owners[2];
     double time = 0;
     size_t at = 0;
@@ -58,22 +61,27 @@ int RunSipReader(const uint8_t* data, size_t size)
         const std::vector<uint8_t> chunk(data + at, data + at + length);
         at += length;
         const int from = (control >> 1) & 1;
+        const int port = (control >> 5) & 3;
+        media::net::Endpoint source = hosts[from];
+        source.port = static_cast<uint16_t>(source.port + 100 * port);
+        const media::net::Endpoint& destination = hosts[1 - from];
         const media::net::ByteView payload{chunk.data(), chunk.size()};
         time += 0.5;
         if (control & 1) {
-            sequence[from] += ((control >> 2) & 3) * 16u;
+            uint32_t& next = sequence[from][port];
+            next += ((control >> 2) & 3) * 16u;
             media::signalling::TcpSegmentInfo segment;
-            segment.sequence = sequence[from];
+            segment.sequence = (control & 0x80) ? next + 0x7fff0000u : next;
             segment.fin = (control & 0x10) != 0;
             segment.payload = payload;
-            reader.Segment(hosts[from], hosts[1 - from], segment, time);
-            sequence[from] += static_cast<uint32_t>(length);
+            reader.Segment(source, destination, segment, time);
+            if (!(control & 0x80))
+                next += static_cast<uint32_t>(length);
         } else {
-            reader.Datagram(hosts[from], hosts[1 - from], payload, time);
+            reader.Datagram(source, destination, payload, time);
         }
-        Require(reader.connections() <= media::signalling::kMaxTcpConnections, "more connections than the limit");
-        Require(reader.bufferedBytes() <= media::signalling::kMaxMessageBytes + 256,
-                "a connection buffers beyond a message");
+        Require(reader.tcpDirections() <= limits.directions, "more TCP directions than the limit");
+        Require(reader.bufferedBytes() <= limits.bufferedBytes, "TCP buffers beyond their bound");
         // Each direction between the hosts as a stream of media: its call
         // is one that is there, and one that answered when it is the stream's.
         reader.Follow(hosts[from], hosts[1 - from], time, owners[from]);
@@ -86,10 +94,19 @@ int RunSipReader(const uint8_t* data, size_t size)
             reader.Use(o, hosts[from], hosts[1 - from], pt);
     }
     reader.Sweep(time + 1e6);
+    Require(reader.tcpDirections() == 0, "TCP directions still followed long after their last segment");
     Require(reader.dialogs().size() <= media::signalling::kMaxDialogs, "more calls than the limit");
     Require(reader.openDialogs() == 0, "calls still open long after their last message");
     for (const Dialog& d : reader.dialogs())
         CheckDialog(d);
+}
+
+}  // namespace
+
+int RunSipReader(const uint8_t* data, size_t size)
+{
+    ReadChunks(data, size, media::signalling::TcpLimits{});
+    ReadChunks(data, size, media::signalling::TcpLimits{3, 2048});
     return 0;
 }
 

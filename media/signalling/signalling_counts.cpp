@@ -29,8 +29,10 @@ const char* SipProblemName(SipProblem problem)
         return "tcp_gaps";
     case SipProblem::kTcpRetransmissions:
         return "tcp_retransmissions";
-    case SipProblem::kTcpConnectionLimit:
-        return "tcp_connections_beyond_limit";
+    case SipProblem::kTcpOutOfWindow:
+        return "tcp_out_of_window";
+    case SipProblem::kTcpEvicted:
+        return "tcp_evicted";
     case SipProblem::kCount:
         break;
     }

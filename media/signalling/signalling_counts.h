@@ -21,7 +21,8 @@ enum class SipProblem : uint8_t {
     kDialogsEvicted,      // open dialogs closed early to make room (kMaxOpenDialogs)
     kTcpGaps,             // TCP data missing or out of order: the message in progress is dropped
     kTcpRetransmissions,  // TCP data seen before
-    kTcpConnectionLimit,  // SIP connections beyond kMaxTcpConnections
+    kTcpOutOfWindow,      // TCP data further than kTcpWindowBytes from where the stream was: ignored
+    kTcpEvicted,          // TCP directions forgotten, or their message in progress dropped, to make room
     kCount,
 };
 

@@ -9,7 +9,6 @@
 namespace mervox::media::signalling {
 namespace {
 
-constexpr size_t kMaxStartLine = 2048;
 constexpr size_t kMaxMethod = 32;
 
 bool IsTokenChar(char c)
@@ -21,9 +20,9 @@ bool IsTokenChar(char c)
 // (a datagram's single line counts).
 bool FirstLine(const char* data, size_t size, std::string& line)
 {
-    const size_t limit = size < kMaxStartLine ? size : kMaxStartLine;
+    const size_t limit = size < kMaxStartLineBytes ? size : kMaxStartLineBytes;
     const void* newline = std::memchr(data, '\n', limit);
-    if (!newline && size > kMaxStartLine)
+    if (!newline && size > kMaxStartLineBytes)
         return false;
     const size_t end = newline ? static_cast<size_t>(static_cast<const char*>(newline) - data) : limit;
     line.assign(data, end);
@@ -178,6 +177,7 @@ bool StartsLikeSip(const char* data, size_t size)
 SipParse ParseSipMessage(const char* data, size_t size, bool datagram, SipMessage& out, size_t& consumed)
 {
     out = SipMessage();
+    consumed = 0;
     std::string line;
     if (!FirstLine(data, size, line) || !ParseStartLine(line, out))
         return SipParse::kNotSip;
@@ -242,8 +242,10 @@ SipParse ParseSipMessage(const char* data, size_t size, bool datagram, SipMessag
             return SipParse::kBadLength;
         if (length > kMaxMessageBytes - (at < kMaxMessageBytes ? at : kMaxMessageBytes))
             return SipParse::kTooLarge;
-        if (size - at < length)
+        if (size - at < length) {
+            consumed = at + length;  // what the whole message will take
             return SipParse::kIncomplete;
+        }
         out.body.assign(data + at, length);
         consumed = at + length;
         return SipParse::kMessage;

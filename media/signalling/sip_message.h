@@ -14,6 +14,9 @@ namespace mervox::media::signalling {
 // A message (headers and body) longer than this is skipped: far beyond any
 // call's INVITE, and the bound on what a TCP connection buffers.
 constexpr size_t kMaxMessageBytes = 65536;
+// A start line is at most this long: a line without its end within this
+// many bytes is no start line.
+constexpr size_t kMaxStartLineBytes = 2048;
 // Header lines read per message; the rest are skipped (counted as malformed).
 constexpr size_t kMaxHeaderLines = 256;
 
@@ -47,7 +50,8 @@ struct SipMessage {
 
 enum class SipParse {
     kMessage,     // `out` holds the message; `consumed` its length
-    kIncomplete,  // a stream: the headers or the body are not all there yet
+    kIncomplete,  // a stream: the headers or the body are not all there yet; `consumed` is the
+                  // length the whole message will have once its headers are all there, else 0
     kNotSip,      // the first line is no SIP start line
     kTooLarge,    // beyond kMaxMessageBytes (or a Content-Length that says so)
     kBadLength,   // a stream: Content-Length unreadable, so the message cannot be delimited

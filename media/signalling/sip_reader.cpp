@@ -2,11 +2,14 @@
 
 namespace mervox::media::signalling {
 
-SipReader::SipReader()
+SipReader::SipReader(TcpLimits tcpLimits)
     : dialogs_(counters_),
-      tcp_(counters_, [this](const SipMessage& m, const Endpoint& source, const Endpoint& destination) {
-          Message(m, source, destination, now_);
-      })
+      tcp_(
+          counters_,
+          [this](const SipMessage& m, const Endpoint& source, const Endpoint& destination) {
+              Message(m, source, destination, now_);
+          },
+          tcpLimits)
 {}
 
 bool SipReader::Datagram(const Endpoint& source, const Endpoint& destination, ByteView payload, double time)

@@ -17,7 +17,7 @@ namespace mervox::media::signalling {
 
 class SipReader {
 public:
-    SipReader();
+    explicit SipReader(TcpLimits tcpLimits = {});
 
     // A UDP payload; false when it does not start like SIP (then nothing is taken).
     bool Datagram(const Endpoint& source, const Endpoint& destination, ByteView payload, double time);
@@ -43,7 +43,7 @@ public:
 
     const std::vector<Dialog>& dialogs() const { return dialogs_.dialogs(); }
     const SignallingCounters& counters() const { return counters_; }
-    size_t connections() const { return tcp_.connections(); }
+    size_t tcpDirections() const { return tcp_.directions(); }
     size_t bufferedBytes() const { return tcp_.bufferedBytes(); }
     size_t openDialogs() const { return dialogs_.open(); }
     uint64_t indexSteps() const { return dialogs_.indexSteps(); }
