@@ -12,6 +12,8 @@
 // each output exactly its samples. Each call's streams are placed as its
 // recording would have them: in order, each stream within its samples and
 // never over itself, the anchors as the stream's frames gave them.
+// The capture's IP fragments also go to a reassembly with small bounds:
+// it must stay within them, and account for every piece once.
 #include <algorithm>
 #include <map>
 #include <set>
@@ -22,7 +24,10 @@
 #include "capture/capture.h"
 #include "check.h"
 #include "output/output_pool.h"
+#include "packets/ip_reassembly.h"
+#include "packets/link_layer.h"
 #include "quality/stream_series.h"
+#include "records/record_reader.h"
 #include "report/html_report.h"
 #include "signalling/stream_owner.h"
 #include "targets.h"
@@ -242,6 +247,42 @@ void CheckTimeline(const uint8_t* data, size_t size)
     Require(t.lostFrames <= media::timeline::ConcealmentLimit(real, rules), "concealment beyond the stream's budget");
 }
 
+// The capture's IP fragments through a reassembly bounded to a few
+// datagrams (1 KB per source address, 4 KB in all): every piece ends up
+// in a datagram made whole or among those given up, once.
+void CheckFragments(const uint8_t* data, size_t size)
+{
+    std::string error;
+    const std::unique_ptr<media::records::RecordReader> reader =
+        media::records::RecordReader::Open(media::records::MemoryInput(data, size), &error);
+    if (!reader)
+        return;
+    const media::packets::IpReassembly::Limits limits{4096, 1024};
+    media::packets::IpReassembly reassembly(limits);
+    media::records::CaptureRecord record;
+    uint64_t pieces = 0, accounted = 0;
+    while (reader->Next(record) == media::records::RecordResult::kRecord) {
+        media::net::ByteView ip;
+        media::packets::UdpDatagram piece;
+        if (media::packets::ExtractIp(record.linkType, record.data, ip) != media::packets::LinkResult::kIp ||
+            media::packets::ParseUdp(ip, piece) != media::packets::UdpResult::kFragment)
+            continue;
+        ++pieces;
+        media::net::ByteView whole;
+        if (reassembly.Add(piece, record.time, whole)) {
+            accounted += reassembly.completedPieces();
+            media::packets::UdpDatagram datagram;
+            Require(media::packets::ParseUdp(whole, datagram) != media::packets::UdpResult::kFragment,
+                    "a datagram made whole is still a piece");
+        }
+        accounted += reassembly.TakeDropped();
+        Require(reassembly.heldBytes() <= limits.bytes, "fragments held beyond the bound");
+    }
+    reassembly.Clear();
+    accounted += reassembly.TakeDropped();
+    Require(accounted == pieces && reassembly.heldBytes() == 0, "pieces of fragments lost or counted twice");
+}
+
 // Each stream's figures over time add up to its totals, and the HTML page
 // of its calls stays within its size and holds no markup of the capture's.
 void CheckReportPage(const media::capture::CaptureReport& report)
@@ -285,6 +326,7 @@ int RunCaptureReader(const uint8_t* data, size_t size)
     // read past the end.
     std::vector<uint8_t> bytes(data, data + size);
     CheckTimeline(bytes.data(), bytes.size());
+    CheckFragments(bytes.data(), bytes.size());
     Checker checker;
     media::capture::CaptureOptions options;
     options.series = true;

@@ -22,14 +22,8 @@ bool IpReassembly::Add(const UdpDatagram& piece, double time, net::ByteView& who
     const Key key{piece.source.ipVersion, piece.source.address, piece.destination.address, v4 ? f.protocol : uint8_t{0},
                   f.identification};
     auto found = pending_.find(key);
-    if (found == pending_.end()) {
-        if (pending_.size() >= kMaxDatagrams)
-            Drop(std::min_element(pending_.begin(), pending_.end(),
-                                  [](const auto& a, const auto& b) { return a.second.order < b.second.order; }));
-        found = pending_.emplace(key, Datagram{}).first;
-        found->second.firstTime = time;
-        found->second.order = started_++;
-    }
+    if (found == pending_.end())
+        found = Start(key, time);
     Datagram& d = found->second;
     ++d.pieces;
     const size_t begin = f.offset;
@@ -77,13 +71,68 @@ bool IpReassembly::Add(const UdpDatagram& piece, double time, net::ByteView& who
     std::sort(have.begin(), have.end());
     d.have = std::move(have);
 
-    if (!d.endKnown || d.protocol < 0 || d.have.size() != 1 || d.have[0].first != 0 || d.have[0].second != d.end)
-        return false;
-    Build(piece, d);
-    completedPieces_ = d.pieces;
-    pending_.erase(found);
-    whole = net::ByteView{whole_.data(), whole_.size()};
-    return true;
+    if (d.endKnown && d.protocol >= 0 && d.have.size() == 1 && d.have[0].first == 0 && d.have[0].second == d.end) {
+        Build(piece, d);
+        completedPieces_ = d.pieces;
+        Remove(found);
+        whole = net::ByteView{whole_.data(), whole_.size()};
+        return true;
+    }
+    Hold(found);
+    MakeRoom(SourceOf(key));
+    return false;
+}
+
+IpReassembly::Map::iterator IpReassembly::Start(const Key& key, double time)
+{
+    const Address address = SourceOf(key);
+    Source& source = sources_[address];
+    Unlist(address, source);
+    const auto found = pending_.emplace(key, Datagram{}).first;
+    Datagram& d = found->second;
+    d.firstTime = time;
+    d.order = started_++;
+    source.orders.insert(d.order);
+    byOrder_.emplace(d.order, found);
+    byTime_.emplace(time, d.order);
+    List(address, source);
+    return found;
+}
+
+// Counts what the datagram holds now against its source and the whole.
+void IpReassembly::Hold(Map::iterator d)
+{
+    Datagram& g = d->second;
+    const size_t held = kDatagramOverhead + g.data.capacity() + g.have.capacity() * sizeof(g.have[0]);
+    Source& source = sources_.at(SourceOf(d->first));
+    source.held = source.held - g.held + held;
+    held_ = held_ - g.held + held;
+    g.held = held;
+}
+
+// Gives up datagrams until `address` is within its share and all are
+// within the bound (see the header).
+void IpReassembly::MakeRoom(const Address& address)
+{
+    for (auto s = sources_.find(address); s != sources_.end() && s->second.held > limits_.sourceBytes;
+         s = sources_.find(address))
+        Drop(byOrder_.at(*s->second.orders.begin()));
+    while (held_ > limits_.bytes && !busiest_.empty()) {
+        const Address busiest = std::get<2>(*busiest_.rbegin());
+        Drop(byOrder_.at(*sources_.at(busiest).orders.begin()));
+    }
+}
+
+void IpReassembly::Unlist(const Address& address, Source& source)
+{
+    if (!source.orders.empty())
+        busiest_.erase(Busy{source.orders.size(), *source.orders.rbegin(), address});
+}
+
+void IpReassembly::List(const Address& address, const Source& source)
+{
+    if (!source.orders.empty())
+        busiest_.insert(Busy{source.orders.size(), *source.orders.rbegin(), address});
 }
 
 // The datagram as one unfragmented packet, with a plain IP header.
@@ -112,11 +161,8 @@ void IpReassembly::Build(const UdpDatagram& piece, const Datagram& d)
 
 void IpReassembly::Expire(double now)
 {
-    for (auto d = pending_.begin(); d != pending_.end();) {
-        const auto current = d++;
-        if (current->second.firstTime < now - kMaxSeconds)
-            Drop(current);
-    }
+    while (!byTime_.empty() && byTime_.begin()->first < now - kMaxSeconds)
+        Drop(byOrder_.at(byTime_.begin()->second));
 }
 
 void IpReassembly::Clear()
@@ -128,7 +174,26 @@ void IpReassembly::Clear()
 void IpReassembly::Drop(Map::iterator d)
 {
     dropped_ += d->second.pieces;
+    Remove(d);
+}
+
+void IpReassembly::Remove(Map::iterator d)
+{
+    const Address address = SourceOf(d->first);
+    const auto s = sources_.find(address);
+    Source& source = s->second;
+    const Datagram& g = d->second;
+    Unlist(address, source);
+    source.orders.erase(g.order);
+    source.held -= g.held;
+    held_ -= g.held;
+    byOrder_.erase(g.order);
+    byTime_.erase({g.firstTime, g.order});
     pending_.erase(d);
+    if (source.orders.empty())
+        sources_.erase(s);
+    else
+        List(address, source);
 }
 
 uint64_t IpReassembly::TakeDropped()
