@@ -1,5 +1,6 @@
 #include "base/file_names.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "platform/paths.h"
@@ -66,6 +67,40 @@ std::string SafeNamePart(const std::string& text)
         }
     }
     return out;
+}
+
+std::string FitName(const std::string& head, const std::string& kept, const std::string& tail, const std::string& end)
+{
+    const size_t start = platform::NameStart(head);
+    const size_t length = head.size() - start + kept.size() + tail.size() + end.size();
+    size_t over = length > kMaxNameBytes ? length - kMaxNameBytes : 0;
+    std::string cutTail = tail;
+    if (over > 0) {
+        size_t keep = over < tail.size() ? tail.size() - over : 0;
+        const size_t percent = tail.find_last_of('%', keep == 0 ? 0 : keep - 1);
+        if (keep > 0 && percent != std::string::npos && percent + 3 > keep)
+            keep = percent;  // not inside an escape
+        while (keep > 0 && tail[keep - 1] == '.')
+            --keep;
+        cutTail.resize(keep);
+        over -= std::min(over, tail.size() - keep);
+    }
+    size_t headEnd = head.size();
+    if (over > 0) {
+        headEnd = head.size() - std::min(over, head.size() - start);
+        while (headEnd > start && (static_cast<unsigned char>(head[headEnd]) & 0xC0) == 0x80)
+            --headEnd;  // not inside a character
+    }
+    return head.substr(0, headEnd) + kept + cutTail + end;
+}
+
+std::string UniqueNames::Claim(const std::string& head, const std::string& kept, const std::string& tail,
+                               const std::string& extension)
+{
+    std::string candidate = FitName(head, kept, tail, extension);
+    for (unsigned n = 2; !taken_.insert(Lower(candidate)).second; ++n)
+        candidate = FitName(head, kept, tail, "-" + std::to_string(n) + extension);
+    return candidate;
 }
 
 std::string UniqueNames::Claim(const std::string& name)

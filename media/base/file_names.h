@@ -3,6 +3,8 @@
 // file system as it is.
 //   SafeNamePart("../etc/passwd") == "%2E%2E%2Fetc%2Fpasswd"
 //   UniqueNames names;  names.Claim("a.wav") == "a.wav";  names.Claim("A.WAV") == "A-2.WAV"
+//   FitName("out/capture", "-20261207T101500Z", "-alice-bob", ".wav"): whole while the name
+//   fits one directory entry, else "-alice-bob" cut first, then "capture"
 #pragma once
 
 #include <cstddef>
@@ -14,6 +16,11 @@ namespace mervox::media::base {
 // Bytes of one part of a name, escapes included, at most.
 constexpr size_t kNamePartBytes = 64;
 
+// The longest name of one directory entry, in bytes: POSIX file systems'
+// NAME_MAX; Windows allows 255 UTF-16 units, which 255 bytes of UTF-8
+// never exceed.
+constexpr size_t kMaxNameBytes = 255;
+
 // One part of a file name, safe on POSIX and Windows file systems alike:
 // ASCII letters, digits and "-_+=@,~" stay; a dot stays where it is neither
 // the first nor the last byte nor next to another dot; every other byte
@@ -24,12 +31,24 @@ constexpr size_t kNamePartBytes = 64;
 // kNamePartBytes are cut (never inside an escape); an empty part is "_".
 std::string SafeNamePart(const std::string& text);
 
+// `head` + `kept` + `tail` + `end`, cut so that its last part (after the
+// directory of `head`) fits one directory entry (kMaxNameBytes): `tail`
+// is cut from its end first (never inside a %XX escape, nor leaving a dot
+// last), then the name part of `head` (at a UTF-8 character's start);
+// `kept` and `end` stay whole.
+std::string FitName(const std::string& head, const std::string& kept, const std::string& tail, const std::string& end);
+
 // Names handed out once each: a name already given, compared without
 // regard to ASCII case, gets "-2" (then "-3", ...) before its extension.
 // Deterministic: the same claims in the same order give the same names.
 class UniqueNames {
 public:
     std::string Claim(const std::string& name);
+    // The name FitName makes of the parts and `extension`, claimed as
+    // above: the "-N" goes between `tail` and `extension`, and the name is
+    // cut to fit with it.
+    std::string Claim(const std::string& head, const std::string& kept, const std::string& tail,
+                      const std::string& extension);
 
 private:
     std::set<std::string> taken_;  // lowercased

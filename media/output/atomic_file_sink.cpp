@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "base/file_names.h"
 #include "mervox.h"
 #include "output/fd_io.h"
 #include "platform/files.h"
@@ -12,26 +13,22 @@
 namespace mervox::media::output {
 namespace {
 
-// The longest name of one directory entry, in bytes (POSIX file systems'
-// NAME_MAX; Windows counts 255 UTF-16 units, which 255 bytes never exceed).
-constexpr size_t kNameMax = 255;
-
 // "dir/.NAME.XXXXXX" for the target "dir/NAME", NAME cut short (at a
 // character's start, so that a UTF-8 name stays one) so that the name
-// stays within kNameMax.
+// stays within base::kMaxNameBytes.
 std::string TemporaryTemplate(const std::string& target)
 {
     const size_t start = platform::NameStart(target);
     const std::string dir = target.substr(0, start);
-    std::string base = target.substr(start);
+    std::string name = target.substr(start);
     const size_t extra = std::string(".").size() + std::string(".XXXXXX").size();
-    if (base.size() + extra > kNameMax) {
-        size_t cut = kNameMax - extra;
-        while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80)
+    if (name.size() + extra > base::kMaxNameBytes) {
+        size_t cut = base::kMaxNameBytes - extra;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
             --cut;
-        base.resize(cut);
+        name.resize(cut);
     }
-    return dir + "." + base + ".XXXXXX";
+    return dir + "." + name + ".XXXXXX";
 }
 
 }  // namespace

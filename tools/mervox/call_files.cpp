@@ -49,9 +49,11 @@ CallFiles WriteCallFiles(const media::capture::CaptureReport& report, media::cal
         out.audio[c] = media::calls::PlaceCall(call, report.streams, layout, samplesOf);
         if (out.audio[c].channels == 0)
             continue;
-        out.files[c].path =
-            names.Claim(prefix + "-" +
-                        media::calls::CallFileStem(call, report.dialogs, report.streams, out.audio[c].start) + ".wav");
+        // Cut to the file system's limit on a name, the start time and the
+        // "-N" of a name taken kept: the parties first, then the prefix.
+        const std::string stem = media::calls::CallFileStem(call, report.dialogs, report.streams, out.audio[c].start);
+        const size_t parties = std::min(stem.find('-'), stem.size());
+        out.files[c].path = names.Claim(prefix, "-" + stem.substr(0, parties), stem.substr(parties), ".wav");
         for (const media::calls::CallStream& cs : call.streams) {
             const StreamFiles::File& f = scratchOf(report.streams[cs.stream].id);
             if (!f.error.empty() || !media::platform::Exists(f.path))

@@ -387,6 +387,35 @@ TEST_F(CallLayout, HostileCallersGiveSafeNames)
     EXPECT_TRUE(outputs.count("hostile-20231114T221321Z-ALICE-bob-2.wav"));
 }
 
+// A capture's name of 200 characters and callers' names of 64 make names
+// beyond the file system's 255 bytes: cut, the call not lost.
+TEST_F(CallLayout, LongNamesAreCutToTheLimitNotLost)
+{
+    TimedCapture c;
+    for (uint16_t i = 0; i < 2; ++i) {  // the same parties twice: the second name takes "-2"
+        const std::string a = "10.2." + std::to_string(i) + ".1", b = "10.2." + std::to_string(i) + ".2";
+        const auto port = static_cast<uint16_t>(4000 + 2 * i);
+        SipCall(c, 1000 * i, "long-" + std::to_string(i), std::string(100, 'u'), a, b, port);
+        c.Stream(a, port, b, static_cast<uint16_t>(port + 1000), 0x200 + i, 96, 1000000, 5,
+                 [](size_t k) -> uint64_t { return 30000 * k; });
+    }
+    std::system(("mkdir -p '" + dir_ + "/out'").c_str());
+    const std::string capture = Write(std::string(200, 'n') + ".pcap", c.Pcap());
+    const nlohmann::json j = nlohmann::json::parse(Mervox("pcap --json '" + capture + "' -o '" + dir_ + "/out/'"));
+    const std::vector<std::string> files = Files("out");
+    ASSERT_EQ(files.size(), 2u);
+    for (const std::string& f : files) {
+        EXPECT_LE(f.size(), 255u) << f;
+        EXPECT_EQ(f.rfind(std::string(150, 'n'), 0), 0u) << f;
+        EXPECT_NE(f.find("-20231114T221321Z-uuu"), std::string::npos) << f;
+    }
+    ASSERT_EQ(j["calls"].size(), 2u);
+    const std::string second = j["calls"][1]["output"];
+    EXPECT_EQ(second.substr(second.size() - 6), "-2.wav");
+    EXPECT_TRUE(std::set<std::string>({j["calls"][0]["output"], second}) ==
+                std::set<std::string>({dir_ + "/out/" + files[0], dir_ + "/out/" + files[1]}));
+}
+
 TEST_F(CallLayout, SoxReadsTheStereoFile)
 {
     if (std::system("command -v soxi >/dev/null 2>&1") != 0) {

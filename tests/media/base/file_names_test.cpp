@@ -93,5 +93,59 @@ TEST(FileNames, CollisionsGetASuffixAlsoWithoutCase)
     EXPECT_EQ(again.Claim("out/A-B.WAV"), "out/A-B-2.WAV");
 }
 
+// Whether every multibyte character of `text` is whole.
+bool WholeCharacters(const std::string& text)
+{
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const size_t more = c < 0x80 ? 0 : c >= 0xf0 ? 3 : c >= 0xe0 ? 2 : c >= 0xc0 ? 1 : SIZE_MAX;
+        if (more == SIZE_MAX || i + more >= text.size())
+            return false;
+        for (size_t k = 1; k <= more; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80)
+                return false;
+        i += more;
+    }
+    return true;
+}
+
+// Long names are cut to one directory entry's limit: the parties first,
+// then the prefix's name (never its directory), the start time, the "-N"
+// of a name taken and the extension always kept.
+TEST(FileNames, LongNamesAreCutToTheLimitKeepingTimeAndSuffix)
+{
+    const std::string time = "-20261207T101500Z";
+    const std::string parties =
+        "-" + SafeNamePart(std::string(80, 'a')) + "-" + SafeNamePart(std::string(21, 'b') + "/");
+    const std::string dir = "out/" + std::string(300, 'd') + "/";
+    const struct {
+        std::string prefix;
+        std::string wantStart;  // what the name keeps of the prefix and parties
+    } cases[] = {
+        {dir + "short", "short" + time + parties},                              // fits: unchanged
+        {dir + std::string(130, 'c'), std::string(130, 'c') + time + "-"},      // parties cut
+        {dir + "caf\xc3\xa9" + std::string(240, 'e'), "caf\xc3\xa9"},           // prefix cut too
+        {dir + std::string(233, 'x') + "\xe2\x82\xac", std::string(232, 'x')},  // not inside a character
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.prefix.substr(dir.size()));
+        UniqueNames names;
+        const std::string first = names.Claim(c.prefix, time, parties, ".wav");
+        const std::string second = names.Claim(c.prefix, time, parties, ".wav");
+        for (const std::string& path : {first, second}) {
+            ASSERT_EQ(path.rfind(dir, 0), 0u);
+            const std::string name = path.substr(dir.size());
+            EXPECT_LE(name.size(), kMaxNameBytes);
+            EXPECT_EQ(name.rfind(c.wantStart, 0), 0u) << name;
+            EXPECT_NE(name.find(time), std::string::npos) << name;
+            EXPECT_EQ(name.find("%2"), name.find("%2F"));  // an escape whole or not at all
+            EXPECT_TRUE(WholeCharacters(name));
+        }
+        EXPECT_EQ(first.substr(first.size() - 4), ".wav");
+        EXPECT_EQ(second.substr(second.size() - 6), "-2.wav");
+        EXPECT_NE(first, second);
+    }
+}
+
 }  // namespace
 }  // namespace mervox::media::base
