@@ -42,7 +42,8 @@ constexpr double kStreamIdleSeconds = 300;
 enum class CaptureStatus {
     kOk,
     kTruncated,    // the capture ends inside a record, or a block is damaged: what came before was read
-    kNotACapture,  // neither pcap nor pcapng (or not even readable)
+    kNotACapture,  // neither pcap nor pcapng
+    kUnreadable,   // a file could not be opened or read (a system error: `systemError`)
 };
 
 // What happened to every record of the capture.
@@ -74,22 +75,23 @@ public:
 // One of several capture files read as one (ReadCaptures).
 struct CaptureFileReport {
     CaptureStatus status = CaptureStatus::kOk;
-    std::string message;  // why it is not a capture, or where it was cut
+    std::string message;  // why it is not a capture or could not be read, or where it was cut
     uint64_t records = 0;
 };
 
 struct CaptureReport {
     CaptureStatus status = CaptureStatus::kOk;
-    std::string message;         // why the capture is not one, or where it was cut
+    std::string message;         // why the capture is not one or could not be read, or where it was cut
+    int systemError = 0;         // kUnreadable: the system's error number (errno)
     std::vector<int> linkTypes;  // of the capture's interfaces, in order of first appearance
     CaptureCounters counters;
     std::vector<timeline::RtpStream> streams;  // in order of their first packet (pcm empty)
     signalling::SignallingCounters signalling;
     std::vector<signalling::Dialog> dialogs;  // SIP calls, in order of their first message
     std::vector<calls::Call> calls;           // dialogs with their streams, then unsignalled streams by pairs
-    // ReadCaptures: each file's own status, in the order given (up to the
-    // first that is not a capture). With several, `status` is the worst of
-    // theirs and `message` that of the first file it comes from.
+    // ReadCaptures: each file's own status, in the order given. With
+    // several, `status` is the worst of theirs and `message` that of the
+    // first file it comes from.
     std::vector<CaptureFileReport> files;
 };
 
@@ -99,9 +101,15 @@ CaptureReport ReadCaptureBytes(const uint8_t* data, size_t size, const CaptureOp
                                StreamConsumer& consumer);
 // Several capture files of one recording (a ring buffer's, or a capture
 // split in pieces) read as one: their records in time order, and records of
-// the same time in the order of the files. Every file is opened first; one
-// that is not a capture stops the reading before any record is read. A file
-// cut short ends there and the others are read on.
+// the same time in the order of the files. Every file is looked at first,
+// for its first record's time, and closed again: one that is not a capture
+// or cannot be opened stops the reading before any record is read. Then
+// each is opened when the merge reaches its first record and closed after
+// its last, so that only files whose records overlap in time are open at
+// once (a ring buffer's, one or two); standard input, pipes and devices,
+// which cannot be read twice, stay open from the first look on. One that cannot be opened then stops
+// the reading there (kUnreadable). A file cut short ends there and the
+// others are read on.
 CaptureReport ReadCaptures(const std::vector<std::string>& paths, const CaptureOptions& options,
                            StreamConsumer& consumer);
 

@@ -28,6 +28,16 @@ CaptureReport NotACapture(const std::string& why)
     return report;
 }
 
+// A file that could not be opened: the system's error, as it is.
+CaptureReport Unreadable(const std::string& why, int code)
+{
+    CaptureReport report;
+    report.status = CaptureStatus::kUnreadable;
+    report.message = why;
+    report.systemError = code;
+    return report;
+}
+
 // The names tcpdump and Wireshark's users know for the link types a capture
 // of calls may have but that are not decoded here; other types by number.
 std::string LinkTypeName(int linkType)
@@ -99,31 +109,35 @@ CaptureReport ReadInput(std::unique_ptr<records::CaptureInput> input, const Capt
     return report;
 }
 
-std::unique_ptr<records::CaptureInput> OpenPath(const std::string& path, std::string* error)
+std::unique_ptr<records::CaptureInput> OpenPath(const std::string& path, std::string* error, int* code)
 {
     std::FILE* stream = nullptr;
     if (path == "-") {
         // A stream of its own on standard input, which closing leaves open.
         const int fd = dup(fileno(stdin));
         if (fd < 0 || !(stream = fdopen(fd, "rb"))) {
-            const int code = errno;
+            *code = errno;
             if (fd >= 0)
                 close(fd);
-            *error = std::string("cannot read standard input: ") + std::strerror(code);
+            *error = std::string("cannot read standard input: ") + std::strerror(*code);
             return nullptr;
         }
     } else if (!(stream = platform::OpenStreamForReading(path))) {
-        *error = std::string("cannot open: ") + std::strerror(errno);
+        *code = errno;
+        *error = std::string("cannot open: ") + std::strerror(*code);
         return nullptr;
     }
     return records::StreamInput(stream);
 }
 
-// One file of several read together, and its next record.
+// One file of several read together: the time of its first record, looked
+// at before the reading, and while it is open its reader and next record.
 struct Source {
+    size_t index = 0;
+    int64_t firstNs = 0;
     std::unique_ptr<records::RecordReader> reader;
     records::CaptureRecord record;
-    size_t index = 0;
+    std::vector<int> linkTypes;  // once it is closed
 };
 
 // Reads the next record of `source` into it; false when the file has no more
@@ -144,14 +158,41 @@ bool Advance(Source& source, CaptureFileReport& file)
     return false;
 }
 
+// Opens `path` as `source` and reads its first record: false when it has
+// none (its report says why when it is no capture or cannot be read).
+bool Open(const std::string& path, Source& source, CaptureFileReport& file, int* code)
+{
+    std::string error;
+    *code = 0;
+    std::unique_ptr<records::CaptureInput> input = OpenPath(path, &error, code);
+    if (input)
+        source.reader = records::RecordReader::Open(std::move(input), &error);
+    if (!source.reader) {
+        file.status = *code != 0 ? CaptureStatus::kUnreadable : CaptureStatus::kNotACapture;
+        file.message = error;
+        return false;
+    }
+    return Advance(source, file);
+}
+
+// Closes the file, keeping what the report needs of it.
+void Close(Source& source)
+{
+    if (!source.reader)
+        return;
+    source.linkTypes = source.reader->linkTypes();
+    source.reader.reset();
+}
+
 }  // namespace
 
 CaptureReport ReadCapture(const std::string& path, const CaptureOptions& options, StreamConsumer& consumer)
 {
     std::string error;
-    std::unique_ptr<records::CaptureInput> input = OpenPath(path, &error);
+    int code = 0;
+    std::unique_ptr<records::CaptureInput> input = OpenPath(path, &error, &code);
     if (!input)
-        return NotACapture(error);
+        return Unreadable(error, code);
     return ReadInput(std::move(input), options, consumer);
 }
 
@@ -159,47 +200,85 @@ CaptureReport ReadCaptures(const std::vector<std::string>& paths, const CaptureO
                            StreamConsumer& consumer)
 {
     CaptureReport report;
+    report.files.resize(paths.size());
     std::vector<Source> sources(paths.size());
+    // The earliest next record first; of equal times, the earlier file's.
+    const auto key = [](const Source* s) { return std::make_pair(s->record.timeNs, s->index); };
+    const auto later = [&](const Source* a, const Source* b) { return key(a) > key(b); };
+    std::priority_queue<Source*, std::vector<Source*>, decltype(later)> next(later);
+    // Each file's first record; files are closed again until the reading
+    // reaches that record, so that few are open at once.
+    std::vector<Source*> waiting;  // the earliest last
     for (size_t k = 0; k < paths.size(); ++k) {
-        report.files.emplace_back();
-        std::string error;
-        std::unique_ptr<records::CaptureInput> input = OpenPath(paths[k], &error);
-        if (input)
-            sources[k].reader = records::RecordReader::Open(std::move(input), &error);
-        if (!sources[k].reader) {
-            report.status = report.files[k].status = CaptureStatus::kNotACapture;
-            report.message = report.files[k].message = error;
+        Source& source = sources[k];
+        source.index = k;
+        int code = 0;
+        const bool any = Open(paths[k], source, report.files[k], &code);
+        const CaptureStatus status = report.files[k].status;
+        if (status == CaptureStatus::kNotACapture || status == CaptureStatus::kUnreadable) {
+            report.status = status;
+            report.message = report.files[k].message;
+            report.systemError = code;
             return report;
         }
-        sources[k].index = k;
-    }
-    // The earliest next record first; of equal times, the earlier file's.
-    const auto later = [](const Source* a, const Source* b) {
-        return a->record.timeNs != b->record.timeNs ? a->record.timeNs > b->record.timeNs : a->index > b->index;
-    };
-    std::priority_queue<Source*, std::vector<Source*>, decltype(later)> next(later);
-    for (Source& source : sources)
-        if (Advance(source, report.files[source.index]))
+        // Standard input, a pipe or a device cannot be read again: it stays open.
+        platform::FileStatus st;
+        const bool again =
+            paths[k] != "-" && platform::StatPath(paths[k], &st) == 0 && st.kind == platform::FileKind::kRegular;
+        if (any && !again) {
             next.push(&source);
+            continue;
+        }
+        if (any) {
+            source.firstNs = source.record.timeNs;
+            waiting.push_back(&source);
+        }
+        Close(source);
+    }
+    std::sort(waiting.begin(), waiting.end(), [](const Source* a, const Source* b) {
+        return std::make_pair(a->firstNs, a->index) > std::make_pair(b->firstNs, b->index);
+    });
     PacketSorter sorter(options, consumer);
-    while (!next.empty()) {
+    while (!next.empty() || !waiting.empty()) {
+        // A file is opened when its first record is the earliest of all.
+        if (!waiting.empty() &&
+            (next.empty() || std::make_pair(waiting.back()->firstNs, waiting.back()->index) < key(next.top()))) {
+            Source* source = waiting.back();
+            waiting.pop_back();
+            CaptureFileReport& file = report.files[source->index];
+            int code = 0;
+            if (Open(paths[source->index], *source, file, &code)) {
+                next.push(source);
+            } else if (file.status == CaptureStatus::kUnreadable || file.status == CaptureStatus::kNotACapture) {
+                report.systemError = code;
+                break;
+            }
+            continue;
+        }
         Source* source = next.top();
         next.pop();
         sorter.Sort(source->record);
         ++report.files[source->index].records;
         if (Advance(*source, report.files[source->index]))
             next.push(source);
+        else
+            Close(*source);
     }
     // In the order of the files, each file's in order of first appearance.
-    for (const Source& source : sources)
-        for (int linkType : source.reader->linkTypes())
+    for (Source& source : sources) {
+        Close(source);
+        for (int linkType : source.linkTypes)
             if (std::find(report.linkTypes.begin(), report.linkTypes.end(), linkType) == report.linkTypes.end())
                 report.linkTypes.push_back(linkType);
-    for (const CaptureFileReport& file : report.files)
-        if (file.status != CaptureStatus::kOk && report.status == CaptureStatus::kOk) {
-            report.status = file.status;
-            report.message = file.message;
-        }
+    }
+    // The worst status first, then the first file's of it.
+    for (const CaptureStatus worst :
+         {CaptureStatus::kUnreadable, CaptureStatus::kNotACapture, CaptureStatus::kTruncated})
+        for (const CaptureFileReport& file : report.files)
+            if (file.status == worst && report.status == CaptureStatus::kOk) {
+                report.status = file.status;
+                report.message = file.message;
+            }
     Conclude(sorter, report);
     return report;
 }

@@ -77,6 +77,8 @@ media::capture::CaptureReport Decode(const Input& input, const CaptureSettings& 
     }
     if (report.status == media::capture::CaptureStatus::kNotACapture)
         throw CaptureError(name + ": not a pcap or pcapng capture (" + report.message + ")");
+    if (report.status == media::capture::CaptureStatus::kUnreadable)
+        throw InputError(report.systemError, name + ": " + report.message);
     if (report.status == media::capture::CaptureStatus::kTruncated)
         warnings.push_back(name + ": capture cut short or damaged after " + std::to_string(report.counters.records) +
                            " records (" + report.message + "); using what was read");

@@ -225,11 +225,17 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
     const int filesStatus = std::max(streams.status(), recordings.status);
     if (filesStatus == kExitOutOfMemory)
         console.Error("out of memory");
-    if (report.status == CaptureStatus::kNotACapture) {
-        // Of several, the last one opened is the one that is not a capture.
-        const std::string& which = report.files.empty() ? name : names.at(report.files.size() - 1);
-        console.Error(which + ": not a pcap or pcapng capture (" + report.message + ")");
-        return kExitBadInput;
+    if (report.status == CaptureStatus::kNotACapture || report.status == CaptureStatus::kUnreadable) {
+        // Of several, the first whose status it is.
+        std::string which = name;
+        for (size_t k = report.files.size(); k-- > 0;)
+            if (report.files[k].status == report.status)
+                which = names.at(k);
+        if (report.status == CaptureStatus::kUnreadable)
+            console.Error(which + ": " + report.message);
+        else
+            console.Error(which + ": not a pcap or pcapng capture (" + report.message + ")");
+        return report.systemError == ENOMEM ? kExitOutOfMemory : kExitBadInput;
     }
     if (report.files.empty() && report.status == CaptureStatus::kTruncated)
         console.Warning(name + ": capture cut short or damaged after " + std::to_string(report.counters.records) +

@@ -6,8 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -763,11 +765,12 @@ protected:
     // `mervox pcap --json` on `captures` into a folder of its own: the report
     // without what names the inputs and outputs, and the WAV files by name.
     std::pair<nlohmann::json, std::map<std::string, std::string>> Run(const std::string& folder,
-                                                                      const std::string& captures)
+                                                                      const std::string& captures,
+                                                                      const std::string& shell = "")
     {
         const std::string out = dir_ + "/" + folder;
         EXPECT_EQ(std::system(("mkdir '" + out + "'").c_str()), 0);
-        const CommandResult r = Mervox("pcap --layout streams --json " + captures + " -o '" + out + "/call'");
+        const CommandResult r = Mervox("pcap --layout streams --json " + captures + " -o '" + out + "/call'", shell);
         EXPECT_EQ(r.exitCode, 0) << r.err;
         EXPECT_EQ(r.err, "");
         nlohmann::json j = nlohmann::json::parse(r.out);
@@ -817,6 +820,7 @@ TEST_F(SplitCapture, PiecesInAnyOrderGiveTheWholeCapturesStreams)
         {"two", "'" + a + "' '" + b + "'"},
         {"two-reversed", "'" + b + "' '" + a + "'"},
         {"three", "'" + p3 + "' '" + p1 + "' '" + p2 + "'"},
+        {"one-from-stdin", "'" + b + "' - < '" + a + "'"},  // read once, never opened again
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.folder);
@@ -869,6 +873,34 @@ TEST_F(SplitCapture, NamesEachCaptureAndWarnsOfOneCutShort)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("error: " + text + ": not a pcap or pcapng capture"), std::string::npos) << r.err;
     EXPECT_EQ(std::system(("ls '" + dir_ + "'/x-* >/dev/null 2>&1").c_str()) == 0, false);
+}
+
+// A ring buffer of 1,500 small files under a limit of 256 open files: each
+// is opened when the reading reaches it, and the call comes out as from one
+// file. 1,500 files that all overlap in time cannot be read so: the error
+// says what ran out, not that a file is no capture.
+TEST_F(SplitCapture, ManyFilesUnderALowLimitOnOpenFiles)
+{
+    const size_t n = records_.size(), count = 1500;
+    const auto [report, files] = Run("whole", "'" + Piece("whole.pcap", 0, n) + "'");
+    std::string ring, overlapping;
+    for (size_t f = 0; f < count; ++f) {
+        const std::string number = std::to_string(10000 + f).substr(1);
+        Piece("r" + number + ".pcap", f * n / count, (f + 1) * n / count);
+        // The call's first record, then a piece of its own.
+        Piece("o" + number + ".pcap", 0, (f + 1) * n / count, [&](size_t k) { return k > 0 && k < f * n / count; });
+        ring += " r" + number + ".pcap";
+        overlapping += " o" + number + ".pcap";
+    }
+    const std::string limited = "cd '" + dir_ + "' && ulimit -n 256 && ";
+    const auto [split, splitFiles] = Run("ring", ring, limited);
+    EXPECT_EQ(split, report);
+    EXPECT_TRUE(splitFiles == files);
+
+    const CommandResult r = Mervox("pcap --layout streams" + overlapping + " -o '" + dir_ + "/o'", limited);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find(": cannot open: " + std::string(std::strerror(EMFILE))), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("not a pcap"), std::string::npos) << r.err;
 }
 
 }  // namespace

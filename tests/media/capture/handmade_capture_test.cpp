@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <random>
 
@@ -488,7 +489,10 @@ TEST(HandmadeCapture, GarbageIsNotACapture)
         EXPECT_TRUE(r.streams.empty());
     }
     EXPECT_EQ(DecodeCaptureBytes(nullptr, 0).status, CaptureStatus::kNotACapture);
-    EXPECT_EQ(DecodeCaptureFile("/nonexistent/capture.pcap").status, CaptureStatus::kNotACapture);
+    // A file that cannot be opened is no judgement on its contents.
+    const CaptureReport missing = DecodeCaptureFile("/nonexistent/capture.pcap");
+    EXPECT_EQ(missing.status, CaptureStatus::kUnreadable);
+    EXPECT_EQ(missing.systemError, ENOENT);
 }
 
 TEST(HandmadeCapture, HeaderOnlyCaptureIsEmptyNotAnError)
