@@ -3,8 +3,8 @@
 // (sip_dialogs.h). It also tells which call an RTP stream belongs to and
 // what its payload type carries by that call's session descriptions
 // (stream_owner.h), so that a dynamic payload type mapped to G723/8000 is
-// decoded without --payload-type, and encrypted media is never decoded. SIP in IP
-// fragments is not reassembled (the fragments are counted as such).
+// decoded without --payload-type, and encrypted media is never decoded. SIP
+// in fragmented datagrams arrives here whole (packets/ip_reassembly.h).
 #pragma once
 
 #include <memory>
