@@ -100,7 +100,7 @@ private:
     mervox_decoder* decoder_;
 };
 
-Payload Concat(std::initializer_list<Payload> parts)
+Payload Concat(const std::vector<Payload>& parts)
 {
     Payload all;
     for (const Payload& part : parts)
@@ -130,38 +130,66 @@ std::string Hex(uint64_t value)
     return text;
 }
 
-// Whole corpus streams cut into payloads of 1, 2, 3 and 4 frames in turn,
-// each queried twice before it is decoded: the samples are the recorded
-// decode of the stream (SID and untransmitted frames concealed as lost).
-class CorpusInPayloads : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(CorpusInPayloads, DecodesToTheRecordedOutput)
+// Three corpus streams at once, each in a context of its own, cut into
+// payloads of 1, 2, 3 and 4 frames in turn and decoded in turn, each
+// payload queried twice first (without an output, and without its size):
+// each stream's samples are its recorded decode (SID and untransmitted
+// frames concealed as lost), so neither the queries nor the other contexts
+// change a stream.
+TEST(WiresharkCodec, InterleavedCorpusStreamsDecodeToTheirRecordedOutput)
 {
-    const std::string name = GetParam();
-    const std::vector<uint8_t> stream = ReadFileBytes(DataPath("corpus/" + name + ".bit"));
-    const std::vector<StreamFrame> frames = SplitStream(stream);
-    ASSERT_FALSE(frames.empty());
-
-    Context context = NewContext();
-    Pcm all;
-    size_t next = 0;
-    for (size_t count = 1; next < frames.size(); count = count % 4 + 1) {
-        const size_t end = std::min(frames.size(), next + count);
-        const Payload payload(stream.begin() + static_cast<long>(frames[next].offset),
-                              stream.begin() + static_cast<long>(frames[end - 1].offset + frames[end - 1].length));
-        ASSERT_EQ(QuerySize(context.get(), payload), (end - next) * kFrameBytesOut);
-        ASSERT_EQ(QuerySize(context.get(), payload), (end - next) * kFrameBytesOut);
-        Append(all, DecodePayload(context.get(), payload));
-        next = end;
+    struct Stream {
+        std::string name;
+        std::vector<uint8_t> bytes;
+        std::vector<StreamFrame> frames;
+        Context context = NewContext();
+        size_t next = 0;
+        size_t count = 1;
+        Pcm pcm;
+    };
+    std::vector<Stream> streams(3);
+    const char* names[] = {"speech-a.mixed", "speech-a.63-vad", "speech-a.53-vad"};
+    for (size_t k = 0; k < streams.size(); ++k) {
+        streams[k].name = names[k];
+        streams[k].bytes = ReadFileBytes(DataPath("corpus/" + streams[k].name + ".bit"));
+        streams[k].frames = SplitStream(streams[k].bytes);
+        ASSERT_FALSE(streams[k].frames.empty());
     }
-    ASSERT_EQ(all.size(), frames.size() * MERVOX_FRAME_SAMPLES);
-    EXPECT_EQ(Hex(Fnv1a64(all)), Hex(RecordedDigest(name)));
+    for (bool more = true; more;) {
+        more = false;
+        for (Stream& s : streams) {
+            if (s.next == s.frames.size())
+                continue;
+            more = true;
+            const size_t end = std::min(s.frames.size(), s.next + s.count);
+            const Payload payload(
+                s.bytes.begin() + static_cast<long>(s.frames[s.next].offset),
+                s.bytes.begin() + static_cast<long>(s.frames[end - 1].offset + s.frames[end - 1].length));
+            ASSERT_EQ(QuerySize(s.context.get(), payload), (end - s.next) * kFrameBytesOut);
+            // Either of output and its size missing makes a query.
+            Pcm untouched(MERVOX_FRAME_SAMPLES, 7);
+            ASSERT_EQ(
+                mervox_ws_codec_decode(s.context.get(), payload.data(), payload.size(), untouched.data(), nullptr),
+                (end - s.next) * kFrameBytesOut);
+            ASSERT_EQ(untouched, Pcm(MERVOX_FRAME_SAMPLES, 7));
+            Append(s.pcm, DecodePayload(s.context.get(), payload));
+            s.next = end;
+            s.count = s.count % 4 + 1;
+        }
+    }
+    for (const Stream& s : streams) {
+        SCOPED_TRACE(s.name);
+        ASSERT_EQ(s.pcm.size(), s.frames.size() * MERVOX_FRAME_SAMPLES);
+        EXPECT_EQ(Hex(Fnv1a64(s.pcm)), Hex(RecordedDigest(s.name)));
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(WiresharkCodec, CorpusInPayloads,
-                         ::testing::Values("speech-a.mixed", "speech-a.63-vad", "speech-a.53-vad"));
-
-TEST(WiresharkCodec, MixedFrameTypesInOnePayload)
+// One payload: what it decodes to is its frames one by one through the
+// library, speech decoded and the rest (SID, untransmitted, a last frame
+// cut short) concealed, the frames beyond the limit left out (not even
+// concealed); the payload after it continues the stream from the last
+// frame decoded.
+TEST(WiresharkCodec, PayloadsDecodeFrameByFrame)
 {
     const Payload f63 = FirstFrameOfType("speech-a.63.bit", MERVOX_FRAME_6300);
     const Payload f53 = FirstFrameOfType("speech-a.53.bit", MERVOX_FRAME_5300);
@@ -171,193 +199,115 @@ TEST(WiresharkCodec, MixedFrameTypesInOnePayload)
     ASSERT_EQ(f53.size(), 20u);
     ASSERT_EQ(sid.size(), 4u);
     ASSERT_EQ(none.size(), 1u);
+    constexpr size_t kLimit = MERVOX_WIRESHARK_MAX_FRAMES_PER_PAYLOAD;
+    const std::vector<uint8_t> stream = ReadFileBytes(DataPath("corpus/speech-a.63.bit"));
+    const std::vector<StreamFrame> frames = SplitStream(stream);
+    ASSERT_GT(frames.size(), 100 + kLimit + 10);
 
-    Context context = NewContext();
-    const Pcm got = DecodePayload(context.get(), Concat({f63, f53, sid, none, f53, f63}));
+    struct Case {
+        std::string name;
+        Payload payload;
+        std::vector<Payload> want;  // the frames decoded one by one; an empty one is concealed
+    };
+    std::vector<Case> cases = {
+        {"every type", Concat({f63, f53, sid, none, f53, f63}), {f63, f53, {}, {}, f53, f63}},
+        {"empty", {}, {}},
+        {"1-byte frames beyond the limit", Payload(1400, none[0]), std::vector<Payload>(kLimit)},
+    };
+    Case over{"speech frames beyond the limit", {}, {}};
+    for (size_t k = 100; k < 100 + kLimit + 10; ++k) {
+        const Payload frame = FrameOf(stream, frames[k]);
+        over.payload.insert(over.payload.end(), frame.begin(), frame.end());
+        if (k < 100 + kLimit)
+            over.want.push_back(frame);
+    }
+    cases.push_back(over);
+    for (const Payload& last : {f63, f53, sid})
+        for (size_t cut = 1; cut < last.size(); ++cut)
+            cases.push_back({"last frame of " + std::to_string(last.size()) + " bytes cut to " + std::to_string(cut),
+                             Concat({f53, sid, none, Payload(last.begin(), last.begin() + static_cast<long>(cut))}),
+                             {f53, {}, {}, {}}});
 
-    Reference ref;
-    Pcm want;
-    Append(want, ref.Decode(f63));
-    Append(want, ref.Decode(f53));
-    Append(want, ref.Conceal());
-    Append(want, ref.Conceal());
-    Append(want, ref.Decode(f53));
-    Append(want, ref.Decode(f63));
-    EXPECT_EQ(got, want);
-}
-
-TEST(WiresharkCodec, SizeQueriesOfOtherPayloadsLeaveTheDecoderAlone)
-{
-    const Payload f63 = FirstFrameOfType("speech-a.63.bit", MERVOX_FRAME_6300);
-    const Payload f53 = FirstFrameOfType("speech-a.53.bit", MERVOX_FRAME_5300);
-    Context queried = NewContext();
-    Context plain = NewContext();
-    for (int k = 0; k < 3; ++k) {
-        EXPECT_EQ(QuerySize(queried.get(), Concat({f53, f53, f53})), 3 * kFrameBytesOut);
-        // Either of output and its size missing makes a query.
-        Pcm unused(MERVOX_FRAME_SAMPLES, 7);
-        EXPECT_EQ(mervox_ws_codec_decode(queried.get(), f53.data(), f53.size(), unused.data(), nullptr),
-                  kFrameBytesOut);
-        EXPECT_EQ(unused, Pcm(MERVOX_FRAME_SAMPLES, 7));
-        EXPECT_EQ(DecodePayload(queried.get(), f63), DecodePayload(plain.get(), f63));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Context context = NewContext();
+        Reference ref;
+        Pcm want;
+        for (const Payload& frame : c.want)
+            Append(want, frame.empty() ? ref.Conceal() : ref.Decode(frame));
+        EXPECT_EQ(DecodePayload(context.get(), c.payload), want);
+        EXPECT_EQ(DecodePayload(context.get(), f63), ref.Decode(f63));
     }
 }
 
-TEST(WiresharkCodec, EmptyPayloadYieldsNothingAndKeepsTheStream)
+// Calls that yield nothing: no context, no input, an empty payload. The
+// output is left alone, its size set to 0, and a context goes on as if
+// they had not been made.
+TEST(WiresharkCodec, CallsWithoutAContextOrInputYieldNothing)
 {
     const Payload f63 = FirstFrameOfType("speech-a.63.bit", MERVOX_FRAME_6300);
     Context context = NewContext();
-    Pcm out(MERVOX_FRAME_SAMPLES, 7);
-    size_t outSize = kFrameBytesOut;
-    EXPECT_EQ(mervox_ws_codec_decode(context.get(), f63.data(), 0, nullptr, nullptr), 0u);
-    EXPECT_EQ(mervox_ws_codec_decode(context.get(), f63.data(), 0, out.data(), &outSize), 0u);
-    EXPECT_EQ(outSize, 0u);
-    outSize = kFrameBytesOut;
-    EXPECT_EQ(mervox_ws_codec_decode(context.get(), nullptr, 5, out.data(), &outSize), 0u);
-    EXPECT_EQ(out, Pcm(MERVOX_FRAME_SAMPLES, 7));
-
+    struct Case {
+        const char* name;
+        void* context;
+        const void* input;
+        size_t size;
+    };
+    const Case cases[] = {
+        {"no context", nullptr, f63.data(), f63.size()},
+        {"no input", context.get(), nullptr, 5},
+        {"empty payload", context.get(), f63.data(), 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(mervox_ws_codec_decode(c.context, c.input, c.size, nullptr, nullptr), 0u);
+        Pcm out(MERVOX_FRAME_SAMPLES, 7);
+        size_t outSize = kFrameBytesOut;
+        EXPECT_EQ(mervox_ws_codec_decode(c.context, c.input, c.size, out.data(), &outSize), 0u);
+        EXPECT_EQ(outSize, 0u);
+        EXPECT_EQ(out, Pcm(MERVOX_FRAME_SAMPLES, 7));
+    }
     Reference ref;
     EXPECT_EQ(DecodePayload(context.get(), f63), ref.Decode(f63));
+    mervox_ws_codec_release(nullptr);
 }
 
-TEST(WiresharkCodec, TruncatedPayloadDecodesWholeFramesAndConcealsTheCutOne)
-{
-    const Payload f63 = FirstFrameOfType("speech-a.63.bit", MERVOX_FRAME_6300);
-    const Payload f53 = FirstFrameOfType("speech-a.53.bit", MERVOX_FRAME_5300);
-    const Payload sid = FirstFrameOfType("speech-a.63-vad.bit", MERVOX_FRAME_SID);
-    for (const Payload& last : {f63, f53, sid}) {
-        for (size_t cut = 1; cut < last.size(); ++cut) {
-            SCOPED_TRACE(::testing::Message() << "last frame of " << last.size() << " bytes cut to " << cut);
-            const Payload payload = Concat({f53, Payload(last.begin(), last.begin() + static_cast<long>(cut))});
-            Context context = NewContext();
-            Reference ref;
-            Pcm want = ref.Decode(f53);
-            Append(want, ref.Conceal());
-            EXPECT_EQ(DecodePayload(context.get(), payload), want);
-            // ... and the stream goes on from there.
-            EXPECT_EQ(DecodePayload(context.get(), f63), ref.Decode(f63));
-        }
-    }
-}
-
-TEST(WiresharkCodec, EveryPrefixOfACorpusPayloadDecodesToItsQueriedSize)
-{
-    const std::vector<uint8_t> stream = ReadFileBytes(DataPath("corpus/speech-a.63-vad.bit"));
-    const Payload payload(stream.begin() + 2000, stream.begin() + 2300);
-    Context context = NewContext();
-    for (size_t size = 0; size <= payload.size(); ++size) {
-        // A copy of exactly `size` bytes: reading past it is caught.
-        const Payload prefix(payload.begin(), payload.begin() + static_cast<long>(size));
-        DecodePayload(context.get(), prefix);
-    }
-}
-
+// A buffer sized for another payload: only the frames that fit in whole
+// are written, nothing past them, and every frame is still decoded.
 TEST(WiresharkCodec, BufferSizedForAnotherPayloadIsNeverOverrun)
 {
     const Payload f63 = FirstFrameOfType("speech-a.63.bit", MERVOX_FRAME_6300);
     const Payload f53 = FirstFrameOfType("speech-a.53.bit", MERVOX_FRAME_5300);
-    const Payload three = Concat({f63, f53, f63});
-
-    // A one-frame buffer (with a few spare bytes, not a whole frame) for a
-    // three-frame payload: the first frame is written, all three are decoded.
-    {
+    struct Case {
+        const char* name;
+        std::vector<Payload> frames;
+        size_t roomSamples;
+    };
+    const Case cases[] = {
+        {"room for one frame and a bit, three frames", {f63, f53, f63}, MERVOX_FRAME_SAMPLES + 100},
+        {"room for three frames, one frame", {f63}, 3 * MERVOX_FRAME_SAMPLES},
+        {"no room for a frame", {f63, f53}, 10},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         Context context = NewContext();
-        ASSERT_EQ(QuerySize(context.get(), f53), kFrameBytesOut);
-        std::vector<int16_t> out(MERVOX_FRAME_SAMPLES + 100);
-        size_t outSize = out.size() * sizeof(int16_t);
-        EXPECT_EQ(mervox_ws_codec_decode(context.get(), three.data(), three.size(), out.data(), &outSize),
-                  kFrameBytesOut);
-        EXPECT_EQ(outSize, kFrameBytesOut);
-
         Reference ref;
-        const Pcm first = ref.Decode(f63);
-        EXPECT_TRUE(std::equal(first.begin(), first.end(), out.begin()));
-        EXPECT_TRUE(std::all_of(out.begin() + MERVOX_FRAME_SAMPLES, out.end(), [](int16_t s) { return s == 0; }));
-        ref.Decode(f53);
-        ref.Decode(f63);
+        Pcm want;
+        for (const Payload& frame : c.frames)
+            Append(want, ref.Decode(frame));
+        const size_t fit = std::min(c.frames.size(), c.roomSamples / MERVOX_FRAME_SAMPLES);
+        want.resize(fit * MERVOX_FRAME_SAMPLES);
+        want.resize(c.roomSamples, 7);
+
+        Pcm out(c.roomSamples, 7);
+        size_t outSize = c.roomSamples * sizeof(int16_t);
+        const Payload payload = Concat(c.frames);
+        EXPECT_EQ(mervox_ws_codec_decode(context.get(), payload.data(), payload.size(), out.data(), &outSize),
+                  fit * kFrameBytesOut);
+        EXPECT_EQ(outSize, fit * kFrameBytesOut);
+        EXPECT_EQ(out, want);
         EXPECT_EQ(DecodePayload(context.get(), f53), ref.Decode(f53));
     }
-    // A three-frame buffer for a one-frame payload: one frame written.
-    {
-        Context context = NewContext();
-        ASSERT_EQ(QuerySize(context.get(), three), 3 * kFrameBytesOut);
-        Pcm out(3 * MERVOX_FRAME_SAMPLES, 7);
-        size_t outSize = 3 * kFrameBytesOut;
-        EXPECT_EQ(mervox_ws_codec_decode(context.get(), f63.data(), f63.size(), out.data(), &outSize), kFrameBytesOut);
-        EXPECT_EQ(outSize, kFrameBytesOut);
-        Reference ref;
-        EXPECT_EQ(Pcm(out.begin(), out.begin() + MERVOX_FRAME_SAMPLES), ref.Decode(f63));
-        EXPECT_EQ(Pcm(out.begin() + MERVOX_FRAME_SAMPLES, out.end()), Pcm(2 * MERVOX_FRAME_SAMPLES, 7));
-    }
-    // No room for a frame at all.
-    {
-        Context context = NewContext();
-        int16_t out[10] = {};
-        size_t outSize = sizeof out;
-        EXPECT_EQ(mervox_ws_codec_decode(context.get(), f63.data(), f63.size(), out, &outSize), 0u);
-        EXPECT_EQ(outSize, 0u);
-    }
-}
-
-// A payload of more frames than the limit: the first ones are decoded, the
-// rest left out (not even concealed), and the next payload follows the
-// last frame decoded, so a packet of 1-byte frames cannot ask for hours.
-TEST(WiresharkCodec, FramesBeyondTheLimitPerPayloadAreLeftOut)
-{
-    constexpr size_t kLimit = MERVOX_WIRESHARK_MAX_FRAMES_PER_PAYLOAD;
-    const Payload none = FirstFrameOfType("speech-a.63-vad.bit", MERVOX_FRAME_UNTRANSMITTED);
-    ASSERT_EQ(none.size(), 1u);
-    {
-        Context context = NewContext();
-        const Payload flood(1400, none[0]);
-        EXPECT_EQ(QuerySize(context.get(), flood), kLimit * kFrameBytesOut);
-        EXPECT_EQ(DecodePayload(context.get(), flood).size(), kLimit * MERVOX_FRAME_SAMPLES);
-    }
-
-    const std::vector<uint8_t> stream = ReadFileBytes(DataPath("corpus/speech-a.63.bit"));
-    const std::vector<StreamFrame> frames = SplitStream(stream);
-    ASSERT_GT(frames.size(), kLimit + 11);
-    const Payload over(stream.begin() + static_cast<long>(frames[100].offset),
-                       stream.begin() + static_cast<long>(frames[100 + kLimit + 10].offset));
-    Context context = NewContext();
-    Reference ref;
-    Pcm want;
-    for (size_t k = 100; k < 100 + kLimit; ++k)
-        Append(want, ref.Decode(FrameOf(stream, frames[k])));
-    EXPECT_EQ(DecodePayload(context.get(), over), want);
-    const Payload next = FrameOf(stream, frames[100 + kLimit + 10]);
-    EXPECT_EQ(DecodePayload(context.get(), next), ref.Decode(next));
-}
-
-TEST(WiresharkCodec, ContextsAreIndependentStreams)
-{
-    const std::vector<uint8_t> s63 = ReadFileBytes(DataPath("corpus/speech-a.63.bit"));
-    const std::vector<uint8_t> s53 = ReadFileBytes(DataPath("corpus/speech-a.53.bit"));
-    const std::vector<StreamFrame> frames63 = SplitStream(s63);
-    const std::vector<StreamFrame> frames53 = SplitStream(s53);
-    Context a = NewContext();
-    Context b = NewContext();
-    Pcm pcmA, pcmB;
-    for (size_t k = 0; k < frames63.size() || k < frames53.size(); ++k) {
-        if (k < frames63.size())
-            Append(pcmA, DecodePayload(a.get(), FrameOf(s63, frames63[k])));
-        if (k < frames53.size())
-            Append(pcmB, DecodePayload(b.get(), FrameOf(s53, frames53[k])));
-    }
-    EXPECT_EQ(Hex(Fnv1a64(pcmA)), Hex(RecordedDigest("speech-a.63")));
-    EXPECT_EQ(Hex(Fnv1a64(pcmB)), Hex(RecordedDigest("speech-a.53")));
-}
-
-TEST(WiresharkCodec, NullContextYieldsNothing)
-{
-    const Payload f63 = FirstFrameOfType("speech-a.63.bit", MERVOX_FRAME_6300);
-    Pcm out(MERVOX_FRAME_SAMPLES, 7);
-    size_t outSize = kFrameBytesOut;
-    EXPECT_EQ(mervox_ws_codec_decode(nullptr, f63.data(), f63.size(), nullptr, nullptr), 0u);
-    EXPECT_EQ(mervox_ws_codec_decode(nullptr, f63.data(), f63.size(), out.data(), &outSize), 0u);
-    EXPECT_EQ(outSize, 0u);
-    EXPECT_EQ(out, Pcm(MERVOX_FRAME_SAMPLES, 7));
-    mervox_ws_codec_release(nullptr);
 }
 
 }  // namespace

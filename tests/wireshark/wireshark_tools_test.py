@@ -7,8 +7,8 @@
   wireshark_tools_test.py sharkd PLUGIN SHARKD MERVOX LIBMERVOX CAPTURE
       sharkd decodes every G.723.1 RTP stream of CAPTURE through the plugin
       to the samples `mervox decode` gives for the same payloads in the same
-      order; so does a hand-made call on a dynamic payload type named G723.
-      Packets of more frames than the plugin's limit yield the first ones.
+      order; so does a hand-made call on a dynamic payload type named G723,
+      whose packets of more frames than the plugin's limit yield the first ones.
       Frames are split by mervox_frame_bytes of the shared library LIBMERVOX.
   wireshark_tools_test.py sharkd-installed CAPTURE WORKDIR
       The same with the installed plugin, /usr/bin/sharkd, /usr/bin/mervox and
@@ -309,46 +309,15 @@ def ethernet_udp(src, dst, sport, dport, payload):
     return b"\x00" * 12 + b"\x08\x00" + ip + udp
 
 
-def test_dynamic_payload_type(stage, sharkd, mervox, stream_file):
-    """A call whose SDP maps payload type 96 to G723: the player looks the
-    codec up by that name. Packets of 1 to 3 frames of a stream with
-    silence frames."""
-    stream = open(stream_file, "rb").read()
-    sdp = ("v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
-           "m=audio 40000 RTP/AVP 96\r\na=rtpmap:96 G723/8000\r\n")
-    invite = ("INVITE sip:b@127.0.0.2 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:5060;branch=z9hG4bK1\r\n"
-              "From: <sip:a@127.0.0.1>;tag=1\r\nTo: <sip:b@127.0.0.2>\r\nCall-ID: 1@127.0.0.1\r\n"
-              "CSeq: 1 INVITE\r\nContact: <sip:a@127.0.0.1>\r\nContent-Type: application/sdp\r\n"
-              "Content-Length: %d\r\n\r\n%s" % (len(sdp), sdp))
-    records = [ethernet_udp("127.0.0.1", "127.0.0.2", 5060, 5060, invite.encode())]
-    key = ("127.0.0.2", 50000, "127.0.0.1", 40000, 0xABCD0001)
-    offset, sequence, timestamp, sent, silence = 0, 0, 0, b"", set()
-    while offset < len(stream) and sequence < 400:
-        payload = b""
-        for _ in range(sequence % 3 + 1):
-            if offset < len(stream):
-                length = Library.frame_bytes(stream[offset])
-                payload += stream[offset:offset + length]
-                if length < 20:
-                    silence.add(length)
-                offset += length
-        rtp = struct.pack("!BBHII", 0x80, 96, sequence, timestamp, key[4]) + payload
-        records.append(ethernet_udp(key[0], key[2], key[1], key[3], rtp))
-        sent += payload
-        sequence, timestamp = sequence + 1, timestamp + 240 * (sequence % 3 + 1)
-    if not frame_lengths_ok(sent) or len(silence) != 2:
-        fail("the hand-made call should hold whole frames, SID and untransmitted ones among them")
-    capture = os.path.join(stage.dir, "dynamic.pcap")
-    write_pcap(capture, records)
-
-    tapped, samples = sharkd_downloads(stage, sharkd, capture, [key], heuristic=False)
-    if [(s["ssrc"], s["payload"]) for s in tapped] != [(key[4], "G723")]:
-        fail("sharkd should see one stream of payload G723 from the SDP")
-    compare(token_of(key), samples[key], mervox_decode(mervox, sent, stage.dir))
-
-
-# The plugin's limit on frames per payload (MERVOX_WIRESHARK_MAX_FRAMES_PER_PAYLOAD).
-MAX_FRAMES_PER_PAYLOAD = 80
+def max_frames_per_payload():
+    """The plugin's limit on the frames one payload yields, from its header."""
+    header = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "plugins", "wireshark",
+                          "g723_codec.h")
+    for line in open(header):
+        fields = line.split()
+        if fields[:2] == ["#define", "MERVOX_WIRESHARK_MAX_FRAMES_PER_PAYLOAD"]:
+            return int(fields[2])
+    fail("no MERVOX_WIRESHARK_MAX_FRAMES_PER_PAYLOAD in " + header)
 
 
 def split_frames(payload):
@@ -368,32 +337,50 @@ def write_pcap(path, records):
     os.chmod(path, 0o644)
 
 
-def test_frames_per_payload(stage, sharkd, mervox, stream_file):
-    """Packets far fuller than any sender makes, each advancing the RTP clock
-    by one frame: 2 speech frames then 1,398 untransmitted 1-byte frames, or
-    more speech frames than the limit. Each yields its first 80 frames, the
-    rest left out: the samples are `mervox decode` of those frames alone."""
+def test_dynamic_payload_type(stage, sharkd, mervox, stream_file):
+    """A call whose SDP maps payload type 96 to G723: the player looks the
+    codec up by that name. Packets of 1 to 3 frames of a stream with
+    silence frames, and every 50th packet far fuller than any sender makes
+    it: more speech frames than the plugin's limit, or 2 speech frames and
+    1,398 untransmitted 1-byte frames. Each packet yields its first frames
+    up to the limit, the rest left out: the samples are `mervox decode` of
+    the frames kept."""
+    limit = max_frames_per_payload()
     stream = split_frames(open(stream_file, "rb").read())
-    key = ("10.0.0.1", 50000, "10.0.0.2", 40000, 0xF100D000)
-    records, kept, sent_frames, used = [], b"", 0, 0
-    for sequence in range(20):
-        if sequence % 4 == 3:
-            frames = stream[used:used + MAX_FRAMES_PER_PAYLOAD + 10]
+    sdp = ("v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
+           "m=audio 40000 RTP/AVP 96\r\na=rtpmap:96 G723/8000\r\n")
+    invite = ("INVITE sip:b@127.0.0.2 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:5060;branch=z9hG4bK1\r\n"
+              "From: <sip:a@127.0.0.1>;tag=1\r\nTo: <sip:b@127.0.0.2>\r\nCall-ID: 1@127.0.0.1\r\n"
+              "CSeq: 1 INVITE\r\nContact: <sip:a@127.0.0.1>\r\nContent-Type: application/sdp\r\n"
+              "Content-Length: %d\r\n\r\n%s" % (len(sdp), sdp))
+    records = [ethernet_udp("127.0.0.1", "127.0.0.2", 5060, 5060, invite.encode())]
+    key = ("127.0.0.2", 50000, "127.0.0.1", 40000, 0xABCD0001)
+    used, sequence, timestamp, kept, full = 0, 0, 0, b"", 0
+    while used < len(stream) and sequence < 400:
+        if sequence % 100 == 49:
+            frames = stream[used:used + limit + 10]
             used += len(frames)
-        else:
+        elif sequence % 100 == 99:
             frames = stream[used:used + 2] + [b"\x03"] * 1398
             used += 2
-        payload = b"".join(frames)
-        rtp = struct.pack("!BBHII", 0x80, 4, sequence, 240 * sequence, key[4]) + payload
+        else:
+            frames = stream[used:used + sequence % 3 + 1]
+            used += len(frames)
+        full += len(frames) > limit
+        rtp = struct.pack("!BBHII", 0x80, 96, sequence, timestamp, key[4]) + b"".join(frames)
         records.append(ethernet_udp(key[0], key[2], key[1], key[3], rtp))
-        kept += b"".join(frames[:MAX_FRAMES_PER_PAYLOAD])
-        sent_frames += len(frames)
-    capture = os.path.join(stage.dir, "full-payloads.pcap")
+        kept += b"".join(frames[:limit])
+        sequence, timestamp = sequence + 1, timestamp + 240 * min(len(frames), limit)
+    if {len(frame) for frame in stream[:used]} != {24, 4, 1} or full != 8:
+        fail("the hand-made call should hold speech, SID and untransmitted frames, and 8 packets beyond the limit")
+    capture = os.path.join(stage.dir, "dynamic.pcap")
     write_pcap(capture, records)
 
-    _, samples = sharkd_downloads(stage, sharkd, capture, [key], heuristic=True)
-    print("%d frames in %d packets (%.1f s of RTP time), at most %d a packet used: sharkd gave %.1f s of audio"
-          % (sent_frames, len(records), len(records) * 0.03, MAX_FRAMES_PER_PAYLOAD, len(samples[key]) / 16000))
+    tapped, samples = sharkd_downloads(stage, sharkd, capture, [key], heuristic=False)
+    if [(s["ssrc"], s["payload"]) for s in tapped] != [(key[4], "G723")]:
+        fail("sharkd should see one stream of payload G723 from the SDP")
+    print("%d packets, %d beyond the limit of %d frames: sharkd gave %.1f s of audio"
+          % (sequence, full, limit, len(samples[key]) / 16000))
     compare(token_of(key), samples[key], mervox_decode(mervox, kept, stage.dir))
 
 
@@ -406,7 +393,6 @@ def test_sharkd(plugin, sharkd, mervox, capture, workdir=None):
         test_corpus_capture(stage, sharkd, mervox, capture)
         test_dynamic_payload_type(stage, sharkd, mervox,
                                   os.path.join(os.path.dirname(capture), "speech-a.63-vad.bit"))
-        test_frames_per_payload(stage, sharkd, mervox, os.path.join(os.path.dirname(capture), "speech-a.63.bit"))
     finally:
         stage.remove()
 
