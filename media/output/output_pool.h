@@ -33,14 +33,20 @@
 
 namespace mervox::media::output {
 
+// The pool's default limits: at most this many outputs open at once (16 MB
+// of file buffers at 64 KB each), ...
+constexpr size_t kDefaultOpenFiles = 256;
+// ... each output's samples held in memory up to about a second of them ...
+constexpr size_t kDefaultHeldBytesEach = 16 * 1024;
+// ... and all outputs' samples held in memory at most this many bytes.
+constexpr size_t kDefaultHeldBytes = 16 * 1024 * 1024;
+
 class OutputPool {
 public:
-    // The defaults: 16 MB of buffers of open files (64 KB each), 16 MB of
-    // samples waiting, about a second (16 KB) per output.
     struct Limits {
-        size_t openFiles = 256;
-        size_t heldBytesEach = 16 * 1024;
-        size_t heldBytes = 16 * 1024 * 1024;
+        size_t openFiles = kDefaultOpenFiles;
+        size_t heldBytesEach = kDefaultHeldBytesEach;
+        size_t heldBytes = kDefaultHeldBytes;
     };
     // Opens the output at a path (by default OpenPcmOutput(path, kWav)).
     using Opener = std::function<base::Result<std::unique_ptr<PcmSink>>(const std::string& path)>;

@@ -18,10 +18,11 @@
 #include "base/status.h"
 #include "capture/capture.h"
 #include "quality/stream_series.h"
+#include "signalling/sip_dialogs.h"
 
 namespace mervox::media::report {
 
-constexpr size_t kMaxTableRows = 10000;  // as many as the SIP reader keeps calls
+constexpr size_t kMaxTableRows = signalling::kMaxDialogs;  // as many as the SIP reader keeps calls
 constexpr size_t kDrawnCalls = 50;
 constexpr size_t kMaxPageBytes = 24u << 20;
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "packets/g7231_payload.h"
+#include "quality/jitter_buffer.h"
 #include "stream/stream_stats.h"
 
 namespace mervox::media::timeline {
@@ -59,9 +60,10 @@ constexpr int64_t kMaxGapFrames = 2000;
 // packet that arrives after a later one has left is dropped as late. Far
 // more than network reordering needs (about 2 s of packets).
 constexpr int64_t kReorderWindow = 64;
-// A sequence number this far or further from the newest one either way is
-// no reordering or loss but a renumbered sender: it starts a new run.
-constexpr int64_t kSequenceJump = 1000;
+// A sequence number further than this from the newest one either way is no
+// reordering or loss but a renumbered sender: it starts a new run (the same
+// threshold as the loss figures' runs).
+constexpr int64_t kSequenceJump = quality::kSequenceJump;
 // A packet whose timestamp is this much further ahead of (or behind) both
 // neighbours than their sequence distance implies is placed by its sequence
 // number instead (1 s).

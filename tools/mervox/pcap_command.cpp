@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -30,8 +31,10 @@
 #include "platform/paths.h"
 #include "report/html_report.h"
 #include "stream/input_file.h"
+#include "stream/stream_stats.h"
 #include "stream_files.h"
 #include "stream_workers.h"
+#include "timeline/stream_timeline.h"
 
 namespace mervox::cli {
 namespace {
@@ -143,14 +146,17 @@ std::string NoStreamMessage(const std::string& name, const PcapOptions& options,
     return why;
 }
 
+// Descriptors left to the standard streams and the libraries, besides one
+// for each capture (those overlapping in time are open together), when the
+// limit on open files is lower than the pool's.
+constexpr uint64_t kSpareDescriptors = 32;
+
 // The output files' limits: the pool's, with no more files open at once
-// than the descriptors this process may have leave room for (the rest for
-// the captures, which are all open at once, the standard streams and the
-// libraries).
+// than the descriptors this process may have leave room for.
 media::output::OutputPool::Limits OutputLimits(size_t captures)
 {
     media::output::OutputPool::Limits limits;
-    const uint64_t kSpare = 32 + static_cast<uint64_t>(captures);
+    const uint64_t kSpare = kSpareDescriptors + static_cast<uint64_t>(captures);
     if (const std::optional<uint64_t> files = media::platform::OpenFileLimit())
         limits.openFiles = static_cast<size_t>(std::min<uint64_t>(
             limits.openFiles, *files > 2 * kSpare ? *files - kSpare : std::max<uint64_t>(*files / 2, 1)));
@@ -316,7 +322,9 @@ Subcommand AddPcapCommand(CLI::App& parent)
         ->check(CLI::Range(0, 127));
     app->add_flag("--allow-long-gaps", options->allowLongGaps,
                   "Fill every gap with lost frames, even beyond what a stream's frames and the capture's duration "
-                  "account for (each gap still at most 60 s)");
+                  "account for (each gap still at most " +
+                      std::to_string(std::lround(media::stream::FramesToSeconds(media::timeline::kMaxGapFrames))) +
+                      " s)");
     app->add_option("-j,--jobs", options->jobs,
                     "Threads decoding the streams, each stream on one (default: the number of processors)")
         ->check(JobsText);
