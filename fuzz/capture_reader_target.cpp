@@ -39,6 +39,17 @@ namespace {
 // chosen by the input can ask for in one packet.
 constexpr uint64_t kMaxSlots = 600;
 
+// Decoded audio that is quiet throughout: every re-anchoring that may move
+// into a pause of the audio does.
+class QuietAudio : public media::calls::SampleSource {
+public:
+    media::base::Status Read(size_t, uint64_t, int16_t* samples, size_t count) override
+    {
+        std::fill(samples, samples + count, int16_t{0});
+        return media::base::Status::Ok();
+    }
+};
+
 // One output open, a frame held each, two in all.
 const media::output::OutputPool::Limits kPoolLimits = {1, 480, 2 * 480};
 
@@ -399,9 +410,11 @@ int RunCaptureReader(const uint8_t* data, size_t size)
     for (const media::calls::Call& call : report.calls)
         for (const media::calls::CallLayout layout :
              {media::calls::CallLayout::kStereo, media::calls::CallLayout::kMixed}) {
-            const media::calls::CallAudio audio = media::calls::PlaceCall(call, report.streams, layout, [&](size_t i) {
-                return std::min(report.streams[i].stats.TimelineFrames(), kMaxSlots) * 240;
-            });
+            QuietAudio quiet;
+            const media::calls::CallAudio audio = media::calls::PlaceCall(
+                call, report.streams, layout,
+                [&](size_t i) { return std::min(report.streams[i].stats.TimelineFrames(), kMaxSlots) * 240; },
+                layout == media::calls::CallLayout::kStereo ? &quiet : nullptr);
             const int want = call.streams.empty()                         ? 0
                              : layout == media::calls::CallLayout::kMixed ? 1
                              : call.signalled                             ? 2

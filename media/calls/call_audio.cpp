@@ -74,10 +74,83 @@ bool FasterThanRealTime(const timeline::RtpStream& s)
     return carried > 2 * (s.lastArrival - s.firstArrival) + 1.0;
 }
 
+// Frames of decoded audio read at once while looking for quiet.
+constexpr size_t kScanFrames = 16;
+
+// Re-anchoring `a` (after an anchor whose offset, at − sample, is
+// `previous`) brought forward, whole, into the first run of quiet frames
+// (below kQuietPower) that can take it between where the stream's arrivals
+// began to move and where its timeline put it: at least
+// timeline::kMinPauseSamples long, and where it moves the stream earlier,
+// as long as the samples that give way. Whole, so that the anchors after
+// it still hold (the stream lies by as much the other way for a while, as
+// it lay off before). Frames lie every 240 samples from the stream's first.
+timeline::StreamAnchor QuietAnchor(const timeline::StreamAnchor& a, int64_t previous, size_t stream, uint64_t samples,
+                                   SampleSource& source, Status& status)
+{
+    constexpr uint64_t kFrame = 240;
+    const int64_t offset = a.at - static_cast<int64_t>(a.sample);
+    const int64_t amount = offset - previous;
+    const uint64_t drop = amount < 0 ? static_cast<uint64_t>(-amount) : 0;  // samples that give way
+    const uint64_t need = std::max(static_cast<uint64_t>(timeline::kMinPauseSamples), drop);
+    // A run that would put the anchor before `a.sample` begins before it.
+    const uint64_t limit = a.sample + need;
+    uint64_t frame = (a.earliest + kFrame - 1) / kFrame;
+    std::optional<uint64_t> run;  // start of the quiet run in progress
+    std::vector<int16_t> read(kScanFrames * kFrame);
+    while (frame * kFrame < limit) {
+        const uint64_t from = frame * kFrame;
+        const auto count =
+            static_cast<size_t>(std::min<uint64_t>({read.size(), samples > from ? samples - from : 0, limit - from}));
+        if (count < kFrame)
+            break;
+        status = source.Read(stream, from, read.data(), count);
+        if (!status.ok())
+            return a;
+        for (size_t f = 0; f + kFrame <= count; f += kFrame, ++frame) {
+            int64_t power = 0;
+            for (size_t j = f; j < f + kFrame; ++j)
+                power += int64_t{read[j]} * read[j];
+            if (power >= kQuietPower * static_cast<int64_t>(kFrame)) {
+                run.reset();
+                continue;
+            }
+            if (!run)
+                run = frame * kFrame;
+            if ((frame + 1) * kFrame - *run < need)
+                continue;
+            const uint64_t point = *run + drop;
+            if (point >= a.sample)
+                return a;  // no earlier pause
+            timeline::StreamAnchor moved = a;
+            moved.sample = point;
+            moved.at = static_cast<int64_t>(point) + offset;
+            return moved;
+        }
+    }
+    return a;
+}
+
+std::vector<timeline::StreamAnchor> QuietAnchors(const std::vector<timeline::StreamAnchor>& anchors, size_t stream,
+                                                 uint64_t samples, SampleSource& source)
+{
+    std::vector<timeline::StreamAnchor> moved = anchors;
+    for (size_t i = 1; i < moved.size(); ++i) {
+        if (moved[i].earliest >= moved[i].sample || moved[i].earliest <= moved[i - 1].sample)
+            continue;
+        Status status = Status::Ok();
+        const int64_t previous = moved[i - 1].at - static_cast<int64_t>(moved[i - 1].sample);
+        moved[i] = QuietAnchor(moved[i], previous, stream, samples, source, status);
+        if (!status.ok())
+            return anchors;  // unreadable: where the timeline put them
+    }
+    return moved;
+}
+
 }  // namespace
 
 CallAudio PlaceCall(const Call& call, const std::vector<timeline::RtpStream>& streams, CallLayout layout,
-                    const std::function<uint64_t(size_t)>& samplesOf)
+                    const std::function<uint64_t(size_t)>& samplesOf, SampleSource* decoded)
 {
     CallAudio audio;
     if (call.streams.empty())
@@ -98,10 +171,13 @@ CallAudio PlaceCall(const Call& call, const std::vector<timeline::RtpStream>& st
         const int64_t start = SamplesBetween(audio.start, s.firstArrival);
         p.start = static_cast<uint64_t>(std::max<int64_t>(start, 0));
         p.fasterThanRealTime = FasterThanRealTime(s);
+        const uint64_t samples = samplesOf(cs.stream);
         if (p.fasterThanRealTime && s.anchors.size() > 1) {
-            p.segments = Segments({s.anchors.front()}, start, samplesOf(cs.stream));
+            p.segments = Segments({s.anchors.front()}, start, samples);
         } else {
-            p.segments = Segments(s.anchors, start, samplesOf(cs.stream));
+            p.segments = Segments(
+                decoded && s.anchors.size() > 1 ? QuietAnchors(s.anchors, cs.stream, samples, *decoded) : s.anchors,
+                start, samples);
             p.reanchors = s.anchors.empty() ? 0 : s.anchors.size() - 1;
         }
         if (!p.segments.empty())
@@ -157,32 +233,21 @@ Status ComposeCall(const CallAudio& audio, SampleSource& source, const BlockWrit
     return Status::Ok();
 }
 
-namespace {
-
-class MemorySource : public SampleSource {
-public:
-    explicit MemorySource(const std::vector<timeline::RtpStream>& streams) : streams_(streams) {}
-    Status Read(size_t stream, uint64_t offset, int16_t* samples, size_t count) override
-    {
-        const std::vector<int16_t>& pcm = streams_[stream].pcm;
-        const auto from = static_cast<size_t>(std::min<uint64_t>(offset, pcm.size()));
-        const size_t n = std::min(count, pcm.size() - from);
-        std::copy_n(pcm.data() + from, n, samples);
-        std::fill(samples + n, samples + count, int16_t{0});
-        return Status::Ok();
-    }
-
-private:
-    const std::vector<timeline::RtpStream>& streams_;
-};
-
-}  // namespace
+Status MemorySampleSource::Read(size_t stream, uint64_t offset, int16_t* samples, size_t count)
+{
+    const std::vector<int16_t>& pcm = streams_[stream].pcm;
+    const auto from = static_cast<size_t>(std::min<uint64_t>(offset, pcm.size()));
+    const size_t n = std::min(count, pcm.size() - from);
+    std::copy_n(pcm.data() + from, n, samples);
+    std::fill(samples + n, samples + count, int16_t{0});
+    return Status::Ok();
+}
 
 std::vector<int16_t> ComposeCallInMemory(const CallAudio& audio, const std::vector<timeline::RtpStream>& streams)
 {
     std::vector<int16_t> out;
     out.reserve(static_cast<size_t>(audio.length) * static_cast<size_t>(audio.channels));
-    MemorySource source(streams);
+    MemorySampleSource source(streams);
     ComposeCall(audio, source, [&](const int16_t* samples, size_t count) {
         out.insert(out.end(), samples, samples + count);
         return Status::Ok();

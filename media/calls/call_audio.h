@@ -1,18 +1,23 @@
 // A call's recording, made from its streams' decoded samples: one
 // timeline that starts at the call's first RTP packet (capture time), each
 // stream placed from its own first packet's arrival and kept on its RTP
-// timeline while that stays near the arrivals (re-anchored where it does
-// not: timeline/arrival_anchors.h). Stereo puts the caller's streams on the
-// left and the callee's on the right; mixed puts both on one channel.
-// Where streams overlap (two streams of one direction, or both directions
-// mixed) their samples are added and the sum saturated to 16 bits; where
-// no stream has audio the recording is digital silence.
+// timeline while its arrivals keep to it (re-anchored where they moved:
+// timeline/arrival_anchors.h). A re-anchoring goes into the first pause
+// that can take it; besides the pauses of the stream's timeline, a stretch
+// of its decoded audio below kQuietPower for at least kMinPauseSamples is
+// one, and only here, where the decoded samples can be read, is it found.
+// Stereo puts the caller's streams on the left and the callee's on the
+// right; mixed puts both on one channel. Where streams overlap (two streams
+// of one direction, or both directions mixed) their samples are added and
+// the sum saturated to 16 bits; where no stream has audio the recording is
+// digital silence.
 //
 // Composition works in blocks from any SampleSource: streams decoded to
 // files (FileSampleSource) for bounded memory, or RtpStream::pcm in memory
 // (ComposeCallInMemory).
 //
-//   CallAudio audio = PlaceCall(call, report.streams, CallLayout::kStereo, lengthOf);
+//   FileSampleSource source(paths);
+//   CallAudio audio = PlaceCall(call, report.streams, CallLayout::kStereo, lengthOf, &source);
 //   Status s = WriteCallFile(audio, source, "out/call.wav");
 #pragma once
 
@@ -58,6 +63,10 @@ struct PlacedStream {
     bool fasterThanRealTime = false;
 };
 
+// A frame of decoded audio is quiet below -50 dBFS: its mean square under
+// (32768 * 10^(-50/20))^2.
+constexpr int64_t kQuietPower = 10737;
+
 struct CallAudio {
     int channels = 0;     // 1 or 2; 0: the call has no stream (and no recording)
     double start = 0;     // capture time of the first sample: the call's first RTP packet
@@ -65,14 +74,7 @@ struct CallAudio {
     std::vector<PlacedStream> streams;
 };
 
-// Stereo: a SIP call, or an unsignalled call with streams both ways; an
-// unsignalled stream alone gives a mono recording. `samplesOf(i)`: how many
-// decoded samples stream i has. kStreams is taken as kStereo.
-CallAudio PlaceCall(const Call& call, const std::vector<timeline::RtpStream>& streams, CallLayout layout,
-                    const std::function<uint64_t(size_t)>& samplesOf);
-
-// Where composition reads a stream's decoded samples, each stream from
-// start to end (offsets only grow).
+// Where placement and composition read a stream's decoded samples.
 class SampleSource {
 public:
     virtual ~SampleSource() = default;
@@ -82,6 +84,14 @@ public:
     virtual void Done(size_t /*stream*/) {}
 };
 
+// Stereo: a SIP call, or an unsignalled call with streams both ways; an
+// unsignalled stream alone gives a mono recording. `samplesOf(i)`: how many
+// decoded samples stream i has; `decoded`: where they can be read, to find
+// the quiet stretches a re-anchoring may go into (null: the anchors stay
+// where the stream's timeline put them). kStreams is taken as kStereo.
+CallAudio PlaceCall(const Call& call, const std::vector<timeline::RtpStream>& streams, CallLayout layout,
+                    const std::function<uint64_t(size_t)>& samplesOf, SampleSource* decoded = nullptr);
+
 // Samples per channel in a composed block.
 constexpr size_t kBlockSamples = 4096;
 
@@ -89,7 +99,17 @@ constexpr size_t kBlockSamples = 4096;
 using BlockWriter = std::function<base::Status(const int16_t* samples, size_t count)>;
 base::Status ComposeCall(const CallAudio& audio, SampleSource& source, const BlockWriter& write);
 
-// The recording at once, from the streams' pcm (DecodeCaptureFile fills it).
+// The streams' pcm (DecodeCaptureFile fills it).
+class MemorySampleSource : public SampleSource {
+public:
+    explicit MemorySampleSource(const std::vector<timeline::RtpStream>& streams) : streams_(streams) {}
+    base::Status Read(size_t stream, uint64_t offset, int16_t* samples, size_t count) override;
+
+private:
+    const std::vector<timeline::RtpStream>& streams_;
+};
+
+// The recording at once, from the streams' pcm.
 std::vector<int16_t> ComposeCallInMemory(const CallAudio& audio, const std::vector<timeline::RtpStream>& streams);
 
 // Streams decoded to raw files of little-endian 16-bit samples, each

@@ -36,7 +36,7 @@ public:
     {}
     void Frame(const timeline::StreamPacket& packet, const packets::FrameSlice& frame) override
     {
-        anchors.Frame(packet.index, packet.arrival);
+        anchors.Frame(packet.index, packet.arrival, !IsSpeech(frame.type));
         if (series_) {
             const bool speech =
                 frame.type == stream::FrameType::kRate6300 || frame.type == stream::FrameType::kRate5300;

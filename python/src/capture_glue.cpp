@@ -135,9 +135,10 @@ std::vector<CallRecording> ReadCalls(const Input& input, const CaptureSettings& 
             r.calleeToCallerR = q->model.r;
             r.calleeToCallerMos = q->model.mos;
         }
+        media::calls::MemorySampleSource decoded(report.streams);
         const media::calls::CallAudio audio = media::calls::PlaceCall(
             c, report.streams, media::calls::CallLayout::kStereo,
-            [&](size_t stream) { return static_cast<uint64_t>(report.streams[stream].pcm.size()); });
+            [&](size_t stream) { return static_cast<uint64_t>(report.streams[stream].pcm.size()); }, &decoded);
         r.channels = audio.channels;
         r.recordingStartTime = audio.start;
         for (const media::calls::PlacedStream& p : audio.streams)

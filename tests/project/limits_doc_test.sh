@@ -49,6 +49,8 @@ figure() {
         frames-s) scale=0.03 ;;        # 30 ms frames
         ticks-s) scale=1/8000 ;;       # RTP timestamp units
         samples-ms) scale=1/8 ;;       # 8 kHz samples
+        samples-s) scale=1/8000 ;;
+        samples-frames) scale=1/240 ;; # 30 ms frames of 8 kHz samples
         bytes-KB) scale=1/1024 ;;
         bytes-MB) scale=1/1048576 ;;
         seconds-minutes) scale=1/60 ;;
@@ -99,8 +101,15 @@ kReorderWindow                | media/timeline/stream_timeline.h        | count 
 kReorderWindow                | media/timeline/stream_timeline.h        | count    | doc/mervox.1.in    | window of {} packets
 kSequenceJump                 | media/timeline/stream_timeline.h        | count    | doc/captures.md    | sequence number by more than {} either way
 kStrayTicks                   | media/timeline/stream_timeline.h        | ticks-s  | doc/captures.md    | more than {} s off both of its neighbours
-kMaxDriftSamples              | media/timeline/arrival_anchors.h        | samples-ms | doc/captures.md  | stays within {} ms of its packets' arrival
-kMaxDriftSamples              | media/timeline/arrival_anchors.h        | samples-ms | doc/design.md    | drifts more than {} ms from its arrivals
+kEnvelopeSamples              | media/timeline/arrival_anchors.h        | samples-s | doc/captures.md   | (arrival time − RTP time) over the last {} s of its packets
+kEnvelopeSamples              | media/timeline/arrival_anchors.h        | samples-s | doc/captures.md   | stays within 20 ms of its new value for {} s
+kMoveSamples                  | media/timeline/arrival_anchors.h        | samples-ms | doc/captures.md  | only when the envelope moves by more than {} ms
+kMoveSamples                  | media/timeline/arrival_anchors.h        | samples-ms | doc/design.md    | that envelope moves by more than {} ms for good
+kMoveSamples                  | media/timeline/arrival_anchors.h        | samples-ms | doc/mervox.1.in  | arrivals moves by more than {} ms for good
+kSettleSamples                | media/timeline/arrival_anchors.h        | samples-ms | doc/captures.md  | then stays within {} ms of its new value
+kForceSamples                 | media/timeline/arrival_anchors.h        | samples-ms | doc/captures.md  | no pause comes before the move reaches {} ms
+kMinPauseSamples              | media/timeline/arrival_anchors.h        | samples-ms | doc/captures.md  | untransmitted or lost frames of at least {} ms
+kMinPauseSamples              | media/timeline/arrival_anchors.h        | samples-ms | doc/captures.md  | at least two frames ({} ms) of decoded audio
 kMaxAnchors                   | media/timeline/arrival_anchors.h        | count    | doc/captures.md    | records at most {} re-anchorings
 kConfirmPackets               | media/capture/capture.h                 | count    | doc/captures.md    | only after {} packets whose payloads are whole frames
 kConfirmPackets               | media/capture/capture.h                 | count    | doc/mervox.1.in    | a stream after {} packets of whole G.723.1 frames

@@ -46,7 +46,10 @@ CallFiles WriteCallFiles(const media::capture::CaptureReport& report, media::cal
             out.callOf[cs.stream] = c;
             sources[c].emplace(cs.stream, scratchOf(report.streams[cs.stream].id).path);
         }
-        out.audio[c] = media::calls::PlaceCall(call, report.streams, layout, samplesOf);
+        // Re-anchorings look for quiet in the decoded audio; the files are
+        // closed again before the next call.
+        media::calls::FileSampleSource decoded(sources[c]);
+        out.audio[c] = media::calls::PlaceCall(call, report.streams, layout, samplesOf, &decoded);
         if (out.audio[c].channels == 0)
             continue;
         // Cut to the file system's limit on a name, the start time and the

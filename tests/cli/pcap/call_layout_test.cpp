@@ -190,7 +190,8 @@ protected:
 // The SIP call (caller 0xa11ce from 1 s, callee 0xb0b from 1.2125 s,
 // jitter up to 40 ms, a reordered pair and losses), the unsignalled pair
 // (0xc0ffee from 2 s, 0xdecaf from 2.05 s) and the stalled stream
-// (0xd41f7 from 3 s, 500 ms late from its 30th packet on).
+// (0xd41f7 from 3 s, 500 ms late from its 100th packet on: a sender that
+// paused without advancing its timestamps).
 Bytes ThreeCalls()
 {
     TimedCapture c;
@@ -201,8 +202,8 @@ Bytes ThreeCalls()
     const auto steady = [](size_t k) -> uint64_t { return 30000 * k; };
     c.Stream("10.0.1.1", 7000, "10.0.1.2", 7002, 0xc0ffee, 4, 2000000, 60, steady);
     c.Stream("10.0.1.2", 7002, "10.0.1.1", 7000, 0xdecaf, 4, 2050000, 60, steady);
-    c.Stream("10.0.2.1", 9000, "10.0.2.2", 9002, 0xd41f7, 4, 3000000, 60,
-             [](size_t k) -> uint64_t { return 30000 * k + (k >= 30 ? 500000 : 0); });
+    c.Stream("10.0.2.1", 9000, "10.0.2.2", 9002, 0xd41f7, 4, 3000000, 300,
+             [](size_t k) -> uint64_t { return 30000 * k + (k >= 100 ? 500000 : 0); });
     return c.Pcap();
 }
 
@@ -251,14 +252,15 @@ TEST_F(CallLayout, ChannelsAreEachStreamsOwnDecodeAtItsFirstArrival)
     ExpectPlaced(pairWav, 0, {{0, pairA}});  // seen first: the caller's side
     ExpectPlaced(pairWav, 1, {{400, pairB}});
 
-    // 500 ms late from the 30th frame on: re-anchored, the stall silent.
+    // 500 ms late from the 100th frame on: re-anchored where the packets
+    // stopped, the stall silent.
     const Wav aloneWav = ReadWav(alone);
     ASSERT_EQ(aloneWav.channels, 1);
-    ASSERT_EQ(stalled.size(), 60u * 240);
-    EXPECT_EQ(aloneWav.samples.size(), 60u * 240 + 4000);
+    ASSERT_EQ(stalled.size(), 300u * 240);
+    EXPECT_EQ(aloneWav.samples.size(), 300u * 240 + 4000);
     ExpectPlaced(aloneWav, 0,
-                 {{0, std::vector<int16_t>(stalled.begin(), stalled.begin() + 30 * 240)},
-                  {30 * 240 + 4000, std::vector<int16_t>(stalled.begin() + 30 * 240, stalled.end())}});
+                 {{0, std::vector<int16_t>(stalled.begin(), stalled.begin() + 100 * 240)},
+                  {100 * 240 + 4000, std::vector<int16_t>(stalled.begin() + 100 * 240, stalled.end())}});
 
     // The report: each call's file, each stream's place and re-anchorings.
     ASSERT_EQ(j["calls"].size(), 3u);

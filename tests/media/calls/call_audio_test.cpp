@@ -126,34 +126,40 @@ TEST(CallAudio, AnchorsMoveTheStreamAndItNeverOverlapsItself)
     EXPECT_EQ(cut[0], 151);
 }
 
-TEST(CallAudio, ArrivalsWithin100MsKeepTheTimelineAndLaterOnesReanchorIt)
+// Packets of one frame, 30 ms apart from capture time 100 s, that arrive
+// 150 ms earlier from packet 200 on (6 s: a shorter route); frames
+// `silent` are silence descriptors.
+timeline::ArrivalAnchors Earlier(const std::vector<bool>& silent)
 {
     timeline::ArrivalAnchors a(100.0);
-    // Packets of one frame, 30 ms apart, with up to 90 ms of jitter either way.
-    for (int k = 0; k < 20; ++k)
-        a.Frame(static_cast<uint64_t>(k), 100.0 + 0.03 * k + (k % 2 ? 0.09 : -0.04));
-    EXPECT_EQ(a.anchors().size(), 1u);
-    // A stall: the next packet comes 500 ms late; its frame goes there.
-    a.Frame(20, 100.0 + 0.03 * 20 + 0.5);
+    for (size_t k = 0; k < silent.size(); ++k)
+        a.Frame(k, 100.0 + 0.03 * static_cast<double>(k) - (k >= 200 ? 0.15 : 0), silent[k]);
+    return a;
+}
+
+TEST(CallAudio, AReanchoringWaitsForAPauseThatCanTakeIt)
+{
+    // 150 ms earlier is a move (more than 100 ms), but less than the 250 ms
+    // that would put it where it is: without a pause the stream keeps its
+    // timeline.
+    std::vector<bool> silent(600, false);
+    EXPECT_EQ(Earlier(silent).anchors().size(), 1u);
+    // A pause of 4 frames (120 ms) cannot give way for 150 ms; one of 10
+    // frames from frame 400 can: its first 150 ms (1200 samples) give way.
+    std::fill(silent.begin() + 300, silent.begin() + 304, true);
+    std::fill(silent.begin() + 400, silent.begin() + 410, true);
+    const timeline::ArrivalAnchors a = Earlier(silent);
     ASSERT_EQ(a.anchors().size(), 2u);
-    EXPECT_EQ(a.anchors()[1].sample, 20u * 240);
-    EXPECT_EQ(a.anchors()[1].at, 20 * 240 + 4000);
-    // The second frame of a packet is held against nothing new.
-    a.Frame(20, 100.0 + 0.03 * 20 + 0.5);
-    // 40 frames concealed that never arrived (the timeline ran 1.2 s ahead).
-    a.Lost(40);
-    a.Frame(21, 100.0 + 0.03 * 22 + 0.5);
-    ASSERT_EQ(a.anchors().size(), 3u);
-    EXPECT_EQ(a.anchors()[2].sample, 62u * 240);
-    EXPECT_EQ(a.anchors()[2].at, 22 * 240 + 4000);
-    EXPECT_EQ(a.samples(), 63u * 240);
+    EXPECT_EQ(a.anchors()[1].sample, 400u * 240 + 1200);
+    EXPECT_EQ(a.anchors()[1].at, 400 * 240);
+    EXPECT_EQ(a.anchors()[1].earliest, 200u * 240);  // where the packets began to come earlier
 
     // The stream's first frame came 2 s after its first packet (the packets
     // before it were dropped): the stream starts where that frame arrived,
     // its first anchor moved rather than a second one at the same sample.
     timeline::ArrivalAnchors late(100.0);
-    late.Frame(0, 102.0);
-    late.Frame(1, 102.03);
+    late.Frame(0, 102.0, false);
+    late.Frame(1, 102.03, false);
     ASSERT_EQ(late.anchors().size(), 1u);
     EXPECT_EQ(late.anchors()[0].sample, 0u);
     EXPECT_EQ(late.anchors()[0].at, 16000);
