@@ -432,6 +432,24 @@ int RunCaptureReader(const uint8_t* data, size_t size)
                             "a stream over itself, or out of order");
                 }
             }
+            // Silence where no stream has audio: at most a minute at a
+            // time, and in all what the call's real frames pay for.
+            std::vector<std::pair<uint64_t, uint64_t>> covered;
+            for (const media::calls::PlacedStream& p : audio.streams)
+                for (const media::calls::Segment& g : p.segments)
+                    covered.emplace_back(g.at, g.at + g.count);
+            std::sort(covered.begin(), covered.end());
+            uint64_t silence = 0, end = 0, real = 0;
+            for (const auto& [from, to] : covered) {
+                Require(from <= end + media::calls::kMaxSilenceSamples, "more than a minute of silence kept");
+                silence += from > end ? from - end : 0;
+                end = std::max(end, to);
+            }
+            Require(end == audio.length, "a recording longer or shorter than its streams");
+            for (const media::calls::CallStream& cs : call.streams)
+                real += report.streams[cs.stream].stats.speechFrames + report.streams[cs.stream].stats.descriptorFrames;
+            Require(silence <= real * media::calls::kSilencePerRealFrame,
+                    "more silence kept than the real frames pay for");
         }
     // The capture as a whole, however many streams it holds: at most 30
     // lost frames per real frame.

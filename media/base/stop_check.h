@@ -27,9 +27,14 @@ public:
     explicit StopCheck(const StopRequested& requested) : requested_(requested) {}
 
     // After each frame.
-    void Frame()
+    void Frame() { Frames(1); }
+    // After `count` frames, or as much work (a call's recording composed:
+    // 240 samples a frame).
+    void Frames(uint64_t count)
     {
-        if (++frames_ % kFramesPerStopCheck == 0 && requested_ && requested_())
+        const uint64_t before = frames_ / kFramesPerStopCheck;
+        frames_ += count;
+        if (frames_ / kFramesPerStopCheck != before && requested_ && requested_())
             throw Interrupted();
     }
 

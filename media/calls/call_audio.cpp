@@ -147,6 +147,67 @@ std::vector<timeline::StreamAnchor> QuietAnchors(const std::vector<timeline::Str
     return moved;
 }
 
+// How much silence a call's recording may keep in all.
+uint64_t SilenceAllowance(const Call& call, const std::vector<timeline::RtpStream>& streams)
+{
+    uint64_t real = 0;
+    for (const CallStream& cs : call.streams)
+        real += streams[cs.stream].stats.speechFrames + streams[cs.stream].stats.descriptorFrames;
+    return real > UINT64_MAX / kSilencePerRealFrame ? UINT64_MAX : real * kSilencePerRealFrame;
+}
+
+// Takes the silence out of the recording that no stream's samples cover
+// beyond what may stay (each stretch's first kMaxSilenceSamples, while the
+// allowance lasts), and moves what comes after each cut back by it.
+void CutSilence(CallAudio& audio, uint64_t allowance)
+{
+    std::vector<std::pair<uint64_t, uint64_t>> covered;  // [at, at + count)
+    for (const PlacedStream& p : audio.streams)
+        for (const Segment& g : p.segments)
+            covered.emplace_back(g.at, g.at + g.count);
+    std::sort(covered.begin(), covered.end());
+    struct Removal {
+        uint64_t from;  // call sample before any cut
+        uint64_t samples;
+    };
+    std::vector<Removal> removals;
+    uint64_t end = 0;
+    for (const auto& [from, to] : covered) {
+        if (from > end) {
+            const uint64_t keep = std::min({from - end, kMaxSilenceSamples, allowance});
+            allowance -= keep;
+            if (from - end > keep)
+                removals.push_back({end + keep, from - end - keep});
+        }
+        end = std::max(end, to);
+    }
+    if (removals.empty())
+        return;
+    std::vector<uint64_t> before;  // samples removed before each removal
+    uint64_t removed = 0;
+    for (const Removal& r : removals) {
+        audio.cuts.push_back({r.from - removed, audio.start + static_cast<double>(r.from) / 8000.0, r.samples});
+        before.push_back(removed);
+        removed += r.samples;
+    }
+    // Where call sample `x` lies once the cuts before it (or the one it lies in) are out.
+    const auto moved = [&](uint64_t x) {
+        const auto next = std::upper_bound(removals.begin(), removals.end(), x,
+                                           [](uint64_t v, const Removal& r) { return v < r.from; });
+        if (next == removals.begin())
+            return x;
+        const auto k = static_cast<size_t>(next - removals.begin()) - 1;
+        const Removal& r = removals[k];
+        return x < r.from + r.samples ? r.from - before[k] : x - before[k] - r.samples;
+    };
+    for (PlacedStream& p : audio.streams) {
+        p.start = moved(p.start);
+        for (Segment& g : p.segments)
+            g.at = moved(g.at);
+    }
+    audio.length = end - removed;
+}
+
 }  // namespace
 
 CallAudio PlaceCall(const Call& call, const std::vector<timeline::RtpStream>& streams, CallLayout layout,
@@ -184,11 +245,14 @@ CallAudio PlaceCall(const Call& call, const std::vector<timeline::RtpStream>& st
             audio.length = std::max(audio.length, p.segments.back().at + p.segments.back().count);
         audio.streams.push_back(std::move(p));
     }
+    CutSilence(audio, SilenceAllowance(call, streams));
     return audio;
 }
 
-Status ComposeCall(const CallAudio& audio, SampleSource& source, const BlockWriter& write)
+Status ComposeCall(const CallAudio& audio, SampleSource& source, const BlockWriter& write,
+                   const base::StopRequested& stop)
 {
+    base::StopCheck check(stop);
     const auto channels = static_cast<size_t>(audio.channels);
     std::vector<int64_t> sums(kBlockSamples * channels);
     std::vector<int16_t> block(kBlockSamples * channels);
@@ -220,6 +284,7 @@ Status ComposeCall(const CallAudio& audio, SampleSource& source, const BlockWrit
                 source.Done(p.stream);
             }
         }
+        check.Frames((end - begin) / 240);
         const size_t count = static_cast<size_t>(end - begin) * channels;
         for (size_t j = 0; j < count; ++j)
             block[j] = static_cast<int16_t>(std::clamp<int64_t>(sums[j], INT16_MIN, INT16_MAX));
@@ -243,15 +308,19 @@ Status MemorySampleSource::Read(size_t stream, uint64_t offset, int16_t* samples
     return Status::Ok();
 }
 
-std::vector<int16_t> ComposeCallInMemory(const CallAudio& audio, const std::vector<timeline::RtpStream>& streams)
+std::vector<int16_t> ComposeCallInMemory(const CallAudio& audio, const std::vector<timeline::RtpStream>& streams,
+                                         const base::StopRequested& stop)
 {
     std::vector<int16_t> out;
     out.reserve(static_cast<size_t>(audio.length) * static_cast<size_t>(audio.channels));
     MemorySampleSource source(streams);
-    ComposeCall(audio, source, [&](const int16_t* samples, size_t count) {
-        out.insert(out.end(), samples, samples + count);
-        return Status::Ok();
-    });
+    ComposeCall(
+        audio, source,
+        [&](const int16_t* samples, size_t count) {
+            out.insert(out.end(), samples, samples + count);
+            return Status::Ok();
+        },
+        stop);
     return out;
 }
 
@@ -304,13 +373,15 @@ void FileSampleSource::Done(size_t stream)
     open_.erase(open);
 }
 
-Status WriteCallFile(const CallAudio& audio, SampleSource& source, const std::string& path)
+Status WriteCallFile(const CallAudio& audio, SampleSource& source, const std::string& path,
+                     const std::string& roomAdvice)
 {
     auto out =
         output::OpenPcmOutput(path, audio.channels == 2 ? output::PcmFormat::kWavStereo : output::PcmFormat::kWav);
     if (!out.ok())
         return out.status();
     output::PcmSink& sink = *out.value();
+    sink.SetRoomAdvice(roomAdvice);
     const Status room = sink.CheckRoom(audio.length * static_cast<uint64_t>(audio.channels));
     if (!room.ok())
         return room;

@@ -10,7 +10,11 @@
 // right; mixed puts both on one channel. Where streams overlap (two streams
 // of one direction, or both directions mixed) their samples are added and
 // the sum saturated to 16 bits; where no stream has audio the recording is
-// digital silence.
+// digital silence, held to kMaxSilenceSamples at a time and in all to
+// kSilencePerRealFrame per real frame of the call's streams: the rest is
+// cut (a stream joined to its call a day later adds a minute, not a day,
+// and a recording is bounded by its own media as concealment is). Cutting
+// silence never moves one stream against another.
 //
 // Composition works in blocks from any SampleSource: streams decoded to
 // files (FileSampleSource) for bounded memory, or RtpStream::pcm in memory
@@ -30,6 +34,7 @@
 #include <vector>
 
 #include "base/status.h"
+#include "base/stop_check.h"
 #include "calls/call.h"
 #include "signalling/sip_dialogs.h"
 #include "timeline/rtp_stream.h"
@@ -54,7 +59,7 @@ struct Segment {
 struct PlacedStream {
     size_t stream = 0;              // index into the capture's streams
     int channel = 0;                // 0: left (or the only channel), 1: right
-    uint64_t start = 0;             // call sample of its first packet's arrival
+    uint64_t start = 0;             // call sample of its first packet's arrival (or of the cut it lies in)
     std::vector<Segment> segments;  // in order of both stream and call samples, disjoint
     uint64_t reanchors = 0;         // times its timeline was moved to its arrivals
     // Its frames span far more time than its packets took to arrive (a
@@ -67,11 +72,26 @@ struct PlacedStream {
 // (32768 * 10^(-50/20))^2.
 constexpr int64_t kQuietPower = 10737;
 
+// Silence beyond this, where no stream of the call has audio, is cut: 60 s.
+constexpr uint64_t kMaxSilenceSamples = 480000;
+// Silence a call's recording keeps in all, per real frame (speech or
+// silence descriptor) of its streams: 30 frames, as much as a capture's
+// streams may receive of concealment per real frame.
+constexpr uint64_t kSilencePerRealFrame = 30 * 240;
+
+// Silence taken out of a recording.
+struct SilenceCut {
+    uint64_t at = 0;       // the recording's sample where it was taken out
+    double time = 0;       // capture time where the silence taken out began
+    uint64_t samples = 0;  // how much
+};
+
 struct CallAudio {
     int channels = 0;     // 1 or 2; 0: the call has no stream (and no recording)
     double start = 0;     // capture time of the first sample: the call's first RTP packet
     uint64_t length = 0;  // samples per channel
     std::vector<PlacedStream> streams;
+    std::vector<SilenceCut> cuts;  // in order; the segments lie where the cuts leave them
 };
 
 // Where placement and composition read a stream's decoded samples.
@@ -96,8 +116,11 @@ CallAudio PlaceCall(const Call& call, const std::vector<timeline::RtpStream>& st
 constexpr size_t kBlockSamples = 4096;
 
 // The recording block by block, samples interleaved (left first), to `write`.
+// `stop` is asked every base::kFramesPerStopCheck frames' worth of
+// samples (base::Interrupted is thrown when it says so).
 using BlockWriter = std::function<base::Status(const int16_t* samples, size_t count)>;
-base::Status ComposeCall(const CallAudio& audio, SampleSource& source, const BlockWriter& write);
+base::Status ComposeCall(const CallAudio& audio, SampleSource& source, const BlockWriter& write,
+                         const base::StopRequested& stop = {});
 
 // The streams' pcm (DecodeCaptureFile fills it).
 class MemorySampleSource : public SampleSource {
@@ -110,7 +133,8 @@ private:
 };
 
 // The recording at once, from the streams' pcm.
-std::vector<int16_t> ComposeCallInMemory(const CallAudio& audio, const std::vector<timeline::RtpStream>& streams);
+std::vector<int16_t> ComposeCallInMemory(const CallAudio& audio, const std::vector<timeline::RtpStream>& streams,
+                                         const base::StopRequested& stop = {});
 
 // Streams decoded to raw files of little-endian 16-bit samples, each
 // opened when first read and closed when done: as many descriptors as
@@ -130,8 +154,10 @@ private:
 };
 
 // The recording as a WAV file at `path` (complete or absent): mono or
-// stereo as `audio` says.
-base::Status WriteCallFile(const CallAudio& audio, SampleSource& source, const std::string& path);
+// stereo as `audio` says. `roomAdvice`: what the message suggests when
+// the recording is too long for a WAV file (PcmSink::SetRoomAdvice).
+base::Status WriteCallFile(const CallAudio& audio, SampleSource& source, const std::string& path,
+                           const std::string& roomAdvice = "");
 
 // The name of a call's recording, without prefix and extension:
 // "<UTC start>-<from user>-<to user>" for a SIP call,

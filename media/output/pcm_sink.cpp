@@ -44,11 +44,15 @@ base::Status PcmSink::CheckRoom(uint64_t samples) const
 {
     if (samples <= MaxSamples(format_) - samplesWritten_)
         return base::Status::Ok();
-    // A WAV file's sizes would wrap around.
+    // A WAV file's sizes would wrap around: its channels share them.
+    const auto channels = static_cast<uint64_t>(Channels(format_));
+    const uint64_t hours = MaxSamples(format_) / channels / (MERVOX_SAMPLE_RATE * 3600);
     return base::Status::Failure(base::kExitOutputError,
-                                 name() + ": more than " + std::to_string(MaxSamples(format_)) +
-                                     " samples (about 74 hours), beyond what a WAV file can hold; "
-                                     "use raw output (-f raw)");
+                                 name() + ": more than " + std::to_string(MaxSamples(format_) / channels) + " samples" +
+                                     (channels > 1 ? " per channel" : "") + " (about " + std::to_string(hours) +
+                                     " hours" + (channels > 1 ? " of stereo audio" : "") +
+                                     "), beyond what a WAV file can hold" +
+                                     (roomAdvice_.empty() ? "" : "; " + roomAdvice_));
 }
 
 base::Status PcmSink::Flush()

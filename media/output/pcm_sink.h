@@ -39,9 +39,13 @@ public:
     // and puts the output in place. Once only.
     base::Status Finish();
 
-    // Whether `samples` more samples would still fit (for a check before
-    // decoding when the length is known).
+    // Whether `samples` more samples (of all channels) would still fit (for
+    // a check before decoding when the length is known).
     base::Status CheckRoom(uint64_t samples) const;
+    // What the message of an output refused for its length suggests
+    // instead, where the caller has something to offer (`decode`: raw
+    // output); empty: nothing.
+    void SetRoomAdvice(std::string advice) { roomAdvice_ = std::move(advice); }
 
     // Whether Park() can close the output and reopen it later (a file of
     // its own; not a descriptor that was given, a pipe or a device).
@@ -88,6 +92,7 @@ private:
 
     std::string path_;
     PcmFormat format_;
+    std::string roomAdvice_;
     std::unique_ptr<uint8_t[]> buffer_;
     size_t buffered_ = 0;
     uint64_t samplesWritten_ = 0;

@@ -108,6 +108,25 @@ std::string AudioLinks(const ReportInput& input, const std::string& pageDirector
     return html;
 }
 
+// Where the recording of call k had silence cut out of it: empty, or a
+// sentence (up to `most` cuts listed).
+std::string SilenceCutText(const ReportInput& input, size_t k, size_t most)
+{
+    const std::vector<std::pair<double, double>> cuts =
+        input.silenceCuts ? input.silenceCuts(k) : std::vector<std::pair<double, double>>();
+    if (cuts.empty())
+        return "";
+    double seconds = 0;
+    for (const auto& cut : cuts)
+        seconds += cut.second;
+    std::string text = Fixed(seconds, 2) + " s of silence cut from the recording (at";
+    for (size_t i = 0; i < cuts.size() && i < most; ++i)
+        text += std::string(i ? ", " : " ") + Fixed(cuts[i].first, 2) + " s";
+    if (cuts.size() > most)
+        text += " and " + std::to_string(cuts.size() - most) + " more places";
+    return text + ").";
+}
+
 std::string Row(const ReportInput& input, const std::string& pageDirectory, size_t k, const calls::CallFigures& f,
                 bool drawn)
 {
@@ -127,7 +146,9 @@ std::string Row(const ReportInput& input, const std::string& pageDirectory, size
     row += QualityCells(f.calleeToCaller, "callee");
     row += Cell("loss", LossText(f.callerToCallee, "caller") + " / " + LossText(f.calleeToCaller, "callee"), true);
     row += Cell("jitter", f.haveJitter ? Fixed(f.jitterMaxMs, 2) : "\u2013", true);
-    row += Cell("audio", AudioLinks(input, pageDirectory, k, kLinksPerRow));
+    const std::string cut = SilenceCutText(input, k, 1);
+    row += Cell("audio", AudioLinks(input, pageDirectory, k, kLinksPerRow) +
+                             (cut.empty() ? "" : "<br><span class=\"cut\">" + cut + "</span>"));
     return row + "</tr>\n";
 }
 
@@ -147,7 +168,9 @@ std::string Detail(const ReportInput& input, const std::string& pageDirectory, s
         if (*q)
             html += std::string(" ") + who + ": MOS " + Fixed((*q)->model.mos, 2) + ", R " + Fixed((*q)->model.r, 1) +
                     ", " + Fixed((*q)->lossPercent, 1) + "% lost after the jitter buffer.";
-    html += " Audio: " + AudioLinks(input, pageDirectory, k, kDrawnStreams * 2) + "</p>";
+    html += " Audio: " + AudioLinks(input, pageDirectory, k, kDrawnStreams * 2);
+    const std::string cut = SilenceCutText(input, k, 8);
+    html += (cut.empty() ? "" : ". " + cut) + "</p>";
     return html + CallCharts(input, k) + "</section>\n";
 }
 

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/status.h"
@@ -36,6 +37,9 @@ struct ReportInput {
     std::string workingDirectory;
     // The audio files of call k (an index into capture->calls), as written.
     std::function<std::vector<std::string>(size_t call)> audioFiles;
+    // The silence cut out of call k's recording (more than 60 s without
+    // audio): seconds into the recording and seconds cut, per cut (null: none).
+    std::function<std::vector<std::pair<double, double>>(size_t call)> silenceCuts;
     // A stream's decoded loudness over time (null: none).
     std::function<const quality::StreamSeries*(size_t stream)> loudness;
 };

@@ -190,6 +190,21 @@ void BindCaptures(py::module_& m)
     call.def_property_readonly(
         "reanchors", [](const CaptureCall& cc) { return cc.call.reanchors; },
         "times its streams were moved to their packets' arrival");
+    call.def_property_readonly(
+        "silence_cuts",
+        [](const CaptureCall& cc) {
+            py::list cuts;
+            for (const CallRecording::Cut& cut : cc.call.silenceCuts) {
+                py::dict d;
+                d["recording_time"] = cut.recordingTime;
+                d["capture_time"] = cut.captureTime;
+                d["seconds"] = cut.seconds;
+                cuts.append(d);
+            }
+            return cuts;
+        },
+        "silence cut out of the recording where no stream had audio for long (as --json's silence_cuts): "
+        "[{'recording_time', 'capture_time', 'seconds'}]");
     call.def_readonly("samples", &CaptureCall::samples,
                       "the recording, int16 at 8000 Hz, shape (n, 2): caller, callee; (n, 1) for a stream alone");
     call.def("__repr__", [](const CaptureCall& cc) {

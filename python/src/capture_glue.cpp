@@ -143,8 +143,11 @@ std::vector<CallRecording> ReadCalls(const Input& input, const CaptureSettings& 
         r.recordingStartTime = audio.start;
         for (const media::calls::PlacedStream& p : audio.streams)
             r.reanchors += p.reanchors;
+        for (const media::calls::SilenceCut& cut : audio.cuts)
+            r.silenceCuts.push_back(
+                {static_cast<double>(cut.at) / 8000.0, cut.time, static_cast<double>(cut.samples) / 8000.0});
         if (audio.channels > 0)
-            r.samples = media::calls::ComposeCallInMemory(audio, report.streams);
+            r.samples = media::calls::ComposeCallInMemory(audio, report.streams, stop);
         calls.push_back(std::move(r));
     }
     return calls;

@@ -55,12 +55,19 @@ struct CallRecording {
     // direction has no stream.
     bool haveCallerToCallee = false, haveCalleeToCaller = false;
     double callerToCalleeR = 0, callerToCalleeMos = 0, calleeToCallerR = 0, calleeToCallerMos = 0;
-    uint64_t reanchors = 0;        // of all its streams
+    uint64_t reanchors = 0;  // of all its streams
+    // Silence cut out of the recording: seconds into it, capture time where
+    // the silence began, seconds cut.
+    struct Cut {
+        double recordingTime, captureTime, seconds;
+    };
+    std::vector<Cut> silenceCuts;
     int channels = 0;              // 2 (caller left), or 1 (a stream alone); 0: no stream, no samples
     std::vector<int16_t> samples;  // interleaved
 };
 
-// As ReadCapture, then every call's recording, in the order of the report's calls.
+// As ReadCapture, then every call's recording, in the order of the report's
+// calls (`stop` is asked while they are composed too).
 std::vector<CallRecording> ReadCalls(const Input& input, const CaptureSettings& settings, Warnings& warnings,
                                      const media::base::StopRequested& stop);
 

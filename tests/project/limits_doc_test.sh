@@ -111,6 +111,10 @@ kForceSamples                 | media/timeline/arrival_anchors.h        | sample
 kMinPauseSamples              | media/timeline/arrival_anchors.h        | samples-ms | doc/captures.md  | untransmitted or lost frames of at least {} ms
 kMinPauseSamples              | media/timeline/arrival_anchors.h        | samples-ms | doc/captures.md  | at least two frames ({} ms) of decoded audio
 kMaxAnchors                   | media/timeline/arrival_anchors.h        | count    | doc/captures.md    | records at most {} re-anchorings
+kMaxSilenceSamples            | media/calls/call_audio.h                | samples-s | doc/captures.md   | for more than {} s, the recording keeps the first {} s of that silence
+kSilencePerRealFrame          | media/calls/call_audio.h                | samples-frames | doc/captures.md | keeps at most {} frames
+kSilencePerRealFrame          | media/calls/call_audio.h                | samples-s | doc/captures.md   | ({} s) of such silence per real frame
+kSilencePerRealFrame          | media/calls/call_audio.h                | samples-frames | doc/captures.md | ({} frames per real frame of its streams, below: Silence)
 kConfirmPackets               | media/capture/capture.h                 | count    | doc/captures.md    | only after {} packets whose payloads are whole frames
 kConfirmPackets               | media/capture/capture.h                 | count    | doc/mervox.1.in    | a stream after {} packets of whole G.723.1 frames
 kConfirmSpan                  | media/capture/capture.h                 | count    | doc/captures.md    | distinct sequence numbers at most {} apart

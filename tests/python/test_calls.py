@@ -64,6 +64,7 @@ def test_calls_are_the_command_s_recordings(corpus, cli, tmp_path, capture):
             rating = expected["quality"][direction]
             assert call.quality[direction] == (rating and {"r": rating["r"], "mos": rating["mos"]})
         assert call.reanchors == sum(report["streams"][s["stream"]]["reanchors"] for s in expected["streams"])
+        assert call.silence_cuts == expected["silence_cuts"]
         assert call.samples.dtype == np.int16
         assert call.samples.shape[1] == expected["channels"]
         np.testing.assert_array_equal(call.samples, wav(expected["output"]))

@@ -78,7 +78,7 @@ if kind == "fifo":
     helper = threading.Thread(target=feed)
     source = fifo
 else:
-    whole, eighth = (capture(30000), capture(3750)) if call_name == "read_capture" else (stream * 32, stream * 4)
+    whole, eighth = (capture(30000), capture(3750)) if call_name.startswith("read_") else (stream * 32, stream * 4)
     start = time.thread_time()
     call(eighth)
     report["whole work"] = 8 * (time.thread_time() - start)
@@ -102,7 +102,8 @@ print(json.dumps(report))
 
 
 @pytest.mark.parametrize(
-    "call, kind", [("decode", "fifo"), ("frames", "fifo"), ("decode", "bytes"), ("read_capture", "bytes")]
+    "call, kind",
+    [("decode", "fifo"), ("frames", "fifo"), ("decode", "bytes"), ("read_capture", "bytes"), ("read_calls", "bytes")],
 )
 def test_ctrl_c_stops_a_long_call(corpus, tmp_path, call, kind):
     fifo = tmp_path / "stream.bit"

@@ -71,7 +71,10 @@ CallFiles WriteCallFiles(const media::capture::CaptureReport& report, media::cal
         if (!file.path.empty() && file.error.empty()) {
             try {
                 media::calls::FileSampleSource source(sources[c]);
-                written[c] = media::calls::WriteCallFile(out.audio[c], source, file.path);
+                // A stereo file holds half as long as a mono one.
+                written[c] = media::calls::WriteCallFile(
+                    out.audio[c], source, file.path,
+                    out.audio[c].channels == 2 ? "--layout mixed writes the call as one mono file, twice as long" : "");
             } catch (const std::bad_alloc&) {
                 written[c] = media::base::OutOfMemory();
             }

@@ -200,6 +200,11 @@ nlohmann::ordered_json CallJson(const media::calls::Call& c, const CaptureReport
         j["channels"] = a.channels;
         j["recording_start_time"] = a.channels ? nlohmann::ordered_json(a.start) : nlohmann::ordered_json();
         j["recording_seconds"] = static_cast<double>(a.length) / 8000.0;
+        j["silence_cuts"] = nlohmann::ordered_json::array();
+        for (const media::calls::SilenceCut& cut : a.cuts)
+            j["silence_cuts"].push_back({{"recording_time", static_cast<double>(cut.at) / 8000.0},
+                                         {"capture_time", cut.time},
+                                         {"seconds", static_cast<double>(cut.samples) / 8000.0}});
     }
     j["quality"] = nlohmann::ordered_json::object();
     for (const bool fromCaller : {true, false}) {

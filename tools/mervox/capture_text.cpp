@@ -48,6 +48,14 @@ void PrintCalls(const CaptureReport& r, const CallFiles* recordings)
             std::printf("  file:           %s (%s)%s\n", DisplayName(f.path).c_str(),
                         recordings->audio[i].channels == 2 ? "stereo" : "mono",
                         f.error.empty() ? "" : " (not written)");
+            const std::vector<media::calls::SilenceCut>& cuts = recordings->audio[i].cuts;
+            if (!cuts.empty()) {
+                uint64_t cut = 0;
+                for (const media::calls::SilenceCut& piece : cuts)
+                    cut += piece.samples;
+                std::printf("  silence cut:    %.2f s in %zu place%s where no stream had audio\n",
+                            static_cast<double>(cut) / 8000.0, cuts.size(), cuts.size() == 1 ? "" : "s");
+            }
             for (const media::calls::PlacedStream& p : recordings->audio[i].streams)
                 if (p.reanchors)
                     std::printf("  re-anchored:    %s %llu time%s to its packets' arrival\n",

@@ -102,6 +102,7 @@ int DecodeFile(const DecodeJob& job, const LossSettings& lossSettings, Console& 
     if (!out.ok())
         return Fail(console, out.status());
     media::output::PcmSink& sink = *out.value();
+    sink.SetRoomAdvice("use raw output (-f raw)");
 
     const bool knownSize = reader.input().size().has_value();
     uint64_t reported = 0;  // input bytes already counted in the progress line

@@ -273,6 +273,13 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
         page.pagePath = options.report;
         page.audioFiles = [&](size_t call) { return CallAudioFiles(report, call, fileOf); };
         page.loudness = [&](size_t stream) { return streams.loudness(report.streams[stream].id); };
+        page.silenceCuts = [&](size_t call) {
+            std::vector<std::pair<double, double>> cuts;
+            if (byCall)
+                for (const media::calls::SilenceCut& cut : recordings.audio[call].cuts)
+                    cuts.emplace_back(static_cast<double>(cut.at) / 8000.0, static_cast<double>(cut.samples) / 8000.0);
+            return cuts;
+        };
         const media::base::Status written = mervox::media::report::WriteHtmlReport(page);
         if (!written.ok()) {
             console.Error(written.message().empty() ? options.report + ": reader went away" : written.message());

@@ -289,6 +289,74 @@ TEST_F(CallLayout, ChannelsAreEachStreamsOwnDecodeAtItsFirstArrival)
     EXPECT_EQ(Files("c").size(), 3u);
 }
 
+// A SIP call of 3 s each way, held (a=inactive) for `gap` with a refresh
+// every 15 minutes, then resumed with new streams for 3 s: 10 minutes, a
+// day and more. However the streams are put into calls, the recordings
+// are bounded (silence where no stream has audio is cut to 60 s, and the
+// cut reported), and every stream's audio is in its call's file whole.
+TEST_F(CallLayout, SilenceOfALongHoldIsCut)
+{
+    for (const uint64_t gap : {600ull, 30ull * 3600, 40ull * 3600}) {
+        SCOPED_TRACE(gap);
+        TimedCapture c;
+        SipCall(c, 0, "hold", "alice", "10.0.0.1", "10.0.0.2", 4000);
+        const std::vector<std::string> dialog = {"From: <sip:alice@example.com>;tag=fhold",
+                                                 "To: <sip:bob@example.com>;tag=thold", "Call-ID: hold"};
+        const auto reinvite = [&](uint64_t micros, int cseq, const std::string& attribute) {
+            std::vector<std::string> headers = dialog;
+            headers.push_back("CSeq: " + std::to_string(cseq) + " INVITE");
+            c.Sip(micros, "10.0.0.1", "10.0.0.2",
+                  SipMessage("INVITE sip:bob@10.0.0.2 SIP/2.0", headers, Sdp("10.0.0.1", 4000) + attribute));
+            c.Sip(micros + 100000, "10.0.0.2", "10.0.0.1",
+                  SipMessage("SIP/2.0 200 OK", headers, Sdp("10.0.0.2", 5000) + attribute));
+            headers.back() = "CSeq: " + std::to_string(cseq) + " ACK";
+            c.Sip(micros + 200000, "10.0.0.1", "10.0.0.2", SipMessage("ACK sip:bob@10.0.0.2 SIP/2.0", headers));
+        };
+        const auto steady = [](size_t k) -> uint64_t { return 30000 * k; };
+        c.Stream("10.0.0.1", 4000, "10.0.0.2", 5000, 0xa11ce, 96, 1000000, 100, steady);
+        c.Stream("10.0.0.2", 5000, "10.0.0.1", 4000, 0xb0b, 96, 1050000, 100, steady);
+        int cseq = 2;
+        for (uint64_t at = 4; at < 4 + gap; at += 900)
+            reinvite(at * 1000000, cseq++, "a=inactive\r\n");
+        const uint64_t resumed = (4 + gap) * 1000000;
+        reinvite(resumed, cseq++, "");
+        c.Stream("10.0.0.1", 4000, "10.0.0.2", 5000, 0xc, 96, resumed + 1000000, 100, steady);
+        c.Stream("10.0.0.2", 5000, "10.0.0.1", 4000, 0xd, 96, resumed + 1050000, 100, steady);
+        const std::string capture = Write("hold.pcap", c.Pcap());
+        std::system(("rm -rf '" + dir_ + "/s' '" + dir_ + "/c'").c_str());
+        const nlohmann::json own =
+            nlohmann::json::parse(Mervox("pcap --json --layout streams '" + capture + "' -o '" + dir_ + "/s/'"));
+        const nlohmann::json j = nlohmann::json::parse(Mervox("pcap --json '" + capture + "' -o '" + dir_ + "/c/'"));
+        ASSERT_EQ(j["streams"].size(), 4u);
+        uint64_t recorded = 0;
+        for (const nlohmann::json& call : j["calls"]) {
+            ASSERT_EQ(call["written"], true);
+            recorded += static_cast<uint64_t>(ReadWav(call["output"]).samples.size());
+        }
+        // About 6 s of audio a side, and at most a minute of silence.
+        EXPECT_LE(recorded, 2u * (7 + 60) * 8000);
+        for (size_t i = 0; i < 4; ++i) {
+            const nlohmann::json& s = j["streams"][i];
+            const Wav call = ReadWav(s["output"]);
+            const std::vector<int16_t> alone = ReadWav(own["streams"][i]["output"]).samples;
+            std::vector<int16_t> channel;
+            for (size_t k = s["channel"] == "right" ? 1 : 0; k < call.samples.size(); k += call.channels)
+                channel.push_back(call.samples[k]);
+            EXPECT_NE(std::search(channel.begin(), channel.end(), alone.begin(), alone.end()), channel.end())
+                << s["ssrc"] << "'s audio is not whole in " << s["output"];
+        }
+        // In one call, the silence of the hold is cut to a minute.
+        ASSERT_EQ(j["calls"].size(), 1u);
+        ASSERT_EQ(j["calls"][0]["silence_cuts"].size(), 1u);
+        const nlohmann::json& cut = j["calls"][0]["silence_cuts"][0];
+        EXPECT_NEAR(cut["recording_time"].get<double>(), 3.05 + 60, 0.001);
+        // From the callee's last packet (4.05 s) to the resumed caller's first.
+        EXPECT_NEAR(cut["seconds"].get<double>(), static_cast<double>(gap) + 5 - 4.05 - 60, 0.001);
+        EXPECT_NEAR(cut["capture_time"].get<double>(), 1700000001 + 3.05 + 60, 0.001);
+        EXPECT_NEAR(j["calls"][0]["recording_seconds"].get<double>(), 3.05 + 60 + 3.05, 0.001);
+    }
+}
+
 // The corpus capture was generated: 117 s of speech per direction in 0.2 s
 // of capture time. Anchored to those arrivals the calls would keep 0.2 s;
 // each stream keeps its RTP timeline whole instead.

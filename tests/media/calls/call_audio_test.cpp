@@ -22,6 +22,7 @@ timeline::RtpStream Stream(double firstArrival, std::vector<int16_t> pcm,
     s.firstArrival = firstArrival;
     s.pcm = std::move(pcm);
     s.anchors = std::move(anchors);
+    s.stats.speechFrames = (s.pcm.size() + 239) / 240;  // its samples, as frames of speech
     return s;
 }
 
@@ -124,6 +125,50 @@ TEST(CallAudio, AnchorsMoveTheStreamAndItNeverOverlapsItself)
     const std::vector<int16_t> cut = ComposeCallInMemory(Place(call, early, CallLayout::kStereo), early);
     ASSERT_EQ(cut.size(), 150u);
     EXPECT_EQ(cut[0], 151);
+}
+
+TEST(CallAudio, SilenceIsCutToAMinuteAndToWhatTheStreamsPayFor)
+{
+    // Three streams of 100 samples from 0 s, 120 s and 130 s: silence of
+    // nearly 2 minutes, then of 10 s, where no stream has audio.
+    std::vector<timeline::RtpStream> streams = {Stream(0, Ramp(100, 1)), Stream(120, Ramp(100, 1)),
+                                                Stream(130, Ramp(100, 1))};
+    Call call;
+    call.streams = {{0, true}, {1, false}, {2, true}};
+    for (timeline::RtpStream& s : streams)
+        s.stats.speechFrames = 100;  // 300 real frames pay for 270 s of silence
+    CallAudio audio = Place(call, streams, CallLayout::kStereo);
+    ASSERT_EQ(audio.cuts.size(), 1u);
+    EXPECT_EQ(audio.cuts[0].at, 100u + 480000);  // a minute kept
+    EXPECT_EQ(audio.cuts[0].samples, 120u * 8000 - 100 - 480000);
+    EXPECT_DOUBLE_EQ(audio.cuts[0].time, (100 + 480000) / 8000.0);
+    EXPECT_EQ(audio.length, 100u + 480000 + 10 * 8000 + 100);
+    const std::vector<int16_t> pcm = ComposeCallInMemory(audio, streams);
+    EXPECT_EQ(pcm[2 * (100 + 480000) + 1], 1);  // the second stream right after the cut, on its side
+    EXPECT_EQ(pcm[2 * (100 + 480000 + 10 * 8000)], 1);
+    EXPECT_EQ(std::count(pcm.begin(), pcm.end(), 0), static_cast<long>(pcm.size() - 3 * 100));
+
+    // 30 real frames pay for 27 s: the first silence takes it all.
+    for (timeline::RtpStream& s : streams)
+        s.stats.speechFrames = 10;
+    audio = Place(call, streams, CallLayout::kStereo);
+    ASSERT_EQ(audio.cuts.size(), 2u);
+    EXPECT_EQ(audio.cuts[0].at, 100u + 216000);
+    EXPECT_EQ(audio.cuts[1].at, 100u + 216000 + 100);
+    EXPECT_EQ(audio.cuts[1].samples, 10u * 8000 - 100);
+    EXPECT_EQ(audio.length, 100u + 216000 + 200);
+}
+
+TEST(CallAudio, ComposingAsksWhetherToStop)
+{
+    // 10 minutes: asked every 4096 frames' worth, and stopped when told.
+    const std::vector<timeline::RtpStream> streams = {Stream(0, std::vector<int16_t>(10 * 60 * 8000, 1))};
+    Call call;
+    call.streams = {{0, true}};
+    int asked = 0;
+    const base::StopRequested stop = [&] { return ++asked == 2; };
+    EXPECT_THROW(ComposeCallInMemory(Place(call, streams, CallLayout::kStereo), streams, stop), base::Interrupted);
+    EXPECT_EQ(asked, 2);
 }
 
 // Packets of one frame, 30 ms apart from capture time 100 s, that arrive

@@ -112,6 +112,17 @@ TEST(PcmOutput, WavRefusesMoreSamplesThanItsSizesCanCount)
     const base::Status s = out->Write(samples, static_cast<size_t>(limit - 239));
     EXPECT_EQ(s.code(), base::kExitOutputError);
     EXPECT_NE(s.message().find("beyond what a WAV file can hold"), std::string::npos) << s.message();
+    {
+        // A stereo file's channels share the sizes: half as long, and said so.
+        // Only a caller that has another output to offer suggests it.
+        auto stereo = Open(dir + "/long-stereo.wav", PcmFormat::kWavStereo);
+        ASSERT_TRUE(stereo);
+        const std::string refused = stereo->CheckRoom(limit + 1).message();
+        EXPECT_NE(refused.find(std::to_string(limit / 2) + " samples per channel (about 37 hours of stereo audio)"),
+                  std::string::npos)
+            << refused;
+        EXPECT_EQ(refused.find("-f raw"), std::string::npos) << refused;
+    }
     EXPECT_FALSE(out->Finish().ok());
     EXPECT_EQ(test::ListDir(dir), std::vector<std::string>{});
 }
