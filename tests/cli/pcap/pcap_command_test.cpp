@@ -52,7 +52,10 @@ protected:
     void SetUp() override
     {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = ::testing::TempDir() + "mervox-pcap-" + info->name();
+        // The process number too: builds of other configurations may run
+        // the same test at the same time.
+        dir_ = ::testing::TempDir() + "mervox-pcap-" + info->test_suite_name() + "." + info->name() + "-" +
+               std::to_string(getpid());
         ASSERT_EQ(std::system(("rm -rf '" + dir_ + "' && mkdir -p '" + dir_ + "'").c_str()), 0);
     }
     void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
