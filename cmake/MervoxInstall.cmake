@@ -22,7 +22,7 @@ install(EXPORT mervoxTargets NAMESPACE mervox:: DESTINATION ${MERVOX_CMAKE_INSTA
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/mervoxConfig.cmake.in
   ${PROJECT_BINARY_DIR}/mervoxConfig.cmake INSTALL_DESTINATION ${MERVOX_CMAKE_INSTALL_DIR})
 # While the major version is 0 every minor version may change the interface:
-# find_package(mervox 0.2) accepts 0.2.x only. From 1.0 on, SameMajorVersion.
+# find_package(mervox 0.3) accepts 0.3.x only. From 1.0 on, SameMajorVersion.
 if(PROJECT_VERSION_MAJOR EQUAL 0)
   set(MERVOX_VERSION_COMPATIBILITY SameMinorVersion)
 else()

@@ -28,7 +28,7 @@ want_mixed=$(expect speech-a.mixed)
 [ -n "$want_vad" ] && [ -n "$want_mixed" ] || fail "digests missing"
 
 # find_package accepts only the installed minor version while the major
-# version is 0 (0.2 may break what 0.1 offered, and the other way round).
+# version is 0 (0.3 may break what 0.2 offered, and the other way round).
 version=$(sed -n 's/^Version: //p' "$libdir/pkgconfig/mervox.pc")
 major=${version%%.*} minor=${version#*.} && minor=${minor%%.*}
 probe=$work/version-probe
