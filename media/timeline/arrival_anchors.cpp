@@ -57,7 +57,7 @@ void ArrivalAnchors::EndPause()
     if (samples_ - *pauseStart_ >= static_cast<uint64_t>(kMinPauseSamples)) {
         pauses_.push_back({*pauseStart_, samples_});
         if (pauses_.size() > kMaxPauses)
-            pauses_.pop_front();
+            pauses_.erase(pauses_.begin());
     }
     pauseStart_.reset();
 }
@@ -76,7 +76,7 @@ void ArrivalAnchors::Observe(uint64_t sample, int64_t offset)
         envelope_.pop_back();
     envelope_.push_back({sample, offset});
     while (envelope_.front().sample + kEnvelopeSamples <= sample)
-        envelope_.pop_front();
+        envelope_.erase(envelope_.begin());
     const int64_t envelope = envelope_.front().offset;
     if (sample < formedAt_) {
         // The first span sets the reference: jitter within it is no move.
@@ -85,7 +85,7 @@ void ArrivalAnchors::Observe(uint64_t sample, int64_t offset)
     }
     const uint64_t keep = move_ ? move_->onset : sample - std::min<uint64_t>(sample, 2 * kEnvelopeSamples);
     while (!pauses_.empty() && pauses_.front().end < keep)
-        pauses_.pop_front();
+        pauses_.erase(pauses_.begin());
     Follow(sample, envelope, offset, step);
 }
 
@@ -178,7 +178,7 @@ void ArrivalAnchors::Apply(uint64_t sample, int64_t amount)
     above_[0].reset();
     above_[1].reset();
     while (!pauses_.empty() && pauses_.front().end <= sample)
-        pauses_.pop_front();
+        pauses_.erase(pauses_.begin());
 }
 
 }  // namespace mervox::media::timeline

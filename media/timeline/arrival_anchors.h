@@ -33,7 +33,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <optional>
 #include <vector>
 
@@ -132,14 +131,17 @@ private:
 
     bool observed_ = false;
     int64_t lastOffset_ = 0;
-    uint64_t formedAt_ = 0;             // the envelope's first span: it sets the reference
-    std::deque<Observation> envelope_;  // the last kEnvelopeSamples' packets, offsets rising (their minima)
-    int64_t reference_ = 0;             // the envelope the current anchor goes with
-    int64_t placed_ = 0;                // the current anchor's offset (at − sample)
-    uint64_t lastApplied_ = 0;          // the latest anchor's sample
-    std::optional<Run> above_[2];       // offsets above reference + kMoveSamples, + kForceSamples
+    uint64_t formedAt_ = 0;  // the envelope's first span: it sets the reference
+    // The last kEnvelopeSamples' packets, offsets rising (their minima); a
+    // vector, not a deque, since a stream has at most a few dozen and a deque
+    // costs a block of its own per stream even when nearly empty.
+    std::vector<Observation> envelope_;
+    int64_t reference_ = 0;        // the envelope the current anchor goes with
+    int64_t placed_ = 0;           // the current anchor's offset (at − sample)
+    uint64_t lastApplied_ = 0;     // the latest anchor's sample
+    std::optional<Run> above_[2];  // offsets above reference + kMoveSamples, + kForceSamples
     std::optional<Move> move_;
-    std::deque<Pause> pauses_;            // the recent ones, in order
+    std::vector<Pause> pauses_;           // the recent ones, in order
     std::optional<uint64_t> pauseStart_;  // a pause in progress
 };
 

@@ -232,11 +232,13 @@ TEST(PcapMemory, FakeStreamsCostNeitherFilesNorBuffers)
     sigaction(SIGPIPE, &previous, nullptr);
     EXPECT_EQ(many.files, kMany + 1);
     EXPECT_EQ(many.callBytes, 44u + 1000 * 480);
-    // Once a file (64 KB of buffer), a decoder (4.5 KB) and more per stream.
+    // Once a file (64 KB of buffer), a decoder (4.5 KB) and more per stream;
+    // a stream itself holds about 4 KB (its reordering window, counts, and
+    // the lower envelope of its arrivals that places it in its call).
     const long perStreamBytes = (many.peakKb - few.peakKb) * 1024 / static_cast<long>(kMany - kFew);
-    EXPECT_LT(perStreamBytes, kSanitized ? 12288 : 4096);
+    EXPECT_LT(perStreamBytes, kSanitized ? 12288 : 5120);
     if (!kSanitized) {
-        EXPECT_LT(many.peakKb, 64 * 1024);
+        EXPECT_LT(many.peakKb, 80 * 1024);
     }
     std::system(("rm -rf '" + dir + "'").c_str());
 }
