@@ -15,6 +15,7 @@
 #include "capture/skip_reason.h"
 #include "signalling/signalling_counts.h"
 #include "signalling/sip_dialogs.h"
+#include "signalling/stream_owner.h"
 #include "timeline/rtp_stream.h"
 #include "timeline/stream_timeline.h"
 
@@ -36,8 +37,10 @@ struct CaptureOptions {
 constexpr size_t kConfirmPackets = 3;
 constexpr int kConfirmSpan = 16;
 // A stream that receives no packet for this long (capture time) has ended;
-// a later packet with its SSRC and addresses starts a new one.
-constexpr double kStreamIdleSeconds = 300;
+// a later packet with its SSRC and addresses starts a new one. The same
+// time a call waits without messages or packets before it takes no new
+// stream.
+constexpr double kStreamIdleSeconds = signalling::kCallIdleSeconds;
 
 enum class CaptureStatus {
     kOk,
