@@ -412,9 +412,7 @@ int RunCaptureReader(const uint8_t* data, size_t size)
              {media::calls::CallLayout::kStereo, media::calls::CallLayout::kMixed}) {
             QuietAudio quiet;
             const media::calls::CallAudio audio = media::calls::PlaceCall(
-                call, report.streams, layout,
-                [&](size_t i) { return std::min(report.streams[i].stats.TimelineFrames(), kMaxSlots) * 240; },
-                layout == media::calls::CallLayout::kStereo ? &quiet : nullptr);
+                call, report.streams, layout, layout == media::calls::CallLayout::kStereo ? &quiet : nullptr);
             const int want = call.streams.empty()                         ? 0
                              : layout == media::calls::CallLayout::kMixed ? 1
                              : call.signalled                             ? 2
@@ -422,7 +420,7 @@ int RunCaptureReader(const uint8_t* data, size_t size)
             Require(want < 0 ? audio.channels == 1 || audio.channels == 2 : audio.channels == want,
                     "a recording with the wrong channels");
             for (const media::calls::PlacedStream& p : audio.streams) {
-                const uint64_t samples = std::min(report.streams[p.stream].stats.TimelineFrames(), kMaxSlots) * 240;
+                const uint64_t samples = report.streams[p.stream].Samples();
                 for (size_t k = 0; k < p.segments.size(); ++k) {
                     const media::calls::Segment& g = p.segments[k];
                     Require(g.count > 0 && g.from + g.count <= samples, "a piece of a stream beyond its samples");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace mervox::media::calls {
@@ -19,8 +20,9 @@ struct Call {
     bool signalled = false;
     size_t dialog = 0;  // index into CaptureReport::dialogs when signalled
     std::vector<CallStream> streams;
-    double start = 0;  // the INVITE (or first message), else the first packet
-    double end = 0;    // BYE, CANCEL or failure; else the last packet of its signalling or streams
+    double start = 0;     // the INVITE (or first message), else the first packet
+    double end = 0;       // BYE, CANCEL or failure; else the last packet of its signalling or streams
+    uint64_t serial = 0;  // calls count from 0 in the order they closed
 };
 
 }  // namespace mervox::media::calls

@@ -211,7 +211,7 @@ void CutSilence(CallAudio& audio, uint64_t allowance)
 }  // namespace
 
 CallAudio PlaceCall(const Call& call, const std::vector<timeline::RtpStream>& streams, CallLayout layout,
-                    const std::function<uint64_t(size_t)>& samplesOf, SampleSource* decoded)
+                    SampleSource* decoded, const std::function<uint64_t(size_t)>& samplesOf)
 {
     CallAudio audio;
     if (call.streams.empty())
@@ -232,7 +232,7 @@ CallAudio PlaceCall(const Call& call, const std::vector<timeline::RtpStream>& st
         const int64_t start = SamplesBetween(audio.start, s.firstArrival);
         p.start = static_cast<uint64_t>(std::max<int64_t>(start, 0));
         p.fasterThanRealTime = FasterThanRealTime(s);
-        const uint64_t samples = samplesOf(cs.stream);
+        const uint64_t samples = samplesOf ? samplesOf(cs.stream) : s.Samples();
         if (p.fasterThanRealTime && s.anchors.size() > 1) {
             p.segments = Segments({s.anchors.front()}, start, samples);
         } else {
@@ -300,7 +300,7 @@ Status ComposeCall(const CallAudio& audio, SampleSource& source, const BlockWrit
 
 Status MemorySampleSource::Read(size_t stream, uint64_t offset, int16_t* samples, size_t count)
 {
-    const std::vector<int16_t>& pcm = streams_[stream].pcm;
+    const std::vector<int16_t>& pcm = pcm_[stream];
     const auto from = static_cast<size_t>(std::min<uint64_t>(offset, pcm.size()));
     const size_t n = std::min(count, pcm.size() - from);
     std::copy_n(pcm.data() + from, n, samples);
@@ -308,12 +308,12 @@ Status MemorySampleSource::Read(size_t stream, uint64_t offset, int16_t* samples
     return Status::Ok();
 }
 
-std::vector<int16_t> ComposeCallInMemory(const CallAudio& audio, const std::vector<timeline::RtpStream>& streams,
+std::vector<int16_t> ComposeCallInMemory(const CallAudio& audio, const std::vector<std::vector<int16_t>>& pcm,
                                          const base::StopRequested& stop)
 {
     std::vector<int16_t> out;
     out.reserve(static_cast<size_t>(audio.length) * static_cast<size_t>(audio.channels));
-    MemorySampleSource source(streams);
+    MemorySampleSource source(pcm);
     ComposeCall(
         audio, source,
         [&](const int16_t* samples, size_t count) {

@@ -17,11 +17,11 @@
 // silence never moves one stream against another.
 //
 // Composition works in blocks from any SampleSource: streams decoded to
-// files (FileSampleSource) for bounded memory, or RtpStream::pcm in memory
+// files (FileSampleSource) for bounded memory, or decoded into memory
 // (ComposeCallInMemory).
 //
 //   FileSampleSource source(paths);
-//   CallAudio audio = PlaceCall(call, report.streams, CallLayout::kStereo, lengthOf, &source);
+//   CallAudio audio = PlaceCall(call, record.streams, CallLayout::kStereo, &source);
 //   Status s = WriteCallFile(audio, source, "out/call.wav");
 #pragma once
 
@@ -105,12 +105,14 @@ public:
 };
 
 // Stereo: a SIP call, or an unsignalled call with streams both ways; an
-// unsignalled stream alone gives a mono recording. `samplesOf(i)`: how many
-// decoded samples stream i has; `decoded`: where they can be read, to find
+// unsignalled stream alone gives a mono recording. `decoded`: where the
+// streams' decoded samples can be read, to find
 // the quiet stretches a re-anchoring may go into (null: the anchors stay
 // where the stream's timeline put them). kStreams is taken as kStereo.
+// `samplesOf(i)`: how many samples stream i decoded to, when not all its
+// timeline's (RtpStream::Samples()) were.
 CallAudio PlaceCall(const Call& call, const std::vector<timeline::RtpStream>& streams, CallLayout layout,
-                    const std::function<uint64_t(size_t)>& samplesOf, SampleSource* decoded = nullptr);
+                    SampleSource* decoded = nullptr, const std::function<uint64_t(size_t)>& samplesOf = nullptr);
 
 // Samples per channel in a composed block.
 constexpr size_t kBlockSamples = 4096;
@@ -122,18 +124,18 @@ using BlockWriter = std::function<base::Status(const int16_t* samples, size_t co
 base::Status ComposeCall(const CallAudio& audio, SampleSource& source, const BlockWriter& write,
                          const base::StopRequested& stop = {});
 
-// The streams' pcm (DecodeCaptureFile fills it).
+// Streams decoded into memory: pcm[i] holds stream i's samples.
 class MemorySampleSource : public SampleSource {
 public:
-    explicit MemorySampleSource(const std::vector<timeline::RtpStream>& streams) : streams_(streams) {}
+    explicit MemorySampleSource(const std::vector<std::vector<int16_t>>& pcm) : pcm_(pcm) {}
     base::Status Read(size_t stream, uint64_t offset, int16_t* samples, size_t count) override;
 
 private:
-    const std::vector<timeline::RtpStream>& streams_;
+    const std::vector<std::vector<int16_t>>& pcm_;
 };
 
-// The recording at once, from the streams' pcm.
-std::vector<int16_t> ComposeCallInMemory(const CallAudio& audio, const std::vector<timeline::RtpStream>& streams,
+// The recording at once, from the streams' samples in memory.
+std::vector<int16_t> ComposeCallInMemory(const CallAudio& audio, const std::vector<std::vector<int16_t>>& pcm,
                                          const base::StopRequested& stop = {});
 
 // Streams decoded to raw files of little-endian 16-bit samples, each

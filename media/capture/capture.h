@@ -1,10 +1,11 @@
-// Finds the G.723.1 RTP streams in a pcap or pcapng capture and hands out
-// each one's timeline (its frames, and slots without a frame where packets
-// are missing) as the capture is read: memory grows with the streams that
-// are active at once, not with the capture's length. Decoding is the
-// caller's (SlotDecoder; decoded_capture.h decodes into memory). No global
-// state and no printing: every call works on its own records, so captures
-// can be read side by side.
+// Finds the G.723.1 RTP streams and SIP calls in a pcap or pcapng capture
+// and hands out each stream's timeline (its frames, and slots without a
+// frame where packets are missing) as the capture is read, and each call
+// as it closes (call_tracker.h): memory grows with the streams and calls
+// that are open at once, not with the capture's length. Decoding is the
+// caller's (SlotDecoder; the recorder decodes and writes). No global state
+// and no printing: every call works on its own records, so captures can be
+// read side by side.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "calls/call.h"
+#include "calls/call_record.h"
 #include "capture/skip_reason.h"
 #include "signalling/signalling_counts.h"
 #include "signalling/sip_dialogs.h"
@@ -29,7 +31,14 @@ struct CaptureOptions {
     // Keep each stream's figures over time (RtpStream::timelineSeries and
     // quality.arrivals), for drawing them.
     bool series = false;
+    // Keep the calls (the first kMaxListedCalls to close) for the report at
+    // the end (CaptureReport::calls, streams): off for a recorder that only
+    // follows them as they close.
+    bool listCalls = true;
 };
+
+// Calls a report lists at most (the first to close); the rest are counted.
+constexpr size_t kMaxListedCalls = 10000;
 
 // A stream is this many packets of whole G.723.1 frames, with distinct
 // sequence numbers no further apart than kConfirmSpan, before it is one
@@ -71,8 +80,10 @@ public:
     // `frame` null, `count` slots without a frame (to conceal as missing).
     // Returns false: send no more of this stream.
     virtual bool Frames(size_t id, const uint8_t* frame, size_t size, uint64_t count) = 0;
-    // Stream `id` has ended (it went idle, or the capture ended).
+    // Stream `id` has ended (it went idle, its call closed, or the capture ended).
     virtual void StreamEnded(size_t id, const timeline::RtpStream& stream) = 0;
+    // A call has closed: every stream of it has ended.
+    virtual void CallEnded(const calls::CallRecord& /*call*/) {}
 };
 
 // One of several capture files read as one (ReadCaptures).
@@ -88,10 +99,16 @@ struct CaptureReport {
     int systemError = 0;         // kUnreadable: the system's error number (errno)
     std::vector<int> linkTypes;  // of the capture's interfaces, in order of first appearance
     CaptureCounters counters;
-    std::vector<timeline::RtpStream> streams;  // in order of their first packet (pcm empty)
+    // The listed calls (CaptureOptions::listCalls): SIP calls in order of
+    // their first message, then unsignalled ones by their first packet; and
+    // their streams, in order of their first packet.
+    std::vector<timeline::RtpStream> streams;
     signalling::SignallingCounters signalling;
     std::vector<signalling::Dialog> dialogs;  // SIP calls, in order of their first message
-    std::vector<calls::Call> calls;           // dialogs with their streams, then unsignalled streams by pairs
+    std::vector<calls::Call> calls;
+    uint64_t closedCalls = 0;     // calls closed in all
+    uint64_t callsNotListed = 0;  // beyond kMaxListedCalls, or not kept
+    bool stopped = false;         // the reading was stopped before the capture's end
     // ReadCaptures: each file's own status, in the order given. With
     // several, `status` is the worst of theirs and `message` that of the
     // first file it comes from.

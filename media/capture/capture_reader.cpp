@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "calls/call_builder.h"
 #include "capture/capture.h"
 #include "capture/packet_sorter.h"
 #include "packets/link_layer.h"
@@ -66,14 +65,77 @@ std::string LinkTypeName(int linkType)
     return std::to_string(linkType);
 }
 
+// Hands each call to the consumer as it closes, and keeps the first
+// kMaxListedCalls for the report.
+class CallList {
+public:
+    CallList(const CaptureOptions& options, StreamConsumer& consumer) : options_(options), consumer_(consumer) {}
+
+    void Closed(calls::CallRecord&& record)
+    {
+        consumer_.CallEnded(record);
+        ++closed_;
+        if (options_.listCalls && kept_.size() < kMaxListedCalls)
+            kept_.push_back(std::move(record));
+        else
+            ++notListed_;
+    }
+
+    // The listed calls into the report: SIP calls by their dialog's
+    // number, then the others by their first packet; the streams by their
+    // first packet.
+    void Into(CaptureReport& report)
+    {
+        const auto firstOf = [](const calls::CallRecord& r) {
+            return r.streams.empty() ? UINT64_MAX : r.streams.front().firstRecord;
+        };
+        std::sort(kept_.begin(), kept_.end(), [&](const calls::CallRecord& a, const calls::CallRecord& b) {
+            if (a.call.signalled != b.call.signalled)
+                return a.call.signalled;
+            return a.call.signalled ? a.dialogId < b.dialogId : firstOf(a) < firstOf(b);
+        });
+        std::vector<std::pair<uint64_t, std::pair<size_t, size_t>>> order;  // first record -> (call, stream)
+        for (size_t c = 0; c < kept_.size(); ++c)
+            for (size_t k = 0; k < kept_[c].streams.size(); ++k)
+                order.push_back({kept_[c].streams[k].firstRecord, {c, k}});
+        std::sort(order.begin(), order.end());
+        std::vector<std::vector<size_t>> position(kept_.size());
+        for (size_t c = 0; c < kept_.size(); ++c)
+            position[c].resize(kept_[c].streams.size());
+        report.streams.reserve(order.size());
+        for (const auto& [first, at] : order) {
+            position[at.first][at.second] = report.streams.size();
+            report.streams.push_back(std::move(kept_[at.first].streams[at.second]));
+        }
+        report.calls.reserve(kept_.size());
+        for (size_t c = 0; c < kept_.size(); ++c) {
+            calls::Call call = kept_[c].call;
+            call.dialog = kept_[c].dialogId;
+            for (calls::CallStream& cs : call.streams)
+                cs.stream = position[c][cs.stream];
+            report.calls.push_back(std::move(call));
+        }
+        std::vector<calls::CallRecord>().swap(kept_);
+        report.closedCalls = closed_;
+        report.callsNotListed = notListed_;
+    }
+
+private:
+    const CaptureOptions& options_;
+    StreamConsumer& consumer_;
+    std::vector<calls::CallRecord> kept_;
+    uint64_t closed_ = 0;
+    uint64_t notListed_ = 0;
+};
+
 // What the sorter found, and the link types that were not decoded.
-void Conclude(PacketSorter& sorter, CaptureReport& report)
+void Conclude(PacketSorter& sorter, CallList& list, CaptureReport& report)
 {
-    report.streams = sorter.Finish();
+    sorter.Finish(report.stopped ? calls::CallClose::kStopped : calls::CallClose::kInputEnd);
     report.counters = sorter.counters();
     report.signalling = sorter.signalling().counters();
     report.dialogs = sorter.signalling().dialogs();
-    report.calls = calls::BuildCalls(report.dialogs, report.streams);
+    list.Into(report);
     if (report.status == CaptureStatus::kOk && report.counters.skipped[SkipReason::kUnsupportedLink] > 0) {
         for (int linkType : report.linkTypes)
             if (!packets::IsSupportedLinkType(linkType))
@@ -91,7 +153,8 @@ CaptureReport ReadInput(std::unique_ptr<records::CaptureInput> input, const Capt
     if (!reader)
         return NotACapture(error);
     CaptureReport report;
-    PacketSorter sorter(options, consumer);
+    CallList list(options, consumer);
+    PacketSorter sorter(options, consumer, [&](calls::CallRecord&& r) { list.Closed(std::move(r)); });
     records::CaptureRecord record;
     for (;;) {
         const records::RecordResult result = reader->Next(record);
@@ -105,7 +168,7 @@ CaptureReport ReadInput(std::unique_ptr<records::CaptureInput> input, const Capt
         sorter.Sort(record);
     }
     report.linkTypes = reader->linkTypes();
-    Conclude(sorter, report);
+    Conclude(sorter, list, report);
     return report;
 }
 
@@ -238,7 +301,8 @@ CaptureReport ReadCaptures(const std::vector<std::string>& paths, const CaptureO
     std::sort(waiting.begin(), waiting.end(), [](const Source* a, const Source* b) {
         return std::make_pair(a->firstNs, a->index) > std::make_pair(b->firstNs, b->index);
     });
-    PacketSorter sorter(options, consumer);
+    CallList list(options, consumer);
+    PacketSorter sorter(options, consumer, [&](calls::CallRecord&& r) { list.Closed(std::move(r)); });
     while (!next.empty() || !waiting.empty()) {
         // A file is opened when its first record is the earliest of all.
         if (!waiting.empty() &&
@@ -279,7 +343,7 @@ CaptureReport ReadCaptures(const std::vector<std::string>& paths, const CaptureO
                 report.status = file.status;
                 report.message = file.message;
             }
-    Conclude(sorter, report);
+    Conclude(sorter, list, report);
     return report;
 }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <numeric>
 
 #include "packets/link_layer.h"
 #include "packets/rtp_packet.h"
@@ -96,8 +95,8 @@ struct PacketSorter::Live {
     quality::StreamQualityMeter meter;
 };
 
-PacketSorter::PacketSorter(const CaptureOptions& options, StreamConsumer& consumer)
-    : options_(options), consumer_(consumer)
+PacketSorter::PacketSorter(const CaptureOptions& options, StreamConsumer& consumer, CallTracker::Closed closed)
+    : options_(options), consumer_(consumer), tracker_(std::move(closed))
 {}
 
 PacketSorter::~PacketSorter() = default;
@@ -106,10 +105,16 @@ void PacketSorter::Sort(const records::CaptureRecord& record)
 {
     const uint64_t number = ++counters_.records;
     now_ = record.time;
-    if (number == 1)
+    if (number == 1) {
         referenceNs_ = record.timeNs;
-    if (number % kIdleSweepRecords == 0)
+        clock_ = previous_ = nextSweep_ = record.time;
+    }
+    clock_ = std::max(clock_, std::min(previous_, record.time));
+    previous_ = record.time;
+    if (number % kIdleSweepRecords == 0 || clock_ >= nextSweep_) {
         Sweep();
+        nextSweep_ = clock_ + kSweepSeconds;
+    }
     if (record.linkType < 0)
         return Skip(SkipReason::kUnknownInterface);
     const bool cutByCapture = record.data.size < record.originalLength;
@@ -305,6 +310,7 @@ void PacketSorter::Start(const StreamKey& key, Candidate& candidate)
     live->lastRecord = counters_.records;
     live->lastArrival = candidate.lastArrival;
     consumer_.StreamStarted(info.id, info);
+    liveByAddresses_.emplace(std::make_pair(key.source, key.destination), live.get());
     for (timeline::StreamPacket& p : candidate.pending) {
         ++counters_.streamPackets;
         live->builder.Add(std::move(p));
@@ -312,7 +318,7 @@ void PacketSorter::Start(const StreamKey& key, Candidate& candidate)
     live_.emplace(key, std::move(live));
 }
 
-void PacketSorter::End(std::map<StreamKey, std::unique_ptr<Live>>::iterator live)
+void PacketSorter::End(std::map<StreamKey, std::unique_ptr<Live>>::iterator live, bool hold)
 {
     Live& l = *live->second;
     l.builder.Finish();
@@ -325,6 +331,7 @@ void PacketSorter::End(std::map<StreamKey, std::unique_ptr<Live>>::iterator live
     s.quality = l.meter.Finish();
     s.timelineSeries = std::move(l.series);
     s.anchors = l.output->anchors.anchors();
+    s.firstRecord = l.firstRecord;
     if (l.owner.attached) {
         const bool moved = l.owner.moveCount > 0;
         s.dialog = moved ? l.owner.firstDialog : l.owner.dialog;
@@ -334,9 +341,73 @@ void PacketSorter::End(std::map<StreamKey, std::unique_ptr<Live>>::iterator live
         s.moveCount = l.owner.moveCount;
     }
     consumer_.StreamEnded(s.id, s);
-    ended_.push_back(std::move(s));
-    endedFirst_.push_back(l.firstRecord);
+    const auto [from, to] = liveByAddresses_.equal_range({s.source, s.destination});
+    for (auto i = from; i != to; ++i)
+        if (i->second == &l) {
+            liveByAddresses_.erase(i);
+            break;
+        }
     live_.erase(live);
+    tracker_.DialogsKnown(sip_.dialogs().size());
+    tracker_.StreamEnded(
+        std::move(s), [this](const net::Endpoint& a, const net::Endpoint& b) { return LiveBetween(a, b); }, hold);
+}
+
+LiveStream PacketSorter::ViewOf(const Live& l) const
+{
+    LiveStream v;
+    v.id = l.stream.id;
+    v.span = {l.stream.source, l.stream.destination, l.stream.firstArrival, l.lastArrival};
+    if (l.owner.attached)
+        v.dialog = l.owner.moveCount > 0 ? l.owner.firstDialog : l.owner.dialog;
+    return v;
+}
+
+std::vector<LiveStream> PacketSorter::LiveBetween(const net::Endpoint& source, const net::Endpoint& destination) const
+{
+    std::vector<LiveStream> live;
+    const auto [from, to] = liveByAddresses_.equal_range({source, destination});
+    for (auto i = from; i != to; ++i)
+        live.push_back(ViewOf(*i->second));
+    return live;
+}
+
+void PacketSorter::EndStreams(const std::vector<size_t>& ids)
+{
+    for (auto l = live_.begin(); l != live_.end();) {
+        const auto current = l++;
+        if (std::find(ids.begin(), ids.end(), current->second->stream.id) != ids.end())
+            End(current);
+    }
+}
+
+void PacketSorter::CloseCalls()
+{
+    tracker_.DialogsKnown(sip_.dialogs().size());
+    const std::vector<signalling::Dialog>& dialogs = sip_.dialogs();
+    std::vector<std::pair<size_t, calls::CallClose>> due;
+    for (const size_t id : tracker_.openDialogs())
+        if (const auto why = CallTracker::Due(dialogs[id], clock_))
+            due.emplace_back(id, *why);
+    if (due.empty())
+        return;
+    const capture::LiveOn live = [this](const net::Endpoint& a, const net::Endpoint& b) { return LiveBetween(a, b); };
+    std::map<size_t, std::vector<LiveStream>> own;  // the calls' live streams
+    for (const auto& entry : live_) {
+        const LiveStream v = ViewOf(*entry.second);
+        if (v.dialog != signalling::kNoDialog)
+            own[v.dialog].push_back(v);
+    }
+    for (const auto& [id, why] : due) {
+        // Its streams end with it, and the streams in no call that mirror them.
+        const std::vector<LiveStream> mine = own.count(id) ? own[id] : std::vector<LiveStream>();
+        std::vector<size_t> ending = tracker_.LiveMirrorsOf(id, mine, live);
+        for (const LiveStream& v : mine)
+            ending.push_back(v.id);
+        if (!ending.empty())
+            EndStreams(ending);
+        tracker_.CloseDialog(id, dialogs[id], why, live);
+    }
 }
 
 void PacketSorter::Sweep()
@@ -354,13 +425,22 @@ void PacketSorter::Sweep()
     }
     for (auto l = live_.begin(); l != live_.end();) {
         const auto current = l++;
-        const Live& s = *current->second;
-        if (s.lastArrival < now_ - kStreamIdleSeconds && counters_.records - s.lastRecord >= kIdleSweepRecords)
+        if (current->second->lastArrival < clock_ - kStreamIdleSeconds)
             End(current);
     }
+    CloseCalls();
 }
 
-std::vector<timeline::RtpStream> PacketSorter::Finish()
+void PacketSorter::Tick(double now)
+{
+    if (now <= clock_)
+        return;
+    now_ = previous_ = clock_ = now;
+    Sweep();
+    nextSweep_ = clock_ + kSweepSeconds;
+}
+
+void PacketSorter::Finish(calls::CallClose why)
 {
     fragments_.Clear();
     counters_.skipped[SkipReason::kFragment] += fragments_.TakeDropped();
@@ -371,32 +451,12 @@ std::vector<timeline::RtpStream> PacketSorter::Finish()
     std::vector<std::map<StreamKey, std::unique_ptr<Live>>::iterator> open;
     for (auto l = live_.begin(); l != live_.end(); ++l)
         open.push_back(l);
-    ended_.reserve(ended_.size() + open.size());
-    endedFirst_.reserve(ended_.capacity());
     std::sort(open.begin(), open.end(),
               [](const auto& a, const auto& b) { return a->second->stream.id < b->second->stream.id; });
-    for (auto l : open)
-        End(l);
-    // By their first packets, in place: the reports of thousands of streams
-    // are not copied.
-    std::vector<size_t> order(ended_.size());
-    std::iota(order.begin(), order.end(), size_t{0});
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return endedFirst_[a] < endedFirst_[b]; });
-    for (size_t i = 0; i < order.size(); ++i) {
-        // Position i takes the report at order[i]; follow the cycle.
-        size_t at = i;
-        while (order[at] != i) {
-            std::swap(ended_[at], ended_[order[at]]);
-            const size_t next = order[at];
-            order[at] = at;
-            at = next;
-        }
-        order[at] = at;
-    }
-    std::vector<timeline::RtpStream> streams = std::move(ended_);
-    ended_.clear();
-    std::vector<uint64_t>().swap(endedFirst_);
-    return streams;
+    for (const auto l : open)
+        End(l, true);
+    tracker_.DialogsKnown(sip_.dialogs().size());
+    tracker_.CloseAll(sip_.dialogs(), why);
 }
 
 }  // namespace mervox::media::capture

@@ -4,14 +4,21 @@
 // of whole frames with consistent sequence numbers; until then its packets
 // wait (a few per flow). Each flow's call is followed from its first packet
 // (signalling/stream_owner.h): the call's SDP tells what its payload types
-// carry. Streams idle for kStreamIdleSeconds end. Pieces
-// of fragmented datagrams wait for the rest (IpReassembly).
+// carry. Streams idle for kStreamIdleSeconds end, and calls close as they
+// end (call_tracker.h), their live streams with them. Pieces of fragmented
+// datagrams wait for the rest (IpReassembly).
+//
+// Idleness is judged by the capture's clock: the earlier of the last two
+// records' times, never going back (so that one record with a wild time
+// ends nothing), or a time the caller gives when a live input has been
+// quiet (Tick).
 #pragma once
 
 #include <map>
 #include <memory>
 #include <tuple>
 
+#include "capture/call_tracker.h"
 #include "capture/capture.h"
 #include "packets/ip_reassembly.h"
 #include "packets/rtp_packet.h"
@@ -20,10 +27,10 @@
 
 namespace mervox::media::capture {
 
-// Idle flows and streams are looked for every this many records; a stream
-// must also have missed this many records to count as idle, so that one
-// record with a wild capture time ends nothing.
+// Idle flows, streams and calls are looked for every this many records, and
+// whenever the capture's clock has moved on by kSweepSeconds.
 constexpr uint64_t kIdleSweepRecords = 4096;
+constexpr double kSweepSeconds = 1;
 
 struct StreamKey {
     uint32_t ssrc;
@@ -45,14 +52,19 @@ struct QualityArrival {
 
 class PacketSorter {
 public:
-    PacketSorter(const CaptureOptions& options, StreamConsumer& consumer);
+    // `closed`: each call as it closes (after every StreamEnded of its streams).
+    PacketSorter(const CaptureOptions& options, StreamConsumer& consumer, CallTracker::Closed closed);
     ~PacketSorter();
     PacketSorter(const PacketSorter&) = delete;
     PacketSorter& operator=(const PacketSorter&) = delete;
 
     void Sort(const records::CaptureRecord& record);
-    // Ends every stream; the streams in order of their first packet.
-    std::vector<timeline::RtpStream> Finish();
+    // No record came, but the capture's clock reads `now` (a live input
+    // that has been quiet): streams and calls idle by then end.
+    void Tick(double now);
+    // Ends every stream and closes every call (`why`: the capture ended, or
+    // the reading was stopped).
+    void Finish(calls::CallClose why);
     const CaptureCounters& counters() const { return counters_; }
     const signalling::SipReader& signalling() const { return sip_; }
 
@@ -78,7 +90,13 @@ private:
     void ToCandidate(const StreamKey& key, timeline::StreamPacket packet, bool whole, int payloadType,
                      const QualityArrival& arrival, const signalling::StreamOwner& owner);
     void Start(const StreamKey& key, Candidate& candidate);
-    void End(std::map<StreamKey, std::unique_ptr<Live>>::iterator live);
+    // `hold`: every stream is ending, their calls are looked for after.
+    void End(std::map<StreamKey, std::unique_ptr<Live>>::iterator live, bool hold = false);
+    // Ends the live streams with these ids.
+    void EndStreams(const std::vector<size_t>& ids);
+    std::vector<LiveStream> LiveBetween(const net::Endpoint& source, const net::Endpoint& destination) const;
+    LiveStream ViewOf(const Live& live) const;
+    void CloseCalls();
     void Sweep();
 
     CaptureOptions options_;
@@ -87,13 +105,16 @@ private:
     StreamConsumer& consumer_;
     CaptureCounters counters_;
     double now_ = 0;           // latest capture time seen
+    double previous_ = 0;      // the record's before it
+    double clock_ = 0;         // the capture's clock (see above)
+    double nextSweep_ = 0;     // of the clock
     int64_t referenceNs_ = 0;  // the first record's time: the streams' figures count from it
     std::map<StreamKey, Candidate> candidates_;
     std::map<StreamKey, std::unique_ptr<Live>> live_;
+    std::multimap<std::pair<net::Endpoint, net::Endpoint>, const Live*> liveByAddresses_;
     std::map<uint32_t, int> streamsBySsrc_;
     size_t nextId_ = 0;
-    std::vector<timeline::RtpStream> ended_;  // in the order they ended
-    std::vector<uint64_t> endedFirst_;        // the first record of each
+    CallTracker tracker_;
 };
 
 }  // namespace mervox::media::capture

@@ -49,6 +49,8 @@ int CreateUniqueFile(std::string* name);
 int ReopenForWriting(const std::string& path);
 // A C stream for reading (captures), "rb".
 std::FILE* OpenStreamForReading(const std::string& path);
+// For appending (created if missing), as a log is written.
+std::FILE* OpenStreamForAppending(const std::string& path);
 
 // ssize_t-like: bytes moved, or -1 with errno.
 long long ReadSome(int fd, void* buffer, size_t size);

@@ -204,8 +204,9 @@ std::string ReportPage(const ReportInput& input)
     std::string page = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Calls in " +
                        Escaped(input.captureName) + "</title><style>" + kStyle + "</style></head><body>\n";
     page += "<h1>Calls in " + Escaped(input.captureName) + "</h1>\n";
-    page += "<p class=\"summary\">" + std::to_string(r.calls.size()) + " call" + (r.calls.size() == 1 ? "" : "s") +
-            ", " + std::to_string(r.streams.size()) + " G.723.1 stream" + (r.streams.size() == 1 ? "" : "s") +
+    const uint64_t total = r.calls.size() + r.callsNotListed;
+    page += "<p class=\"summary\">" + std::to_string(total) + " call" + (total == 1 ? "" : "s") + ", " +
+            std::to_string(r.streams.size()) + " G.723.1 stream" + (r.streams.size() == 1 ? "" : "s") +
             ". Worst first, by the lower listening MOS of the two directions (ITU-T G.107 E-model, losses "
             "counted after a 60 ms jitter buffer); rows in red: R below 60, orange: below 70. Loss is "
             "caller \u2192 callee / callee \u2192 caller, in percent; jitter is the largest interarrival "
@@ -223,9 +224,11 @@ std::string ReportPage(const ReportInput& input)
         ++rows;
     }
     page += "</tbody></table>\n";
-    if (rows < r.calls.size())
-        page += "<p class=\"note\" id=\"rows-left\">" + std::to_string(r.calls.size() - rows) +
-                " more calls (the best rated) are not listed here; mervox pcap --json lists every call.</p>\n";
+    if (rows < total)
+        page += "<p class=\"note\" id=\"rows-left\">" + std::to_string(total - rows) +
+                " more calls are not listed here (the best rated, and those that closed after the first " +
+                std::to_string(capture::kMaxListedCalls) +
+                "); mervox pcap --json-lines lists every call as it is written.</p>\n";
 
     std::string details;
     size_t shown = 0;

@@ -63,7 +63,11 @@ struct RtpStream : StreamInfo {
     bool fromCaller = false;
     std::vector<DialogMove> moves;
     uint64_t moveCount = 0;
-    std::vector<int16_t> pcm;  // filled by DecodeCaptureFile / DecodeCaptureBytes only
+    // The capture's record (counted from 1) of its first packet: streams
+    // are listed in this order.
+    uint64_t firstRecord = 0;
+    // Samples its timeline decodes to: one frame's worth per slot.
+    uint64_t Samples() const { return stats.TimelineFrames() * static_cast<uint64_t>(kTicksPerFrame); }
 };
 
 }  // namespace mervox::media::timeline

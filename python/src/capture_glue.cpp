@@ -1,9 +1,12 @@
 #include "capture_glue.h"
 
+#include <functional>
+#include <map>
+
 #include "calls/call_audio.h"
 #include "calls/call_quality.h"
 #include "capture/capture.h"
-#include "capture/decoded_capture.h"
+#include "recorder/recorder.h"
 #include "stream/input_file.h"
 
 namespace mervox::python {
@@ -54,13 +57,22 @@ StreamReport ReportStream(const media::timeline::RtpStream& s)
     return r;
 }
 
-// The capture decoded, its streams' pcm filled; the command's messages.
-media::capture::CaptureReport Decode(const Input& input, const CaptureSettings& settings, Warnings& warnings,
-                                     const media::base::StopRequested& stop)
+// The capture recorded in memory (`layout`: each stream alone, or each
+// call composed), every call handed to `recorded` as it closes; the
+// command's messages.
+media::capture::CaptureReport Record(const Input& input, const CaptureSettings& settings, Warnings& warnings,
+                                     const media::base::StopRequested& stop, media::calls::CallLayout layout,
+                                     const std::function<void(media::recorder::RecordedCall&)>& recorded)
 {
     media::capture::CaptureOptions options;
     options.payloadType = settings.payloadType;
     options.timeline.limitConcealment = !settings.allowLongGaps;
+    media::recorder::RecorderOptions recording;
+    recording.layout = layout;
+    recording.memory = true;
+    recording.stop = stop;
+    recording.recorded = recorded;
+    media::recorder::Recorder recorder(recording);
     media::capture::CaptureReport report;
     const std::string& name = input.name;
     if (input.isPath) {
@@ -71,10 +83,11 @@ media::capture::CaptureReport Decode(const Input& input, const CaptureSettings& 
                 throw InputError(probe.systemError(), probe.message());
             throw CaptureError(probe.message());
         }
-        report = media::capture::DecodeCaptureFile(file, options, stop);
+        report = media::capture::ReadCapture(file, options, recorder);
     } else {
-        report = media::capture::DecodeCaptureBytes(input.data, input.size, options, stop);
+        report = media::capture::ReadCaptureBytes(input.data, input.size, options, recorder);
     }
+    recorder.Finish();
     if (report.status == media::capture::CaptureStatus::kNotACapture)
         throw CaptureError(name + ": not a pcap or pcapng capture (" + report.message + ")");
     if (report.status == media::capture::CaptureStatus::kUnreadable)
@@ -98,58 +111,65 @@ media::capture::CaptureReport Decode(const Input& input, const CaptureSettings& 
 std::vector<DecodedStream> ReadCapture(const Input& input, const CaptureSettings& settings, Warnings& warnings,
                                        const media::base::StopRequested& stop)
 {
-    media::capture::CaptureReport report = Decode(input, settings, warnings, stop);
+    std::map<size_t, std::vector<int16_t>> pcm;  // by stream id
+    const media::capture::CaptureReport report = Record(
+        input, settings, warnings, stop, media::calls::CallLayout::kStreams, [&](media::recorder::RecordedCall& call) {
+            for (size_t k = 0; k < call.pcm.size(); ++k)
+                pcm[call.record->streams[k].id] = std::move(call.pcm[k]);
+        });
     std::vector<DecodedStream> streams;
-    for (media::timeline::RtpStream& s : report.streams)
-        streams.push_back({ReportStream(s), std::move(s.pcm)});
+    for (const media::timeline::RtpStream& s : report.streams)
+        streams.push_back({ReportStream(s), std::move(pcm[s.id])});
     return streams;
 }
 
 std::vector<CallRecording> ReadCalls(const Input& input, const CaptureSettings& settings, Warnings& warnings,
                                      const media::base::StopRequested& stop)
 {
-    const media::capture::CaptureReport report = Decode(input, settings, warnings, stop);
+    std::map<uint64_t, CallRecording> bySerial;
+    const media::capture::CaptureReport report = Record(
+        input, settings, warnings, stop, media::calls::CallLayout::kStereo, [&](media::recorder::RecordedCall& call) {
+            const media::calls::CallRecord& record = *call.record;
+            const media::calls::Call& c = record.call;
+            CallRecording r;
+            r.signalled = c.signalled;
+            if (c.signalled) {
+                const media::signalling::Dialog& d = record.dialogs[c.dialog];
+                r.callId = d.callId;
+                r.fromName = d.from.displayName;
+                r.fromUri = d.from.uri;
+                r.toName = d.to.displayName;
+                r.toUri = d.to.uri;
+            }
+            r.startTime = c.start;
+            r.endTime = c.end;
+            for (const media::calls::CallStream& cs : c.streams)
+                (cs.fromCaller ? r.callerSsrcs : r.calleeSsrcs).push_back(record.streams[cs.stream].ssrc);
+            if (const auto q = media::calls::DirectionQuality(c, record.streams, true)) {
+                r.haveCallerToCallee = true;
+                r.callerToCalleeR = q->model.r;
+                r.callerToCalleeMos = q->model.mos;
+            }
+            if (const auto q = media::calls::DirectionQuality(c, record.streams, false)) {
+                r.haveCalleeToCaller = true;
+                r.calleeToCallerR = q->model.r;
+                r.calleeToCallerMos = q->model.mos;
+            }
+            const media::calls::CallAudio& audio = call.written.audio;
+            r.channels = audio.channels;
+            r.recordingStartTime = audio.start;
+            for (const media::calls::PlacedStream& p : audio.streams)
+                r.reanchors += p.reanchors;
+            for (const media::calls::SilenceCut& cut : audio.cuts)
+                r.silenceCuts.push_back(
+                    {static_cast<double>(cut.at) / 8000.0, cut.time, static_cast<double>(cut.samples) / 8000.0});
+            r.samples = std::move(call.samples);
+            bySerial[c.serial] = std::move(r);
+        });
+    // In the order of the report's calls.
     std::vector<CallRecording> calls;
-    for (const media::calls::Call& c : report.calls) {
-        CallRecording r;
-        r.signalled = c.signalled;
-        if (c.signalled) {
-            const media::signalling::Dialog& d = report.dialogs[c.dialog];
-            r.callId = d.callId;
-            r.fromName = d.from.displayName;
-            r.fromUri = d.from.uri;
-            r.toName = d.to.displayName;
-            r.toUri = d.to.uri;
-        }
-        r.startTime = c.start;
-        r.endTime = c.end;
-        for (const media::calls::CallStream& cs : c.streams)
-            (cs.fromCaller ? r.callerSsrcs : r.calleeSsrcs).push_back(report.streams[cs.stream].ssrc);
-        if (const auto q = media::calls::DirectionQuality(c, report.streams, true)) {
-            r.haveCallerToCallee = true;
-            r.callerToCalleeR = q->model.r;
-            r.callerToCalleeMos = q->model.mos;
-        }
-        if (const auto q = media::calls::DirectionQuality(c, report.streams, false)) {
-            r.haveCalleeToCaller = true;
-            r.calleeToCallerR = q->model.r;
-            r.calleeToCallerMos = q->model.mos;
-        }
-        media::calls::MemorySampleSource decoded(report.streams);
-        const media::calls::CallAudio audio = media::calls::PlaceCall(
-            c, report.streams, media::calls::CallLayout::kStereo,
-            [&](size_t stream) { return static_cast<uint64_t>(report.streams[stream].pcm.size()); }, &decoded);
-        r.channels = audio.channels;
-        r.recordingStartTime = audio.start;
-        for (const media::calls::PlacedStream& p : audio.streams)
-            r.reanchors += p.reanchors;
-        for (const media::calls::SilenceCut& cut : audio.cuts)
-            r.silenceCuts.push_back(
-                {static_cast<double>(cut.at) / 8000.0, cut.time, static_cast<double>(cut.samples) / 8000.0});
-        if (audio.channels > 0)
-            r.samples = media::calls::ComposeCallInMemory(audio, report.streams, stop);
-        calls.push_back(std::move(r));
-    }
+    for (const media::calls::Call& c : report.calls)
+        calls.push_back(std::move(bySerial[c.serial]));
     return calls;
 }
 

@@ -165,7 +165,7 @@ kTextBytes                    | media/stream/input_signature.h          | count 
 kSignatureBytes               | media/stream/input_signature.h          | count    | doc/command.md     | waits for the first {} bytes
 kFramesPerStopCheck           | media/base/stop_check.h                 | grouped  | doc/python.md      | within {} frames
 kFramesPerStopCheck           | media/base/stop_check.h                 | grouped  | doc/python.md      | Ctrl-C: every {} frames
-kBatchItems                   | tools/mervox/stream_workers.cpp         | count    | doc/design.md      | which gathers {} frames and then decodes them
+kBatchItems                   | media/recorder/stream_decoding.cpp      | count    | doc/design.md      | which gathers {} frames and then decodes them
 kLanes                        | media/decode/slot_decoder.h             | count    | doc/design.md      | each of up to {} of its streams
 MERVOX_WIRESHARK_MAX_FRAMES_PER_PAYLOAD | plugins/wireshark/g723_codec.h | count  | doc/wireshark.md   | A packet yields at most {} frames
 MERVOX_WIRESHARK_MAX_FRAMES_PER_PAYLOAD | plugins/wireshark/g723_codec.h | frames-s | doc/wireshark.md | frames ({} s of audio)

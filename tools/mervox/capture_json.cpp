@@ -96,7 +96,7 @@ nlohmann::ordered_json MovesJson(const RtpStream& s)
     return moves;
 }
 
-nlohmann::ordered_json StreamJson(const RtpStream& s, const StreamFiles::File& file)
+nlohmann::ordered_json StreamJson(const RtpStream& s, const media::recorder::OutputFile& file)
 {
     const media::timeline::TimelineStats& t = s.stats;
     return {
@@ -193,7 +193,7 @@ nlohmann::ordered_json CallJson(const media::calls::Call& c, const CaptureReport
     j["start_time"] = c.start;
     j["end_time"] = c.end;
     if (recordings) {
-        const StreamFiles::File& f = recordings->files[index];
+        const media::recorder::OutputFile& f = recordings->files[index];
         const media::calls::CallAudio& a = recordings->audio[index];
         j["output"] = f.path.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(f.path);
         j["written"] = !f.path.empty() && f.error.empty();
@@ -243,6 +243,39 @@ void AddPlacementJson(nlohmann::ordered_json& j, size_t stream, const CallFiles&
 }
 
 }  // namespace
+
+std::string CallLine(const media::recorder::RecordedCall& call, bool byCall)
+{
+    const media::calls::CallRecord& record = *call.record;
+    // The call alone, as a report of one call.
+    CaptureReport r;
+    r.streams = record.streams;
+    r.dialogs = record.dialogs;
+    CallFiles files;
+    files.audio.push_back(call.written.audio);
+    files.files.push_back(call.written.file);
+    files.callOf.assign(record.streams.size(), 0);
+    nlohmann::ordered_json j = CallJson(record.call, r, byCall ? &files : nullptr, 0);
+    j["closed"] = media::calls::CallCloseName(record.closed);
+    nlohmann::ordered_json streams = nlohmann::ordered_json::array();
+    for (const media::calls::CallStream& cs : record.call.streams) {
+        const media::recorder::OutputFile none;
+        const media::recorder::OutputFile& f = cs.stream < call.streamFiles.size() ? call.streamFiles[cs.stream]
+                                               : byCall                            ? call.written.file
+                                                                                   : none;
+        nlohmann::ordered_json s = StreamJson(record.streams[cs.stream], f);
+        s["from_caller"] = cs.fromCaller;
+        if (byCall) {
+            AddPlacementJson(s, cs.stream, files);
+            s.erase("call");
+        }
+        streams.push_back(std::move(s));
+    }
+    j["streams"] = std::move(streams);
+    for (nlohmann::ordered_json& e : j["dtmf"])
+        e.erase("stream");
+    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
 
 // One capture by its name; several as an array of names, and each one's
 // records and where it was cut under "files".

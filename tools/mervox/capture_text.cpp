@@ -44,7 +44,7 @@ void PrintCalls(const CaptureReport& r, const CallFiles* recordings)
         }
         std::printf("  duration:       %.2f s\n", c.end - c.start);
         if (recordings && !recordings->files[i].path.empty()) {
-            const StreamFiles::File& f = recordings->files[i];
+            const media::recorder::OutputFile& f = recordings->files[i];
             std::printf("  file:           %s (%s)%s\n", DisplayName(f.path).c_str(),
                         recordings->audio[i].channels == 2 ? "stereo" : "mono",
                         f.error.empty() ? "" : " (not written)");
@@ -126,7 +126,7 @@ void PrintText(const std::string& name, const CaptureReport& r, const FileOf& fi
         if (s.moveCount)
             std::printf("  moved:          %llu time%s to another call, first to call %zu\n", U(s.moveCount),
                         s.moveCount == 1 ? "" : "s", s.moves.front().to + 1);
-        const StreamFiles::File& f = files(s.id);
+        const media::recorder::OutputFile& f = files(s.id);
         std::printf("  output:         %s%s\n", f.path.c_str(), f.error.empty() ? "" : " (not written)");
     }
     PrintCalls(r, recordings);

@@ -18,7 +18,6 @@
 
 #include "base/names.h"
 #include "base/parallel_for.h"
-#include "call_files.h"
 #include "capture/capture.h"
 #include "capture_report.h"
 #include "commands.h"
@@ -29,11 +28,10 @@
 #include "output/pcm_output.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "recorder/recorder.h"
 #include "report/html_report.h"
 #include "stream/input_file.h"
 #include "stream/stream_stats.h"
-#include "stream_files.h"
-#include "stream_workers.h"
 #include "timeline/stream_timeline.h"
 
 namespace mervox::cli {
@@ -51,7 +49,8 @@ struct PcapOptions {
     std::vector<std::string> inputs;
     std::string prefix;
     bool json = false;
-    std::string report;  // the HTML page's path; empty: none
+    std::string jsonLines;  // one JSON line per call as it is written; "-": standard output
+    std::string report;     // the HTML page's path; empty: none
     int payloadType = 4;
     bool allowLongGaps = false;
     unsigned jobs = 0;  // 0: one per processor
@@ -123,7 +122,7 @@ std::vector<std::string> CallAudioFiles(const CaptureReport& r, size_t call, con
 {
     std::vector<std::string> paths;
     for (const media::calls::CallStream& cs : r.calls[call].streams) {
-        const StreamFiles::File& f = files(r.streams[cs.stream].id);
+        const media::recorder::OutputFile& f = files(r.streams[cs.stream].id);
         // In a call layout its streams share the call's one file.
         if (f.error.empty() && !f.path.empty() && std::find(paths.begin(), paths.end(), f.path) == paths.end())
             paths.push_back(f.path);
@@ -163,6 +162,51 @@ media::output::OutputPool::Limits OutputLimits(size_t captures)
     return limits;
 }
 
+// One JSON line per call, appended to FILE (or standard output) and
+// flushed as each call's file is in place.
+class CallLines {
+public:
+    CallLines(const std::string& path, const Console& console) : path_(path), console_(console) {}
+    ~CallLines()
+    {
+        if (file_ && file_ != stdout)
+            std::fclose(file_);
+    }
+    CallLines(const CallLines&) = delete;
+    CallLines& operator=(const CallLines&) = delete;
+
+    media::base::Status Open()
+    {
+        if (path_.empty())
+            return media::base::Status::Ok();
+        if (path_ == "-") {
+            file_ = stdout;
+            return media::base::Status::Ok();
+        }
+        file_ = media::platform::OpenStreamForAppending(path_);
+        if (!file_)
+            return media::base::Status::SystemFailure(media::base::kExitOutputError,
+                                                      DisplayName(path_) + ": cannot open for the JSON lines", errno);
+        return media::base::Status::Ok();
+    }
+    void Write(const std::string& line)
+    {
+        if (!file_ || failed_)
+            return;
+        if (std::fprintf(file_, "%s\n", line.c_str()) < 0 || std::fflush(file_) != 0) {
+            failed_ = true;
+            console_.Error(DisplayName(path_) + ": cannot write the JSON lines: " + std::strerror(errno));
+        }
+    }
+    bool failed() const { return failed_; }
+
+private:
+    std::string path_;
+    const Console& console_;
+    std::FILE* file_ = nullptr;
+    bool failed_ = false;
+};
+
 int RunPcap(const PcapOptions& options, const GlobalOptions& global)
 {
     Console console(global.quiet);
@@ -178,6 +222,10 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
             "directory");
         return kExitUsage;
     }
+    if (options.jsonLines == "-" && options.json) {
+        console.Error("--json-lines - and --json both write to standard output; give --json-lines a file");
+        return kExitUsage;
+    }
     for (const std::string& input : options.inputs) {
         const media::base::Status probed = media::stream::ProbeInput(input, "not a capture");
         if (!probed.ok()) {
@@ -190,6 +238,9 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
     media::base::Status directory = PrepareOutputDirectory(options, prefix);
     if (directory.ok())
         directory = PrepareReportDirectory(options.report);
+    CallLines lines(options.jsonLines, console);
+    if (directory.ok())
+        directory = lines.Open();
     if (!directory.ok()) {
         console.Error(directory.message());
         return directory.code();
@@ -199,36 +250,81 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
     captureOptions.payloadType = options.payloadType;
     captureOptions.timeline.limitConcealment = !options.allowLongGaps;
     captureOptions.series = !options.report.empty();
-    // The reader hands each stream's frames to one of -j workers that decode
-    // and write them (with -j 1, on the reading thread).
-    // Each worker has at least one file of its own open: no more workers than that allows.
-    const media::output::OutputPool::Limits limits = OutputLimits(options.inputs.size());
-    const auto workers = static_cast<unsigned>(
-        std::min<size_t>(options.jobs ? options.jobs : media::base::DefaultWorkerCount(), limits.openFiles));
-    // In a call layout the streams are decoded to scratch files first, and
-    // each call's recording is made of them once the calls are known.
+    // The calls are listed at the end only where something shows them.
+    const bool listing = options.json || !options.report.empty() || (!global.quiet && options.jsonLines != "-");
+    captureOptions.listCalls = listing;
     const media::calls::CallLayout layout = *media::calls::CallLayoutFromName(options.layout);
     const bool byCall = layout != media::calls::CallLayout::kStreams;
-    StreamWorkers streams(workers, prefix, console, limits, !options.report.empty(),
-                          byCall ? ScratchPrefix(prefix) : "");
+
+    // What the recorder wrote, kept for the calls the report lists.
+    std::map<uint64_t, media::recorder::WrittenCall> writtenCalls;  // by call serial
+    std::map<size_t, media::recorder::OutputFile> streamFiles;      // by stream id
+    std::map<size_t, media::quality::StreamSeries> loudness;        // by stream id
+
+    media::recorder::RecorderOptions recording;
+    recording.layout = layout;
+    recording.prefix = prefix;
+    // Each worker decodes its streams into files of its own, at least one
+    // open at once: no more workers than that allows.
+    recording.limits = OutputLimits(options.inputs.size());
+    recording.workers = static_cast<unsigned>(
+        std::min<size_t>(options.jobs ? options.jobs : media::base::DefaultWorkerCount(), recording.limits.openFiles));
+    recording.loudness = !options.report.empty();
+    recording.failed = [&console](const media::base::Status&, const std::string& message) { console.Error(message); };
+    uint64_t streamsSeen = 0;
+    recording.recorded = [&](media::recorder::RecordedCall& call) {
+        lines.Write(CallLine(call, byCall));
+        const media::calls::CallRecord& record = *call.record;
+        streamsSeen += record.streams.size();
+        if (!listing || record.call.serial >= media::capture::kMaxListedCalls)
+            return;
+        for (size_t k = 0; k < record.streams.size(); ++k) {
+            if (k < call.streamFiles.size())
+                streamFiles[record.streams[k].id] = call.streamFiles[k];
+            if (k < call.loudness.size())
+                loudness[record.streams[k].id] = std::move(call.loudness[k]);
+        }
+        if (byCall)
+            writtenCalls[record.call.serial] = std::move(call.written);
+    };
+    media::recorder::Recorder recorder(recording);
     const CaptureReport report = options.inputs.size() == 1
-                                     ? media::capture::ReadCapture(options.inputs.front(), captureOptions, streams)
-                                     : media::capture::ReadCaptures(options.inputs, captureOptions, streams);
-    streams.Finish();
+                                     ? media::capture::ReadCapture(options.inputs.front(), captureOptions, recorder)
+                                     : media::capture::ReadCaptures(options.inputs, captureOptions, recorder);
+    recorder.Finish();
+
+    // The listed calls' recordings, in the report's order.
     CallFiles recordings;
-    if (byCall)
-        recordings = WriteCallFiles(
-            report, layout, prefix, [&](size_t id) -> const StreamFiles::File& { return streams.file(id); }, workers,
-            console);
+    if (byCall) {
+        recordings.audio.resize(report.calls.size());
+        recordings.files.resize(report.calls.size());
+        recordings.callOf.assign(report.streams.size(), SIZE_MAX);
+        for (size_t c = 0; c < report.calls.size(); ++c) {
+            const auto found = writtenCalls.find(report.calls[c].serial);
+            if (found != writtenCalls.end()) {
+                recordings.audio[c] = found->second.audio;
+                recordings.files[c] = found->second.file;
+                // Placement refers to the call's own streams: to the report's.
+                for (media::calls::PlacedStream& p : recordings.audio[c].streams)
+                    p.stream = report.calls[c].streams[p.stream].stream;
+            }
+            for (const media::calls::CallStream& cs : report.calls[c].streams)
+                recordings.callOf[cs.stream] = c;
+        }
+    }
     // Per stream id, in a call layout: the recording that holds it.
-    std::map<size_t, const StreamFiles::File*> recordingOf;
+    std::map<size_t, const media::recorder::OutputFile*> recordingOf;
     for (size_t i = 0; byCall && i < report.streams.size(); ++i)
         if (recordings.callOf[i] != SIZE_MAX)
             recordingOf[report.streams[i].id] = &recordings.files[recordings.callOf[i]];
-    const FileOf fileOf = [&](size_t id) -> const StreamFiles::File& {
-        return byCall && recordingOf.count(id) ? *recordingOf.at(id) : streams.file(id);
+    const media::recorder::OutputFile none;
+    const FileOf fileOf = [&](size_t id) -> const media::recorder::OutputFile& {
+        if (byCall)
+            return recordingOf.count(id) ? *recordingOf.at(id) : none;
+        const auto found = streamFiles.find(id);
+        return found == streamFiles.end() ? none : found->second;
     };
-    const int filesStatus = std::max(streams.status(), recordings.status);
+    const int filesStatus = recorder.status();
     if (filesStatus == kExitOutOfMemory)
         console.Error("out of memory");
     if (report.status == CaptureStatus::kNotACapture || report.status == CaptureStatus::kUnreadable) {
@@ -260,7 +356,7 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
 
     if (options.json)
         PrintJson(names, report, fileOf, byCall ? &recordings : nullptr);
-    else if (!global.quiet)
+    else if (!global.quiet && options.jsonLines != "-")
         PrintText(name, report, fileOf, byCall ? &recordings : nullptr);
     const bool reportWritten = std::fflush(stdout) == 0 && !std::ferror(stdout);
     const int reportErrno = errno;
@@ -272,7 +368,10 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
         page.capture = &report;
         page.pagePath = options.report;
         page.audioFiles = [&](size_t call) { return CallAudioFiles(report, call, fileOf); };
-        page.loudness = [&](size_t stream) { return streams.loudness(report.streams[stream].id); };
+        page.loudness = [&](size_t stream) -> const media::quality::StreamSeries* {
+            const auto found = loudness.find(report.streams[stream].id);
+            return found == loudness.end() ? nullptr : &found->second;
+        };
         page.silenceCuts = [&](size_t call) {
             std::vector<std::pair<double, double>> cuts;
             if (byCall)
@@ -286,11 +385,13 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
             status = kExitOutputError;
         }
     }
-    if (report.streams.empty()) {
+    if (streamsSeen == 0) {
         console.Error(NoStreamMessage(name, options, report));
         status = kExitBadInput;
     }
     status = std::max(status, filesStatus);
+    if (lines.failed())
+        status = std::max<int>(status, kExitOutputError);
     if (!reportWritten) {
         console.Error("<stdout>: cannot write the report: " + std::string(std::strerror(reportErrno)));
         status = std::max<int>(status, kExitOutputError);
@@ -321,6 +422,9 @@ Subcommand AddPcapCommand(CLI::App& parent)
                     "streams: PREFIX-0xSSRC.wav per stream")
         ->check(CLI::IsMember({"call", "mixed", "streams"}));
     app->add_flag("--json", options->json, "Print the per-stream report as JSON");
+    app->add_option("--json-lines", options->jsonLines,
+                    "Append one JSON object per call to FILE ('-': standard output) as each call's file is written "
+                    "(the object of --json's calls[], with its streams' figures), flushed line by line");
     app->add_option("--report", options->report,
                     "Write the calls as one self-contained HTML page: a table of calls, worst first, and "
                     "drawings over time of the worst ones (timeline, loudness, jitter, losses)");

@@ -92,6 +92,8 @@ int ReopenForWriting(const std::string& path) { return open(path.c_str(), O_WRON
 
 std::FILE* OpenStreamForReading(const std::string& path) { return std::fopen(path.c_str(), "rb"); }
 
+std::FILE* OpenStreamForAppending(const std::string& path) { return std::fopen(path.c_str(), "ab"); }
+
 long long ReadSome(int fd, void* buffer, size_t size) { return read(fd, buffer, size); }
 
 long long WriteSome(int fd, const void* bytes, size_t size) { return write(fd, bytes, size); }

@@ -136,6 +136,8 @@ int ReopenForWriting(const std::string& path)
 
 std::FILE* OpenStreamForReading(const std::string& path) { return _wfopen(Widen(path).c_str(), L"rb"); }
 
+std::FILE* OpenStreamForAppending(const std::string& path) { return _wfopen(Widen(path).c_str(), L"ab"); }
+
 long long ReadSome(int fd, void* buffer, size_t size) { return _read(fd, buffer, ChunkOf(size)); }
 
 long long WriteSome(int fd, const void* bytes, size_t size) { return _write(fd, bytes, ChunkOf(size)); }

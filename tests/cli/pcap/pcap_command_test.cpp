@@ -19,6 +19,7 @@
 #include "capture/capture.h"
 #include "capture_builder.h"
 #include "decode/frame_decoder.h"
+#include "recorder/decoded_capture.h"
 #include "records/record_reader.h"
 #include "test_support.h"
 
@@ -181,8 +182,8 @@ TEST_F(PcapCommand, OneOutputThatCannotBeWrittenDoesNotStopTheOthers)
 }
 
 // Every stream of a capture decoded alone, one frame after the other
-// (FrameDecoder, not the batch call), each into its RtpStream::pcm.
-CaptureReport DecodeOneByOne(const std::string& path)
+// (FrameDecoder, not the batch call), each into its samples.
+recorder::DecodedCapture DecodeOneByOne(const std::string& path)
 {
     struct OneByOne : StreamConsumer {
         std::map<size_t, decode::FrameDecoder> decoders;
@@ -205,9 +206,10 @@ CaptureReport DecodeOneByOne(const std::string& path)
         }
         void StreamEnded(size_t, const timeline::RtpStream&) override {}
     } consumer;
-    CaptureReport report = ReadCapture(path, {}, consumer);
-    for (timeline::RtpStream& s : report.streams)
-        s.pcm = std::move(consumer.pcm[s.id]);
+    recorder::DecodedCapture report;
+    static_cast<CaptureReport&>(report) = ReadCapture(path, {}, consumer);
+    for (const timeline::RtpStream& s : report.streams)
+        report.pcm.push_back(std::move(consumer.pcm[s.id]));
     return report;
 }
 
@@ -272,12 +274,13 @@ TEST_F(PcapCommand, ThreadsAndBatchesChangeNoOutput)
     }
     const std::string capture = Write("many.pcap", pcap.bytes());
 
-    const CaptureReport alone = DecodeOneByOne(capture);
+    const recorder::DecodedCapture alone = DecodeOneByOne(capture);
     ASSERT_EQ(alone.streams.size(), kCalls);
     std::string expected;
     uint64_t lost = 0, late = 0, duplicates = 0, silence = 0;
-    for (const timeline::RtpStream& s : alone.streams) {
-        expected += SsrcText(s.ssrc) + (s.number > 1 ? "-2" : "") + " " + DigestOf(s.pcm) + "\n";
+    for (size_t i = 0; i < alone.streams.size(); ++i) {
+        const timeline::RtpStream& s = alone.streams[i];
+        expected += SsrcText(s.ssrc) + (s.number > 1 ? "-2" : "") + " " + DigestOf(alone.pcm[i]) + "\n";
         lost += s.stats.lostFrames;
         late += s.stats.late;
         duplicates += s.stats.duplicates;

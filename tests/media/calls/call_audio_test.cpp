@@ -15,10 +15,14 @@ namespace {
 using timeline::ArrivalAnchors;
 using timeline::StreamAnchor;
 
-timeline::RtpStream Stream(double firstArrival, std::vector<int16_t> pcm,
-                           std::vector<timeline::StreamAnchor> anchors = {{}})
+// A stream's report and its decoded samples.
+struct DecodedStream : timeline::RtpStream {
+    std::vector<int16_t> pcm;
+};
+
+DecodedStream Stream(double firstArrival, std::vector<int16_t> pcm, std::vector<timeline::StreamAnchor> anchors = {{}})
 {
-    timeline::RtpStream s;
+    DecodedStream s;
     s.firstArrival = firstArrival;
     s.pcm = std::move(pcm);
     s.anchors = std::move(anchors);
@@ -33,22 +37,32 @@ std::vector<int16_t> Ramp(size_t n, int16_t first)
     return v;
 }
 
-CallAudio Place(const Call& call, const std::vector<timeline::RtpStream>& streams, CallLayout layout)
+CallAudio Place(const Call& call, const std::vector<DecodedStream>& streams, CallLayout layout)
 {
-    return PlaceCall(call, streams, layout, [&](size_t i) { return streams[i].pcm.size(); });
+    const std::vector<timeline::RtpStream> reports(streams.begin(), streams.end());
+    return PlaceCall(call, reports, layout, nullptr, [&](size_t i) { return streams[i].pcm.size(); });
+}
+
+std::vector<int16_t> Compose(const CallAudio& audio, const std::vector<DecodedStream>& streams,
+                             const base::StopRequested& stop = {})
+{
+    std::vector<std::vector<int16_t>> pcm;
+    for (const DecodedStream& s : streams)
+        pcm.push_back(s.pcm);
+    return ComposeCallInMemory(audio, pcm, stop);
 }
 
 TEST(CallAudio, EachStreamStartsAtItsFirstArrivalOnItsSide)
 {
     // The callee's stream arrives first; the caller's 12.5 ms (100 samples) later.
-    const std::vector<timeline::RtpStream> streams = {Stream(1000.0125, Ramp(300, 1)), Stream(1000.0, Ramp(200, 1000))};
+    const std::vector<DecodedStream> streams = {Stream(1000.0125, Ramp(300, 1)), Stream(1000.0, Ramp(200, 1000))};
     Call call;
     call.streams = {{0, true}, {1, false}};
     const CallAudio audio = Place(call, streams, CallLayout::kStereo);
     EXPECT_EQ(audio.channels, 2);
     EXPECT_DOUBLE_EQ(audio.start, 1000.0);
     EXPECT_EQ(audio.length, 400u);
-    const std::vector<int16_t> pcm = ComposeCallInMemory(audio, streams);
+    const std::vector<int16_t> pcm = Compose(audio, streams);
     ASSERT_EQ(pcm.size(), 800u);
     for (size_t i = 0; i < 400; ++i) {
         SCOPED_TRACE(i);
@@ -59,14 +73,14 @@ TEST(CallAudio, EachStreamStartsAtItsFirstArrivalOnItsSide)
 
 TEST(CallAudio, ChannelsFollowTheCall)
 {
-    const std::vector<timeline::RtpStream> streams = {Stream(5, Ramp(10, 1)), Stream(5, Ramp(10, 1))};
+    const std::vector<DecodedStream> streams = {Stream(5, Ramp(10, 1)), Stream(5, Ramp(10, 1))};
     Call alone;
     alone.streams = {{0, true}};
     EXPECT_EQ(Place(alone, streams, CallLayout::kStereo).channels, 1);  // unsignalled, one direction
     alone.signalled = true;
     const CallAudio sip = Place(alone, streams, CallLayout::kStereo);
     EXPECT_EQ(sip.channels, 2);  // a SIP call keeps both sides: the silent one is silence
-    const std::vector<int16_t> pcm = ComposeCallInMemory(sip, streams);
+    const std::vector<int16_t> pcm = Compose(sip, streams);
     for (size_t i = 0; i < 10; ++i)
         EXPECT_EQ(pcm[2 * i + 1], 0);
     Call callee;
@@ -81,16 +95,16 @@ TEST(CallAudio, ChannelsFollowTheCall)
 
 TEST(CallAudio, OverlapsAreSummedAndSaturated)
 {
-    const std::vector<timeline::RtpStream> streams = {
+    const std::vector<DecodedStream> streams = {
         Stream(0, {30000, -30000, 100, 32767}),
         Stream(0, {30000, -30000, -100, 1}),
         Stream(0, {1, 1, 1, 1}),
     };
     Call call;
     call.streams = {{0, true}, {1, false}, {2, true}};  // two streams of the caller's side overlap
-    const std::vector<int16_t> mixed = ComposeCallInMemory(Place(call, streams, CallLayout::kMixed), streams);
+    const std::vector<int16_t> mixed = Compose(Place(call, streams, CallLayout::kMixed), streams);
     EXPECT_EQ(mixed, (std::vector<int16_t>{32767, -32768, 1, 32767}));
-    const std::vector<int16_t> stereo = ComposeCallInMemory(Place(call, streams, CallLayout::kStereo), streams);
+    const std::vector<int16_t> stereo = Compose(Place(call, streams, CallLayout::kStereo), streams);
     EXPECT_EQ(stereo, (std::vector<int16_t>{30001, 30000, -29999, -30000, 101, -100, 32767, 1}));
 }
 
@@ -99,7 +113,7 @@ TEST(CallAudio, AnchorsMoveTheStreamAndItNeverOverlapsItself)
     // Samples 0-99 at 0; 100-199 1000 samples later than their timeline
     // (silence between); 200-299 back at 1050, over the end of the second
     // piece, which gives way.
-    const std::vector<timeline::RtpStream> streams = {
+    const std::vector<DecodedStream> streams = {
         Stream(0, Ramp(300, 1), {{0, 0}, {100, 1100}, {200, 1150}}),
     };
     Call call;
@@ -110,7 +124,7 @@ TEST(CallAudio, AnchorsMoveTheStreamAndItNeverOverlapsItself)
     ASSERT_EQ(audio.streams[0].segments.size(), 3u);
     EXPECT_EQ(audio.streams[0].segments[1].count, 50u);
     EXPECT_EQ(audio.length, 1250u);
-    const std::vector<int16_t> pcm = ComposeCallInMemory(audio, streams);
+    const std::vector<int16_t> pcm = Compose(audio, streams);
     ASSERT_EQ(pcm.size(), 1250u);
     for (size_t i = 0; i < pcm.size(); ++i) {
         SCOPED_TRACE(i);
@@ -121,8 +135,8 @@ TEST(CallAudio, AnchorsMoveTheStreamAndItNeverOverlapsItself)
         EXPECT_EQ(pcm[i], want);
     }
     // An anchor before the call's first sample loses what would lie before it.
-    const std::vector<timeline::RtpStream> early = {Stream(0, Ramp(300, 1), {{0, 0}, {100, -50}})};
-    const std::vector<int16_t> cut = ComposeCallInMemory(Place(call, early, CallLayout::kStereo), early);
+    const std::vector<DecodedStream> early = {Stream(0, Ramp(300, 1), {{0, 0}, {100, -50}})};
+    const std::vector<int16_t> cut = Compose(Place(call, early, CallLayout::kStereo), early);
     ASSERT_EQ(cut.size(), 150u);
     EXPECT_EQ(cut[0], 151);
 }
@@ -131,11 +145,11 @@ TEST(CallAudio, SilenceIsCutToAMinuteAndToWhatTheStreamsPayFor)
 {
     // Three streams of 100 samples from 0 s, 120 s and 130 s: silence of
     // nearly 2 minutes, then of 10 s, where no stream has audio.
-    std::vector<timeline::RtpStream> streams = {Stream(0, Ramp(100, 1)), Stream(120, Ramp(100, 1)),
-                                                Stream(130, Ramp(100, 1))};
+    std::vector<DecodedStream> streams = {Stream(0, Ramp(100, 1)), Stream(120, Ramp(100, 1)),
+                                          Stream(130, Ramp(100, 1))};
     Call call;
     call.streams = {{0, true}, {1, false}, {2, true}};
-    for (timeline::RtpStream& s : streams)
+    for (DecodedStream& s : streams)
         s.stats.speechFrames = 100;  // 300 real frames pay for 270 s of silence
     CallAudio audio = Place(call, streams, CallLayout::kStereo);
     ASSERT_EQ(audio.cuts.size(), 1u);
@@ -143,13 +157,13 @@ TEST(CallAudio, SilenceIsCutToAMinuteAndToWhatTheStreamsPayFor)
     EXPECT_EQ(audio.cuts[0].samples, 120u * 8000 - 100 - 480000);
     EXPECT_DOUBLE_EQ(audio.cuts[0].time, (100 + 480000) / 8000.0);
     EXPECT_EQ(audio.length, 100u + 480000 + 10 * 8000 + 100);
-    const std::vector<int16_t> pcm = ComposeCallInMemory(audio, streams);
+    const std::vector<int16_t> pcm = Compose(audio, streams);
     EXPECT_EQ(pcm[2 * (100 + 480000) + 1], 1);  // the second stream right after the cut, on its side
     EXPECT_EQ(pcm[2 * (100 + 480000 + 10 * 8000)], 1);
     EXPECT_EQ(std::count(pcm.begin(), pcm.end(), 0), static_cast<long>(pcm.size() - 3 * 100));
 
     // 30 real frames pay for 27 s: the first silence takes it all.
-    for (timeline::RtpStream& s : streams)
+    for (DecodedStream& s : streams)
         s.stats.speechFrames = 10;
     audio = Place(call, streams, CallLayout::kStereo);
     ASSERT_EQ(audio.cuts.size(), 2u);
@@ -162,12 +176,12 @@ TEST(CallAudio, SilenceIsCutToAMinuteAndToWhatTheStreamsPayFor)
 TEST(CallAudio, ComposingAsksWhetherToStop)
 {
     // 10 minutes: asked every 4096 frames' worth, and stopped when told.
-    const std::vector<timeline::RtpStream> streams = {Stream(0, std::vector<int16_t>(10 * 60 * 8000, 1))};
+    const std::vector<DecodedStream> streams = {Stream(0, std::vector<int16_t>(10 * 60 * 8000, 1))};
     Call call;
     call.streams = {{0, true}};
     int asked = 0;
     const base::StopRequested stop = [&] { return ++asked == 2; };
-    EXPECT_THROW(ComposeCallInMemory(Place(call, streams, CallLayout::kStereo), streams, stop), base::Interrupted);
+    EXPECT_THROW(Compose(Place(call, streams, CallLayout::kStereo), streams, stop), base::Interrupted);
     EXPECT_EQ(asked, 2);
 }
 

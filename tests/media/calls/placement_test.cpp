@@ -12,8 +12,8 @@
 #include <set>
 
 #include "calls/call_audio.h"
-#include "capture/decoded_capture.h"
 #include "jittered_call.h"
+#include "recorder/decoded_capture.h"
 
 namespace mervox::media::calls {
 namespace {
@@ -87,21 +87,19 @@ TEST_P(Placement, ChannelsAreTheStreamsDecodesPlacedByTheirArrivals)
     callee.corpus = "speech-a.53.bit";
     callee.ssrc = 0xb0b;
     const capture::test::JitteredCall made = capture::test::MakeJitteredCall(c.caller, callee, 20261207);
-    const capture::CaptureReport report = capture::DecodeCaptureBytes(made.pcap.data(), made.pcap.size());
+    const recorder::DecodedCapture report = recorder::DecodeCaptureBytes(made.pcap.data(), made.pcap.size());
     ASSERT_EQ(report.streams.size(), 2u);
     ASSERT_EQ(report.calls.size(), 1u);
-    MemorySampleSource decoded(report.streams);
-    const CallAudio audio = PlaceCall(
-        report.calls[0], report.streams, CallLayout::kStereo,
-        [&](size_t i) { return static_cast<uint64_t>(report.streams[i].pcm.size()); }, &decoded);
+    MemorySampleSource decoded(report.pcm);
+    const CallAudio audio = PlaceCall(report.calls[0], report.streams, CallLayout::kStereo, &decoded);
     ASSERT_EQ(audio.channels, 2);
-    const std::vector<int16_t> stereo = ComposeCallInMemory(audio, report.streams);
+    const std::vector<int16_t> stereo = ComposeCallInMemory(audio, report.pcm);
 
     for (const PlacedStream& p : audio.streams) {
         const timeline::RtpStream& s = report.streams[p.stream];
         const bool isCaller = s.ssrc == c.caller.ssrc;
         SCOPED_TRACE(isCaller ? "caller" : "callee");
-        const std::vector<int16_t>& pcm = s.pcm;
+        const std::vector<int16_t>& pcm = report.pcm[p.stream];
         // Only the frames that a restart's timestamps skipped are lost.
         ASSERT_EQ(s.stats.lostFrames,
                   isCaller && c.caller.restartTicks > 0 ? static_cast<uint64_t>(c.caller.restartTicks / 240) : 0u);

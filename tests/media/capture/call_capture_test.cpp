@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "capture/capture.h"
-#include "capture/decoded_capture.h"
+#include "recorder/decoded_capture.h"
 #include "test_support.h"
 
 namespace mervox::media::capture {
@@ -79,24 +79,31 @@ void ExpectCallCounts(const CaptureReport& r)
     }
 }
 
-void ExpectRecordedAudio(const CaptureReport& r)
+void ExpectRecordedAudio(const recorder::DecodedCapture& r)
 {
-    for (const timeline::RtpStream& s : r.streams) {
+    for (size_t i = 0; i < r.streams.size(); ++i) {
+        const timeline::RtpStream& s = r.streams[i];
         const auto [frames, digest] = RecordedDigest("call-a." + SsrcText(s.ssrc));
-        const std::vector<int16_t> pcm = s.pcm;
+        const std::vector<int16_t>& pcm = r.pcm[i];
         EXPECT_EQ(pcm.size(), frames * 240);
         EXPECT_EQ(Hex(test::Fnv1a64(pcm)), digest) << SsrcText(s.ssrc);
     }
 }
 
-TEST(CallCapture, FindsBothCallsWithTheirCounts) { ExpectCallCounts(DecodeCaptureFile(test::DataPath(kCall))); }
+TEST(CallCapture, FindsBothCallsWithTheirCounts)
+{
+    ExpectCallCounts(recorder::DecodeCaptureFile(test::DataPath(kCall)));
+}
 
-TEST(CallCapture, DecodesEachCallToItsExpectedOutput) { ExpectRecordedAudio(DecodeCaptureFile(test::DataPath(kCall))); }
+TEST(CallCapture, DecodesEachCallToItsExpectedOutput)
+{
+    ExpectRecordedAudio(recorder::DecodeCaptureFile(test::DataPath(kCall)));
+}
 
 TEST(CallCapture, ReadsTheSameFromMemory)
 {
     const std::vector<uint8_t> bytes = test::ReadFileBytes(test::DataPath(kCall));
-    const CaptureReport r = DecodeCaptureBytes(bytes.data(), bytes.size());
+    const recorder::DecodedCapture r = recorder::DecodeCaptureBytes(bytes.data(), bytes.size());
     ExpectCallCounts(r);
     ExpectRecordedAudio(r);
 }
@@ -120,7 +127,7 @@ TEST(CallCapture, ClassicPcapGivesTheSameCalls)
     const std::vector<uint8_t> bytes = test::ReadFileBytes(path);
     ASSERT_GE(bytes.size(), 4u);
     EXPECT_EQ(bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24, 0xa1b2c3d4u);
-    const CaptureReport r = DecodeCaptureFile(path);
+    const recorder::DecodedCapture r = recorder::DecodeCaptureFile(path);
     ExpectCallCounts(r);
     ExpectRecordedAudio(r);
     std::remove(path.c_str());
@@ -177,7 +184,7 @@ std::vector<int16_t> ExpectedFromSource(uint16_t destinationPort, const std::vec
 
 TEST(CallCapture, EachCallIsItsSourceStreamWithTheMissingFramesConcealed)
 {
-    const CaptureReport r = DecodeCaptureFile(test::DataPath(kCall));
+    const recorder::DecodedCapture r = recorder::DecodeCaptureFile(test::DataPath(kCall));
     ASSERT_EQ(r.streams.size(), 2u);
     for (size_t i = 0; i < 2; ++i) {
         SCOPED_TRACE(kCalls[i].source);
@@ -186,7 +193,7 @@ TEST(CallCapture, EachCallIsItsSourceStreamWithTheMissingFramesConcealed)
         const size_t frameBytes = i == 0 ? 24 : 20;
         const std::vector<int16_t> expected = ExpectedFromSource(kCalls[i].destinationPort, source, frameBytes);
         ASSERT_EQ(expected.size(), 3906u * 240);
-        const std::vector<int16_t> decoded = r.streams[i].pcm;
+        const std::vector<int16_t> decoded = r.pcm[i];
         ASSERT_EQ(decoded.size(), expected.size());
         size_t firstDifference = decoded.size();
         for (size_t n = 0; n < decoded.size() && firstDifference == decoded.size(); ++n)
@@ -201,9 +208,9 @@ TEST(CallCapture, EachCallIsItsSourceStreamWithTheMissingFramesConcealed)
 TEST(CallCapture, TruncatedCaptureKeepsWhatWasRead)
 {
     std::vector<uint8_t> bytes = test::ReadFileBytes(test::DataPath(kCall));
-    const CaptureReport whole = DecodeCaptureBytes(bytes.data(), bytes.size());
+    const recorder::DecodedCapture whole = recorder::DecodeCaptureBytes(bytes.data(), bytes.size());
     bytes.resize(bytes.size() / 2 + 7);  // ends inside a block
-    const CaptureReport cut = DecodeCaptureBytes(bytes.data(), bytes.size());
+    const recorder::DecodedCapture cut = recorder::DecodeCaptureBytes(bytes.data(), bytes.size());
     EXPECT_EQ(cut.status, CaptureStatus::kTruncated);
     EXPECT_FALSE(cut.message.empty());
     ASSERT_EQ(cut.streams.size(), 2u);
@@ -213,8 +220,8 @@ TEST(CallCapture, TruncatedCaptureKeepsWhatWasRead)
     // The audio decoded is the whole capture's beginning, but for the end
     // of the cut stream, which may miss packets that came after the cut.
     for (size_t i = 0; i < 2; ++i) {
-        const std::vector<int16_t>& a = cut.streams[i].pcm;
-        const std::vector<int16_t>& b = whole.streams[i].pcm;
+        const std::vector<int16_t>& a = cut.pcm[i];
+        const std::vector<int16_t>& b = whole.pcm[i];
         ASSERT_LT(a.size(), b.size());
         ASSERT_GT(a.size(), 240u * 4 * timeline::kReorderWindow);
         const size_t same = a.size() - 240u * 4 * timeline::kReorderWindow;

@@ -9,10 +9,10 @@
 #include <random>
 
 #include "capture/capture.h"
-#include "capture/decoded_capture.h"
 #include "capture/packet_sorter.h"
 #include "capture_builder.h"
 #include "packets/link_layer.h"
+#include "recorder/decoded_capture.h"
 #include "test_support.h"
 
 namespace mervox::media::capture {
@@ -20,11 +20,11 @@ namespace {
 
 using test::Bytes;
 
-CaptureReport Read(const test::PcapWriter& w, int payloadType = 4)
+recorder::DecodedCapture Read(const test::PcapWriter& w, int payloadType = 4)
 {
     CaptureOptions options;
     options.payloadType = payloadType;
-    return DecodeCaptureBytes(w.bytes().data(), w.bytes().size(), options);
+    return recorder::DecodeCaptureBytes(w.bytes().data(), w.bytes().size(), options);
 }
 
 Bytes Concat(std::initializer_list<Bytes> parts)
@@ -74,7 +74,7 @@ TEST(HandmadeCapture, Ipv6CallWithALostPacketDecodesLikeItsStreamFile)
         w.Add(test::Ethernet(
             test::Ipv6Udp("2001:db8::a", 7078, "2001:db8::b", 9078, test::RtpBytes(h, frames[k]), k % 2)));
     }
-    const CaptureReport r = Read(w);
+    const recorder::DecodedCapture r = Read(w);
     ASSERT_EQ(r.status, CaptureStatus::kOk);
     ASSERT_EQ(r.streams.size(), 1u);
     const timeline::RtpStream& s = r.streams[0];
@@ -82,7 +82,7 @@ TEST(HandmadeCapture, Ipv6CallWithALostPacketDecodesLikeItsStreamFile)
     EXPECT_EQ(net::EndpointText(s.destination), "[2001:db8::b]:9078");
     EXPECT_EQ(s.stats.packets, 29u);
     EXPECT_EQ(s.stats.lostFrames, 1u);
-    EXPECT_EQ(s.pcm, mervox::test::DecodeWithLegacyApi(stream, mask));
+    EXPECT_EQ(r.pcm[0], mervox::test::DecodeWithLegacyApi(stream, mask));
 }
 
 TEST(HandmadeCapture, EveryLinkTypeGivesTheSameStream)
@@ -106,7 +106,7 @@ TEST(HandmadeCapture, EveryLinkTypeGivesTheSameStream)
         test::PcapWriter w(c.link);
         for (const Bytes& p : packets)
             w.Add(c.link == packets::kLinkEthernet ? test::Ethernet(Ipv4(p), c.vlan) : Concat({c.header, Ipv4(p)}));
-        const CaptureReport r = Read(w);
+        const recorder::DecodedCapture r = Read(w);
         // libpcap reports the file's 101 as its own DLT_RAW.
         EXPECT_EQ(r.linkTypes, std::vector<int>{c.link == packets::kLinkRaw ? packets::kLinkRawBsd : c.link});
         ASSERT_EQ(r.streams.size(), 1u);
@@ -139,7 +139,7 @@ TEST(HandmadeCapture, PcapngInterfacesWithDifferentLinkTypes)
         w.Add(cooked2, Concat({sll2, Ipv4(d[k])}), 1700000001000000u + 30000 * k);
     w.Add(7, Ipv4(d[0]), 0);  // an interface the section never described
 
-    const CaptureReport r = DecodeCaptureBytes(w.bytes().data(), w.bytes().size());
+    const recorder::DecodedCapture r = recorder::DecodeCaptureBytes(w.bytes().data(), w.bytes().size());
     ASSERT_EQ(r.status, CaptureStatus::kOk) << r.message;
     EXPECT_EQ(r.linkTypes, (std::vector<int>{packets::kLinkEthernet, packets::kLinkRaw, packets::kLinkLinuxSll,
                                              packets::kLinkLinuxSll2}));
@@ -148,7 +148,7 @@ TEST(HandmadeCapture, PcapngInterfacesWithDifferentLinkTypes)
     for (size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(r.streams[i].ssrc, 0xau + i);
         EXPECT_EQ(r.streams[i].stats.frames, 10u);
-        EXPECT_EQ(r.streams[i].pcm, r.streams[0].pcm);
+        EXPECT_EQ(r.pcm[i], r.pcm[0]);
     }
     EXPECT_DOUBLE_EQ(r.streams[1].firstArrival, 1700000000.0);
     EXPECT_DOUBLE_EQ(r.streams[3].firstArrival, 1700000001.0);
@@ -187,7 +187,7 @@ TEST(HandmadeCapture, DnsTrafficIsNoStream)
         if (k % 50 == 0)
             w.Add(test::Ethernet(Ipv4(call[k / 50])));
     }
-    const CaptureReport r = Read(w);
+    const recorder::DecodedCapture r = Read(w);
     ASSERT_EQ(r.streams.size(), 1u);
     EXPECT_EQ(r.streams[0].ssrc, 0xabcdef01u);
     EXPECT_EQ(r.streams[0].stats.frames, 100u);
@@ -290,23 +290,24 @@ TEST(HandmadeCapture, ManyTinyStreamsCannotBuyHoursOfConcealment)
             std::fclose(f);
         CaptureOptions options;
         options.timeline.limitConcealment = limit;
-        CaptureReport r = DecodeCaptureFile(path, options);
+        recorder::DecodedCapture r = recorder::DecodeCaptureFile(path, options);
         std::remove(path.c_str());
         EXPECT_EQ(r.streams.size(), streams);
         return r;
     };
-    const CaptureReport r = decode(200, true);
+    const recorder::DecodedCapture r = decode(200, true);
     uint64_t frames = 0, real = 0, samples = 0, bound = 0;
-    for (const timeline::RtpStream& s : r.streams) {
+    for (size_t i = 0; i < r.streams.size(); ++i) {
+        const timeline::RtpStream& s = r.streams[i];
         const uint64_t streamReal = s.stats.speechFrames + s.stats.descriptorFrames;
         // Not proved real: ten lost frames per real frame before each gap,
         // no allowance.
         EXPECT_EQ(s.stats.lostFrames, 20u);
         EXPECT_EQ(s.stats.unfilledFrames, 2u * 1998 - 20);
-        EXPECT_EQ(s.pcm.size(), s.stats.TimelineFrames() * 240);
+        EXPECT_EQ(r.pcm[i].size(), s.stats.TimelineFrames() * 240);
         frames += s.stats.frames;
         real += streamReal;
-        samples += s.pcm.size();
+        samples += r.pcm[i].size();
         bound += s.stats.frames + timeline::ConcealmentLimit(streamReal, CaptureOptions().timeline);
     }
     // The whole capture: each stream its frames and what they pay for, and
@@ -315,9 +316,10 @@ TEST(HandmadeCapture, ManyTinyStreamsCannotBuyHoursOfConcealment)
     EXPECT_LE(samples, (frames + timeline::kCaptureConcealPerRealFrame * real) * 240);
     EXPECT_EQ(samples, 200u * 23 * 240);
     // Lifted on request: every gap filled.
-    for (const timeline::RtpStream& s : decode(5, false).streams) {
-        EXPECT_EQ(s.stats.lostFrames, 2u * 1998);
-        EXPECT_EQ(s.pcm.size(), (3 + 2 * 1998) * 240u);
+    const recorder::DecodedCapture all = decode(5, false);
+    for (size_t i = 0; i < all.streams.size(); ++i) {
+        EXPECT_EQ(all.streams[i].stats.lostFrames, 2u * 1998);
+        EXPECT_EQ(all.pcm[i].size(), (3 + 2 * 1998) * 240u);
     }
 }
 
@@ -326,7 +328,7 @@ TEST(HandmadeCapture, UnsupportedLinkTypeIsReported)
     test::PcapWriter w(105);  // 802.11
     for (const Bytes& p : CallPackets(3, 1, 0))
         w.Add(p);
-    const CaptureReport r = Read(w);
+    const recorder::DecodedCapture r = Read(w);
     EXPECT_EQ(r.status, CaptureStatus::kOk);
     EXPECT_TRUE(r.streams.empty());
     EXPECT_EQ(r.counters.skipped[SkipReason::kUnsupportedLink], 3u);
@@ -370,14 +372,14 @@ TEST(HandmadeCapture, MixedMultiFramePayloadsAcrossBothWraps)
     for (const Bytes& p : packets)
         w.Add(test::Ethernet(Ipv4(p)));
 
-    const CaptureReport r = Read(w);
+    const recorder::DecodedCapture r = Read(w);
     ASSERT_EQ(r.streams.size(), 1u);
     const timeline::TimelineStats& t = r.streams[0].stats;
     EXPECT_EQ(t.frames, used);
     EXPECT_EQ(t.lostFrames, 0u);
     EXPECT_EQ(t.reordered, 2u);
     EXPECT_EQ(t.silenceFrames, 6u);
-    const std::vector<int16_t> pcm = r.streams[0].pcm;
+    const std::vector<int16_t> pcm = r.pcm[0];
     EXPECT_EQ(pcm.size(), used * 240);
     EXPECT_EQ(pcm, mervox::test::DecodeWithLegacyApi(stream));
 }
@@ -418,7 +420,7 @@ TEST(HandmadeCapture, SkipsAndCountsWhatIsNotTheCall)
     w.Add(Bytes(whole.begin(), whole.begin() + 30), static_cast<uint32_t>(whole.size()));
     add(Ipv4(call[5]));
 
-    const CaptureReport r = Read(w);
+    const recorder::DecodedCapture r = Read(w);
     ASSERT_EQ(r.status, CaptureStatus::kOk);
     const CaptureCounters& c = r.counters;
     EXPECT_EQ(c.records, 12u);
@@ -445,7 +447,7 @@ TEST(HandmadeCapture, StreamsAreSeparatedBySsrcAndAddresses)
         w.Add(test::Ethernet(Ipv4(a[k], 5004, 6004)));
         w.Add(test::Ethernet(Ipv4(a[k], 5006, 6006)));  // same SSRC, other ports
     }
-    const CaptureReport r = Read(w);
+    const recorder::DecodedCapture r = Read(w);
     ASSERT_EQ(r.streams.size(), 3u);
     // In order of their first packet.
     EXPECT_EQ(r.streams[0].ssrc, 0x2222u);
@@ -483,14 +485,14 @@ TEST(HandmadeCapture, GarbageIsNotACapture)
     const Bytes pcapngMagicThenNoise = Concat({{0x0a, 0x0d, 0x0d, 0x0a, 0xff, 0xff, 0xff, 0x7f}, noise});
     const std::vector<Bytes> inputs = {noise, Bytes(text.begin(), text.end()), {0xd4, 0xc3}, pcapngMagicThenNoise};
     for (const Bytes& in : inputs) {
-        const CaptureReport r = DecodeCaptureBytes(in.data(), in.size());
+        const recorder::DecodedCapture r = recorder::DecodeCaptureBytes(in.data(), in.size());
         EXPECT_EQ(r.status, CaptureStatus::kNotACapture) << in.size();
         EXPECT_FALSE(r.message.empty());
         EXPECT_TRUE(r.streams.empty());
     }
-    EXPECT_EQ(DecodeCaptureBytes(nullptr, 0).status, CaptureStatus::kNotACapture);
+    EXPECT_EQ(recorder::DecodeCaptureBytes(nullptr, 0).status, CaptureStatus::kNotACapture);
     // A file that cannot be opened is no judgement on its contents.
-    const CaptureReport missing = DecodeCaptureFile("/nonexistent/capture.pcap");
+    const recorder::DecodedCapture missing = recorder::DecodeCaptureFile("/nonexistent/capture.pcap");
     EXPECT_EQ(missing.status, CaptureStatus::kUnreadable);
     EXPECT_EQ(missing.systemError, ENOENT);
 }
@@ -498,7 +500,7 @@ TEST(HandmadeCapture, GarbageIsNotACapture)
 TEST(HandmadeCapture, HeaderOnlyCaptureIsEmptyNotAnError)
 {
     const test::PcapWriter w;
-    const CaptureReport r = Read(w);
+    const recorder::DecodedCapture r = Read(w);
     EXPECT_EQ(r.status, CaptureStatus::kOk);
     EXPECT_EQ(r.counters.records, 0u);
     EXPECT_TRUE(r.streams.empty());
@@ -514,7 +516,7 @@ TEST(HandmadeCapture, TruncatedClassicPcapKeepsTheRecordsBeforeTheCut)
         SCOPED_TRACE(cut);
         Bytes bytes = w.bytes();
         bytes.resize(24 + 6 * recordBytes + cut);  // inside the seventh record
-        const CaptureReport r = DecodeCaptureBytes(bytes.data(), bytes.size());
+        const recorder::DecodedCapture r = recorder::DecodeCaptureBytes(bytes.data(), bytes.size());
         EXPECT_EQ(r.status, CaptureStatus::kTruncated);
         EXPECT_FALSE(r.message.empty());
         ASSERT_EQ(r.streams.size(), 1u);
@@ -534,13 +536,13 @@ TEST(HandmadeCapture, DamagedCapturesAreReadSafely)
         Bytes bytes = w.bytes();
         for (int k = 0; k < 8; ++k)
             bytes[24 + random() % (bytes.size() - 24)] = static_cast<uint8_t>(random());
-        const CaptureReport r = DecodeCaptureBytes(bytes.data(), bytes.size());
-        for (const timeline::RtpStream& s : r.streams) {
-            const timeline::TimelineStats& t = s.stats;
+        const recorder::DecodedCapture r = recorder::DecodeCaptureBytes(bytes.data(), bytes.size());
+        for (size_t i = 0; i < r.streams.size(); ++i) {
+            const timeline::TimelineStats& t = r.streams[i].stats;
             ASSERT_LE(t.packets, 40u);
             ASSERT_LE(t.duplicates + t.late, t.packets);
             ASSERT_LE(t.frames, 40u * 24);
-            ASSERT_EQ(s.pcm.size(), t.TimelineFrames() * 240);
+            ASSERT_EQ(r.pcm[i].size(), t.TimelineFrames() * 240);
         }
     }
 }

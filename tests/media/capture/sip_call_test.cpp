@@ -13,8 +13,8 @@
 #include <sstream>
 
 #include "capture/capture.h"
-#include "capture/decoded_capture.h"
 #include "capture_builder.h"
+#include "recorder/decoded_capture.h"
 #include "signalling/sip_reader.h"
 #include "signalling/sip_text.h"
 #include "test_support.h"
@@ -61,11 +61,11 @@ void AddMedia(test::PcapWriter& w, const std::string& caller, const std::string&
     }
 }
 
-CaptureReport Read(const test::PcapWriter& w, int payloadType = 4)
+recorder::DecodedCapture Read(const test::PcapWriter& w, int payloadType = 4)
 {
     CaptureOptions options;
     options.payloadType = payloadType;
-    return DecodeCaptureBytes(w.bytes().data(), w.bytes().size(), options);
+    return recorder::DecodeCaptureBytes(w.bytes().data(), w.bytes().size(), options);
 }
 
 // A call over UDP on port 5080: forked answers (180 from one branch, 183
@@ -105,7 +105,7 @@ test::PcapWriter UdpCall(const std::string& from = kAlice)
 
 TEST(SipCall, DynamicPayloadTypeFromSdpBothDirectionsForksAndDigits)
 {
-    const CaptureReport r = Read(UdpCall());
+    const recorder::DecodedCapture r = Read(UdpCall());
     ASSERT_EQ(r.status, CaptureStatus::kOk);
     EXPECT_EQ(r.counters.signallingPackets, 8u);
     EXPECT_EQ(r.signalling.messages, 8u);
@@ -152,10 +152,10 @@ TEST(SipCall, DynamicPayloadTypeFromSdpBothDirectionsForksAndDigits)
     // The audio is what --payload-type 96 gives without the signalling.
     test::PcapWriter mediaOnly;
     AddMedia(mediaOnly, "10.0.0.1", "10.0.0.2", false);
-    const CaptureReport plain = Read(mediaOnly, 96);
+    const recorder::DecodedCapture plain = Read(mediaOnly, 96);
     ASSERT_EQ(plain.streams.size(), 2u);
     for (size_t i = 0; i < 2; ++i)
-        EXPECT_EQ(plain.streams[i].pcm, r.streams[i].pcm);
+        EXPECT_EQ(plain.pcm[i], r.pcm[i]);
     EXPECT_TRUE(Read(mediaOnly).streams.empty());
 }
 
@@ -199,7 +199,7 @@ TEST(SipCall, TcpMessagesSplitJoinedAndAfterAGap)
     // 40 bytes never captured, then the end of a lost message and the BYE.
     caller("lost message's end\r\n\r\n" + bye, up + 40);
 
-    const CaptureReport r = Read(w);
+    const recorder::DecodedCapture r = Read(w);
     EXPECT_EQ(r.counters.signallingPackets, 6u);
     EXPECT_EQ(r.signalling.messages, 5u);
     EXPECT_EQ(r.signalling[signalling::SipProblem::kTcpGaps], 1u);
@@ -232,7 +232,7 @@ TEST(SipCall, EncryptedMediaIsNeverDecoded)
                         {kAlice, kBob + ";tag=b", "Call-ID: srtp", "CSeq: 1 INVITE", "Content-Type: application/sdp"},
                         Sdp("10.0.0.2", 5000, crypto, "RTP/SAVP"))))));
     AddMedia(w, "10.0.0.1", "10.0.0.2", false);
-    const CaptureReport r = Read(w, 96);
+    const recorder::DecodedCapture r = Read(w, 96);
     EXPECT_TRUE(r.streams.empty());
     EXPECT_EQ(r.counters.skipped[SkipReason::kEncrypted], 40u);
     ASSERT_EQ(r.dialogs.size(), 1u);
@@ -249,7 +249,7 @@ TEST(SipCall, StreamsWithoutSignallingArePairedByTheirAddresses)
     for (uint16_t k = 0; k < 5; ++k)  // a third stream, alone
         w.Add(test::Ethernet(
             test::Ipv4Udp("10.0.0.7", 7000, "10.0.0.8", 8000, RtpPacket(0x70, k, 240u * k, 96, frames[k]))));
-    const CaptureReport r = Read(w, 96);
+    const recorder::DecodedCapture r = Read(w, 96);
     ASSERT_EQ(r.streams.size(), 3u);
     ASSERT_EQ(r.calls.size(), 2u);
     EXPECT_FALSE(r.calls[0].signalled);

@@ -6,9 +6,9 @@
 #include <utility>
 
 #include "capture/capture.h"
-#include "capture/decoded_capture.h"
 #include "capture_builder.h"
 #include "packets/ip_reassembly.h"
+#include "recorder/decoded_capture.h"
 
 namespace mervox::media::packets {
 namespace {
@@ -81,16 +81,16 @@ std::vector<Bytes> Split(const Bytes& packet, uint32_t id, const std::vector<std
 
 size_t IpPayload(const Bytes& packet) { return packet.size() - ((packet[0] >> 4) == 6 ? 40 : 20); }
 
-capture::CaptureReport Read(const std::vector<Bytes>& packets)
+recorder::DecodedCapture Read(const std::vector<Bytes>& packets)
 {
     capture::test::PcapWriter w;
     for (const Bytes& p : packets)
         w.Add(capture::test::Ethernet(p));
-    return DecodeCaptureBytes(w.bytes().data(), w.bytes().size(), capture::CaptureOptions{});
+    return recorder::DecodeCaptureBytes(w.bytes().data(), w.bytes().size(), capture::CaptureOptions{});
 }
 
 // The packets `stepMicros` apart.
-capture::CaptureReport ReadEvery(const std::vector<Bytes>& packets, uint32_t stepMicros)
+recorder::DecodedCapture ReadEvery(const std::vector<Bytes>& packets, uint32_t stepMicros)
 {
     Bytes capture = capture::test::PcapFileHeader(1);
     uint64_t micros = 0;
@@ -101,11 +101,12 @@ capture::CaptureReport ReadEvery(const std::vector<Bytes>& packets, uint32_t ste
         capture.insert(capture.end(), rec.begin(), rec.end());
         micros += stepMicros;
     }
-    return DecodeCaptureBytes(capture.data(), capture.size(), capture::CaptureOptions{});
+    return recorder::DecodeCaptureBytes(capture.data(), capture.size(), capture::CaptureOptions{});
 }
 
 // The call with its INVITE replaced by `pieces` (and `before` ahead of it).
-capture::CaptureReport ReadWithInvite(bool v6, const std::vector<Bytes>& pieces, const std::vector<Bytes>& before = {})
+recorder::DecodedCapture ReadWithInvite(bool v6, const std::vector<Bytes>& pieces,
+                                        const std::vector<Bytes>& before = {})
 {
     std::vector<Bytes> call = CallPackets(v6);
     std::vector<Bytes> packets = before;
@@ -114,7 +115,7 @@ capture::CaptureReport ReadWithInvite(bool v6, const std::vector<Bytes>& pieces,
     return Read(packets);
 }
 
-void ExpectSameCall(const capture::CaptureReport& whole, const capture::CaptureReport& r)
+void ExpectSameCall(const recorder::DecodedCapture& whole, const recorder::DecodedCapture& r)
 {
     ASSERT_EQ(r.status, capture::CaptureStatus::kOk);
     EXPECT_EQ(r.counters.signallingPackets, whole.counters.signallingPackets);
@@ -131,7 +132,7 @@ void ExpectSameCall(const capture::CaptureReport& whole, const capture::CaptureR
     for (size_t i = 0; i < 2; ++i) {
         EXPECT_EQ(r.streams[i].payloadType, 96);
         EXPECT_EQ(r.streams[i].stats.frames, 12u);
-        EXPECT_EQ(r.streams[i].pcm, whole.streams[i].pcm);
+        EXPECT_EQ(r.pcm[i], whole.pcm[i]);
     }
 }
 
@@ -140,7 +141,7 @@ TEST(IpFragments, SipInviteInPiecesInAnyOrderGivesTheSameCallOverIpv4AndIpv6)
     for (const bool v6 : {false, true}) {
         SCOPED_TRACE(v6 ? "IPv6" : "IPv4");
         const std::vector<Bytes> call = CallPackets(v6);
-        const capture::CaptureReport whole = Read(call);
+        const recorder::DecodedCapture whole = Read(call);
         ASSERT_EQ(whole.streams.size(), 2u);  // payload type 96 from the offer and the answer
         ASSERT_EQ(whole.dialogs.size(), 1u);
         ASSERT_EQ(whole.calls.size(), 1u);
@@ -152,7 +153,7 @@ TEST(IpFragments, SipInviteInPiecesInAnyOrderGivesTheSameCallOverIpv4AndIpv6)
         ExpectSameCall(whole, ReadWithInvite(v6, Split(call[0], 7, three)));
         // The last piece first, the middle one last.
         ExpectSameCall(whole, ReadWithInvite(v6, Split(call[0], 7, {three[2], three[0], three[1]})));
-        const capture::CaptureReport r = ReadWithInvite(v6, Split(call[0], 7, three));
+        const recorder::DecodedCapture r = ReadWithInvite(v6, Split(call[0], 7, three));
         EXPECT_EQ(r.counters.skipped[capture::SkipReason::kFragment], 0u);
         EXPECT_EQ(r.counters.skipped.counts, whole.counters.skipped.counts);
         // Each record counted once: the two pieces before the last as joined.
@@ -164,7 +165,7 @@ TEST(IpFragments, SipInviteInPiecesInAnyOrderGivesTheSameCallOverIpv4AndIpv6)
 TEST(IpFragments, IncompleteOverlappingAndOversizedPiecesAreCounted)
 {
     const std::vector<Bytes> call = CallPackets(false);
-    const capture::CaptureReport whole = Read(call);
+    const recorder::DecodedCapture whole = Read(call);
     const size_t n = IpPayload(call[0]);
 
     // Without its middle piece the INVITE never comes: its pieces are counted.
@@ -203,7 +204,7 @@ TEST(IpFragments, IncompleteOverlappingAndOversizedPiecesAreCounted)
 TEST(IpFragments, ThousandIdentificationsAndStalePiecesStayWithinTheBounds)
 {
     const std::vector<Bytes> call = CallPackets(false);
-    const capture::CaptureReport whole = Read(call);
+    const recorder::DecodedCapture whole = Read(call);
     const size_t n = IpPayload(call[0]);
     const std::vector<std::pair<size_t, size_t>> three = {{0, 152}, {152, 304}, {304, n}};
 
@@ -213,7 +214,7 @@ TEST(IpFragments, ThousandIdentificationsAndStalePiecesStayWithinTheBounds)
     for (uint32_t id = 1000; id < 2000; ++id)
         flood.push_back(capture::test::IpFragment(call[0], id, 0, 152));
     ExpectSameCall(whole, ReadWithInvite(false, Split(call[0], 9, three), flood));
-    const capture::CaptureReport r = ReadWithInvite(false, Split(call[0], 9, three), flood);
+    const recorder::DecodedCapture r = ReadWithInvite(false, Split(call[0], 9, three), flood);
     EXPECT_EQ(r.counters.skipped[capture::SkipReason::kFragment], 1000u);
 
     // One address holds no more than its share.
@@ -238,7 +239,8 @@ TEST(IpFragments, ThousandIdentificationsAndStalePiecesStayWithinTheBounds)
     }
     const Bytes rec = capture::test::PcapRecord(capture::test::Ethernet(call[0]), 132, 0);
     capture.insert(capture.end(), rec.begin(), rec.end());
-    const capture::CaptureReport late = DecodeCaptureBytes(capture.data(), capture.size(), capture::CaptureOptions{});
+    const recorder::DecodedCapture late =
+        recorder::DecodeCaptureBytes(capture.data(), capture.size(), capture::CaptureOptions{});
     EXPECT_EQ(late.counters.skipped[capture::SkipReason::kFragment], 3u);  // 2 given up at 131 s, the last never whole
     EXPECT_EQ(late.counters.signallingPackets, 1u);                        // the whole INVITE
 }
@@ -249,7 +251,7 @@ TEST(IpFragments, ThousandIdentificationsAndStalePiecesStayWithinTheBounds)
 TEST(IpFragments, AnInviteSurvivesTenThousandJunkPiecesFromOtherAddresses)
 {
     const std::vector<Bytes> call = CallPackets(false);
-    const capture::CaptureReport whole = Read(call);
+    const recorder::DecodedCapture whole = Read(call);
     const size_t n = IpPayload(call[0]);
     const std::vector<Bytes> pieces = Split(call[0], 9, {{0, 152}, {152, 304}, {304, n}});
     for (const bool spread : {false, true}) {
@@ -264,7 +266,7 @@ TEST(IpFragments, AnInviteSurvivesTenThousandJunkPiecesFromOtherAddresses)
         packets.push_back(pieces[1]);
         packets.push_back(pieces[2]);
         packets.insert(packets.end(), call.begin() + 1, call.end());
-        const capture::CaptureReport r = ReadEvery(packets, 1000);  // all within the 30 s a datagram may wait
+        const recorder::DecodedCapture r = ReadEvery(packets, 1000);  // all within the 30 s a datagram may wait
         ExpectSameCall(whole, r);
         EXPECT_EQ(r.counters.skipped[capture::SkipReason::kFragment], 10000u);
     }

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "capture/capture.h"
-#include "capture/decoded_capture.h"
 #include "capture_builder.h"
 #include "quality/stream_series.h"
+#include "recorder/decoded_capture.h"
 #include "report/html_report.h"
 #include "report/html_text.h"
 
@@ -182,7 +182,7 @@ TEST(ReportCapture, SeriesAddUpToTheStreamsFigures)
     const Bytes capture = TwoCalls(kScriptFrom);
     capture::CaptureOptions options;
     options.series = true;
-    const capture::CaptureReport r = capture::DecodeCaptureBytes(capture.data(), capture.size(), options);
+    const recorder::DecodedCapture r = recorder::DecodeCaptureBytes(capture.data(), capture.size(), options);
     ASSERT_EQ(r.streams.size(), 4u);
     ASSERT_EQ(r.calls.size(), 2u);
     for (const timeline::RtpStream& s : r.streams) {
@@ -218,8 +218,8 @@ TEST(ReportCapture, SeriesAddUpToTheStreamsFigures)
     EXPECT_GT(callee.quality.arrivals.buckets()[6].jitterMaxMs, 10.0);
     EXPECT_LT(callee.quality.arrivals.buckets()[2].jitterMaxMs, 1.0);
     // Without asking, nothing is kept.
-    const capture::CaptureReport plain =
-        capture::DecodeCaptureBytes(capture.data(), capture.size(), capture::CaptureOptions());
+    const recorder::DecodedCapture plain =
+        recorder::DecodeCaptureBytes(capture.data(), capture.size(), capture::CaptureOptions());
     EXPECT_TRUE(plain.streams[1].timelineSeries.buckets().empty());
     EXPECT_TRUE(plain.streams[1].quality.arrivals.buckets().empty());
 }
@@ -256,7 +256,8 @@ TEST(ReportCapture, ThousandsOfCallsStayWithinThePageBounds)
     options.series = true;
     NoDecoding none;
     const capture::CaptureReport r = capture::ReadCaptureBytes(capture.data(), capture.size(), options, none);
-    ASSERT_EQ(r.calls.size(), many.streams);
+    ASSERT_EQ(r.calls.size(), capture::kMaxListedCalls);  // the first to close
+    ASSERT_EQ(r.callsNotListed, 100u);
     ReportInput input;
     input.captureName = "many.pcap";
     input.capture = &r;
@@ -269,8 +270,9 @@ TEST(ReportCapture, ThousandsOfCallsStayWithinThePageBounds)
     EXPECT_EQ(Count(page, "<tr class=\"call "), kMaxTableRows);
     EXPECT_NE(page.find("100 more calls"), std::string::npos);
     EXPECT_EQ(Count(page, "<section class=\"detail\""), kDrawnCalls);
+    EXPECT_NE(page.find(std::to_string(many.streams) + " calls, "), std::string::npos);
     EXPECT_NE(page.find("the " + std::to_string(kDrawnCalls) + " calls with the lowest MOS, of " +
-                        std::to_string(many.streams)),
+                        std::to_string(capture::kMaxListedCalls)),
               std::string::npos);
     EXPECT_NE(page.find("href=\"../audio/call-0.wav\""), std::string::npos);
 }
