@@ -340,14 +340,16 @@ def main():
     problems = []
     if timed_out:
         problems.append("gave up after %.0f s (--timeout)" % args.timeout)
-    if rec_status != 0:
-        with open(os.path.join(work, "mervox.log"), errors="replace") as f:
-            tail = f.read()[-1500:]
-        problems.append("mervox exited with status %d:\n%s" % (rec_status, tail))
-    if gen_status != 0:
-        problems.append("the generator exited with status %d (see %s/generator.log)" % (gen_status, work))
-    with open(listing) as f:
-        calls = list(csv.DictReader((line for line in f if not line.startswith("#")), delimiter="\t"))
+    for name, status in (("mervox", rec_status), ("generator", gen_status)):
+        if status != 0:
+            with open(os.path.join(work, name + ".log"), errors="replace") as f:
+                problems.append("%s exited with status %d:\n%s" % (name, status, f.read()[-1500:]))
+    try:
+        with open(listing) as f:
+            calls = list(csv.DictReader((line for line in f if not line.startswith("#")), delimiter="\t"))
+    except OSError as e:
+        problems.append("no list of calls: %s" % e)
+        calls = []
     if watch.bad_lines:
         problems.append("%d JSON lines do not parse, first: %r" % (len(watch.bad_lines), watch.bad_lines[0]))
     if json_lines:
