@@ -45,6 +45,12 @@ void Recorder::StreamStarted(size_t id, const timeline::StreamInfo& info) { deco
 bool Recorder::Frames(size_t id, const uint8_t* frame, size_t size, uint64_t count)
 {
     decoding_->Frames(id, frame, size, count);
+    // Calls waiting for their streams' decoding are written as soon as it is
+    // done, not when the next call closes.
+    if (!pending_.empty() && ++sincePoll_ >= kFramesPerPoll) {
+        sincePoll_ = 0;
+        Poll(false);
+    }
     return true;  // a stream whose file failed is skipped by its worker
 }
 

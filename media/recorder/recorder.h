@@ -85,8 +85,12 @@ public:
 private:
     void Write(calls::CallRecord& record);
 
+    // Waiting calls are looked at every this many frames read.
+    static constexpr uint64_t kFramesPerPoll = 256;
+
     RecorderOptions options_;
     std::unique_ptr<StreamDecoding> decoding_;
+    uint64_t sincePoll_ = 0;
     std::deque<calls::CallRecord> pending_;  // closed, waiting for their streams' decoding
     base::UniqueNames names_;
     uint64_t recorded_ = 0;

@@ -50,6 +50,8 @@ def parse_args():
     p.add_argument("--generator-args", default="", help="more generator options, one string")
     p.add_argument("--mervox-args", default="", help="more options for mervox pcap, one string")
     p.add_argument("--interval", type=float, default=0.25, help="seconds between samples (%(default)s)")
+    p.add_argument("--wall-slack", type=float, default=2,
+                   help="wall seconds a call may take after the capture passed its due time (%(default)s)")
     p.add_argument("--write-lag", type=float, default=120,
                    help="capture seconds after a call's end by which it must be written (%(default)s)")
     p.add_argument("--idle", type=float, default=300,
@@ -149,11 +151,11 @@ class OutputWatch:
         # Each output with the capture time of the sample before the one that
         # saw it first: when it was written, the capture had got at least that far.
         self.wavs = {}  # name -> capture seconds
-        self.lines = []  # (object, capture seconds)
+        self.lines = []  # (object, (capture seconds, wall seconds))
         self.bad_lines = []
         self.offset, self.partial = 0, b""
 
-    def scan(self, capture_seconds):
+    def scan(self, capture_seconds, wall_seconds):
         scratch_bytes = scratch_files = 0
         try:
             entries = list(os.scandir(self.folder))
@@ -166,13 +168,13 @@ class OutputWatch:
                     scratch_files += 1
                 elif e.name.endswith(".wav") and not e.name.startswith("."):
                     if e.name not in self.wavs:
-                        self.wavs[e.name] = capture_seconds
+                        self.wavs[e.name] = (capture_seconds, wall_seconds)
                     if self.remove:
                         os.unlink(e.path)
             except OSError:
                 pass  # removed or renamed meanwhile
         if self.json_lines:
-            self.read_lines(capture_seconds)
+            self.read_lines((capture_seconds, wall_seconds))
         return scratch_bytes, scratch_files
 
     def read_lines(self, capture_seconds):
@@ -217,7 +219,7 @@ def check_flat(name, rows, first_column, last_column, unit, length, args, final_
     return problems
 
 
-def check_calls(calls, written, unmatched, length, args, source):
+def check_calls(calls, written, unmatched, length, args, source, rows):
     problems = []
     missing = [c for c, w in zip(calls, written) if not w]
     twice = [c for c, w in zip(calls, written) if len(w) > 1]
@@ -231,11 +233,18 @@ def check_calls(calls, written, unmatched, length, args, source):
             len(twice), ", ".join(c["index"] for c in twice[:5])))
     if unmatched:
         problems.append("%d outputs match no call, first: %s" % (len(unmatched), unmatched[0]))
+    # Late: not yet written when the capture was past its due time, nor
+    # a moment of wall time later (a quiet stretch of capture passes in an
+    # instant, faster than the recorder's own pipeline).
     late = []
     for c, w in zip(calls, written):
         due = float(c["end"]) + args.write_lag + (0 if c["bye"] == "1" else args.idle)
-        if w and due < length and min(w) > due:
-            late.append((min(w) - due, c, min(w)))
+        if not w or due >= length:
+            continue
+        seen, seen_wall = min(w)
+        due_wall = next((r["wall_s"] for r in rows if r["capture_s"] >= due), None)
+        if seen > due and due_wall is not None and seen_wall > due_wall + args.wall_slack:
+            late.append((seen - due, c, seen))
     if late:
         late.sort(key=lambda t: -t[0])
         lateness, c, seen = late[0]
@@ -311,7 +320,8 @@ def main():
             memory = process_memory(rec.pid)
             last_memory = memory or last_memory
             capture = float(prog[0]) if gen.poll() is None or prog[0] < length else length
-            scratch, scratch_files = watch.scan(rows[-1]["capture_s"] if rows else 0.0)
+            scratch, scratch_files = watch.scan(rows[-1]["capture_s"] if rows else 0.0,
+                                                round(time.monotonic() - start, 3))
             rows.append(dict(zip(COLUMNS, [round(time.monotonic() - start, 3), capture, *prog[1:5], *last_memory,
                                            scratch, scratch_files, len(watch.wavs), len(watch.lines)])))
             if done:
@@ -357,7 +367,7 @@ def main():
     else:
         outputs, source = list(watch.wavs.items()), "WAV file names (no --json-lines)"
     written, unmatched = match(calls, outputs)
-    problems += check_calls(calls, written, unmatched, length, args, source)
+    problems += check_calls(calls, written, unmatched, length, args, source, rows)
     # Memory: VmHWM at a sample is the true peak up to it, RSS samples may miss one.
     problems += check_flat("memory (RSS)", rows, "hwm_kb", "rss_kb", 1024, length, args, final_peak=last_memory[1])
     problems += check_flat("scratch files", rows, "scratch_bytes", "scratch_bytes", 1, length, args)
