@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <new>
 #include <utility>
 
 namespace mervox::media::recorder {
@@ -29,12 +30,14 @@ Recorder::Recorder(RecorderOptions options) : options_(std::move(options))
         return std::make_unique<FileStreams>(options_.prefix, share, options_.failed, scratch);
     };
     decoding_ = std::make_unique<StreamDecoding>(options_.memory ? 1u : options_.workers, sinks, options_.loudness);
+    if (decoding_->threaded())
+        writer_ = std::thread([this] { RunWriter(); });
 }
 
 Recorder::~Recorder()
 {
     try {
-        decoding_->Finish();
+        Finish();
     } catch (...) {
         // Left by an interruption: what was not decoded is not wanted.
     }
@@ -45,12 +48,6 @@ void Recorder::StreamStarted(size_t id, const timeline::StreamInfo& info) { deco
 bool Recorder::Frames(size_t id, const uint8_t* frame, size_t size, uint64_t count)
 {
     decoding_->Frames(id, frame, size, count);
-    // Calls waiting for their streams' decoding are written as soon as it is
-    // done, not when the next call closes.
-    if (!pending_.empty() && ++sincePoll_ >= kFramesPerPoll) {
-        sincePoll_ = 0;
-        Poll(false);
-    }
     return true;  // a stream whose file failed is skipped by its worker
 }
 
@@ -58,23 +55,40 @@ void Recorder::StreamEnded(size_t id, const timeline::RtpStream&) { decoding_->E
 
 void Recorder::CallEnded(const calls::CallRecord& call)
 {
-    pending_.push_back(call);
     // Its streams' last slots go to the workers now, not when a batch fills.
     for (const timeline::RtpStream& s : call.streams)
         decoding_->Flush(s.id);
-    Poll(false);
+    if (!writer_.joinable()) {
+        // Decoded on this thread: ready now.
+        calls::CallRecord record = call;
+        Write(record);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(pendingMutex_);
+    pending_.push_back(call);
+    pendingChanged_.notify_all();
 }
 
-void Recorder::Poll(bool wait)
+void Recorder::RunWriter()
 {
-    while (!pending_.empty()) {
-        calls::CallRecord& next = pending_.front();
-        const bool ready = std::all_of(next.streams.begin(), next.streams.end(), [&](const timeline::RtpStream& s) {
-            return decoding_->Decoded(s.id, wait) || decoding_->outOfMemory();
-        });
-        if (!ready)
-            return;
-        Write(next);
+    for (;;) {
+        calls::CallRecord* next = nullptr;
+        {
+            std::unique_lock<std::mutex> lock(pendingMutex_);
+            pendingChanged_.wait(lock, [&] { return !pending_.empty() || closing_; });
+            if (pending_.empty())
+                return;
+            next = &pending_.front();  // only this thread takes it off
+        }
+        for (const timeline::RtpStream& s : next->streams)
+            decoding_->Decoded(s.id, true);
+        try {
+            Write(*next);
+        } catch (const std::bad_alloc&) {
+            std::lock_guard<std::mutex> lock(statusMutex_);
+            status_ = base::kExitOutOfMemory;
+        }
+        std::lock_guard<std::mutex> lock(pendingMutex_);
         pending_.pop_front();
     }
 }
@@ -85,8 +99,17 @@ void Recorder::Finish()
         return;
     finished_ = true;
     decoding_->Finish();
-    Poll(true);
+    if (writer_.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(pendingMutex_);
+            closing_ = true;
+            pendingChanged_.notify_all();
+        }
+        writer_.join();
+    }
 }
+
+uint64_t Recorder::recordedCalls() const { return recorded_; }
 
 void Recorder::Write(calls::CallRecord& record)
 {

@@ -2,7 +2,10 @@
 // streams are decoded by N workers (stream_decoding.h) into files, scratch
 // files or memory (stream_files.h); each call, as it closes, is composed
 // and written (call_writer.h) once its streams are decoded, and handed to
-// `recorded` with its figures' inputs. The command, the Python module and
+// `recorded` with its figures' inputs, in the order the calls closed. With
+// worker threads, calls are written by a thread of their own as soon as
+// their streams are decoded (the reader may be waiting for input); else on
+// the reading thread when they close. The command, the Python module and
 // the tests all record through it; it prints nothing.
 //
 //   Recorder recorder(options);
@@ -10,6 +13,8 @@
 //   recorder.Finish();
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -17,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/file_names.h"
@@ -72,28 +78,27 @@ public:
     void StreamEnded(size_t id, const timeline::RtpStream& stream) override;
     void CallEnded(const calls::CallRecord& call) override;
 
-    // Writes the calls whose streams are decoded (with `wait`, all of them).
-    void Poll(bool wait = false);
     // Waits for the decoding and writes every call left.
     void Finish();
 
-    size_t pendingCalls() const { return pending_.size(); }
-    uint64_t recordedCalls() const { return recorded_; }
+    uint64_t recordedCalls() const;
     // The worst exit status of the files (kExitOk when all were written).
     base::ExitCode status() const;
 
 private:
     void Write(calls::CallRecord& record);
-
-    // Waiting calls are looked at every this many frames read.
-    static constexpr uint64_t kFramesPerPoll = 256;
+    void RunWriter();
 
     RecorderOptions options_;
     std::unique_ptr<StreamDecoding> decoding_;
-    uint64_t sincePoll_ = 0;
-    std::deque<calls::CallRecord> pending_;  // closed, waiting for their streams' decoding
+    // Closed calls waiting for their streams' decoding, in the order they closed.
+    std::mutex pendingMutex_;
+    std::condition_variable pendingChanged_;
+    std::deque<calls::CallRecord> pending_;
+    bool closing_ = false;
+    std::thread writer_;  // with threaded decoding
     base::UniqueNames names_;
-    uint64_t recorded_ = 0;
+    std::atomic<uint64_t> recorded_{0};
     mutable std::mutex statusMutex_;
     base::ExitCode status_ = base::kExitOk;
     bool finished_ = false;

@@ -117,8 +117,6 @@ void StreamDecoding::Flush(size_t id) { Hand(WorkerOf(id)); }
 bool StreamDecoding::Decoded(size_t id, bool wait)
 {
     Worker& w = WorkerOf(id);
-    if (wait && !finished_)
-        Hand(w);
     std::unique_lock<std::mutex> lock(doneMutex_);
     if (wait)
         doneChanged_.wait(lock, [&] {

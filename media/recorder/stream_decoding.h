@@ -51,8 +51,9 @@ public:
     // Hands stream `id`'s worker what it holds, so that it is decoded soon.
     void Flush(size_t id);
 
-    // Whether every slot of stream `id` (that has ended) has been decoded
-    // and its sink told; with `wait`, waits for it.
+    // Whether every slot of stream `id` (that has ended and been flushed)
+    // has been decoded and its sink told; with `wait`, waits for it (from
+    // any thread).
     bool Decoded(size_t id, bool wait);
     // Forgets that stream `id` was decoded (its results were taken).
     void Forget(size_t id);
@@ -61,6 +62,8 @@ public:
     void Finish();
 
     size_t workers() const { return workers_.size(); }
+    // Whether the workers run on threads of their own (else on the reading thread).
+    bool threaded() const { return threaded_; }
     StreamSink& sink(size_t id) { return *WorkerOf(id).sink; }
     // Whether a worker ran out of memory (its streams were dropped).
     bool outOfMemory() const;

@@ -26,6 +26,8 @@ CliRun RunCli(const std::string& args, const std::string& stdinPath = "", const 
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool FileExists(const std::string& path);
+// A file's contents as text ("" when it cannot be read).
+std::string Slurp(const std::string& path);
 std::vector<std::string> ListDir(const std::string& dir);
 
 // A WAV file as found by walking its chunks.

@@ -19,6 +19,7 @@
 #include <tuple>
 
 #include "capture_builder.h"
+#include "cli_test_support.h"
 #include "test_support.h"
 
 namespace mervox::media::capture {
@@ -32,13 +33,7 @@ std::string Cli()
     return other && *other ? other : MERVOX_CLI_PATH;
 }
 
-std::string Slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using mervox::test::Slurp;
 
 // A capture assembled from packets at given times (microseconds from
 // 1700000000 s, 2023-11-14 22:13:20 UTC), written in time order.

@@ -18,6 +18,7 @@
 
 #include "capture/capture.h"
 #include "capture_builder.h"
+#include "cli_test_support.h"
 #include "decode/frame_decoder.h"
 #include "recorder/decoded_capture.h"
 #include "records/record_reader.h"
@@ -40,13 +41,7 @@ struct CommandResult {
     std::string err;
 };
 
-std::string Slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using mervox::test::Slurp;
 
 class PcapCommand : public ::testing::Test {
 protected:
