@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <utility>
 
 namespace mervox::media::records {
@@ -12,11 +14,19 @@ namespace {
 constexpr uint32_t kInterfaceDescription = 1;
 constexpr uint32_t kObsoletePacket = 2;
 constexpr uint32_t kSimplePacket = 3;
+constexpr uint32_t kInterfaceStatistics = 5;
 constexpr uint32_t kEnhancedPacket = 6;
 
 constexpr uint16_t kOptionEnd = 0;
+constexpr uint16_t kOptionInterfaceName = 2;        // if_name
 constexpr uint16_t kOptionTimestampResolution = 9;  // if_tsresol
 constexpr uint16_t kOptionTimestampOffset = 14;     // if_tsoffset
+// The counters of an interface statistics block, each a 64-bit value.
+constexpr uint16_t kOptionReceived = 4;       // isb_ifrecv
+constexpr uint16_t kOptionDropped = 5;        // isb_ifdrop
+constexpr uint16_t kOptionAccepted = 6;       // isb_filteraccept
+constexpr uint16_t kOptionSystemDropped = 7;  // isb_osdrop
+constexpr uint16_t kOptionDelivered = 8;      // isb_usrdeliv
 
 // Bigger blocks are damage, not packets (libpcap draws the line at the same place).
 constexpr size_t kMaxBlockBytes = 16 * 1024 * 1024;
@@ -75,6 +85,12 @@ uint32_t PcapngReader::U32(size_t offset) const
     return bigEndian_ ? (high << 16) | low : (low << 16) | high;
 }
 
+uint64_t PcapngReader::U64(size_t offset) const
+{
+    const uint64_t first = U32(offset), second = U32(offset + 4);
+    return bigEndian_ ? (first << 32) | second : (second << 32) | first;
+}
+
 bool PcapngReader::ReadBody(size_t size, const char* what)
 {
     // In pieces, so that a damaged length costs no more memory than the
@@ -120,6 +136,8 @@ PcapngReader::Block PcapngReader::ReadSectionHeader(const uint8_t lengthBytes[4]
     if (!ReadBody(length - 12, "section header"))
         return Block::kDamaged;
     interfaces_.clear();
+    ++sections_;
+    sectionStatistics_ = statistics_.size();
     return Block::kRead;
 }
 
@@ -166,6 +184,7 @@ PcapngReader::Block PcapngReader::ReadBlock(uint32_t& type)
 void PcapngReader::AddInterface()
 {
     Interface i;
+    std::string name;
     if (body_.size() >= 8) {
         i.linkType = U16(0);
         i.snapLength = U32(4);
@@ -179,19 +198,70 @@ void PcapngReader::AddInterface()
                 i.unitsPerSecond = (body_[value] & 0x80) ? std::ldexp(1.0, exponent) : std::pow(10.0, exponent);
                 i.wholeUnitsPerSecond = WholeUnits((body_[value] & 0x80) != 0, exponent);
             } else if (code == kOptionTimestampOffset && length >= 8) {
-                const uint64_t high = U32(value), low = U32(value + 4);
-                const uint64_t offset = bigEndian_ ? (high << 32) | low : (low << 32) | high;
+                const uint64_t offset = U64(value);
                 i.offsetSeconds = static_cast<double>(static_cast<int64_t>(offset));
                 i.offset = static_cast<int64_t>(offset);
+            } else if (code == kOptionInterfaceName) {
+                // UTF-8, not necessarily ended by a zero byte.
+                const uint8_t* text = body_.data() + value;
+                name.assign(text, std::find(text, text + length, uint8_t{0}));
             }
             at = value + (length + 3u) / 4u * 4u;
         }
     } else {
         i.linkType = -1;  // too short to say: its packets are counted as of an unknown interface
     }
+    InterfaceStatistics statistics;
+    statistics.section = sections_ - 1;
+    statistics.interface = static_cast<uint32_t>(interfaces_.size());
+    statistics.name = std::move(name);
+    statistics_.push_back(std::move(statistics));
     interfaces_.push_back(i);
     if (i.linkType >= 0)
         NoteLinkType(i.linkType);
+}
+
+// A block that is too short, or names an interface the section never
+// described, says nothing: it is left out, as the packets need nothing of it.
+void PcapngReader::NoteStatistics()
+{
+    if (body_.size() < 12)
+        return;
+    const uint32_t interface = U32(0);
+    if (interface >= interfaces_.size())
+        return;
+    InterfaceStatistics& s = statistics_[sectionStatistics_ + interface];
+    const uint64_t units = (static_cast<uint64_t>(U32(4)) << 32) | U32(8);
+    const Interface& i = interfaces_[interface];
+    s.timeNs = Nanoseconds(units, i);
+    // dumpcap (4.0 at least) writes this time in microseconds whatever the
+    // interface's resolution, which puts it in January 1970 for its
+    // nanosecond captures. Where the two readings differ, the one nearer
+    // the packets is the block's.
+    if (lastPacketNs_ && i.wholeUnitsPerSecond != 1000000) {
+        Interface micro = i;
+        micro.unitsPerSecond = 1e6;
+        micro.wholeUnitsPerSecond = 1000000;
+        const int64_t microseconds = Nanoseconds(units, micro);
+        const auto distance = [this](int64_t t) { return std::fabs(static_cast<double>(t) - *lastPacketNs_); };
+        if (distance(microseconds) < distance(*s.timeNs))
+            s.timeNs = microseconds;
+    }
+    for (size_t at = 12; at + 4 <= body_.size();) {
+        const uint16_t code = U16(at), length = U16(at + 2);
+        if (code == kOptionEnd || at + 4 + length > body_.size())
+            break;
+        const size_t value = at + 4;
+        std::optional<uint64_t>* counter = code == kOptionReceived        ? &s.received
+                                           : code == kOptionDropped       ? &s.dropped
+                                           : code == kOptionAccepted      ? &s.accepted
+                                           : code == kOptionSystemDropped ? &s.systemDropped
+                                           : code == kOptionDelivered     ? &s.delivered
+                                                                          : nullptr;
+        if (counter && length == 8)
+            *counter = U64(value);
+        at = value + (length + 3u) / 4u * 4u;
+    }
 }
 
 RecordResult PcapngReader::Packet(uint32_t type, CaptureRecord& record)
@@ -232,6 +302,8 @@ RecordResult PcapngReader::Packet(uint32_t type, CaptureRecord& record)
         record.linkType = i.linkType;
         record.time = static_cast<double>(units) / i.unitsPerSecond + i.offsetSeconds;
         record.timeNs = Nanoseconds(units, i);
+        if (type != kSimplePacket)
+            lastPacketNs_ = static_cast<double>(record.timeNs);
     } else {
         record.linkType = -1;
         record.time = 0;
@@ -254,6 +326,8 @@ RecordResult PcapngReader::Next(CaptureRecord& record)
         }
         if (type == kInterfaceDescription)
             AddInterface();
+        else if (type == kInterfaceStatistics)
+            NoteStatistics();
         else if (type == kEnhancedPacket || type == kSimplePacket || type == kObsoletePacket)
             return Packet(type, record);
     }

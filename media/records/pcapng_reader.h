@@ -1,10 +1,12 @@
 // pcapng, block by block: section headers (either byte order), interface
 // descriptions with their link type, timestamp resolution and offset, and
-// enhanced, simple and obsolete packet blocks. Other blocks are skipped.
+// enhanced, simple and obsolete packet blocks, and interface statistics
+// (interfaceStatistics()). Other blocks are skipped.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "records/record_reader.h"
@@ -43,14 +45,19 @@ private:
     bool ReadBody(size_t size, const char* what);
     uint16_t U16(size_t offset) const;
     uint32_t U32(size_t offset) const;
+    uint64_t U64(size_t offset) const;
     void AddInterface();
+    void NoteStatistics();
     RecordResult Packet(uint32_t type, CaptureRecord& record);
     static int64_t Nanoseconds(uint64_t units, const Interface& i);
 
     std::unique_ptr<CaptureInput> input_;
     bool bigEndian_ = false;  // the current section's byte order
     std::vector<Interface> interfaces_;
-    std::vector<uint8_t> body_;  // the current block without its type and lengths
+    size_t sections_ = 0;                 // section headers read
+    std::optional<double> lastPacketNs_;  // the time of the latest packet that states one
+    size_t sectionStatistics_ = 0;        // where the current section's interfaces start in statistics_
+    std::vector<uint8_t> body_;           // the current block without its type and lengths
 };
 
 }  // namespace mervox::media::records

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,24 @@ struct CaptureRecord {
     double time = 0;            // seconds since the epoch
     int64_t timeNs = 0;         // the same in whole nanoseconds, as the capture states it (no rounding)
     int linkType = -1;          // -1: the record names an interface the capture never described
+};
+
+// What a capturing interface counted, as pcapng's interface statistics
+// blocks state it: the latest value of each counter (counters run from the
+// start of the capture, so the latest is the whole), empty where no block
+// gave it. Capturing programs write such a block when they close a file
+// (dumpcap: at its end, and at each switch of a ring buffer), so a live
+// capture has them only once it ended.
+struct InterfaceStatistics {
+    size_t section = 0;                     // which section of the capture (0: the first)
+    uint32_t interface = 0;                 // the interface's number within its section
+    std::string name;                       // its name (if_name), if the capture gives one
+    std::optional<int64_t> timeNs;          // the latest block's time (nanoseconds since the epoch)
+    std::optional<uint64_t> received;       // isb_ifrecv: packets the interface received
+    std::optional<uint64_t> dropped;        // isb_ifdrop: dropped for lack of buffers (interface, capture)
+    std::optional<uint64_t> accepted;       // isb_filteraccept: accepted by the capture filter
+    std::optional<uint64_t> systemDropped;  // isb_osdrop: dropped by the operating system
+    std::optional<uint64_t> delivered;      // isb_usrdeliv: delivered to the capturing program
 };
 
 enum class RecordResult {
@@ -45,10 +64,16 @@ public:
     const std::string& error() const { return error_; }
     // The link types of the capture's interfaces, in order of first appearance.
     const std::vector<int>& linkTypes() const { return linkTypes_; }
+    // One entry per interface the capture described so far, in order
+    // (interfaces of later sections after those of earlier ones; each
+    // section numbers its own from 0). Empty for classic pcap, which has
+    // no such counts.
+    const std::vector<InterfaceStatistics>& interfaceStatistics() const { return statistics_; }
 
 protected:
     void NoteLinkType(int linkType);
     std::string error_;
+    std::vector<InterfaceStatistics> statistics_;
 
 private:
     std::vector<int> linkTypes_;

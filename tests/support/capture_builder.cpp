@@ -270,21 +270,53 @@ void PcapngWriter::Section(bool bigEndian)
     Block(0x0a0d0d0a, body);
 }
 
-uint32_t PcapngWriter::Interface(uint16_t linkType, uint8_t tsresol)
+uint32_t PcapngWriter::Interface(uint16_t linkType, uint8_t tsresol, const std::string& name)
 {
     Bytes body;
     Put16(body, linkType);
     Put16(body, 0);
     Put32(body, 65535);  // snap length
+    if (!name.empty()) {
+        Put16(body, 2);  // if_name, padded to 4 bytes
+        Put16(body, static_cast<uint16_t>(name.size()));
+        body.insert(body.end(), name.begin(), name.end());
+        body.resize((body.size() + 3) / 4 * 4, 0);
+    }
     if (tsresol) {
         Put16(body, 9);  // if_tsresol
         Put16(body, 1);
         body.insert(body.end(), {tsresol, 0, 0, 0});
+    }
+    if (tsresol || !name.empty()) {
         Put16(body, 0);  // end of options
         Put16(body, 0);
     }
     Block(1, body);
     return interfaces_++;
+}
+
+void PcapngWriter::Statistics(uint32_t interface, uint64_t units,
+                              const std::vector<std::pair<uint16_t, uint64_t>>& options)
+{
+    Bytes body;
+    Put32(body, interface);
+    Put32(body, static_cast<uint32_t>(units >> 32));
+    Put32(body, static_cast<uint32_t>(units));
+    for (const auto& [code, value] : options) {
+        Put16(body, code);
+        Put16(body, 8);
+        // A 64-bit value in the section's byte order.
+        if (bigEndian_) {
+            Put32(body, static_cast<uint32_t>(value >> 32));
+            Put32(body, static_cast<uint32_t>(value));
+        } else {
+            Put32(body, static_cast<uint32_t>(value));
+            Put32(body, static_cast<uint32_t>(value >> 32));
+        }
+    }
+    Put16(body, 0);  // end of options
+    Put16(body, 0);
+    Block(5, body);
 }
 
 void PcapngWriter::Add(uint32_t interface, const Bytes& packet, uint64_t units)

@@ -92,10 +92,14 @@ public:
     // Starts a new section (its interfaces count from 0 again).
     void Section(bool bigEndian);
     // Returns the interface's number. tsresol: the if_tsresol option byte
-    // (6 = microseconds, 9 = nanoseconds); 0 leaves it out.
-    uint32_t Interface(uint16_t linkType, uint8_t tsresol = 0);
+    // (6 = microseconds, 9 = nanoseconds); 0 leaves it out. name: if_name,
+    // left out when empty.
+    uint32_t Interface(uint16_t linkType, uint8_t tsresol = 0, const std::string& name = "");
     // `units` in the interface's timestamp resolution.
     void Add(uint32_t interface, const Bytes& packet, uint64_t units);
+    // An interface statistics block at `units`: 64-bit options by code
+    // (4 isb_ifrecv, 5 isb_ifdrop, 6 isb_filteraccept, 7 isb_osdrop, 8 isb_usrdeliv).
+    void Statistics(uint32_t interface, uint64_t units, const std::vector<std::pair<uint16_t, uint64_t>>& options);
     const Bytes& bytes() const { return bytes_; }
 
 private:
