@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace mervox::media::platform {
 
@@ -77,6 +78,9 @@ int CanCreateIn(const std::string& directory);
 int MoveIntoPlace(const std::string& from, const std::string& to);
 int RemoveFile(const std::string& path);
 int MakeDirectory(const std::string& path);
+// The names in a directory ("." and ".." left out), in no particular
+// order, into *names. 0 or errno.
+int ListDirectory(const std::string& path, std::vector<std::string>* names);
 // For a handler that may not allocate: removes `path` (a C string).
 void RemoveFileQuietly(const char* path);
 

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/resource.h>
@@ -153,6 +154,28 @@ int MoveIntoPlace(const std::string& from, const std::string& to)
 int RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0 ? 0 : errno; }
 
 int MakeDirectory(const std::string& path) { return mkdir(path.c_str(), 0777) == 0 ? 0 : errno; }
+
+int ListDirectory(const std::string& path, std::vector<std::string>* names)
+{
+    names->clear();
+    DIR* dir = opendir(path.c_str());
+    if (!dir)
+        return errno;
+    int error = 0;
+    for (;;) {
+        errno = 0;  // readdir's end and its failure differ only here
+        const dirent* entry = readdir(dir);
+        if (!entry) {
+            error = errno;
+            break;
+        }
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names->push_back(name);
+    }
+    closedir(dir);
+    return error;
+}
 
 void RemoveFileQuietly(const char* path) { unlink(path); }
 

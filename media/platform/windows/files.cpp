@@ -9,6 +9,7 @@
 #include <random>
 
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/windows/wide.h"
 
 namespace mervox::media::platform {
@@ -221,6 +222,25 @@ int RemoveFile(const std::string& path)
 int MakeDirectory(const std::string& path)
 {
     return CreateDirectoryW(Widen(path).c_str(), nullptr) ? 0 : ErrnoOfWindowsError(GetLastError());
+}
+
+int ListDirectory(const std::string& path, std::vector<std::string>* names)
+{
+    names->clear();
+    WIN32_FIND_DATAW found;
+    const HANDLE find = FindFirstFileW(Widen(Join(path, "*")).c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND ? 0 : ErrnoOfWindowsError(error);  // a folder with nothing in it
+    }
+    do {
+        const std::string name = Narrow(found.cFileName);
+        if (name != "." && name != "..")
+            names->push_back(name);
+    } while (FindNextFileW(find, &found));
+    const DWORD error = GetLastError();
+    FindClose(find);
+    return error == ERROR_NO_MORE_FILES ? 0 : ErrnoOfWindowsError(error);
 }
 
 void RemoveFileQuietly(const char* path)
