@@ -30,6 +30,8 @@ if [ "${1:-all}" != build ]; then
     g++-mingw-w64-i686 wine wine32:i386
     # the format check
     clang-format
+    # systemd-analyze, which checks the recorder's unit (packaging/systemd)
+    systemd
     # a fresh minimal Debian 12 for the quick-start check (scripts/fresh-debian.sh)
     debootstrap
     # Python module (Debian's /usr/bin/python3), its tests, wheel and venv install test
