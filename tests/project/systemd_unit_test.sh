@@ -2,9 +2,10 @@
 # The recorder's systemd unit: systemd-analyze verify finds nothing to say
 # of it, and its command line, run as systemd would run it (continuation
 # lines joined, specifiers filled in for instance "lo") with stand-ins for
-# dumpcap and mervox, passes them the right options, outlives mervox when
-# the whole group is sent SIGTERM (so that a stop waits for the calls in
-# progress to be written), and fails when dumpcap fails.
+# dumpcap and mervox, passes them the right options; when the whole group
+# is sent SIGTERM, mervox reads to the end of its input and the service
+# outlives it (a stop waits for the calls in progress to be written); and
+# the service fails when dumpcap fails.
 #   systemd_unit_test.sh UNIT WORK
 set -euo pipefail
 unit=$1 work=$2
@@ -39,8 +40,8 @@ script=${script//$'\x01'/%}
 
 # Stand-ins. dumpcap: a packet line every 10 ms, ending cleanly at SIGTERM
 # (or with STUB_STATUS after STUB_PACKETS packets). mervox: counts the lines
-# to the end of its input whatever signal comes, then takes a while to
-# write the calls in progress.
+# to the end of its input (killed by SIGTERM unless the unit keeps it from
+# it), then takes a while to write the calls in progress.
 cat >"$work/bin/dumpcap" <<'EOF'
 #!/bin/bash
 exec 2>/dev/null  # the shell would say "Terminated" of the sleep the stop ends
@@ -52,11 +53,8 @@ EOF
 cat >"$work/bin/mervox" <<'EOF'
 #!/bin/bash
 echo "$*" >"$STUB_DIR/mervox.args"
-trap 'echo SIGTERM >>"$STUB_DIR/mervox.log"' TERM
 n=0
-while :; do
-  if IFS= read -r _; then n=$((n + 1)); elif [ $? -gt 128 ]; then continue; else break; fi
-done
+while IFS= read -r _; do n=$((n + 1)); done
 sleep 0.5
 echo "wrote the calls of $n packets" >>"$STUB_DIR/mervox.log"
 EOF
@@ -73,9 +71,8 @@ wait "$pid" || status=$?
 [ "$(cat "$work/dumpcap.args")" = "-q -i lo -w -" ] || fail "dumpcap got: $(cat "$work/dumpcap.args")"
 expected="pcap - -o /var/lib/mervox/calls/%Y/%m/%d/ --json-lines /var/lib/mervox/calls.jsonl"
 [ "$(cat "$work/mervox.args")" = "$expected" ] || fail "mervox got: $(cat "$work/mervox.args")"
-grep -q '^SIGTERM$' "$work/mervox.log" || fail "the stop signal did not reach mervox"
-grep -qE '^wrote the calls of [1-9][0-9]* packets$' "$work/mervox.log" ||
-  fail "the service ended before mervox had written the calls: $(cat "$work/mervox.log")"
+grep -qE '^wrote the calls of [1-9][0-9]* packets$' "$work/mervox.log" 2>/dev/null ||
+  fail "the service ended before mervox had written the calls (or the stop killed it)"
 [ "$status" -eq 0 ] || fail "a stop ended the service with status $status"
 
 # dumpcap fails (its interface went away): the service fails, to be started again.
