@@ -86,8 +86,9 @@ void ReadChunks(const uint8_t* data, size_t size, media::signalling::TcpLimits l
         // is one that is there, and one that answered when it is the stream's.
         reader.Follow(hosts[from], hosts[1 - from], time, owners[from]);
         const media::signalling::StreamOwner& o = owners[from];
-        Require(o.dialog == media::signalling::kNoDialog || o.dialog < reader.dialogs().size(), "a stream of no call");
-        Require(!o.attached || reader.dialogs()[o.dialog].replyTime >= 0, "a stream of a call nobody answered");
+        Require(o.dialog == media::signalling::kNoDialog || o.dialog < reader.dialogs().count(), "a stream of no call");
+        const Dialog* own = o.attached ? reader.dialogs().Find(o.dialog) : nullptr;
+        Require(!o.attached || (own && own->replyTime >= 0), "a stream of a call nobody answered");
         Require(o.moves.size() <= media::signalling::kMaxStreamMoves && o.moves.size() <= o.moveCount,
                 "moves kept beyond their bound");
         for (int pt = 0; pt < 128; pt += 37)
@@ -95,10 +96,11 @@ void ReadChunks(const uint8_t* data, size_t size, media::signalling::TcpLimits l
     }
     reader.Sweep(time + 1e6);
     Require(reader.tcpDirections() == 0, "TCP directions still followed long after their last segment");
-    Require(reader.dialogs().size() <= media::signalling::kMaxDialogs, "more calls than the limit");
+    Require(reader.dialogs().held() <= media::signalling::kMaxDialogs, "more calls than the limit");
     Require(reader.openDialogs() == 0, "calls still open long after their last message");
-    for (const Dialog& d : reader.dialogs())
-        CheckDialog(d);
+    for (size_t id = 0; id < reader.dialogs().count(); ++id)
+        if (const Dialog* d = reader.dialogs().Find(id))
+            CheckDialog(*d);
 }
 
 }  // namespace

@@ -180,12 +180,13 @@ void CallTracker::Resolve(uint64_t first, const LiveOn& live, bool final)
     Emit(std::move(record));
 }
 
-void CallTracker::CloseAll(const std::vector<signalling::Dialog>& dialogs, calls::CallClose why)
+void CallTracker::CloseAll(const signalling::SipDialogs& dialogs, calls::CallClose why)
 {
     unsignalledClose_ = why;
     const std::vector<size_t> open(open_.begin(), open_.end());
     for (const size_t id : open)
-        CloseDialog(id, dialogs[id], why, nullptr);
+        if (const signalling::Dialog* d = dialogs.Find(id))
+            CloseDialog(id, *d, why, nullptr);
     // Streams of calls the tracker never knew are calls of their own.
     for (const auto& [dialog, first] : byDialog_)
         waiting_.at(first).dialog = signalling::kNoDialog;

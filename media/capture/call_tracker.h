@@ -71,7 +71,8 @@ public:
 
     // The capture has ended (or was stopped): every call closes, SIP calls
     // first in their order. Every stream must have ended.
-    void CloseAll(const std::vector<signalling::Dialog>& dialogs, calls::CallClose why);
+    // `dialogs`: the SIP calls held.
+    void CloseAll(const signalling::SipDialogs& dialogs, calls::CallClose why);
 
 private:
     using Addresses = std::pair<net::Endpoint, net::Endpoint>;

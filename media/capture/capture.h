@@ -104,7 +104,7 @@ struct CaptureReport {
     // their streams, in order of their first packet.
     std::vector<timeline::RtpStream> streams;
     signalling::SignallingCounters signalling;
-    std::vector<signalling::Dialog> dialogs;  // SIP calls, in order of their first message
+    std::vector<signalling::Dialog> dialogs;  // of the listed SIP calls, in order of their first message
     std::vector<calls::Call> calls;
     uint64_t closedCalls = 0;     // calls closed in all
     uint64_t callsNotListed = 0;  // beyond kMaxListedCalls, or not kept

@@ -110,7 +110,11 @@ public:
         report.calls.reserve(kept_.size());
         for (size_t c = 0; c < kept_.size(); ++c) {
             calls::Call call = kept_[c].call;
-            call.dialog = kept_[c].dialogId;
+            if (call.signalled) {
+                // SIP calls come first, in their order.
+                call.dialog = report.dialogs.size();
+                report.dialogs.push_back(std::move(kept_[c].dialogs[0]));
+            }
             for (calls::CallStream& cs : call.streams)
                 cs.stream = position[c][cs.stream];
             report.calls.push_back(std::move(call));
@@ -134,7 +138,6 @@ void Conclude(PacketSorter& sorter, CallList& list, CaptureReport& report)
     sorter.Finish(report.stopped ? calls::CallClose::kStopped : calls::CallClose::kInputEnd);
     report.counters = sorter.counters();
     report.signalling = sorter.signalling().counters();
-    report.dialogs = sorter.signalling().dialogs();
     list.Into(report);
     if (report.status == CaptureStatus::kOk && report.counters.skipped[SkipReason::kUnsupportedLink] > 0) {
         for (int linkType : report.linkTypes)

@@ -348,7 +348,7 @@ void PacketSorter::End(std::map<StreamKey, std::unique_ptr<Live>>::iterator live
             break;
         }
     live_.erase(live);
-    tracker_.DialogsKnown(sip_.dialogs().size());
+    tracker_.DialogsKnown(sip_.dialogs().count());
     tracker_.StreamEnded(
         std::move(s), [this](const net::Endpoint& a, const net::Endpoint& b) { return LiveBetween(a, b); }, hold);
 }
@@ -383,12 +383,13 @@ void PacketSorter::EndStreams(const std::vector<size_t>& ids)
 
 void PacketSorter::CloseCalls()
 {
-    tracker_.DialogsKnown(sip_.dialogs().size());
-    const std::vector<signalling::Dialog>& dialogs = sip_.dialogs();
+    tracker_.DialogsKnown(sip_.dialogs().count());
+    signalling::SipDialogs& dialogs = sip_.dialogs();
     std::vector<std::pair<size_t, calls::CallClose>> due;
     for (const size_t id : tracker_.openDialogs())
-        if (const auto why = CallTracker::Due(dialogs[id], clock_))
-            due.emplace_back(id, *why);
+        if (const signalling::Dialog* d = dialogs.Find(id))
+            if (const auto why = CallTracker::Due(*d, clock_))
+                due.emplace_back(id, *why);
     if (due.empty())
         return;
     const capture::LiveOn live = [this](const net::Endpoint& a, const net::Endpoint& b) { return LiveBetween(a, b); };
@@ -406,7 +407,11 @@ void PacketSorter::CloseCalls()
             ending.push_back(v.id);
         if (!ending.empty())
             EndStreams(ending);
-        tracker_.CloseDialog(id, dialogs[id], why, live);
+        tracker_.CloseDialog(id, *dialogs.Find(id), why, live);
+        // An idle call takes no more streams; its record was taken.
+        if (why == calls::CallClose::kIdle)
+            dialogs.CloseNow(id);
+        dialogs.Release(id);
     }
 }
 
@@ -455,8 +460,10 @@ void PacketSorter::Finish(calls::CallClose why)
               [](const auto& a, const auto& b) { return a->second->stream.id < b->second->stream.id; });
     for (const auto l : open)
         End(l, true);
-    tracker_.DialogsKnown(sip_.dialogs().size());
+    tracker_.DialogsKnown(sip_.dialogs().count());
     tracker_.CloseAll(sip_.dialogs(), why);
+    for (size_t id = 0; id < sip_.dialogs().count(); ++id)
+        sip_.dialogs().Release(id);
 }
 
 }  // namespace mervox::media::capture

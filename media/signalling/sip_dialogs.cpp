@@ -68,8 +68,8 @@ size_t SipDialogs::Open(const SipMessage& m, const Endpoint& source, const Endpo
     d.caller = source;
     d.callee = destination;
     d.firstTime = d.lastTime = time;
-    dialogs_.push_back(std::move(d));
-    const size_t index = dialogs_.size() - 1;
+    const size_t index = next_++;
+    dialogs_.emplace(index, std::move(d));
     open_[{m.callId, m.from.tag}] = index;
     byLastTime_.insert({time, index});
     return index;
@@ -77,7 +77,7 @@ size_t SipDialogs::Open(const SipMessage& m, const Endpoint& source, const Endpo
 
 void SipDialogs::Close(size_t index)
 {
-    Dialog& d = dialogs_[index];
+    Dialog& d = dialogs_.at(index);
     if (!d.open)
         return;
     d.open = false;
@@ -95,11 +95,13 @@ void SipDialogs::Close(size_t index)
         if (v.empty())
             namings_.erase(entry);
     }
+    if (released_.erase(index))
+        dialogs_.erase(index);
 }
 
 void SipDialogs::Touch(size_t index, double time)
 {
-    Dialog& d = dialogs_[index];
+    Dialog& d = dialogs_.at(index);
     if (time <= d.lastTime)
         return;
     byLastTime_.erase({d.lastTime, index});
@@ -109,8 +111,26 @@ void SipDialogs::Touch(size_t index, double time)
 
 void SipDialogs::MediaSeen(size_t dialog, double time)
 {
-    if (dialog < dialogs_.size() && time > dialogs_[dialog].mediaTime)
-        dialogs_[dialog].mediaTime = time;
+    const auto found = dialogs_.find(dialog);
+    if (found != dialogs_.end() && time > found->second.mediaTime)
+        found->second.mediaTime = time;
+}
+
+const Dialog* SipDialogs::Find(size_t id) const
+{
+    const auto found = dialogs_.find(id);
+    return found == dialogs_.end() ? nullptr : &found->second;
+}
+
+void SipDialogs::Release(size_t id)
+{
+    const auto found = dialogs_.find(id);
+    if (found == dialogs_.end())
+        return;
+    if (found->second.open)
+        released_.insert(id);
+    else
+        dialogs_.erase(found);
 }
 
 DialogLeg* SipDialogs::Leg(Dialog& d, const std::string& tag, bool create)
@@ -137,7 +157,7 @@ void SipDialogs::Add(const SipMessage& m, const Endpoint& source, const Endpoint
         // call: that INVITE again (a retransmission, or sent anew after a
         // redirection or a challenge), or, once the call has ended, a new
         // call that reuses the Call-ID.
-        const Dialog& d = dialogs_[place.dialog];
+        const Dialog& d = dialogs_.at(place.dialog);
         const bool again = d.sawInvite && m.cseq == d.inviteCseq;
         if (!again && d.Ended() && !(d.byeTime < 0 && d.answerTime < 0 && Retried(d.finalStatus))) {
             Close(place.dialog);
@@ -152,7 +172,7 @@ void SipDialogs::Add(const SipMessage& m, const Endpoint& source, const Endpoint
             return;
         if (!m.to.tag.empty()) {
             // A re-INVITE: the dialog was set up before the capture began.
-            Dialog& d = dialogs_[place.dialog];
+            Dialog& d = dialogs_.at(place.dialog);
             d.legs.push_back({m.to.tag, time, -1});
         }
         if (!m.replaces.empty())
@@ -163,7 +183,7 @@ void SipDialogs::Add(const SipMessage& m, const Endpoint& source, const Endpoint
 
 void SipDialogs::Take(size_t index, const Place& place, const SipMessage& m, const Endpoint& source, double time)
 {
-    Dialog& d = dialogs_[index];
+    Dialog& d = dialogs_.at(index);
     const bool invite = m.request && m.method == "INVITE";
     const bool outsideDialog = m.request && m.to.tag.empty() && (invite || m.method == "CANCEL");
     const bool ofInvite = !m.request && m.cseqMethod == "INVITE" && m.cseq == d.inviteCseq && d.sawInvite;
@@ -263,11 +283,11 @@ void SipDialogs::Replaces(size_t index, const std::string& header)
         const auto found = open_.find({callId, caller});
         if (found == open_.end() || found->second == index)
             continue;
-        Dialog& replaced = dialogs_[found->second];
+        Dialog& replaced = dialogs_.at(found->second);
         if (!Leg(replaced, callee, false))
             continue;
         replaced.replacedBy = index;
-        dialogs_[index].replaces = found->second;
+        dialogs_.at(index).replaces = found->second;
         return;
     }
 }
@@ -280,7 +300,7 @@ void SipDialogs::AddSdp(size_t index, const SipMessage& message, bool fromCaller
     const SessionDescription sdp = ParseSdp(body);
     counters_[SipProblem::kMalformedSdpLines] += sdp.malformedLines;
     counters_[SipProblem::kSdpMediaLimit] += sdp.skippedMedia;
-    Dialog& d = dialogs_[index];
+    Dialog& d = dialogs_.at(index);
     for (const SdpMedia& media : sdp.audio) {
         // A session refresh (a re-INVITE or UPDATE that repeats the
         // description, every few minutes of a long call) adds nothing.
@@ -310,7 +330,7 @@ void SipDialogs::AddSdp(size_t index, const SipMessage& message, bool fromCaller
 
 void SipDialogs::Name(size_t index, size_t media, double time)
 {
-    Dialog& d = dialogs_[index];
+    Dialog& d = dialogs_.at(index);
     const Endpoint& e = d.media[media].media.endpoint;
     std::vector<Naming>& v = namings_[e];
     for (Naming& n : v)
@@ -324,7 +344,7 @@ void SipDialogs::Name(size_t index, size_t media, double time)
         auto forgotten = v.end();
         for (bool answered : {false, true}) {
             for (auto n = v.begin(); n != v.end(); ++n)
-                if ((dialogs_[n->dialog].replyTime >= 0) == answered &&
+                if ((dialogs_.at(n->dialog).replyTime >= 0) == answered &&
                     (forgotten == v.end() || n->time < forgotten->time))
                     forgotten = n;
             if (forgotten != v.end())
@@ -345,7 +365,7 @@ void SipDialogs::Sweep(double now)
     for (const auto& [lastTime, index] : byLastTime_) {
         if (lastTime >= now - kEndedDialogSeconds)
             break;
-        const Dialog& d = dialogs_[index];
+        const Dialog& d = dialogs_.at(index);
         if (d.Ended() || d.LastActivity() < now - kDialogIdleSeconds)
             closing.push_back(index);
     }

@@ -13,8 +13,9 @@
 // has ended starts a new call, unless it repeats the INVITE after a 3xx,
 // 401, 407, 422 or 491 (same Call-ID and From tag): then the setup goes
 // on. Other requests outside a call are ignored.
-// Memory and work are bounded: kMaxDialogs calls in all, kMaxOpenDialogs of
-// them open at once (the one idle longest is closed to make room, found in
+// Memory and work are bounded: kMaxDialogs calls held at once (a call is
+// forgotten once it is closed and its record was taken: Release),
+// kMaxOpenDialogs of them open at once (the one idle longest is closed to make room, found in
 // an ordered set), each with at most kMaxDialogMedia media, kMaxAnswers
 // answers and kMaxLegs dialogs; each media address remembers the
 // kMaxNamings calls that named it last, and each call the addresses it
@@ -25,6 +26,8 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -128,8 +131,16 @@ public:
     // A packet of a stream that call `dialog` holds, at `time`.
     void MediaSeen(size_t dialog, double time);
 
-    const std::vector<Dialog>& dialogs() const { return dialogs_; }
+    // Call `id` while it is held (open, or closed but not released); null after.
+    const Dialog* Find(size_t id) const;
+    // Calls numbered so far: [0, count()).
+    size_t count() const { return next_; }
+    size_t held() const { return dialogs_.size(); }
     size_t open() const { return open_.size(); }
+    // Call `id`'s record has been taken: it is forgotten once it is closed.
+    void Release(size_t id);
+    // Closes call `id` now: it takes no more messages or streams.
+    void CloseNow(size_t id) { Close(id); }
 
     // An open call's latest description naming an address (and port).
     struct Naming {
@@ -161,7 +172,9 @@ private:
     void Name(size_t index, size_t media, double time);
 
     SignallingCounters& counters_;
-    std::vector<Dialog> dialogs_;
+    std::unordered_map<size_t, Dialog> dialogs_;  // the calls held, by number
+    std::unordered_set<size_t> released_;         // held until they close
+    size_t next_ = 0;
     std::map<std::pair<std::string, std::string>, size_t> open_;  // (Call-ID, caller's tag) -> index into dialogs_
     std::set<std::pair<double, size_t>> byLastTime_;              // the open calls by their last message
     std::map<Endpoint, std::vector<Naming>> namings_;

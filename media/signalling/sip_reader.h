@@ -41,7 +41,9 @@ public:
     // Closes idle calls and forgets idle connections.
     void Sweep(double now);
 
-    const std::vector<Dialog>& dialogs() const { return dialogs_.dialogs(); }
+    // The SIP calls held (sip_dialogs.h): by number, while held.
+    const SipDialogs& dialogs() const { return dialogs_; }
+    SipDialogs& dialogs() { return dialogs_; }
     const SignallingCounters& counters() const { return counters_; }
     size_t tcpDirections() const { return tcp_.directions(); }
     size_t bufferedBytes() const { return tcp_.bufferedBytes(); }

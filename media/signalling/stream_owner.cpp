@@ -22,7 +22,7 @@ Claim ClaimOf(const SipDialogs& dialogs, const Endpoint& endpoint, bool destinat
     if (!namings)
         return best;
     for (const SipDialogs::Naming& n : *namings) {
-        const Dialog& d = dialogs.dialogs()[n.dialog];
+        const Dialog& d = *dialogs.Find(n.dialog);  // a naming is an open call's
         if (n.dialog == except || n.time > first + kMediaLeadSeconds ||
             (d.Ended() && (move || d.EndTime() < first - kMediaLeadSeconds)) ||
             d.LastActivity() < first - kCallIdleSeconds)
@@ -87,20 +87,20 @@ void FollowStream(SipDialogs& dialogs, const Endpoint& source, const Endpoint& d
         owner.attached = c.answered;
         owner.fromCaller = c.fromCaller;
         owner.settled = now > owner.firstPacket + kMediaLeadSeconds;
-    } else if (owner.attached) {
-        const Dialog& d = dialogs.dialogs()[owner.dialog];
+    } else if (const Dialog* d = owner.attached ? dialogs.Find(owner.dialog) : nullptr) {
+        // (A call already forgotten holds its streams no more.)
         const DialogMedia* receiver = nullptr;
         const DialogMedia* sender = nullptr;
-        if (d.replacedBy != kNoDialog) {
+        if (d->replacedBy != kNoDialog) {
             // A transfer took the call over: the stream follows once the
             // new call is answered and its SDP names the stream's addresses.
-            const Dialog& r = dialogs.dialogs()[d.replacedBy];
-            if (r.answerTime >= 0 && !r.Ended() && !(receiver = Latest(r, destination)))
-                sender = Latest(r, source);
+            const Dialog* r = dialogs.Find(d->replacedBy);
+            if (r && r->answerTime >= 0 && !r->Ended() && !(receiver = Latest(*r, destination)))
+                sender = Latest(*r, source);
         }
         if (receiver || sender) {
-            Move(owner, d.replacedBy, receiver ? !receiver->fromCaller : sender->fromCaller, now);
-        } else if (d.Ended() && now > d.EndTime()) {
+            Move(owner, d->replacedBy, receiver ? !receiver->fromCaller : sender->fromCaller, now);
+        } else if (d->Ended() && now > d->EndTime()) {
             const Claim c = ClaimFor(dialogs, source, destination, now, true, owner.dialog);
             if (c.answered)
                 Move(owner, c.dialog, c.fromCaller, now);
@@ -113,11 +113,11 @@ void FollowStream(SipDialogs& dialogs, const Endpoint& source, const Endpoint& d
 PayloadUse UseOf(const SipDialogs& dialogs, const StreamOwner& owner, const Endpoint& source,
                  const Endpoint& destination, int payloadType)
 {
-    if (owner.dialog == kNoDialog)
+    const Dialog* d = owner.dialog == kNoDialog ? nullptr : dialogs.Find(owner.dialog);
+    if (!d)
         return PayloadUse::kUnsignalled;
-    const Dialog& d = dialogs.dialogs()[owner.dialog];
-    const DialogMedia* receiver = Latest(d, destination);
-    const DialogMedia* sender = Latest(d, source);
+    const DialogMedia* receiver = Latest(*d, destination);
+    const DialogMedia* sender = Latest(*d, source);
     if (!receiver && !sender)
         return PayloadUse::kUnsignalled;
     if ((receiver && receiver->media.encrypted) || (sender && sender->media.encrypted))

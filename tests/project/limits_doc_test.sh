@@ -143,7 +143,7 @@ kPcapMaxRecordBytes           | media/records/pcap_reader.h             | bytes-
 kMaxFieldBytes                | media/signalling/sip_text.h             | count    | doc/captures.md    | fields are cut to {} bytes
 kMaxMessageBytes              | media/signalling/sip_message.h          | bytes-KB | doc/captures.md    | messages beyond {} KB are skipped
 kMaxSdpMedia                  | media/signalling/sdp.h                  | count    | doc/captures.md    | SDP keeps {} media lines
-kMaxDialogs                   | media/signalling/sip_dialogs.h          | count    | doc/captures.md    | {} calls per capture
+kMaxDialogs                   | media/signalling/sip_dialogs.h          | count    | doc/captures.md    | {} calls held at once
 kMaxOpenDialogs               | media/signalling/sip_dialogs.h          | count    | doc/captures.md    | {} open at once (the one idle longest is closed
 kMaxLegs                      | media/signalling/sip_dialogs.h          | count    | doc/captures.md    | {} dialogs and
 kMaxDialogMedia               | media/signalling/sip_dialogs.h          | count    | doc/captures.md    | {} SDP audio lines per call

@@ -299,14 +299,14 @@ TEST_F(SipHostile, MalformedAndOversizedFieldsAreCutOrSkippedAndCounted)
     EXPECT_EQ(c[signalling::SipProblem::kLengthPastEnd], 1u);
     EXPECT_EQ(c[signalling::SipProblem::kSdpMediaLimit], 3000u - signalling::kMaxSdpMedia);
     EXPECT_EQ(c[signalling::SipProblem::kMalformedSdpLines], 3000u);
-    ASSERT_EQ(reader.dialogs().size(), 4u);
-    const signalling::Dialog& first = reader.dialogs()[0];
+    ASSERT_EQ(reader.dialogs().count(), 4u);
+    const signalling::Dialog& first = (*reader.dialogs().Find(0));
     EXPECT_EQ(first.callId.size(), signalling::kMaxFieldBytes);
     EXPECT_EQ(first.from.displayName.size(), signalling::kMaxFieldBytes);
     EXPECT_EQ(first.from.uri.size(), signalling::kMaxFieldBytes);
-    EXPECT_EQ(reader.dialogs()[1].callId, "past");
-    EXPECT_TRUE(reader.dialogs()[1].media.empty());
-    const signalling::Dialog& many = reader.dialogs()[3];
+    EXPECT_EQ((*reader.dialogs().Find(1)).callId, "past");
+    EXPECT_TRUE((*reader.dialogs().Find(1)).media.empty());
+    const signalling::Dialog& many = (*reader.dialogs().Find(3));
     ASSERT_EQ(many.media.size(), signalling::kMaxSdpMedia);
     EXPECT_EQ(many.media[0].media.endpoint.ipVersion, net::kIpv6);
 }
@@ -317,14 +317,28 @@ TEST_F(SipHostile, HundredThousandCallIdsStayWithinTheLimits)
     for (int i = 0; i < 100000; ++i)
         Datagram(SipMessage("INVITE sip:b@x SIP/2.0", {"Call-ID: flood-" + std::to_string(i), "CSeq: 1 INVITE"}),
                  i * 1e-3);
-    EXPECT_EQ(reader.dialogs().size(), signalling::kMaxDialogs);
+    EXPECT_EQ(reader.dialogs().count(), signalling::kMaxDialogs);
     EXPECT_LE(reader.openDialogs(), signalling::kMaxOpenDialogs);
     const auto& c = reader.counters();
     EXPECT_EQ(c[signalling::SipProblem::kDialogLimit], 100000u - signalling::kMaxDialogs);
     EXPECT_EQ(c[signalling::SipProblem::kDialogsEvicted], signalling::kMaxDialogs - signalling::kMaxOpenDialogs);
     // Requests outside any call open none.
     Datagram(SipMessage("OPTIONS sip:b@x SIP/2.0", {"Call-ID: probe", "CSeq: 1 OPTIONS"}));
-    EXPECT_EQ(reader.dialogs().size(), signalling::kMaxDialogs);
+    EXPECT_EQ(reader.dialogs().count(), signalling::kMaxDialogs);
+
+    // The limit is on calls held at once: a recorder that takes each call's
+    // record as it closes takes calls for ever.
+    signalling::SipReader recorder;
+    for (size_t i = 0; i < 2 * signalling::kMaxDialogs; ++i) {
+        const std::string text =
+            SipMessage("INVITE sip:b@x SIP/2.0", {"Call-ID: day-" + std::to_string(i), "CSeq: 1 INVITE"});
+        recorder.Datagram(source, destination, {reinterpret_cast<const uint8_t*>(text.data()), text.size()}, static_cast<double>(i));
+        recorder.dialogs().CloseNow(i);
+        recorder.dialogs().Release(i);
+    }
+    EXPECT_EQ(recorder.dialogs().count(), 2 * signalling::kMaxDialogs);
+    EXPECT_EQ(recorder.dialogs().held(), 0u);
+    EXPECT_EQ(recorder.counters()[SipProblem::kDialogLimit], 0u);
 }
 
 TEST_F(SipHostile, TcpBuffersAtMostOneMessagePerConnection)
@@ -351,8 +365,8 @@ TEST_F(SipHostile, TcpBuffersAtMostOneMessagePerConnection)
     send(SipMessage("INVITE sip:b@x SIP/2.0", {"Call-ID: good", "CSeq: 1 INVITE"}));
     const auto& c = reader.counters();
     EXPECT_GE(c[signalling::SipProblem::kTooLarge], 2u);
-    ASSERT_EQ(reader.dialogs().size(), 1u);
-    EXPECT_EQ(reader.dialogs()[0].callId, "good");
+    ASSERT_EQ(reader.dialogs().count(), 1u);
+    EXPECT_EQ((*reader.dialogs().Find(0)).callId, "good");
     EXPECT_EQ(reader.bufferedBytes(), 0u);
 }
 
