@@ -103,6 +103,22 @@ std::string UniqueNames::Claim(const std::string& head, const std::string& kept,
     return candidate;
 }
 
+std::string UniqueNames::Claim(const std::string& head, const std::string& kept, const std::string& tail,
+                               const std::string& extension, double time)
+{
+    std::string name = Claim(head, kept, tail, extension);
+    byTime_.emplace(time, Lower(name));
+    return name;
+}
+
+void UniqueNames::Forget(double before)
+{
+    const auto end = byTime_.lower_bound(before);
+    for (auto i = byTime_.begin(); i != end; ++i)
+        taken_.erase(i->second);
+    byTime_.erase(byTime_.begin(), end);
+}
+
 std::string UniqueNames::Claim(const std::string& name)
 {
     const size_t dot = name.find_last_of('.');

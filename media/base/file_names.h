@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <set>
 #include <string>
 
@@ -49,9 +50,16 @@ public:
     // cut to fit with it.
     std::string Claim(const std::string& head, const std::string& kept, const std::string& tail,
                       const std::string& extension);
+    // As above, for a name of something that began at `time` (seconds):
+    // Forget(before) lets names of what began before then be given again,
+    // so that a recorder that runs for days holds a day's names, not all.
+    std::string Claim(const std::string& head, const std::string& kept, const std::string& tail,
+                      const std::string& extension, double time);
+    void Forget(double before);
 
 private:
-    std::set<std::string> taken_;  // lowercased
+    std::set<std::string> taken_;                // lowercased
+    std::multimap<double, std::string> byTime_;  // the names claimed with a time, lowercased
 };
 
 }  // namespace mervox::media::base

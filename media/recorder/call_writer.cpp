@@ -4,10 +4,25 @@
 #include <map>
 #include <new>
 
+#include "base/date_fields.h"
+#include "base/make_directories.h"
 #include "capture/capture.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 
 namespace mervox::media::recorder {
+namespace {
+
+// Calls that began this long before the latest one cannot take its name:
+// a day (two calls of the same parties and second, one of them a day long).
+constexpr double kNameMemorySeconds = 86400;
+
+}  // namespace
+
+std::string FiledPrefix(const std::string& prefix, double time)
+{
+    return base::HasDateFields(prefix) ? base::ExpandDateFields(prefix, time) : prefix;
+}
 
 WrittenCall WriteCallFromFiles(const calls::CallRecord& record, calls::CallLayout layout, const std::string& prefix,
                                const std::vector<OutputFile>& scratch, base::UniqueNames& names)
@@ -35,8 +50,18 @@ WrittenCall WriteCallFromFiles(const calls::CallRecord& record, calls::CallLayou
         // "-N" of a name taken kept: the parties first, then the prefix.
         const std::string stem = calls::CallFileStem(record.call, record.dialogs, record.streams, out.audio.start);
         const size_t parties = std::min(stem.find('-'), stem.size());
-        out.file.path = names.Claim(prefix, "-" + stem.substr(0, parties), stem.substr(parties), ".wav");
-        for (size_t k = 0; k < record.streams.size(); ++k)
+        const std::string filed = FiledPrefix(prefix, out.audio.start);
+        out.file.path =
+            names.Claim(filed, "-" + stem.substr(0, parties), stem.substr(parties), ".wav", out.audio.start);
+        names.Forget(out.audio.start - kNameMemorySeconds);
+        if (filed != prefix) {
+            const base::Status made = base::MakeDirectories(filed.substr(0, platform::NameStart(filed)));
+            if (!made.ok()) {
+                out.file.error = out.file.path + ": not written: " + made.message();
+                out.status = made.code();
+            }
+        }
+        for (size_t k = 0; k < record.streams.size() && out.file.error.empty(); ++k)
             if (!scratch[k].error.empty() || !platform::Exists(scratch[k].path)) {
                 out.file.error = out.file.path + ": not written: stream " + capture::SsrcText(record.streams[k].ssrc) +
                                  " of the call was not decoded" +

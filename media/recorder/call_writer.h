@@ -15,6 +15,9 @@
 
 namespace mervox::media::recorder {
 
+// PREFIX with its date fields filled in for `time` (seconds since 1970).
+std::string FiledPrefix(const std::string& prefix, double time);
+
 // A call's recording as written.
 struct WrittenCall {
     calls::CallAudio audio;
@@ -23,8 +26,10 @@ struct WrittenCall {
 };
 
 // Writes `record`'s recording under PREFIX-<start>-<parties>.wav (a name
-// `names` has not given yet) from its streams' scratch files (`scratch[k]`
-// for record.streams[k]), which it removes.
+// `names` has not given yet; date fields of PREFIX, base/date_fields.h,
+// filled in with the recording's start and its folders made) from its
+// streams' scratch files (`scratch[k]` for record.streams[k]), which it
+// removes. `names` forgets names of calls that began a day before this one.
 WrittenCall WriteCallFromFiles(const calls::CallRecord& record, calls::CallLayout layout, const std::string& prefix,
                                const std::vector<OutputFile>& scratch, base::UniqueNames& names);
 

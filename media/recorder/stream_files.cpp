@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "base/date_fields.h"
+#include "base/make_directories.h"
 #include "capture/capture.h"
 #include "output/pcm_output.h"
 #include "platform/paths.h"
@@ -11,14 +13,18 @@ namespace mervox::media::recorder {
 
 std::string StreamFilePath(const std::string& prefix, const timeline::StreamInfo& s)
 {
-    return prefix + "-" + capture::SsrcText(s.ssrc) + (s.number > 1 ? "-" + std::to_string(s.number) : "") + ".wav";
+    const std::string filed = base::HasDateFields(prefix) ? base::ExpandDateFields(prefix, s.firstArrival) : prefix;
+    return filed + "-" + capture::SsrcText(s.ssrc) + (s.number > 1 ? "-" + std::to_string(s.number) : "") + ".wav";
 }
 
 std::string ScratchPrefix(const std::string& prefix)
 {
-    const size_t start = platform::NameStart(prefix);
+    // Beside the recordings, in the folder that date fields do not change.
+    const size_t field = prefix.find('%');
+    const size_t start =
+        field == std::string::npos ? platform::NameStart(prefix) : platform::NameStart(prefix.substr(0, field));
     const std::string dir = prefix.substr(0, start);
-    const std::string name = prefix.substr(start);
+    const std::string name = prefix.substr(platform::NameStart(prefix));
     // Cut so that the scratch names stay within the file system's limit.
     return dir + "." + name.substr(0, 150) + "-" + std::to_string(platform::ProcessId()) + "-stream-";
 }
@@ -36,9 +42,25 @@ FileStreams::FileStreams(std::string prefix, const output::OutputPool::Limits& l
 
 void FileStreams::Started(const timeline::StreamInfo& info)
 {
+    const std::string path =
+        scratch_.empty() ? StreamFilePath(prefix_, info) : scratch_ + std::to_string(info.id) + ".raw";
+    if (scratch_.empty() && base::HasDateFields(prefix_)) {
+        // This stream's folder (by its date) may be new.
+        const base::Status made = base::MakeDirectories(path.substr(0, platform::NameStart(path)));
+        if (!made.ok()) {
+            const std::string error = path + ": not written: " + made.message();
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                files_[info.id] = OutputFile{path, error, false};
+            }
+            if (failed_)
+                failed_(made, error);
+            return;
+        }
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     OutputFile& f = files_[info.id];
-    f.path = scratch_.empty() ? StreamFilePath(prefix_, info) : scratch_ + std::to_string(info.id) + ".raw";
+    f.path = path;
     if (!scratch_.empty())
         scratchFiles_[info.id] = std::make_unique<output::TemporaryFileRegistration>(f.path);
     f.writing = true;

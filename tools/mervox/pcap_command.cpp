@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "base/date_fields.h"
+#include "base/make_directories.h"
 #include "base/names.h"
 #include "base/parallel_for.h"
 #include "capture/capture.h"
@@ -96,6 +98,18 @@ media::base::Status CheckDirectoryOf(const std::string& path, const std::string&
 // be writable. Otherwise every stream would fail only once decoded.
 media::base::Status PrepareOutputDirectory(const PcapOptions& options, const std::string& prefix)
 {
+    if (media::base::HasDateFields(options.prefix)) {
+        // Folders by date are made as calls are written; the folder above
+        // the first field is made now, and must be writable.
+        const std::string fixed = options.prefix.substr(0, options.prefix.find('%'));
+        const std::string top = fixed.substr(0, media::platform::NameStart(fixed));
+        if (!top.empty()) {
+            const media::base::Status made = media::base::MakeDirectories(top);
+            if (!made.ok())
+                return made;
+        }
+        return CheckDirectoryOf(fixed, "the output files");
+    }
     const int unmade = !options.prefix.empty() && media::platform::EndsWithSeparator(options.prefix)
                            ? media::platform::MakeDirectory(options.prefix)
                            : 0;
@@ -221,6 +235,10 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
             "-o -: pcap writes one WAV file per stream, not one stream to stdout; give a prefix or a "
             "directory");
         return kExitUsage;
+    }
+    if (const media::base::Status fields = media::base::CheckDateFields(options.prefix); !fields.ok()) {
+        console.Error(fields.message());
+        return fields.code();
     }
     if (options.jsonLines == "-" && options.json) {
         console.Error("--json-lines - and --json both write to standard output; give --json-lines a file");
@@ -414,7 +432,8 @@ Subcommand AddPcapCommand(CLI::App& parent)
         ->required();
     app->add_option("-o,--output", options->prefix,
                     "Prefix of the WAV files: PREFIX-<UTC start>-<from>-<to>.wav (or PREFIX-0xSSRC.wav); a "
-                    "directory (or a name ending in '/') puts CAPTURE's name inside it. Default: CAPTURE (the "
+                    "directory (or a name ending in '/') puts CAPTURE's name inside it; %Y %m %d %H %M %S are "
+                    "the call's UTC start (-o calls/%Y/%m/%d/: a folder per day). Default: CAPTURE (the "
                     "first one) without its extension ('capture' when reading stdin)");
     app->add_option("--layout", options->layout,
                     "call (default): PREFIX-<UTC start>-<from>-<to>.wav per call, caller left, callee right (a "

@@ -149,6 +149,22 @@ TEST_F(PcapCommand, DecodesACaptureFromANamedPipe)
     EXPECT_EQ(DigestOf(WavSamples(dir_ + "/call-0x55667788.wav")), "225576ec47b25607");
 }
 
+// -o with date fields: each call in the folder of its UTC start, made as
+// the call is written; an unknown field is refused before anything is read.
+TEST_F(PcapCommand, OutputFoldersByDate)
+{
+    const CommandResult r = Mervox("pcap -q '" + kCall + "' -o '" + dir_ + "/calls/%Y/%m/%d/'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string day = dir_ + "/calls/2026/12/07/";
+    EXPECT_EQ(DigestOf(WavSamples(day + "call-a-20261207T070447Z-127.0.0.1_30000-127.0.0.1_40000.wav")),
+              "940a3468db599e8b");
+    EXPECT_EQ(mervox::test::ListDir(dir_ + "/calls").size(), 1u);  // no scratch left, nothing else
+    const CommandResult bad = Mervox("pcap -q '" + kCall + "' -o '" + dir_ + "/x/%q/'");
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_NE(bad.err.find("unknown date field \"%q\""), std::string::npos) << bad.err;
+    EXPECT_FALSE(mervox::test::FileExists(dir_ + "/x"));
+}
+
 TEST_F(PcapCommand, ReportThatCannotBeWrittenFails)
 {
     const std::string command =

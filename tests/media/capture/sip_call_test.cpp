@@ -332,7 +332,8 @@ TEST_F(SipHostile, HundredThousandCallIdsStayWithinTheLimits)
     for (size_t i = 0; i < 2 * signalling::kMaxDialogs; ++i) {
         const std::string text =
             SipMessage("INVITE sip:b@x SIP/2.0", {"Call-ID: day-" + std::to_string(i), "CSeq: 1 INVITE"});
-        recorder.Datagram(source, destination, {reinterpret_cast<const uint8_t*>(text.data()), text.size()}, static_cast<double>(i));
+        recorder.Datagram(source, destination, {reinterpret_cast<const uint8_t*>(text.data()), text.size()},
+                          static_cast<double>(i));
         recorder.dialogs().CloseNow(i);
         recorder.dialogs().Release(i);
     }
