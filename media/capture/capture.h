@@ -15,6 +15,8 @@
 #include "calls/call.h"
 #include "calls/call_record.h"
 #include "capture/skip_reason.h"
+#include "records/record_reader.h"
+#include "records/ring_follower.h"
 #include "signalling/signalling_counts.h"
 #include "signalling/sip_dialogs.h"
 #include "signalling/stream_owner.h"
@@ -106,6 +108,12 @@ struct CaptureReport {
     signalling::SignallingCounters signalling;
     std::vector<signalling::Dialog> dialogs;  // of the listed SIP calls, in order of their first message
     std::vector<calls::Call> calls;
+    // The capture's own account of its interfaces (pcapng interface
+    // statistics blocks: packets received and dropped), as each file gave them.
+    std::vector<records::InterfaceStatistics> interfaces;
+    // ReadRing: the ring's files read, and those removed before they could be.
+    uint64_t ringFilesRead = 0;
+    uint64_t ringFilesLost = 0;
     uint64_t closedCalls = 0;     // calls closed in all
     uint64_t callsNotListed = 0;  // beyond kMaxListedCalls, or not kept
     bool stopped = false;         // the reading was stopped before the capture's end
@@ -132,6 +140,10 @@ CaptureReport ReadCaptureBytes(const uint8_t* data, size_t size, const CaptureOp
 // others are read on.
 CaptureReport ReadCaptures(const std::vector<std::string>& paths, const CaptureOptions& options,
                            StreamConsumer& consumer);
+
+// The files of a ring buffer (dumpcap -b) read as one capture, each as it
+// is closed, until `ring.stop` says to stop (records/ring_follower.h).
+CaptureReport ReadRing(const records::RingOptions& ring, const CaptureOptions& options, StreamConsumer& consumer);
 
 // "0x11223344"
 std::string SsrcText(uint32_t ssrc);

@@ -171,6 +171,7 @@ CaptureReport ReadInput(std::unique_ptr<records::CaptureInput> input, const Capt
         sorter.Sort(record);
     }
     report.linkTypes = reader->linkTypes();
+    report.interfaces = reader->interfaceStatistics();
     Conclude(sorter, list, report);
     return report;
 }
@@ -204,6 +205,7 @@ struct Source {
     std::unique_ptr<records::RecordReader> reader;
     records::CaptureRecord record;
     std::vector<int> linkTypes;  // once it is closed
+    std::vector<records::InterfaceStatistics> interfaces;
 };
 
 // Reads the next record of `source` into it; false when the file has no more
@@ -247,6 +249,7 @@ void Close(Source& source)
     if (!source.reader)
         return;
     source.linkTypes = source.reader->linkTypes();
+    source.interfaces = source.reader->interfaceStatistics();
     source.reader.reset();
 }
 
@@ -337,6 +340,7 @@ CaptureReport ReadCaptures(const std::vector<std::string>& paths, const CaptureO
         for (int linkType : source.linkTypes)
             if (std::find(report.linkTypes.begin(), report.linkTypes.end(), linkType) == report.linkTypes.end())
                 report.linkTypes.push_back(linkType);
+        report.interfaces.insert(report.interfaces.end(), source.interfaces.begin(), source.interfaces.end());
     }
     // The worst status first, then the first file's of it.
     for (const CaptureStatus worst :
@@ -346,6 +350,59 @@ CaptureReport ReadCaptures(const std::vector<std::string>& paths, const CaptureO
                 report.status = file.status;
                 report.message = file.message;
             }
+    Conclude(sorter, list, report);
+    return report;
+}
+
+CaptureReport ReadRing(const records::RingOptions& ring, const CaptureOptions& options, StreamConsumer& consumer)
+{
+    CaptureReport report;
+    CallList list(options, consumer);
+    PacketSorter sorter(options, consumer, [&](calls::CallRecord&& r) { list.Closed(std::move(r)); });
+    records::RingFollower follower(ring);
+    records::RingFile file;
+    const auto note = [&](const std::string& text) {
+        if (ring.note)
+            ring.note(text);
+    };
+    for (;;) {
+        const records::RingResult next = follower.Next(file);
+        if (next == records::RingResult::kStopped) {
+            report.stopped = true;
+            break;
+        }
+        if (next == records::RingResult::kFailed) {
+            report.status = CaptureStatus::kUnreadable;
+            report.message = follower.error();
+            break;
+        }
+        std::string error;
+        const std::unique_ptr<records::RecordReader> reader =
+            records::RecordReader::Open(std::move(file.input), &error);
+        if (!reader) {
+            note(file.path + ": not a pcap or pcapng capture (" + error + "); skipped");
+            continue;
+        }
+        records::CaptureRecord record;
+        for (;;) {
+            const records::RecordResult result = reader->Next(record);
+            if (result == records::RecordResult::kRecord) {
+                sorter.Sort(record);
+                continue;
+            }
+            // The file still being written at the stop may end inside a record.
+            if (result != records::RecordResult::kEnd && !file.growing)
+                note(file.path + ": capture cut short or damaged (" + reader->error() + "); using what was read");
+            break;
+        }
+        for (int linkType : reader->linkTypes())
+            if (std::find(report.linkTypes.begin(), report.linkTypes.end(), linkType) == report.linkTypes.end())
+                report.linkTypes.push_back(linkType);
+        const auto& interfaces = reader->interfaceStatistics();
+        report.interfaces.insert(report.interfaces.end(), interfaces.begin(), interfaces.end());
+    }
+    report.ringFilesRead = follower.filesRead();
+    report.ringFilesLost = follower.filesLost();
     Conclude(sorter, list, report);
     return report;
 }

@@ -300,6 +300,24 @@ void PrintJson(const std::vector<std::string>& names, const CaptureReport& r, co
     }
     j["link_type"] = r.linkTypes.empty() ? -1 : r.linkTypes.front();
     j["link_types"] = r.linkTypes;
+    // The capture's own count of packets received and dropped, per interface.
+    j["interfaces"] = nlohmann::ordered_json::array();
+    for (const media::records::InterfaceStatistics& i : r.interfaces) {
+        const auto count = [](const std::optional<uint64_t>& v) {
+            return v ? nlohmann::ordered_json(*v) : nlohmann::ordered_json();
+        };
+        j["interfaces"].push_back({{"name", i.name},
+                                   {"received", count(i.received)},
+                                   {"dropped", count(i.dropped)},
+                                   {"system_dropped", count(i.systemDropped)},
+                                   {"accepted", count(i.accepted)},
+                                   {"delivered", count(i.delivered)}});
+    }
+    if (r.ringFilesRead || r.ringFilesLost)
+        j["ring"] = {{"files_read", r.ringFilesRead}, {"files_lost", r.ringFilesLost}};
+    j["calls_closed"] = r.closedCalls;
+    j["calls_not_listed"] = r.callsNotListed;
+    j["stopped"] = r.stopped;
     j["records"] = r.counters.records;
     j["skipped"] = nlohmann::ordered_json::object();
     for (const auto& [reason, count] : Skipped(r.counters))

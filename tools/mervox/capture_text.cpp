@@ -96,6 +96,19 @@ void PrintText(const std::string& name, const CaptureReport& r, const FileOf& fi
             std::printf("%s %s %llu", i ? "," : "", skipped[i].first.c_str(), U(skipped[i].second));
         std::printf("\n");
     }
+    for (const media::records::InterfaceStatistics& i : r.interfaces)
+        if (i.received || i.dropped || i.systemDropped)
+            std::printf("interface %s: %s received, %s dropped by the capture, %s by the system\n",
+                        i.name.empty() ? std::to_string(i.interface).c_str()
+                                       : media::base::EscapeControlCharacters(i.name).c_str(),
+                        i.received ? std::to_string(*i.received).c_str() : "?",
+                        i.dropped ? std::to_string(*i.dropped).c_str() : "?",
+                        i.systemDropped ? std::to_string(*i.systemDropped).c_str() : "?");
+    if (r.ringFilesRead || r.ringFilesLost)
+        std::printf("ring buffer: %llu files read, %llu lost (removed before they could be read)\n", U(r.ringFilesRead),
+                    U(r.ringFilesLost));
+    if (r.callsNotListed)
+        std::printf("calls: %llu closed, %llu not listed below\n", U(r.closedCalls), U(r.callsNotListed));
     for (const RtpStream& s : r.streams) {
         const media::timeline::TimelineStats& t = s.stats;
         std::printf("\nstream %s  %s -> %s  payload type %d\n", media::capture::SsrcText(s.ssrc).c_str(),

@@ -49,6 +49,7 @@ using media::timeline::RtpStream;
 
 struct PcapOptions {
     std::vector<std::string> inputs;
+    std::string follow;  // a ring buffer's folder (dumpcap -b) instead of inputs
     std::string prefix;
     bool json = false;
     std::string jsonLines;  // one JSON line per call as it is written; "-": standard output
@@ -66,7 +67,7 @@ struct PcapOptions {
 // the first names the files.
 std::string OutputPrefix(const PcapOptions& options)
 {
-    const std::string& input = options.inputs.front();
+    const std::string& input = options.follow.empty() ? options.inputs.front() : "-";
     const std::string stem = input == "-" ? "capture" : PathWithoutExtension(input);
     if (options.prefix.empty())
         return stem;
@@ -224,8 +225,21 @@ private:
 int RunPcap(const PcapOptions& options, const GlobalOptions& global)
 {
     Console console(global.quiet);
+    if (options.inputs.empty() == options.follow.empty()) {
+        console.Error(options.follow.empty() ? "pcap: give a CAPTURE, or --follow DIR"
+                                             : "pcap: --follow DIR reads the ring buffer's files: give no CAPTURE");
+        return kExitUsage;
+    }
+    if (!options.follow.empty() && options.prefix.empty()) {
+        console.Error("--follow: give the output folder with -o (not the ring buffer's folder)");
+        return kExitUsage;
+    }
     std::vector<std::string> names;
     std::string name;  // all of them, for text
+    if (!options.follow.empty()) {
+        names.push_back(DisplayName(options.follow));
+        name = names.back();
+    }
     for (const std::string& input : options.inputs) {
         names.push_back(DisplayName(input));
         name += (name.empty() ? "" : ", ") + names.back();
@@ -306,9 +320,17 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
             writtenCalls[record.call.serial] = std::move(call.written);
     };
     media::recorder::Recorder recorder(recording);
-    const CaptureReport report = options.inputs.size() == 1
-                                     ? media::capture::ReadCapture(options.inputs.front(), captureOptions, recorder)
-                                     : media::capture::ReadCaptures(options.inputs, captureOptions, recorder);
+    CaptureReport report;
+    if (!options.follow.empty()) {
+        media::records::RingOptions ring;
+        ring.directory = options.follow;
+        ring.note = [&console](const std::string& text) { console.Warning(text); };
+        report = media::capture::ReadRing(ring, captureOptions, recorder);
+    } else if (options.inputs.size() == 1) {
+        report = media::capture::ReadCapture(options.inputs.front(), captureOptions, recorder);
+    } else {
+        report = media::capture::ReadCaptures(options.inputs, captureOptions, recorder);
+    }
     recorder.Finish();
 
     // The listed calls' recordings, in the report's order.
@@ -365,6 +387,15 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
             console.Warning(names[k] + ": capture cut short or damaged after " +
                             std::to_string(report.files[k].records) + " records (" + report.files[k].message +
                             "); using what was read and the other captures");
+    for (const media::records::InterfaceStatistics& i : report.interfaces)
+        if (i.dropped.value_or(0) + i.systemDropped.value_or(0) > 0)
+            console.Warning(name + ": the capture lost " +
+                            std::to_string(i.dropped.value_or(0) + i.systemDropped.value_or(0)) +
+                            " packets on interface " + (i.name.empty() ? std::to_string(i.interface) : i.name) +
+                            " (the capturing program says so): calls may have gaps");
+    if (report.ringFilesLost)
+        console.Warning(name + ": " + std::to_string(report.ringFilesLost) +
+                        " files of the ring buffer were removed before they could be read: mervox fell behind");
     for (const RtpStream& s : report.streams)
         if (s.stats.unfilledFrames > 0)
             console.Warning(name + ": stream " + media::capture::SsrcText(s.ssrc) + ": " +
@@ -428,8 +459,10 @@ Subcommand AddPcapCommand(CLI::App& parent)
         "or every G.723.1 RTP stream to PREFIX-0xSSRC.wav");
     app->add_option("CAPTURE", options->inputs,
                     "Capture file (pcap or pcapng), '-' for stdin; several files of one recording (a ring "
-                    "buffer's) are read as one capture, their records in time order")
-        ->required();
+                    "buffer's) are read as one capture, their records in time order");
+    app->add_option("--follow", options->follow,
+                    "Read the files of a ring buffer (dumpcap -b ... -w DIR/NAME) in DIR as each is closed, until "
+                    "stopped; needs -o");
     app->add_option("-o,--output", options->prefix,
                     "Prefix of the WAV files: PREFIX-<UTC start>-<from>-<to>.wav (or PREFIX-0xSSRC.wav); a "
                     "directory (or a name ending in '/') puts CAPTURE's name inside it; %Y %m %d %H %M %S are "
