@@ -72,6 +72,16 @@ struct CaptureCounters {
     SkipCounts skipped;
 };
 
+// Where the reading has got to (told every second of capture time, or
+// every few thousand records).
+struct CaptureProgress {
+    uint64_t records = 0;
+    double time = 0;           // the capture's clock (seconds since 1970)
+    size_t liveStreams = 0;    // streams receiving packets
+    size_t openSipCalls = 0;   // SIP calls not yet closed
+    uint64_t closedCalls = 0;  // calls closed so far
+};
+
 // Receives the streams while the capture is read.
 class StreamConsumer {
 public:
@@ -86,6 +96,7 @@ public:
     virtual void StreamEnded(size_t id, const timeline::RtpStream& stream) = 0;
     // A call has closed: every stream of it has ended.
     virtual void CallEnded(const calls::CallRecord& /*call*/) {}
+    virtual void Progress(const CaptureProgress& /*progress*/) {}
 };
 
 // One of several capture files read as one (ReadCaptures).

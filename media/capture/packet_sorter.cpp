@@ -434,6 +434,8 @@ void PacketSorter::Sweep()
             End(current);
     }
     CloseCalls();
+    consumer_.Progress(
+        {counters_.records, clock_, live_.size(), tracker_.openDialogs().size(), tracker_.closedCalls()});
 }
 
 void PacketSorter::Tick(double now)

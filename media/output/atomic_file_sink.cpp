@@ -34,10 +34,11 @@ std::string TemporaryTemplate(const std::string& target)
 }  // namespace
 
 base::Result<std::unique_ptr<PcmSink>> AtomicFileSink::Open(const std::string& path, const std::string& target,
-                                                            PcmFormat format)
+                                                            PcmFormat format, bool durable)
 {
     std::unique_ptr<AtomicFileSink> sink(new AtomicFileSink(path, format));
     sink->target_ = target;
+    sink->durable_ = durable;
 
     platform::FileStatus existing;
     const bool exists = platform::StatPath(target, &existing) == 0;
@@ -97,7 +98,7 @@ base::Status AtomicFileSink::Complete(uint64_t dataBytes)
             return WriteFailure(error);
     }
     // On disk before it gets its final name.
-    const int unsynced = platform::SyncFile(fd_);
+    const int unsynced = durable_ ? platform::SyncFile(fd_) : 0;
     if (unsynced != 0)
         return base::Status::SystemFailure(base::kExitOutputError, name() + ": cannot finish output", unsynced);
     const int unclosed = platform::CloseFile(fd_);

@@ -27,8 +27,10 @@ class AtomicFileSink : public PcmSink {
 public:
     // `path` as the user gave it (for messages); `target` the file it
     // leads to (links followed).
+    // `durable`: on the disk before it gets its name (a scratch file that
+    // lives only while the process does need not be).
     static base::Result<std::unique_ptr<PcmSink>> Open(const std::string& path, const std::string& target,
-                                                       PcmFormat format);
+                                                       PcmFormat format, bool durable = true);
     ~AtomicFileSink() override;
 
     bool CanPark() const override { return true; }
@@ -48,6 +50,7 @@ private:
     uint64_t inode_ = 0;
     std::string temporaryPath_;
     std::string target_;
+    bool durable_ = true;
     std::unique_ptr<TemporaryFileRegistration> registration_;
 };
 

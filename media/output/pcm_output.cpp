@@ -74,6 +74,11 @@ base::Result<std::unique_ptr<PcmSink>> OpenPcmOutput(const std::string& path, Pc
     return AtomicFileSink::Open(path, *target, format);
 }
 
+base::Result<std::unique_ptr<PcmSink>> OpenScratchOutput(const std::string& path, PcmFormat format)
+{
+    return AtomicFileSink::Open(path, path, format, false);
+}
+
 bool SameFile(const std::string& a, const std::string& b)
 {
     if (a == "-" || b == "-")

@@ -20,6 +20,9 @@
 namespace mervox::media::output {
 
 base::Result<std::unique_ptr<PcmSink>> OpenPcmOutput(const std::string& path, PcmFormat format);
+// A file that lives only while this process does (a recorder's scratch
+// files): complete or absent like the others, but not forced to the disk.
+base::Result<std::unique_ptr<PcmSink>> OpenScratchOutput(const std::string& path, PcmFormat format);
 
 // The descriptor a path names by its spelling ("/dev/stdout" -> 1,
 // "/dev/fd/7" and "/proc/self/fd/7" -> 7), else nullopt.

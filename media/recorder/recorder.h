@@ -63,6 +63,8 @@ struct RecorderOptions {
     FailureReport failed;
     // Each call, in the order they closed.
     std::function<void(RecordedCall&)> recorded;
+    // Where the reading has got to (on the reading thread).
+    std::function<void(const capture::CaptureProgress&)> progress;
     base::StopRequested stop;  // asked while composing in memory
 };
 
@@ -77,6 +79,11 @@ public:
     bool Frames(size_t id, const uint8_t* frame, size_t size, uint64_t count) override;
     void StreamEnded(size_t id, const timeline::RtpStream& stream) override;
     void CallEnded(const calls::CallRecord& call) override;
+    void Progress(const capture::CaptureProgress& progress) override
+    {
+        if (options_.progress)
+            options_.progress(progress);
+    }
 
     // Waits for the decoding and writes every call left.
     void Finish();

@@ -36,7 +36,7 @@ FileStreams::FileStreams(std::string prefix, const output::OutputPool::Limits& l
       failed_(std::move(failed)),
       pool_(
           limits, scratch_.empty() ? output::OutputPool::Opener() : [](const std::string& path) {
-              return output::OpenPcmOutput(path, output::PcmFormat::kRaw);
+              return output::OpenScratchOutput(path, output::PcmFormat::kRaw);
           })
 {}
 

@@ -1,5 +1,6 @@
 // `mervox pcap` without --json: the capture, its streams and calls as lines of text.
 #include <cstdio>
+#include <optional>
 
 #include "base/names.h"
 #include "calls/call_quality.h"
@@ -96,14 +97,22 @@ void PrintText(const std::string& name, const CaptureReport& r, const FileOf& fi
             std::printf("%s %s %llu", i ? "," : "", skipped[i].first.c_str(), U(skipped[i].second));
         std::printf("\n");
     }
-    for (const media::records::InterfaceStatistics& i : r.interfaces)
-        if (i.received || i.dropped || i.systemDropped)
-            std::printf("interface %s: %s received, %s dropped by the capture, %s by the system\n",
+    for (const media::records::InterfaceStatistics& i : r.interfaces) {
+        // The capturing program's own counts, those it gave.
+        std::string counts;
+        const auto add = [&](const std::optional<uint64_t>& v, const char* what) {
+            if (v)
+                counts += (counts.empty() ? "" : ", ") + std::to_string(*v) + what;
+        };
+        add(i.received, " received");
+        add(i.dropped, " dropped by the capture");
+        add(i.systemDropped, " dropped by the system");
+        if (!counts.empty())
+            std::printf("interface %s: %s\n",
                         i.name.empty() ? std::to_string(i.interface).c_str()
                                        : media::base::EscapeControlCharacters(i.name).c_str(),
-                        i.received ? std::to_string(*i.received).c_str() : "?",
-                        i.dropped ? std::to_string(*i.dropped).c_str() : "?",
-                        i.systemDropped ? std::to_string(*i.systemDropped).c_str() : "?");
+                        counts.c_str());
+    }
     if (r.ringFilesRead || r.ringFilesLost)
         std::printf("ring buffer: %llu files read, %llu lost (removed before they could be read)\n", U(r.ringFilesRead),
                     U(r.ringFilesLost));

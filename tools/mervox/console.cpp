@@ -1,5 +1,7 @@
 #include "console.h"
 
+#include <chrono>
+
 #include <cstdio>
 
 #include "platform/files.h"
@@ -43,6 +45,20 @@ void Console::Progress(const std::string& label, size_t done, size_t total)
     std::fflush(stderr);
 }
 
+void Console::Status(const std::string& line)
+{
+    if (!showsProgress())
+        return;
+    const double now = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (now - lastStatus_ < kStatusSeconds)
+        return;
+    lastStatus_ = now;
+    lastPercent_ = -2;
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
+    std::fflush(stderr);
+}
+
 void Console::EndProgress()
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -51,7 +67,7 @@ void Console::EndProgress()
 
 void Console::EraseProgressLocked() const
 {
-    if (lastPercent_ >= 0) {
+    if (lastPercent_ != -1) {
         std::fprintf(stderr, "\r\033[K");
         std::fflush(stderr);
     }

@@ -23,7 +23,12 @@ public:
     // Progress of a long job: `done` of `total` units. Draws (and later
     // erases) one status line; does nothing when quiet or not a terminal.
     void Progress(const std::string& label, size_t done, size_t total);
+    // Progress of a job without an end: `line` as the status line, drawn
+    // at most every kStatusSeconds.
+    void Status(const std::string& line);
     void EndProgress();
+
+    static constexpr double kStatusSeconds = 0.5;
 
     bool showsProgress() const { return !quiet_ && interactive_; }
 
@@ -34,7 +39,8 @@ private:
     bool quiet_;
     bool interactive_;
     mutable std::mutex mutex_;
-    mutable int lastPercent_ = -1;
+    mutable int lastPercent_ = -1;  // -2: a status line is shown
+    double lastStatus_ = -1e9;      // when it was drawn (seconds of a steady clock)
 };
 
 }  // namespace mervox::cli

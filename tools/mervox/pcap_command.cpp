@@ -319,6 +319,13 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
         if (byCall)
             writtenCalls[record.call.serial] = std::move(call.written);
     };
+    // A status line on a terminal, for a capture that may run for days.
+    recording.progress = [&console](const media::capture::CaptureProgress& p) {
+        console.Status("records " + std::to_string(p.records) + ", streams " + std::to_string(p.liveStreams) +
+                       ", SIP calls open " + std::to_string(p.openSipCalls) + ", calls closed " +
+                       std::to_string(p.closedCalls) + " (capture time " +
+                       media::base::ExpandDateFields("%Y-%m-%d %H:%M:%S", p.time) + " UTC)");
+    };
     media::recorder::Recorder recorder(recording);
     CaptureReport report;
     if (!options.follow.empty()) {
@@ -332,6 +339,7 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
         report = media::capture::ReadCaptures(options.inputs, captureOptions, recorder);
     }
     recorder.Finish();
+    console.EndProgress();
 
     // The listed calls' recordings, in the report's order.
     CallFiles recordings;
