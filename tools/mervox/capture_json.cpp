@@ -127,6 +127,7 @@ nlohmann::ordered_json StreamJson(const RtpStream& s, const media::recorder::Out
         {"moves", MovesJson(s)},
         {"output", file.path},
         {"written", file.error.empty()},
+        {"error", file.error.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(file.error)},
         {"quality", QualityJson(s.quality)},
     };
 }
@@ -197,6 +198,8 @@ nlohmann::ordered_json CallJson(const media::calls::Call& c, const CaptureReport
         const media::calls::CallAudio& a = recordings->audio[index];
         j["output"] = f.path.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(f.path);
         j["written"] = !f.path.empty() && f.error.empty();
+        if (!f.error.empty())
+            j["error"] = f.error;  // why not (a full disk goes on recording the next call)
         j["channels"] = a.channels;
         j["recording_start_time"] = a.channels ? nlohmann::ordered_json(a.start) : nlohmann::ordered_json();
         j["recording_seconds"] = static_cast<double>(a.length) / 8000.0;

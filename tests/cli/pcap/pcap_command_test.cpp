@@ -187,6 +187,7 @@ TEST_F(PcapCommand, OneOutputThatCannotBeWrittenDoesNotStopTheOthers)
         EXPECT_EQ(DigestOf(WavSamples(dir_ + "/c-0x55667788.wav")), "225576ec47b25607");
         const nlohmann::json j = nlohmann::json::parse(r.out);
         EXPECT_EQ(j["streams"][0]["written"], false);
+        EXPECT_NE(j["streams"][0]["error"].get<std::string>().find("c-0x11223344.wav"), std::string::npos);
         EXPECT_EQ(j["streams"][1]["written"], true);
         std::remove((dir_ + "/c-0x55667788.wav").c_str());
     }
