@@ -64,7 +64,10 @@ void Recorder::CallEnded(const calls::CallRecord& call)
         Write(record);
         return;
     }
-    std::lock_guard<std::mutex> lock(pendingMutex_);
+    // The reader waits while the writer is behind: memory and scratch
+    // space hold the calls open and a few closed ones, not a backlog.
+    std::unique_lock<std::mutex> lock(pendingMutex_);
+    pendingChanged_.wait(lock, [&] { return pending_.size() < kMaxPendingCalls; });
     pending_.push_back(call);
     pendingChanged_.notify_all();
 }
@@ -90,6 +93,7 @@ void Recorder::RunWriter()
         }
         std::lock_guard<std::mutex> lock(pendingMutex_);
         pending_.pop_front();
+        pendingChanged_.notify_all();
     }
 }
 

@@ -96,6 +96,9 @@ private:
     void Write(calls::CallRecord& record);
     void RunWriter();
 
+    // Closed calls that may wait for the writer before the reader waits too.
+    static constexpr size_t kMaxPendingCalls = 8;
+
     RecorderOptions options_;
     std::unique_ptr<StreamDecoding> decoding_;
     // Closed calls waiting for their streams' decoding, in the order they closed.

@@ -9,9 +9,15 @@ namespace mervox::media::recorder {
 namespace {
 
 // Slots per batch, and batches a worker may have waiting: a few MB at
-// most, whatever the capture.
+// most, whatever the capture. A batch item may stand for many slots (a
+// sender's silence without packets): a batch is also handed over at
+// kBatchSlots, and a worker has at most kQueuedSlots waiting (about 20
+// minutes of one stream, under a second of decoding), so that the reader
+// never runs far ahead of the decoding.
 constexpr size_t kBatchItems = 4096;
 constexpr size_t kQueuedBatches = 8;
+constexpr uint64_t kBatchSlots = 8192;
+constexpr uint64_t kQueuedSlots = 4 * kBatchSlots;
 
 }  // namespace
 
@@ -66,7 +72,7 @@ void StreamDecoding::Outputs::Ended(size_t id)
 
 void StreamDecoding::Added(Worker& w)
 {
-    if (w.filling.slots.size() >= kBatchItems)
+    if (w.filling.slots.size() >= kBatchItems || w.filling.count >= kBatchSlots)
         Hand(w);
 }
 
@@ -78,10 +84,12 @@ void StreamDecoding::Hand(Worker& w)
         Process(w, w.filling);
         w.filling.slots.Clear();
         w.filling.started.clear();
+        w.filling.count = 0;
         return;
     }
     std::unique_lock<std::mutex> lock(w.mutex);
-    w.changed.wait(lock, [&] { return w.queue.size() < kQueuedBatches; });
+    w.changed.wait(lock, [&] { return w.queue.size() < kQueuedBatches && w.queuedSlots < kQueuedSlots; });
+    w.queuedSlots += w.filling.count;
     w.queue.push_back(std::move(w.filling));
     w.filling = Batch();
     w.changed.notify_all();
@@ -102,6 +110,7 @@ void StreamDecoding::Frames(size_t id, const uint8_t* frame, size_t size, uint64
         w.filling.slots.Frame(id, frame, size);
     else
         w.filling.slots.Missing(id, count);
+    w.filling.count += frame ? 1 : count;
     Added(w);
 }
 
@@ -156,9 +165,14 @@ void StreamDecoding::Run(Worker& w)
                 return;  // closing, and nothing left
             batch = std::move(w.queue.front());
             w.queue.pop_front();
-            w.changed.notify_all();
         }
         Process(w, batch);
+        {
+            // Room for more once it is decoded, not when it is taken.
+            std::lock_guard<std::mutex> lock(w.mutex);
+            w.queuedSlots -= batch.count;
+            w.changed.notify_all();
+        }
     }
 }
 

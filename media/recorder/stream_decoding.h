@@ -75,6 +75,7 @@ private:
     struct Batch {
         decode::SlotBatch slots;
         std::vector<timeline::StreamInfo> started;  // of the batch's starts, in order
+        uint64_t count = 0;                         // slots to decode
     };
     struct Worker;
     // A worker's streams, as the decoder's outputs.
@@ -96,7 +97,8 @@ private:
     struct Worker {
         std::mutex mutex;
         std::condition_variable changed;
-        std::deque<Batch> queue;  // full batches, oldest first
+        std::deque<Batch> queue;   // full batches, oldest first
+        uint64_t queuedSlots = 0;  // of the batches queued or being decoded
         bool closing = false;
         Batch filling;  // touched by the reader only
         // Touched by the worker only, until joined:
