@@ -36,6 +36,46 @@ private:
 // must not allocate or take locks: on POSIX it runs in a signal handler.
 void InstallTerminationCleanup(void (*cleanup)());
 
+// A stop in two stages, for a command that records as it reads (`mervox
+// pcap -` from a live capture, for days): after InstallGracefulStop() the
+// first stop request only asks the command to finish: StopRequested()
+// turns true, StopDescriptor() becomes readable and stays so, and
+// ReadUnlessStopped() (files.h) returns kReadStopped instead of waiting
+// for more input. The command then ends its input there and completes its
+// outputs. A second request, from any of these, runs the termination
+// cleanup (InstallTerminationCleanup) and ends the process as the request
+// would have, as without a graceful stop.
+//
+// POSIX: SIGINT, SIGTERM and SIGHUP (a closed terminal or a dropped
+// connection loses no recording: as for tcpdump, a hang-up ends the capture
+// and keeps it) stop; SIGXFSZ (a file past `ulimit -f`) still ends the
+// process at once. Signals ignored or handled by the host when this is
+// called are left so (`nohup` keeps ignoring SIGHUP). The handler is
+// installed with SA_RESTART: the signal reaches whichever thread the system
+// picks, so the reading thread cannot count on EINTR; it waits through
+// StopDescriptor() instead, and other threads' calls go on undisturbed.
+// Windows: Ctrl-C and Ctrl-Break stop; closing the console, logoff and
+// shutdown still clean up and end the process at once, as the system ends
+// it a few seconds later anyway.
+//
+// What a crash (SIGKILL, power loss) loses: the calls in progress, whose
+// samples were in hidden scratch files (output/scratch_files.h: removed by
+// the next run's RemoveStaleScratchFiles); nothing already written, as
+// every output is moved into place complete, in one step.
+void InstallGracefulStop();
+// Whether a stop has been requested (async-signal-safe; false before
+// InstallGracefulStop()).
+bool StopRequested();
+// A descriptor that turns readable once a stop has been requested, for a
+// poll() beside the input's; -1 before InstallGracefulStop() and on
+// Windows (whose reads watch StopRequested()).
+int StopDescriptor();
+
+// Whether process `id` may still be running: false only when the system
+// says there is no such process (a process of another user counts as
+// running). For names made with ProcessId() by another run.
+bool ProcessRunning(unsigned long id);
+
 // Holds back the termination cleanup for its lifetime, so that no request
 // falls between creating a file and registering it for removal.
 class TerminationHeld {

@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/process.h"
 
 namespace mervox::media::platform {
 namespace {
@@ -22,6 +24,7 @@ void Fill(const struct stat& st, FileStatus* status)
     status->device = static_cast<uint64_t>(st.st_dev);
     status->inode = static_cast<uint64_t>(st.st_ino);
     status->mode = static_cast<unsigned>(st.st_mode & 07777);
+    status->modifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
 }  // namespace
@@ -96,6 +99,27 @@ std::FILE* OpenStreamForReading(const std::string& path) { return std::fopen(pat
 std::FILE* OpenStreamForAppending(const std::string& path) { return std::fopen(path.c_str(), "ab"); }
 
 long long ReadSome(int fd, void* buffer, size_t size) { return read(fd, buffer, size); }
+
+long long ReadUnlessStopped(int fd, void* buffer, size_t size)
+{
+    for (;;) {
+        if (StopRequested())
+            return kReadStopped;
+        // Until there is something to read (at once for a file) or a stop,
+        // whichever thread the signal went to.
+        const int stop = StopDescriptor();
+        if (stop >= 0) {
+            pollfd watched[2] = {{fd, POLLIN, 0}, {stop, POLLIN, 0}};
+            if (poll(watched, 2, -1) < 0 && errno != EINTR)
+                return -1;
+            if (watched[0].revents == 0)
+                continue;  // the stop, or a signal: looked at above
+        }
+        const ssize_t got = read(fd, buffer, size);
+        if (got >= 0 || errno != EINTR)
+            return got;
+    }
+}
 
 long long WriteSome(int fd, const void* bytes, size_t size) { return write(fd, bytes, size); }
 

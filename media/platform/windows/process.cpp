@@ -21,6 +21,10 @@ namespace {
 constexpr UINT kControlCExit = 0xC000013Au;
 
 void (*g_cleanup)() = nullptr;
+// Whether Ctrl-C and Ctrl-Break ask for a graceful stop, and how many have.
+std::atomic<bool> g_graceful{false};
+std::atomic<unsigned> g_stopRequests{0};
+std::atomic<bool> g_handlerSet{false};
 
 // Taken by TerminationHeld and by the handler, which keeps it to the end:
 // no file is created, unregistered, between the cleanup and the exit.
@@ -44,6 +48,12 @@ BOOL WINAPI CleanUpAndExit(DWORD event)
     default:
         return FALSE;
     }
+    // The first Ctrl-C or Ctrl-Break of a graceful stop is only noted. The
+    // others end the process at once: after closing the console, logoff or
+    // shutdown the system ends it within seconds anyway.
+    const bool stop = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+    if (stop && g_graceful.load() && g_stopRequests.fetch_add(1) == 0)
+        return TRUE;
     HeldMutex().lock();
     if (g_cleanup)
         g_cleanup();
@@ -52,6 +62,13 @@ BOOL WINAPI CleanUpAndExit(DWORD event)
     // closes their files.
     TerminateProcess(GetCurrentProcess(), kControlCExit);
     return TRUE;
+}
+
+// Once for both installs (a handler set twice would run twice).
+void SetHandler()
+{
+    if (!g_handlerSet.exchange(true))
+        SetConsoleCtrlHandler(&CleanUpAndExit, TRUE);
 }
 
 }  // namespace
@@ -102,7 +119,31 @@ unsigned UsableProcessors()
 void InstallTerminationCleanup(void (*cleanup)())
 {
     g_cleanup = cleanup;
-    SetConsoleCtrlHandler(&CleanUpAndExit, TRUE);
+    SetHandler();
+}
+
+void InstallGracefulStop()
+{
+    g_graceful.store(true);
+    SetHandler();
+}
+
+bool StopRequested() { return g_stopRequests.load() != 0; }
+
+int StopDescriptor() { return -1; }
+
+bool ProcessRunning(unsigned long id)
+{
+    if (id == 0 || id > 0xffffffffu)
+        return false;
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id));
+    if (!process)
+        return GetLastError() != ERROR_INVALID_PARAMETER;  // denied: someone else's, running
+    // A process that has ended may live on as long as a handle to it.
+    DWORD status = 0;
+    const bool running = !GetExitCodeProcess(process, &status) || status == STILL_ACTIVE;
+    CloseHandle(process);
+    return running;
 }
 
 TerminationHeld::TerminationHeld() : state_() { HeldMutex().lock(); }
