@@ -1,23 +1,69 @@
 #include "records/capture_input.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/process.h"
 
 namespace mervox::media::records {
 namespace {
 
+// Read by the descriptor in blocks of kBlock bytes; a larger request is
+// read straight into the caller's buffer.
 class Stream : public CaptureInput {
 public:
-    explicit Stream(std::FILE* stream) : stream_(stream) {}
+    explicit Stream(std::FILE* stream) : stream_(stream), fd_(fileno(stream)) {}
     ~Stream() override { std::fclose(stream_); }
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
 
-    size_t Read(void* buffer, size_t size) override { return std::fread(buffer, 1, size, stream_); }
-    bool Failed() const override { return std::ferror(stream_) != 0; }
+    size_t Read(void* buffer, size_t size) override
+    {
+        uint8_t* out = static_cast<uint8_t*>(buffer);
+        size_t done = 0;
+        while (done < size) {
+            if (next_ < filled_) {
+                const size_t n = std::min(size - done, filled_ - next_);
+                std::memcpy(out + done, block_.data() + next_, n);
+                next_ += n;
+                done += n;
+                continue;
+            }
+            if (ended_)
+                break;
+            const bool direct = size - done >= kBlock;
+            if (!direct && block_.empty())
+                block_.resize(kBlock);
+            const long long got =
+                platform::ReadUnlessStopped(fd_, direct ? out + done : block_.data(), direct ? size - done : kBlock);
+            if (got > 0 && direct) {
+                done += static_cast<size_t>(got);
+            } else if (got > 0) {
+                next_ = 0;
+                filled_ = static_cast<size_t>(got);
+            } else {
+                // The end, a failure (errno kept for the caller) or a stop;
+                // an end once a stop was asked for is the stop's.
+                ended_ = true;
+                failed_ = got == -1;
+                stopped_ = got == platform::kReadStopped || (got == 0 && platform::StopRequested());
+            }
+        }
+        return done;
+    }
+    bool Failed() const override { return failed_; }
+    bool Stopped() const override { return stopped_; }
 
 private:
+    static constexpr size_t kBlock = 64 * 1024;
     std::FILE* stream_;
+    int fd_;
+    std::vector<uint8_t> block_;  // kBlock bytes once needed
+    size_t next_ = 0, filled_ = 0;
+    bool ended_ = false, failed_ = false, stopped_ = false;
 };
 
 class Memory : public CaptureInput {

@@ -14,13 +14,23 @@ namespace mervox::media::records {
 class CaptureInput {
 public:
     virtual ~CaptureInput() = default;
-    // Up to `size` bytes into `buffer`; fewer only at the end of the input
-    // or on a read error (Failed()).
+    // Up to `size` bytes into `buffer`; fewer only at the end of the input,
+    // on a read error (Failed()) or at a stop (Stopped()).
     virtual size_t Read(void* buffer, size_t size) = 0;
     virtual bool Failed() const = 0;
+    // Whether the input has ended because a stop was requested
+    // (platform/process.h): a clean end where the stop came, not damage.
+    virtual bool Stopped() const { return false; }
 };
 
-// Takes the stream over: it is closed with the input.
+// Takes the stream over: it is closed with the input. Read through its
+// descriptor, not through stdio (which takes an interrupted read for a
+// failure), so it must not have been read from. A stop requested while it
+// waits for bytes (a pipe from a live capture) ends it: the bytes read by
+// then are given, the rest of the request is not waited for. So does the
+// end of the input once a stop has been requested (the writer stopped by
+// the same Ctrl-C), even inside a record. Interrupted reads without a stop
+// are retried.
 std::unique_ptr<CaptureInput> StreamInput(std::FILE* stream);
 // The bytes stay the caller's and must outlive the input.
 std::unique_ptr<CaptureInput> MemoryInput(const uint8_t* data, size_t size);

@@ -49,7 +49,7 @@ int LinkTypeFromFile(uint32_t stored)
 
 bool IsPcapMagic(const uint8_t magic[4]) { return IsKnownMagic(Big32(magic)) || IsKnownMagic(Little32(magic)); }
 
-PcapReader::PcapReader(std::unique_ptr<CaptureInput> input, const uint8_t magic[4]) : input_(std::move(input))
+PcapReader::PcapReader(std::unique_ptr<CaptureInput> input, const uint8_t magic[4]) : RecordReader(std::move(input))
 {
     bigEndian_ = IsKnownMagic(Big32(magic));
     const uint32_t value = U32(magic);
@@ -101,7 +101,7 @@ RecordResult PcapReader::Cut(const char* what, size_t got, size_t wanted)
     return RecordResult::kTruncated;
 }
 
-RecordResult PcapReader::Next(CaptureRecord& record)
+RecordResult PcapReader::ReadRecord(CaptureRecord& record)
 {
     uint8_t header[24];
     const size_t got = input_->Read(header, recordHeaderBytes_);

@@ -35,15 +35,14 @@ public:
 
     // False (with error() set) when the rest of the file header is not one.
     bool ReadFileHeader();
-    RecordResult Next(CaptureRecord& record) override;
 
     uint32_t snapLength() const { return snapLength_; }
 
 private:
+    RecordResult ReadRecord(CaptureRecord& record) override;
     uint32_t U32(const uint8_t* bytes) const;
     RecordResult Cut(const char* what, size_t got, size_t wanted);
 
-    std::unique_ptr<CaptureInput> input_;
     bool bigEndian_ = false;
     bool nanoseconds_ = false;
     size_t recordHeaderBytes_ = 16;

@@ -71,7 +71,7 @@ int64_t PcapngReader::Nanoseconds(uint64_t units, const Interface& i)
     return static_cast<int64_t>(seconds * 1000000000u + nanoseconds + static_cast<uint64_t>(i.offset) * 1000000000u);
 }
 
-PcapngReader::PcapngReader(std::unique_ptr<CaptureInput> input) : input_(std::move(input)) {}
+PcapngReader::PcapngReader(std::unique_ptr<CaptureInput> input) : RecordReader(std::move(input)) {}
 
 uint16_t PcapngReader::U16(size_t offset) const
 {
@@ -312,7 +312,7 @@ RecordResult PcapngReader::Packet(uint32_t type, CaptureRecord& record)
     return RecordResult::kRecord;
 }
 
-RecordResult PcapngReader::Next(CaptureRecord& record)
+RecordResult PcapngReader::ReadRecord(CaptureRecord& record)
 {
     for (;;) {
         uint32_t type = 0;

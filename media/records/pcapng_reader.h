@@ -25,9 +25,9 @@ public:
 
     // False (with error() set) when the first section header is not one.
     bool ReadFirstSection();
-    RecordResult Next(CaptureRecord& record) override;
 
 private:
+    RecordResult ReadRecord(CaptureRecord& record) override;
     struct Interface {
         int linkType = 0;
         uint32_t snapLength = 0;
@@ -51,7 +51,6 @@ private:
     RecordResult Packet(uint32_t type, CaptureRecord& record);
     static int64_t Nanoseconds(uint64_t units, const Interface& i);
 
-    std::unique_ptr<CaptureInput> input_;
     bool bigEndian_ = false;  // the current section's byte order
     std::vector<Interface> interfaces_;
     size_t sections_ = 0;                 // section headers read

@@ -18,19 +18,34 @@ void RecordReader::NoteLinkType(int linkType)
         linkTypes_.push_back(linkType);
 }
 
+RecordResult RecordReader::Next(CaptureRecord& record)
+{
+    if (stopped_)
+        return RecordResult::kEnd;
+    const RecordResult result = ReadRecord(record);
+    if (result != RecordResult::kRecord && input_->Stopped()) {
+        stopped_ = true;
+        error_.clear();
+        return RecordResult::kEnd;
+    }
+    return result;
+}
+
 std::unique_ptr<RecordReader> RecordReader::Open(std::unique_ptr<CaptureInput> input, std::string* error)
 {
     uint8_t magic[4];
     const size_t got = input->Read(magic, sizeof magic);
     if (got == 0) {
-        *error = input->Failed() ? std::string("read error: ") + std::strerror(errno) : "empty input";
+        *error = input->Failed()    ? std::string("read error: ") + std::strerror(errno)
+                 : input->Stopped() ? "stopped before the capture began"
+                                    : "empty input";
         return nullptr;
     }
     // A section header's block type reads the same in either byte order.
     if (got == 4 && std::memcmp(magic, "\x0a\x0d\x0d\x0a", 4) == 0) {
         auto reader = std::make_unique<PcapngReader>(std::move(input));
         if (!reader->ReadFirstSection()) {
-            *error = reader->error();
+            *error = reader->input_->Stopped() ? "stopped before the capture began" : reader->error();
             return nullptr;
         }
         return reader;
@@ -38,13 +53,14 @@ std::unique_ptr<RecordReader> RecordReader::Open(std::unique_ptr<CaptureInput> i
     if (got == 4 && IsPcapMagic(magic)) {
         auto reader = std::make_unique<PcapReader>(std::move(input), magic);
         if (!reader->ReadFileHeader()) {
-            *error = reader->error();
+            *error = reader->input_->Stopped() ? "stopped before the capture began" : reader->error();
             return nullptr;
         }
         return reader;
     }
-    *error = got < 4 ? "too short for a capture (" + std::to_string(got) + " bytes)"
-                     : "neither a pcap nor a pcapng capture (unknown magic number)";
+    *error = input->Stopped() ? "stopped before the capture began"
+             : got < 4        ? "too short for a capture (" + std::to_string(got) + " bytes)"
+                              : "neither a pcap nor a pcapng capture (unknown magic number)";
     return nullptr;
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "net/byte_view.h"
@@ -44,7 +45,7 @@ struct InterfaceStatistics {
 
 enum class RecordResult {
     kRecord,
-    kEnd,        // the capture ended cleanly
+    kEnd,        // the capture ended cleanly, or at a stop (stoppedByRequest())
     kTruncated,  // the capture ends inside a record: error() says where
     kDamaged,    // a record or block that cannot be one (or a read error): error() says which
 };
@@ -60,7 +61,7 @@ public:
     }
 
     virtual ~RecordReader() = default;
-    virtual RecordResult Next(CaptureRecord& record) = 0;
+    RecordResult Next(CaptureRecord& record);
     const std::string& error() const { return error_; }
     // The link types of the capture's interfaces, in order of first appearance.
     const std::vector<int>& linkTypes() const { return linkTypes_; }
@@ -69,14 +70,24 @@ public:
     // section numbers its own from 0). Empty for classic pcap, which has
     // no such counts.
     const std::vector<InterfaceStatistics>& interfaceStatistics() const { return statistics_; }
+    // Whether the capture ended (kEnd) because a stop was requested while
+    // it was read (CaptureInput::Stopped()): every record before the stop
+    // was given, a record the stop cut short is not (and is no damage).
+    bool stoppedByRequest() const { return stopped_; }
 
 protected:
+    explicit RecordReader(std::unique_ptr<CaptureInput> input) : input_(std::move(input)) {}
+    // The next record as the format reads it.
+    virtual RecordResult ReadRecord(CaptureRecord& record) = 0;
     void NoteLinkType(int linkType);
+
+    std::unique_ptr<CaptureInput> input_;
     std::string error_;
     std::vector<InterfaceStatistics> statistics_;
 
 private:
     std::vector<int> linkTypes_;
+    bool stopped_ = false;
 };
 
 }  // namespace mervox::media::records
