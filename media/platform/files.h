@@ -56,15 +56,6 @@ std::FILE* OpenStreamForAppending(const std::string& path);
 
 // ssize_t-like: bytes moved, or -1 with errno.
 long long ReadSome(int fd, void* buffer, size_t size);
-// As ReadSome (0 at the end of the input, EINTR retried), but once a stop
-// has been requested (process.h) it reads nothing more and returns
-// kReadStopped, also when it was waiting for input (a pipe, a terminal):
-// a live capture ends where the stop came. POSIX: poll() on `fd` and
-// StopDescriptor(). Windows: a pipe is waited for by looking into it
-// (PeekNamedPipe) every kStopCheckMilliseconds.
-constexpr long long kReadStopped = -2;
-constexpr unsigned kStopCheckMilliseconds = 50;
-long long ReadUnlessStopped(int fd, void* buffer, size_t size);
 long long WriteSome(int fd, const void* bytes, size_t size);
 // At `offset`, the descriptor's position left as it was.
 long long WriteSomeAt(int fd, const void* bytes, size_t size, uint64_t offset);

@@ -3,6 +3,7 @@
 // (windows/process.cpp).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -40,11 +41,11 @@ void InstallTerminationCleanup(void (*cleanup)());
 // pcap -` from a live capture, for days): after InstallGracefulStop() the
 // first stop request only asks the command to finish: StopRequested()
 // turns true, StopDescriptor() becomes readable and stays so, and
-// ReadUnlessStopped() (files.h) returns kReadStopped instead of waiting
-// for more input. The command then ends its input there and completes its
-// outputs. A second request, from any of these, runs the termination
-// cleanup (InstallTerminationCleanup) and ends the process as the request
-// would have, as without a graceful stop.
+// StoppableReader returns kReadStopped instead of waiting for more
+// input. The command then ends its input there and completes its outputs.
+// A second request, from any of these, runs the termination cleanup
+// (InstallTerminationCleanup) and ends the process as the request would
+// have, as without a graceful stop.
 //
 // POSIX: SIGINT, SIGTERM and SIGHUP (a closed terminal or a dropped
 // connection loses no recording: as for tcpdump, a hang-up ends the capture
@@ -68,8 +69,36 @@ void InstallGracefulStop();
 bool StopRequested();
 // A descriptor that turns readable once a stop has been requested, for a
 // poll() beside the input's; -1 before InstallGracefulStop() and on
-// Windows (whose reads watch StopRequested()).
+// Windows.
 int StopDescriptor();
+
+// Reads a descriptor as ReadSome does (files.h: 0 at the end of the
+// input, -1 with errno; EINTR retried), but once a stop has been requested
+// reads nothing more and returns kReadStopped, also when it was waiting
+// for input (a pipe, a terminal): a live capture ends where the stop came.
+// POSIX: poll() on the descriptor and StopDescriptor(), whichever thread
+// the signal went to. Windows, for a pipe once InstallGracefulStop() has
+// been called: a thread of the reader's own waits in the read (a read of
+// an anonymous pipe cannot be waited for beside an event), and a stop
+// leaves it there; after a stop, the reader's destruction leaves that
+// thread and its block to the end of the process. (A reader made before
+// InstallGracefulStop() waits in the read itself.)
+constexpr long long kReadStopped = -2;
+class StoppableReader {
+public:
+    explicit StoppableReader(int fd);
+    ~StoppableReader();
+    StoppableReader(const StoppableReader&) = delete;
+    StoppableReader& operator=(const StoppableReader&) = delete;
+
+    long long Read(void* buffer, size_t size);
+
+    struct Waiter;  // Windows: the reading thread (none on POSIX)
+
+private:
+    int fd_;
+    [[maybe_unused]] Waiter* waiter_ = nullptr;  // Windows
+};
 
 // Whether process `id` may still be running: false only when the system
 // says there is no such process (a process of another user counts as
@@ -100,8 +129,8 @@ unsigned long ProcessId();
 // Test hook: with MERVOX_TEST_INTERRUPT=1 in the environment, the first
 // temporary file registered is followed by a termination request (on
 // Windows the console control handler is run for Ctrl-C, on a thread of
-// its own as the system runs it; on POSIX SIGINT is raised). Nothing
-// otherwise.
+// its own as the system runs it; on POSIX SIGINT is raised): with a
+// graceful stop installed, its first request. Nothing otherwise.
 void InterruptIfTesting();
 
 }  // namespace mervox::media::platform

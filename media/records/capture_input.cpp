@@ -5,7 +5,6 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/files.h"
 #include "platform/process.h"
 
 namespace mervox::media::records {
@@ -15,7 +14,7 @@ namespace {
 // read straight into the caller's buffer.
 class Stream : public CaptureInput {
 public:
-    explicit Stream(std::FILE* stream) : stream_(stream), fd_(fileno(stream)) {}
+    explicit Stream(std::FILE* stream) : stream_(stream), reader_(fileno(stream)) {}
     ~Stream() override { std::fclose(stream_); }
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
@@ -37,8 +36,7 @@ public:
             const bool direct = size - done >= kBlock;
             if (!direct && block_.empty())
                 block_.resize(kBlock);
-            const long long got =
-                platform::ReadUnlessStopped(fd_, direct ? out + done : block_.data(), direct ? size - done : kBlock);
+            const long long got = reader_.Read(direct ? out + done : block_.data(), direct ? size - done : kBlock);
             if (got > 0 && direct) {
                 done += static_cast<size_t>(got);
             } else if (got > 0) {
@@ -60,7 +58,7 @@ public:
 private:
     static constexpr size_t kBlock = 64 * 1024;
     std::FILE* stream_;
-    int fd_;
+    platform::StoppableReader reader_;
     std::vector<uint8_t> block_;  // kBlock bytes once needed
     size_t next_ = 0, filled_ = 0;
     bool ended_ = false, failed_ = false, stopped_ = false;

@@ -1,7 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +9,6 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "platform/process.h"
 
 namespace mervox::media::platform {
 namespace {
@@ -99,27 +97,6 @@ std::FILE* OpenStreamForReading(const std::string& path) { return std::fopen(pat
 std::FILE* OpenStreamForAppending(const std::string& path) { return std::fopen(path.c_str(), "ab"); }
 
 long long ReadSome(int fd, void* buffer, size_t size) { return read(fd, buffer, size); }
-
-long long ReadUnlessStopped(int fd, void* buffer, size_t size)
-{
-    for (;;) {
-        if (StopRequested())
-            return kReadStopped;
-        // Until there is something to read (at once for a file) or a stop,
-        // whichever thread the signal went to.
-        const int stop = StopDescriptor();
-        if (stop >= 0) {
-            pollfd watched[2] = {{fd, POLLIN, 0}, {stop, POLLIN, 0}};
-            if (poll(watched, 2, -1) < 0 && errno != EINTR)
-                return -1;
-            if (watched[0].revents == 0)
-                continue;  // the stop, or a signal: looked at above
-        }
-        const ssize_t got = read(fd, buffer, size);
-        if (got >= 0 || errno != EINTR)
-            return got;
-    }
-}
 
 long long WriteSome(int fd, const void* bytes, size_t size) { return write(fd, bytes, size); }
 

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <unistd.h>
@@ -136,6 +137,33 @@ void InstallGracefulStop()
 bool StopRequested() { return g_stopRequests.load() != 0; }
 
 int StopDescriptor() { return g_stopPipe[0]; }
+
+struct StoppableReader::Waiter {};
+
+StoppableReader::StoppableReader(int fd) : fd_(fd) {}
+
+StoppableReader::~StoppableReader() = default;
+
+long long StoppableReader::Read(void* buffer, size_t size)
+{
+    for (;;) {
+        if (StopRequested())
+            return kReadStopped;
+        // Until there is something to read (at once for a file) or a stop,
+        // whichever thread the signal went to.
+        const int stop = StopDescriptor();
+        if (stop >= 0) {
+            pollfd watched[2] = {{fd_, POLLIN, 0}, {stop, POLLIN, 0}};
+            if (poll(watched, 2, -1) < 0 && errno != EINTR)
+                return -1;
+            if (watched[0].revents == 0)
+                continue;  // the stop, or a signal: looked at above
+        }
+        const ssize_t got = read(fd_, buffer, size);
+        if (got >= 0 || errno != EINTR)
+            return got;
+    }
+}
 
 bool ProcessRunning(unsigned long id)
 {

@@ -10,7 +10,6 @@
 
 #include "platform/files.h"
 #include "platform/paths.h"
-#include "platform/process.h"
 #include "platform/windows/wide.h"
 
 namespace mervox::media::platform {
@@ -146,28 +145,6 @@ std::FILE* OpenStreamForReading(const std::string& path) { return _wfopen(Widen(
 std::FILE* OpenStreamForAppending(const std::string& path) { return _wfopen(Widen(path).c_str(), L"ab"); }
 
 long long ReadSome(int fd, void* buffer, size_t size) { return _read(fd, buffer, ChunkOf(size)); }
-
-long long ReadUnlessStopped(int fd, void* buffer, size_t size)
-{
-    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-    // An anonymous pipe cannot be waited for: it is looked into until it
-    // holds something, has lost its writer (a failed look: the read tells
-    // the end) or a stop comes.
-    const bool pipe = handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_PIPE;
-    for (;;) {
-        if (StopRequested())
-            return kReadStopped;
-        DWORD available = 0;
-        if (pipe && PeekNamedPipe(handle, nullptr, 0, nullptr, &available, nullptr) && available == 0) {
-            Sleep(kStopCheckMilliseconds);
-            continue;
-        }
-        const size_t wanted = pipe && available > 0 && available < size ? available : size;
-        const long long got = _read(fd, buffer, ChunkOf(wanted));
-        if (got >= 0 || errno != EINTR)
-            return got;
-    }
-}
 
 long long WriteSome(int fd, const void* bytes, size_t size) { return _write(fd, bytes, ChunkOf(size)); }
 

@@ -1,5 +1,5 @@
 // The two stages of a stop, in a child process waiting for input on a pipe
-// (ReadUnlessStopped): the first SIGINT, SIGTERM or SIGHUP ends the wait
+// (StoppableReader): the first SIGINT, SIGTERM or SIGHUP ends the wait
 // and nothing else (the child goes on with its temporary file, and exits 0
 // once it has written another); a second signal, or SIGXFSZ, removes the
 // temporary files and ends the child by that signal; a signal ignored
@@ -57,7 +57,8 @@ int Child(int report, int input, int finish, const std::string& dir, const Case&
     output::TemporaryFileRegistration registration(dir + "/.partial");
     const auto readInput = [&] {
         char byte = 0;
-        const long long got = ReadUnlessStopped(input, &byte, 1);
+        StoppableReader reader(input);
+        const long long got = reader.Read(&byte, 1);
         test::Say(report, got == kReadStopped && StopRequested() ? "stopped" : "read " + std::to_string(got));
     };
     test::Say(report, "ready");
