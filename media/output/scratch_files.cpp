@@ -27,15 +27,20 @@ std::optional<uint64_t> Number(const std::string& text)
     return value;
 }
 
-std::string DirectoryPart(const std::string& prefix) { return prefix.substr(0, platform::NameStart(prefix)); }
+// The directory of the scratch files: the prefix's, up to the first folder
+// that date fields name (base/date_fields.h), which changes with the time.
+std::string DirectoryPart(const std::string& prefix)
+{
+    const size_t field = prefix.find('%');
+    return prefix.substr(0, platform::NameStart(field == std::string::npos ? prefix : prefix.substr(0, field)));
+}
 
 }  // namespace
 
 std::string ScratchPrefix(const std::string& prefix, unsigned long processId)
 {
-    const size_t start = platform::NameStart(prefix);
-    return prefix.substr(0, start) + "." + prefix.substr(start, kScratchNameBytes) + "-" + std::to_string(processId) +
-           kTag;
+    return DirectoryPart(prefix) + "." + prefix.substr(platform::NameStart(prefix), kScratchNameBytes) + "-" +
+           std::to_string(processId) + kTag;
 }
 
 std::string ScratchPath(const std::string& prefix, unsigned long processId, uint64_t number)

@@ -1,7 +1,9 @@
 // Scratch files: a stream's decoded samples, raw, while the capture is
 // read and until its call's file has been made of them. Hidden in the
-// directory of the outputs' prefix, named after the prefix and the process
-// that writes them:
+// directory of the outputs' prefix (up to its first folder named by date
+// fields, which changes with the time: "calls/%Y/%m/%d/" puts them in
+// "calls/"), named after the prefix's name and the process that writes
+// them:
 //
 //   DIR/.<prefix's name, cut to kScratchNameBytes bytes>-<process id>-stream-<n>.raw
 //
@@ -46,7 +48,7 @@ struct StaleScratch {
     int error = 0;  // errno of the first failure (listing the directory, removing a file); 0 if none
 };
 
-// Removes, in the directory of `prefix`, the scratch files (of any
+// Removes, in the scratch files' directory of `prefix`, those (of any
 // prefix's name) left by runs that have ended: their process is not
 // running (platform::ProcessRunning) and they were last written before
 // `started`, the time this run began (a file written since is some

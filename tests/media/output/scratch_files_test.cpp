@@ -1,8 +1,8 @@
 // Leftovers of a crashed run: the scratch files of a process that has
 // ended, last written before this run began, are removed, whatever the
-// prefix's name (none, long, with dashes and digits); those of a running
-// process or written since, and other names, are kept. The names the
-// writer makes are those the cleaner knows.
+// prefix's name (none, long, with dashes and digits, date fields); those
+// of a running process or written since, and other names, are kept. The
+// names the writer makes are those the cleaner knows.
 #include "output/scratch_files.h"
 
 #include <fcntl.h>
@@ -47,6 +47,7 @@ TEST(ScratchFiles, OnlyThoseOfEndedRunsWrittenBeforeTheStartAreRemoved)
         {ScratchPath(dir, dead, 3), before, true},  // `-o DIR/`: no name
         {ScratchPath(dir + std::string(200, 'n'), dead, 7), before, true},
         {ScratchPath(dir + "my-call-7", dead, 12), before, true},
+        {ScratchPath(dir + "%Y/%m/%d/day", dead, 5), before, true},  // beside the dated folders
         {ScratchPath(dir + "calls", dead, 2), after, false},
         {ScratchPath(dir + "calls", static_cast<unsigned long>(getpid()), 1), before, false},
         {ScratchPath(dir + "calls", static_cast<unsigned long>(getppid()), 1), before, false},
@@ -63,7 +64,7 @@ TEST(ScratchFiles, OnlyThoseOfEndedRunsWrittenBeforeTheStartAreRemoved)
         ASSERT_EQ(utimensat(AT_FDCWD, f.path.c_str(), times, 0), 0) << f.path;
         removable += f.removed;
     }
-    const StaleScratch stale = RemoveStaleScratchFiles(dir + "calls", started);
+    const StaleScratch stale = RemoveStaleScratchFiles(dir + "%Y/%m/%d/calls", started);
     EXPECT_EQ(stale.removed, removable);
     EXPECT_EQ(stale.error, 0);
     for (const File& f : files)
