@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/process.h"
 
 namespace mervox::media::records {
@@ -14,7 +16,13 @@ namespace {
 // read straight into the caller's buffer.
 class Stream : public CaptureInput {
 public:
-    explicit Stream(std::FILE* stream) : stream_(stream), reader_(fileno(stream)) {}
+    Stream(std::FILE* stream, EndAtStop endAtStop) : stream_(stream), fd_(fileno(stream))
+    {
+        platform::FileStatus st;
+        if (endAtStop == EndAtStop::kAlways || platform::StatDescriptor(fd_, &st) != 0 ||
+            st.kind != platform::FileKind::kRegular)
+            reader_.emplace(fd_);
+    }
     ~Stream() override { std::fclose(stream_); }
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
@@ -36,7 +44,7 @@ public:
             const bool direct = size - done >= kBlock;
             if (!direct && block_.empty())
                 block_.resize(kBlock);
-            const long long got = reader_.Read(direct ? out + done : block_.data(), direct ? size - done : kBlock);
+            const long long got = ReadSome(direct ? out + done : block_.data(), direct ? size - done : kBlock);
             if (got > 0 && direct) {
                 done += static_cast<size_t>(got);
             } else if (got > 0) {
@@ -47,7 +55,7 @@ public:
                 // an end once a stop was asked for is the stop's.
                 ended_ = true;
                 failed_ = got == -1;
-                stopped_ = got == platform::kReadStopped || (got == 0 && platform::StopRequested());
+                stopped_ = got == platform::kReadStopped || (got == 0 && reader_ && platform::StopRequested());
             }
         }
         return done;
@@ -56,10 +64,22 @@ public:
     bool Stopped() const override { return stopped_; }
 
 private:
+    long long ReadSome(void* buffer, size_t size)
+    {
+        if (reader_)
+            return reader_->Read(buffer, size);
+        for (;;) {
+            const long long got = platform::ReadSome(fd_, buffer, size);
+            if (got >= 0 || errno != EINTR)
+                return got;
+        }
+    }
+
     static constexpr size_t kBlock = 64 * 1024;
     std::FILE* stream_;
-    platform::StoppableReader reader_;
-    std::vector<uint8_t> block_;  // kBlock bytes once needed
+    int fd_;
+    std::optional<platform::StoppableReader> reader_;  // for a stream that a stop ends
+    std::vector<uint8_t> block_;                       // kBlock bytes once needed
     size_t next_ = 0, filled_ = 0;
     bool ended_ = false, failed_ = false, stopped_ = false;
 };
@@ -86,7 +106,10 @@ private:
 
 }  // namespace
 
-std::unique_ptr<CaptureInput> StreamInput(std::FILE* stream) { return std::make_unique<Stream>(stream); }
+std::unique_ptr<CaptureInput> StreamInput(std::FILE* stream, EndAtStop endAtStop)
+{
+    return std::make_unique<Stream>(stream, endAtStop);
+}
 
 std::unique_ptr<CaptureInput> MemoryInput(const uint8_t* data, size_t size)
 {

@@ -3,7 +3,8 @@
 // cleanly after the records before it (not as damage, the cut record not
 // given); a signal that asks for no stop interrupts the wait without losing
 // or garbling a byte; a writer that goes away inside a record still leaves
-// a truncated capture.
+// a truncated capture. After a stop a regular file is still read to its
+// end, unless it is to end at a stop too.
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "capture_builder.h"
+#include "cli_test_support.h"
 #include "forked_child.h"
 #include "platform/process.h"
 #include "records/record_reader.h"
@@ -41,9 +43,26 @@ const char* ResultName(RecordResult r)
 
 void Nothing(int) {}
 
+// The capture in a regular file, read after what came through the pipe:
+// its records and whether it was stopped, or why it is none.
+std::string FromFile(const std::string& path, EndAtStop endAtStop)
+{
+    std::string error;
+    const std::unique_ptr<RecordReader> reader =
+        RecordReader::Open(StreamInput(std::fopen(path.c_str(), "rb"), endAtStop), &error);
+    if (!reader)
+        return error;
+    CaptureRecord record;
+    int n = 0;
+    while (reader->Next(record) == RecordResult::kRecord)
+        ++n;
+    return std::to_string(n) + (reader->stoppedByRequest() ? " stopped" : "");
+}
+
 // Reads the capture on `input`, saying "ready" after two records, then how
-// many records it read intact and how the capture ended.
-int Child(int report, int input, bool graceful)
+// many records it read intact and how the capture ended, then what it
+// reads of the capture in `file`.
+int Child(int report, int input, bool graceful, const std::string& file)
 {
     for (const int s : {SIGINT, SIGTERM, SIGHUP})
         signal(s, SIG_DFL);
@@ -70,6 +89,8 @@ int Child(int report, int input, bool graceful)
     }
     test::Say(report, std::to_string(intact) + " " + ResultName(result) +
                           (reader->stoppedByRequest() ? " stopped" : "") + (reader->error().empty() ? "" : " error"));
+    test::Say(report,
+              "file: " + FromFile(file, EndAtStop::kUnlessFile) + ", always: " + FromFile(file, EndAtStop::kAlways));
     return 0;
 }
 
@@ -83,22 +104,28 @@ TEST(StoppedInput, AStopEndsTheCaptureCleanlyOtherSignalsLoseNothing)
         int signal;         // sent while the reader waits inside record 3
         bool restWritten;   // then record 3's second half, and the end
         const char* ended;  // what the child says
+        const char* file;   // and of the file, after it
     } cases[] = {
-        {"stop", true, SIGTERM, false, "2 end stopped"},
-        {"another signal", true, SIGUSR1, true, "3 end"},
-        {"another signal, no graceful stop", false, SIGUSR1, true, "3 end"},
-        {"writer gone", true, 0, false, "2 truncated error"},
+        {"stop", true, SIGTERM, false, "2 end stopped", "file: 3, always: stopped before the capture began"},
+        {"another signal", true, SIGUSR1, true, "3 end", "file: 3, always: 3"},
+        {"another signal, no graceful stop", false, SIGUSR1, true, "3 end", "file: 3, always: 3"},
+        {"writer gone", true, 0, false, "2 truncated error", "file: 3, always: 3"},
     };
     // A child that ends early fails the case, not the test program.
     void (*const pipeAction)(int) = signal(SIGPIPE, SIG_IGN);
     const Bytes third = Record(3);
     const Bytes head(third.begin(), third.begin() + 100), tail(third.begin() + 100, third.end());
+    Bytes whole = capture::test::PcapFileHeader(1);
+    for (const Bytes& record : {Record(1), Record(2), third})
+        whole.insert(whole.end(), record.begin(), record.end());
+    const std::string file = test::ScratchDir() + "/capture.pcap";
+    test::WriteFileBytes(file, whole);
     for (const Case& c : cases) {
         int input[2];
         ASSERT_EQ(pipe(input), 0);
         test::ForkedChild child([&](int report) {
             close(input[1]);
-            return Child(report, input[0], c.graceful);
+            return Child(report, input[0], c.graceful, file);
         });
         close(input[0]);
         Write(input[1], capture::test::PcapFileHeader(1));
@@ -116,6 +143,7 @@ TEST(StoppedInput, AStopEndsTheCaptureCleanlyOtherSignalsLoseNothing)
         if (c.signal == 0 || c.restWritten)
             close(input[1]);
         EXPECT_EQ(child.Line(), c.ended) << c.name;
+        EXPECT_EQ(child.Line(), c.file) << c.name;
         EXPECT_EQ(child.Wait().status, 0) << c.name;
         if (c.signal != 0 && !c.restWritten)
             close(input[1]);
