@@ -1,5 +1,7 @@
 #include "output/scratch_files.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <vector>
 
@@ -50,6 +52,18 @@ std::string ScratchPath(const std::string& prefix, unsigned long processId, uint
 
 std::optional<ScratchName> ParseScratchName(const std::string& name)
 {
+    // The temporary a scratch file is written to until its stream ends
+    // (output/atomic_file_sink: "." + the name + ".XXXXXX", six letters or
+    // digits; a scratch name is short enough never to be cut there).
+    constexpr size_t kUnique = 7;  // ".XXXXXX"
+    if (name.size() > 2 + kUnique && name.compare(0, 2, "..") == 0 && name[name.size() - kUnique] == '.' &&
+        std::all_of(name.end() - (kUnique - 1), name.end(),
+                    [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; })) {
+        std::optional<ScratchName> written = ParseScratchName(name.substr(1, name.size() - 1 - kUnique));
+        if (written)
+            written->temporary = true;
+        return written;
+    }
     // From the end: the extension, the number, the tag, the process id;
     // what is before it is the prefix's name (any bytes, even none).
     const std::string extension = kExtension, tag = kTag;
@@ -67,7 +81,7 @@ std::optional<ScratchName> ParseScratchName(const std::string& name)
     const std::optional<uint64_t> process = Number(stem.substr(dash + 1, at - dash - 1));
     if (!number || !process || *process == 0 || dash > kScratchNameBytes)
         return std::nullopt;
-    return ScratchName{static_cast<unsigned long>(*process), *number};
+    return ScratchName{static_cast<unsigned long>(*process), *number, false};
 }
 
 StaleScratch RemoveStaleScratchFiles(const std::string& prefix, std::chrono::system_clock::time_point started)

@@ -11,11 +11,14 @@
 // (RemoveStaleScratchFiles) share the pattern here.
 //
 // What a crash (SIGKILL, power loss) loses: the calls in progress, whose
-// samples were only in scratch files; those are removed by the next run
-// in the same directory. Nothing already written: every output is moved
-// into place complete, in one step. A stop (platform/process.h) or an
-// interruption loses no scratch file: the first writes the calls in
-// progress, the second removes them as every temporary file.
+// samples were only in scratch files (or in the temporaries those are
+// written to until their stream ends); the next run in the same directory
+// removes them. Nothing already written: every output is moved into place
+// complete, in one step. A call's file being written at the crash stays as
+// a hidden temporary beside its place (".NAME.wav.XXXXXX", naming no
+// process: not removed). A stop (platform/process.h) writes the calls in
+// progress; a second one, or an interruption, removes their scratch files
+// as every temporary file.
 #pragma once
 
 #include <chrono>
@@ -36,10 +39,12 @@ std::string ScratchPrefix(const std::string& prefix, unsigned long processId);
 std::string ScratchPath(const std::string& prefix, unsigned long processId, uint64_t number);
 
 // What a file name (without its directory) says as a scratch file's, of
-// any prefix; nullopt for any other name.
+// any prefix, or as the temporary one is written to until its stream ends
+// (output/atomic_file_sink.h); nullopt for any other name.
 struct ScratchName {
     unsigned long processId = 0;
     uint64_t number = 0;
+    bool temporary = false;
 };
 std::optional<ScratchName> ParseScratchName(const std::string& name);
 
@@ -49,7 +54,7 @@ struct StaleScratch {
 };
 
 // Removes, in the scratch files' directory of `prefix`, those (of any
-// prefix's name) left by runs that have ended: their process is not
+// prefix's name, and their temporaries) left by runs that have ended: their process is not
 // running (platform::ProcessRunning) and they were last written before
 // `started`, the time this run began (a file written since is some
 // running process's, whatever its number says). A missing directory has

@@ -2,7 +2,8 @@
 // ended, last written before this run began, are removed, whatever the
 // prefix's name (none, long, with dashes and digits, date fields); those
 // of a running process or written since, and other names, are kept. The
-// names the writer makes are those the cleaner knows.
+// names the writer makes, and the temporaries it writes them in, are those
+// the cleaner knows.
 #include "output/scratch_files.h"
 
 #include <fcntl.h>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "cli_test_support.h"
+#include "output/pcm_output.h"
 #include "platform/paths.h"
 
 namespace mervox::media::output {
@@ -42,7 +44,7 @@ TEST(ScratchFiles, OnlyThoseOfEndedRunsWrittenBeforeTheStartAreRemoved)
         time_t written;
         bool removed;
     };
-    const std::vector<File> files = {
+    std::vector<File> files = {
         {ScratchPath(dir + "calls", dead, 1), before, true},
         {ScratchPath(dir, dead, 3), before, true},  // `-o DIR/`: no name
         {ScratchPath(dir + std::string(200, 'n'), dead, 7), before, true},
@@ -57,9 +59,20 @@ TEST(ScratchFiles, OnlyThoseOfEndedRunsWrittenBeforeTheStartAreRemoved)
         {dir + "calls-" + deadText + "-stream-1.raw", before, false},
         {dir + ".hidden", before, false},
     };
+    // The temporary the writer keeps a scratch file in until its stream ends.
+    base::Result<std::unique_ptr<PcmSink>> sink =
+        OpenScratchOutput(ScratchPath(dir + "calls", dead, 9), PcmFormat::kRaw);
+    ASSERT_TRUE(sink.ok());
+    const int16_t samples[4] = {1, 2, 3, 4};
+    ASSERT_TRUE(sink.value()->Write(samples, 4).ok());
+    const std::vector<std::string> written = test::ListDir(dir);
+    ASSERT_EQ(written.size(), 1u);
+    files.push_back({dir + written[0], before, true});
+
     size_t removable = 0;
     for (const File& f : files) {
-        test::WriteFileBytes(f.path, {1, 2, 3, 4});
+        if (f.path != dir + written[0])
+            test::WriteFileBytes(f.path, {1, 2, 3, 4});
         const timespec times[2] = {{f.written, 0}, {f.written, 0}};
         ASSERT_EQ(utimensat(AT_FDCWD, f.path.c_str(), times, 0), 0) << f.path;
         removable += f.removed;
