@@ -172,6 +172,7 @@ CaptureReport ReadInput(std::unique_ptr<records::CaptureInput> input, const Capt
     }
     report.linkTypes = reader->linkTypes();
     report.interfaces = reader->interfaceStatistics();
+    report.stopped = reader->stoppedByRequest();
     Conclude(sorter, list, report);
     return report;
 }
@@ -194,7 +195,8 @@ std::unique_ptr<records::CaptureInput> OpenPath(const std::string& path, std::st
         *error = std::string("cannot open: ") + std::strerror(*code);
         return nullptr;
     }
-    return records::StreamInput(stream);
+    // A stop ends a capture file too: what was read is recorded.
+    return records::StreamInput(stream, records::EndAtStop::kAlways);
 }
 
 // One file of several read together: the time of its first record, looked
@@ -329,10 +331,16 @@ CaptureReport ReadCaptures(const std::vector<std::string>& paths, const CaptureO
         next.pop();
         sorter.Sort(source->record);
         ++report.files[source->index].records;
-        if (Advance(*source, report.files[source->index]))
+        if (Advance(*source, report.files[source->index])) {
             next.push(source);
-        else
+        } else if (source->reader->stoppedByRequest()) {
+            // A stop ends the recording here, whatever the other files hold.
+            report.stopped = true;
             Close(*source);
+            break;
+        } else {
+            Close(*source);
+        }
     }
     // In the order of the files, each file's in order of first appearance.
     for (Source& source : sources) {

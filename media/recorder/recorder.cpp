@@ -5,6 +5,9 @@
 #include <new>
 #include <utility>
 
+#include "output/scratch_files.h"
+#include "platform/process.h"
+
 namespace mervox::media::recorder {
 
 Recorder::Recorder(RecorderOptions options) : options_(std::move(options))
@@ -19,7 +22,9 @@ Recorder::Recorder(RecorderOptions options) : options_(std::move(options))
             heard(why, message);
     };
     const bool byCall = options_.layout != calls::CallLayout::kStreams;
-    const std::string scratch = byCall && !options_.memory ? ScratchPrefix(options_.prefix) : "";
+    // Hidden beside the recordings, named after this process (output/scratch_files.h).
+    const std::string scratch =
+        byCall && !options_.memory ? output::ScratchPrefix(options_.prefix, platform::ProcessId()) : "";
     const StreamDecoding::SinkFactory sinks = [&](size_t, size_t workers) -> std::unique_ptr<StreamSink> {
         if (options_.memory)
             return std::make_unique<MemoryStreams>(options_.stop);

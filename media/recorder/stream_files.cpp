@@ -17,18 +17,6 @@ std::string StreamFilePath(const std::string& prefix, const timeline::StreamInfo
     return filed + "-" + capture::SsrcText(s.ssrc) + (s.number > 1 ? "-" + std::to_string(s.number) : "") + ".wav";
 }
 
-std::string ScratchPrefix(const std::string& prefix)
-{
-    // Beside the recordings, in the folder that date fields do not change.
-    const size_t field = prefix.find('%');
-    const size_t start =
-        field == std::string::npos ? platform::NameStart(prefix) : platform::NameStart(prefix.substr(0, field));
-    const std::string dir = prefix.substr(0, start);
-    const std::string name = prefix.substr(platform::NameStart(prefix));
-    // Cut so that the scratch names stay within the file system's limit.
-    return dir + "." + name.substr(0, 150) + "-" + std::to_string(platform::ProcessId()) + "-stream-";
-}
-
 FileStreams::FileStreams(std::string prefix, const output::OutputPool::Limits& limits, FailureReport failed,
                          std::string scratch)
     : prefix_(std::move(prefix)),

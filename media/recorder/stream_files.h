@@ -23,10 +23,6 @@ namespace mervox::media::recorder {
 // or after it had ended) gets -2, a third -3, ...
 std::string StreamFilePath(const std::string& prefix, const timeline::StreamInfo& s);
 
-// Where the streams' scratch files go: hidden, beside the recordings,
-// named after this process (PREFIX's directory/.NAME-PID-stream-).
-std::string ScratchPrefix(const std::string& prefix);
-
 // What became of a stream's (or a call's) file.
 struct OutputFile {
     std::string path;

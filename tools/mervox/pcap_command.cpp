@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -31,6 +32,8 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "recorder/recorder.h"
+#include "output/scratch_files.h"
+#include "platform/process.h"
 #include "report/html_report.h"
 #include "stream/input_file.h"
 #include "stream/stream_stats.h"
@@ -224,6 +227,7 @@ private:
 
 int RunPcap(const PcapOptions& options, const GlobalOptions& global)
 {
+    const auto started = std::chrono::system_clock::now();
     Console console(global.quiet);
     if (options.inputs.empty() == options.follow.empty()) {
         console.Error(options.follow.empty() ? "pcap: give a CAPTURE, or --follow DIR"
@@ -277,6 +281,18 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
         console.Error(directory.message());
         return directory.code();
     }
+
+    // Scratch files of runs that crashed (their process gone, written
+    // before this one began) are removed before this run writes its own.
+    if (options.layout != "streams") {
+        const media::output::StaleScratch stale = media::output::RemoveStaleScratchFiles(prefix, started);
+        if (stale.removed)
+            console.Warning(std::to_string(stale.removed) + " scratch file" + (stale.removed == 1 ? "" : "s") +
+                            " of an earlier run that ended without finishing removed");
+    }
+    // The first SIGINT or SIGTERM (Ctrl-C) ends the capture there and the
+    // calls in progress are written; a second one aborts.
+    media::platform::InstallGracefulStop();
 
     media::capture::CaptureOptions captureOptions;
     captureOptions.payloadType = options.payloadType;
@@ -332,6 +348,7 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
         media::records::RingOptions ring;
         ring.directory = options.follow;
         ring.note = [&console](const std::string& text) { console.Warning(text); };
+        ring.stop = [] { return media::platform::StopRequested(); };
         report = media::capture::ReadRing(ring, captureOptions, recorder);
     } else if (options.inputs.size() == 1) {
         report = media::capture::ReadCapture(options.inputs.front(), captureOptions, recorder);
@@ -401,6 +418,8 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
                             std::to_string(i.dropped.value_or(0) + i.systemDropped.value_or(0)) +
                             " packets on interface " + (i.name.empty() ? std::to_string(i.interface) : i.name) +
                             " (the capturing program says so): calls may have gaps");
+    if (report.stopped)
+        console.Note(name + ": stopped; the calls in progress were written up to the stop");
     if (report.ringFilesLost)
         console.Warning(name + ": " + std::to_string(report.ringFilesLost) +
                         " files of the ring buffer were removed before they could be read: mervox fell behind");

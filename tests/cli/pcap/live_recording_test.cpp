@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -18,6 +19,7 @@
 
 #include "capture_builder.h"
 #include "cli_test_support.h"
+#include "test_support.h"
 
 namespace mervox::test {
 namespace {
@@ -106,13 +108,14 @@ protected:
     }
     void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
-    // Runs `mervox pcap -` on the pipe in the background; Feed() writes to it.
-    void Start(const std::string& options)
+    // Runs `mervox pcap -` on the pipe in the background; Feed() writes to
+    // it. With `signal`, sends it once Signal() is called.
+    void Start(const std::string& options, int signal = 0)
     {
-        recorder_ = std::thread([this, options] {
+        recorder_ = std::thread([this, options, signal] {
             run_ = RunShell("exec " + CliCommand() + " pcap - -o '" + dir_ + "/calls/' --json-lines '" + dir_ +
                                 "/calls.jsonl' " + options + " <'" + fifo_ + "' 2>'" + dir_ + "/stderr'",
-                            0, nullptr, 120);
+                            signal, [this] { return signalNow_.load(); }, 120);
         });
         pipe_ = std::fopen(fifo_.c_str(), "wb");
         ASSERT_NE(pipe_, nullptr);
@@ -148,6 +151,7 @@ protected:
     std::string fifo_;
     std::FILE* pipe_ = nullptr;
     std::thread recorder_;
+    std::atomic<bool> signalNow_{false};
     ChildRun run_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
@@ -176,6 +180,29 @@ TEST_F(LiveRecording, ACallIsWrittenWhileTheCaptureGoesOn)
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1]["signalled"], false);
     EXPECT_EQ(lines[1]["closed"], "capture_end");
+}
+
+// SIGTERM mid-call, the capture still open: both calls are written up to
+// the stop, as complete files, their JSON lines saying so; the status is 0.
+TEST_F(LiveRecording, AStopWritesTheCallsInProgress)
+{
+    const std::vector<TimedPacket> packets = CallThenStream(60);
+    Start("-q", SIGTERM);
+    start_ = std::chrono::steady_clock::now();
+    Feed(packets, 0, 3.0);
+    signalNow_ = true;
+    ASSERT_TRUE(Within(10, [&] { return Lines(dir_ + "/calls.jsonl").size() == 2; })) << Slurp(dir_ + "/stderr");
+    const ChildRun run = Stop();
+    EXPECT_EQ(run.status, 0) << Slurp(dir_ + "/stderr");
+    for (const nlohmann::json& line : Lines(dir_ + "/calls.jsonl")) {
+        EXPECT_EQ(line["closed"], "stopped");
+        EXPECT_EQ(line["written"], true);
+        const WavFile wav = ParseWav(ReadFileBytes(line["output"].get<std::string>()));
+        EXPECT_EQ(wav.channels, line["signalled"] == true ? 2 : 1);
+    }
+    const nlohmann::json stream = Lines(dir_ + "/calls.jsonl")[1];
+    EXPECT_NEAR(stream["recording_seconds"].get<double>(), 3.0, 0.1);  // up to the stop
+    EXPECT_TRUE(ListDir(dir_ + "/calls").size() == 2u);                   // no scratch file left
 }
 
 }  // namespace
