@@ -113,9 +113,10 @@ protected:
     void Start(const std::string& options, int signal = 0)
     {
         recorder_ = std::thread([this, options, signal] {
-            run_ = RunShell("exec " + CliCommand() + " pcap - -o '" + dir_ + "/calls/' --json-lines '" + dir_ +
-                                "/calls.jsonl' " + options + " <'" + fifo_ + "' 2>'" + dir_ + "/stderr'",
-                            signal, [this] { return signalNow_.load(); }, 120);
+            run_ = RunShell(
+                "exec " + CliCommand() + " pcap - -o '" + dir_ + "/calls/' --json-lines '" + dir_ + "/calls.jsonl' " +
+                    options + " <'" + fifo_ + "' 2>'" + dir_ + "/stderr'",
+                signal, [this] { return signalNow_.load(); }, 120);
         });
         pipe_ = std::fopen(fifo_.c_str(), "wb");
         ASSERT_NE(pipe_, nullptr);
@@ -202,7 +203,7 @@ TEST_F(LiveRecording, AStopWritesTheCallsInProgress)
     }
     const nlohmann::json stream = Lines(dir_ + "/calls.jsonl")[1];
     EXPECT_NEAR(stream["recording_seconds"].get<double>(), 3.0, 0.1);  // up to the stop
-    EXPECT_TRUE(ListDir(dir_ + "/calls").size() == 2u);                   // no scratch file left
+    EXPECT_TRUE(ListDir(dir_ + "/calls").size() == 2u);                // no scratch file left
 }
 
 }  // namespace
