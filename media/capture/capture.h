@@ -125,6 +125,7 @@ struct CaptureReport {
     // ReadRing: the ring's files read, and those removed before they could be.
     uint64_t ringFilesRead = 0;
     uint64_t ringFilesLost = 0;
+    uint64_t streamCount = 0;     // G.723.1 streams found in all (listed or not)
     uint64_t closedCalls = 0;     // calls closed in all
     uint64_t callsNotListed = 0;  // beyond kMaxListedCalls, or not kept
     bool stopped = false;         // the reading was stopped before the capture's end

@@ -137,6 +137,7 @@ void Conclude(PacketSorter& sorter, CallList& list, CaptureReport& report)
 {
     sorter.Finish(report.stopped ? calls::CallClose::kStopped : calls::CallClose::kInputEnd);
     report.counters = sorter.counters();
+    report.streamCount = sorter.streamCount();
     report.signalling = sorter.signalling().counters();
     list.Into(report);
     if (report.status == CaptureStatus::kOk && report.counters.skipped[SkipReason::kUnsupportedLink] > 0) {

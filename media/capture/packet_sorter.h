@@ -66,6 +66,7 @@ public:
     // the reading was stopped).
     void Finish(calls::CallClose why);
     const CaptureCounters& counters() const { return counters_; }
+    uint64_t streamCount() const { return nextId_; }
     const signalling::SipReader& signalling() const { return sip_; }
 
 private:

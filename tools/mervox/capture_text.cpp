@@ -88,8 +88,8 @@ void PrintCalls(const CaptureReport& r, const CallFiles* recordings)
 
 void PrintText(const std::string& name, const CaptureReport& r, const FileOf& files, const CallFiles* recordings)
 {
-    std::printf("capture: %s, %llu records, %zu G.723.1 stream%s\n", name.c_str(), U(r.counters.records),
-                r.streams.size(), r.streams.size() == 1 ? "" : "s");
+    std::printf("capture: %s, %llu records, %llu G.723.1 stream%s\n", name.c_str(), U(r.counters.records),
+                U(r.streamCount), r.streamCount == 1 ? "" : "s");
     const auto skipped = Skipped(r.counters);
     if (!skipped.empty()) {
         std::printf("skipped:");

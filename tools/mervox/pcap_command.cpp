@@ -298,8 +298,10 @@ int RunPcap(const PcapOptions& options, const GlobalOptions& global)
     captureOptions.payloadType = options.payloadType;
     captureOptions.timeline.limitConcealment = !options.allowLongGaps;
     captureOptions.series = !options.report.empty();
-    // The calls are listed at the end only where something shows them.
-    const bool listing = options.json || !options.report.empty() || (!global.quiet && options.jsonLines != "-");
+    // With --json-lines the calls are listed there, as they close: the
+    // text report then gives the totals, and a recorder that runs for days
+    // keeps no list.
+    const bool listing = options.json || !options.report.empty() || (!global.quiet && options.jsonLines.empty());
     captureOptions.listCalls = listing;
     const media::calls::CallLayout layout = *media::calls::CallLayoutFromName(options.layout);
     const bool byCall = layout != media::calls::CallLayout::kStreams;
