@@ -65,8 +65,6 @@ public:
     void CloseDialog(size_t id, const signalling::Dialog& d, calls::CallClose why, const LiveOn& live);
     // Whether SIP call `id` has closed.
     bool DialogClosed(size_t id) const { return id < known_ && !open_.count(id); }
-    // Streams ended and waiting for their call.
-    size_t waitingStreams() const { return waiting_.size(); }
     uint64_t closedCalls() const { return serial_; }
 
     // The capture has ended (or was stopped): every call closes, SIP calls

@@ -118,8 +118,6 @@ void Recorder::Finish()
     }
 }
 
-uint64_t Recorder::recordedCalls() const { return recorded_; }
-
 void Recorder::Write(calls::CallRecord& record)
 {
     RecordedCall out;
@@ -152,7 +150,6 @@ void Recorder::Write(calls::CallRecord& record)
     } else {
         out.streamFiles = std::move(files);
     }
-    ++recorded_;
     if (options_.recorded)
         options_.recorded(out);
 }

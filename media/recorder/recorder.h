@@ -13,7 +13,6 @@
 //   recorder.Finish();
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -88,7 +87,6 @@ public:
     // Waits for the decoding and writes every call left.
     void Finish();
 
-    uint64_t recordedCalls() const;
     // The worst exit status of the files (kExitOk when all were written).
     base::ExitCode status() const;
 
@@ -108,7 +106,6 @@ private:
     bool closing_ = false;
     std::thread writer_;  // with threaded decoding
     base::UniqueNames names_;
-    std::atomic<uint64_t> recorded_{0};
     mutable std::mutex statusMutex_;
     base::ExitCode status_ = base::kExitOk;
     bool finished_ = false;

@@ -61,7 +61,6 @@ public:
     // Hands over what is left and waits until every stream is decoded.
     void Finish();
 
-    size_t workers() const { return workers_.size(); }
     // Whether the workers run on threads of their own (else on the reading thread).
     bool threaded() const { return threaded_; }
     StreamSink& sink(size_t id) { return *WorkerOf(id).sink; }
